@@ -1,0 +1,117 @@
+#include "app/batch/batch_engine.h"
+
+#include "app/format_table/format_table.h"
+
+namespace vellumar::batch {
+
+Target TargetFromItem(std::string_view itemText) {
+    return Target{FormatFromExtension(itemText), TargetExtension(itemText)};
+}
+
+std::string OutputPath(std::string_view dir, std::string_view prefix, int row,
+                       std::string_view extension) {
+    std::string path(dir);
+    path += '/';
+    path += prefix;
+    path += std::to_string(row);
+    path += extension;
+    return path;
+}
+
+namespace {
+
+// An 8-bit grey picture (identity ramp) with each pixel's grey value.
+void ToGrey8(VxImage& img) {
+    const uint32_t w = img.GetWidth(), h = img.GetHeight();
+    VxImage grey(img, false, false, false);
+    if (!grey.Create(w, h, 8, img.GetType())) return;
+    grey.SetGrayPalette();
+    grey.SetXDPI(img.GetXDPI());
+    grey.SetYDPI(img.GetYDPI());
+    for (uint32_t y = 0; y < h; ++y) {
+        uint8_t* row = grey.GetBits(y);
+        for (uint32_t x = 0; x < w; ++x) row[x] = img.GetPixelGray(int32_t(x), int32_t(y));
+    }
+    img.Transfer(grey);
+}
+
+}  // namespace
+
+void FitDepth(ImageHandle* handle, ImageFormat target) {
+    if (!handle || !*handle || !(*handle)->IsValid()) return;
+    VxImage& img = **handle;
+    const int16_t bpp = ImageFacade::GetBpp(handle);
+    switch (target) {
+        case VX_FORMAT_GIF:
+            if (bpp > 8) ImageFacade::DecreaseBpp(handle, 8, 0);
+            break;
+        case VX_FORMAT_JPG:
+        case VX_FORMAT_JP2:
+        case VX_FORMAT_JPC:
+        case VX_FORMAT_PNM:
+        case VX_FORMAT_RAS:
+            if (img.IsIndexed() && !img.IsGrayScale()) img.IncreaseBpp(24);
+            break;
+        case VX_FORMAT_TGA:
+            if (bpp < 8) img.IncreaseBpp(8);
+            break;
+        case VX_FORMAT_PGX:
+            if (!img.IsGrayScale()) ToGrey8(img);
+            break;
+        case VX_FORMAT_WBMP:
+            if (bpp != 1) ImageFacade::DecreaseBpp(handle, 1, 0);
+            break;
+        default:
+            break;
+    }
+}
+
+RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat target,
+                     const std::function<std::string()>& outputPath) {
+    RowResult result;
+    const ImageFormat sourceFormat = FormatFromExtension(source);
+    // A file that cannot be opened leaves the text alone: clear it, so that a
+    // reused handle never reports an earlier row's reason.
+    if (*handle) (*handle)->SetLastError("");
+    if (!ImageFacade::DecodeFromFile(handle, source.c_str(), int32_t(sourceFormat))) {
+        result.outcome = RowOutcome::DecodeFailed;
+        result.error = ImageFacade::GetLastError(handle);
+        return result;
+    }
+    FitDepth(handle, target);
+    const std::string out = outputPath ? outputPath() : std::string();
+    (*handle)->SetLastError("");
+    if (!ImageFacade::EecodeToFile(handle, out.c_str(), int32_t(target))) {
+        result.outcome = RowOutcome::EncodeFailed;
+        result.error = ImageFacade::GetLastError(handle);
+    }
+    return result;
+}
+
+RunSummary Run(ImageHandle* handle, const std::vector<std::string>& sources, ImageFormat target,
+               const RunOptions& options, const RunCallbacks& callbacks) {
+    RunSummary summary;
+    const int rows = int(sources.size());
+    for (int i = 1; i <= rows; ++i) {
+        if (callbacks.onRowStart) callbacks.onRowStart(i);
+        // Settings ride on the image object; a default run leaves a null handle
+        // for DecodeFromFile to create, as the window expects.
+        if (*handle || options.frame != 0 || options.quality != 90) {
+            ImageFacade::SetFrame(handle, options.frame);
+            ImageFacade::SetJpegQuality(handle, options.quality);
+        }
+        const RowResult r = ConvertRow(handle, sources[size_t(i - 1)], target, [&] {
+            return callbacks.outputPath ? callbacks.outputPath(i) : std::string();
+        });
+        if (r.outcome == RowOutcome::Done) ++summary.converted;
+        else ++summary.failed;
+        if (callbacks.onRowDone) callbacks.onRowDone(i, r);
+        if (r.outcome != RowOutcome::Done && !options.keepGoing) {
+            summary.stoppedEarly = i < rows;
+            break;
+        }
+    }
+    return summary;
+}
+
+}  // namespace vellumar::batch

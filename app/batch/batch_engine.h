@@ -1,0 +1,67 @@
+// One conversion row and the run over many rows, shared by the window and the
+// command line.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "facade/image_facade.h"
+
+namespace vellumar::batch {
+
+struct Target {
+    ImageFormat format = 0;
+    std::string extension;  // as the item spells it: ".PNG"
+};
+
+// "*.PNG" -> {4, ".PNG"}.
+Target TargetFromItem(std::string_view itemText);
+
+// dir + "/" + prefix + row + extension; nothing is trimmed or created.
+std::string OutputPath(std::string_view dir, std::string_view prefix, int row,
+                       std::string_view extension);
+
+enum class RowOutcome { Done, DecodeFailed, EncodeFailed };
+
+struct RowResult {
+    RowOutcome outcome = RowOutcome::Done;
+    std::string error;  // the image's last error text on failure
+};
+
+// Brings a decoded picture into a form the target's encoder takes: 8 bits for
+// GIF, 24 bits for colour palettes going to JPEG and the JPEG-2000 family,
+// 8 bits for TGA, grey for PGX, 1 bit for WBMP. Pictures the encoder takes as
+// they are stay unchanged.
+void FitDepth(ImageHandle* handle, ImageFormat target);
+
+// Decode `source` (format from its extension), fit, encode to the path that
+// `outputPath` gives once the decode has succeeded.
+RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat target,
+                     const std::function<std::string()>& outputPath);
+
+struct RunOptions {
+    bool keepGoing = false;
+    int quality = 90;
+    int frame = 0;
+};
+
+struct RunCallbacks {
+    // Output path of 1-based row `row`; asked after the decode, just before the encode.
+    std::function<std::string(int row)> outputPath;
+    // Called before a row starts (for progress) and after it ends.
+    std::function<void(int row)> onRowStart;
+    std::function<void(int row, const RowResult&)> onRowDone;
+};
+
+struct RunSummary {
+    int converted = 0;
+    int failed = 0;
+    bool stoppedEarly = false;
+};
+
+RunSummary Run(ImageHandle* handle, const std::vector<std::string>& sources, ImageFormat target,
+               const RunOptions& options, const RunCallbacks& callbacks);
+
+}  // namespace vellumar::batch

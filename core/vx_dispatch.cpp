@@ -1,0 +1,238 @@
+// Load/save entry points: format code -> codec object, the probe order, and
+// which error text the caller gets to see.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "core/vx_image.h"
+
+namespace {
+
+const char kDecodeUnknown[] = "解码: 未知或错误的图像格式";
+const char kEncodeUnknown[] = "编码: 未知的图像格式";
+
+// Probe order for files whose format is unknown; the JPEG-2000 family codec
+// (entered through code 11 with type 0) recognises its five formats by content.
+constexpr ImageFormat kProbeOrder[] = {VX_FORMAT_BMP, VX_FORMAT_JPG, VX_FORMAT_ICO,
+                                       VX_FORMAT_GIF, VX_FORMAT_PNG, VX_FORMAT_TIF,
+                                       VX_FORMAT_TGA, VX_FORMAT_PCX, VX_FORMAT_WBMP,
+                                       VX_FORMAT_WMF, VX_FORMAT_JP2};
+
+mode_t CurrentUmask() {
+    const mode_t m = umask(0);
+    umask(m);
+    return m;
+}
+
+}  // namespace
+
+bool VxImage::Load(const char* filename, uint32_t type) {
+    if (!filename) return false;
+    if (type > 0 && type < kVxFormatCount) {
+        FILE* fp = std::fopen(filename, "rb");
+        if (!fp) return false;
+        const bool ok = Decode(fp, type);
+        std::fclose(fp);
+        if (ok) return true;
+    }
+    char saved[sizeof(Info.LastError)];
+    std::memcpy(saved, Info.LastError, sizeof(saved));
+    FILE* fp = std::fopen(filename, "rb");
+    if (!fp) return false;
+    const bool ok = Decode(fp, 0);
+    std::fclose(fp);
+    if (!ok && type != 0) std::memcpy(Info.LastError, saved, sizeof(saved));
+    return ok;
+}
+
+bool VxImage::Save(const char* filename, uint32_t type) {
+    if (!filename || !*filename) return false;
+    // Encode into a temporary file beside the target and rename it into place only
+    // when the encoder succeeded: a failed save never leaves a broken file, and an
+    // existing file of that name survives it.
+    std::string tmpl(filename);
+    tmpl += ".vxtmp-XXXXXX";
+    const int fd = mkstemp(tmpl.data());
+    if (fd < 0) return false;
+    // mkstemp makes 0600 files; give the result the mode fopen would have.
+    fchmod(fd, 0666 & ~CurrentUmask());
+    FILE* fp = fdopen(fd, "w+b");
+    if (!fp) {
+        close(fd);
+        unlink(tmpl.c_str());
+        return false;
+    }
+    bool ok = Encode(fp, type);
+    if (std::fflush(fp) != 0 || std::ferror(fp)) ok = false;
+    if (std::fclose(fp) != 0) ok = false;
+    if (ok && std::rename(tmpl.c_str(), filename) != 0) ok = false;
+    if (!ok) unlink(tmpl.c_str());
+    return ok;
+}
+
+bool VxImage::Decode(FILE* fp, uint32_t type) {
+    VxIOFile file(fp);
+    return Decode(&file, type);
+}
+
+bool VxImage::Decode(uint8_t* buffer, uint32_t size, uint32_t type) {
+    VxMemFile file(buffer, size);
+    return Decode(&file, type);
+}
+
+bool VxImage::Encode(FILE* fp, uint32_t type) {
+    VxIOFile file(fp);
+    return Encode(&file, type);
+}
+
+bool VxImage::Encode(FILE* fp, VxImage** pages, int32_t pageCount, uint32_t type) {
+    VxIOFile file(fp);
+    return Encode(&file, pages, pageCount, type);
+}
+
+bool VxImage::DecodeWith(uint32_t code, VxFile* file, uint32_t passType) {
+    const VxCodecOps* ops = VxFindCodec(code);
+    if (!ops) return false;
+    std::unique_ptr<VxImage> codec(ops->create());
+    if (!codec) return false;
+    codec->CopyInfo(*this);
+    if (ops->decode(codec.get(), file, passType)) {
+        Transfer(*codec);
+        return true;
+    }
+    std::memcpy(Info.LastError, codec->Info.LastError, sizeof(Info.LastError));
+    Info.LastError[sizeof(Info.LastError) - 1] = '\0';
+    if (code == VX_FORMAT_GIF || code == VX_FORMAT_ICO || code == VX_FORMAT_TIF)
+        Info.NumFrames = codec->Info.NumFrames;
+    return false;
+}
+
+bool VxImage::Decode(VxFile* file, uint32_t type) {
+    if (!file) {
+        SetLastError(kDecodeUnknown);
+        return false;
+    }
+    if (type > 0 && type < kVxFormatCount) {
+        if (!VxFindCodec(type)) {
+            // A format this build has no codec for answers like an unknown one.
+            SetLastError(kDecodeUnknown);
+            return false;
+        }
+        return DecodeWith(type, file, type);
+    }
+    if (type != 0) {
+        SetLastError(kDecodeUnknown);
+        return false;
+    }
+    const int32_t start = file->Tell();
+    for (ImageFormat code : kProbeOrder) {
+        if (!VxFindCodec(code)) continue;
+        if (DecodeWith(code, file, code == VX_FORMAT_JP2 ? 0 : code)) return true;
+        file->Seek(start, 0);
+    }
+    SetLastError(kDecodeUnknown);
+    return false;
+}
+
+bool VxImage::Encode(VxFile* file, uint32_t type) {
+    const VxCodecOps* ops = (type > 0 && type < kVxFormatCount) ? VxFindCodec(type) : nullptr;
+    if (!ops) {
+        SetLastError(kEncodeUnknown);
+        return false;
+    }
+    std::unique_ptr<VxImage> codec(ops->create());
+    if (!codec) return false;
+    codec->Ghost(this);
+    const bool ok = ops->encode(codec.get(), file, type);
+    if (!ok) {
+        std::memcpy(Info.LastError, codec->Info.LastError, sizeof(Info.LastError));
+        Info.LastError[sizeof(Info.LastError) - 1] = '\0';
+    }
+    return ok;
+}
+
+bool VxImage::Encode(uint8_t*& buffer, int32_t& size, uint32_t type) {
+    if (buffer) {
+        SetLastError("缓冲区指针必须为空");
+        return false;
+    }
+    VxMemFile file;
+    if (!file.Open()) return false;
+    if (!Encode(&file, type)) return false;
+    size = file.Size();
+    buffer = file.GetBuffer(true);
+    return true;
+}
+
+bool VxImage::Encode(VxFile* file, VxImage** pages, int32_t pageCount, uint32_t type) {
+    const VxCodecOps* ops = (type == VX_FORMAT_TIF || type == VX_FORMAT_GIF) ? VxFindCodec(type)
+                                                                             : nullptr;
+    if (!ops || !ops->encodePages) {
+        SetLastError("多页编码: 这个格式不支持");
+        return false;
+    }
+    std::unique_ptr<VxImage> codec(ops->create());
+    if (!codec) return false;
+    codec->Ghost(this);
+    const bool ok = ops->encodePages(codec.get(), file, pages, pageCount);
+    if (!ok) {
+        std::memcpy(Info.LastError, codec->Info.LastError, sizeof(Info.LastError));
+        Info.LastError[sizeof(Info.LastError) - 1] = '\0';
+    }
+    return ok;
+}
+
+bool VxImage::EncodeSafeCheck(VxFile* file) {
+    if (!file) {
+        SetLastError("文件句柄为空的");
+        return true;
+    }
+    if (!Dib) {
+        SetLastError("没有图像!!!");
+        return true;
+    }
+    return false;
+}
+
+bool VxImage::Encode2RGBA(VxFile* file) {
+    if (EncodeSafeCheck(file)) return false;
+    const int32_t w = Header.biWidth;
+    std::unique_ptr<uint8_t[]> row(new uint8_t[size_t(w) * 4]);
+    for (int32_t y = 0; y < Header.biHeight; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const RGBQUAD c = BlindGetPixelColor(x, y);
+            uint8_t* p = row.get() + size_t(x) * 4;
+            p[0] = c.rgbRed;
+            p[1] = c.rgbGreen;
+            p[2] = c.rgbBlue;
+            p[3] = c.rgbReserved;
+        }
+        file->Write(row.get(), 1, size_t(w) * 4);
+    }
+    return true;
+}
+
+bool VxImage::Encode2RGBA(uint8_t*& buffer, int32_t& size) {
+    if (buffer) {
+        SetLastError("缓冲区指针必须为空");
+        return false;
+    }
+    VxMemFile file;
+    if (!file.Open()) return false;
+    if (!Encode2RGBA(&file)) return false;
+    size = file.Size();
+    buffer = file.GetBuffer(true);
+    return true;
+}
+
+const char* VxFormatName(ImageFormat type) {
+    static const char* const kNames[kVxFormatCount] = {"",    "BMP", "GIF",  "JPG", "PNG", "ICO",
+                                                       "TIF", "TGA", "PCX",  "WBMP", "WMF", "JP2",
+                                                       "JPC", "PGX", "PNM",  "RAS"};
+    return type < kVxFormatCount ? kNames[type] : "";
+}

@@ -1,0 +1,86 @@
+// Byte streams: every codec reads and writes through VxFile, so the same code
+// serves disk files and memory buffers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+class VxFile {
+public:
+    virtual ~VxFile() = default;
+    virtual bool Close() = 0;
+    virtual size_t Read(void* buffer, size_t size, size_t count) = 0;
+    virtual size_t Write(const void* buffer, size_t size, size_t count) = 0;
+    virtual bool Seek(int32_t offset, int32_t origin) = 0;
+    virtual int32_t Tell() = 0;
+    virtual int32_t Size() = 0;
+    virtual bool Flush() = 0;
+    virtual bool Eof() = 0;
+    virtual int32_t Error() = 0;
+    virtual bool PutC(uint8_t c) { return Write(&c, 1, 1) == 1; }
+    virtual int32_t GetC() = 0;
+};
+
+class VxIOFile : public VxFile {
+public:
+    explicit VxIOFile(FILE* fp = nullptr) : File(fp), OwnsFile(fp == nullptr) {}
+    ~VxIOFile() override { Close(); }
+    VxIOFile(const VxIOFile&) = delete;
+    VxIOFile& operator=(const VxIOFile&) = delete;
+
+    bool Open(const char* filename, const char* mode);
+    bool Close() override;
+    size_t Read(void* buffer, size_t size, size_t count) override;
+    size_t Write(const void* buffer, size_t size, size_t count) override;
+    bool Seek(int32_t offset, int32_t origin) override;
+    int32_t Tell() override;
+    int32_t Size() override;
+    bool Flush() override;
+    bool Eof() override;
+    int32_t Error() override;
+    bool PutC(uint8_t c) override;
+    int32_t GetC() override;
+
+    FILE* GetStream() const { return File; }
+
+protected:
+    FILE* File;
+    bool OwnsFile;
+};
+
+class VxMemFile : public VxFile {
+public:
+    explicit VxMemFile(uint8_t* buffer = nullptr, uint32_t size = 0);
+    ~VxMemFile() override { Close(); }
+    VxMemFile(const VxMemFile&) = delete;
+    VxMemFile& operator=(const VxMemFile&) = delete;
+
+    bool Open();
+    bool Close() override;
+    uint8_t* GetBuffer(bool detachBuffer = true);
+    size_t Read(void* buffer, size_t size, size_t count) override;
+    size_t Write(const void* buffer, size_t size, size_t count) override;
+    bool Seek(int32_t offset, int32_t origin) override;
+    int32_t Tell() override;
+    int32_t Size() override;
+    bool Flush() override;
+    bool Eof() override;
+    int32_t Error() override;
+    bool PutC(uint8_t c) override;
+    int32_t GetC() override;
+
+    int32_t GetCapacity() const { return Capacity; }
+
+protected:
+    bool Alloc(uint32_t newLength);
+    void Free() { Close(); }
+
+    uint8_t* Buffer;
+    uint32_t Length;
+    bool OwnsBuffer;
+    int32_t Position;
+    int32_t Capacity;
+    // A caller's buffer may be read and overwritten in place, never reallocated.
+    bool Growable;
+};

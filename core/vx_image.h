@@ -1,0 +1,223 @@
+// The in-memory picture: one packed bottom-up DIB block plus per-image settings.
+// Every codec derives from VxImage and adds Decode/Encode.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "core/vx_file.h"
+#include "core/vx_format.h"
+#include "core/vx_types.h"
+
+struct ImageInfo {
+    uint32_t EffWidth = 0;
+    uint8_t* Image = nullptr;
+    class VxImage* GhostOf = nullptr;
+    class VxImage* Parent = nullptr;
+    uint32_t Type = 0;
+    char LastError[256] = {};
+    int32_t Progress = 0;
+    int32_t Escape = 0;
+    int32_t TransIndex = 0;
+    RGBQUAD TransColor;
+    uint8_t JpegQuality = 0;
+    uint8_t JpegScale = 0;
+    int32_t Frame = 0;
+    int32_t NumFrames = 0;
+    uint32_t FrameDelay = 0;
+    int32_t XDPI = 0;
+    int32_t YDPI = 0;
+    VxRect SelectionBox;
+    uint8_t AlphaMax = 0;
+    bool AlphaPaletteEnabled = false;
+    bool Enabled = false;
+    int32_t XOffset = 0;
+    int32_t YOffset = 0;
+    uint32_t CodecOption[kVxFormatCount] = {};
+    RGBQUAD LastNearestColor;
+    uint8_t LastNearestIndex = 0;
+    bool LastNearestValid = false;
+    int32_t NumLayers = 0;
+    uint32_t Flags = 0;
+};
+
+class VxImage {
+public:
+    explicit VxImage(uint32_t imagetype = 0);
+    VxImage(uint32_t width, uint32_t height, uint32_t bpp, uint32_t imagetype);
+    VxImage(const VxImage& src, bool copypixels, bool copyselection = true, bool copyalpha = true);
+    VxImage(const VxImage& src);
+    VxImage(const char* filename, uint32_t type);
+    VxImage(FILE* fp, uint32_t type);
+    VxImage(VxFile* file, uint32_t type);
+    VxImage(uint8_t* buffer, uint32_t size, uint32_t type);
+    virtual ~VxImage();
+    VxImage& operator=(const VxImage& src);
+
+    // --- creation and lifetime ---
+    void* Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t imagetype = 0);
+    bool Destroy();
+    bool IsValid() const { return Dib != nullptr; }
+
+    // --- copying and moving ---
+    void Copy(const VxImage& src, bool copypixels = true, bool copyselection = true,
+              bool copyalpha = true);
+    bool Transfer(VxImage& from);
+
+    // --- dimensions and accessors ---
+    uint32_t GetWidth() const { return uint32_t(Header.biWidth); }
+    uint32_t GetHeight() const { return uint32_t(Header.biHeight); }
+    uint16_t GetBpp() const { return Header.biBitCount; }
+    uint32_t GetNumColors() const { return Header.biClrUsed; }
+    uint32_t GetEffWidth() const { return Info.EffWidth; }
+    uint32_t GetType() const { return Info.Type; }
+    uint32_t GetSize() const;
+    uint32_t GetPaletteSize() const { return Header.biClrUsed * 4; }
+    uint8_t* GetDIB() const { return Dib; }
+    const BITMAPINFOHEADER& GetHeader() const { return Header; }
+    const char* GetLastError() const { return Info.LastError; }
+    void SetLastError(const char* text);
+    int32_t GetTransIndex() const { return Info.TransIndex; }
+    void SetTransIndex(int32_t idx) { Info.TransIndex = idx; }
+    uint8_t GetJpegQuality() const { return Info.JpegQuality; }
+    void SetJpegQuality(uint8_t q) { Info.JpegQuality = q; }
+    uint8_t GetJpegScale() const { return Info.JpegScale; }
+    void SetJpegScale(uint8_t s) { Info.JpegScale = s; }
+    int32_t GetProgress() const { return Info.Progress; }
+    void SetProgress(int32_t p) { Info.Progress = p; }
+    int32_t GetEscape() const { return Info.Escape; }
+    void SetEscape(int32_t e) { Info.Escape = e; }
+    int32_t GetFrame() const { return Info.Frame; }
+    void SetFrame(int32_t f) { Info.Frame = f; }
+    int32_t GetNumFrames() const { return Info.NumFrames; }
+    uint32_t GetFrameDelay() const { return Info.FrameDelay; }
+    void SetFrameDelay(uint32_t d) { Info.FrameDelay = d; }
+    int32_t GetXDPI() const { return Info.XDPI; }
+    int32_t GetYDPI() const { return Info.YDPI; }
+    void SetXDPI(int32_t dpi);
+    void SetYDPI(int32_t dpi);
+    void GetOffset(int32_t* x, int32_t* y) const;
+    void SetOffset(int32_t x, int32_t y);
+    uint32_t GetFlags() const { return Info.Flags; }
+    void SetFlags(uint32_t flags, bool lockReservedFlags = true);
+    bool IsEnabled() const { return Info.Enabled; }
+    void Enable(bool enable = true) { Info.Enabled = enable; }
+    uint32_t GetClrImportant() const { return Header.biClrImportant; }
+    void SetClrImportant(uint32_t n);
+    bool IsIndexed() const { return Header.biClrUsed != 0; }
+    bool IsTransparent() const { return Info.TransIndex >= 0; }
+    uint8_t GetColorType() const;
+    RGBQUAD GetTransColor() const;
+    void SetTransColor(RGBQUAD c);
+    uint32_t GetCodecOption(uint32_t format = 0) const;
+    bool SetCodecOption(uint32_t option, uint32_t format = 0);
+    uint8_t* GetBits(uint32_t row = 0) const;
+    bool IsInside(int32_t x, int32_t y) const;
+    void Clear(uint8_t value = 0);
+    const char* GetVersion() const { return "VxImage 1.1"; }
+    float GetVersionNumber() const { return 1.1f; }
+    const ImageInfo& GetInfo() const { return Info; }
+    uint8_t GetAlphaMax() const { return Info.AlphaMax; }
+    void SetAlphaMax(uint8_t m) { Info.AlphaMax = m; }
+
+    // --- palette ---
+    RGBQUAD* GetPalette() const;
+    RGBQUAD GetPaletteColor(uint8_t i) const;
+    bool GetPaletteColor(uint8_t i, uint8_t* r, uint8_t* g, uint8_t* b) const;
+    void SetPaletteColor(uint8_t i, uint8_t r, uint8_t g, uint8_t b, uint8_t alpha = 0);
+    void SetPaletteColor(uint8_t i, RGBQUAD c);
+    void SetPaletteColor(uint8_t i, COLORREF c);
+    void SetPalette(const RGBQUAD* pal, uint32_t n = 256);
+    void SetPalette(uint32_t n, const uint8_t* r, const uint8_t* g = nullptr,
+                    const uint8_t* b = nullptr);
+    void SetPalette(const rgb_color* rgb, uint32_t n = 256);
+    void SetGrayPalette();
+    void SetStdPalette();
+    // Identity grey ramp: every entry i equals (i, i, i).
+    bool IsGrayScale() const;
+    bool IsSamePalette(const VxImage& other, bool checkAlpha = true) const;
+    uint8_t GetNearestIndex(RGBQUAD c);
+
+    // --- pixels ---
+    uint8_t GetPixelIndex(int32_t x, int32_t y) const;
+    void SetPixelIndex(int32_t x, int32_t y, uint8_t i);
+    RGBQUAD GetPixelColor(int32_t x, int32_t y, bool getAlpha = true) const;
+    void SetPixelColor(int32_t x, int32_t y, RGBQUAD c, bool setAlpha = false);
+    void SetPixelColor(int32_t x, int32_t y, COLORREF c);
+    uint8_t GetPixelGray(int32_t x, int32_t y) const;
+    static RGBQUAD RGBtoRGBQUAD(COLORREF c);
+    static COLORREF RGBQUADtoRGB(RGBQUAD c);
+
+    // --- colour depth ---
+    bool DecreaseBpp(uint32_t bits, bool diffuseError, const RGBQUAD* palette = nullptr,
+                     uint32_t importantColors = 0);
+    bool IncreaseBpp(uint32_t bits);
+
+    // --- geometry and colour operations used by codecs ---
+    bool Flip();         // top-bottom, pixels and alpha plane
+    bool Mirror();       // left-right, pixels and alpha plane
+    bool RotateLeft();   // 90 degrees counter-clockwise, in place
+    bool RotateRight();  // 90 degrees clockwise, in place
+    bool Negative();
+
+    // --- alpha and selection planes ---
+    bool AlphaCreate();
+    void AlphaDelete();
+    bool AlphaIsValid() const { return Alpha != nullptr; }
+    void AlphaSet(int32_t x, int32_t y, uint8_t level);
+    uint8_t AlphaGet(int32_t x, int32_t y) const;
+    uint8_t* AlphaGetPointer(int32_t x = 0, int32_t y = 0) const;
+    bool AlphaFlip();
+    bool AlphaMirror();
+    void AlphaClear();
+    void AlphaInvert();
+    bool AlphaPaletteIsValid() const;
+    void AlphaPaletteEnable(bool enable = true) { Info.AlphaPaletteEnabled = enable; }
+    bool AlphaPaletteIsEnabled() const { return Info.AlphaPaletteEnabled; }
+    void SelectionDelete();
+    bool SelectionIsValid() const { return Selection != nullptr; }
+
+    // --- load / save dispatch ---
+    bool Load(const char* filename, uint32_t type = 0);
+    bool Save(const char* filename, uint32_t type);
+    bool Decode(FILE* fp, uint32_t type);
+    bool Decode(uint8_t* buffer, uint32_t size, uint32_t type);
+    bool Decode(VxFile* file, uint32_t type);
+    bool Encode(FILE* fp, uint32_t type);
+    bool Encode(uint8_t*& buffer, int32_t& size, uint32_t type);
+    bool Encode(VxFile* file, uint32_t type);
+    bool Encode(VxFile* file, VxImage** pages, int32_t pageCount, uint32_t type);
+    bool Encode(FILE* fp, VxImage** pages, int32_t pageCount, uint32_t type);
+    bool Encode2RGBA(VxFile* file);
+    bool Encode2RGBA(uint8_t*& buffer, int32_t& size);
+
+protected:
+    void Startup(uint32_t imagetype);
+    void CopyInfo(const VxImage& src);
+    void Ghost(VxImage* from);
+    bool EncodeSafeCheck(VxFile* file);
+    void Bitfield2RGB(const uint8_t* src, uint16_t redMask, uint16_t greenMask,
+                      uint16_t blueMask, uint8_t bpp);
+
+    uint8_t BlindGetPixelIndex(int32_t x, int32_t y) const;
+    RGBQUAD BlindGetPixelColor(int32_t x, int32_t y) const;
+    uint8_t* BlindGetPixelPointer(int32_t x, int32_t y) const;
+    void BlindSetPixelIndex(int32_t x, int32_t y, uint8_t i);
+
+    // Header write-back: copies Header into the first 40 bytes of the block.
+    void SyncHeaderToDib();
+    // Mutable header for codecs that set fields the accessors do not cover
+    // (the dimensions-only decode, pels-per-metre copies).
+    BITMAPINFOHEADER& HeaderRef() { return Header; }
+    ImageInfo& InfoRef() { return Info; }
+
+    uint8_t* Dib = nullptr;
+    BITMAPINFOHEADER Header;
+    ImageInfo Info;
+    uint8_t* Selection = nullptr;
+    uint8_t* Alpha = nullptr;
+    VxImage** Layers = nullptr;
+
+private:
+    bool DecodeWith(uint32_t code, VxFile* file, uint32_t passType);
+};
