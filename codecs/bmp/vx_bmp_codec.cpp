@@ -21,7 +21,10 @@ void SkipForward(VxFile* file, uint64_t n) {
     }
 }
 
-int64_t StrideBytes(int64_t width, int64_t bpp) { return ((bpp * width + 31) / 32) * 4; }
+// Header arithmetic on hostile values: wide enough that nothing can overflow.
+using Wide = __int128;
+
+Wide StrideBytes(Wide width, Wide bpp) { return ((bpp * width + 31) / 32) * 4; }
 
 }  // namespace
 
@@ -55,15 +58,15 @@ bool VxBmpCodec::ReadInfoHeader(VxFile* file, BITMAPINFOHEADER& bih) {
     } else if (bih.biSize < 40) {
         return false;
     } else {
-        const int64_t expect = StrideBytes(bih.biWidth, bih.biBitCount) * int64_t(bih.biHeight);
-        if (int64_t(bih.biSizeImage) != expect || bih.biPlanes != 1 || bih.biCompression != 0 ||
+        const Wide expect = StrideBytes(bih.biWidth, bih.biBitCount) * Wide(bih.biHeight);
+        if (Wide(bih.biSizeImage) != expect || bih.biPlanes != 1 || bih.biCompression != 0 ||
             bih.biClrUsed != 0)
             return false;
         SkipForward(file, uint64_t(bih.biSize) - 40);
     }
     if (bih.biSizeImage == 0) {
-        const int64_t stride = ((int64_t(bih.biBitCount) * bih.biWidth + 31) / 8) & ~int64_t(3);
-        bih.biSizeImage = uint32_t(stride * bih.biHeight);
+        const Wide stride = ((Wide(bih.biBitCount) * bih.biWidth + 31) / 8) & ~Wide(3);
+        bih.biSizeImage = uint32_t(uint64_t(stride * bih.biHeight));
     }
     if (bih.biClrUsed == 0 && bih.biBitCount <= 8) bih.biClrUsed = 1u << bih.biBitCount;
     return true;
