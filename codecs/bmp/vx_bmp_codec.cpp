@@ -260,8 +260,9 @@ void VxBmpCodec::DecodeRle4(VxFile* file) {
     uint8_t* base = GetBits(0);
     int64_t line = 0;
     int64_t x = 0;
+    // The bound on the byte column matters when a file pairs RLE4 with 1 bit.
     auto store = [&](uint8_t nibble) {
-        if (line < height && x < width) {
+        if (line < height && x < width && (x >> 1) < stride) {
             uint8_t& b = base[line * stride + (x >> 1)];
             if (x & 1) b = uint8_t((b & 0xF0) | nibble);
             else b = uint8_t((b & 0x0F) | (nibble << 4));

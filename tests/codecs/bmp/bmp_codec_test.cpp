@@ -262,7 +262,11 @@ TEST(BmpHostile, LyingHeadersStayBounded) {
     auto b = Dib(-5, 2, 8, 0, {}, {});
     auto c = Dib(3, int32_t(0x80000000u), 24, 0, {}, {});
     auto d = Dib(40000, 40000, 24, 0, {}, {1, 2, 3});
-    for (auto* bytes : {&a, &b, &c, &d}) {
+    // Run-length kinds paired with the wrong depth (found by fuzzing: RLE4 on a
+    // 1-bit picture wrote past its narrow rows).
+    auto e = Dib(40, 2, 1, 2, table, {80, 0x11, 0, 1});
+    auto f = Dib(40, 2, 1, 1, table, {80, 0x11, 0, 1});
+    for (auto* bytes : {&a, &b, &c, &d, &e, &f}) {
         VxImage img(0);
         if (!img.Decode(bytes->data(), uint32_t(bytes->size()), 1)) {
             EXPECT_STRNE(img.GetLastError(), "");
