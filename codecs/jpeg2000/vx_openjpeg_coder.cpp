@@ -176,10 +176,7 @@ void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
     out.owner = image;
 }
 
-double RatioForQuality(int quality) {
-    const double d = 100.0 - quality;
-    return 1.0 + d * d / 100.0;
-}
+double PsnrForQuality(int quality) { return 25.0 + 0.25 * quality; }
 
 void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
     const uint32_t n = uint32_t(in.comps.size());
@@ -208,13 +205,16 @@ void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
     opj_cparameters_t params;
     opj_set_default_encoder_parameters(&params);
     params.tcp_numlayers = 1;
-    params.cp_disto_alloc = 1;
     if (quality >= 100) {
         params.irreversible = 0;
+        params.cp_disto_alloc = 1;
         params.tcp_rates[0] = 0;  // 0: keep every bit
     } else {
+        // A target quality rather than a target size: a picture that codes
+        // small losslessly must not grow when a lower quality is asked for.
         params.irreversible = 1;
-        params.tcp_rates[0] = float(RatioForQuality(quality < 0 ? 0 : quality));
+        params.cp_fixed_quality = 1;
+        params.tcp_distoratio[0] = float(PsnrForQuality(quality < 0 ? 0 : quality));
     }
     // Each resolution level halves the picture; the smallest side bounds them.
     int levels = 1;

@@ -13,7 +13,7 @@ void ReadJpeg2000(VxFile* file, bool jp2, Planes& out);
 // Quality 100 (or more) codes reversibly; lower values trade size for fidelity.
 void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality);
 
-// Compression ratio handed to the encoder for a quality below 100.
-double RatioForQuality(int quality);
+// Target PSNR in dB handed to the encoder for a quality below 100.
+double PsnrForQuality(int quality);
 
 }  // namespace vxj2k

@@ -57,6 +57,9 @@ convert -size 64x40 gradient:black-white -depth 12 "$tmp/g12.pgm"
 opj_compress -i "$tmp/g12.pgm" -o "$tmp/g12.j2k" >/dev/null 2>&1
 opj_decompress -i "$tmp/g12.j2k" -o "$tmp/grey12.pgx" >/dev/null 2>&1
 mv "$tmp/grey12_0.pgx" grey12.pgx
+# ImageMagick reads 12-bit PGX samples as 16-bit ones: the source PGM is the
+# reference for that file.
+cp "$tmp/g12.pgm" grey12_source.pgm
 
 # PNM P1-P6, ASCII and raw, with a non-power-of-two and a 16-bit maxval.
 pgmtopbm -threshold "$tmp/ramp.pgm" > p4.pbm
@@ -74,3 +77,7 @@ pnmquant 16 "$tmp/rose.ppm" 2>/dev/null | pnmtorast -standard > map8.ras
 pnmtorast -standard "$tmp/rose.ppm" 2>/dev/null > rgb24.ras
 pnmquant 16 "$tmp/rose.ppm" 2>/dev/null | pnmtorast -rle 2>/dev/null > map8_rle.ras
 convert "$tmp/rgba.png" rgba32.ras
+
+# 65 components: more than the codec takes.
+/usr/bin/python3 -c "import sys; sys.stdout.buffer.write(bytes((i * 37) % 256 for i in range(8 * 8 * 65)))" > "$tmp/c65.raw"
+opj_compress -i "$tmp/c65.raw" -o comps65.j2k -F 8,8,65,8,u -n 2 >/dev/null 2>&1
