@@ -23,6 +23,18 @@ opj_compress -i "$tmp/rose16.ppm" -o rgb16_lossy.j2k -r 30 >/dev/null 2>&1
 opj_compress -i "$tmp/rgba.png" -o rgba_lossless.jp2 >/dev/null 2>&1
 opj_compress -i "$tmp/rgba.png" -o rgba_lossy.j2k -r 10 >/dev/null 2>&1
 
+# sYCC with 4:2:0 chroma: planar Y, Cb, Cr from Pillow; OpenJPEG marks
+# sub-sampled raw input as sYCC.
+/usr/bin/python3 - "$tmp/rose.ppm" "$tmp/ycc.raw" <<'PY'
+import sys
+from PIL import Image
+y, cb, cr = Image.open(sys.argv[1]).convert("YCbCr").split()
+half = (35, 23)
+with open(sys.argv[2], "wb") as f:
+    f.write(y.tobytes() + cb.resize(half, Image.BOX).tobytes() + cr.resize(half, Image.BOX).tobytes())
+PY
+opj_compress -i "$tmp/ycc.raw" -o sycc420.jp2 -F 70,46,3,8,u@1x1:2x2:2x2 -n 4 >/dev/null 2>&1
+
 # The lossless RGB file again, its colour box carrying an sRGB ICC profile.
 /usr/bin/python3 - <<'PY'
 import struct
