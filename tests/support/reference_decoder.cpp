@@ -26,7 +26,7 @@ std::optional<Rgba> ReadRaw(const std::string& command) {
 bool ReferenceAvailable(Reference tool) {
     if (tool == Reference::Pillow)
         return RunCommand("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
-    return RunCommand("command -v convert >/dev/null 2>&1") == 0;
+    return RunCommand("test -x /usr/bin/convert") == 0;
 }
 
 std::optional<Rgba> DecodeWithReference(const std::string& path, Reference tool, int frame) {
