@@ -404,10 +404,17 @@ bool VxExifInfo::WalkDir(uint8_t* dirStart, uint8_t* base, unsigned length, tag_
                 }
                 break;
             }
-            case 0x011A: info->xResolution = ToFloat(number()); break;
-            case 0x011B: info->yResolution = ToFloat(number()); break;
+            // Resolution belongs to the main picture: the thumbnail directory's
+            // own (usually 72 DPI) must not replace it.
+            case 0x011A:
+                if (depth == 0) info->xResolution = ToFloat(number());
+                break;
+            case 0x011B:
+                if (depth == 0) info->yResolution = ToFloat(number());
+                break;
             case 0x0128:
-                info->resolutionUnit = UnitFactor(ToInt(number()), info->resolutionUnit);
+                if (depth == 0)
+                    info->resolutionUnit = UnitFactor(ToInt(number()), info->resolutionUnit);
                 break;
             case 0x0201: thumbOffset = uint32_t(ToInt(number())); break;
             case 0x0202:
