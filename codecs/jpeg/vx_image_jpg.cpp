@@ -51,6 +51,20 @@ void ErrorExit(j_common_ptr cinfo) {
 // Warnings are still counted by libjpeg; they are just never printed.
 void OutputMessage(j_common_ptr) {}
 
+// A progressive or multi-scan file passes over the whole coefficient buffer
+// once per scan; a forged file of thousands of tiny scans would take hours.
+constexpr int kMaxScans = 1000;
+
+void WatchScans(j_common_ptr cinfo) {
+    if (!cinfo->is_decompressor) return;
+    const j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > kMaxScans) {
+        VxJpegErrorMgr* err = reinterpret_cast<VxJpegErrorMgr*>(cinfo->err);
+        vx::CopyTextUtf8(err->text, err->textSize, "JPEG: too many scans in the file");
+        longjmp(err->jump, 1);
+    }
+}
+
 void InitSource(j_decompress_ptr cinfo) { StreamOf(j_common_ptr(cinfo))->startOfFile = TRUE; }
 
 boolean FillInputBuffer(j_decompress_ptr cinfo) {
@@ -136,6 +150,7 @@ struct VxImageJPG::DecodeState {
     jpeg_decompress_struct cinfo;
     VxJpegErrorMgr err;
     VxJpegStream stream;
+    jpeg_progress_mgr progress;
 };
 
 struct VxImageJPG::EncodeState {
@@ -214,6 +229,8 @@ bool VxImageJPG::RunDecode(DecodeState* st, bool haveExif) {
     st->stream.src.bytes_in_buffer = 0;
     st->stream.src.next_input_byte = nullptr;
     cinfo->src = &st->stream.src;
+    st->progress.progress_monitor = WatchScans;
+    cinfo->progress = &st->progress;
 
     jpeg_read_header(cinfo, TRUE);
 

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 #include "tests/codecs/jpeg/jpeg_test_util.h"
@@ -17,6 +18,8 @@ struct DecodeCase {
     int bpp;
     int maxDiff;  // against Pillow, which runs the same libjpeg-turbo IDCT
 };
+
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.file; }
 
 class JpegFixtureDecode : public ::testing::TestWithParam<DecodeCase> {};
 

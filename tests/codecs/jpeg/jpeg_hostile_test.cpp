@@ -37,3 +37,30 @@ TEST(JpegHostile, ForgedHugeFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+// A progressive file whose last scan repeats: libjpeg only warns about the
+// bogus sequence, so without a limit each copy costs a pass over the picture.
+std::vector<uint8_t> RepeatLastScan(int copies) {
+    const auto bytes = vt::ReadFileBytes(vt::DataPath("jpeg/progressive.jpg"));
+    size_t lastSos = 0;
+    for (size_t i = 2; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) lastSos = i;
+    const size_t end = bytes.size() - 2;  // before EOI
+    std::vector<uint8_t> out(bytes.begin(), bytes.begin() + long(end));
+    for (int c = 0; c < copies; ++c) out.insert(out.end(), bytes.begin() + long(lastSos), bytes.begin() + long(end));
+    out.push_back(0xFF);
+    out.push_back(0xD9);
+    return out;
+}
+
+TEST(JpegHostile, ScanCountIsBounded) {
+    VxImageJPG few;
+    EXPECT_TRUE(jt::DecodeBytes(RepeatLastScan(20), few)) << few.GetLastError();
+    VxImageJPG many;
+    EXPECT_FALSE(jt::DecodeBytes(RepeatLastScan(1200), many));
+    EXPECT_STREQ(many.GetLastError(), "JPEG: too many scans in the file");
+}
+
+}  // namespace
