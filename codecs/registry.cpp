@@ -3,7 +3,7 @@
 #include "codecs/bmp/vx_bmp_codec.h"
 // gif
 
-// jpeg
+#include "codecs/jpeg/vx_image_jpg.h"
 
 // png
 
@@ -29,7 +29,7 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
 
         case VX_FORMAT_GIF: return nullptr;
 
-        case VX_FORMAT_JPG: return nullptr;
+        case VX_FORMAT_JPG: return &VxImageJPG::kOps;
 
         case VX_FORMAT_PNG: return nullptr;
 
