@@ -188,7 +188,8 @@ bool VxImageGIF::Decode(VxFile* fp) {
                     if (prevDisposal == 2) {
                         // Restore the area the previous frame used.
                         ChargeWork(uint64_t(prevImage.w) * prevImage.h);
-                        const uint8_t fill = uint8_t(firstTransparent);
+                        const uint8_t fill = firstTransparent >= 0 ? uint8_t(firstTransparent)
+                                                                   : dscgif.bcindx;
                         for (int32_t y = 0; y < prevImage.h; ++y) {
                             const int32_t row = screenH - prevImage.t - y - 1;
                             for (int32_t x = 0; x < prevImage.w; ++x)
@@ -405,7 +406,10 @@ bool VxImageGIF::DecodeExtension(VxFile* fp) {
             if (len == 0) return true;
             uint8_t data[255];
             ok = fp->Read(data, len, 1) == 1;
-            if (ok && len > 2) loops = data[1] + 256 * data[2];
+            // Other applications' blocks (a writer's gamma note, say) carry no loop count.
+            const bool loopBlock = std::memcmp(ident, "NETSCAPE2.0", 11) == 0 ||
+                                   std::memcmp(ident, "ANIMEXTS1.0", 11) == 0;
+            if (ok && len > 2 && loopBlock) loops = data[1] + 256 * data[2];
             break;
         }
         default: break;
