@@ -87,14 +87,16 @@ VxImageGIF::VxImageGIF() : VxImage(VX_FORMAT_GIF) {
 
 void VxImageGIF::SetComment(const char* text) {
     if (!text) return;
-    std::strncpy(comment, text, 255);
-    comment[255] = '\0';
+    const size_t n = strnlen(text, 255);
+    std::memcpy(comment, text, n);
+    comment[n] = '\0';
 }
 
 void VxImageGIF::GetComment(char* out) const {
     if (!out) return;
-    std::strncpy(out, comment, 255);
-    out[255] = '\0';
+    const size_t n = strnlen(comment, 255);
+    std::memcpy(out, comment, n);
+    out[n] = '\0';
 }
 
 void VxImageGIF::ChargeWork(uint64_t pixels) {

@@ -159,7 +159,7 @@ public:
 protected:
     ControlBlock controlBlock{};
     int32_t encodeX = 0, encodeRow = 0;
-    int32_t pixelsLeft = 0;
+    int64_t pixelsLeft = 0;  // 64-bit: an 8-bit picture may hold more than 2^31 pixels
     uint32_t bitAccum = 0;
     int32_t bitCount = 0;
     int32_t interlaced = 0;

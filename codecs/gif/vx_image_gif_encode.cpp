@@ -105,7 +105,7 @@ void VxImageGIF::EncodeBody(VxFile* fp, bool localColorMap) {
     const uint32_t bpp = GetBpp();
     encodeX = 0;
     encodeRow = int32_t(GetHeight()) - 1;
-    pixelsLeft = int32_t(GetWidth() * GetHeight());
+    pixelsLeft = int64_t(GetWidth()) * GetHeight();
     encodeRowPtr = nullptr;
     encodeRowPtrRow = -1;
 

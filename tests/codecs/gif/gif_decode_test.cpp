@@ -253,6 +253,31 @@ TEST(GifDecode, HostileSizesFailFastWithAText) {
     EXPECT_EQ(last.GetNumFrames(), 3000);
     EXPECT_EQ(IndexAt(last, 2999, 2999), 2);
     EXPECT_EQ(IndexAt(last, 2998, 2998), 0) << "disposed to the background index";
+
+    // Large frames with next to no data: refused once the work outgrows the file.
+    Builder big(4000, 4000, kGrey16);
+    for (int i = 0; i < 400; ++i) big.Image(0, 0, 4000, 4000, one);
+    const Bytes bigGif = big.Done();
+    const auto start2 = std::chrono::steady_clock::now();
+    VxImage refused;
+    EXPECT_FALSE(gt::DecodeGif(bigGif, refused, 399));
+    EXPECT_STREQ(refused.GetLastError(), "GIF: picture too large for the data in the file");
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start2).count(), 20.0);
+}
+
+TEST(GifDecode, FramesWiderThan32767Pixels) {
+    VxImage wide(40000, 2, 8, 0);
+    for (int x = 0; x < 40000; ++x) {
+        wide.SetPixelIndex(x, 0, uint8_t(x % 7));
+        wide.SetPixelIndex(x, 1, uint8_t(x % 11));
+    }
+    const Bytes gif = gt::EncodeGif(wide);
+    VxImage back;
+    ASSERT_TRUE(gt::DecodeGif(gif, back)) << back.GetLastError();
+    ASSERT_EQ(back.GetWidth(), 40000u);
+    EXPECT_EQ(IndexAt(back, 39999, 0), 39999 % 11);
+    EXPECT_EQ(IndexAt(back, 39999, 1), 39999 % 7);
+    EXPECT_EQ(IndexAt(back, 32768, 1), 32768 % 7);
 }
 
 }  // namespace

@@ -122,8 +122,7 @@ void PutTable(Bytes& b, const std::vector<uint32_t>& t) {
 }  // namespace
 
 Builder::Builder(int width, int height, const std::vector<uint32_t>& globalTable) {
-    const char sig[] = "GIF89a";
-    b.insert(b.end(), sig, sig + 6);
+    b = Bytes{'G', 'I', 'F', '8', '9', 'a'};
     Put16(b, width);
     Put16(b, height);
     b.push_back(globalTable.empty() ? uint8_t(0) : uint8_t(0x80 | SizeCode(globalTable.size())));
