@@ -1,7 +1,5 @@
 #!/bin/sh
 # Regenerates the GIF fixtures with independent writers (ImageMagick, Pillow).
-# The first pixel of each picture avoids byte values C reads as white space (the
-# reference reader parses its size line with fscanf "%d %d\n").
 # Run from this folder: sh make_fixtures.sh
 set -e
 cd "$(dirname "$0")"
