@@ -18,6 +18,9 @@ constexpr int32_t kStackSize = 4096;
 // never refuses a complete picture.
 constexpr int64_t kBaseWork = int64_t(1) << 26;
 constexpr int64_t kWorkPerByte = 4096;
+// Weight of one byte of frame data read: damaged files can make the search for
+// the next frame run the same data through the decoder many times.
+constexpr int64_t kWorkPerDataByte = 32;
 
 const uint16_t kCodeMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F,
                                 0x003F, 0x007F, 0x00FF, 0x01FF, 0x03FF, 0x07FF,
@@ -300,7 +303,9 @@ int VxImageGIF::DecodeFrameData(VxFile* fp, const tag_image& image, int32_t& dat
     linesDone = false;
     int badCodes = 0;
     dataStart = fp->Tell();
+    bytesTaken = 0;
     decoder(fp, &iter, image.w, badCodes);
+    ChargeWork(uint64_t(bytesTaken) * kWorkPerDataByte);
     return badCodes;
 }
 
@@ -433,6 +438,7 @@ int VxImageGIF::get_byte(VxFile* fp) {
         readPos = 0;
     }
     if (readPos >= readCount) return -1;
+    ++bytesTaken;
     return readBuffer[readPos++];
 }
 

@@ -191,6 +191,7 @@ protected:
 
 private:
     int64_t workLeft = 0;
+    int64_t bytesTaken = 0;
     bool terminatorSeen = false;
     bool linesDone = false;
     bool writeFailed = false;
