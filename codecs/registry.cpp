@@ -1,7 +1,7 @@
 // Format code -> codec. One line per format; a format without a codec in this
 // build answers like an unknown format.
 #include "codecs/bmp/vx_bmp_codec.h"
-// gif
+#include "codecs/gif/vx_image_gif.h"
 
 #include "codecs/jpeg/vx_image_jpg.h"
 
@@ -27,7 +27,7 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
     switch (type) {
         case VX_FORMAT_BMP: return &VxBmpCodec::kOps;
 
-        case VX_FORMAT_GIF: return nullptr;
+        case VX_FORMAT_GIF: return &VxImageGIF::kOps;
 
         case VX_FORMAT_JPG: return &VxImageJPG::kOps;
 
