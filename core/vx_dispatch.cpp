@@ -50,11 +50,11 @@ bool VxImage::Load(const char* filename, uint32_t type) {
     return ok;
 }
 
-bool VxImage::Save(const char* filename, uint32_t type) {
+bool VxImage::SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath) {
+    tmpPath.clear();
     if (!filename || !*filename) return false;
-    // Encode into a temporary file beside the target and rename it into place only
-    // when the encoder succeeded: a failed save never leaves a broken file, and an
-    // existing file of that name survives it.
+    // The temporary file lives beside the target, so that the final rename stays
+    // within one file system and replaces the target in one step.
     std::string tmpl(filename);
     tmpl += ".vxtmp-XXXXXX";
     const int fd = mkstemp(tmpl.data());
@@ -70,9 +70,25 @@ bool VxImage::Save(const char* filename, uint32_t type) {
     bool ok = Encode(fp, type);
     if (std::fflush(fp) != 0 || std::ferror(fp)) ok = false;
     if (std::fclose(fp) != 0) ok = false;
-    if (ok && std::rename(tmpl.c_str(), filename) != 0) ok = false;
-    if (!ok) unlink(tmpl.c_str());
-    return ok;
+    if (!ok) {
+        unlink(tmpl.c_str());
+        return false;
+    }
+    tmpPath = tmpl;
+    return true;
+}
+
+bool VxImage::Save(const char* filename, uint32_t type) {
+    // Encode into a temporary file and rename it over the target only when the
+    // encoder succeeded: a failed save never leaves a broken file, and an
+    // existing file of that name survives it.
+    std::string tmp;
+    if (!SaveToTemporary(filename, type, tmp)) return false;
+    if (std::rename(tmp.c_str(), filename) != 0) {
+        unlink(tmp.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool VxImage::Decode(FILE* fp, uint32_t type) {

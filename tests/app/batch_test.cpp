@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/batch/batch_engine.h"
 #include "tests/support/test_support.h"
 
@@ -125,6 +127,61 @@ TEST(BatchRun, MissingFolderIsAnEncodeFailure) {
     EXPECT_EQ(r2.outcome, vellumar::batch::RowOutcome::DecodeFailed);
     EXPECT_EQ(r2.error, "");
     ImageFacade::Free(&h);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ParallelRun, SameFilesAndReportsAsOneWorker) {
+    vt::TempDir dir;
+    const std::string bad = dir.file("broken.bmp");
+    ASSERT_TRUE(vt::WriteFileBytes(bad, std::vector<uint8_t>(100, 'z')));
+    std::vector<std::string> files;
+    for (int i = 0; i < 9; ++i)
+        files.push_back(vt::DataPath(i % 3 == 0 ? "bmp/bits24.bmp" : i % 3 == 1 ? "bmp/rle8.bmp"
+                                                                                 : "bmp/bits1.bmp"));
+    auto runWith = [&](const std::string& prefix, int jobs, bool keepGoing,
+                       const std::vector<std::string>& sources) {
+        vellumar::batch::RunOptions opt;
+        opt.jobs = jobs;
+        opt.keepGoing = keepGoing;
+        vellumar::batch::RunCallbacks cb;
+        std::vector<int> order;
+        cb.outputPath = [&, prefix](int row) {
+            return vellumar::batch::OutputPath(dir.path(), prefix, row, ".GIF");
+        };
+        cb.onRowDone = [&](int row, const vellumar::batch::RowResult&) { order.push_back(row); };
+        const auto summary = vellumar::batch::RunParallel(sources, VX_FORMAT_BMP, opt, cb);
+        for (size_t k = 0; k < order.size(); ++k) EXPECT_EQ(order[k], int(k) + 1);
+        return summary;
+    };
+    ImageHandle h = nullptr;
+    vellumar::batch::RunCallbacks one;
+    one.outputPath = [&](int row) { return vellumar::batch::OutputPath(dir.path(), "one", row, ".GIF"); };
+    vellumar::batch::Run(&h, files, VX_FORMAT_BMP, {}, one);
+    ImageFacade::Free(&h);
+    runWith("par", 4, false, files);
+    for (int row = 1; row <= 9; ++row) {
+        const std::string n = std::to_string(row) + ".GIF";
+        EXPECT_EQ(vt::ReadFileBytes(dir.file("one" + n)), vt::ReadFileBytes(dir.file("par" + n)));
+    }
+
+    // A failure in row 3 of 9: rows 1-2 committed, nothing after row 3 written.
+    auto withBad = files;
+    withBad[2] = bad;
+    const auto stopped = runWith("stop", 4, false, withBad);
+    EXPECT_EQ(stopped.converted, 2);
+    EXPECT_EQ(stopped.failed, 1);
+    EXPECT_TRUE(stopped.stoppedEarly);
+    size_t entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().filename().string().rfind("stop", 0) == 0) ++entries;
+    EXPECT_EQ(entries, 2u) << "later rows and temporary files must not remain";
+
+    const auto all = runWith("keep", 3, true, withBad);
+    EXPECT_EQ(all.converted, 8);
+    EXPECT_TRUE(vt::FileExists(dir.file("keep9.GIF")));
 }
 
 }  // namespace
