@@ -255,14 +255,21 @@ bool VxIcoCodec::Encode(VxFile* file) {
     std::vector<uint8_t> mask(maskBytes);
     const bool alphaPlane = AlphaIsValid();
     const bool paletteAlpha = AlphaPaletteIsValid();
-    const bool trans = GetTransIndex() != -1;
+    const int32_t transIndex = GetTransIndex();
     const RGBQUAD transColour = GetTransColor();
+    // In a palette picture the transparent index is meant, not every entry that
+    // happens to share its colour.
+    auto transparent = [&](int32_t x, int32_t y) {
+        if (transIndex == -1) return false;
+        if (palette) return GetPixelIndex(x, y) == transIndex;
+        return GetPixelColor(x, y, false) == transColour;
+    };
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x) {
             const int32_t xi = int32_t(x), yi = int32_t(y);
             const bool clear = (alphaPlane && AlphaGet(xi, yi) == 0) ||
                                (paletteAlpha && GetPixelColor(xi, yi, true).rgbReserved == 0) ||
-                               (trans && GetPixelColor(xi, yi, false) == transColour);
+                               transparent(xi, yi);
             if (clear) mask[size_t(y) * stride + (x >> 3)] |= uint8_t(0x80 >> (x & 7));
         }
     if (ok) ok = file->Write(mask.data(), 1, maskBytes) == maskBytes;
