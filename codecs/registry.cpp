@@ -7,15 +7,15 @@
 
 // png
 
-// ico
+#include "codecs/ico/vx_ico_codec.h"
 
 // tiff
 
-// tga
+#include "codecs/tga/vx_tga_codec.h"
 
-// pcx
+#include "codecs/pcx/vx_pcx_codec.h"
 
-// wbmp
+#include "codecs/wbmp/vx_wbmp_codec.h"
 
 // metafile
 
@@ -33,15 +33,15 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
 
         case VX_FORMAT_PNG: return nullptr;
 
-        case VX_FORMAT_ICO: return nullptr;
+        case VX_FORMAT_ICO: return &VxIcoCodec::kOps;
 
         case VX_FORMAT_TIF: return nullptr;
 
-        case VX_FORMAT_TGA: return nullptr;
+        case VX_FORMAT_TGA: return &VxTgaCodec::kOps;
 
-        case VX_FORMAT_PCX: return nullptr;
+        case VX_FORMAT_PCX: return &VxPcxCodec::kOps;
 
-        case VX_FORMAT_WBMP: return nullptr;
+        case VX_FORMAT_WBMP: return &VxWbmpCodec::kOps;
 
         case VX_FORMAT_WMF: return nullptr;
 
