@@ -1,0 +1,262 @@
+#!/usr/bin/python3
+"""Runs vellumar-convert and its peers side by side on the same files and prints
+Markdown tables. Normally started through bench/run.sh, which builds and makes
+the inputs first.
+
+    compare.py --cli build-bench/vellumar-convert --inputs build-bench/inputs
+               [--runs 3] [--photos 20] [--small 200] [--modes all,one]
+               [--workloads jpeg-png,...] [--json results.json]
+
+Each command runs --runs times under /usr/bin/time (wall, user+sys, peak RSS);
+the repetitions are interleaved across tools so that a change in machine load
+hits every tool alike. Reported: median wall, median CPU, median peak RSS.
+Modes: "all" lets every tool use every core (Vellumar's default --jobs, the
+peers' own threading); "one" pins every command to one core with taskset and
+asks the peers for one thread.
+"""
+import argparse
+import glob
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+IM_CONVERT = "/usr/bin/convert"  # past any wrapper on PATH
+ONE_THREAD_ENV = {"OMP_NUM_THREADS": "1", "MAGICK_THREAD_LIMIT": "1", "VIPS_CONCURRENCY": "1"}
+
+
+def shell_loop(target):
+    """Shell loop over "$@" running one command per file (vips has no batch mode)."""
+    return ["sh", "-c", f'for f; do n="${{f##*/}}"; n="${{n%.*}}"; {target}; done', "sh"]
+
+
+def workloads(cli, inputs, nphotos, nsmall):
+    jpg = sorted(glob.glob(os.path.join(inputs, "photos/jpg/*.jpg")))[:nphotos]
+    bmp = sorted(glob.glob(os.path.join(inputs, "photos/bmp/*.bmp")))[:nphotos]
+    png = sorted(glob.glob(os.path.join(inputs, "photos/png/*.png")))[:nphotos]
+    small = sorted(glob.glob(os.path.join(inputs, "small/*.png")))[:nsmall]
+    anim = os.path.join(inputs, "anim/anim.gif")
+    pil = ["/usr/bin/python3", os.path.join(HERE, "pillow_convert.py")]
+
+    def vx(fmt):
+        return lambda out, jobs: [cli, "--to", fmt, "--quiet", "--out-dir", out] + (
+            ["--jobs", str(jobs)] if jobs else [])
+
+    def im(fmt, *opts):
+        return lambda out: ["mogrify", "-path", out, "-format", fmt, *opts]
+
+    def gm(fmt, *opts):
+        return lambda out: ["gm", "mogrify", "-output-directory", out, "-format", fmt, *opts]
+
+    def vips(template):
+        return lambda out: shell_loop(template.replace("OUT", out))
+
+    def pillow(fmt):
+        return lambda out: pil + [fmt, out]
+
+    # name: (files, vellumar, {peer: command builder}, baseline or None, note)
+    return {
+        "jpeg-png": (jpg, vx("PNG"), {
+            "ImageMagick": im("png", "-define", "png:compression-level=6"),
+            "GraphicsMagick": gm("png", "-quality", "65"),
+            "libvips": vips('vips copy "$f" "OUT/$n.png[compression=6,filter=all]"'),
+            "Pillow": pillow("png"),
+        }, None, "zlib level 6, adaptive row filters everywhere"),
+        "jpeg-bmp": (jpg, vx("BMP"), {
+            "ImageMagick": im("bmp"),
+            "GraphicsMagick": gm("bmp"),
+            "libvips": vips('vips magicksave "$f" "OUT/$n.bmp" --format BMP'),
+            "Pillow": pillow("bmp"),
+        }, ("djpeg -bmp", vips('djpeg -bmp -outfile "OUT/$n.bmp" "$f"')), ""),
+        "bmp-jpeg": (bmp, vx("JPG"), {
+            "ImageMagick": im("jpg", "-quality", "90", "-sampling-factor", "2x2"),
+            "GraphicsMagick": gm("jpg", "-quality", "90", "-sampling-factor", "2x2"),
+            "libvips": vips('vips copy "$f" "OUT/$n.jpg[Q=90,subsample-mode=on]"'),
+            "Pillow": pillow("jpg"),
+        }, ("cjpeg -quality 90", vips('cjpeg -quality 90 -outfile "OUT/$n.jpg" "$f"')),
+            "quality 90, 4:2:0 everywhere"),
+        "png-gif": (png, vx("GIF"), {
+            "ImageMagick": im("gif"),
+            "GraphicsMagick": gm("gif"),
+            "libvips": vips('vips copy "$f" "OUT/$n.gif"'),
+            "Pillow": pillow("gif"),
+        }, None, "peers build an adaptive palette (most with dithering); Vellumar maps to "
+                 "its fixed 256-colour palette"),
+        "jpeg-tiff": (jpg, vx("TIF"), {
+            "ImageMagick": im("tif", "-compress", "jpeg", "-quality", "90"),
+            "GraphicsMagick": gm("tif", "-compress", "jpeg", "-quality", "90"),
+            "libvips": vips('vips copy "$f" "OUT/$n.tif[compression=jpeg,Q=90]"'),
+            "Pillow": pillow("tif"),
+        }, None, "JPEG-compressed TIFF, quality 90 (libvips writes YCbCr 4:2:0, the others RGB)"),
+        "small-ico": (small, vx("ICO"), {
+            "ImageMagick": im("ico"),
+            "libvips": vips('vips magicksave "$f" "OUT/$n.ico" --format ICO'),
+            "Pillow": pillow("ico"),
+        }, None, "GraphicsMagick cannot write ICO"),
+        "small-bmp": (small, vx("BMP"), {
+            "ImageMagick": im("bmp"),
+            "GraphicsMagick": gm("bmp"),
+            "libvips": vips('vips magicksave "$f" "OUT/$n.bmp" --format BMP'),
+            "Pillow": pillow("bmp"),
+        }, None, ""),
+        "gif-anim": ([anim],
+                     lambda out, jobs: [cli, "--info", "--frame", "99"],
+                     {
+                         "ImageMagick": lambda out: [IM_CONVERT, "-coalesce", "null:"],
+                         "GraphicsMagick": lambda out: ["gm", "convert", "-coalesce", "null:"],
+                         "libvips": lambda out: ["vips", "avg", anim + "[n=-1]"],
+                         "Pillow": lambda out: pil + ["--frames"],
+                     }, None, "decode all 100 frames composed on the screen; nothing written"),
+    }
+
+
+def build_command(base, files, name):
+    """Returns (command, working folder). Files go after the options; a few tools
+    need them elsewhere. gm mogrify puts the input path as given under
+    -output-directory, so it runs, as a user would, in the inputs' folder."""
+    if base[:2] == ["gm", "mogrify"]:
+        return base + [os.path.basename(f) for f in files], os.path.dirname(files[0])
+    return build_command_args(base, files, name), None
+
+
+def build_command_args(base, files, name):
+    if name == "gif-anim":
+        if base[0] == IM_CONVERT:
+            return [IM_CONVERT, files[0], *base[1:]]
+        if base[:2] == ["gm", "convert"]:
+            return ["gm", "convert", files[0], *base[2:]]
+        if base[0] == "vips":
+            return base
+    return base + files
+
+
+def measure(cmd, env, pin, cwd=None, out=None, expected=0):
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as tf:
+        full = ["/usr/bin/time", "-f", "%e %U %S %M", "-o", tf.name]
+        if pin:
+            full += ["taskset", "-c", "0"]
+        r = subprocess.run(full + cmd, env=env, cwd=cwd, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE, text=True)
+        line = tf.read().strip().splitlines()[-1] if r.returncode == 0 else ""
+    if r.returncode != 0:
+        return None, r.stderr.strip().splitlines()[-3:]
+    if expected and len(os.listdir(out)) != expected:
+        return None, [f"wrote {len(os.listdir(out))} of {expected} files"]
+    wall, user, sys_, rss = line.split()
+    return (float(wall), float(user) + float(sys_), int(rss) / 1024.0), None
+
+
+def fmt_s(v):
+    return f"{v:.2f}" if v < 100 else f"{v:.0f}"
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--cli", required=True)
+    ap.add_argument("--inputs", required=True)
+    ap.add_argument("--work", default=None, help="scratch folder for outputs")
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--photos", type=int, default=20)
+    ap.add_argument("--small", type=int, default=200)
+    ap.add_argument("--modes", default="all,one")
+    ap.add_argument("--workloads", default="")
+    ap.add_argument("--json", default="")
+    a = ap.parse_args()
+
+    work = a.work or os.path.join(os.path.dirname(os.path.abspath(a.cli)), "bench-out")
+    table = workloads(os.path.abspath(a.cli), a.inputs, a.photos, a.small)
+    chosen = [w for w in a.workloads.split(",") if w] or list(table)
+    results = {}
+    for mode in a.modes.split(","):
+        pin = mode == "one"
+        env = dict(os.environ)
+        if pin:
+            env.update(ONE_THREAD_ENV)
+        print(f"\n## {'One core (taskset -c 0, peers asked for one thread)' if pin else 'All cores (' + str(os.cpu_count()) + ')'}\n")
+        print("| workload | tool | wall s | CPU s | peak RSS MB | Vellumar/tool wall |")
+        print("|---|---|---:|---:|---:|---:|")
+        for name in chosen:
+            files, vx, peers, baseline, note = table[name]
+            if not files:
+                print(f"| {name} | (no inputs) | | | | |")
+                continue
+            tools = [("Vellumar --jobs 1", lambda out: vx(out, 1))]
+            if not pin and name != "gif-anim":
+                tools.append((f"Vellumar (default --jobs {os.cpu_count()})", lambda out: vx(out, 0)))
+            tools += list(peers.items())
+            if baseline:
+                tools.append((baseline[0] + " (library alone)", baseline[1]))
+            samples = {t: [] for t, _ in tools}
+            errors = {}
+            for _ in range(a.runs):
+                for tool, builder in tools:
+                    if tool in errors:
+                        continue
+                    out = os.path.join(work, name, tool.split()[0])
+                    shutil.rmtree(out, ignore_errors=True)
+                    os.makedirs(out)
+                    cmd, cwd = build_command(builder(out), files, name)
+                    got, err = measure(cmd, env, pin, cwd, out,
+                                       0 if name == "gif-anim" else len(files))
+                    if got is None:
+                        errors[tool] = err
+                    else:
+                        samples[tool].append(got)
+                    shutil.rmtree(out, ignore_errors=True)
+            med = {}
+            for tool, runs in samples.items():
+                if runs:
+                    med[tool] = tuple(statistics.median(r[i] for r in runs) for i in range(3))
+            ours = med.get("Vellumar --jobs 1" if pin or name == "gif-anim"
+                           else f"Vellumar (default --jobs {os.cpu_count()})")
+            for tool, _ in tools:
+                if tool in errors:
+                    print(f"| {name} | {tool} | failed: {' / '.join(errors[tool])[:80]} | | | |")
+                    continue
+                wall, cpu, rss = med[tool]
+                ratio = f"{ours[0] / wall:.2f}" if ours and not tool.startswith("Vellumar") else ""
+                print(f"| {name} | {tool} | {fmt_s(wall)} | {fmt_s(cpu)} | {rss:.0f} | {ratio} |")
+            if note:
+                print(f"| {name} | *{note}* | | | | |")
+            sys.stdout.flush()
+            results.setdefault(mode, {})[name] = {
+                "files": len(files), "median": med, "errors": errors,
+                "runs": {t: r for t, r in samples.items()}}
+    if "all" in results:
+        print("\n## Throughput of --jobs 2 against --jobs 1 (all cores)\n")
+        for name, r in results["all"].items():
+            m = r["median"]
+            one = m.get("Vellumar --jobs 1")
+            many = m.get(f"Vellumar (default --jobs {os.cpu_count()})")
+            if one and many:
+                print(f"- {name}: {one[0] / many[0]:.2f}x ({fmt_s(one[0])} s -> {fmt_s(many[0])} s)")
+    photo = os.path.join(a.inputs, "photos/jpg/photo19.jpg")  # 4000 x 3000
+    if os.path.exists(photo) and "all" in a.modes.split(","):
+        print("\n## Peak memory of one 12-megapixel photo (4000 x 3000), --jobs 1\n")
+        print("One decoded picture at 24 bits: 36.0 MB (34.3 MiB).\n")
+        for fmt in ("PNG", "BMP"):
+            out = os.path.join(work, "memory")
+            runs = []
+            for _ in range(a.runs):
+                shutil.rmtree(out, ignore_errors=True)
+                os.makedirs(out)
+                got, err = measure([os.path.abspath(a.cli), "--to", fmt, "--quiet", "--out-dir", out,
+                                    "--jobs", "1", photo], dict(os.environ), False)
+                if got:
+                    runs.append(got)
+            shutil.rmtree(out, ignore_errors=True)
+            if runs:
+                rss = statistics.median(r[2] for r in runs)
+                print(f"- JPEG->{fmt}: peak RSS {rss:.1f} MiB = {rss * 1048576 / 36e6:.2f}x one decoded picture")
+                results.setdefault("memory", {})[fmt] = rss
+    if a.json:
+        with open(a.json, "w") as f:
+            json.dump(results, f, indent=1)
+
+
+if __name__ == "__main__":
+    main()
