@@ -5,7 +5,7 @@
 
 // jpeg
 
-// png
+#include "codecs/png/vx_png_codec.h"
 
 // ico
 
@@ -31,7 +31,7 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
 
         case VX_FORMAT_JPG: return nullptr;
 
-        case VX_FORMAT_PNG: return nullptr;
+        case VX_FORMAT_PNG: return &VxPngCodec::kOps;
 
         case VX_FORMAT_ICO: return nullptr;
 
