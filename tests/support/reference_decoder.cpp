@@ -11,7 +11,11 @@ std::optional<Rgba> ReadRaw(const std::string& command) {
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     if (!pipe) return std::nullopt;
     Rgba out;
-    if (std::fscanf(pipe.get(), "%d %d\n", &out.width, &out.height) != 2) return std::nullopt;
+    // The size line is read on its own: a "\n" in a scanf format would also
+    // swallow leading pixel bytes that happen to look like white space.
+    char line[64];
+    if (!std::fgets(line, sizeof(line), pipe.get())) return std::nullopt;
+    if (std::sscanf(line, "%d %d", &out.width, &out.height) != 2) return std::nullopt;
     if (out.width <= 0 || out.height <= 0) return std::nullopt;
     out.px.resize(size_t(out.width) * out.height * 4);
     if (std::fread(out.px.data(), 1, out.px.size(), pipe.get()) != out.px.size())
