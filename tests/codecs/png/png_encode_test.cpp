@@ -84,6 +84,13 @@ TEST_F(PngEncode, EveryLayoutReadsBackInIndependentDecoders) {
     VxImage keyed = MakeIndexed(25, 10, 8, 12);
     keyed.SetTransIndex(0);
     layouts.push_back({"keyed.png", keyed, 3, 8});
+    // A palette picture with an alpha plane goes out as RGBA; its transparent
+    // index stays transparent there.
+    VxImage planePal = MakeIndexed(18, 6, 4, 9);
+    planePal.AlphaCreate();
+    for (int x = 0; x < 18; ++x) planePal.AlphaSet(x, 2, uint8_t(x * 14));
+    planePal.SetTransIndex(4);
+    layouts.push_back({"palette_plane.png", planePal, 6, 8});
 
     for (Layout& l : layouts) {
         SCOPED_TRACE(l.name);

@@ -6,14 +6,14 @@ namespace pngt {
 
 vt::Rgba Visible(const VxImage& img) {
     vt::Rgba out = vt::ToRgba(img);
-    if (img.AlphaIsValid() || !img.IsIndexed()) return out;
+    if (!img.IsIndexed()) return out;
     const RGBQUAD* pal = img.GetPalette();
     for (int y = 0; y < out.height; ++y) {
         for (int x = 0; x < out.width; ++x) {
             const uint8_t i = img.GetPixelIndex(x, out.height - 1 - y);
             uint8_t& a = out.px[(size_t(y) * out.width + x) * 4 + 3];
             if (img.GetTransIndex() >= 0 && i == img.GetTransIndex()) a = 0;
-            else if (img.AlphaPaletteIsEnabled()) a = pal[i].rgbReserved;
+            else if (img.AlphaPaletteIsEnabled()) a = uint8_t(a * pal[i].rgbReserved / 255);
         }
     }
     return out;
