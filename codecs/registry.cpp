@@ -19,7 +19,7 @@
 
 // metafile
 
-// jpeg2000
+#include "codecs/jpeg2000/vx_jpeg2000_codec.h"
 
 #include "core/vx_format.h"
 
@@ -49,7 +49,7 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
         case VX_FORMAT_JPC:
         case VX_FORMAT_PGX:
         case VX_FORMAT_PNM:
-        case VX_FORMAT_RAS: return nullptr;
+        case VX_FORMAT_RAS: return &VxJpeg2000Codec::kOps;
 
         default: return nullptr;
     }

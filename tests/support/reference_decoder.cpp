@@ -11,11 +11,9 @@ std::optional<Rgba> ReadRaw(const std::string& command) {
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     if (!pipe) return std::nullopt;
     Rgba out;
-    // The size line is read on its own: a "\n" in a scanf format would also
-    // swallow leading pixel bytes that happen to look like white space.
-    char line[64];
-    if (!std::fgets(line, sizeof(line), pipe.get())) return std::nullopt;
-    if (std::sscanf(line, "%d %d", &out.width, &out.height) != 2) return std::nullopt;
+    // Exactly one newline ends the header: pixel bytes may look like whitespace.
+    if (std::fscanf(pipe.get(), "%d %d", &out.width, &out.height) != 2) return std::nullopt;
+    if (std::fgetc(pipe.get()) != '\n') return std::nullopt;
     if (out.width <= 0 || out.height <= 0) return std::nullopt;
     out.px.resize(size_t(out.width) * out.height * 4);
     if (std::fread(out.px.data(), 1, out.px.size(), pipe.get()) != out.px.size())
