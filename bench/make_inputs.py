@@ -106,8 +106,8 @@ def make_photo(index, width, height):
 
 
 def make_small(index, rng, fonts):
-    size = int(rng.integers(64, 257))
-    w, h = (size, size) if index % 4 != 3 else (size, int(rng.integers(64, 257)))
+    size = int(rng.integers(64, 256))  # ICO stops at 255
+    w, h = (size, size) if index % 4 != 3 else (size, int(rng.integers(64, 256)))
     kind = index % 3
     if kind == 0:
         # Icon: antialiased shapes on a transparent background (drawn 4x, reduced).
