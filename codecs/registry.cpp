@@ -17,7 +17,7 @@
 
 // wbmp
 
-// metafile
+#include "codecs/metafile/vx_metafile_codec.h"
 
 // jpeg2000
 
@@ -43,7 +43,7 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
 
         case VX_FORMAT_WBMP: return nullptr;
 
-        case VX_FORMAT_WMF: return nullptr;
+        case VX_FORMAT_WMF: return &VxMetafileCodec::kOps;
 
         case VX_FORMAT_JP2:
         case VX_FORMAT_JPC:
