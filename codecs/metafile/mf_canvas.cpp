@@ -117,7 +117,9 @@ void Canvas::ApplyClip(const std::shared_ptr<const std::vector<ClipStep>>& clip)
             AddPath(step.path);
             cairo_clip(cr_);
         }
-        Charge(double(clip->size()) * (width_ + height_));
+        double points = 0;
+        for (const ClipStep& step : *clip) points += double(step.path.pts.size());
+        Charge(double(clip->size()) * (width_ + height_) + points);
     }
     cairo_new_path(cr_);
     appliedClip_ = clip;
@@ -310,17 +312,25 @@ void Canvas::DrawBitmap(const Bitmap& bmp, double sx, double sy, double sw, doub
         case 0xAA: cairo_restore(cr_); return;                                 // destination kept
         default: break;
     }
-    cairo_matrix_t cm;
-    cairo_matrix_init(&cm, m.a, m.b, m.c, m.d, m.e, m.f);
-    cairo_set_matrix(cr_, &cm);
-    cairo_translate(cr_, dx, dy);
-    cairo_scale(cr_, dw / sw, dh / sh);
-    cairo_translate(cr_, -sx, -sy);
-    cairo_status_t st = cairo_status(cr_);
-    if (st == CAIRO_STATUS_SUCCESS) {
+    // Source pixels -> logical -> output. cairo refuses singular or absurd
+    // matrices by failing the whole context, so they are checked here.
+    Affine src;
+    src.a = dw / sw;
+    src.d = dh / sh;
+    src.e = dx - sx * src.a;
+    src.f = dy - sy * src.d;
+    const Affine full = src.Then(m);
+    const double det = full.Det();
+    const bool usable = full.Finite() && std::isfinite(det) && std::fabs(det) > 1e-9 &&
+                        std::fabs(full.a) + std::fabs(full.b) + std::fabs(full.c) + std::fabs(full.d) < 1e6 &&
+                        std::fabs(full.e) < kCoordLimit && std::fabs(full.f) < kCoordLimit;
+    if (usable) {
+        cairo_matrix_t cm;
+        cairo_matrix_init(&cm, full.a, full.b, full.c, full.d, full.e, full.f);
+        cairo_set_matrix(cr_, &cm);
         cairo_surface_t* s = SurfaceFor(bmp);
         cairo_pattern_t* pat = cairo_pattern_create_for_surface(s);
-        const double scale = std::fabs(m.Det()) * std::fabs(dw * dh / (sw * sh));
+        const double scale = std::fabs(det);
         cairo_pattern_set_filter(pat, scale >= 1 ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
         cairo_pattern_set_extend(pat, CAIRO_EXTEND_PAD);
         cairo_set_source(cr_, pat);

@@ -123,21 +123,26 @@ void DeviceContext::ResetClip() { state_.clip.reset(); }
 void DeviceContext::InitObjects(uint32_t count) {
     objects_.clear();
     objects_.resize(count < kMaxObjects ? count : kMaxObjects);
+    firstFree_ = 0;
 }
 
 int32_t DeviceContext::AddObject(GdiObject obj) {
-    for (size_t i = 0; i < objects_.size(); ++i) {
+    // The hint keeps a file of many creations from scanning the table each time.
+    for (size_t i = firstFree_; i < objects_.size(); ++i) {
         if (objects_[i].kind == GdiObject::kEmpty) {
             objects_[i] = std::move(obj);
+            firstFree_ = i + 1;
             return int32_t(i);
         }
     }
+    firstFree_ = objects_.size();
     return -1;
 }
 
 bool DeviceContext::SetObject(uint32_t index, GdiObject obj) {
     if (index >= objects_.size()) return false;
     objects_[index] = std::move(obj);
+    if (objects_[index].kind == GdiObject::kEmpty && index < firstFree_) firstFree_ = index;
     return true;
 }
 
@@ -147,7 +152,9 @@ const GdiObject* DeviceContext::Object(uint32_t index) const {
 }
 
 void DeviceContext::DeleteObject(uint32_t index) {
-    if (index < objects_.size()) objects_[index] = GdiObject{};
+    if (index >= objects_.size()) return;
+    objects_[index] = GdiObject{};
+    if (index < firstFree_) firstFree_ = index;
 }
 
 void DeviceContext::SelectObject(const GdiObject& obj) {

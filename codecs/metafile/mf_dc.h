@@ -132,6 +132,7 @@ private:
     DcState state_;
     std::vector<DcState> saved_;
     std::vector<GdiObject> objects_;
+    size_t firstFree_ = 0;  // no free slot below this index
     Affine base_;
     double ppmX_ = 96 / 25.4, ppmY_ = 96 / 25.4;
     mutable Affine full_;

@@ -267,7 +267,7 @@ void EmfReader::Record(uint32_t type, const RecordView& r) {
             o.kind = GdiObject::kPen;
             const uint32_t style = r.U32(12);
             o.pen.style = int(style & 0x0F);
-            o.pen.width = std::abs(r.S32(16));
+            o.pen.width = std::fabs(double(r.S32(16)));
             o.pen.cosmetic = o.pen.width == 0;
             o.pen.color = r.U32(24) & 0xFFFFFF;
             dc.SetObject(r.U32(8), std::move(o));

@@ -82,6 +82,7 @@ double Path::Length() const {
 
 void AppendEllipticArc(Path& path, Pt c, double rx, double ry, double t0, double t1, bool move) {
     const double sweep = t1 - t0;
+    if (!std::isfinite(sweep) || std::fabs(sweep) > 40 * M_PI) return;
     // At most a quarter turn per curve keeps the approximation within a fraction of a pixel.
     const int segments = std::max(1, int(std::ceil(std::fabs(sweep) / (M_PI / 2) - 1e-9)));
     const double step = sweep / segments;

@@ -191,6 +191,10 @@ void Player::Text(Pt ref, const std::u32string& text, const std::vector<double>&
 
     const Pt origin = (s.textAlign & kTaUpdateCp) ? s.cur : ref;
     const Pt o = m.Apply(origin);
+    // Text anchored far outside the picture cannot reach it.
+    constexpr double kFar = 1e6;
+    if (!std::isfinite(o.x) || !std::isfinite(o.y) || std::fabs(o.x) > kFar || std::fabs(o.y) > kFar)
+        return;
     const double scaleX = m.ScaleX(), scaleY = m.ScaleY();
     cairo_t* cr = canvas_.Cr();
     cairo_save(cr);
@@ -250,6 +254,11 @@ void Player::Text(Pt ref, const std::u32string& text, const std::vector<double>&
         cairo_text_extents_t te;
         cairo_scaled_font_glyph_extents(sf, glyphs, count, &te);
         advance = te.x_advance;
+    }
+    if (!std::isfinite(advance) || std::fabs(advance) > kFar) {
+        cairo_glyph_free(glyphs);
+        cairo_restore(cr);
+        return;
     }
     cairo_font_extents_t fe;
     cairo_font_extents(cr, &fe);

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Regenerates the metafile fixtures.
 
-fig_*.emf come from fig2dev (an independent EMF writer) fed with the .fig
+fig_*.emf come from fig2dev (an independent EMF writer; Debian package fig2dev,
+needed only to regenerate) fed with the .fig
 drawings written here. wmf_*.wmf and emf_*.emf are built record by record;
 their drawings are described next to each record so a viewer can check them.
 """
@@ -134,7 +135,7 @@ def wmf_shapes():
     m.polypolygon([[(1500, 1200), (2700, 1200), (2700, 2100), (1500, 2100)],
                    [(1800, 1400), (2400, 1400), (2400, 1900), (1800, 1900)]])
     m.select(1)
-    m.arc(0x081A, (3000, 1200, 4200, 2400), (4200, 1800), (3600, 1200))  # pie, upper right quarter missing
+    m.arc(0x081A, (3000, 1200, 4200, 2400), (4200, 1800), (3600, 1200))  # pie: the upper right quarter
     m.select(4)
     m.arc(0x0830, (150, 2250, 1200, 2850), (150, 2550), (1200, 2550))   # chord outline
     m.arc(0x0817, (1500, 2250, 2700, 2850), (2700, 2550), (1500, 2550))  # arc over the top
