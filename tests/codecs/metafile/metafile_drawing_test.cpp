@@ -387,6 +387,40 @@ TEST(MetafileDrawing, EmfUtf16TextAndBitmap) {
     EXPECT_TRUE(Px(im, 120, 35, kWhite));
 }
 
+TEST(MetafileDrawing, EmfBitBltAndUnknownRecords) {
+    const Bytes dib = mft::Dib24(2, 2, {0xFF0000, 0x0000FF, 0x00A000, 0xFFC800});
+    mft::Emf e;
+    e.Rec(200, {1, 2, 3});  // no such record
+    Bytes tail;
+    for (float f : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) mft::PutF(tail, f);
+    for (int v : {0, 0, 100, 40, 140, int(dib.size() - 40)}) mft::Put32(tail, uint32_t(v));
+    tail.insert(tail.end(), dib.begin(), dib.end());
+    // BitBlt of the DIB's right column (source x 1) to (10, 10), two by two pixels.
+    e.Rec(76, {0, 0, -1, -1, 10, 10, 1, 2, 0x00CC0020, 1, 0}, tail);
+    // A BitBlt without a bitmap paints with the brush (PATCOPY).
+    e.Brush(1, 0, kGreen).Select(1).Rec(76, {0, 0, -1, -1, 30, 10, 10, 10, 0x00F00021, 0, 0});
+    const vt::Rgba im = Render(e.Build(0, 0, 60, 30));
+    EXPECT_TRUE(Px(im, 10, 10, kBlue));
+    EXPECT_TRUE(Px(im, 10, 11, kYellow));
+    EXPECT_TRUE(Px(im, 11, 10, kWhite));
+    EXPECT_TRUE(Px(im, 35, 15, kGreen));
+    EXPECT_TRUE(Px(im, 45, 15, kWhite));
+}
+
+TEST(MetafileDrawing, WmfDibStretchBltMirrorsWithNegativeWidth) {
+    const Bytes dib = mft::Dib24(2, 1, {0xFF0000, 0x0000FF});
+    mft::Wmf m;
+    // DIBStretchBlt: rop, srcH, srcW, ySrc, xSrc, destH, destW, yDst, xDst.
+    m.Rec(0x0B41, {0x0020, 0x00CC, 1, 2, 0, 0, 20, 40, 10, 10}, dib);
+    m.Rec(0x0B41, {0x0020, 0x00CC, 1, 2, 0, 0, 20, -40, 40, 90}, dib);  // mirrored into 50..90
+    const vt::Rgba im = Render(Wmf96(m));
+    EXPECT_TRUE(Px(im, 15, 20, kRed));
+    EXPECT_TRUE(Px(im, 45, 20, kBlue));
+    EXPECT_TRUE(Px(im, 55, 50, kBlue));
+    EXPECT_TRUE(Px(im, 85, 50, kRed));
+    EXPECT_TRUE(Px(im, 95, 50, kWhite));
+}
+
 // The fig2dev drawing: a red rectangle, a blue disc, a green polyline and a word,
 // in 1200-dpi device units (see tests/data/metafile/make_fixtures.py).
 TEST(MetafileDrawing, IndependentlyWrittenEmf) {
