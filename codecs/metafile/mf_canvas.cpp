@@ -114,12 +114,18 @@ void Canvas::ApplyClip(const std::shared_ptr<const std::vector<ClipStep>>& clip)
                 cairo_set_fill_rule(cr_, step.evenOdd ? CAIRO_FILL_RULE_EVEN_ODD
                                                       : CAIRO_FILL_RULE_WINDING);
             }
-            AddPath(step.path);
+            AddPath(*step.path);
             cairo_clip(cr_);
         }
-        double points = 0;
-        for (const ClipStep& step : *clip) points += double(step.path.pts.size());
-        Charge(double(clip->size()) * (width_ + height_) + points);
+        // Rectangles are cheap for cairo; any other shape costs a mask over its box.
+        for (const ClipStep& step : *clip) {
+            double x0, y0, x1, y1;
+            const size_t n = step.path->pts.size();
+            if (n > 5 && step.path->Bounds(x0, y0, x1, y1))
+                Charge(CoveredArea(x0, y0, x1, y1) + double(n));
+            else
+                Charge(width_ + height_);
+        }
     }
     cairo_new_path(cr_);
     appliedClip_ = clip;

@@ -69,7 +69,10 @@ struct GdiObject {
 // One clip step in output pixels: the drawing keeps the inside of `path`, or
 // its outside when `exclude` is set. The clip is the intersection of all steps.
 struct ClipStep {
-    Path path;
+    ClipStep(Path p, bool eo, bool ex)
+        : path(std::make_shared<const Path>(std::move(p))), evenOdd(eo), exclude(ex) {}
+    // Shared: saved states and later clip steps copy the list, never the points.
+    std::shared_ptr<const Path> path;
     bool evenOdd = false;
     bool exclude = false;
 };

@@ -104,4 +104,25 @@ TEST(MetafileHostile, RegionsAndPathsThatRunLong) {
     EXPECT_TRUE(ok);
 }
 
+TEST(MetafileHostile, ComplexClipReappliedOverAndOver) {
+    // A clip path of many points, then thousands of clip changes each followed by a draw.
+    mft::Emf e;
+    e.Rec(59, {});
+    Bytes tail;
+    for (int v : {0, 0, -1, -1, 20000}) mft::Put32(tail, uint32_t(v));
+    for (int i = 0; i < 20000; ++i) {
+        mft::Put32(tail, uint32_t(i % 2 ? 990 : 10));
+        mft::Put32(tail, uint32_t(i / 20));
+    }
+    e.Rec(4, {}, tail).Rec(60, {}).Rec(67, {5});
+    e.Brush(1, 0, 0x00FF00).Select(1);
+    for (int i = 0; i < 20000; ++i) {
+        e.Rec(33, {}).Rec(30, {i % 500, 0, 1000, 1000}).Rectangle(500, 500, 502, 502).Rec(34, {-1});
+    }
+    bool ok = false;
+    const double s = Seconds(e.Build(0, 0, 1000, 1000), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_LT(s, 30.0);
+}
+
 }  // namespace
