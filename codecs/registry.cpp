@@ -9,7 +9,7 @@
 
 // ico
 
-// tiff
+#include "codecs/tiff/vx_image_tif.h"
 
 // tga
 
@@ -35,7 +35,7 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
 
         case VX_FORMAT_ICO: return nullptr;
 
-        case VX_FORMAT_TIF: return nullptr;
+        case VX_FORMAT_TIF: return &VxImageTIF::kOps;
 
         case VX_FORMAT_TGA: return nullptr;
 
