@@ -403,9 +403,8 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
             const uint32_t n = 1u << bps;
             bool wide = false;
             for (uint32_t i = 0; i < n && !wide; ++i) wide = r[i] > 255 || g[i] > 255 || b[i] > 255;
-            auto scale = [wide](uint16_t v) {
-                return uint8_t(wide ? uint32_t(v) * 255 / 65535 : v & 0xFF);
-            };
+            // The high byte: maps written as c * 257 and as c * 256 both give c.
+            auto scale = [wide](uint16_t v) { return uint8_t(wide ? v >> 8 : v & 0xFF); };
             std::vector<RGBQUAD>& dst = bps > 8 ? deepMap : pal;
             dst.resize(std::max<size_t>(dst.size(), n));
             for (uint32_t i = 0; i < n; ++i)

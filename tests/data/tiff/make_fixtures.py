@@ -133,7 +133,7 @@ def main():
     # and a 12-bit palette page. Pixel i of row y is index (x + 3y) mod n.
     w, h = 16, 4
     idx = bytes((x + 3 * y) % 8 for y in range(h) for x in range(w))
-    cmap = [i * 30 for i in range(256)] + [255 - i for i in range(256)] + [7] * 256
+    cmap = [(i * 30) % 256 for i in range(256)] + [255 - i for i in range(256)] + [7] * 256
     ifd_tiff(out("palette_cmap8bit.tif"), w, h,
              [(256, 4, [w]), (257, 4, [h]), (258, 3, [8]), (259, 3, [1]), (262, 3, [3]),
               (277, 3, [1]), (278, 4, [h]), (320, 3, cmap)], idx)
