@@ -66,11 +66,14 @@ INSTANTIATE_TEST_SUITE_P(
                       RefCase{"planar_rgba.tif", vt::Reference::Pillow, 0},
                       RefCase{"tiled_rgb.tif", vt::Reference::Pillow, 0},
                       RefCase{"tiled_grey.tif", vt::Reference::Pillow, 0},
+                      RefCase{"tiled_palette4.tif", vt::Reference::Pillow, 0},
                       RefCase{"res_cm.tif", vt::Reference::Pillow, 0},
                       RefCase{"cmyk.tif", vt::Reference::ImageMagick, 1},
                       RefCase{"grey12.tif", vt::Reference::ImageMagick, 1},
                       RefCase{"grey16.tif", vt::Reference::ImageMagick, 1},
                       RefCase{"rgb16.tif", vt::Reference::ImageMagick, 1},
+                      RefCase{"rgb16_bigendian.tif", vt::Reference::ImageMagick, 1},
+                      RefCase{"grey12_bigendian.tif", vt::Reference::ImageMagick, 1},
                       RefCase{"cielab.tif", vt::Reference::ImageMagick, 6}),
     [](const auto& info) {
         std::string n = info.param.file;

@@ -89,6 +89,8 @@ def main():
     run("convert", rgb, "-colorspace", "gray", "-depth", "12", out("grey12.tif"))
     run("convert", rgb, "-colorspace", "gray", "-depth", "16", out("grey16.tif"))
     run("convert", rgb, "-depth", "16", out("rgb16.tif"))
+    run("tiffcp", "-B", out("rgb16.tif"), out("rgb16_bigendian.tif"))
+    run("tiffcp", "-B", "-c", "lzw", out("grey12.tif"), out("grey12_bigendian.tif"))
     # RGB with every usual compression
     for name, scheme in [("none", "none"), ("lzw", "lzw"), ("deflate", "zip"),
                          ("packbits", "packbits"), ("jpeg", "jpeg:90")]:
@@ -111,6 +113,7 @@ def main():
     biggrey = os.path.join(tmp, "biggrey.tif")
     big.convert("L").save(biggrey)
     run("tiffcp", "-t", "-w", "16", "-l", "48", "-c", "lzw", biggrey, out("tiled_grey.tif"))
+    run("tiffcp", "-t", "-w", "16", "-l", "16", out("palette4.tif"), out("tiled_palette4.tif"))
     run("tiffcp", "-p", "separate", rgb, out("planar_separate.tif"))
     run("tiffcp", "-p", "separate", "-c", "lzw", out("rgba.tif"), out("planar_rgba.tif"))
     run("tiffcp", rgb, grey, out("two_pages.tif"))
