@@ -51,8 +51,7 @@ toff_t SeekProc(thandle_t h, toff_t off, int whence) {
     else if (whence != SEEK_SET)
         return fail;
     if (base < 0) return fail;
-    if (whence == SEEK_SET ? (off > toff_t(INT32_MAX))
-                           : (delta < INT32_MIN || delta > INT32_MAX))
+    if (whence == SEEK_SET ? (off > toff_t(INT32_MAX)) : (delta < INT32_MIN || delta > INT32_MAX))
         return fail;
     const int64_t target = base + delta;
     if (target < 0 || target > INT32_MAX) return fail;
@@ -189,9 +188,9 @@ TIFF* VxImageTIF::TIFFOpenEx(VxFile* file, const char* mode) {
     if (!opts) return nullptr;
     TIFFOpenOptionsSetErrorHandlerExtR(opts, &TifHandlers::Error, this);
     TIFFOpenOptionsSetWarningHandlerExtR(opts, &TifHandlers::Warning, this);
-    TIFF* tif = TIFFClientOpenExt("TIFF IMAGE", mode, static_cast<thandle_t>(file), ReadProc,
-                                  WriteProc, SeekProc, CloseProc, SizeProc, MapProc, UnmapProc,
-                                  opts);
+    TIFF* tif =
+        TIFFClientOpenExt("TIFF IMAGE", mode, static_cast<thandle_t>(file), ReadProc, WriteProc,
+                          SeekProc, CloseProc, SizeProc, MapProc, UnmapProc, opts);
     TIFFOpenOptionsFree(opts);
     return tif;
 }
@@ -223,7 +222,8 @@ bool VxImageTIF::Decode(VxFile* file) {
 
         const tdir_t dirs = TIFFNumberOfDirectories(tif);
         Info.NumFrames = int32_t(std::min<uint64_t>(dirs, INT32_MAX));
-        if (Info.Frame < 0 || tdir_t(Info.Frame) >= dirs || !TIFFSetDirectory(tif, tdir_t(Info.Frame)))
+        if (Info.Frame < 0 || tdir_t(Info.Frame) >= dirs ||
+            !TIFFSetDirectory(tif, tdir_t(Info.Frame)))
             Fail("Error: page not present in TIFF file");
 
         uint32_t width = 0, height = 0, rowsPerStrip = 0xFFFFFFFFu;
@@ -281,8 +281,8 @@ bool VxImageTIF::Decode(VxFile* file) {
                 band = uintSamples && (bps == 8 || bps == 16) && spp >= 3 && spp <= 8;
                 break;
             case PHOTOMETRIC_CIELAB:
-                band = (uintSamples || sampleFormat == SAMPLEFORMAT_INT) && (bps == 8 || bps == 16) &&
-                       (spp == 1 || (spp >= 3 && spp <= 8));
+                band = (uintSamples || sampleFormat == SAMPLEFORMAT_INT) &&
+                       (bps == 8 || bps == 16) && (spp == 1 || (spp >= 3 && spp <= 8));
                 break;
             default: break;
         }
@@ -365,7 +365,8 @@ void VxImageTIF::ReadRgbaPage(TIFF* tif) {
 
 void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uint16_t bps) {
     const uint32_t w = GetWidth(), h = GetHeight();
-    const bool grey = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
+    const bool grey =
+        photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
     const bool palette = photometric == PHOTOMETRIC_PALETTE;
     const bool lab = photometric == PHOTOMETRIC_CIELAB;
     const bool rgb = photometric == PHOTOMETRIC_RGB;
@@ -434,8 +435,7 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
         tileBytes = uint64_t(TIFFTileSize64(tif));
         if (tileW == 0 || tileL == 0 || tileBytes == 0 || tileBytes > kMaxTileBytes ||
             (uint64_t(tileW) * planeSamples * bps) % 8 != 0 ||
-            tileRow != (uint64_t(tileW) * planeSamples * bps) / 8 ||
-            tileBytes < tileRow * tileL)
+            tileRow != (uint64_t(tileW) * planeSamples * bps) / 8 || tileBytes < tileRow * tileL)
             Fail("Corrupted tiled TIFF file!: bad tile layout");
         bandRows = tileL;
     } else {
@@ -470,8 +470,8 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
                 }
             } else {
                 const tmsize_t want = tmsize_t(line * nrow);
-                const tmsize_t got = TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, ys, uint16_t(p)),
-                                                          bandPlane, want);
+                const tmsize_t got = TIFFReadEncodedStrip(
+                    tif, TIFFComputeStrip(tif, ys, uint16_t(p)), bandPlane, want);
                 if (got < 0) Fail("Corrupted TIFF file!" + Detail());
                 if (got < want) std::memset(bandPlane + got, 0, size_t(want - got));
             }
@@ -486,7 +486,8 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
                 rows[p] = bandBuf.data() + size_t(planeBytes * p + line * r);
             // Sample s of pixel x, wherever the planar layout keeps it.
             auto sample = [&](uint32_t x, uint32_t s) -> uint32_t {
-                return separate ? Sample(rows[s], x, ubps) : Sample(rows[0], size_t(x) * spp + s, ubps);
+                return separate ? Sample(rows[s], x, ubps)
+                                : Sample(rows[0], size_t(x) * spp + s, ubps);
             };
 
             if ((grey || palette) && bpp <= 8) {
@@ -527,8 +528,9 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
                 for (uint32_t x = 0; x < w; ++x) dst[x] = To8(sample(x, 0), ubps);
             } else {
                 for (uint32_t x = 0; x < w; ++x) {
-                    const RGBQUAD c = LabToRgb(To8(sample(x, 0), ubps), int8_t(To8(sample(x, 1), ubps)),
-                                               int8_t(To8(sample(x, 2), ubps)));
+                    const RGBQUAD c =
+                        LabToRgb(To8(sample(x, 0), ubps), int8_t(To8(sample(x, 1), ubps)),
+                                 int8_t(To8(sample(x, 2), ubps)));
                     dst[3 * x] = c.rgbBlue;
                     dst[3 * x + 1] = c.rgbGreen;
                     dst[3 * x + 2] = c.rgbRed;
@@ -619,7 +621,8 @@ bool VxImageTIF::Encode(VxFile* file, VxImage** images, int count) {
             worker.Ghost(images[i]);
             if (!worker.Encode(file, true)) {
                 const std::string why = worker.GetLastError();
-                Fail(why.rfind("Error saving TIFF", 0) == 0 ? why : "Error saving TIFF file: " + why);
+                Fail(why.rfind("Error saving TIFF", 0) == 0 ? why
+                                                            : "Error saving TIFF file: " + why);
             }
         }
         // Finish the file here rather than in the destructor, where a failed
@@ -635,9 +638,7 @@ bool VxImageTIF::Encode(VxFile* file, VxImage** images, int count) {
 namespace {
 
 bool IsBlack(const RGBQUAD& c) { return c.rgbRed == 0 && c.rgbGreen == 0 && c.rgbBlue == 0; }
-bool IsWhite(const RGBQUAD& c) {
-    return c.rgbRed == 255 && c.rgbGreen == 255 && c.rgbBlue == 255;
-}
+bool IsWhite(const RGBQUAD& c) { return c.rgbRed == 255 && c.rgbGreen == 255 && c.rgbBlue == 255; }
 int Gray(const RGBQUAD& c) { return (306 * c.rgbRed + 601 * c.rgbGreen + 117 * c.rgbBlue) >> 10; }
 
 // Schemes libtiff can write for this layout; anything else (decode-only
@@ -680,8 +681,9 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
     RGBQUAD* pal = GetPalette();
     if (bits == 1) {
         const uint32_t n = GetNumColors();
-        const bool bilevel = pal && n >= 2 && ((IsBlack(pal[0]) && IsWhite(pal[1])) ||
-                                               (IsWhite(pal[0]) && IsBlack(pal[1])));
+        const bool bilevel =
+            pal && n >= 2 &&
+            ((IsBlack(pal[0]) && IsWhite(pal[1])) || (IsWhite(pal[0]) && IsBlack(pal[1])));
         if (bilevel) {
             // Fax coding wants 0 = white: swap the entries and invert the pixels
             // (of the shared picture, which looks the same afterwards).
@@ -745,7 +747,8 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
     uint32_t compression = Info.CodecOption[VX_FORMAT_TIF];
     if (compression == 0 || !CompressionFits(compression, photometric, bps, spp)) {
         if (bits == 1)
-            compression = photometric == PHOTOMETRIC_MINISWHITE ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW;
+            compression =
+                photometric == PHOTOMETRIC_MINISWHITE ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW;
         else if (bits == 4 || bits == 8)
             compression = COMPRESSION_LZW;
         else if (bits == 24 || bits == 32)

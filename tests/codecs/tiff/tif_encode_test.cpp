@@ -59,9 +59,9 @@ VxImage MakeIndexed(int bpp, bool grey, int w = 37, int h = 23) {
     const int n = 1 << bpp;
     for (int i = 0; i < n; ++i) {
         if (grey)
-            img.SetPaletteColor(uint8_t(i), vx::MakeRGBQUAD(uint8_t(i * 255 / (n - 1)),
-                                                            uint8_t(i * 255 / (n - 1)),
-                                                            uint8_t(i * 255 / (n - 1))));
+            img.SetPaletteColor(
+                uint8_t(i), vx::MakeRGBQUAD(uint8_t(i * 255 / (n - 1)), uint8_t(i * 255 / (n - 1)),
+                                            uint8_t(i * 255 / (n - 1))));
         else
             img.SetPaletteColor(uint8_t(i), vx::MakeRGBQUAD(uint8_t(i * 37), uint8_t(255 - i * 11),
                                                             uint8_t(i * 5 + 60)));
@@ -74,7 +74,8 @@ VxImage MakeIndexed(int bpp, bool grey, int w = 37, int h = 23) {
 void AddAlpha(VxImage& img) {
     ASSERT_TRUE(img.AlphaCreate());
     for (int y = 0; y < int(img.GetHeight()); ++y)
-        for (int x = 0; x < int(img.GetWidth()); ++x) img.AlphaSet(x, y, uint8_t((x * 19 + y * 7) % 256));
+        for (int x = 0; x < int(img.GetWidth()); ++x)
+            img.AlphaSet(x, y, uint8_t((x * 19 + y * 7) % 256));
 }
 
 // Saves, reads back with Pillow and compares with the picture as it is now.
