@@ -1,9 +1,9 @@
 // Format code -> codec. One line per format; a format without a codec in this
 // build answers like an unknown format.
 #include "codecs/bmp/vx_bmp_codec.h"
-// gif
+#include "codecs/gif/vx_image_gif.h"
 
-// jpeg
+#include "codecs/jpeg/vx_image_jpg.h"
 
 // png
 
@@ -19,7 +19,7 @@
 
 // metafile
 
-// jpeg2000
+#include "codecs/jpeg2000/vx_jpeg2000_codec.h"
 
 #include "core/vx_format.h"
 
@@ -27,9 +27,9 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
     switch (type) {
         case VX_FORMAT_BMP: return &VxBmpCodec::kOps;
 
-        case VX_FORMAT_GIF: return nullptr;
+        case VX_FORMAT_GIF: return &VxImageGIF::kOps;
 
-        case VX_FORMAT_JPG: return nullptr;
+        case VX_FORMAT_JPG: return &VxImageJPG::kOps;
 
         case VX_FORMAT_PNG: return nullptr;
 
@@ -49,7 +49,7 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
         case VX_FORMAT_JPC:
         case VX_FORMAT_PGX:
         case VX_FORMAT_PNM:
-        case VX_FORMAT_RAS: return nullptr;
+        case VX_FORMAT_RAS: return &VxJpeg2000Codec::kOps;
 
         default: return nullptr;
     }
