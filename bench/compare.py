@@ -172,6 +172,7 @@ def main():
     ap.add_argument("--slow-factor", type=float, default=5.0,
                     help="a tool slower than this many times Vellumar (and over 3 s) runs once; 0: always --runs")
     ap.add_argument("--workloads", default="")
+    ap.add_argument("--tools", default="", help="only tools whose names contain one of these words")
     ap.add_argument("--json", default="")
     a = ap.parse_args()
 
@@ -185,7 +186,7 @@ def main():
         if pin:
             env.update(ONE_THREAD_ENV)
         print(f"\n## {'One core (taskset -c 0, peers asked for one thread)' if pin else 'All cores (' + str(os.cpu_count()) + ')'}\n")
-        print("| workload | tool | wall s | CPU s | peak RSS MB | Vellumar/tool wall |")
+        print("| workload | tool | wall s | CPU s | peak RSS MiB | Vellumar/tool wall |")
         print("|---|---|---:|---:|---:|---:|")
         for name in chosen:
             files, vx, peers, baseline, note = table[name]
@@ -198,6 +199,9 @@ def main():
             tools += list(peers.items())
             if baseline:
                 tools.append((baseline[0] + " (library alone)", baseline[1]))
+            if a.tools:
+                keep = [t.lower() for t in a.tools.split(",")]
+                tools = [t for t in tools if any(k in t[0].lower() for k in keep)]
             samples = {t: [] for t, _ in tools}
             errors = {}
             for rep in range(a.runs):
