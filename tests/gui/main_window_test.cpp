@@ -1,5 +1,7 @@
 // Start-up state, skin files, menu, about box and the file pick.
 #include <QAction>
+#include <QFileDialog>
+#include <QTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -240,6 +242,49 @@ TEST_F(WindowTest, LargePickYieldsEveryFile) {
     EXPECT_EQ(win->WorkList()->topLevelItemCount(), 3000);
     EXPECT_EQ(state->selectedFiles.size(), 3000);
     EXPECT_EQ(RowText(2999, 0), many.back());
+}
+
+
+// The real dialog, driven from a timer while it runs modally.
+TEST(FileDialog, TitleFilterFolderAndMultipleSelection) {
+    vt::TempDir folder;
+    for (const char* name : {"a.bmp", "b.BMP", "noext"}) vt::WriteFileBytes(folder.file(name), {'x'});
+    const QString start = QString::fromStdString(folder.path());
+    for (bool accept : {true, false}) {
+        QString title, filter;
+        QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        QString shownDir;
+        // Polls until the dialog is up: how long it takes to appear varies.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!d || !d->isVisible()) return;
+            poll.stop();
+            title = d->windowTitle();
+            filter = d->selectedNameFilter();
+            mode = d->fileMode();
+            shownDir = d->directory().absolutePath();
+            if (!accept) {
+                d->reject();
+                return;
+            }
+            d->selectFile("\"a.bmp\" \"noext\"");
+            static_cast<QDialog*>(d)->accept();
+        });
+        poll.start(50);
+        const QStringList got =
+            vellumar::gui::PickFilesWithDialog(nullptr, U("选择要转换的文件"), U(vellumar::gui::text::kPickFilter), start);
+        EXPECT_EQ(title, U("选择要转换的文件"));
+        EXPECT_TRUE(filter.startsWith(U("图形格式(*.*)"))) << filter.toStdString();
+        EXPECT_EQ(mode, QFileDialog::ExistingFiles);
+        EXPECT_EQ(shownDir, start);
+        if (accept) {
+            // Full paths, files without an extension included.
+            EXPECT_EQ(got, (QStringList{start + "/a.bmp", start + "/noext"}));
+        } else {
+            EXPECT_TRUE(got.isEmpty());
+        }
+    }
 }
 
 }  // namespace
