@@ -213,8 +213,8 @@ TEST_F(BatchTest, CancelledPickThenStartConvertsNothing) {
 TEST_F(BatchTest, RunIsOffTheGuiThreadWithButtonsDisabledAndProgress) {
     MakeSaveDir("DATA");
     QStringList many;
-    const QString big = Source("big.bmp", 24, 900, 700);
-    for (int i = 0; i < 12; ++i) many << big;
+    const QString big = Source("big.bmp", 24, 1000, 800);
+    for (int i = 0; i < 20; ++i) many << big;
     Pick(many);
     ChooseFormat("*.BMP");
     QSignalSpy done(&win->Converter(), &BatchConverter::runFinished);
@@ -227,14 +227,14 @@ TEST_F(BatchTest, RunIsOffTheGuiThreadWithButtonsDisabledAndProgress) {
     EXPECT_FALSE(win->OpenButton()->isEnabled());
     EXPECT_FALSE(win->StartButton()->isEnabled());
     EXPECT_TRUE(win->Progress()->isVisibleTo(win.get()));
-    EXPECT_EQ(win->Progress()->maximum(), 12);
+    EXPECT_EQ(win->Progress()->maximum(), 20);
     // A click on the disabled start button starts nothing new.
     QTest::mouseClick(win->StartButton(), Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return done.count() > 0; }, 120000));
     EXPECT_EQ(done.count(), 1);
     EXPECT_GT(ticks, 2) << "the event loop kept running during the batch";
-    for (int r = 0; r < 12; ++r) EXPECT_EQ(RowText(r), U("处理完成")) << r;
-    EXPECT_TRUE(vt::FileExists(dir.file("DATA/main12.BMP")));
+    for (int r = 0; r < 20; ++r) EXPECT_EQ(RowText(r), U("处理完成")) << r;
+    EXPECT_TRUE(vt::FileExists(dir.file("DATA/main20.BMP")));
     EXPECT_TRUE(win->OpenButton()->isEnabled());
     EXPECT_TRUE(win->StartButton()->isEnabled());
     EXPECT_FALSE(win->Progress()->isVisibleTo(win.get()));
