@@ -1,6 +1,8 @@
 // Start-up state, skin files, menu, about box and the file pick.
 #include <QAction>
 #include <QFileDialog>
+#include <QListView>
+#include <QMessageBox>
 #include <QTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -254,12 +256,29 @@ TEST(FileDialog, TitleFilterFolderAndMultipleSelection) {
         QString title, filter;
         QFileDialog::FileMode mode = QFileDialog::AnyFile;
         QString shownDir;
+        bool refused = false;
+        bool handled = false;
         // Polls until the dialog is up: how long it takes to appear varies.
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* mb = qobject_cast<QMessageBox*>(modal)) {
+                // The dialog refused the names; fail instead of hanging.
+                refused = true;
+                mb->reject();
+                return;
+            }
+            auto* d = qobject_cast<QFileDialog*>(modal);
             if (!d || !d->isVisible()) return;
-            poll.stop();
+            // Names typed before the folder is read can be taken for missing files.
+            auto* view = d->findChild<QListView*>(QStringLiteral("listView"));
+            if (!view || !view->model() || view->model()->rowCount(view->rootIndex()) < 3) return;
+            if (refused) {
+                d->reject();
+                return;
+            }
+            if (handled) return;
+            handled = true;
             title = d->windowTitle();
             filter = d->selectedNameFilter();
             mode = d->fileMode();
@@ -268,12 +287,16 @@ TEST(FileDialog, TitleFilterFolderAndMultipleSelection) {
                 d->reject();
                 return;
             }
-            d->selectFile("\"a.bmp\" \"noext\"");
+            // As typed by the user; the timer keeps running to catch a refusal box.
+            auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(edit, nullptr);
+            edit->setText("\"a.bmp\" \"noext\"");
             static_cast<QDialog*>(d)->accept();
         });
         poll.start(50);
         const QStringList got =
             vellumar::gui::PickFilesWithDialog(nullptr, U("选择要转换的文件"), U(vellumar::gui::text::kPickFilter), start);
+        EXPECT_FALSE(refused);
         EXPECT_EQ(title, U("选择要转换的文件"));
         EXPECT_TRUE(filter.startsWith(U("图形格式(*.*)"))) << filter.toStdString();
         EXPECT_EQ(mode, QFileDialog::ExistingFiles);
