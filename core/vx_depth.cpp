@@ -116,7 +116,7 @@ bool VxImage::DecreaseBpp(uint32_t bits, bool diffuseError, const RGBQUAD* palet
         const uint32_t m = tmp.Header.biClrImportant
                                ? std::min(tmp.Header.biClrImportant, tmp.Header.biClrUsed)
                                : tmp.Header.biClrUsed;
-        const vx::NearestPalette nearest(tmp.GetPalette(), m);
+        vx::NearestPalette nearest(tmp.GetPalette(), m);
         uint8_t srcMap[256];
         if (Header.biClrUsed) {
             const RGBQUAD* pal = GetPalette();

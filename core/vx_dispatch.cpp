@@ -40,21 +40,27 @@ bool VxImage::Load(const char* filename, uint32_t type) {
         std::fclose(fp);
         if (ok) return true;
     }
+    // The named format's failure is what the caller gets to see: its text, and
+    // the frame count a multi-frame codec reported.
     char saved[sizeof(Info.LastError)];
     std::memcpy(saved, Info.LastError, sizeof(saved));
+    const int32_t savedFrames = Info.NumFrames;
     FILE* fp = std::fopen(filename, "rb");
     if (!fp) return false;
     const bool ok = Decode(fp, 0);
     std::fclose(fp);
-    if (!ok && type != 0) std::memcpy(Info.LastError, saved, sizeof(saved));
+    if (!ok && type != 0) {
+        std::memcpy(Info.LastError, saved, sizeof(saved));
+        Info.NumFrames = savedFrames;
+    }
     return ok;
 }
 
-bool VxImage::Save(const char* filename, uint32_t type) {
+bool VxImage::SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath) {
+    tmpPath.clear();
     if (!filename || !*filename) return false;
-    // Encode into a temporary file beside the target and rename it into place only
-    // when the encoder succeeded: a failed save never leaves a broken file, and an
-    // existing file of that name survives it.
+    // The temporary file lives beside the target, so that the final rename stays
+    // within one file system and replaces the target in one step.
     std::string tmpl(filename);
     tmpl += ".vxtmp-XXXXXX";
     const int fd = mkstemp(tmpl.data());
@@ -70,9 +76,25 @@ bool VxImage::Save(const char* filename, uint32_t type) {
     bool ok = Encode(fp, type);
     if (std::fflush(fp) != 0 || std::ferror(fp)) ok = false;
     if (std::fclose(fp) != 0) ok = false;
-    if (ok && std::rename(tmpl.c_str(), filename) != 0) ok = false;
-    if (!ok) unlink(tmpl.c_str());
-    return ok;
+    if (!ok) {
+        unlink(tmpl.c_str());
+        return false;
+    }
+    tmpPath = tmpl;
+    return true;
+}
+
+bool VxImage::Save(const char* filename, uint32_t type) {
+    // Encode into a temporary file and rename it over the target only when the
+    // encoder succeeded: a failed save never leaves a broken file, and an
+    // existing file of that name survives it.
+    std::string tmp;
+    if (!SaveToTemporary(filename, type, tmp)) return false;
+    if (std::rename(tmp.c_str(), filename) != 0) {
+        unlink(tmp.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool VxImage::Decode(FILE* fp, uint32_t type) {
@@ -101,6 +123,18 @@ bool VxImage::DecodeWith(uint32_t code, VxFile* file, uint32_t passType) {
     std::unique_ptr<VxImage> codec(ops->create());
     if (!codec) return false;
     codec->CopyInfo(*this);
+    // Settings steer the decoder; what described the previous picture must not
+    // stick to the next one (a reused image would otherwise hand a GIF's
+    // transparent index or a photo's resolution to a file that has none).
+    ImageInfo& next = codec->Info;
+    next.TransIndex = -1;
+    next.TransColor = RGBQUAD{};
+    next.AlphaPaletteEnabled = false;
+    next.NumFrames = 0;
+    next.FrameDelay = 0;
+    next.XOffset = next.YOffset = 0;
+    codec->SetXDPI(96);
+    codec->SetYDPI(96);
     if (ops->decode(codec.get(), file, passType)) {
         Transfer(*codec);
         return true;

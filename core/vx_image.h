@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "core/vx_file.h"
 #include "core/vx_format.h"
@@ -180,6 +181,9 @@ public:
     // --- load / save dispatch ---
     bool Load(const char* filename, uint32_t type = 0);
     bool Save(const char* filename, uint32_t type);
+    // The first half of Save: the encoded picture in a new temporary file beside
+    // `filename` (named in `tmpPath`), for callers that commit files later.
+    bool SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath);
     bool Decode(FILE* fp, uint32_t type);
     bool Decode(uint8_t* buffer, uint32_t size, uint32_t type);
     bool Decode(VxFile* file, uint32_t type);

@@ -66,9 +66,8 @@ void FitDepth(ImageHandle* handle, ImageFormat target) {
     }
 }
 
-RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat target,
-                     const std::function<std::string()>& outputPath) {
-    RowResult result;
+bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat target,
+                  RowResult& result) {
     const ImageFormat sourceFormat = FormatFromExtension(source);
     // A file that cannot be opened leaves the text alone: clear it, so that a
     // reused handle never reports an earlier row's reason.
@@ -76,11 +75,18 @@ RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat
     if (!ImageFacade::DecodeFromFile(handle, source.c_str(), int32_t(sourceFormat))) {
         result.outcome = RowOutcome::DecodeFailed;
         result.error = ImageFacade::GetLastError(handle);
-        return result;
+        return false;
     }
     FitDepth(handle, target);
-    const std::string out = outputPath ? outputPath() : std::string();
     (*handle)->SetLastError("");
+    return true;
+}
+
+RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat target,
+                     const std::function<std::string()>& outputPath) {
+    RowResult result;
+    if (!DecodeAndFit(handle, source, target, result)) return result;
+    const std::string out = outputPath ? outputPath() : std::string();
     if (!ImageFacade::EecodeToFile(handle, out.c_str(), int32_t(target))) {
         result.outcome = RowOutcome::EncodeFailed;
         result.error = ImageFacade::GetLastError(handle);

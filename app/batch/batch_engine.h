@@ -45,6 +45,11 @@ struct RunOptions {
     bool keepGoing = false;
     int quality = 90;
     int frame = 0;
+    // Workers converting rows at once. Rows are handed out in order; files are
+    // committed and reported in row order, and with stop-at-first-failure no
+    // file of a later row is written. With more than one job, `outputPath` is
+    // called from the workers.
+    int jobs = 1;
 };
 
 struct RunCallbacks {
@@ -63,5 +68,13 @@ struct RunSummary {
 
 RunSummary Run(ImageHandle* handle, const std::vector<std::string>& sources, ImageFormat target,
                const RunOptions& options, const RunCallbacks& callbacks);
+
+// Run with options.jobs workers, each with its own image object.
+RunSummary RunParallel(const std::vector<std::string>& sources, ImageFormat target,
+                       const RunOptions& options, const RunCallbacks& callbacks);
+
+// The decode and depth-fitting half of a row; false (with `result` filled) on failure.
+bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat target,
+                  RowResult& result);
 
 }  // namespace vellumar::batch

@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/batch/batch_engine.h"
@@ -19,7 +21,7 @@ namespace {
 
 const char kUsage[] =
     "usage: vellumar-convert --to FORMAT [--out-dir DIR] [--prefix TEXT] [--keep-going]\n"
-    "                        [--quality N] [--frame N] [--quiet] FILE...\n"
+    "                        [--quality N] [--frame N] [--jobs N] [--quiet] FILE...\n"
     "       vellumar-convert --info [--frame N] FILE...\n"
     "FORMAT: PNG ICO TGA JPG BMP GIF TIF PCX WBMP WMF JP2 JPC PGX PNM RAS\n";
 
@@ -32,6 +34,7 @@ struct Options {
     bool quiet = false;
     int quality = 90;
     int frame = 0;
+    int jobs = 0;  // 0: one per core
     std::vector<std::string> files;
 };
 
@@ -106,6 +109,10 @@ std::string Parse(int argc, const char* const* argv, Options& o) {
             std::string v;
             if (!takeValue(v) || !ParseInt(v, 0, 1 << 30, o.frame))
                 return "--frame needs a number from 0";
+        } else if (arg == "--jobs") {
+            std::string v;
+            if (!takeValue(v) || !ParseInt(v, 1, 256, o.jobs))
+                return "--jobs needs a number from 1 to 256";
         } else if (arg == "--keep-going" && !hasInline) {
             o.keepGoing = true;
         } else if (arg == "--quiet" && !hasInline) {
@@ -175,6 +182,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     options.keepGoing = o.keepGoing;
     options.quality = o.quality;
     options.frame = o.frame;
+    options.jobs = o.jobs > 0 ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
     batch::RunCallbacks callbacks;
     callbacks.outputPath = [&](int row) {
         return batch::OutputPath(o.outDir, o.prefix, row, target.extension);
@@ -195,7 +203,9 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                                                                 : "cannot write the output file")
             << '\n';
     };
-    const batch::RunSummary summary = batch::Run(&handle, o.files, target.format, options, callbacks);
+    const batch::RunSummary summary =
+        options.jobs > 1 ? batch::RunParallel(o.files, target.format, options, callbacks)
+                         : batch::Run(&handle, o.files, target.format, options, callbacks);
     ImageFacade::Free(&handle);
     if (progress) err << "\r\033[K" << std::flush;
     if (!o.quiet) {

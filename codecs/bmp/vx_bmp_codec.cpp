@@ -21,7 +21,10 @@ void SkipForward(VxFile* file, uint64_t n) {
     }
 }
 
-int64_t StrideBytes(int64_t width, int64_t bpp) { return ((bpp * width + 31) / 32) * 4; }
+// Header arithmetic on hostile values: wide enough that nothing can overflow.
+using Wide = __int128;
+
+Wide StrideBytes(Wide width, Wide bpp) { return ((bpp * width + 31) / 32) * 4; }
 
 }  // namespace
 
@@ -55,15 +58,15 @@ bool VxBmpCodec::ReadInfoHeader(VxFile* file, BITMAPINFOHEADER& bih) {
     } else if (bih.biSize < 40) {
         return false;
     } else {
-        const int64_t expect = StrideBytes(bih.biWidth, bih.biBitCount) * int64_t(bih.biHeight);
-        if (int64_t(bih.biSizeImage) != expect || bih.biPlanes != 1 || bih.biCompression != 0 ||
+        const Wide expect = StrideBytes(bih.biWidth, bih.biBitCount) * Wide(bih.biHeight);
+        if (Wide(bih.biSizeImage) != expect || bih.biPlanes != 1 || bih.biCompression != 0 ||
             bih.biClrUsed != 0)
             return false;
         SkipForward(file, uint64_t(bih.biSize) - 40);
     }
     if (bih.biSizeImage == 0) {
-        const int64_t stride = ((int64_t(bih.biBitCount) * bih.biWidth + 31) / 8) & ~int64_t(3);
-        bih.biSizeImage = uint32_t(stride * bih.biHeight);
+        const Wide stride = ((Wide(bih.biBitCount) * bih.biWidth + 31) / 8) & ~Wide(3);
+        bih.biSizeImage = uint32_t(uint64_t(stride * bih.biHeight));
     }
     if (bih.biClrUsed == 0 && bih.biBitCount <= 8) bih.biClrUsed = 1u << bih.biBitCount;
     return true;
@@ -247,61 +250,55 @@ void VxBmpCodec::DecodeRle8(VxFile* file) {
     }
 }
 
+// RLE4 counts in pixels: run pixels alternate the two nibbles of their byte
+// starting with the high one, absolute pixels take the data nibbles in order,
+// whatever the pixel's position in its byte.
 void VxBmpCodec::DecodeRle4(VxFile* file) {
     const int64_t height = GetHeight();
+    const int64_t width = GetWidth();
     const int64_t stride = Info.EffWidth;
     uint8_t* base = GetBits(0);
     int64_t line = 0;
-    int64_t column = 0;
-    bool low = false;  // false: the next pixel goes into the high nibble
-    auto store = [&](uint8_t c) {
-        if (line < height && column < stride) {
-            uint8_t& b = base[line * stride + column];
-            if (!low) b = uint8_t(c & 0xF0);
-            else b = uint8_t(b | (c & 0x0F));
+    int64_t x = 0;
+    // The bound on the byte column matters when a file pairs RLE4 with 1 bit.
+    auto store = [&](uint8_t nibble) {
+        if (line < height && x < width && (x >> 1) < stride) {
+            uint8_t& b = base[line * stride + (x >> 1)];
+            if (x & 1) b = uint8_t((b & 0xF0) | nibble);
+            else b = uint8_t((b & 0x0F) | (nibble << 4));
         }
-        if (low) ++column;
-        low = !low;
+        ++x;
     };
+    uint8_t buf[128];
     for (;;) {
         const int32_t count = file->GetC();
         if (count < 0) return;
         if (count != 0) {
             const int32_t c = file->GetC();
             if (c < 0) return;
-            for (int32_t i = 0; i < count; ++i) store(uint8_t(c));
+            for (int32_t i = 0; i < count; ++i) store(uint8_t((i & 1) ? (c & 0x0F) : (c >> 4)));
         } else {
             const int32_t escape = file->GetC();
             if (escape < 0 || escape == 1) return;
             if (escape == 0) {
                 ++line;
-                column = 0;
-                low = false;
+                x = 0;
             } else if (escape == 2) {
                 const int32_t dx = file->GetC();
                 const int32_t dy = file->GetC();
                 if (dx < 0 || dy < 0) return;
-                column += dx / 2;
+                x += dx;
                 line += dy;
             } else {
-                int32_t d = file->GetC();
-                if (d < 0) return;
-                for (int32_t i = 0; i < escape; ++i) {
-                    if (!low) {
-                        store(uint8_t(d));
-                    } else {
-                        store(uint8_t(d));
-                        if (i != escape - 1) {
-                            d = file->GetC();
-                            if (d < 0) return;
-                        }
-                    }
-                }
-                if ((escape + 1) & 2) file->GetC();
+                const size_t bytes = size_t(escape + 1) / 2;
+                if (file->Read(buf, 1, bytes) < bytes) return;
+                for (int32_t i = 0; i < escape; ++i)
+                    store(uint8_t((i & 1) ? (buf[i >> 1] & 0x0F) : (buf[i >> 1] >> 4)));
+                if (bytes & 1) file->GetC();
             }
         }
         if (line > height + 1) line = height + 1;
-        if (column > stride + 256) column = stride + 256;
+        if (x > width + 256) x = width + 256;
     }
 }
 

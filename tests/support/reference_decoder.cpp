@@ -11,7 +11,9 @@ std::optional<Rgba> ReadRaw(const std::string& command) {
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     if (!pipe) return std::nullopt;
     Rgba out;
-    if (std::fscanf(pipe.get(), "%d %d\n", &out.width, &out.height) != 2) return std::nullopt;
+    // Exactly one newline ends the header: pixel bytes may look like whitespace.
+    if (std::fscanf(pipe.get(), "%d %d", &out.width, &out.height) != 2) return std::nullopt;
+    if (std::fgetc(pipe.get()) != '\n') return std::nullopt;
     if (out.width <= 0 || out.height <= 0) return std::nullopt;
     out.px.resize(size_t(out.width) * out.height * 4);
     if (std::fread(out.px.data(), 1, out.px.size(), pipe.get()) != out.px.size())
@@ -24,7 +26,7 @@ std::optional<Rgba> ReadRaw(const std::string& command) {
 bool ReferenceAvailable(Reference tool) {
     if (tool == Reference::Pillow)
         return RunCommand("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
-    return RunCommand("command -v convert >/dev/null 2>&1") == 0;
+    return RunCommand("test -x /usr/bin/convert") == 0;
 }
 
 std::optional<Rgba> DecodeWithReference(const std::string& path, Reference tool, int frame) {

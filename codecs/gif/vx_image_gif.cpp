@@ -1,0 +1,676 @@
+#include "codecs/gif/vx_image_gif.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+struct GifFailure {
+    const char* text;
+};
+
+constexpr int32_t kReadAhead = 16383;
+constexpr int32_t kStackSize = 4096;
+// Base work allowance in pixels; beyond it a file must bring data in proportion.
+// LZW cannot describe more than about 1,400 pixels per byte, so 4,096 per byte
+// never refuses a complete picture.
+constexpr int64_t kBaseWork = int64_t(1) << 26;
+constexpr int64_t kWorkPerByte = 4096;
+// Weight of one byte of frame data read: damaged files can make the search for
+// the next frame run the same data through the decoder many times.
+constexpr int64_t kWorkPerDataByte = 32;
+
+const uint16_t kCodeMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F,
+                                0x003F, 0x007F, 0x00FF, 0x01FF, 0x03FF, 0x07FF,
+                                0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
+
+// Interlace passes: first row and row step of each.
+constexpr int32_t kPassStart[4] = {0, 4, 2, 1};
+constexpr int32_t kPassStep[4] = {8, 8, 4, 2};
+
+bool ReadScreen(VxFile* fp, tag_dscgif& d) {
+    uint8_t raw[13];
+    if (fp->Read(raw, 13, 1) != 1) return false;
+    std::memcpy(d.header, raw, 6);
+    d.scrwidth = vx::LoadLE16(raw + 6);
+    d.scrheight = vx::LoadLE16(raw + 8);
+    d.pflds = raw[10];
+    d.bcindx = raw[11];
+    d.pxasrat = raw[12];
+    return true;
+}
+
+bool ReadImageDescriptor(VxFile* fp, tag_image& im) {
+    uint8_t raw[9];
+    if (fp->Read(raw, 9, 1) != 1) return false;
+    im.l = vx::LoadLE16(raw);
+    im.t = vx::LoadLE16(raw + 2);
+    im.w = vx::LoadLE16(raw + 4);
+    im.h = vx::LoadLE16(raw + 6);
+    im.pf = raw[8];
+    return true;
+}
+
+int32_t TableSize(uint8_t flags) { return 1 << ((flags & 7) + 1); }
+
+uint32_t DepthFor(int32_t tableSize) { return tableSize <= 2 ? 1 : tableSize <= 16 ? 4 : 8; }
+
+// Frames reaching past the logical screen, and empty ones, are not pictures.
+bool FrameFits(const tag_image& im, const tag_dscgif& screen) {
+    return im.w > 0 && im.h > 0 && int32_t(im.l) + im.w <= screen.scrwidth &&
+           int32_t(im.t) + im.h <= screen.scrheight;
+}
+
+void ReadTable(VxFile* fp, tag_TabCol& tab, uint8_t flags) {
+    tab.sogct = int16_t(TableSize(flags));
+    if (fp->Read(tab.paleta, size_t(3) * tab.sogct, 1) != 1) {
+        // A cut table leaves the rest as it was; the frame data read fails next.
+    }
+}
+
+}  // namespace
+
+const VxCodecOps VxImageGIF::kOps = {
+    "GIF",
+    []() -> VxImage* { return new VxImageGIF; },
+    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageGIF*>(c)->Decode(f); },
+    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageGIF*>(c)->Encode(f); },
+    [](VxImage* c, VxFile* f, VxImage** pages, int32_t count) {
+        return static_cast<VxImageGIF*>(c)->Encode(f, pages, count, false);
+    },
+};
+
+VxImageGIF::VxImageGIF() : VxImage(VX_FORMAT_GIF) {
+    comment[0] = '\0';
+    loops = 0;
+    disposal = 0;
+}
+
+void VxImageGIF::SetComment(const char* text) {
+    if (!text) return;
+    const size_t n = strnlen(text, 255);
+    std::memcpy(comment, text, n);
+    comment[n] = '\0';
+}
+
+void VxImageGIF::GetComment(char* out) const {
+    if (!out) return;
+    const size_t n = strnlen(comment, 255);
+    std::memcpy(out, comment, n);
+    out[n] = '\0';
+}
+
+void VxImageGIF::ChargeWork(uint64_t pixels) {
+    if (pixels > uint64_t(workLeft)) throw GifFailure{"GIF: picture too large for the data in the file"};
+    workLeft -= int64_t(pixels);
+}
+
+// ---------------------------------------------------------------------------
+// decoding
+
+bool VxImageGIF::Decode(VxFile* fp) {
+    if (!fp) {
+        SetLastError("GIF: no input stream");
+        return false;
+    }
+    std::unique_ptr<VxImageGIF> canvas;
+    std::unique_ptr<VxImageGIF> rgbCanvas;
+    try {
+        tag_dscgif dscgif;
+        if (!ReadScreen(fp, dscgif) || std::memcmp(dscgif.header, "GIF8", 4) != 0)
+            throw GifFailure{"Not a GIF"};
+        if (Info.Escape == -1) {
+            HeaderRef().biWidth = dscgif.scrwidth;
+            HeaderRef().biHeight = dscgif.scrheight;
+            return true;
+        }
+        const int32_t dataStart = fp->Tell();
+        const int32_t size = fp->Size();
+        workLeft = kBaseWork + kWorkPerByte * std::max<int64_t>(0, int64_t(size) - dataStart);
+
+        const int32_t screenW = dscgif.scrwidth, screenH = dscgif.scrheight;
+        tag_TabCol TabCol{};
+        TabCol.colres = int16_t(((dscgif.pflds >> 4) & 7) + 1);
+        TabCol.sogct = int16_t(TableSize(dscgif.pflds));
+        const bool globalTable = (dscgif.pflds & 0x80) != 0;
+        int trueColor = 0;
+        if (globalTable) ReadTable(fp, TabCol, dscgif.pflds);
+        else trueColor = 1;
+
+        Info.NumFrames = get_num_frames(fp, &TabCol, &dscgif);
+        if (Info.NumFrames == 0) throw GifFailure{"GIF: no image in the file"};
+        if (Info.Frame < 0 || Info.Frame >= Info.NumFrames)
+            throw GifFailure{"GIF: frame number out of range"};
+        if (Info.NumFrames == 1) trueColor = 0;
+
+        // A graphic control extension describes the one image after it; the
+        // counting pass must not leave later frames' values on this one.
+        controlBlock = ControlBlock{};
+        Info.TransIndex = -1;
+        disposal = 0;
+
+        bool prevZero = true, keepGoing = true;
+        int32_t frameNo = 0;
+        int32_t firstTransparent = -1;
+        int32_t prevDisposal = 0;
+        tag_image prevImage{};
+        ControlBlock lastControl{};
+        while (keepGoing) {
+            uint8_t ch;
+            if (fp->Read(&ch, 1, 1) != 1) break;
+            if (Info.Escape > 0) throw GifFailure{"Cancelled"};
+            if (!prevZero && ch != 0) continue;
+            if (ch == 0x21) {
+                keepGoing = DecodeExtension(fp);
+                continue;
+            }
+            if (ch == 0x3B) break;
+            if (ch != 0x2C) {
+                prevZero = (ch == 0);
+                continue;
+            }
+
+            tag_image image;
+            if (!ReadImageDescriptor(fp, image)) break;
+            if (!FrameFits(image, dscgif)) continue;
+            if (frameNo == 0 && image.w != screenW && image.h != screenH) ++trueColor;
+            if (image.pf & 0x80) ReadTable(fp, TabCol, image.pf);
+            const uint32_t bpp = DepthFor(TabCol.sogct);
+
+            if (trueColor < 2) {
+                if (!canvas) {
+                    ChargeWork(uint64_t(screenW) * screenH);
+                    canvas = std::make_unique<VxImageGIF>();
+                    canvas->CopyInfo(*this);
+                    if (!canvas->Create(uint32_t(screenW), uint32_t(screenH), bpp, VX_FORMAT_GIF))
+                        throw GifFailure{"GIF: cannot create the picture"};
+                    firstTransparent = Info.TransIndex;
+                    canvas->Clear(controlBlock.transpcolindex);
+                } else {
+                    if (bpp > canvas->GetBpp()) canvas->IncreaseBpp(bpp);
+                    if (prevDisposal == 2) {
+                        // Restore the area the previous frame used.
+                        ChargeWork(uint64_t(prevImage.w) * prevImage.h);
+                        const uint8_t fill = firstTransparent >= 0 ? uint8_t(firstTransparent)
+                                                                   : dscgif.bcindx;
+                        for (int32_t y = 0; y < prevImage.h; ++y) {
+                            const int32_t row = screenH - prevImage.t - y - 1;
+                            for (int32_t x = 0; x < prevImage.w; ++x)
+                                canvas->SetPixelIndex(prevImage.l + x, row, fill);
+                        }
+                    }
+                }
+            }
+
+            ChargeWork(uint64_t(image.w) * image.h);
+            if (!Create(image.w, image.h, bpp, VX_FORMAT_GIF))
+                throw GifFailure{"GIF: cannot create the frame"};
+            ApplyFramePalette(TabCol, TabCol.sogct, (image.pf & 0x80) || globalTable);
+            int32_t frameData = 0;
+            const int badCodes = DecodeFrameData(fp, image, frameData);
+            if (Info.Escape != 0) throw GifFailure{"Cancelled"};
+
+            if (trueColor < 2) {
+                canvas->GifMix(*this, image);
+                canvas->SetPalette(GetPalette(), GetNumColors());
+            } else {
+                Info.Frame = Info.NumFrames - 1;
+                if (!rgbCanvas) {
+                    ChargeWork(uint64_t(screenW) * screenH);
+                    rgbCanvas = std::make_unique<VxImageGIF>();
+                    if (!rgbCanvas->Create(uint32_t(screenW), uint32_t(screenH), 24, VX_FORMAT_GIF))
+                        throw GifFailure{"GIF: cannot create the picture"};
+                }
+                for (int32_t y = 0; y < image.h; ++y) {
+                    for (int32_t x = 0; x < image.w; ++x) {
+                        rgbCanvas->SetPixelColor(image.l + x, screenH - image.t - y - 1,
+                                                 GetPixelColor(x, image.h - y - 1, true), false);
+                    }
+                }
+            }
+
+            prevDisposal = (controlBlock.flags >> 2) & 7;
+            prevImage = image;
+            lastControl = controlBlock;
+            SkipFrameTail(fp, frameData, badCodes);
+
+            if (Info.Frame == frameNo) keepGoing = false;
+            else ++frameNo;
+            controlBlock = ControlBlock{};
+            Info.TransIndex = -1;
+        }
+
+        auto adopt = [this](VxImageGIF& result, int32_t transIndex) {
+            ImageInfo info = Info;
+            info.EffWidth = result.Info.EffWidth;
+            info.Image = result.Info.Image;
+            info.Type = VX_FORMAT_GIF;
+            info.TransIndex = transIndex;
+            info.TransColor = result.Info.TransColor;
+            info.LastNearestValid = false;
+            info.GhostOf = nullptr;
+            result.Info = info;
+            Transfer(result);
+        };
+        if (trueColor >= 2 && rgbCanvas) {
+            int32_t transIndex = -1;
+            if (lastControl.flags & 1) {
+                rgbCanvas->SetTransColor(GetPaletteColor(lastControl.transpcolindex));
+                transIndex = 0;
+            }
+            adopt(*rgbCanvas, transIndex);
+        } else if (canvas) {
+            adopt(*canvas, firstTransparent);
+        } else {
+            throw GifFailure{"GIF: no image decoded"};
+        }
+        return true;
+    } catch (const GifFailure& f) {
+        // Counting may have left a frame on this object; a failed decode shows none.
+        Destroy();
+        SetLastError(f.text);
+        return false;
+    }
+}
+
+void VxImageGIF::ApplyFramePalette(const tag_TabCol& table, int32_t size, bool haveTable) {
+    if (!haveTable) return;
+    uint8_t r[256], g[256], b[256];
+    for (int32_t i = 0; i < size; ++i) {
+        r[i] = table.paleta[i][0];
+        g[i] = table.paleta[i][1];
+        b[i] = table.paleta[i][2];
+    }
+    if (Info.TransIndex != -1 && size < 256) {
+        for (int32_t i = size; i < 256; ++i) r[i] = g[i] = b[i] = 255;
+    }
+    SetPalette(uint32_t(Info.TransIndex == -1 ? size : 256), r, g, b);
+}
+
+int VxImageGIF::DecodeFrameData(VxFile* fp, const tag_image& image, int32_t& dataStart) {
+    VxImageIterator iter(this);
+    iter.Upset();
+    interlaced = image.pf & 0x40;
+    frameHeight = image.h;
+    passStep = kPassStep[0];
+    passRow = kPassStart[0];
+    passIndex = 0;
+    readPos = 16384;
+    readCount = 0;
+    terminatorSeen = false;
+    linesDone = false;
+    int badCodes = 0;
+    dataStart = fp->Tell();
+    bytesTaken = 0;
+    decoder(fp, &iter, image.w, badCodes);
+    ChargeWork(uint64_t(bytesTaken) * kWorkPerDataByte);
+    return badCodes;
+}
+
+void VxImageGIF::SkipFrameTail(VxFile* fp, int32_t dataStart, int badCodes) {
+    if (badCodes) {
+        seek_next_image(fp, dataStart);
+        return;
+    }
+    // Back to the first byte the decoder did not use, then past any data
+    // sub-blocks it left unread and their terminator.
+    fp->Seek(readPos - readCount, SEEK_CUR);
+    if (terminatorSeen) return;
+    for (;;) {
+        uint8_t n;
+        if (fp->Read(&n, 1, 1) != 1 || n == 0) return;
+        if (!fp->Seek(n, SEEK_CUR)) return;
+    }
+}
+
+int VxImageGIF::get_num_frames(VxFile* fp, tag_TabCol* table, tag_dscgif* screen) {
+    const int32_t start = fp->Tell();
+    tag_TabCol tab = *table;
+    int count = 0;
+    bool prevZero = true;
+    for (;;) {
+        uint8_t ch;
+        if (fp->Read(&ch, 1, 1) != 1) break;
+        if (!prevZero && ch != 0) continue;
+        if (ch == 0x21) {
+            DecodeExtension(fp);
+            continue;
+        }
+        if (ch == 0x3B) break;
+        if (ch != 0x2C) {
+            prevZero = (ch == 0);
+            continue;
+        }
+        tag_image image;
+        if (!ReadImageDescriptor(fp, image)) break;
+        if (!FrameFits(image, *screen)) continue;
+        ++count;
+        if (image.pf & 0x80) ReadTable(fp, tab, image.pf);
+        ChargeWork(uint64_t(image.w) * image.h);
+        if (!Create(image.w, image.h, DepthFor(tab.sogct), VX_FORMAT_GIF))
+            throw GifFailure{"GIF: cannot create the frame"};
+        int32_t frameData = 0;
+        const int badCodes = DecodeFrameData(fp, image, frameData);
+        SkipFrameTail(fp, frameData, badCodes);
+    }
+    fp->Seek(start, SEEK_SET);
+    return count;
+}
+
+long VxImageGIF::seek_next_image(VxFile* fp, long position) {
+    fp->Seek(int32_t(position), SEEK_SET);
+    uint8_t prev = 0, ch;
+    while (fp->Read(&ch, 1, 1) == 1) {
+        if (ch == 0x2C && prev == 0) {
+            fp->Seek(-1, SEEK_CUR);
+            return fp->Tell();
+        }
+        prev = ch;
+    }
+    return -1;
+}
+
+bool VxImageGIF::DecodeExtension(VxFile* fp) {
+    uint8_t label;
+    if (fp->Read(&label, 1, 1) != 1) return false;
+    bool ok = true;
+    uint8_t len = 0;
+    switch (label) {
+        case 0xF9: {
+            ok = fp->Read(&len, 1, 1) == 1;
+            if (ok) {
+                uint8_t raw[4];
+                const size_t got = fp->Read(raw, 1, 4);
+                ok = got == 4 && len == got;
+                if (ok) {
+                    controlBlock.flags = raw[0];
+                    controlBlock.delay = vx::LoadLE16(raw + 1);
+                    controlBlock.transpcolindex = raw[3];
+                    if (controlBlock.flags & 1) Info.TransIndex = controlBlock.transpcolindex;
+                    Info.FrameDelay = controlBlock.delay;
+                    disposal = (controlBlock.flags >> 2) & 7;
+                }
+            }
+            break;
+        }
+        case 0xFE: {
+            if (fp->Read(&len, 1, 1) != 1) return false;
+            if (len == 0) {  // the terminator itself: an empty comment
+                comment[0] = '\0';
+                return true;
+            }
+            ok = fp->Read(comment, len, 1) == 1;
+            comment[ok ? len : 0] = '\0';
+            break;
+        }
+        case 0xFF: {
+            if (fp->Read(&len, 1, 1) != 1 || len != 11) return false;
+            uint8_t ident[11];
+            if (fp->Read(ident, 11, 1) != 1) return false;
+            if (fp->Read(&len, 1, 1) != 1) return false;
+            if (len == 0) return true;
+            uint8_t data[255];
+            ok = fp->Read(data, len, 1) == 1;
+            // Other applications' blocks (a writer's gamma note, say) carry no loop count.
+            const bool loopBlock = std::memcmp(ident, "NETSCAPE2.0", 11) == 0 ||
+                                   std::memcmp(ident, "ANIMEXTS1.0", 11) == 0;
+            if (ok && len > 2 && loopBlock) loops = data[1] + 256 * data[2];
+            break;
+        }
+        default: break;
+    }
+    if (ok) {
+        for (;;) {
+            uint8_t n;
+            if (fp->Read(&n, 1, 1) != 1 || n == 0) break;
+            if (!fp->Seek(n, SEEK_CUR)) break;
+        }
+    }
+    return ok;
+}
+
+int VxImageGIF::get_byte(VxFile* fp) {
+    if (readPos >= kReadAhead) {
+        readCount = int32_t(fp->Read(readBuffer, 1, kReadAhead));
+        if (readCount < kReadAhead) readBuffer[readCount] = 0xFF;
+        readPos = 0;
+    }
+    if (readPos >= readCount) return -1;
+    ++bytesTaken;
+    return readBuffer[readPos++];
+}
+
+void VxImageGIF::init_exp(short size) {
+    codeWidth = short(size + 1);
+    widthLimit = short(1 << (size + 1));
+    clearCode = short(1 << size);
+    endCode = short(clearCode + 1);
+    firstFree = nextFree = short(clearCode + 2);
+    blockLeft = bitsLeft = 0;
+    std::memset(pixelStack, 0, sizeof(pixelStack));
+    std::memset(suffixTable, 0, sizeof(suffixTable));
+    std::memset(prefixTable, 0, sizeof(prefixTable));
+}
+
+short VxImageGIF::get_next_code(VxFile* fp) {
+    // Loads the next data sub-block; a negative value is a read failure.
+    auto loadBlock = [&]() -> int {
+        blockCursor = blockBuffer;
+        const int n = get_byte(fp);
+        if (n < 0) return n;
+        blockLeft = short(n);
+        if (n == 0) terminatorSeen = true;
+        for (int i = 0; i < n; ++i) {
+            const int b = get_byte(fp);
+            if (b < 0) return b;
+            blockBuffer[i] = uint8_t(b);
+        }
+        return 0;
+    };
+    if (bitsLeft == 0) {
+        if (blockLeft <= 0) {
+            const int r = loadBlock();
+            if (r < 0) return short(r);
+        }
+        currentByte = *blockCursor++;
+        bitsLeft = 8;
+        --blockLeft;
+    }
+    if (blockLeft < 0) return endCode;  // a zero-length sub-block ends the data
+    int32_t value = currentByte >> (8 - bitsLeft);
+    while (codeWidth > bitsLeft) {
+        if (blockLeft <= 0) {
+            const int r = loadBlock();
+            if (r < 0) return short(r);
+            if (blockLeft == 0) {
+                blockLeft = -1;
+                return endCode;
+            }
+        }
+        currentByte = *blockCursor++;
+        value |= int32_t(currentByte) << bitsLeft;
+        bitsLeft = short(bitsLeft + 8);
+        --blockLeft;
+    }
+    bitsLeft = short(bitsLeft - codeWidth);
+    return short(value & kCodeMask[codeWidth]);
+}
+
+short VxImageGIF::decoder(VxFile* fp, VxImageIterator* iter, int32_t lineWidth, int& badCodes) {
+    badCodes = 0;
+    const int size = get_byte(fp);
+    if (size < 0) return short(size);
+    if (size < 2 || size > 9) return -20;
+    init_exp(short(size));
+
+    // At least one padded row, so that a copy of a whole row stays inside.
+    VxImage* img = iter->GetImage();
+    const size_t bufBytes = std::max<size_t>(size_t(lineWidth) + 1, img ? img->GetEffWidth() : 0);
+    uint8_t* buf = static_cast<uint8_t*>(std::calloc(bufBytes, 1));
+    if (!buf) return -10;
+    int32_t fill = 0;
+    auto emit = [&](uint8_t b) -> int {
+        buf[fill++] = b;
+        if (fill >= lineWidth) {
+            fill = 0;
+            return out_line(iter, buf, lineWidth);
+        }
+        return 0;
+    };
+
+    uint8_t* sp = pixelStack;
+    uint8_t* const stackEnd = pixelStack + kStackSize;
+    int32_t oldCode = 0, first = 0;
+    int c;
+    while ((c = get_next_code(fp)) != endCode) {
+        if (c < 0) {
+            std::free(buf);
+            return 0;
+        }
+        if (c == clearCode) {
+            codeWidth = short(size + 1);
+            nextFree = firstFree;
+            widthLimit = short(1 << codeWidth);
+            while ((c = get_next_code(fp)) == clearCode) {
+            }
+            if (c == endCode) break;
+            if (c < 0) {
+                std::free(buf);
+                return 0;
+            }
+            if (c >= nextFree) c = 0;
+            oldCode = first = c;
+            const int r = emit(uint8_t(c));
+            if (r < 0) {
+                std::free(buf);
+                return short(r);
+            }
+            continue;
+        }
+        int32_t code = c;
+        bool overflow = false;
+        auto push = [&](uint8_t v) {
+            if (sp == stackEnd) overflow = true;
+            else *sp++ = v;
+        };
+        if (code >= nextFree) {
+            if (code > nextFree) ++badCodes;
+            push(uint8_t(first));
+            code = oldCode;
+        }
+        while (code >= firstFree && !overflow) {
+            push(suffixTable[code]);
+            code = prefixTable[code];
+        }
+        if (overflow) {
+            // A looping or overlong chain: the frame ends here.
+            std::free(buf);
+            return 0;
+        }
+        push(uint8_t(code));
+        if (overflow) {
+            std::free(buf);
+            return 0;
+        }
+        if (nextFree < widthLimit) {
+            first = code;
+            suffixTable[nextFree] = uint8_t(code);
+            prefixTable[nextFree] = uint16_t(oldCode);
+            ++nextFree;
+            oldCode = c;
+        }
+        if (nextFree >= widthLimit && codeWidth < 12) {
+            widthLimit = short(widthLimit << 1);
+            ++codeWidth;
+        }
+        while (sp > pixelStack) {
+            const int r = emit(*--sp);
+            if (r < 0) {
+                std::free(buf);
+                return short(r);
+            }
+        }
+    }
+    int r = 0;
+    if (fill > 0) r = out_line(iter, buf, fill);
+    std::free(buf);
+    return short(r);
+}
+
+int VxImageGIF::out_line(VxImageIterator* iter, uint8_t* pixels, int length) {
+    VxImage* img = iter->GetImage();
+    if (!img || !img->IsValid()) return -1;
+    const int32_t width = int32_t(img->GetWidth());
+    const uint16_t bpp = img->GetBpp();
+    if (bpp == 4) {
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t v = pixels[x] & 0x0F;
+            uint8_t& t = pixels[x >> 1];
+            if (x & 1) t = uint8_t(t | v);
+            else t = uint8_t(v << 4);
+        }
+    } else if (bpp == 1) {
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t v = pixels[x] & 1;
+            uint8_t& t = pixels[x >> 3];
+            const int shift = 7 - (x & 7);
+            if (shift == 7) t = uint8_t(v << 7);
+            else t = uint8_t(t | (v << shift));
+        }
+    }
+    const uint32_t eff = img->GetEffWidth();
+    const uint32_t copy = (length < 0 || uint32_t(length) >= eff) ? eff : uint32_t(length);
+
+    if (interlaced) {
+        if (linesDone) return -1;
+        if (iter->SetRow(frameHeight - passRow - 1)) iter->WriteRow(pixels, copy);
+        passRow += passStep;
+        while (passRow >= frameHeight) {
+            if (++passIndex >= 4) {
+                linesDone = true;
+                break;
+            }
+            passStep = kPassStep[passIndex];
+            passRow = kPassStart[passIndex];
+        }
+        return 0;
+    }
+    if (!iter->InPicture()) return -1;
+    iter->WriteRow(pixels, copy);
+    iter->NextLineDown();
+    return 0;
+}
+
+void VxImageGIF::GifMix(VxImage& frame, tag_image& descriptor) {
+    const int32_t canvasW = int32_t(GetWidth()), canvasH = int32_t(GetHeight());
+    const int32_t frameH = int32_t(frame.GetHeight());
+    int32_t ymin = canvasH - descriptor.t - frameH;
+    if (ymin < 0) ymin = 0;
+    const int32_t ymax = canvasH - descriptor.t;
+    const int32_t xmin = descriptor.l;
+    const int32_t xmax = std::min<int32_t>(canvasW, descriptor.l + int32_t(frame.GetWidth()));
+    const int32_t skip = frame.GetTransIndex();
+    const bool fast = GetBpp() == 8 && frame.GetBpp() == 8;
+    for (int32_t y = ymin; y < ymax; ++y) {
+        if (fast) {
+            const uint8_t* src = frame.GetBits(uint32_t(y - ymin));
+            uint8_t* dst = GetBits(uint32_t(y));
+            if (!src || !dst) continue;
+            if (skip < 0) {
+                if (xmax > xmin) std::memcpy(dst + xmin, src, size_t(xmax - xmin));
+            } else {
+                for (int32_t x = xmin; x < xmax; ++x) {
+                    const uint8_t i = src[x - xmin];
+                    if (i != skip) dst[x] = i;
+                }
+            }
+            continue;
+        }
+        for (int32_t x = xmin; x < xmax; ++x) {
+            const uint8_t i = frame.GetPixelIndex(x - xmin, y - ymin);
+            if (int32_t(i) != skip) SetPixelIndex(x, y, i);
+        }
+    }
+}

@@ -1,0 +1,281 @@
+#include "codecs/ico/vx_ico_codec.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct IcoFailure {
+    std::string text;
+};
+
+constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr char kTruncated[] = "Icon file is truncated";
+
+uint32_t MaskStride(uint32_t width) { return (width + 31) / 32 * 4; }
+
+}  // namespace
+
+const VxCodecOps VxIcoCodec::kOps = {
+    "ICO",
+    []() -> VxImage* { return new VxIcoCodec; },
+    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxIcoCodec*>(c)->Decode(f); },
+    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxIcoCodec*>(c)->Encode(f); },
+    nullptr,
+};
+
+// Entries stored as PNG go through the PNG codec, over a copy of their bytes.
+void VxIcoCodec::DecodePngEntry(VxFile* file, int64_t offset, uint32_t bytes, int32_t entries) {
+    std::vector<uint8_t> data(bytes);
+    if (!file->Seek(int32_t(offset), SEEK_SET) || file->Read(data.data(), 1, bytes) != bytes)
+        throw IcoFailure{kTruncated};
+    VxMemFile mem(data.data(), bytes);
+    VxImage png(VX_FORMAT_PNG);
+    if (!png.Decode(&mem, VX_FORMAT_PNG)) {
+        std::string text = "PNG icon entry: ";
+        text += *png.GetLastError() ? png.GetLastError() : "cannot be decoded";
+        throw IcoFailure{text};
+    }
+    const ImageInfo keep = Info;
+    Transfer(png);
+    Info.Type = VX_FORMAT_ICO;
+    Info.Frame = keep.Frame;
+    Info.NumFrames = entries;
+}
+
+void VxIcoCodec::ApplyMask(const uint8_t* mask, uint32_t stride, uint32_t bpp) {
+    const int32_t w = int32_t(GetWidth()), h = int32_t(GetHeight());
+    const size_t maskBytes = size_t(stride) * uint32_t(h);
+    bool allOnes = true;
+    for (size_t i = 0; i < maskBytes && allOnes; ++i) allOnes = mask[i] == 0xFF;
+    // An icon that only inverts the screen: shown as its negative.
+    if (allOnes) {
+        SetTransIndex(0);
+        Negative();
+        return;
+    }
+
+    const bool hadAlpha = AlphaIsValid();
+    if (!hadAlpha && !AlphaCreate()) throw IcoFailure{"Can't allocate memory"};
+    auto masked = [&](int32_t x, int32_t y) {
+        return (mask[size_t(y) * stride + (uint32_t(x) >> 3)] & (0x80 >> (x & 7))) != 0;
+    };
+    bool any = false;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            if (masked(x, y)) {
+                AlphaSet(x, y, 0);
+                any = true;
+            }
+    if (!any) {
+        if (!hadAlpha) AlphaDelete();
+        return;
+    }
+
+    if (bpp == 24) {
+        bool first = true, same = true;
+        RGBQUAD colour;
+        for (int32_t y = 0; y < h && same; ++y)
+            for (int32_t x = 0; x < w && same; ++x) {
+                if (!masked(x, y)) continue;
+                const RGBQUAD c = GetPixelColor(x, y, false);
+                if (first) colour = c;
+                else same = c == colour;
+                first = false;
+            }
+        if (same) {
+            SetTransColor(colour);
+            SetTransIndex(0);
+            AlphaDelete();
+        }
+    } else if (bpp <= 8) {
+        bool used[256] = {};
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) used[GetPixelIndex(x, y)] = true;
+        for (uint32_t i = 0; i < Header.biClrUsed; ++i) {
+            if (used[i]) continue;
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x)
+                    if (masked(x, y)) SetPixelIndex(x, y, uint8_t(i));
+            SetTransIndex(int32_t(i));
+            AlphaDelete();
+            break;
+        }
+    }
+}
+
+bool VxIcoCodec::Decode(VxFile* file) {
+    if (!file) return false;
+    try {
+        const int32_t start = file->Tell();
+        const int32_t streamSize = file->Size();
+        if (start < 0 || streamSize < 0) throw IcoFailure{"Icon stream has no size"};
+        const int64_t size = streamSize;
+        uint8_t head[6];
+        if (file->Read(head, 1, 6) != 6) throw IcoFailure{"Not an icon file"};
+        const uint32_t type = vx::LoadLE16(head + 2);
+        if (vx::LoadLE16(head) != 0 || (type != 1 && type != 2))
+            throw IcoFailure{"Not an icon file"};
+        const uint32_t count = vx::LoadLE16(head + 4);
+        Info.NumFrames = int32_t(count);
+        if (Info.Frame < 0 || uint32_t(Info.Frame) >= count)
+            throw IcoFailure{"Icon entry out of range"};
+
+        // Only the chosen entry is needed; the directory must still be whole.
+        if (int64_t(start) + 6 + int64_t(count) * 16 > size) throw IcoFailure{kTruncated};
+        uint8_t entry[16];
+        file->Seek(int32_t(start + 6 + 16 * Info.Frame), SEEK_SET);
+        if (file->Read(entry, 1, 16) != 16) throw IcoFailure{kTruncated};
+        const uint32_t width = entry[0] ? entry[0] : 256;
+        const uint32_t height = entry[1] ? entry[1] : 256;
+        const uint32_t bytes = vx::LoadLE32(entry + 8);
+        const int64_t offset = int64_t(start) + vx::LoadLE32(entry + 12);
+        if (bytes < 40 || offset + int64_t(bytes) > size)
+            throw IcoFailure{"Icon entry lies outside the file"};
+
+        uint8_t raw[40];
+        if (!file->Seek(int32_t(offset), SEEK_SET) || file->Read(raw, 1, 40) != 40)
+            throw IcoFailure{kTruncated};
+        if (std::memcmp(raw, kPngSignature, 8) == 0) {
+            DecodePngEntry(file, offset, bytes, int32_t(count));
+            return true;
+        }
+        const BITMAPINFOHEADER bih = vx::LoadInfoHeader(raw);
+        const uint32_t bpp = bih.biBitCount;
+        if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
+            throw IcoFailure{"Unsupported icon bit depth"};
+        if (bih.biCompression != 0) throw IcoFailure{"Compressed icons are not supported"};
+
+        if (!Create(width, height, bpp, VX_FORMAT_ICO)) {
+            std::string text = "Can't create icon image: ";
+            throw IcoFailure{text + GetLastError()};
+        }
+        // A header that names fewer colours than the depth allows stores only those.
+        uint32_t fileColours = Header.biClrUsed;
+        if (bih.biClrUsed != 0 && bih.biClrUsed < fileColours) fileColours = bih.biClrUsed;
+        if (fileColours) {
+            std::vector<uint8_t> pal(size_t(fileColours) * 4);
+            if (file->Read(pal.data(), 1, pal.size()) != pal.size()) throw IcoFailure{kTruncated};
+            for (uint32_t i = 0; i < fileColours; ++i)
+                SetPaletteColor(uint8_t(i), pal[4 * i + 2], pal[4 * i + 1], pal[4 * i], 0);
+        }
+
+        if (bpp == 32) {
+            if (!AlphaCreate()) throw IcoFailure{"Can't allocate memory"};
+            std::vector<uint8_t> row(size_t(width) * 4);
+            for (uint32_t y = 0; y < height; ++y) {
+                if (file->Read(row.data(), 1, row.size()) != row.size())
+                    throw IcoFailure{kTruncated};
+                uint8_t* dest = GetBits(y);
+                for (uint32_t x = 0; x < width; ++x) {
+                    std::memcpy(dest + size_t(x) * 3, &row[size_t(x) * 4], 3);
+                    AlphaSet(int32_t(x), int32_t(y), row[size_t(x) * 4 + 3]);
+                }
+            }
+        } else if (file->Read(GetBits(0), 1, Header.biSizeImage) != Header.biSizeImage) {
+            throw IcoFailure{kTruncated};
+        }
+
+        // No mask at all is allowed; half a mask is a cut file.
+        const uint32_t stride = MaskStride(width);
+        std::vector<uint8_t> mask(size_t(stride) * height);
+        const size_t got = file->Read(mask.data(), 1, mask.size());
+        if (got == 0) return true;
+        if (got != mask.size()) throw IcoFailure{kTruncated};
+        ApplyMask(mask.data(), stride, bpp);
+        return true;
+    } catch (const IcoFailure& failure) {
+        SetLastError(failure.text.c_str());
+        return false;
+    }
+}
+
+bool VxIcoCodec::Encode(VxFile* file) {
+    if (EncodeSafeCheck(file)) return false;
+    const uint32_t width = GetWidth(), height = GetHeight();
+    if (width > 255 || height > 255) {
+        SetLastError("不能保存图像做为ICON格式");
+        return false;
+    }
+    RGBQUAD* palette = GetPalette();
+    if (GetBpp() <= 8 && !palette) return false;
+
+    const bool as32 = !palette && AlphaIsValid();
+    const uint32_t bits = as32 ? 32 : GetBpp();
+    const uint32_t pixelBytes = as32 ? width * height * 4 : Header.biSizeImage;
+    const uint32_t colours = Header.biClrUsed;
+    const uint32_t stride = MaskStride(width);
+    const uint32_t maskBytes = stride * height;
+
+    uint8_t head[6 + 16 + 40] = {};
+    vx::StoreLE16(head + 2, 1);
+    vx::StoreLE16(head + 4, 1);
+    uint8_t* e = head + 6;
+    e[0] = uint8_t(width);
+    e[1] = uint8_t(height);
+    e[2] = uint8_t(colours);
+    vx::StoreLE16(e + 6, uint16_t(bits));
+    vx::StoreLE32(e + 8, 40 + 4 * colours + pixelBytes + maskBytes);
+    vx::StoreLE32(e + 12, 22);
+    BITMAPINFOHEADER bih;
+    bih.biSize = 40;
+    bih.biWidth = int32_t(width);
+    bih.biHeight = int32_t(height * 2);
+    bih.biPlanes = 1;
+    bih.biBitCount = uint16_t(bits);
+    bih.biSizeImage = pixelBytes;
+    vx::StoreInfoHeader(head + 22, bih);
+    bool ok = file->Write(head, 1, sizeof(head)) == sizeof(head);
+
+    if (ok && colours) {
+        std::vector<uint8_t> pal(size_t(colours) * 4);
+        for (uint32_t i = 0; i < colours; ++i) {
+            pal[4 * i] = palette[i].rgbBlue;
+            pal[4 * i + 1] = palette[i].rgbGreen;
+            pal[4 * i + 2] = palette[i].rgbRed;
+        }
+        ok = file->Write(pal.data(), 1, pal.size()) == pal.size();
+    }
+
+    if (ok && as32) {
+        std::vector<uint8_t> row(size_t(width) * 4);
+        for (uint32_t y = 0; ok && y < height; ++y) {
+            const uint8_t* src = GetBits(y);
+            for (uint32_t x = 0; x < width; ++x) {
+                std::memcpy(&row[size_t(x) * 4], src + size_t(x) * 3, 3);
+                row[size_t(x) * 4 + 3] = AlphaGet(int32_t(x), int32_t(y));
+            }
+            ok = file->Write(row.data(), 1, row.size()) == row.size();
+        }
+    } else if (ok) {
+        ok = file->Write(GetBits(0), 1, pixelBytes) == pixelBytes;
+    }
+
+    std::vector<uint8_t> mask(maskBytes);
+    const bool alphaPlane = AlphaIsValid();
+    const bool paletteAlpha = AlphaPaletteIsValid();
+    const int32_t transIndex = GetTransIndex();
+    const RGBQUAD transColour = GetTransColor();
+    // In a palette picture the transparent index is meant, not every entry that
+    // happens to share its colour.
+    auto transparent = [&](int32_t x, int32_t y) {
+        if (transIndex == -1) return false;
+        if (palette) return GetPixelIndex(x, y) == transIndex;
+        return GetPixelColor(x, y, false) == transColour;
+    };
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            const int32_t xi = int32_t(x), yi = int32_t(y);
+            const bool clear = (alphaPlane && AlphaGet(xi, yi) == 0) ||
+                               (paletteAlpha && GetPixelColor(xi, yi, true).rgbReserved == 0) ||
+                               transparent(xi, yi);
+            if (clear) mask[size_t(y) * stride + (x >> 3)] |= uint8_t(0x80 >> (x & 7));
+        }
+    if (ok) ok = file->Write(mask.data(), 1, maskBytes) == maskBytes;
+    if (!ok) {
+        SetLastError("Error writing ICO file");
+        return false;
+    }
+    return true;
+}

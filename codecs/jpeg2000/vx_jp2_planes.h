@@ -1,0 +1,65 @@
+// The component planes every coder of the JPEG-2000 family exchanges with the
+// codec: the shape the library's images have, shared by the project's own PGX,
+// PNM and Sun raster coders so that one colour path serves all five formats.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/vx_file.h"
+
+namespace vxj2k {
+
+// Raised inside the coders and caught at the end of the codec's Decode/Encode.
+struct Failure {
+    const char* text;
+};
+
+enum class ColourSpace { Unspecified, SRGB, Gray, SYCC, Other };
+
+struct Plane {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t dx = 1;  // sub-sampling against the picture grid
+    uint32_t dy = 1;
+    uint32_t prec = 8;
+    bool sgnd = false;
+    // The sample value that means full intensity: 2^prec - 1 except for PNM
+    // files whose maxval is not a power of two minus one.
+    uint32_t maxval = 255;
+    const int32_t* data = nullptr;  // width * height samples, row 0 at the top
+    std::vector<int32_t> store;     // owns `data` for the project's own coders
+
+    void Allocate(uint32_t w, uint32_t h, uint32_t precision) {
+        width = w;
+        height = h;
+        prec = precision;
+        maxval = precision >= 32 ? 0xFFFFFFFFu : (1u << precision) - 1;
+        store.assign(size_t(w) * h, 0);
+        data = store.data();
+    }
+    int32_t* Row(uint32_t y) { return store.data() + size_t(y) * width; }
+};
+
+struct Planes {
+    std::vector<Plane> comps;
+    ColourSpace space = ColourSpace::Unspecified;
+    const uint8_t* icc = nullptr;  // an embedded ICC profile, when there is one
+    size_t iccLength = 0;
+    std::shared_ptr<void> owner;  // keeps a library image alive while `data` points into it
+};
+
+// Largest sample count a decoder accepts (all components together): bounds the
+// memory a hostile header can ask for before any pixel is read.
+constexpr uint64_t kMaxSamples = uint64_t(1) << 28;
+
+// Bytes left between the stream position and its end (0 when unknown).
+inline uint64_t Remaining(VxFile* file) {
+    const int32_t size = file->Size();
+    const int32_t pos = file->Tell();
+    return size > pos && pos >= 0 ? uint64_t(size - pos) : 0;
+}
+
+}  // namespace vxj2k

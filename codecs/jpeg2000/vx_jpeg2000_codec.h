@@ -1,0 +1,30 @@
+// One codec for the JPEG-2000 family and its companions: JP2 (11), JPC (12),
+// PGX (13), PNM (14) and Sun raster (15). The format code passed to Decode is
+// only a hint: the content decides, and the picture's type names what was read.
+#pragma once
+
+#include "core/vx_image.h"
+
+namespace vxj2k {
+struct Planes;
+}
+
+class VxJpeg2000Codec : public VxImage {
+public:
+    VxJpeg2000Codec() : VxImage(0) {}
+    bool Decode(VxFile* file, uint32_t type);
+    bool Decode(FILE* fp, uint32_t type) {
+        VxIOFile f(fp);
+        return Decode(&f, type);
+    }
+    bool Encode(VxFile* file, uint32_t type);
+    bool Encode(FILE* fp, uint32_t type) {
+        VxIOFile f(fp);
+        return Encode(&f, type);
+    }
+
+    static const VxCodecOps kOps;
+
+private:
+    void FromPlanes(const vxj2k::Planes& planes, uint32_t format);
+};

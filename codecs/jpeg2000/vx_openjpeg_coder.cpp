@@ -1,0 +1,245 @@
+#include "codecs/jpeg2000/vx_openjpeg_coder.h"
+
+#include <openjpeg.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace vxj2k {
+
+namespace {
+
+const char kBadData[] = "error: cannot load image data";
+const char kEncodeFailed[] = "error: cannot encode image\n";
+
+// The library's messages stay with the call instead of reaching stderr.
+struct Messages {
+    std::string lastError;
+};
+
+void OnError(const char* msg, void* data) {
+    if (msg && data) static_cast<Messages*>(data)->lastError = msg;
+}
+void OnQuiet(const char*, void*) {}
+
+void RouteMessages(opj_codec_t* codec, Messages* m) {
+    opj_set_error_handler(codec, OnError, m);
+    opj_set_warning_handler(codec, OnQuiet, m);
+    opj_set_info_handler(codec, OnQuiet, m);
+}
+
+// Library stream positions count from where the codec found the data.
+struct StreamContext {
+    VxFile* file;
+    int64_t start;
+    bool writing;
+};
+
+OPJ_SIZE_T ReadFn(void* buffer, OPJ_SIZE_T n, void* data) {
+    auto* s = static_cast<StreamContext*>(data);
+    const size_t got = s->file->Read(buffer, 1, n);
+    return got ? OPJ_SIZE_T(got) : OPJ_SIZE_T(-1);
+}
+
+OPJ_SIZE_T WriteFn(void* buffer, OPJ_SIZE_T n, void* data) {
+    auto* s = static_cast<StreamContext*>(data);
+    const size_t put = s->file->Write(buffer, 1, n);
+    return put == n ? OPJ_SIZE_T(put) : OPJ_SIZE_T(-1);
+}
+
+OPJ_BOOL SeekFn(OPJ_OFF_T pos, void* data) {
+    auto* s = static_cast<StreamContext*>(data);
+    const int64_t target = s->start + int64_t(pos);
+    if (pos < 0 || target > INT32_MAX) return OPJ_FALSE;
+    return s->file->Seek(int32_t(target), SEEK_SET) ? OPJ_TRUE : OPJ_FALSE;
+}
+
+OPJ_OFF_T SkipFn(OPJ_OFF_T n, void* data) {
+    auto* s = static_cast<StreamContext*>(data);
+    const int64_t here = s->file->Tell();
+    const int64_t target = here + int64_t(n);
+    if (here < 0 || target < 0 || target > INT32_MAX) return -1;
+    const int64_t size = s->file->Size();
+    if (s->writing && target > size) {
+        // Skipping past the end of a file being written leaves zeros behind.
+        if (!s->file->Seek(0, SEEK_END)) return -1;
+        static const uint8_t zeros[256] = {};
+        for (int64_t left = target - size; left > 0;) {
+            const size_t k = size_t(left < 256 ? left : 256);
+            if (s->file->Write(zeros, 1, k) != k) return -1;
+            left -= int64_t(k);
+        }
+        return n;
+    }
+    return s->file->Seek(int32_t(target), SEEK_SET) ? n : -1;
+}
+
+struct CodecHolder {
+    opj_codec_t* codec = nullptr;
+    opj_stream_t* stream = nullptr;
+    ~CodecHolder() {
+        if (stream) opj_stream_destroy(stream);
+        if (codec) opj_destroy_codec(codec);
+    }
+};
+
+uint32_t CeilDiv(uint32_t a, uint32_t b) { return uint32_t((uint64_t(a) + b - 1) / b); }
+
+}  // namespace
+
+bool LooksLikeJp2(const uint8_t* head, size_t n) {
+    static const uint8_t sig[12] = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+    return n >= 12 && std::memcmp(head, sig, 12) == 0;
+}
+
+bool LooksLikeJpc(const uint8_t* head, size_t n) {
+    return n >= 4 && head[0] == 0xFF && head[1] == 0x4F && head[2] == 0xFF && head[3] == 0x51;
+}
+
+void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
+    Messages messages;
+    StreamContext ctx{file, file->Tell(), false};
+    if (ctx.start < 0) throw Failure{"error: cannot open standard input"};
+    CodecHolder h;
+    h.codec = opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
+    if (!h.codec) throw Failure{"cannot initialize jpeg2000"};
+    RouteMessages(h.codec, &messages);
+    opj_dparameters_t params;
+    opj_set_default_decoder_parameters(&params);
+    if (!opj_setup_decoder(h.codec, &params)) throw Failure{"cannot initialize jpeg2000"};
+
+    h.stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
+    if (!h.stream) throw Failure{"error: cannot open standard input"};
+    opj_stream_set_user_data(h.stream, &ctx, nullptr);
+    opj_stream_set_user_data_length(h.stream, Remaining(file));
+    opj_stream_set_read_function(h.stream, ReadFn);
+    opj_stream_set_skip_function(h.stream, SkipFn);
+    opj_stream_set_seek_function(h.stream, SeekFn);
+
+    opj_image_t* raw = nullptr;
+    if (!opj_read_header(h.stream, h.codec, &raw) || !raw) {
+        if (raw) opj_image_destroy(raw);
+        throw Failure{kBadData};
+    }
+    std::shared_ptr<opj_image_t> image(raw, opj_image_destroy);
+
+    if (image->numcomps == 0 || !image->comps) throw Failure{kBadData};
+    if (image->numcomps > 64) throw Failure{"error: too much components"};
+    if (image->x1 <= image->x0 || image->y1 <= image->y0) throw Failure{kBadData};
+    // The header alone decides how much the decoder will allocate: refuse
+    // sizes no real picture of this kind needs before decoding anything.
+    uint64_t samples = 0;
+    for (uint32_t i = 0; i < image->numcomps; ++i) {
+        const opj_image_comp_t& c = image->comps[i];
+        if (c.dx == 0 || c.dy == 0) throw Failure{kBadData};
+        const uint64_t w = CeilDiv(image->x1, c.dx) - CeilDiv(image->x0, c.dx);
+        const uint64_t hgt = CeilDiv(image->y1, c.dy) - CeilDiv(image->y0, c.dy);
+        samples += w * hgt;
+    }
+    if (samples > kMaxSamples) throw Failure{"error: cannot allocate memory"};
+
+    if (!opj_decode(h.codec, h.stream, image.get()) || !opj_end_decompress(h.codec, h.stream))
+        throw Failure{kBadData};
+
+    out.comps.clear();
+    out.comps.resize(image->numcomps);
+    for (uint32_t i = 0; i < image->numcomps; ++i) {
+        const opj_image_comp_t& c = image->comps[i];
+        if (!c.data || c.w == 0 || c.h == 0 || c.prec == 0 || c.prec > 31) throw Failure{kBadData};
+        Plane& p = out.comps[i];
+        p.width = c.w;
+        p.height = c.h;
+        p.dx = c.dx;
+        p.dy = c.dy;
+        p.prec = c.prec;
+        p.sgnd = c.sgnd != 0;
+        p.maxval = (1u << c.prec) - 1;
+        p.data = c.data;
+    }
+    switch (image->color_space) {
+        case OPJ_CLRSPC_SRGB: out.space = ColourSpace::SRGB; break;
+        case OPJ_CLRSPC_GRAY: out.space = ColourSpace::Gray; break;
+        case OPJ_CLRSPC_SYCC: out.space = ColourSpace::SYCC; break;
+        case OPJ_CLRSPC_UNSPECIFIED:
+        case OPJ_CLRSPC_UNKNOWN: out.space = ColourSpace::Unspecified; break;
+        default: out.space = ColourSpace::Other; break;
+    }
+    // A Lab description arrives as a buffer with length 0: only a real ICC
+    // profile is passed on.
+    if (image->icc_profile_buf && image->icc_profile_len > 0) {
+        out.icc = image->icc_profile_buf;
+        out.iccLength = image->icc_profile_len;
+    }
+    out.owner = image;
+}
+
+double PsnrForQuality(int quality) { return 25.0 + 0.25 * quality; }
+
+void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
+    const uint32_t n = uint32_t(in.comps.size());
+    const uint32_t w = in.comps[0].width;
+    const uint32_t hgt = in.comps[0].height;
+    opj_image_cmptparm_t parms[3];
+    std::memset(parms, 0, sizeof(parms));
+    for (uint32_t i = 0; i < n; ++i) {
+        parms[i].dx = parms[i].dy = 1;
+        parms[i].w = w;
+        parms[i].h = hgt;
+        parms[i].prec = 8;
+        parms[i].sgnd = 0;
+    }
+    std::unique_ptr<opj_image_t, void (*)(opj_image_t*)> image(
+        opj_image_create(n, parms, n == 1 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB), opj_image_destroy);
+    if (!image) throw Failure{"error : jpeg2000_image_create"};
+    image->x0 = image->y0 = 0;
+    image->x1 = w;
+    image->y1 = hgt;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (!image->comps[i].data) throw Failure{"error : jpeg2000_image_writecmpt"};
+        std::memcpy(image->comps[i].data, in.comps[i].data, size_t(w) * hgt * sizeof(int32_t));
+    }
+
+    opj_cparameters_t params;
+    opj_set_default_encoder_parameters(&params);
+    params.tcp_numlayers = 1;
+    if (quality >= 100) {
+        params.irreversible = 0;
+        params.cp_disto_alloc = 1;
+        params.tcp_rates[0] = 0;  // 0: keep every bit
+    } else {
+        // A target quality rather than a target size: a picture that codes
+        // small losslessly must not grow when a lower quality is asked for.
+        params.irreversible = 1;
+        params.cp_fixed_quality = 1;
+        params.tcp_distoratio[0] = float(PsnrForQuality(quality < 0 ? 0 : quality));
+    }
+    // Each resolution level halves the picture; the smallest side bounds them.
+    int levels = 1;
+    for (uint32_t side = w < hgt ? w : hgt; side > 1 && levels < 6; side >>= 1) ++levels;
+    params.numresolution = levels;
+    params.tcp_mct = n == 3 ? 1 : 0;
+
+    Messages messages;
+    StreamContext ctx{file, file->Tell(), true};
+    if (ctx.start < 0) throw Failure{"error: cannot open standard output"};
+    CodecHolder h;
+    h.codec = opj_create_compress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
+    if (!h.codec) throw Failure{"cannot initialize jpeg2000"};
+    RouteMessages(h.codec, &messages);
+    if (!opj_setup_encoder(h.codec, &params, image.get())) throw Failure{kEncodeFailed};
+    h.stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_FALSE);
+    if (!h.stream) throw Failure{"error: cannot open standard output"};
+    opj_stream_set_user_data(h.stream, &ctx, nullptr);
+    opj_stream_set_write_function(h.stream, WriteFn);
+    opj_stream_set_skip_function(h.stream, SkipFn);
+    opj_stream_set_seek_function(h.stream, SeekFn);
+    if (!opj_start_compress(h.codec, image.get(), h.stream) || !opj_encode(h.codec, h.stream) ||
+        !opj_end_compress(h.codec, h.stream))
+        throw Failure{kEncodeFailed};
+    if (!file->Flush()) throw Failure{kEncodeFailed};
+}
+
+}  // namespace vxj2k

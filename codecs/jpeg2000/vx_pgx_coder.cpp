@@ -1,0 +1,108 @@
+#include "codecs/jpeg2000/vx_pgx_coder.h"
+
+#include <cstdio>
+
+namespace vxj2k {
+
+namespace {
+
+const char kBadData[] = "error: cannot load image data";
+
+bool IsBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+int SkipBlanks(VxFile* file) {
+    int c;
+    do c = file->GetC();
+    while (IsBlank(c));
+    return c;
+}
+
+uint32_t ReadNumber(VxFile* file, int first, uint32_t limit, int* last) {
+    int c = first;
+    if (c < '0' || c > '9') throw Failure{kBadData};
+    uint64_t v = 0;
+    while (c >= '0' && c <= '9') {
+        v = v * 10 + uint32_t(c - '0');
+        if (v > limit) throw Failure{kBadData};
+        c = file->GetC();
+    }
+    *last = c;
+    return uint32_t(v);
+}
+
+}  // namespace
+
+bool LooksLikePgx(const uint8_t* head, size_t n) {
+    return n >= 3 && head[0] == 'P' && head[1] == 'G' && IsBlank(head[2]);
+}
+
+void ReadPgx(VxFile* file, Planes& out) {
+    uint8_t magic[2];
+    if (file->Read(magic, 1, 2) != 2 || magic[0] != 'P' || magic[1] != 'G') throw Failure{kBadData};
+    int c = SkipBlanks(file);
+    const int c2 = file->GetC();
+    bool bigEndian;
+    if (c == 'M' && c2 == 'L') bigEndian = true;
+    else if (c == 'L' && c2 == 'M') bigEndian = false;
+    else throw Failure{kBadData};
+    c = SkipBlanks(file);
+    bool sgnd = false;
+    if (c == '+' || c == '-') {
+        sgnd = c == '-';
+        c = SkipBlanks(file);
+    }
+    int last = 0;
+    const uint32_t prec = ReadNumber(file, c, 16, &last);
+    if (!IsBlank(last)) throw Failure{kBadData};
+    const uint32_t width = ReadNumber(file, SkipBlanks(file), 0x7FFFFFFF, &last);
+    if (!IsBlank(last)) throw Failure{kBadData};
+    const uint32_t height = ReadNumber(file, SkipBlanks(file), 0x7FFFFFFF, &last);
+    // One line end (or blank) ends the header; a CR LF pair counts as one.
+    if (!IsBlank(last)) throw Failure{kBadData};
+    if (last == '\r') {
+        const int32_t pos = file->Tell();
+        if (file->GetC() != '\n') file->Seek(pos, SEEK_SET);
+    }
+    if (prec == 0 || width == 0 || height == 0) throw Failure{kBadData};
+
+    const uint64_t samples = uint64_t(width) * height;
+    const uint32_t bytes = prec <= 8 ? 1 : 2;
+    if (samples > kMaxSamples || samples * bytes > Remaining(file)) throw Failure{kBadData};
+
+    out.comps.resize(1);
+    Plane& p = out.comps[0];
+    p.Allocate(width, height, prec);
+    p.sgnd = sgnd;
+    out.space = ColourSpace::Gray;
+    const uint32_t mask = (1u << prec) - 1;
+    std::vector<uint8_t> row(size_t(width) * bytes);
+    for (uint32_t y = 0; y < height; ++y) {
+        if (file->Read(row.data(), 1, row.size()) != row.size()) throw Failure{kBadData};
+        int32_t* dst = p.Row(y);
+        for (uint32_t x = 0; x < width; ++x) {
+            uint32_t v = bytes == 1 ? row[x]
+                         : bigEndian ? uint32_t(row[2 * x] << 8 | row[2 * x + 1])
+                                     : uint32_t(row[2 * x + 1] << 8 | row[2 * x]);
+            v &= mask;
+            // Signed samples are two's complement in `prec` bits.
+            int32_t s = int32_t(v);
+            if (sgnd && (v >> (prec - 1)) & 1u) s = int32_t(v) - int32_t(1u << prec);
+            dst[x] = s;
+        }
+    }
+}
+
+void WritePgx(VxFile* file, const Planes& in) {
+    const Plane& p = in.comps[0];
+    char header[64];
+    const int n = std::snprintf(header, sizeof(header), "PG ML + 8 %u %u\n", p.width, p.height);
+    if (file->Write(header, 1, size_t(n)) != size_t(n)) throw Failure{"error: cannot encode image\n"};
+    std::vector<uint8_t> row(p.width);
+    for (uint32_t y = 0; y < p.height; ++y) {
+        for (uint32_t x = 0; x < p.width; ++x) row[x] = uint8_t(p.data[size_t(y) * p.width + x]);
+        if (file->Write(row.data(), 1, row.size()) != row.size())
+            throw Failure{"error: cannot encode image\n"};
+    }
+}
+
+}  // namespace vxj2k

@@ -1,0 +1,13 @@
+// Wireless bitmap (type 0, black and white) reader and writer.
+#pragma once
+
+#include "core/vx_image.h"
+
+class VxWbmpCodec : public VxImage {
+public:
+    VxWbmpCodec() : VxImage(VX_FORMAT_WBMP) {}
+    bool Decode(VxFile* file);
+    bool Encode(VxFile* file);
+
+    static const VxCodecOps kOps;
+};

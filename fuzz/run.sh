@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each of them.
+#   fuzz/run.sh [SECONDS] [TARGET...]
+# SECONDS per target (default 30); TARGETs default to all. Seed corpora are the
+# test fixtures; findings land in build-fuzz/findings/<target>/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+shift || true
+build=build-fuzz
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DVELLUMAR_FUZZ=ON \
+  -DVELLUMAR_BUILD_TESTS=OFF -DVELLUMAR_BUILD_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+corpus_for() {  # target -> extensions of its seeds
+  case "$1" in
+    bmp) echo bmp ;; gif) echo gif ;; jpeg|exif) echo "jpg jpeg" ;; png) echo png ;;
+    ico) echo "ico cur" ;; tiff) echo "tif tiff" ;; tga) echo tga ;; pcx) echo pcx ;;
+    wbmp) echo wbmp ;; metafile) echo "wmf emf" ;; jp2) echo jp2 ;; jpc) echo "j2k j2c jpc" ;;
+    pgx) echo pgx ;; pnm) echo "pnm pgm ppm pbm" ;; ras) echo ras ;;
+    *) echo "*" ;;
+  esac
+}
+
+dict_for() {
+  case "$1" in
+    gif|png|jpeg|tiff|metafile) echo "fuzz/dict/$1.dict" ;;
+    exif) echo "fuzz/dict/jpeg.dict" ;;
+    jp2|jpc) echo "fuzz/dict/jp2.dict" ;;
+    *) echo "" ;;
+  esac
+}
+
+all=(probe bmp gif jpeg png ico tiff tga pcx wbmp metafile jp2 jpc pgx pnm ras memfile roundtrip exif)
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
+
+status=0
+for t in "${targets[@]}"; do
+  exe="$build/fuzz/fuzz_decode_$t"
+  [ -x "$exe" ] || exe="$build/fuzz/fuzz_$t"
+  [ -x "$exe" ] || { echo "skip $t (not built)"; continue; }
+  corpus="$build/corpus/$t"
+  findings="$build/findings/$t"
+  mkdir -p "$corpus" "$findings"
+  for ext in $(corpus_for "$t"); do
+    if [ "$ext" = "*" ]; then
+      find tests/data -type f ! -name '*.py' ! -name '*.sh' ! -name '*.md' -exec cp -n {} "$corpus/" \; 2>/dev/null || true
+    else
+      find tests/data -type f -iname "*.$ext" -exec cp -n {} "$corpus/" \; 2>/dev/null || true
+    fi
+  done
+  dict=$(dict_for "$t")
+  args=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024
+        -artifact_prefix="$findings/" -print_final_stats=1)
+  [ -n "$dict" ] && args+=(-dict="$dict")
+  echo "== $t ($seconds s)"
+  if ! "$exe" "${args[@]}" "$corpus" > "$build/findings/$t.log" 2>&1; then
+    echo "FINDING in $t: see $build/findings/$t.log"
+    tail -40 "$build/findings/$t.log"
+    status=1
+  fi
+  grep -E '^stat::number_of_executed_units|cov: ' "$build/findings/$t.log" | tail -2 || true
+done
+exit $status

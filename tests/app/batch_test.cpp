@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/batch/batch_engine.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using vellumar::batch::FitDepth;
+
+ImageHandle Load(const char* fixture) {
+    ImageHandle h = nullptr;
+    EXPECT_TRUE(ImageFacade::DecodeFromFile(&h, vt::DataPath(fixture).c_str(), 1));
+    return h;
+}
+
+TEST(FitDepth, GifTargetReducesOnlyTrueColour) {
+    ImageHandle h = Load("bmp/bits24.bmp");
+    FitDepth(&h, VX_FORMAT_GIF);
+    EXPECT_EQ(h->GetBpp(), 8);
+    EXPECT_EQ(h->GetPaletteColor(246).rgbBlue, 0xF0);  // the standard palette
+    ImageFacade::Free(&h);
+
+    h = Load("bmp/bits4.bmp");
+    const RGBQUAD before = h->GetPaletteColor(3);
+    FitDepth(&h, VX_FORMAT_GIF);
+    EXPECT_EQ(h->GetBpp(), 4);
+    EXPECT_TRUE(h->GetPaletteColor(3) == before);
+    ImageFacade::Free(&h);
+}
+
+TEST(FitDepth, ColourPalettesWidenForTrueColourTargets) {
+    for (ImageFormat target : {VX_FORMAT_JPG, VX_FORMAT_JP2, VX_FORMAT_JPC, VX_FORMAT_PNM,
+                               VX_FORMAT_RAS}) {
+        ImageHandle h = Load("bmp/bits8.bmp");
+        const auto before = vt::ToRgba(*h);
+        FitDepth(&h, target);
+        EXPECT_EQ(h->GetBpp(), 24) << target;
+        EXPECT_EQ(vt::MaxChannelDiff(before, vt::ToRgba(*h)), 0);
+        ImageFacade::Free(&h);
+    }
+    // A grey picture is taken as it is.
+    ImageHandle grey = new VxImage(4, 4, 8, 0);
+    grey->SetGrayPalette();
+    FitDepth(&grey, VX_FORMAT_JPG);
+    EXPECT_EQ(grey->GetBpp(), 8);
+    ImageFacade::Free(&grey);
+}
+
+TEST(FitDepth, TgaPgxAndWbmp) {
+    ImageHandle h = Load("bmp/bits4.bmp");
+    FitDepth(&h, VX_FORMAT_TGA);
+    EXPECT_EQ(h->GetBpp(), 8);
+    ImageFacade::Free(&h);
+
+    h = Load("bmp/bits24.bmp");
+    VxImage src(*h);
+    FitDepth(&h, VX_FORMAT_PGX);
+    ASSERT_EQ(h->GetBpp(), 8);
+    EXPECT_TRUE(h->IsGrayScale());
+    EXPECT_EQ(h->GetPixelIndex(5, 3), src.GetPixelGray(5, 3));
+    ImageFacade::Free(&h);
+
+    h = Load("bmp/bits24.bmp");
+    FitDepth(&h, VX_FORMAT_WBMP);
+    EXPECT_EQ(h->GetBpp(), 1);
+    ImageFacade::Free(&h);
+
+    h = Load("bmp/bits24.bmp");
+    FitDepth(&h, VX_FORMAT_PNG);
+    EXPECT_EQ(h->GetBpp(), 24);
+    ImageFacade::Free(&h);
+}
+
+struct Recorder {
+    std::vector<int> started;
+    std::vector<std::pair<int, vellumar::batch::RowOutcome>> done;
+};
+
+TEST(BatchRun, StopsAtTheFirstFailureUnlessToldToGoOn) {
+    vt::TempDir dir;
+    const std::string bad = dir.file("broken.bmp");
+    ASSERT_TRUE(vt::WriteFileBytes(bad, std::vector<uint8_t>(100, 'z')));
+    const std::vector<std::string> files = {vt::DataPath("bmp/bits8.bmp"), bad,
+                                            vt::DataPath("bmp/bits1.bmp")};
+    for (bool keepGoing : {false, true}) {
+        Recorder rec;
+        ImageHandle h = nullptr;
+        vellumar::batch::RunOptions opt;
+        opt.keepGoing = keepGoing;
+        vellumar::batch::RunCallbacks cb;
+        cb.outputPath = [&](int row) {
+            return vellumar::batch::OutputPath(dir.path(), keepGoing ? "k" : "s", row, ".BMP");
+        };
+        cb.onRowStart = [&](int row) { rec.started.push_back(row); };
+        cb.onRowDone = [&](int row, const vellumar::batch::RowResult& r) {
+            rec.done.emplace_back(row, r.outcome);
+            if (r.outcome != vellumar::batch::RowOutcome::Done) {
+                EXPECT_FALSE(r.error.empty());
+            }
+        };
+        const auto summary = vellumar::batch::Run(&h, files, VX_FORMAT_BMP, opt, cb);
+        ImageFacade::Free(&h);
+        const std::string p = keepGoing ? "k" : "s";
+        EXPECT_TRUE(vt::FileExists(dir.file(p + "1.BMP")));
+        EXPECT_FALSE(vt::FileExists(dir.file(p + "2.BMP")));
+        EXPECT_EQ(vt::FileExists(dir.file(p + "3.BMP")), keepGoing);
+        EXPECT_EQ(summary.failed, 1);
+        EXPECT_EQ(summary.converted, keepGoing ? 2 : 1);
+        EXPECT_EQ(summary.stoppedEarly, !keepGoing);
+        EXPECT_EQ(rec.started.size(), keepGoing ? 3u : 2u);
+        ASSERT_GE(rec.done.size(), 2u);
+        EXPECT_EQ(rec.done[1].second, vellumar::batch::RowOutcome::DecodeFailed);
+    }
+}
+
+TEST(BatchRun, MissingFolderIsAnEncodeFailure) {
+    vt::TempDir dir;
+    ImageHandle h = nullptr;
+    const auto r = vellumar::batch::ConvertRow(&h, vt::DataPath("bmp/bits8.bmp"), VX_FORMAT_BMP,
+                                               [&] { return dir.file("missing/x1.BMP"); });
+    EXPECT_EQ(r.outcome, vellumar::batch::RowOutcome::EncodeFailed);
+    // A later row that cannot even be opened never shows the earlier reason.
+    const auto r2 = vellumar::batch::ConvertRow(&h, dir.file("none.bmp"), VX_FORMAT_BMP,
+                                                [&] { return dir.file("y.BMP"); });
+    EXPECT_EQ(r2.outcome, vellumar::batch::RowOutcome::DecodeFailed);
+    EXPECT_EQ(r2.error, "");
+    ImageFacade::Free(&h);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ParallelRun, SameFilesAndReportsAsOneWorker) {
+    vt::TempDir dir;
+    const std::string bad = dir.file("broken.bmp");
+    ASSERT_TRUE(vt::WriteFileBytes(bad, std::vector<uint8_t>(100, 'z')));
+    std::vector<std::string> files;
+    for (int i = 0; i < 9; ++i)
+        files.push_back(vt::DataPath(i % 3 == 0 ? "bmp/bits24.bmp" : i % 3 == 1 ? "bmp/rle8.bmp"
+                                                                                 : "bmp/bits1.bmp"));
+    auto runWith = [&](const std::string& prefix, int jobs, bool keepGoing,
+                       const std::vector<std::string>& sources) {
+        vellumar::batch::RunOptions opt;
+        opt.jobs = jobs;
+        opt.keepGoing = keepGoing;
+        vellumar::batch::RunCallbacks cb;
+        std::vector<int> order;
+        cb.outputPath = [&, prefix](int row) {
+            return vellumar::batch::OutputPath(dir.path(), prefix, row, ".GIF");
+        };
+        cb.onRowDone = [&](int row, const vellumar::batch::RowResult&) { order.push_back(row); };
+        const auto summary = vellumar::batch::RunParallel(sources, VX_FORMAT_BMP, opt, cb);
+        for (size_t k = 0; k < order.size(); ++k) EXPECT_EQ(order[k], int(k) + 1);
+        return summary;
+    };
+    ImageHandle h = nullptr;
+    vellumar::batch::RunCallbacks one;
+    one.outputPath = [&](int row) { return vellumar::batch::OutputPath(dir.path(), "one", row, ".GIF"); };
+    vellumar::batch::Run(&h, files, VX_FORMAT_BMP, {}, one);
+    ImageFacade::Free(&h);
+    runWith("par", 4, false, files);
+    for (int row = 1; row <= 9; ++row) {
+        const std::string n = std::to_string(row) + ".GIF";
+        EXPECT_EQ(vt::ReadFileBytes(dir.file("one" + n)), vt::ReadFileBytes(dir.file("par" + n)));
+    }
+
+    // A failure in row 3 of 9: rows 1-2 committed, nothing after row 3 written.
+    auto withBad = files;
+    withBad[2] = bad;
+    const auto stopped = runWith("stop", 4, false, withBad);
+    EXPECT_EQ(stopped.converted, 2);
+    EXPECT_EQ(stopped.failed, 1);
+    EXPECT_TRUE(stopped.stoppedEarly);
+    size_t entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().filename().string().rfind("stop", 0) == 0) ++entries;
+    EXPECT_EQ(entries, 2u) << "later rows and temporary files must not remain";
+
+    const auto all = runWith("keep", 3, true, withBad);
+    EXPECT_EQ(all.converted, 8);
+    EXPECT_TRUE(vt::FileExists(dir.file("keep9.GIF")));
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/reference_decoder.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Result Cli(const vt::TempDir& dir, const std::string& args, const std::string& exe = VELLUMAR_CLI) {
+    const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+    Result r;
+    r.status = vt::RunCommand(vt::ShellQuote(exe) + " " + args + " >" + vt::ShellQuote(out) +
+                              " 2>" + vt::ShellQuote(err));
+    const auto o = vt::ReadFileBytes(out), e = vt::ReadFileBytes(err);
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
+std::string Q(const std::string& s) { return vt::ShellQuote(s); }
+
+TEST(Cli, StopsAfterTheFailedRowAndKeepsGoingWhenAsked) {
+    vt::TempDir dir;
+    const std::string bad = dir.file("bad.png");
+    ASSERT_TRUE(vt::WriteFileBytes(bad, std::vector<uint8_t>(64, '?')));
+    const std::string files =
+        Q(vt::DataPath("bmp/bits24.bmp")) + " " + Q(bad) + " " + Q(vt::DataPath("bmp/bits8.bmp"));
+    const std::string out = dir.file("out");
+
+    Result r = Cli(dir, "--to bmp --out-dir " + Q(out) + " " + files);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(vt::FileExists(out + "/main1.BMP"));
+    EXPECT_FALSE(vt::FileExists(out + "/main2.BMP"));
+    EXPECT_FALSE(vt::FileExists(out + "/main3.BMP"));
+    EXPECT_NE(r.err.find("row 2"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("decoding failed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(bad), std::string::npos) << r.err;
+
+    r = Cli(dir, "--to BMP --keep-going --prefix k --quiet --out-dir " + Q(out) + " " + files);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(vt::FileExists(out + "/k3.BMP"));
+    EXPECT_EQ(r.out, "");
+
+    r = Cli(dir, "--to bmp --out-dir " + Q(out) + " " + Q(vt::DataPath("bmp/rle8.bmp")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (vt::ReferenceAvailable(vt::Reference::Pillow)) {
+        const auto a = vt::DecodeWithReference(vt::DataPath("bmp/rle8.bmp"));
+        const auto b = vt::DecodeWithReference(out + "/main1.BMP");
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(vt::MaxChannelDiff(*a, *b), 0);
+    }
+}
+
+TEST(Cli, Info) {
+    vt::TempDir dir;
+    const Result r = Cli(dir, "--info " + Q(vt::DataPath("bmp/bits4.bmp")) + " " +
+                                  Q(dir.file("missing.bmp")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(vt::DataPath("bmp/bits4.bmp") + ": BMP 13x7 4 bpp, 0 frames, "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(dir.file("missing.bmp") + ": error: "), std::string::npos) << r.out;
+}
+
+TEST(Cli, BadUsage) {
+    vt::TempDir dir;
+    const std::string f = Q(vt::DataPath("bmp/bits4.bmp"));
+    const std::vector<std::string> cases = {
+        "", "--to XYZ " + f, "--to PNG", f, "--to PNG --quality 0 " + f,
+        "--to PNG --frame -1 " + f, "--info --to PNG " + f, "--bogus " + f};
+    for (const std::string& args : cases) {
+        const Result r = Cli(dir, args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
+    }
+}
+
+TEST(Cli, DefaultFolderIsDataBesideTheProgram) {
+    vt::TempDir dir;
+    const std::string exe = dir.file("vellumar-convert");
+    std::filesystem::copy_file(VELLUMAR_CLI, exe);
+    std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
+    const Result r = Cli(dir, Q(vt::DataPath("bmp/bits1.bmp")) + " --to=bmp", exe);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(vt::FileExists(dir.file("DATA/main1.BMP")));
+    EXPECT_NE(r.out.find(dir.file("DATA")), std::string::npos) << r.out;
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "core/vx_image.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+const char kProbeFailed[] = "解码: 未知或错误的图像格式";
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    return names;
+}
+
+TEST(Dispatch, WrongExtensionFallsBackToTheProbe) {
+    vt::TempDir dir;
+    const std::string named = dir.file("picture.gif");
+    ASSERT_TRUE(vt::WriteFileBytes(named, vt::ReadFileBytes(vt::DataPath("bmp/bits24.bmp"))));
+    VxImage img(0);
+    ASSERT_TRUE(img.Load(named.c_str(), VX_FORMAT_GIF));
+    EXPECT_EQ(img.GetType(), VX_FORMAT_BMP);
+    EXPECT_EQ(img.GetWidth(), 13u);
+}
+
+TEST(Dispatch, NamedFormatFailureKeepsTheCodecsText) {
+    vt::TempDir dir;
+    const std::string text = dir.file("notes.bmp");
+    ASSERT_TRUE(vt::WriteFileBytes(text, std::vector<uint8_t>(200, 'x')));
+    VxImage img(0);
+    EXPECT_FALSE(img.Load(text.c_str(), VX_FORMAT_BMP));
+    EXPECT_STREQ(img.GetLastError(), "Error reading BMP info");
+    EXPECT_FALSE(img.Load(text.c_str(), 0));
+    EXPECT_STREQ(img.GetLastError(), kProbeFailed);
+    EXPECT_FALSE(img.Load(dir.file("missing.bmp").c_str(), 1));
+}
+
+TEST(Dispatch, FailedDecodeLeavesThePictureAlone) {
+    VxImage img(4, 3, 8, 0);
+    img.SetPaletteColor(2, 1, 2, 3);
+    img.SetPixelIndex(1, 1, 2);
+    uint8_t junk[30] = {'B', 'M'};
+    EXPECT_FALSE(img.Decode(junk, sizeof(junk), 0));
+    EXPECT_EQ(img.GetWidth(), 4u);
+    EXPECT_EQ(img.GetPixelIndex(1, 1), 2);
+    EXPECT_EQ(img.GetPaletteColor(2).rgbBlue, 3);
+    EXPECT_FALSE(img.Decode(junk, sizeof(junk), 16));
+    EXPECT_STREQ(img.GetLastError(), kProbeFailed);
+}
+
+TEST(Dispatch, APreviousPicturesTransparencyAndResolutionDoNotCarryOver) {
+    VxImage img(2, 2, 8, 0);
+    img.SetTransIndex(5);
+    img.SetTransColor(vx::MakeRGBQUAD(1, 2, 3));
+    img.AlphaPaletteEnable(true);
+    img.SetXDPI(300);
+    img.SetJpegQuality(40);
+    img.SetCodecOption(7, VX_FORMAT_PNG);
+    const auto bytes = vt::ReadFileBytes(vt::DataPath("bmp/pil8.bmp"));
+    ASSERT_TRUE(img.Decode(const_cast<uint8_t*>(bytes.data()), uint32_t(bytes.size()), 1));
+    EXPECT_EQ(img.GetTransIndex(), -1);
+    EXPECT_FALSE(img.AlphaPaletteIsEnabled());
+    EXPECT_EQ(img.GetInfo().TransColor.rgbBlue, 0);
+    EXPECT_EQ(img.GetXDPI(), 96);  // the file's own 3780 pels per metre
+    // Settings still travel.
+    EXPECT_EQ(img.GetJpegQuality(), 40);
+    EXPECT_EQ(img.GetCodecOption(VX_FORMAT_PNG), 7u);
+}
+
+TEST(Dispatch, UnknownEncodeTypeAndEmptyImage) {
+    VxImage empty(0);
+    uint8_t* buf = nullptr;
+    int32_t size = 0;
+    EXPECT_FALSE(empty.Encode(buf, size, 1));
+    EXPECT_STREQ(empty.GetLastError(), "没有图像!!!");
+    EXPECT_EQ(buf, nullptr);
+
+    VxImage img(2, 2, 24, 0);
+    EXPECT_FALSE(img.Encode(buf, size, 0));
+    EXPECT_STREQ(img.GetLastError(), "编码: 未知的图像格式");
+    EXPECT_FALSE(img.Encode(buf, size, 16));
+
+    uint8_t dummy = 0;
+    uint8_t* taken = &dummy;
+    EXPECT_FALSE(img.Encode(taken, size, 1));
+    EXPECT_STREQ(img.GetLastError(), "缓冲区指针必须为空");
+    EXPECT_EQ(taken, &dummy);
+
+    VxImage* pages[1] = {&img};
+    VxMemFile mem;
+    ASSERT_TRUE(mem.Open());
+    EXPECT_FALSE(img.Encode(&mem, pages, 1, VX_FORMAT_BMP));
+    EXPECT_STREQ(img.GetLastError(), "多页编码: 这个格式不支持");
+    EXPECT_FALSE(img.Encode(static_cast<VxFile*>(nullptr), VX_FORMAT_BMP));
+    EXPECT_STREQ(img.GetLastError(), "文件句柄为空的");
+}
+
+TEST(Dispatch, MemoryRoundTrip) {
+    VxImage img = vt::MakeGradient24(9, 5);
+    uint8_t* buf = nullptr;
+    int32_t size = 0;
+    ASSERT_TRUE(img.Encode(buf, size, VX_FORMAT_BMP));
+    ASSERT_NE(buf, nullptr);
+    EXPECT_EQ(size, int32_t(img.GetSize() + 14));
+    VxImage back(buf, uint32_t(size), 0);
+    std::free(buf);
+    ASSERT_TRUE(back.IsValid());
+    EXPECT_EQ(vt::MaxChannelDiff(vt::ToRgba(img), vt::ToRgba(back)), 0);
+}
+
+// A failed save must leave no file and keep an existing one intact.
+TEST(Save, NeverLeavesABrokenFileBehind) {
+    vt::TempDir dir;
+    const std::string target = dir.file("out.bmp");
+    VxImage img(3, 3, 8, 0);
+    EXPECT_FALSE(img.Save(target.c_str(), 0));
+    EXPECT_STREQ(img.GetLastError(), "编码: 未知的图像格式");
+    EXPECT_TRUE(FilesIn(dir.path()).empty());
+
+    ASSERT_TRUE(vt::WriteFileBytes(target, {'o', 'l', 'd'}));
+    VxImage empty(0);
+    EXPECT_FALSE(empty.Save(target.c_str(), VX_FORMAT_BMP));
+    EXPECT_STREQ(empty.GetLastError(), "没有图像!!!");
+    EXPECT_EQ(vt::ReadFileBytes(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
+
+    EXPECT_FALSE(img.Save(dir.file("no/such/dir/x.bmp").c_str(), VX_FORMAT_BMP));
+
+    ASSERT_TRUE(img.Save(target.c_str(), VX_FORMAT_BMP));
+    EXPECT_EQ(vt::ReadFileBytes(target).size(), img.GetSize() + 14);
+    EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
+    struct stat st {};
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & S_IRGRP, 0u) << "saved files get the usual permissions";
+}
+
+TEST(Dispatch, EncodeToRgbaUsesPaletteReservedOrAlpha) {
+    VxImage pal(2, 1, 1, 0);
+    pal.SetPaletteColor(1, 10, 20, 30, 40);
+    pal.SetPixelIndex(1, 0, 1);
+    uint8_t* buf = nullptr;
+    int32_t size = 0;
+    ASSERT_TRUE(pal.Encode2RGBA(buf, size));
+    ASSERT_EQ(size, 8);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 8), (std::vector<uint8_t>{0, 0, 0, 0, 10, 20, 30, 40}));
+    std::free(buf);
+
+    VxImage rgb(1, 1, 24, 0);
+    rgb.SetPixelColor(0, 0, vx::MakeRGBQUAD(1, 2, 3));
+    rgb.AlphaCreate();
+    rgb.AlphaSet(0, 0, 77);
+    buf = nullptr;
+    ASSERT_TRUE(rgb.Encode2RGBA(buf, size));
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 4), (std::vector<uint8_t>{1, 2, 3, 77}));
+    std::free(buf);
+}
+
+}  // namespace

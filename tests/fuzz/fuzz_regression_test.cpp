@@ -1,0 +1,39 @@
+// Inputs the fuzzers once crashed on, kept under tests/data/fuzz/<target>/ and
+// decoded the way their target decodes them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "core/vx_image.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+const std::map<std::string, uint32_t> kTargets = {
+    {"probe", 0}, {"bmp", 1},  {"gif", 2},       {"jpeg", 3}, {"png", 4},  {"ico", 5},
+    {"tiff", 6},  {"tga", 7},  {"pcx", 8},       {"wbmp", 9}, {"metafile", 10},
+    {"jp2", 11},  {"jpc", 12}, {"pgx", 13},      {"pnm", 14}, {"ras", 15},
+};
+
+TEST(FuzzRegressions, EveryKeptInputDecodesOrFailsWithAReason) {
+    int inputs = 0;
+    for (const auto& [target, format] : kTargets) {
+        const std::string dir = vt::DataPath("fuzz/" + target);
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+            SCOPED_TRACE(entry.path().string());
+            auto bytes = vt::ReadFileBytes(entry.path().string());
+            VxImage img(0);
+            if (img.Decode(bytes.data(), uint32_t(bytes.size()), format)) {
+                EXPECT_TRUE(img.IsValid());
+            } else {
+                EXPECT_STRNE(img.GetLastError(), "");
+            }
+            ++inputs;
+        }
+    }
+    EXPECT_GT(inputs, 0);
+}
+
+}  // namespace
