@@ -5,7 +5,7 @@
 
 #include "codecs/jpeg/vx_image_jpg.h"
 
-// png
+#include "codecs/png/vx_png_codec.h"
 
 #include "codecs/ico/vx_ico_codec.h"
 
@@ -31,7 +31,7 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
 
         case VX_FORMAT_JPG: return &VxImageJPG::kOps;
 
-        case VX_FORMAT_PNG: return nullptr;
+        case VX_FORMAT_PNG: return &VxPngCodec::kOps;
 
         case VX_FORMAT_ICO: return &VxIcoCodec::kOps;
 

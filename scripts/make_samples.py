@@ -34,3 +34,13 @@ d = ImageDraw.Draw(line)
 for r in range(8, 48, 8):
     d.ellipse((48 - r, 48 - r, 48 + r, 48 + r), outline=0)
 line.save(os.path.join(here, "rings.bmp"))
+
+# The scene as a JPEG photo, and a small animation.
+scene.save(os.path.join(here, "sunset.jpg"), quality=90)
+frames = []
+for i in range(8):
+    f = Image.new("P", (64, 64), 0)
+    f.putpalette([0, 0, 0, 255, 200, 0, 40, 90, 200] + [0] * 759)
+    ImageDraw.Draw(f).ellipse((8 + i * 4, 20, 24 + i * 4, 36), fill=1)
+    frames.append(f)
+frames[0].save(os.path.join(here, "ball.gif"), save_all=True, append_images=frames[1:], duration=80, loop=0)

@@ -1,0 +1,437 @@
+#include "codecs/png/vx_png_codec.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char kCreateFailed[] = "Failed to create PNG structure";
+const char kInfoFailed[] = "Failed to initialize PNG info structure";
+const char kSaveFailed[] = "Error saving PNG file";
+const char kNoStream[] = "PNG: no input stream";
+const char kNoMemory[] = "PNG: can't allocate memory";
+const char kLayout[] = "PNG: unsupported pixel layout";
+
+// Largest DPI whose pixels-per-metre value still fits the 32-bit header field.
+constexpr int32_t kMaxDpi = 54000000;
+
+void ReadData(png_structp png, png_bytep data, size_t length) {
+    auto* file = static_cast<VxFile*>(png_get_io_ptr(png));
+    if (file->Read(data, 1, length) != length) png_error(png, "Read Error");
+}
+
+void WriteData(png_structp png, png_bytep data, size_t length) {
+    auto* file = static_cast<VxFile*>(png_get_io_ptr(png));
+    if (file->Write(data, 1, length) != length) png_error(png, "Write Error");
+}
+
+void FlushData(png_structp png) {
+    auto* file = static_cast<VxFile*>(png_get_io_ptr(png));
+    if (!file->Flush()) png_error(png, "Flush Error");
+}
+
+// The library's message becomes the image's error text; the jump then lands
+// in ReadImage.
+void ReadErrorHandler(png_structp png, png_const_charp message) {
+    if (auto* img = static_cast<VxImage*>(png_get_error_ptr(png)))
+        img->SetLastError(message ? message : "PNG error");
+    png_longjmp(png, 1);
+}
+
+// Saving reports one fixed text; the library's message is not needed.
+void WriteErrorHandler(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
+// Library warnings must never reach the terminal.
+void IgnoreWarning(png_structp, png_const_charp) {}
+
+int32_t DpiFromMetre(uint32_t ppm) {
+    const double dpi = std::floor(double(ppm) * 0.0254 + 0.5);
+    return dpi > kMaxDpi ? kMaxDpi : int32_t(dpi);
+}
+
+// 2-bit samples, most significant first, to 4-bit samples (high nibble first).
+void Widen2To4(const uint8_t* src, uint8_t* dst, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x) {
+        const uint8_t v = uint8_t((src[x >> 2] >> (6 - 2 * (x & 3))) & 3);
+        if (x & 1) dst[x >> 1] = uint8_t((dst[x >> 1] & 0xF0) | v);
+        else dst[x >> 1] = uint8_t(v << 4);
+    }
+}
+
+void Narrow4To2(const uint8_t* src, uint8_t* dst, uint32_t width) {
+    std::memset(dst, 0, (size_t(width) + 3) / 4);
+    for (uint32_t x = 0; x < width; ++x) {
+        const uint8_t v = uint8_t(((x & 1) ? src[x >> 1] : src[x >> 1] >> 4) & 3);
+        dst[x >> 2] = uint8_t(dst[x >> 2] | (v << (6 - 2 * (x & 3))));
+    }
+}
+
+}  // namespace
+
+// Plain data only: these survive a jump out of the library.
+struct VxPngCodec::ReadState {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    uint8_t* volatile row = nullptr;
+};
+
+struct VxPngCodec::WriteState {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    uint8_t* volatile row = nullptr;
+};
+
+const VxCodecOps VxPngCodec::kOps = {
+    "PNG",
+    []() -> VxImage* { return new VxPngCodec; },
+    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxPngCodec*>(c)->Decode(f); },
+    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxPngCodec*>(c)->Encode(f); },
+    nullptr,
+};
+
+bool VxPngCodec::IsPngSignature(const uint8_t* bytes, size_t size) {
+    return bytes && size >= 8 && png_sig_cmp(bytes, 0, 8) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// reading
+
+bool VxPngCodec::Decode(VxFile* file) {
+    if (!file) {
+        SetLastError(kNoStream);
+        return false;
+    }
+    ReadState st;
+    st.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, static_cast<VxImage*>(this),
+                                    ReadErrorHandler, IgnoreWarning);
+    if (!st.png) {
+        SetLastError(kCreateFailed);
+        return false;
+    }
+    st.info = png_create_info_struct(st.png);
+    if (!st.info) {
+        png_destroy_read_struct(&st.png, nullptr, nullptr);
+        SetLastError(kInfoFailed);
+        return false;
+    }
+    const ReadOutcome outcome = ReadImage(file, &st);
+    std::free(st.row);
+    png_destroy_read_struct(&st.png, &st.info, nullptr);
+    return outcome == ReadOutcome::Done || outcome == ReadOutcome::Dimensions;
+}
+
+void VxPngCodec::ApplyResolution(bool metre, uint32_t xppu, uint32_t yppu) {
+    // Without a unit the values only give the aspect ratio, not a density.
+    SetXDPI(metre ? DpiFromMetre(xppu) : 96);
+    SetYDPI(metre ? DpiFromMetre(yppu) : 96);
+    SyncHeaderToDib();
+}
+
+VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
+    png_structp png = st->png;
+    png_infop info = st->info;
+    if (setjmp(png_jmpbuf(png))) return ReadOutcome::LibraryError;
+
+    png_set_read_fn(png, file, ReadData);
+    png_read_info(png, info);
+
+    png_uint_32 width = 0, height = 0;
+    int bitDepth = 0, colorType = 0, interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, &interlace, nullptr, nullptr);
+    const bool hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    const bool palette = colorType == PNG_COLOR_TYPE_PALETTE;
+    const bool grey = colorType == PNG_COLOR_TYPE_GRAY;
+    // A grey key up to 8 bits is a palette index; every other alpha source
+    // goes to the alpha plane.
+    const bool greyKey = hasTrns && grey && bitDepth <= 8;
+    const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || (hasTrns && !palette && !greyKey);
+    const bool truecolour = alpha || colorType == PNG_COLOR_TYPE_RGB;
+
+    // The caller's settings were copied in; transparency and resolution must
+    // describe this file only.
+    Info.TransIndex = -1;
+    Info.TransColor = RGBQUAD{};
+    Info.AlphaPaletteEnabled = false;
+
+    if (Info.Escape == -1) {
+        Header.biWidth = int32_t(width);
+        Header.biHeight = int32_t(height);
+        return ReadOutcome::Dimensions;
+    }
+
+    if (bitDepth == 16) png_set_strip_16(png);
+    if (alpha) {
+        if (hasTrns && (colorType & PNG_COLOR_MASK_ALPHA) == 0) png_set_tRNS_to_alpha(png);
+        if ((colorType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
+    }
+    if (truecolour) png_set_bgr(png);
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+
+    const size_t rowBytes = png_get_rowbytes(png, info);
+    const int channels = png_get_channels(png, info);
+    const int depth = png_get_bit_depth(png, info);
+    const int wantChannels = alpha ? 4 : truecolour ? 3 : 1;
+    const int wantDepth = truecolour || bitDepth == 16 ? 8 : bitDepth;
+    if (channels != wantChannels || depth != wantDepth) {
+        SetLastError(kLayout);
+        return ReadOutcome::Failed;
+    }
+
+    const uint32_t bpp = truecolour ? 24 : depth == 2 ? 4 : uint32_t(depth);
+    if (!Create(width, height, bpp, VX_FORMAT_PNG)) return ReadOutcome::Failed;
+
+    png_uint_32 xppu = 0, yppu = 0;
+    int unit = PNG_RESOLUTION_UNKNOWN;
+    if (!png_get_pHYs(png, info, &xppu, &yppu, &unit)) unit = PNG_RESOLUTION_UNKNOWN;
+    ApplyResolution(unit == PNG_RESOLUTION_METER, xppu, yppu);
+
+    if (RGBQUAD* pal = GetPalette()) {
+        const uint32_t size = Header.biClrUsed;
+        png_colorp plte = nullptr;
+        int count = 0;
+        if (palette && png_get_PLTE(png, info, &plte, &count) && plte) {
+            const uint32_t n = std::min<uint32_t>(size, uint32_t(std::max(count, 0)));
+            for (uint32_t i = 0; i < n; ++i)
+                pal[i] = vx::MakeRGBQUAD(plte[i].red, plte[i].green, plte[i].blue, 0);
+        } else if (bitDepth == 2) {
+            for (uint32_t i = 0; i < 4; ++i)
+                pal[i] = vx::MakeRGBQUAD(uint8_t(i * 85), uint8_t(i * 85), uint8_t(i * 85), 0);
+        } else {
+            SetGrayPalette();
+        }
+
+        png_bytep trans = nullptr;
+        int transCount = 0;
+        png_color_16p transColour = nullptr;
+        if (hasTrns && png_get_tRNS(png, info, &trans, &transCount, &transColour)) {
+            if (palette && trans && transCount > 0) {
+                const uint32_t n = std::min<uint32_t>(size, uint32_t(transCount));
+                for (uint32_t i = 0; i < n; ++i) pal[i].rgbReserved = trans[i];
+                if (transCount == 1 && trans[0] == 0) {
+                    Info.TransIndex = 0;
+                } else {
+                    Info.AlphaPaletteEnabled = true;
+                    for (uint32_t i = n; i < size; ++i) pal[i].rgbReserved = 255;
+                }
+            } else if (greyKey && transColour && transColour->gray < (1u << bitDepth)) {
+                Info.TransIndex = transColour->gray;
+            }
+        }
+        Info.LastNearestValid = false;
+    }
+
+    if (alpha && !AlphaCreate()) {
+        SetLastError(kNoMemory);
+        return ReadOutcome::Failed;
+    }
+    if (Info.Escape) return ReadOutcome::Cancelled;
+
+    st->row = static_cast<uint8_t*>(std::calloc(1, rowBytes + 16));
+    if (!st->row) {
+        SetLastError(kNoMemory);
+        return ReadOutcome::Failed;
+    }
+    Info.CodecOption[VX_FORMAT_PNG] = passes > 1 ? 1 : 0;
+
+    uint8_t* buf = st->row;
+    const size_t stride = Info.EffWidth;
+    const size_t copyBytes = std::min(rowBytes, stride);
+    const bool widen = !truecolour && depth == 2;
+    for (int pass = 0; pass < passes; ++pass) {
+        for (uint32_t y = 0; y < height; ++y) {
+            if (Info.Escape) return ReadOutcome::Cancelled;
+            const uint32_t stored = height - 1 - y;
+            uint8_t* dst = GetBits(stored);
+            // Later passes only fill in their own pixels: start from what the
+            // earlier passes stored.
+            if (alpha) {
+                uint8_t* a = Alpha + size_t(stored) * width;
+                if (pass > 0) {
+                    for (uint32_t x = 0; x < width; ++x) {
+                        std::memcpy(buf + 4 * size_t(x), dst + 3 * size_t(x), 3);
+                        buf[4 * size_t(x) + 3] = a[x];
+                    }
+                }
+                png_read_row(png, buf, nullptr);
+                for (uint32_t x = 0; x < width; ++x) {
+                    std::memcpy(dst + 3 * size_t(x), buf + 4 * size_t(x), 3);
+                    a[x] = buf[4 * size_t(x) + 3];
+                }
+            } else if (widen) {
+                if (pass > 0) Narrow4To2(dst, buf, width);
+                png_read_row(png, buf, nullptr);
+                Widen2To4(buf, dst, width);
+            } else {
+                if (pass > 0) std::memcpy(buf, dst, copyBytes);
+                png_read_row(png, buf, nullptr);
+                std::memcpy(dst, buf, copyBytes);
+            }
+        }
+    }
+    png_read_end(png, nullptr);
+    return ReadOutcome::Done;
+}
+
+// ---------------------------------------------------------------------------
+// writing
+
+bool VxPngCodec::Encode(VxFile* file) {
+    if (EncodeSafeCheck(file)) return false;
+    WriteState st;
+    st.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, static_cast<VxImage*>(this),
+                                     WriteErrorHandler, IgnoreWarning);
+    if (!st.png) {
+        SetLastError(kCreateFailed);
+        return false;
+    }
+    st.info = png_create_info_struct(st.png);
+    if (!st.info) {
+        png_destroy_write_struct(&st.png, nullptr);
+        SetLastError(kInfoFailed);
+        return false;
+    }
+    const bool ok = WriteImage(file, &st);
+    std::free(st.row);
+    png_destroy_write_struct(&st.png, &st.info);
+    if (!ok) SetLastError(kSaveFailed);
+    return ok;
+}
+
+// Makes `index` entry 0 so that a one-byte tRNS table can mark it. The block
+// is shared with the caller's image, which sees the same exchange.
+void VxPngCodec::SwapWithFirstEntry(uint32_t index) {
+    RGBQUAD* pal = GetPalette();
+    std::swap(pal[0], pal[index]);
+    const int32_t w = int32_t(GetWidth()), h = int32_t(GetHeight());
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const uint32_t i = BlindGetPixelIndex(x, y);
+            if (i == 0) BlindSetPixelIndex(x, y, uint8_t(index));
+            else if (i == index) BlindSetPixelIndex(x, y, 0);
+        }
+    }
+    Info.TransIndex = 0;
+    Info.LastNearestValid = false;
+    if (VxImage* owner = Info.GhostOf) {
+        owner->SetTransIndex(0);
+        owner->SetPaletteColor(0, pal[0]);  // also drops its nearest-colour cache
+    }
+}
+
+uint32_t VxPngCodec::LargestIndexUsed() const {
+    uint32_t top = 0;
+    const int32_t w = int32_t(GetWidth()), h = int32_t(GetHeight());
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) top = std::max<uint32_t>(top, BlindGetPixelIndex(x, y));
+    return top;
+}
+
+// One stored row as R, G, B, A. Alpha joins every transparency the picture
+// carries: the alpha plane, the transparent index or colour, palette alpha.
+void VxPngCodec::BuildRgbaRow(uint32_t storedRow, uint8_t* out, bool transColour) const {
+    const uint32_t w = GetWidth();
+    const uint8_t* src = GetBits(storedRow);
+    const uint8_t* a = Alpha ? Alpha + size_t(storedRow) * w : nullptr;
+    const RGBQUAD* pal = GetPalette();
+    const bool alphaPalette = pal && Info.AlphaPaletteEnabled && AlphaPaletteIsValid();
+    const RGBQUAD key = Info.TransColor;
+    for (uint32_t x = 0; x < w; ++x) {
+        uint8_t* p = out + 4 * size_t(x);
+        uint32_t level = a ? a[x] : 255;
+        if (pal) {
+            const uint32_t i = BlindGetPixelIndex(int32_t(x), int32_t(storedRow));
+            p[0] = pal[i].rgbRed;
+            p[1] = pal[i].rgbGreen;
+            p[2] = pal[i].rgbBlue;
+            if (Info.TransIndex >= 0 && i == uint32_t(Info.TransIndex)) level = 0;
+            if (alphaPalette) level = level * pal[i].rgbReserved / 255;
+        } else {
+            const uint8_t* s = src + 3 * size_t(x);
+            p[0] = s[2];
+            p[1] = s[1];
+            p[2] = s[0];
+            if (transColour && s[2] == key.rgbRed && s[1] == key.rgbGreen && s[0] == key.rgbBlue)
+                level = 0;
+        }
+        p[3] = uint8_t(level * Info.AlphaMax / 255);
+    }
+}
+
+bool VxPngCodec::WriteImage(VxFile* file, WriteState* st) {
+    png_structp png = st->png;
+    png_infop info = st->info;
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_set_write_fn(png, file, WriteData, FlushData);
+
+    const uint32_t width = GetWidth(), height = GetHeight(), bpp = GetBpp();
+    const int interlace =
+        Info.CodecOption[VX_FORMAT_PNG] == 1 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
+    RGBQUAD* pal = GetPalette();
+    const bool indexed = pal != nullptr && bpp <= 8;
+    const bool transColour = !indexed && Info.TransIndex >= 0;
+    const bool rgba = Alpha != nullptr || transColour;
+
+    png_color_16 background{};
+    background.red = background.green = background.blue = 255;
+    if (Info.TransIndex != -1) {
+        const RGBQUAD t = GetTransColor();
+        background.red = t.rgbRed;
+        background.green = t.rgbGreen;
+        background.blue = t.rgbBlue;
+    }
+
+    if (indexed && !rgba) {
+        const bool hasTrans = Info.TransIndex >= 0 && uint32_t(Info.TransIndex) < Header.biClrUsed;
+        if (hasTrans && Info.TransIndex != 0) SwapWithFirstEntry(uint32_t(Info.TransIndex));
+        uint32_t n = Header.biClrUsed;
+        if (n > 2 && uint64_t(width) * height < 65536) n = LargestIndexUsed() + 1;
+        png_color plte[256];
+        png_byte alphas[256];
+        int transCount = 0;
+        for (uint32_t i = 0; i < n; ++i) plte[i] = png_color{pal[i].rgbRed, pal[i].rgbGreen, pal[i].rgbBlue};
+        if (Info.AlphaPaletteEnabled && AlphaPaletteIsValid()) {
+            for (uint32_t i = 0; i < n; ++i) alphas[i] = pal[i].rgbReserved;
+            transCount = int(n);
+        }
+        if (hasTrans) {
+            alphas[0] = 0;
+            transCount = std::max(transCount, 1);
+        }
+        png_set_IHDR(png, info, width, height, int(bpp), PNG_COLOR_TYPE_PALETTE, interlace,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_PLTE(png, info, plte, int(n));
+        if (transCount) png_set_tRNS(png, info, alphas, transCount, nullptr);
+    } else {
+        png_set_IHDR(png, info, width, height, 8,
+                     rgba ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, interlace,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        if (!rgba) png_set_bgr(png);
+    }
+    png_set_bKGD(png, info, &background);
+    if (Header.biXPelsPerMeter > 0 && Header.biYPelsPerMeter > 0)
+        png_set_pHYs(png, info, png_uint_32(Header.biXPelsPerMeter),
+                     png_uint_32(Header.biYPelsPerMeter), PNG_RESOLUTION_METER);
+    png_write_info(png, info);
+
+    const size_t rowBytes = rgba ? 4 * size_t(width) : size_t(Info.EffWidth);
+    st->row = static_cast<uint8_t*>(std::calloc(1, rowBytes + 10));
+    if (!st->row) png_error(png, "out of memory");
+    uint8_t* buf = st->row;
+    const int passes = png_set_interlace_handling(png);
+    for (int pass = 0; pass < passes; ++pass) {
+        for (uint32_t y = 0; y < height; ++y) {
+            const uint32_t stored = height - 1 - y;
+            if (rgba) BuildRgbaRow(stored, buf, transColour);
+            else std::memcpy(buf, GetBits(stored), rowBytes);
+            png_write_row(png, buf);
+        }
+    }
+    png_write_end(png, info);
+    return true;
+}

@@ -1,0 +1,47 @@
+// PNG reader and writer over libpng.
+//
+// Other codecs that carry PNG data inside their own container (PNG-compressed
+// icon entries) position a stream at the PNG signature and call
+// `VxImage::Decode(file, VX_FORMAT_PNG)`: the reader starts at the stream's
+// current position, never seeks, and stops right after the IEND chunk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/vx_image.h"
+
+class VxPngCodec : public VxImage {
+public:
+    VxPngCodec() : VxImage(VX_FORMAT_PNG) {}
+    bool Decode(VxFile* file);
+    bool Decode(FILE* fp) {
+        VxIOFile f(fp);
+        return Decode(&f);
+    }
+    bool Encode(VxFile* file);
+    bool Encode(FILE* fp) {
+        VxIOFile f(fp);
+        return Encode(&f);
+    }
+
+    // True when `bytes` start with the 8-byte PNG signature.
+    static bool IsPngSignature(const uint8_t* bytes, size_t size);
+
+    static const VxCodecOps kOps;
+
+private:
+    struct ReadState;
+    struct WriteState;
+    enum class ReadOutcome { Done, Dimensions, LibraryError, Cancelled, Failed };
+
+    // These two hold the library's jump target: no object with a destructor
+    // may live in them.
+    ReadOutcome ReadImage(VxFile* file, ReadState* st);
+    bool WriteImage(VxFile* file, WriteState* st);
+
+    void ApplyResolution(bool metre, uint32_t xppu, uint32_t yppu);
+    void SwapWithFirstEntry(uint32_t index);
+    uint32_t LargestIndexUsed() const;
+    void BuildRgbaRow(uint32_t storedRow, uint8_t* out, bool transColour) const;
+};

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/vx_image.h"
+#include "tests/codecs/png/png_test_util.h"
+#include "tests/support/hostile_sweep.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+TEST(PngHostile, SweepOverEveryFixture) {
+    const auto files = vt::FixtureFiles("png", {".png"});
+    ASSERT_GE(files.size(), 30u);
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        const auto bytes = vt::ReadFileBytes(path);
+        std::vector<uint8_t> whole = bytes;
+        VxImage img(0);
+        EXPECT_TRUE(img.Decode(whole.data(), uint32_t(whole.size()), VX_FORMAT_PNG));
+        const vt::SweepStats stats = vt::HostileSweep(bytes, VX_FORMAT_PNG, 7, 200);
+        // Every cut loses at least IEND, and the reader insists on it.
+        EXPECT_EQ(stats.decodes, int(bytes.size()) + 200);
+        EXPECT_LE(stats.successes, 200);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Most random damage is caught by the chunk CRCs before any real work. Here
+// the CRCs are recomputed after the damage, so the header checks, the
+// inflater, the row filters and the palette and transparency handling all see
+// hostile values.
+void FixCrcs(std::vector<uint8_t>& b) {
+    size_t p = 8;
+    while (p + 12 <= b.size()) {
+        const uint32_t n = pngt::BE32(&b[p]);
+        if (n > b.size() - p - 12) break;
+        const uint32_t crc = uint32_t(crc32(0, &b[p + 4], uInt(n + 4)));
+        for (int i = 0; i < 4; ++i) b[p + 8 + n + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+        p += 12 + size_t(n);
+    }
+}
+
+TEST(PngHostile, DamageBehindValidChecksums) {
+    std::mt19937 rng(11);
+    int decodes = 0;
+    for (const std::string& path : vt::FixtureFiles("png", {".png"})) {
+        SCOPED_TRACE(path);
+        const auto bytes = vt::ReadFileBytes(path);
+        for (int m = 0; m < 150; ++m) {
+            std::vector<uint8_t> work = bytes;
+            const int changes = 1 + int(rng() % 4);
+            for (int c = 0; c < changes; ++c) {
+                // Past the signature, and mostly inside IHDR, PLTE and tRNS.
+                const size_t limit = rng() % 2 ? std::min<size_t>(work.size(), 120) : work.size();
+                const size_t pos = 8 + rng() % (limit - 8);
+                work[pos] = rng() % 3 ? uint8_t(rng()) : uint8_t(work[pos] ^ (1u << (rng() % 8)));
+            }
+            FixCrcs(work);
+            VxImage img(0);
+            if (img.Decode(work.data(), uint32_t(work.size()), VX_FORMAT_PNG)) {
+                EXPECT_TRUE(img.IsValid());
+                if (img.IsValid()) (void)vt::ToRgba(img);  // every stored pixel is readable
+            } else {
+                EXPECT_STRNE(img.GetLastError(), "") << "mutation " << m;
+            }
+            ++decodes;
+        }
+    }
+    EXPECT_GT(decodes, 0);
+}
+
+TEST(PngHostile, HugeDeclaredSizesAreRefusedBeforeAllocation) {
+    std::vector<uint8_t> bytes = vt::ReadFileBytes(vt::DataPath("png/rgb8.png"));
+    ASSERT_GT(bytes.size(), 33u);
+    const uint32_t sizes[][2] = {{1000000, 1000000}, {0x7FFFFFFF, 1}, {0, 5}, {200000, 90000}};
+    for (const auto& wh : sizes) {
+        std::vector<uint8_t> work = bytes;
+        for (int i = 0; i < 4; ++i) {
+            work[16 + size_t(i)] = uint8_t(wh[0] >> (24 - 8 * i));
+            work[20 + size_t(i)] = uint8_t(wh[1] >> (24 - 8 * i));
+        }
+        FixCrcs(work);
+        VxImage img(0);
+        EXPECT_FALSE(img.Decode(work.data(), uint32_t(work.size()), VX_FORMAT_PNG)) << wh[0];
+        EXPECT_STRNE(img.GetLastError(), "");
+    }
+}
+
+}  // namespace
