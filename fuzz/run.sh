@@ -18,6 +18,7 @@ corpus_for() {  # target -> extensions of its seeds
     ico) echo "ico cur" ;; tiff) echo "tif tiff" ;; tga) echo tga ;; pcx) echo pcx ;;
     wbmp) echo wbmp ;; metafile) echo "wmf emf" ;; jp2) echo jp2 ;; jpc) echo "j2k j2c jpc" ;;
     pgx) echo pgx ;; pnm) echo "pnm pgm ppm pbm" ;; ras) echo ras ;;
+    memfile) echo "" ;;  # byte-coded calls: pictures make poor seeds
     *) echo any ;;  # a bare * would be expanded against the working directory
   esac
 }
