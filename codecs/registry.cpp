@@ -17,7 +17,7 @@
 
 #include "codecs/wbmp/vx_wbmp_codec.h"
 
-// metafile
+#include "codecs/metafile/vx_metafile_codec.h"
 
 #include "codecs/jpeg2000/vx_jpeg2000_codec.h"
 
@@ -43,7 +43,7 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
 
         case VX_FORMAT_WBMP: return &VxWbmpCodec::kOps;
 
-        case VX_FORMAT_WMF: return nullptr;
+        case VX_FORMAT_WMF: return &VxMetafileCodec::kOps;
 
         case VX_FORMAT_JP2:
         case VX_FORMAT_JPC:

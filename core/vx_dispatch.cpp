@@ -40,13 +40,19 @@ bool VxImage::Load(const char* filename, uint32_t type) {
         std::fclose(fp);
         if (ok) return true;
     }
+    // The named format's failure is what the caller gets to see: its text, and
+    // the frame count a multi-frame codec reported.
     char saved[sizeof(Info.LastError)];
     std::memcpy(saved, Info.LastError, sizeof(saved));
+    const int32_t savedFrames = Info.NumFrames;
     FILE* fp = std::fopen(filename, "rb");
     if (!fp) return false;
     const bool ok = Decode(fp, 0);
     std::fclose(fp);
-    if (!ok && type != 0) std::memcpy(Info.LastError, saved, sizeof(saved));
+    if (!ok && type != 0) {
+        std::memcpy(Info.LastError, saved, sizeof(saved));
+        Info.NumFrames = savedFrames;
+    }
     return ok;
 }
 
@@ -117,6 +123,18 @@ bool VxImage::DecodeWith(uint32_t code, VxFile* file, uint32_t passType) {
     std::unique_ptr<VxImage> codec(ops->create());
     if (!codec) return false;
     codec->CopyInfo(*this);
+    // Settings steer the decoder; what described the previous picture must not
+    // stick to the next one (a reused image would otherwise hand a GIF's
+    // transparent index or a photo's resolution to a file that has none).
+    ImageInfo& next = codec->Info;
+    next.TransIndex = -1;
+    next.TransColor = RGBQUAD{};
+    next.AlphaPaletteEnabled = false;
+    next.NumFrames = 0;
+    next.FrameDelay = 0;
+    next.XOffset = next.YOffset = 0;
+    codec->SetXDPI(96);
+    codec->SetYDPI(96);
     if (ops->decode(codec.get(), file, passType)) {
         Transfer(*codec);
         return true;

@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DVELLUMAR_BUILD_TESTS=OFF
 cmake --build build -j"$(nproc)"
-./build/vellumar-convert --to BMP samples/*
+./build/vellumar-convert --to PNG samples/*

@@ -55,6 +55,25 @@ TEST(Dispatch, FailedDecodeLeavesThePictureAlone) {
     EXPECT_STREQ(img.GetLastError(), kProbeFailed);
 }
 
+TEST(Dispatch, APreviousPicturesTransparencyAndResolutionDoNotCarryOver) {
+    VxImage img(2, 2, 8, 0);
+    img.SetTransIndex(5);
+    img.SetTransColor(vx::MakeRGBQUAD(1, 2, 3));
+    img.AlphaPaletteEnable(true);
+    img.SetXDPI(300);
+    img.SetJpegQuality(40);
+    img.SetCodecOption(7, VX_FORMAT_PNG);
+    const auto bytes = vt::ReadFileBytes(vt::DataPath("bmp/pil8.bmp"));
+    ASSERT_TRUE(img.Decode(const_cast<uint8_t*>(bytes.data()), uint32_t(bytes.size()), 1));
+    EXPECT_EQ(img.GetTransIndex(), -1);
+    EXPECT_FALSE(img.AlphaPaletteIsEnabled());
+    EXPECT_EQ(img.GetInfo().TransColor.rgbBlue, 0);
+    EXPECT_EQ(img.GetXDPI(), 96);  // the file's own 3780 pels per metre
+    // Settings still travel.
+    EXPECT_EQ(img.GetJpegQuality(), 40);
+    EXPECT_EQ(img.GetCodecOption(VX_FORMAT_PNG), 7u);
+}
+
 TEST(Dispatch, UnknownEncodeTypeAndEmptyImage) {
     VxImage empty(0);
     uint8_t* buf = nullptr;

@@ -1,0 +1,128 @@
+// Hostile input: cut and mutated fixtures, and records built to make the player
+// read outside the file, loop or allocate without bound.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "core/vx_image.h"
+#include "tests/codecs/metafile/mf_test_builder.h"
+#include "tests/support/hostile_sweep.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using mft::Bytes;
+
+TEST(MetafileHostile, SweepEveryFixture) {
+    const auto files = vt::FixtureFiles("metafile", {".wmf", ".emf"});
+    ASSERT_GE(files.size(), 5u);
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        const Bytes bytes = vt::ReadFileBytes(path);
+        const vt::SweepStats stats = vt::HostileSweep(bytes, VX_FORMAT_WMF, 7, 300);
+        EXPECT_GT(stats.successes, 0);
+    }
+}
+
+double Seconds(const Bytes& bytes, bool* ok = nullptr) {
+    const auto t0 = std::chrono::steady_clock::now();
+    VxImage img;
+    Bytes copy = bytes;
+    const bool r = img.Decode(copy.data(), uint32_t(copy.size()), VX_FORMAT_WMF);
+    if (ok) *ok = r;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+TEST(MetafileHostile, ManyFullPictureFillsEndWithinTheBudget) {
+    // 4000 x 4000 and thousands of records each painting all of it.
+    mft::Emf e;
+    e.Brush(1, 0, 0x0000FF).Select(1);
+    for (int i = 0; i < 20000; ++i) e.Rectangle(-100, -100, 5000, 5000);
+    bool ok = false;
+    const double s = Seconds(e.Build(0, 0, 4000, 4000), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_LT(s, 60.0);
+}
+
+TEST(MetafileHostile, HugeCoordinatesCountsAndFonts) {
+    mft::Emf e;
+    e.Pen(1, 1, 100000000, 0).Select(1);  // dashed and absurdly wide
+    e.Points(4, {{-2000000000, -2000000000}, {2000000000, 2000000000}});
+    e.Rec(3, {0, 0, -1, -1, 0x7FFFFFFF, 1, 2});  // polygon count far beyond the record
+    e.Rec(8, {0, 0, -1, -1, 0x40000000, 4, 4});   // poly-polygon count far beyond the record
+    e.Font(2, -2000000000, u"x").Select(2).TextW(0, 0, u"WW");
+    e.Rec(44, {0, 0, 100, 100, 2000000000, 2000000000});
+    Bytes xf;
+    for (float f : {1e30f, 0.0f, 0.0f, 1e30f, 0.0f, 0.0f}) mft::PutF(xf, f);
+    mft::Put32(xf, 4);
+    e.Rec(36, {}, xf);
+    e.Ellipse(0, 0, 50, 50);
+    for (int i = 0; i < 3000; ++i) e.Rec(33, {});  // SaveDC far deeper than any drawing needs
+    e.Rec(34, {-2000000000});
+    e.Rec(34, {2000000000});
+    bool ok = false;
+    const double s = Seconds(e.Build(0, 0, 200, 200), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_LT(s, 20.0);
+}
+
+TEST(MetafileHostile, BitmapsThatLieAboutTheirSize) {
+    // A DIB header claiming 30000 x 30000 pixels in a few bytes.
+    Bytes dib = mft::Dib24(2, 2, {0, 0, 0, 0});
+    dib[4] = 0x30, dib[5] = 0x75, dib[8] = 0x30, dib[9] = 0x75;
+    mft::Emf e;
+    e.StretchDIBits(0, 0, 50, 50, 0, 0, 30000, 30000, dib);
+    Bytes rle = mft::Dib24(2, 2, {0, 0, 0, 0});
+    rle[14] = 8, rle[16] = 1;  // 8-bit RLE without a colour table
+    e.StretchDIBits(0, 0, 50, 50, 0, 0, 2, 2, rle);
+    mft::Wmf w;
+    w.Rec(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 40, 60, 20, 30}, Bytes(dib.begin(), dib.begin() + 30));
+    bool ok = false;
+    Seconds(e.Build(0, 0, 60, 60), &ok);
+    EXPECT_TRUE(ok);
+    Seconds(w.Build(0, 0, 60, 60, 96), &ok);
+    EXPECT_TRUE(ok);
+}
+
+TEST(MetafileHostile, RegionsAndPathsThatRunLong) {
+    mft::Emf e;
+    // A clip region whose rectangle count exceeds its data.
+    e.Rec(75, {64, 5, 32, 1, 100000, 0, 0, 0, 10, 10});
+    e.Rec(59, {});
+    for (int i = 0; i < 2000; ++i) e.Points(6, {{0, 0}, {100, 100}, {0, 100}});
+    e.Rec(60, {}).Rec(67, {1}).Rec(62, {0, 0, -1, -1});
+    bool ok = false;
+    Seconds(e.Build(0, 0, 100, 100), &ok);
+    EXPECT_TRUE(ok);
+
+    mft::Wmf w;
+    // CREATEREGION whose scan counts run past the record.
+    w.Rec(0x06FF, {0, 6, 0, 0, 100, 5000, 10, 0, 0, 10, 10, 60000, 0, 5});
+    w.Rec(0x012C, {0});
+    w.Rectangle(0, 0, 50, 50);
+    Seconds(w.Build(0, 0, 60, 60, 96), &ok);
+    EXPECT_TRUE(ok);
+}
+
+TEST(MetafileHostile, ComplexClipReappliedOverAndOver) {
+    // A clip path of many points, then thousands of clip changes each followed by a draw.
+    mft::Emf e;
+    e.Rec(59, {});
+    Bytes tail;
+    for (int v : {0, 0, -1, -1, 20000}) mft::Put32(tail, uint32_t(v));
+    for (int i = 0; i < 20000; ++i) {
+        mft::Put32(tail, uint32_t(i % 2 ? 990 : 10));
+        mft::Put32(tail, uint32_t(i / 20));
+    }
+    e.Rec(4, {}, tail).Rec(60, {}).Rec(67, {5});
+    e.Brush(1, 0, 0x00FF00).Select(1);
+    for (int i = 0; i < 20000; ++i) {
+        e.Rec(33, {}).Rec(30, {i % 500, 0, 1000, 1000}).Rectangle(500, 500, 502, 502).Rec(34, {-1});
+    }
+    bool ok = false;
+    const double s = Seconds(e.Build(0, 0, 1000, 1000), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_LT(s, 30.0);
+}
+
+}  // namespace
