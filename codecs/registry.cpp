@@ -9,7 +9,7 @@
 
 #include "codecs/ico/vx_ico_codec.h"
 
-// tiff
+#include "codecs/tiff/vx_image_tif.h"
 
 #include "codecs/tga/vx_tga_codec.h"
 
@@ -35,7 +35,7 @@ const VxCodecOps* VxFindCodec(ImageFormat type) {
 
         case VX_FORMAT_ICO: return &VxIcoCodec::kOps;
 
-        case VX_FORMAT_TIF: return nullptr;
+        case VX_FORMAT_TIF: return &VxImageTIF::kOps;
 
         case VX_FORMAT_TGA: return &VxTgaCodec::kOps;
 

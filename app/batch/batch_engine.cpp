@@ -70,8 +70,13 @@ bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat ta
                   RowResult& result) {
     const ImageFormat sourceFormat = FormatFromExtension(source);
     // A file that cannot be opened leaves the text alone: clear it, so that a
-    // reused handle never reports an earlier row's reason.
-    if (*handle) (*handle)->SetLastError("");
+    // reused handle never reports an earlier row's reason. Codec options start
+    // afresh too: a row's output must not depend on which file came before it
+    // (an earlier TIFF's compression would otherwise be used for a later photo).
+    if (*handle) {
+        (*handle)->SetLastError("");
+        for (uint32_t f = 1; f < kVxFormatCount; ++f) (*handle)->SetCodecOption(0, f);
+    }
     if (!ImageFacade::DecodeFromFile(handle, source.c_str(), int32_t(sourceFormat))) {
         result.outcome = RowOutcome::DecodeFailed;
         result.error = ImageFacade::GetLastError(handle);

@@ -115,6 +115,23 @@ TEST(BatchRun, StopsAtTheFirstFailureUnlessToldToGoOn) {
     }
 }
 
+TEST(BatchRun, ARowsOutputDoesNotDependOnTheRowBefore) {
+    vt::TempDir dir;
+    ImageHandle h = nullptr;
+    // A loaded TIFF leaves its compression in the image's TIFF option.
+    const auto first = vellumar::batch::ConvertRow(&h, vt::DataPath("bmp/bits1.bmp"), VX_FORMAT_TIF,
+                                                   [&] { return dir.file("a.TIF"); });
+    ASSERT_EQ(first.outcome, vellumar::batch::RowOutcome::Done);
+    h->SetCodecOption(32773, VX_FORMAT_TIF);  // what a PackBits source leaves behind
+    vellumar::batch::ConvertRow(&h, vt::DataPath("bmp/bits1.bmp"), VX_FORMAT_TIF,
+                                [&] { return dir.file("after.TIF"); });
+    ImageFacade::Free(&h);
+    vellumar::batch::ConvertRow(&h, vt::DataPath("bmp/bits1.bmp"), VX_FORMAT_TIF,
+                                [&] { return dir.file("fresh.TIF"); });
+    ImageFacade::Free(&h);
+    EXPECT_EQ(vt::ReadFileBytes(dir.file("after.TIF")), vt::ReadFileBytes(dir.file("fresh.TIF")));
+}
+
 TEST(BatchRun, MissingFolderIsAnEncodeFailure) {
     vt::TempDir dir;
     ImageHandle h = nullptr;

@@ -1,0 +1,803 @@
+#include "codecs/tiff/vx_image_tif.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TifFailure {
+    std::string text;
+};
+
+[[noreturn]] void Fail(std::string text) { throw TifFailure{std::move(text)}; }
+
+// A hostile header can claim a huge picture in a few bytes. No real encoder
+// gets anywhere near this many pixels per byte of file (a blank CCITT page
+// costs about one bit per row), so anything beyond it is refused up front.
+constexpr uint64_t kPixelsPerFileByte = 1u << 17;
+constexpr uint64_t kPixelFloor = 1u << 24;
+constexpr uint64_t kMaxTileBytes = 1u << 28;
+
+tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t size) {
+    if (size <= 0) return 0;
+    return tsize_t(static_cast<VxFile*>(h)->Read(buf, 1, size_t(size)));
+}
+
+tsize_t WriteProc(thandle_t h, tdata_t buf, tsize_t size) {
+    if (size <= 0) return 0;
+    return tsize_t(static_cast<VxFile*>(h)->Write(buf, 1, size_t(size)));
+}
+
+toff_t SeekProc(thandle_t h, toff_t off, int whence) {
+    VxFile* f = static_cast<VxFile*>(h);
+    const toff_t fail = toff_t(-1);
+    if (off == 0xFFFFFFFFu) return fail;
+    // Offsets arrive as 64-bit unsigned: relative moves backwards are wrapped.
+    const int64_t delta = int64_t(off);
+    int64_t base = 0;
+    if (whence == SEEK_CUR)
+        base = f->Tell();
+    else if (whence == SEEK_END)
+        base = f->Size();
+    else if (whence != SEEK_SET)
+        return fail;
+    if (base < 0) return fail;
+    if (whence == SEEK_SET ? (off > toff_t(INT32_MAX)) : (delta < INT32_MIN || delta > INT32_MAX))
+        return fail;
+    const int64_t target = base + delta;
+    if (target < 0 || target > INT32_MAX) return fail;
+    if (!f->Seek(int32_t(target), SEEK_SET)) return fail;
+    return toff_t(target);
+}
+
+int CloseProc(thandle_t) { return 0; }
+
+toff_t SizeProc(thandle_t h) {
+    const int32_t n = static_cast<VxFile*>(h)->Size();
+    return n < 0 ? 0 : toff_t(n);
+}
+
+int MapProc(thandle_t, tdata_t*, toff_t*) { return 0; }
+
+void UnmapProc(thandle_t, tdata_t, toff_t) {}
+
+// Sample i of a row: 8 and 16 bits as libtiff hands them over (16 in host
+// order), other depths packed most significant bit first.
+inline uint32_t Sample(const uint8_t* row, size_t i, unsigned bps) {
+    if (bps == 8) return row[i];
+    if (bps == 16) {
+        uint16_t v;
+        std::memcpy(&v, row + 2 * i, 2);
+        return v;
+    }
+    const uint64_t bit = uint64_t(i) * bps;
+    const size_t first = size_t(bit >> 3);
+    const unsigned off = unsigned(bit & 7);
+    const unsigned nbytes = (off + bps + 7) / 8;
+    uint32_t acc = 0;
+    for (unsigned k = 0; k < nbytes; ++k) acc = (acc << 8) | row[first + k];
+    return (acc >> (nbytes * 8 - off - bps)) & ((1u << bps) - 1);
+}
+
+// Any depth to 0..255, keeping black and white at the ends.
+inline uint8_t To8(uint32_t v, unsigned bps) {
+    if (bps == 8) return uint8_t(v);
+    if (bps > 8) return uint8_t(v >> (bps - 8));
+    const uint32_t max = (1u << bps) - 1;
+    return uint8_t((v * 255 + max / 2) / max);
+}
+
+inline void PutIndex(uint8_t* row, uint32_t x, unsigned bpp, uint8_t v) {
+    if (bpp == 8) {
+        row[x] = v;
+    } else if (bpp == 4) {
+        uint8_t& b = row[x >> 1];
+        b = (x & 1) ? uint8_t((b & 0xF0) | (v & 0x0F)) : uint8_t((b & 0x0F) | (v << 4));
+    } else {
+        uint8_t& b = row[x >> 3];
+        const uint8_t mask = uint8_t(0x80 >> (x & 7));
+        b = (v & 1) ? uint8_t(b | mask) : uint8_t(b & ~mask);
+    }
+}
+
+inline uint8_t Unpremultiply(uint8_t c, uint8_t a) {
+    if (a == 0 || a == 255) return c;
+    return uint8_t(std::min(255, (int(c) * 255 + a / 2) / a));
+}
+
+// CIE L*a*b* (D65) to sRGB; bytes as TIFF stores them: L 0..255 for 0..100,
+// a and b signed.
+RGBQUAD LabToRgb(uint8_t L, int8_t a, int8_t b) {
+    auto finv = [](double t) {
+        constexpr double d = 6.0 / 29.0;
+        return t > d ? t * t * t : 3 * d * d * (t - 4.0 / 29.0);
+    };
+    const double p = (L / 2.55 + 16) / 116;
+    const double X = finv(p + a * 0.002) * 0.95047;
+    const double Y = finv(p);
+    const double Z = finv(p - b * 0.005) * 1.08883;
+    const double lin[3] = {3.240479 * X - 1.53715 * Y - 0.498535 * Z,
+                           -0.969256 * X + 1.875992 * Y + 0.041556 * Z,
+                           0.055648 * X - 0.204043 * Y + 1.057311 * Z};
+    uint8_t out[3];
+    for (int i = 0; i < 3; ++i) {
+        double c = lin[i];
+        c = c > 0.0031308 ? 1.055 * std::pow(c, 1 / 2.4) - 0.055 : 12.92 * c;
+        out[i] = uint8_t(std::clamp(int(std::lround(c * 255)), 0, 255));
+    }
+    return vx::MakeRGBQUAD(out[0], out[1], out[2], 0);
+}
+
+int32_t ToInt(double v) {
+    if (!std::isfinite(v)) return 0;
+    if (v >= double(INT32_MAX)) return INT32_MAX;
+    if (v <= double(INT32_MIN)) return INT32_MIN;
+    return int32_t(v);
+}
+
+struct RgbaImageGuard {
+    TIFFRGBAImage* img = nullptr;
+    ~RgbaImageGuard() {
+        if (img) TIFFRGBAImageEnd(img);
+    }
+};
+
+}  // namespace
+
+struct TifHandlers {
+    static int Error(TIFF*, void* user, const char*, const char* fmt, va_list ap) {
+        auto* codec = static_cast<VxImageTIF*>(user);
+        // The first complaint names the cause; later ones are its consequences.
+        if (codec && codec->tiffError.empty()) {
+            char buf[256];
+            std::vsnprintf(buf, sizeof(buf), fmt, ap);
+            codec->tiffError = buf;
+        }
+        return 1;
+    }
+    static int Warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+};
+
+const VxCodecOps VxImageTIF::kOps = {
+    "TIF",
+    []() -> VxImage* { return new VxImageTIF; },
+    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageTIF*>(c)->Decode(f); },
+    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageTIF*>(c)->Encode(f, false); },
+    [](VxImage* c, VxFile* f, VxImage** pages, int32_t n) {
+        return static_cast<VxImageTIF*>(c)->Encode(f, pages, n);
+    },
+};
+
+VxImageTIF::~VxImageTIF() {
+    if (outTiff) TIFFClose(outTiff);
+    outTiff = nullptr;
+}
+
+TIFF* VxImageTIF::TIFFOpenEx(VxFile* file, const char* mode) {
+    if (!file) return nullptr;
+    TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
+    if (!opts) return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(opts, &TifHandlers::Error, this);
+    TIFFOpenOptionsSetWarningHandlerExtR(opts, &TifHandlers::Warning, this);
+    TIFF* tif =
+        TIFFClientOpenExt("TIFF IMAGE", mode, static_cast<thandle_t>(file), ReadProc, WriteProc,
+                          SeekProc, CloseProc, SizeProc, MapProc, UnmapProc, opts);
+    TIFFOpenOptionsFree(opts);
+    return tif;
+}
+
+void VxImageTIF::TIFFCloseEx(TIFF* tif) {
+    if (tif) TIFFClose(tif);
+}
+
+std::string VxImageTIF::Detail() const { return tiffError.empty() ? "" : ": " + tiffError; }
+
+void VxImageTIF::TileToStrip(unsigned char* out, const unsigned char* in, unsigned long rows,
+                             unsigned long cols, int outSkew, int inSkew) {
+    for (unsigned long r = 0; r < rows; ++r) {
+        std::memcpy(out, in, cols);
+        out += cols + long(outSkew);
+        in += cols + long(inSkew);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// reading
+
+bool VxImageTIF::Decode(VxFile* file) {
+    TIFF* tif = nullptr;
+    tiffError.clear();
+    try {
+        tif = TIFFOpenEx(file);
+        if (!tif) Fail("Error encountered while opening TIFF file" + Detail());
+
+        const tdir_t dirs = TIFFNumberOfDirectories(tif);
+        Info.NumFrames = int32_t(std::min<uint64_t>(dirs, INT32_MAX));
+        if (Info.Frame < 0 || tdir_t(Info.Frame) >= dirs ||
+            !TIFFSetDirectory(tif, tdir_t(Info.Frame)))
+            Fail("Error: page not present in TIFF file");
+
+        uint32_t width = 0, height = 0, rowsPerStrip = 0xFFFFFFFFu;
+        uint16_t spp = 1, bps = 1, photometric = 0, orientation = 1;
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+        TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+        TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bps);
+        TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+        TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation);
+
+        if (Info.Escape == -1) {
+            HeaderRef().biWidth = int32_t(std::min<uint32_t>(width, INT32_MAX));
+            HeaderRef().biHeight = int32_t(std::min<uint32_t>(height, INT32_MAX));
+            Fail("output dimensions returned");
+        }
+
+        uint16_t resUnit = RESUNIT_INCH;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &resUnit);
+        int32_t xdpi = 0, ydpi = 0;
+        float fval = 0;
+        if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &fval))
+            xdpi = ToInt(resUnit == RESUNIT_CENTIMETER ? fval * 2.54 + 0.5 : fval);
+        if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &fval))
+            ydpi = ToInt(resUnit == RESUNIT_CENTIMETER ? fval * 2.54 + 0.5 : fval);
+        int32_t xoff = 0, yoff = 0;
+        if (TIFFGetField(tif, TIFFTAG_XPOSITION, &fval)) xoff = ToInt(fval);
+        if (TIFFGetField(tif, TIFFTAG_YPOSITION, &fval)) yoff = ToInt(fval);
+
+        if (width == 0 || height == 0) Fail("Corrupted TIFF file!: empty picture");
+        const int32_t fileSize = file->Size();
+        const uint64_t pixelLimit =
+            std::max(kPixelFloor, uint64_t(std::max(fileSize, 0)) * kPixelsPerFileByte);
+        if (uint64_t(width) * height > pixelLimit)
+            Fail("Corrupted TIFF file!: picture size does not fit the file size");
+
+        Info.TransIndex = -1;
+        if (rowsPerStrip > height) {
+            rowsPerStrip = height;
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+        }
+
+        uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+        const bool uintSamples = sampleFormat == SAMPLEFORMAT_UINT;
+        bool band = false;
+        switch (photometric) {
+            case PHOTOMETRIC_MINISWHITE:
+            case PHOTOMETRIC_MINISBLACK:
+            case PHOTOMETRIC_PALETTE:
+                band = uintSamples && bps >= 1 && bps <= 16 && spp >= 1 && spp <= 8;
+                break;
+            case PHOTOMETRIC_RGB:
+                band = uintSamples && (bps == 8 || bps == 16) && spp >= 3 && spp <= 8;
+                break;
+            case PHOTOMETRIC_CIELAB:
+                band = (uintSamples || sampleFormat == SAMPLEFORMAT_INT) &&
+                       (bps == 8 || bps == 16) && (spp == 1 || (spp >= 3 && spp <= 8));
+                break;
+            default: break;
+        }
+
+        if (Info.Escape) Fail("Cancelled");
+        uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+
+        // Width and height travel through the image members from here on.
+        HeaderRef().biWidth = int32_t(width);
+        HeaderRef().biHeight = int32_t(height);
+        if (band)
+            ReadBandPage(tif, photometric, spp, bps);
+        else
+            ReadRgbaPage(tif);
+
+        Info.CodecOption[VX_FORMAT_TIF] = compression;
+        SetXDPI(xdpi);
+        SetYDPI(ydpi);
+        SetOffset(xoff, yoff);
+        SyncHeaderToDib();
+        ApplyOrientation(orientation);
+        TIFFCloseEx(tif);
+        return true;
+    } catch (const TifFailure& f) {
+        TIFFCloseEx(tif);
+        if (Info.Escape == -1 && f.text == "output dimensions returned") return true;
+        Destroy();
+        SetLastError(f.text.c_str());
+        return false;
+    } catch (const std::bad_alloc&) {
+        TIFFCloseEx(tif);
+        Destroy();
+        SetLastError("VxImageTIF can't allocate memory");
+        return false;
+    }
+}
+
+void VxImageTIF::ReadRgbaPage(TIFF* tif) {
+    const uint32_t w = GetWidth(), h = GetHeight();
+    char emsg[1024] = "";
+    TIFFRGBAImage img;
+    std::memset(&img, 0, sizeof(img));
+    if (!TIFFRGBAImageOK(tif, emsg) || !TIFFRGBAImageBegin(&img, tif, 1, emsg))
+        Fail(std::string("Corrupted TIFF file!: ") + emsg);
+    RgbaImageGuard guard{&img};
+    // Rows come in the file's own order; orientation is applied afterwards
+    // for both reading paths alike.
+    img.req_orientation = img.orientation;
+
+    if (!Create(w, h, 24, VX_FORMAT_TIF))
+        Fail(std::string("VxImageTIF can't create image: ") + GetLastError());
+    const bool alpha = img.alpha != 0;
+    if (alpha && !AlphaCreate()) Fail("VxImageTIF can't allocate memory");
+
+    const size_t count = size_t(w) * h;
+    std::unique_ptr<uint32_t, decltype(&std::free)> raster(
+        static_cast<uint32_t*>(std::calloc(count, sizeof(uint32_t))), &std::free);
+    if (!raster) Fail("No space for raster buffer");
+    if (!TIFFRGBAImageGet(&img, raster.get(), w, h)) Fail("Corrupted TIFF file!" + Detail());
+
+    for (uint32_t y = 0; y < h; ++y) {
+        if (Info.Escape) Fail("Cancelled");
+        const uint32_t stored = h - 1 - y;
+        const uint32_t* src = raster.get() + size_t(y) * w;
+        uint8_t* dst = GetBits(stored);
+        uint8_t* a = alpha ? AlphaGetPointer(0, int32_t(stored)) : nullptr;
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint32_t p = src[x];
+            // The RGBA reader hands out premultiplied colour; the alpha plane
+            // is straight alpha.
+            const uint8_t av = uint8_t(TIFFGetA(p));
+            dst[3 * x + 0] = alpha ? Unpremultiply(uint8_t(TIFFGetB(p)), av) : uint8_t(TIFFGetB(p));
+            dst[3 * x + 1] = alpha ? Unpremultiply(uint8_t(TIFFGetG(p)), av) : uint8_t(TIFFGetG(p));
+            dst[3 * x + 2] = alpha ? Unpremultiply(uint8_t(TIFFGetR(p)), av) : uint8_t(TIFFGetR(p));
+            if (a) a[x] = av;
+        }
+    }
+}
+
+void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uint16_t bps) {
+    const uint32_t w = GetWidth(), h = GetHeight();
+    const bool grey =
+        photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
+    const bool palette = photometric == PHOTOMETRIC_PALETTE;
+    const bool lab = photometric == PHOTOMETRIC_CIELAB;
+    const bool rgb = photometric == PHOTOMETRIC_RGB;
+
+    // Layout of the picture.
+    uint32_t bpp = 24;
+    if (grey || palette)
+        bpp = (palette && bps > 8) ? 24 : bps == 1 ? 1 : bps <= 4 ? 4 : 8;
+    else if (lab && spp == 1)
+        bpp = 8;
+    const bool withAlpha = ((grey || palette) && spp >= 2) || ((rgb || lab) && spp >= 4);
+    uint16_t extraCount = 0;
+    uint16_t* extraTypes = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+    const bool associated =
+        withAlpha && extraCount > 0 && extraTypes && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
+
+    if (!Create(w, h, bpp, VX_FORMAT_TIF))
+        Fail(std::string("VxImageTIF can't create image: ") + GetLastError());
+    if (withAlpha && !AlphaCreate()) Fail("VxImageTIF can't allocate memory");
+
+    // Palette, or the colour map of a deep palette page.
+    std::vector<RGBQUAD> pal(256, vx::MakeRGBQUAD(0, 0, 0, 0));
+    std::vector<RGBQUAD> deepMap;
+    if (grey) {
+        const uint32_t levels = bps <= 8 ? (1u << bps) : 256;
+        for (uint32_t i = 0; i < levels; ++i) {
+            uint8_t g = uint8_t((i * 255 + (levels - 1) / 2) / (levels - 1));
+            if (photometric == PHOTOMETRIC_MINISWHITE) g = uint8_t(255 - g);
+            pal[i] = vx::MakeRGBQUAD(g, g, g, 0);
+        }
+    } else if (palette) {
+        uint16_t *r = nullptr, *g = nullptr, *b = nullptr;
+        if (TIFFGetField(tif, TIFFTAG_COLORMAP, &r, &g, &b) && r && g && b) {
+            const uint32_t n = 1u << bps;
+            bool wide = false;
+            for (uint32_t i = 0; i < n && !wide; ++i) wide = r[i] > 255 || g[i] > 255 || b[i] > 255;
+            // The high byte: maps written as c * 257 and as c * 256 both give c.
+            auto scale = [wide](uint16_t v) { return uint8_t(wide ? v >> 8 : v & 0xFF); };
+            std::vector<RGBQUAD>& dst = bps > 8 ? deepMap : pal;
+            dst.resize(std::max<size_t>(dst.size(), n));
+            for (uint32_t i = 0; i < n; ++i)
+                dst[i] = vx::MakeRGBQUAD(scale(r[i]), scale(g[i]), scale(b[i]), 0);
+        } else if (bps > 8) {
+            deepMap.assign(size_t(1) << bps, vx::MakeRGBQUAD(0, 0, 0, 0));
+        }
+    } else if (lab && spp == 1) {
+        for (uint32_t i = 0; i < 256; ++i) pal[i] = LabToRgb(uint8_t(i), 0, 0);
+    }
+    if (bpp <= 8) SetPalette(pal.data(), GetNumColors());
+
+    // Band geometry.
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    const bool separate = planar == PLANARCONFIG_SEPARATE && spp > 1;
+    const uint32_t planes = separate ? spp : 1;
+    const uint32_t planeSamples = separate ? 1 : spp;
+    const uint64_t line = (uint64_t(planeSamples) * bps * w + 7) / 8;
+    const bool tiled = TIFFIsTiled(tif) != 0;
+    uint32_t tileW = 0, tileL = 0, bandRows = 0;
+    uint64_t tileRow = 0, tileBytes = 0;
+    if (tiled) {
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileL);
+        tileRow = uint64_t(TIFFTileRowSize64(tif));
+        tileBytes = uint64_t(TIFFTileSize64(tif));
+        if (tileW == 0 || tileL == 0 || tileBytes == 0 || tileBytes > kMaxTileBytes ||
+            (uint64_t(tileW) * planeSamples * bps) % 8 != 0 ||
+            tileRow != (uint64_t(tileW) * planeSamples * bps) / 8 || tileBytes < tileRow * tileL)
+            Fail("Corrupted tiled TIFF file!: bad tile layout");
+        bandRows = tileL;
+    } else {
+        uint32_t rps = h;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
+        bandRows = rps == 0 ? h : rps;
+    }
+    bandRows = std::min(bandRows, h);
+    const uint64_t planeBytes = line * bandRows;
+    if (line > uint64_t(INT32_MAX) || planeBytes * planes > (uint64_t(1) << 34))
+        Fail("VxImageTIF can't allocate memory");
+    std::vector<uint8_t> bandBuf(size_t(planeBytes * planes));
+    std::vector<uint8_t> tileBuf(tiled ? size_t(tileBytes) : 0);
+
+    const unsigned ubps = bps;
+    for (uint32_t ys = 0; ys < h; ys += bandRows) {
+        if (Info.Escape) Fail("Cancelled");
+        const uint32_t nrow = std::min(bandRows, h - ys);
+        for (uint32_t p = 0; p < planes; ++p) {
+            uint8_t* bandPlane = bandBuf.data() + size_t(planeBytes * p);
+            if (tiled) {
+                for (uint32_t col = 0; col < w; col += tileW) {
+                    if (TIFFReadTile(tif, tileBuf.data(), col, ys, 0, uint16_t(p)) < 0)
+                        Fail("Corrupted tiled TIFF file!" + Detail());
+                    const uint64_t colb = uint64_t(col) * planeSamples * bps / 8;
+                    // The last tile column may reach past the picture: copy only
+                    // what lies inside it.
+                    const uint64_t cols = std::min<uint64_t>(tileRow, line - colb);
+                    TileToStrip(bandPlane + colb, tileBuf.data(), nrow, (unsigned long)cols,
+                                int(line - cols), int(tileRow - cols));
+                    if (col > UINT32_MAX - tileW) break;
+                }
+            } else {
+                const tmsize_t want = tmsize_t(line * nrow);
+                const tmsize_t got = TIFFReadEncodedStrip(
+                    tif, TIFFComputeStrip(tif, ys, uint16_t(p)), bandPlane, want);
+                if (got < 0) Fail("Corrupted TIFF file!" + Detail());
+                if (got < want) std::memset(bandPlane + got, 0, size_t(want - got));
+            }
+        }
+
+        for (uint32_t r = 0; r < nrow; ++r) {
+            const uint32_t stored = h - 1 - ys - r;
+            uint8_t* dst = GetBits(stored);
+            uint8_t* alpha = withAlpha ? AlphaGetPointer(0, int32_t(stored)) : nullptr;
+            const uint8_t* rows[8];
+            for (uint32_t p = 0; p < planes; ++p)
+                rows[p] = bandBuf.data() + size_t(planeBytes * p + line * r);
+            // Sample s of pixel x, wherever the planar layout keeps it.
+            auto sample = [&](uint32_t x, uint32_t s) -> uint32_t {
+                return separate ? Sample(rows[s], x, ubps)
+                                : Sample(rows[0], size_t(x) * spp + s, ubps);
+            };
+
+            if ((grey || palette) && bpp <= 8) {
+                if (spp == 1 && ubps == bpp) {
+                    std::memcpy(dst, rows[0], size_t(std::min<uint64_t>(line, GetEffWidth())));
+                } else {
+                    for (uint32_t x = 0; x < w; ++x) {
+                        const uint32_t v = sample(x, 0);
+                        PutIndex(dst, x, bpp, uint8_t(ubps > 8 ? v >> (ubps - 8) : v));
+                    }
+                }
+                if (alpha)
+                    for (uint32_t x = 0; x < w; ++x) alpha[x] = To8(sample(x, 1), ubps);
+            } else if (palette) {
+                for (uint32_t x = 0; x < w; ++x) {
+                    const RGBQUAD c = deepMap[sample(x, 0)];
+                    dst[3 * x] = c.rgbBlue;
+                    dst[3 * x + 1] = c.rgbGreen;
+                    dst[3 * x + 2] = c.rgbRed;
+                    if (alpha) alpha[x] = To8(sample(x, 1), ubps);
+                }
+            } else if (rgb) {
+                for (uint32_t x = 0; x < w; ++x) {
+                    const uint8_t a = alpha ? To8(sample(x, 3), ubps) : 255;
+                    uint8_t R = To8(sample(x, 0), ubps), G = To8(sample(x, 1), ubps),
+                            B = To8(sample(x, 2), ubps);
+                    if (associated) {
+                        R = Unpremultiply(R, a);
+                        G = Unpremultiply(G, a);
+                        B = Unpremultiply(B, a);
+                    }
+                    dst[3 * x] = B;
+                    dst[3 * x + 1] = G;
+                    dst[3 * x + 2] = R;
+                    if (alpha) alpha[x] = a;
+                }
+            } else if (lab && spp == 1) {
+                for (uint32_t x = 0; x < w; ++x) dst[x] = To8(sample(x, 0), ubps);
+            } else {
+                for (uint32_t x = 0; x < w; ++x) {
+                    const RGBQUAD c =
+                        LabToRgb(To8(sample(x, 0), ubps), int8_t(To8(sample(x, 1), ubps)),
+                                 int8_t(To8(sample(x, 2), ubps)));
+                    dst[3 * x] = c.rgbBlue;
+                    dst[3 * x + 1] = c.rgbGreen;
+                    dst[3 * x + 2] = c.rgbRed;
+                    if (alpha) alpha[x] = To8(sample(x, 3), ubps);
+                }
+            }
+        }
+    }
+}
+
+void VxImageTIF::ApplyOrientation(uint16_t orientation) {
+    // Tag values name where row 0 and column 0 of the file belong on screen.
+    switch (orientation) {
+        case ORIENTATION_TOPRIGHT: Mirror(); break;
+        case ORIENTATION_BOTRIGHT:
+            Flip();
+            Mirror();
+            break;
+        case ORIENTATION_BOTLEFT: Flip(); break;
+        case ORIENTATION_LEFTTOP:
+            RotateRight();
+            Mirror();
+            break;
+        case ORIENTATION_RIGHTTOP: RotateRight(); break;
+        case ORIENTATION_RIGHTBOT:
+            RotateLeft();
+            Mirror();
+            break;
+        case ORIENTATION_LEFTBOT: RotateLeft(); break;
+        default: break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// writing
+
+bool VxImageTIF::CloseOutput(bool finish) {
+    bool ok = true;
+    if (outTiff) {
+        if (finish) ok = TIFFFlush(outTiff) != 0;
+        TIFFClose(outTiff);
+    }
+    outTiff = nullptr;
+    multiPage = false;
+    pagesWritten = 0;
+    return ok;
+}
+
+bool VxImageTIF::Encode(VxFile* file, bool append) {
+    tiffError.clear();
+    try {
+        if (!file) Fail("文件句柄为空的");
+        if (!Dib) Fail("没有图像!!!");
+        if (!outTiff) {
+            outTiff = TIFFOpenEx(file, "a");
+            if (!outTiff) Fail("initialization fail" + Detail());
+        }
+        multiPage = append || pagesWritten > 0;
+        ++pagesWritten;
+        if (!EncodeBody(outTiff, multiPage, pagesWritten - 1, pageTotal))
+            Fail("Error saving TIFF file" + Detail());
+        if (append) {
+            if (!TIFFWriteDirectory(outTiff)) Fail("Error saving TIFF directory" + Detail());
+        } else if (!CloseOutput(true)) {
+            Fail("Error saving TIFF file" + Detail());
+        }
+        return true;
+    } catch (const TifFailure& f) {
+        CloseOutput(false);
+        SetLastError(f.text.c_str());
+        return false;
+    } catch (const std::bad_alloc&) {
+        CloseOutput(false);
+        SetLastError("Error saving TIFF file: out of memory");
+        return false;
+    }
+}
+
+bool VxImageTIF::Encode(VxFile* file, VxImage** images, int count) {
+    tiffError.clear();
+    try {
+        if (!file) Fail("invalid file pointer");
+        if (!images || count <= 0) Fail("multipage TIFF, no images!");
+        VxImageTIF worker;
+        worker.pageTotal = count;
+        for (int i = 0; i < count; ++i) {
+            if (!images[i]) Fail("Bad image pointer");
+            worker.Ghost(images[i]);
+            if (!worker.Encode(file, true)) {
+                const std::string why = worker.GetLastError();
+                Fail(why.rfind("Error saving TIFF", 0) == 0 ? why
+                                                            : "Error saving TIFF file: " + why);
+            }
+        }
+        // Finish the file here rather than in the destructor, where a failed
+        // write could not be reported.
+        if (!worker.CloseOutput(true)) Fail("Error saving TIFF file" + worker.Detail());
+        return true;
+    } catch (const TifFailure& f) {
+        SetLastError(f.text.c_str());
+        return false;
+    }
+}
+
+namespace {
+
+bool IsBlack(const RGBQUAD& c) { return c.rgbRed == 0 && c.rgbGreen == 0 && c.rgbBlue == 0; }
+bool IsWhite(const RGBQUAD& c) { return c.rgbRed == 255 && c.rgbGreen == 255 && c.rgbBlue == 255; }
+int Gray(const RGBQUAD& c) { return (306 * c.rgbRed + 601 * c.rgbGreen + 117 * c.rgbBlue) >> 10; }
+
+// Schemes libtiff can write for this layout; anything else (decode-only
+// schemes such as old-style JPEG, fax coding of deep pages, JPEG of palette
+// indices) falls back to the default.
+bool CompressionFits(uint32_t c, uint16_t photometric, uint16_t bps, uint16_t spp) {
+    if (c > 0xFFFF || !TIFFIsCODECConfigured(uint16_t(c))) return false;
+    switch (c) {
+        case COMPRESSION_NONE:
+        case COMPRESSION_LZW:
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE:
+        case COMPRESSION_PACKBITS:
+        case COMPRESSION_LZMA:
+        case COMPRESSION_ZSTD: return true;
+        case COMPRESSION_CCITTFAX3:
+        case COMPRESSION_CCITTFAX4:
+            return bps == 1 && spp == 1 && photometric == PHOTOMETRIC_MINISWHITE;
+        case COMPRESSION_JPEG:
+            return bps == 8 && ((photometric == PHOTOMETRIC_MINISBLACK && spp == 1) ||
+                                photometric == PHOTOMETRIC_RGB);
+        default: return false;
+    }
+}
+
+}  // namespace
+
+bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) {
+    const uint32_t w = GetWidth(), h = GetHeight();
+    const uint32_t bits = GetBpp();
+    const bool hasAlpha = AlphaIsValid();
+    uint16_t spp = 1, bps = uint16_t(bits);
+    if (bits == 24 || bits == 32) {
+        spp = (bits == 32 || hasAlpha) ? 4 : 3;
+        bps = 8;
+    }
+    if (bits == 8 && hasAlpha) spp = 2;
+
+    uint16_t photometric = PHOTOMETRIC_RGB;
+    RGBQUAD* pal = GetPalette();
+    if (bits == 1) {
+        const uint32_t n = GetNumColors();
+        const bool bilevel =
+            pal && n >= 2 &&
+            ((IsBlack(pal[0]) && IsWhite(pal[1])) || (IsWhite(pal[0]) && IsBlack(pal[1])));
+        if (bilevel) {
+            // Fax coding wants 0 = white: swap the entries and invert the pixels
+            // (of the shared picture, which looks the same afterwards).
+            if (Gray(pal[0]) < Gray(pal[1])) {
+                std::swap(pal[0], pal[1]);
+                uint8_t* px = GetBits(0);
+                for (uint32_t i = 0; i < Header.biSizeImage; ++i) px[i] = uint8_t(~px[i]);
+                Info.LastNearestValid = false;
+            }
+            photometric = PHOTOMETRIC_MINISWHITE;
+        } else {
+            photometric = PHOTOMETRIC_PALETTE;  // two colours that are not black and white
+        }
+    } else if (bits == 4 || bits == 8) {
+        const uint32_t n = GetNumColors();
+        const uint32_t full = 1u << bits;
+        bool ramp = pal && n == full;
+        for (uint32_t i = 0; ramp && i < n; ++i) {
+            const uint32_t g = i * 255 / (full - 1);
+            ramp = pal[i].rgbRed == g && pal[i].rgbGreen == g && pal[i].rgbBlue == g;
+        }
+        photometric = ramp ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
+    }
+
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(GetXDPI()));
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(GetYDPI()));
+    if (spp == 2 || spp == 4) {
+        // Without this tag readers take the last sample for an unknown extra.
+        const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    if (multipage) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "Page %d", page + 1);
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(tif, TIFFTAG_PAGENUMBER, uint16_t(page), uint16_t(pageCount));
+        TIFFSetField(tif, TIFFTAG_PAGENAME, name);
+    } else {
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
+    }
+
+    if (photometric == PHOTOMETRIC_PALETTE) {
+        std::vector<uint16_t> r(256, 0), g(256, 0), b(256, 0);
+        const uint32_t n = std::min<uint32_t>(GetNumColors(), 256);
+        for (uint32_t i = 0; i < n && pal; ++i) {
+            r[i] = uint16_t(pal[i].rgbRed * 257);
+            g[i] = uint16_t(pal[i].rgbGreen * 257);
+            b[i] = uint16_t(pal[i].rgbBlue * 257);
+        }
+        TIFFSetField(tif, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
+    }
+
+    uint32_t compression = Info.CodecOption[VX_FORMAT_TIF];
+    if (compression == 0 || !CompressionFits(compression, photometric, bps, spp)) {
+        if (bits == 1)
+            compression =
+                photometric == PHOTOMETRIC_MINISWHITE ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW;
+        else if (bits == 4 || bits == 8)
+            compression = COMPRESSION_LZW;
+        else if (bits == 24 || bits == 32)
+            compression = COMPRESSION_JPEG;
+        else
+            compression = COMPRESSION_NONE;
+    }
+    if (!TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(compression))) return false;
+    if (compression == COMPRESSION_LZW && bps >= 8)
+        TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    uint32_t rps = TIFFDefaultStripSize(tif, 0xFFFFFFFFu);
+    if (compression == COMPRESSION_JPEG) {
+        if (!TIFFSetField(tif, TIFFTAG_JPEGQUALITY, int(GetJpegQuality()))) return false;
+        rps = (rps + 7) / 8 * 8;
+    }
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
+
+    // Always from the top of the picture down; libtiff may change the row it
+    // is given (predictor), so it gets a scratch copy.
+    const size_t want = (size_t(w) * spp * bps + 7) / 8;
+    std::vector<uint8_t> buf(std::max<size_t>(want, size_t(TIFFScanlineSize64(tif))));
+    const uint8_t* alphaPlane = hasAlpha ? AlphaGetPointer(0, 0) : nullptr;
+    for (uint32_t row = 0; row < h; ++row) {
+        const uint32_t stored = h - 1 - row;
+        const uint8_t* src = GetBits(stored);
+        const uint8_t* a = alphaPlane ? alphaPlane + size_t(stored) * w : nullptr;
+        uint8_t* out = buf.data();
+        if (spp == 1) {
+            std::memcpy(out, src, want);
+        } else if (spp == 2) {
+            for (uint32_t x = 0; x < w; ++x) {
+                out[2 * x] = src[x];
+                out[2 * x + 1] = a ? a[x] : 255;
+            }
+        } else if (spp == 3) {
+            for (uint32_t x = 0; x < w; ++x) {
+                out[3 * x] = src[3 * x + 2];
+                out[3 * x + 1] = src[3 * x + 1];
+                out[3 * x + 2] = src[3 * x];
+            }
+        } else {
+            for (uint32_t x = 0; x < w; ++x) {
+                out[4 * x] = src[3 * x + 2];
+                out[4 * x + 1] = src[3 * x + 1];
+                out[4 * x + 2] = src[3 * x];
+                out[4 * x + 3] = a ? a[x] : 255;
+            }
+        }
+        if (TIFFWriteScanline(tif, out, row, 0) == -1) return false;
+    }
+    return true;
+}

@@ -1,0 +1,58 @@
+// TIFF reader and writer over libtiff: one page per decode, one or more pages
+// per save.
+#pragma once
+
+#include <string>
+
+#include "core/vx_image.h"
+
+struct tiff;
+typedef struct tiff TIFF;
+
+class VxImageTIF : public VxImage {
+public:
+    VxImageTIF() : VxImage(VX_FORMAT_TIF) {}
+    ~VxImageTIF() override;
+    VxImageTIF(const VxImageTIF&) = delete;
+    VxImageTIF& operator=(const VxImageTIF&) = delete;
+
+    bool Decode(VxFile* file);
+    bool Decode(FILE* fp) {
+        VxIOFile f(fp);
+        return Decode(&f);
+    }
+    // Writes the picture as the next page; with `append` the handle stays open
+    // for more pages and the destructor finishes the file.
+    bool Encode(VxFile* file, bool append = false);
+    bool Encode(FILE* fp, bool append = false) {
+        VxIOFile f(fp);
+        return Encode(&f, append);
+    }
+    bool Encode(VxFile* file, VxImage** images, int count);
+
+    // libtiff on a VxFile: "r" reads, "a" writes (a new file on an empty stream).
+    TIFF* TIFFOpenEx(VxFile* file, const char* mode = "r");
+    static void TIFFCloseEx(TIFF* tif);
+
+    static const VxCodecOps kOps;
+
+protected:
+    bool EncodeBody(TIFF* tif, bool multipage, int page, int pageCount);
+    // Copies `rows` rows of `cols` bytes, skipping outSkew/inSkew bytes after each.
+    static void TileToStrip(unsigned char* out, const unsigned char* in, unsigned long rows,
+                            unsigned long cols, int outSkew, int inSkew);
+
+private:
+    friend struct TifHandlers;
+    void ReadRgbaPage(TIFF* tif);
+    void ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uint16_t bps);
+    void ApplyOrientation(uint16_t orientation);
+    bool CloseOutput(bool finish);
+    std::string Detail() const;
+
+    TIFF* outTiff = nullptr;
+    bool multiPage = false;
+    int pagesWritten = 0;
+    int pageTotal = 0;  // known page count of a list save, 0 when unknown
+    std::string tiffError;
+};
