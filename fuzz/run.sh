@@ -18,7 +18,8 @@ corpus_for() {  # target -> extensions of its seeds
     ico) echo "ico cur" ;; tiff) echo "tif tiff" ;; tga) echo tga ;; pcx) echo pcx ;;
     wbmp) echo wbmp ;; metafile) echo "wmf emf" ;; jp2) echo jp2 ;; jpc) echo "j2k j2c jpc" ;;
     pgx) echo pgx ;; pnm) echo "pnm pgm ppm pbm" ;; ras) echo ras ;;
-    *) echo "*" ;;
+    memfile) echo "" ;;  # byte-coded calls: pictures make poor seeds
+    *) echo any ;;  # a bare * would be expanded against the working directory
   esac
 }
 
@@ -44,7 +45,7 @@ for t in "${targets[@]}"; do
   findings="$build/findings/$t"
   mkdir -p "$corpus" "$findings"
   for ext in $(corpus_for "$t"); do
-    if [ "$ext" = "*" ]; then
+    if [ "$ext" = any ]; then
       find tests/data -type f ! -name '*.py' ! -name '*.sh' ! -name '*.md' -exec cp -n {} "$corpus/" \; 2>/dev/null || true
     else
       find tests/data -type f -iname "*.$ext" -exec cp -n {} "$corpus/" \; 2>/dev/null || true
