@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each of them.
 #   fuzz/run.sh [SECONDS] [TARGET...]
-# SECONDS per target (default 30); TARGETs default to all. Seed corpora are the
-# test fixtures; findings land in build-fuzz/findings/<target>/.
+# SECONDS per target (default 30); 0 only replays the seed corpora once (a
+# deterministic check). TARGETs default to all. Seed corpora are the test
+# fixtures; findings land in build-fuzz/findings/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
@@ -52,8 +53,13 @@ for t in "${targets[@]}"; do
     fi
   done
   dict=$(dict_for "$t")
-  args=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024
-        -artifact_prefix="$findings/" -print_final_stats=1)
+  if [ "$seconds" = 0 ]; then
+    args=(-runs=0)
+  else
+    args=(-max_total_time="$seconds")
+  fi
+  args+=(-timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024
+         -artifact_prefix="$findings/" -print_final_stats=1)
   [ -n "$dict" ] && args+=(-dict="$dict")
   echo "== $t ($seconds s)"
   if ! "$exe" "${args[@]}" "$corpus" > "$build/findings/$t.log" 2>&1; then
