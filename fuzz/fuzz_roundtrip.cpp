@@ -1,5 +1,7 @@
 // Decodes any input (probe); when that works, encodes the picture in every
-// writable format and decodes each result again.
+// writable format and decodes each result again. The pixel bound is lower than
+// the decode targets': a 13x64519 picture through fourteen encoders took over
+// ten seconds with the sanitizers, honest linear work that only slows the run.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         VxImage probe(0);
         probe.SetEscape(-1);
         if (probe.Decode(copy.data(), uint32_t(copy.size()), 0) &&
-            uint64_t(probe.GetWidth()) * probe.GetHeight() > (1u << 20))
+            uint64_t(probe.GetWidth()) * probe.GetHeight() > (1u << 18))
             return 0;
     }
     VxImage img(0);

@@ -13,6 +13,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   flags+=(-DVELLUMAR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+  export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
 fi
 jobs=$(nproc)
 cmake -S . -B "$dir" -G Ninja -DVELLUMAR_BUILD_TESTS=ON "${flags[@]}"

@@ -95,7 +95,8 @@ bool VxBmpCodec::Decode(VxFile* file) {
         if (Info.Escape == -1) {
             Header.biWidth = bih.biWidth;
             Header.biHeight = int32_t(height);
-            throw BmpFailure{"output dimensions returned"};
+            SetLastError("output dimensions returned");
+            return true;
         }
 
         if (!Create(uint32_t(bih.biWidth), height, bih.biBitCount, VX_FORMAT_BMP))
@@ -197,8 +198,10 @@ bool VxBmpCodec::Decode(VxFile* file) {
         if (topDown) Flip();
         return true;
     } catch (const BmpFailure& failure) {
+        // A dimensions-only pass that fails (not a BMP, say) fails: the probe
+        // must move on to the next codec.
         SetLastError(failure.text);
-        return Info.Escape == -1;
+        return false;
     }
 }
 

@@ -112,6 +112,8 @@ protected:
     int GifNextPixel();
     void Putword(int w, VxFile* fp);
     void compressNONE(int initBits, VxFile* outfile);
+    // Code-packer state shared by the LZW and uncompressed coders.
+    void beginCodes(int initBits, VxFile* outfile);
     void compressLZW(int initBits, VxFile* outfile);
     void compressRLE(int initBits, VxFile* outfile);
     void output(short code);

@@ -154,7 +154,7 @@ int VxImageGIF::GifNextPixel() {
 // ---------------------------------------------------------------------------
 // LZW and uncompressed coders (shared code packer)
 
-void VxImageGIF::compressLZW(int initBits, VxFile* outfile) {
+void VxImageGIF::beginCodes(int initBits, VxFile* outfile) {
     encodeInitBits = encodeWidth = initBits;
     encodeStream = outfile;
     encodeMaxCode = short((1 << initBits) - 1);
@@ -165,6 +165,10 @@ void VxImageGIF::compressLZW(int initBits, VxFile* outfile) {
     encodeClear = 1 << (initBits - 1);
     encodeEnd = encodeClear + 1;
     encodeNextCode = short(encodeClear + 2);
+}
+
+void VxImageGIF::compressLZW(int initBits, VxFile* outfile) {
+    beginCodes(initBits, outfile);
 
     int32_t prefix = GifNextPixel();
     int hshift = 0;
@@ -212,16 +216,7 @@ void VxImageGIF::compressLZW(int initBits, VxFile* outfile) {
 }
 
 void VxImageGIF::compressNONE(int initBits, VxFile* outfile) {
-    encodeInitBits = encodeWidth = initBits;
-    encodeStream = outfile;
-    encodeMaxCode = short((1 << initBits) - 1);
-    clearPending = 0;
-    bitAccum = 0;
-    bitCount = 0;
-    packetLength = 0;
-    encodeClear = 1 << (initBits - 1);
-    encodeEnd = encodeClear + 1;
-    encodeNextCode = short(encodeClear + 2);
+    beginCodes(initBits, outfile);
 
     int prefix = GifNextPixel();
     output(short(encodeClear));

@@ -78,18 +78,7 @@ void Player::MoveTo(Pt p) {
     if (pathOpen_) pathHasFigure_ = false;
 }
 
-void Player::LineTo(Pt p) {
-    Path path;
-    path.MoveTo(dc_.S().cur);
-    path.LineTo(p);
-    dc_.S().cur = p;
-    if (pathOpen_) {
-        path.Transform(dc_.Full());
-        AddToRecording(path, true);
-        return;
-    }
-    Shape(std::move(path), false, false);
-}
+void Player::LineTo(Pt p) { PolylineTo({p}); }
 
 void Player::Polyline(const std::vector<Pt>& pts) {
     if (pts.size() < 2) return;

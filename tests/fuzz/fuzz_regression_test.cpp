@@ -36,4 +36,16 @@ TEST(FuzzRegressions, EveryKeptInputDecodesOrFailsWithAReason) {
     EXPECT_GT(inputs, 0);
 }
 
+// The fuzz targets skip huge pictures after a dimensions-only probe; that pass
+// must reach the codec that owns the data instead of stopping at the first one.
+TEST(FuzzRegressions, DimensionsPassThroughTheProbeReachesTheOwningCodec) {
+    auto bytes = vt::ReadFileBytes(vt::DataPath("fuzz/probe/gif-wide-screen.bin"));
+    VxImage img(0);
+    img.SetEscape(-1);
+    ASSERT_TRUE(img.Decode(bytes.data(), uint32_t(bytes.size()), 0)) << img.GetLastError();
+    EXPECT_EQ(img.GetWidth(), 5217u);
+    EXPECT_EQ(img.GetHeight(), 3072u);
+    EXPECT_FALSE(img.IsValid());
+}
+
 }  // namespace

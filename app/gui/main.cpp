@@ -1,0 +1,3 @@
+#include "app/gui/application.h"
+
+int main(int argc, char** argv) { return vellumar::gui::RunApplication(argc, argv); }

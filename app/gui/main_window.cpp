@@ -1,0 +1,167 @@
+#include "app/gui/main_window.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "app/batch/program_dir.h"
+#include "app/format_table/format_table.h"
+#include "app/gui/batch_converter.h"
+#include "app/gui/texts.h"
+#include "ui_engine/ui_engine.h"
+
+namespace vellumar::gui {
+
+namespace {
+
+QString U(const char* s) { return QString::fromUtf8(s); }
+
+template <typename W>
+W* Place(QWidget* parent, const char* designerName, int x, int y, int w, int h) {
+    auto* widget = new W(parent);
+    widget->setObjectName(U(designerName));
+    widget->setGeometry(x, y, w, h);
+    return widget;
+}
+
+QLabel* PlaceLabel(QWidget* parent, const char* designerName, int x, int y, int w, int h,
+                   const char* text) {
+    QLabel* label = Place<QLabel>(parent, designerName, x, y, w, h);
+    label->setText(U(text));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+}  // namespace
+
+QStringList PickFilesWithDialog(QWidget* parent, const QString& title, const QString& filter,
+                                const QString& startDir) {
+    QFileDialog dialog(parent, title, startDir, filter);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.selectedFiles();
+}
+
+MainWindow::MainWindow(AppState& state, Options options)
+    : state_(state),
+      programDir_(options.programDir.empty() ? ProgramDirectory() : options.programDir) {
+    setWindowTitle(U(text::kWindowTitle));
+    BuildMenu();
+    BuildLayout();
+    setGeometry(50, 50, 465, 387);
+    setFixedSize(465, 387);
+    converter_ = std::make_unique<BatchConverter>(
+        state_, programDir_,
+        BatchConverter::Controls{this, workList_, formatCombo_, saveDirEdit_, prefixEdit_,
+                                 openButton_, startButton_, progress_});
+    connect(openButton_, &QPushButton::clicked, this, &MainWindow::PickFiles);
+    connect(startButton_, &QPushButton::clicked, converter_.get(), &BatchConverter::Start);
+    OnCreated(options.attachSkin);
+}
+
+MainWindow::~MainWindow() {
+    // The worker may still hold the image object; it must be done before the state goes.
+    if (converter_) converter_->Shutdown();
+}
+
+void MainWindow::BuildMenu() {
+    QMenu* program = menuBar()->addMenu(U(text::kMenuProgram));
+    program->addAction(U(text::kMenuExit), this, &QWidget::close);
+    QMenu* about = menuBar()->addMenu(U(text::kMenuAbout));
+    about->addAction(U(text::kMenuAboutAuthor), this, &MainWindow::ShowAbout);
+}
+
+void MainWindow::BuildLayout() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    workList_ = Place<QTreeWidget>(client, "超级列表框1", 8, 8, 440, 192);
+    workList_->setColumnCount(2);
+    workList_->setHeaderLabels({U(text::kListHeaderFile), U(text::kListHeaderResult)});
+    workList_->setColumnWidth(0, 330);
+    workList_->setColumnWidth(1, 100);
+    workList_->setRootIsDecorated(false);
+    workList_->setUniformRowHeights(true);
+    workList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    workList_->header()->setStretchLastSection(true);
+
+    PlaceLabel(client, "标签4", 8, 208, 440, 24, text::kSupportedFormats);
+
+    openButton_ = Place<QPushButton>(client, "按钮1", 8, 240, 264, 32);
+    openButton_->setText(U(text::kOpenButton));
+    startButton_ = Place<QPushButton>(client, "按钮2", 296, 240, 144, 56);
+    startButton_->setText(U(text::kStartButton));
+
+    PlaceLabel(client, "标签1", 16, 280, 96, 24, text::kFormatLabel);
+    formatCombo_ = Place<QComboBox>(client, "组合框1", 112, 280, 136, 20);
+    for (const char* item : kTargetItems) formatCombo_->addItem(U(item));
+    formatCombo_->setCurrentIndex(-1);
+    formatCombo_->setMaxVisibleItems(15);
+
+    PlaceLabel(client, "标签2", 16, 304, 64, 24, text::kSaveDirLabel);
+    baseDirEdit_ = Place<QLineEdit>(client, "编辑框1", 78, 309, 114, 19);
+    // The run always writes under the program's own folder; this box only shows it.
+    baseDirEdit_->setReadOnly(true);
+    PlaceLabel(client, "标签3", 194, 307, 8, 24, text::kSeparatorLabel);
+    saveDirEdit_ = Place<QLineEdit>(client, "编辑框2", 204, 309, 68, 19);
+    saveDirEdit_->setText(U(text::kDefaultSaveDir));
+    PlaceLabel(client, "标签5", 276, 310, 124, 16, text::kPrefixLabel);
+    prefixEdit_ = Place<QLineEdit>(client, "编辑框3", 404, 308, 48, 19);
+    prefixEdit_->setText(U(text::kDefaultPrefix));
+
+    for (QLineEdit* e : {baseDirEdit_, saveDirEdit_, prefixEdit_}) e->setTextMargins(0, 0, 0, 0);
+
+    progress_ = Place<QProgressBar>(client, "progress", 8, 334, 440, 14);
+    progress_->setTextVisible(false);
+    progress_->setVisible(false);
+}
+
+void MainWindow::OnCreated(bool attachSkin) {
+    if (attachSkin && skin_.Load(programDir_)) {
+        skin_.Attach();
+        skin_.AdjustHsv(4, 33, 30);
+        skin_.SetAero(0);
+    }
+    ui::Engine::SetThemeColor(0xFF8800);
+    ui::Engine::SetDisplayFlag(1);
+    if (skin_.Loaded()) skin_.SetWindowAlpha(uintptr_t(winId()), 220);
+    baseDirEdit_->setText(QFile::decodeName(programDir_.c_str()));
+    baseDirEdit_->setCursorPosition(0);
+}
+
+void MainWindow::PickFiles() {
+    if (converter_->Running()) return;
+    // Emptied before the dialog opens, so a cancelled pick leaves nothing behind.
+    workList_->clear();
+    const QStringList files = picker_(this, U(text::kPickTitle), U(text::kPickFilter),
+                                      QFile::decodeName(programDir_.c_str()));
+    state_.selectedFiles = files;
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(files.size());
+    for (const QString& path : files)
+        rows.append(new QTreeWidgetItem(QStringList{path, U(text::kPending)}));
+    workList_->addTopLevelItems(rows);
+}
+
+void MainWindow::ShowAbout() {
+    state_.messageBox.Show(U(text::kAboutText), U(text::kAboutTitle), ui::kIconInformation, 1,
+                           300, 150, nullptr);
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    converter_->Shutdown();
+    e->accept();
+}
+
+}  // namespace vellumar::gui

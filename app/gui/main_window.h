@@ -1,0 +1,86 @@
+// The program's one top-level window: fixed layout, menu, file pick and the
+// start of a batch run.
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/gui/app_state.h"
+#include "app/gui/skin_loader.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+
+namespace vellumar::gui {
+
+class BatchConverter;
+
+// Shows the open dialog and returns the chosen full paths (empty when cancelled).
+using FilePicker = std::function<QStringList(QWidget* parent, const QString& title,
+                                             const QString& filter, const QString& startDir)>;
+
+QStringList PickFilesWithDialog(QWidget* parent, const QString& title, const QString& filter,
+                                const QString& startDir);
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    struct Options {
+        std::string programDir;  // empty: the folder of the running program
+        bool attachSkin = true;
+    };
+
+    MainWindow(AppState& state, Options options);
+    ~MainWindow() override;
+
+    const std::string& ProgramDir() const { return programDir_; }
+    void SetFilePicker(FilePicker picker) { picker_ = std::move(picker); }
+    BatchConverter& Converter() { return *converter_; }
+    AppState& State() { return state_; }
+    bool SkinLoaded() const { return skin_.Loaded(); }
+
+    QTreeWidget* WorkList() const { return workList_; }
+    QPushButton* OpenButton() const { return openButton_; }
+    QPushButton* StartButton() const { return startButton_; }
+    QComboBox* FormatCombo() const { return formatCombo_; }
+    QLineEdit* BaseDirEdit() const { return baseDirEdit_; }
+    QLineEdit* SaveDirEdit() const { return saveDirEdit_; }
+    QLineEdit* PrefixEdit() const { return prefixEdit_; }
+    QProgressBar* Progress() const { return progress_; }
+
+    void PickFiles();
+    void ShowAbout();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void BuildLayout();
+    void BuildMenu();
+    void OnCreated(bool attachSkin);
+
+    AppState& state_;
+    std::string programDir_;
+    SkinEngine skin_;
+    FilePicker picker_ = PickFilesWithDialog;
+    std::unique_ptr<BatchConverter> converter_;
+
+    QTreeWidget* workList_ = nullptr;
+    QPushButton* openButton_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    QComboBox* formatCombo_ = nullptr;
+    QLineEdit* baseDirEdit_ = nullptr;
+    QLineEdit* saveDirEdit_ = nullptr;
+    QLineEdit* prefixEdit_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+};
+
+}  // namespace vellumar::gui

@@ -1,0 +1,47 @@
+// The window's own texts.
+#pragma once
+
+namespace vellumar::gui::text {
+
+inline constexpr const char* kWindowTitle = "Vellumar 1.1";
+inline constexpr const char* kListHeaderFile = "待处理图像文件";
+inline constexpr const char* kListHeaderResult = "处理结果";
+inline constexpr const char* kSupportedFormats =
+    "支持的格式：BMP,GIF,JPG,PNG,ICO,TIF,TGA,PCX,WBMP,WMF,JP2,JPC,PGX,PNM,RAS";
+inline constexpr const char* kOpenButton = "打开欲处理的图像文件（支持多文件处理）";
+inline constexpr const char* kStartButton = "开始转换";
+inline constexpr const char* kFormatLabel = "欲转换到的格式：";
+inline constexpr const char* kSaveDirLabel = "保存目录：";
+inline constexpr const char* kSeparatorLabel = "/";
+inline constexpr const char* kDefaultSaveDir = "DATA";
+inline constexpr const char* kPrefixLabel = "自定义前缀名(防重复)：";
+inline constexpr const char* kDefaultPrefix = "main";
+
+inline constexpr const char* kMenuProgram = "程序";
+inline constexpr const char* kMenuExit = "退出";
+inline constexpr const char* kMenuAbout = "关于";
+inline constexpr const char* kMenuAboutAuthor = "关于作者";
+
+inline constexpr const char* kAboutTitle = "关于作者";
+inline constexpr const char* kAboutText =
+    "软件完全免费使用！\r\n"
+    "作者：Vellumar 开发者\r\n"
+    "问题与建议请提交到项目的问题列表";
+
+inline constexpr const char* kPickTitle = "选择要转换的文件";
+// Shown as "图形格式(*.*)"; the pattern itself is "*" because on this platform
+// "*.*" would hide files without an extension.
+inline constexpr const char* kPickFilter = "图形格式(*.*) (*)";
+
+inline constexpr const char* kPending = "待处理";
+inline constexpr const char* kDone = "处理完成";
+inline constexpr const char* kFailed = "处理失败";
+
+inline constexpr const char* kWarningTitle = "警告";
+inline constexpr const char* kInfoTitle = "信息";
+inline constexpr const char* kNoFormat = "请选择欲转出的图像格式！";
+inline constexpr const char* kUnsupported = "不支持的文件格式！";
+inline constexpr const char* kNoOutputDir = "请确保输出文件的目录存在！";
+inline constexpr const char* kAllDone = "恭喜！处理已全部完成！";
+
+}  // namespace vellumar::gui::text

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Photographs the built window under a virtual X display into docs/screenshot.png.
+# Builds nothing: pass the build folder (default: build).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+exe="$build/app/gui/vellumar"
+out="$root/docs/screenshot.png"
+[ -x "$exe" ] || { echo "no window program at $exe; build it first" >&2; exit 1; }
+for tool in xvfb-run import convert; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (packages xvfb, xauth, imagemagick)" >&2; exit 1; }
+done
+# The program writes its skin files beside itself: run a copy in a scratch folder.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cp "$exe" "$scratch/vellumar"
+export scratch
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  "$scratch/vellumar" & pid=$!
+  sleep 3
+  import -window root "$scratch/screen.png"
+  kill "$pid"; wait "$pid" 2>/dev/null || true
+'
+# The window sits at (50, 50), 465 x 387, with no window manager to frame it.
+convert "$scratch/screen.png" -crop 465x387+50+50 +repage -strip -colors 128 "PNG8:$out"
+echo "wrote $out ($(stat -c %s "$out") bytes)"

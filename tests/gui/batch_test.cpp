@@ -1,0 +1,260 @@
+// The start button's run, driven through the window with the pick scripted.
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTimer>
+
+#include "app/gui/texts.h"
+#include "core/vx_format.h"
+#include "tests/gui/gui_fixture.h"
+#include "tests/support/reference_decoder.h"
+
+namespace {
+
+using namespace gt;
+namespace ui = vellumar::ui;
+using Msg = std::tuple<QString, QString, int>;
+
+const Msg kNoFormat{U("请选择欲转出的图像格式！"), U("警告"), 48};
+const Msg kUnsupported{U("不支持的文件格式！"), U("警告"), 48};
+const Msg kNoDir{U("请确保输出文件的目录存在！"), U("警告"), 48};
+const Msg kAllDone{U("恭喜！处理已全部完成！"), U("信息"), 64};
+
+class BatchTest : public WindowTest {
+protected:
+    // A BMP source of the given depth, written by the image core.
+    QString Source(const std::string& name, int bpp, int w = 24, int h = 16, int seed = 0) {
+        VxImage img = vt::MakeGradient24(w, h);
+        if (seed) img.SetPixelColor(seed % w, 0, vx::MakeRGBQUAD(255, 0, 255));
+        if (bpp < 24) {
+            EXPECT_TRUE(img.DecreaseBpp(uint32_t(bpp), false));
+        }
+        const std::string path = sources.file(name);
+        EXPECT_TRUE(img.Save(path.c_str(), VX_FORMAT_BMP)) << img.GetLastError();
+        return QString::fromStdString(path);
+    }
+    QString Garbage(const std::string& name) {
+        const std::string path = sources.file(name);
+        vt::WriteFileBytes(path, {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
+        return QString::fromStdString(path);
+    }
+    void SetSaveDir(const QString& s) { win->SaveDirEdit()->setText(s); }
+    void SetPrefix(const QString& s) { win->PrefixEdit()->setText(s); }
+};
+
+TEST_F(BatchTest, NoFormatChosenOnlyWarns) {
+    for (bool withRows : {false, true}) {
+        messages.clear();
+        Pick(withRows ? QStringList{Source("a.bmp", 24)} : QStringList{});
+        MakeSaveDir("DATA");
+        QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(messages, std::vector<Msg>{kNoFormat});
+        EXPECT_FALSE(win->Converter().Running());
+        ASSERT_TRUE(state->messageBox.IsOpen());
+        EXPECT_EQ(state->messageBox.Window()->Text(), std::get<0>(kNoFormat));
+        if (withRows) {
+            EXPECT_EQ(RowText(0), U("待处理"));
+        }
+        EXPECT_EQ(state->image, nullptr) << "no file may be read";
+        EXPECT_FALSE(vt::FileExists(dir.file("DATA/main1.BMP")));
+        CloseBox();
+    }
+}
+
+TEST_F(BatchTest, EmptyListWithFormatCompletesAtOnce) {
+    ChooseFormat("*.BMP");
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(messages, std::vector<Msg>{kAllDone});
+    ASSERT_TRUE(state->messageBox.IsOpen());
+    ui::MessageBoxWindow* box = state->messageBox.Window();
+    EXPECT_EQ(box->Icon(), 64);
+    EXPECT_EQ(box->windowTitle(), U("信息"));
+}
+
+TEST_F(BatchTest, SecondFileUnreadableStopsTheRun) {
+    MakeSaveDir("DATA");
+    Pick({Source("one.bmp", 24), Garbage("two.bmp"), Source("three.bmp", 24)});
+    ChooseFormat("*.BMP");
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(RowText(0), U("处理完成"));
+    EXPECT_EQ(RowText(1), U("处理失败"));
+    EXPECT_EQ(RowText(2), U("待处理"));
+    EXPECT_EQ(messages, std::vector<Msg>{kUnsupported});
+    EXPECT_TRUE(vt::FileExists(dir.file("DATA/main1.BMP")));
+    EXPECT_FALSE(vt::FileExists(dir.file("DATA/main2.BMP")));
+    EXPECT_FALSE(vt::FileExists(dir.file("DATA/main3.BMP")));
+
+    // The warning sits over the main window's rectangle, shown at 300 x 150.
+    ui::MessageBoxWindow* box = state->messageBox.Window();
+    ASSERT_NE(box, nullptr);
+    const QRect owner = win->frameGeometry();
+    EXPECT_EQ(box->pos(), QPoint(int(owner.left() + owner.width() * 0.5 - 202.5),
+                                 int(owner.top() + owner.height() * 0.5 - 87.5)));
+    EXPECT_EQ(box->size(), QSize(300, 150));
+    EXPECT_EQ(box->parentWidget(), win.get());
+    EXPECT_TRUE(win->OpenButton()->isEnabled());
+    EXPECT_TRUE(win->StartButton()->isEnabled());
+}
+
+TEST_F(BatchTest, MissingSaveFolderFailsFirstRowAndIsNotCreated) {
+    Pick({Source("a.bmp", 24), Source("b.bmp", 24)});
+    SetSaveDir("NOPE");
+    ChooseFormat("*.BMP");
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(RowText(0), U("处理失败"));
+    EXPECT_EQ(RowText(1), U("待处理"));
+    EXPECT_EQ(messages, std::vector<Msg>{kNoDir});
+    EXPECT_FALSE(QDir(QString::fromStdString(dir.file("NOPE"))).exists());
+}
+
+TEST_F(BatchTest, GifTargetReducesDeepSourcesOnly) {
+    MakeSaveDir("DATA");
+    const bool haveGif = VxFindCodec(VX_FORMAT_GIF) != nullptr;
+    struct Case { int bpp; int expected; };
+    for (const Case c : {Case{24, 8}, Case{8, 8}, Case{1, 1}}) {
+        SCOPED_TRACE(c.bpp);
+        messages.clear();
+        const QString src = Source("s" + std::to_string(c.bpp) + ".bmp", c.bpp);
+        Pick({src});
+        ChooseFormat("*.GIF");
+        ASSERT_TRUE(RunBatch());
+        // The run keeps the last picture: its depth is what went to the encoder.
+        ASSERT_NE(state->image, nullptr);
+        EXPECT_EQ(state->image->GetBpp(), uint32_t(c.expected));
+        const std::string out = dir.file("DATA/main1.GIF");
+        if (haveGif) {
+            EXPECT_EQ(messages, std::vector<Msg>{kAllDone});
+            EXPECT_EQ(RowText(0), U("处理完成"));
+            EXPECT_TRUE(vt::DecodeWithReference(out).has_value());
+        } else {
+            // Without a GIF encoder in this build the encode is refused.
+            EXPECT_EQ(messages, std::vector<Msg>{kNoDir});
+            EXPECT_EQ(RowText(0), U("处理失败"));
+            EXPECT_FALSE(vt::FileExists(out));
+        }
+        CloseBox();
+    }
+}
+
+TEST_F(BatchTest, OutputNamesComeFromRowNumbersAndSecondRunOverwrites) {
+    MakeSaveDir("out");
+    SetSaveDir("out");
+    SetPrefix("x");
+    const QString a = Source("a.bmp", 24, 20, 10, 3);
+    const QString b = Source("b.bmp", 24, 12, 30, 5);
+    Pick({a, b});
+    ChooseFormat("*.BMP");
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(RowText(0), U("处理完成"));
+    EXPECT_EQ(RowText(1), U("处理完成"));
+    const std::string x1 = dir.file("out/x1.BMP"), x2 = dir.file("out/x2.BMP");
+    const auto refA = vt::DecodeWithReference(a.toStdString());
+    const auto refB = vt::DecodeWithReference(b.toStdString());
+    ASSERT_TRUE(refA && refB);
+    auto got1 = vt::DecodeWithReference(x1);
+    auto got2 = vt::DecodeWithReference(x2);
+    ASSERT_TRUE(got1 && got2);
+    EXPECT_EQ(vt::MaxChannelDiff(*got1, *refA, false), 0);
+    EXPECT_EQ(vt::MaxChannelDiff(*got2, *refB, false), 0);
+    CloseBox();
+
+    // Spoil the first output; the second run with the same prefix replaces it.
+    vt::WriteFileBytes(x1, {'x'});
+    ASSERT_TRUE(RunBatch());
+    got1 = vt::DecodeWithReference(x1);
+    ASSERT_TRUE(got1);
+    EXPECT_EQ(vt::MaxChannelDiff(*got1, *refA, false), 0);
+    EXPECT_EQ(messages, (std::vector<Msg>{kAllDone, kAllDone}));
+    const QStringList written = QDir(QString::fromStdString(dir.file("out"))).entryList(QDir::Files);
+    EXPECT_EQ(written, (QStringList{"x1.BMP", "x2.BMP"}));
+
+    // An empty prefix gives bare numbers.
+    CloseBox();
+    SetPrefix("");
+    ASSERT_TRUE(RunBatch());
+    EXPECT_TRUE(vt::FileExists(dir.file("out/1.BMP")));
+    EXPECT_TRUE(vt::FileExists(dir.file("out/2.BMP")));
+}
+
+TEST_F(BatchTest, SecondRunWhileFirstBoxIsOpenStillWritesRows) {
+    MakeSaveDir("DATA");
+    Pick({Source("a.bmp", 24)});
+    ChooseFormat("*.BMP");
+    SetSaveDir("NOPE");
+    ASSERT_TRUE(RunBatch());
+    ASSERT_EQ(RowText(0), U("处理失败"));
+    ASSERT_TRUE(state->messageBox.IsOpen());
+
+    SetSaveDir("DATA");
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(RowText(0), U("处理完成"));
+    EXPECT_TRUE(vt::FileExists(dir.file("DATA/main1.BMP")));
+    EXPECT_EQ(messages, (std::vector<Msg>{kNoDir, kAllDone}));
+    // Only the first box is on screen; the completion note was dropped.
+    int boxes = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (dynamic_cast<ui::MessageBoxWindow*>(w))
+            boxes += w->isVisible();
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(state->messageBox.Window()->Text(), std::get<0>(kNoDir));
+}
+
+TEST_F(BatchTest, CancelledPickThenStartConvertsNothing) {
+    MakeSaveDir("DATA");
+    Pick({Source("a.bmp", 24)});
+    Pick({});
+    ChooseFormat("*.BMP");
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(messages, std::vector<Msg>{kAllDone});
+    EXPECT_FALSE(vt::FileExists(dir.file("DATA/main1.BMP")));
+    EXPECT_EQ(state->image, nullptr);
+}
+
+TEST_F(BatchTest, RunIsOffTheGuiThreadWithButtonsDisabledAndProgress) {
+    MakeSaveDir("DATA");
+    QStringList many;
+    const QString big = Source("big.bmp", 24, 1000, 800);
+    for (int i = 0; i < 20; ++i) many << big;
+    Pick(many);
+    ChooseFormat("*.BMP");
+    QSignalSpy done(&win->Converter(), &BatchConverter::runFinished);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(5);
+    QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+    EXPECT_TRUE(win->Converter().Running());
+    EXPECT_FALSE(win->OpenButton()->isEnabled());
+    EXPECT_FALSE(win->StartButton()->isEnabled());
+    EXPECT_TRUE(win->Progress()->isVisibleTo(win.get()));
+    EXPECT_EQ(win->Progress()->maximum(), 20);
+    // A click on the disabled start button starts nothing new.
+    QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return done.count() > 0; }, 120000));
+    EXPECT_EQ(done.count(), 1);
+    EXPECT_GT(ticks, 2) << "the event loop kept running during the batch";
+    for (int r = 0; r < 20; ++r) EXPECT_EQ(RowText(r), U("处理完成")) << r;
+    EXPECT_TRUE(vt::FileExists(dir.file("DATA/main20.BMP")));
+    EXPECT_TRUE(win->OpenButton()->isEnabled());
+    EXPECT_TRUE(win->StartButton()->isEnabled());
+    EXPECT_FALSE(win->Progress()->isVisibleTo(win.get()));
+    EXPECT_EQ(messages, std::vector<Msg>{kAllDone});
+}
+
+TEST_F(BatchTest, ClosingTheWindowDuringARunStopsCleanly) {
+    MakeSaveDir("DATA");
+    QStringList many;
+    const QString big = Source("big.bmp", 24, 900, 700);
+    for (int i = 0; i < 40; ++i) many << big;
+    Pick(many);
+    ChooseFormat("*.BMP");
+    QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+    ASSERT_TRUE(win->Converter().Running());
+    win->close();
+    EXPECT_FALSE(win->Converter().Running());
+    EXPECT_FALSE(vt::FileExists(dir.file("DATA/main40.BMP")));
+    state->Release();
+    EXPECT_EQ(state->image, nullptr);
+}
+
+}  // namespace

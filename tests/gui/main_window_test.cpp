@@ -1,0 +1,313 @@
+// Start-up state, skin files, menu, about box and the file pick.
+#include <QAction>
+#include <QFileDialog>
+#include <QListView>
+#include <QMessageBox>
+#include <QTimer>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProcess>
+#include <QScreen>
+
+#include <dlfcn.h>
+
+#include "app/gui/skin_loader.h"
+#include "app/gui/texts.h"
+#include "tests/gui/gui_fixture.h"
+
+namespace {
+
+using namespace gt;
+namespace ui = vellumar::ui;
+
+QAction* FindAction(QWidget* w, const char* text) {
+    for (QAction* a : w->findChildren<QAction*>())
+        if (a->text() == U(text)) return a;
+    return nullptr;
+}
+
+std::vector<uint8_t> Bytes(std::span<const unsigned char> s) { return {s.begin(), s.end()}; }
+
+TEST_F(WindowTest, StartUpLayoutTextsAndState) {
+    EXPECT_EQ(win->windowTitle(), U("Vellumar 1.1"));
+    EXPECT_EQ(win->geometry(), QRect(50, 50, 465, 387));
+
+    struct Expect { const char* name; QRect rect; const char* text; };
+    const Expect controls[] = {
+        {"超级列表框1", {8, 8, 440, 192}, nullptr},
+        {"标签4", {8, 208, 440, 24}, "支持的格式：BMP,GIF,JPG,PNG,ICO,TIF,TGA,PCX,WBMP,WMF,JP2,JPC,PGX,PNM,RAS"},
+        {"按钮1", {8, 240, 264, 32}, "打开欲处理的图像文件（支持多文件处理）"},
+        {"按钮2", {296, 240, 144, 56}, "开始转换"},
+        {"标签1", {16, 280, 96, 24}, "欲转换到的格式："},
+        {"组合框1", {112, 280, 136, 20}, nullptr},
+        {"标签2", {16, 304, 64, 24}, "保存目录："},
+        {"编辑框1", {78, 309, 114, 19}, nullptr},
+        {"标签3", {194, 307, 8, 24}, "/"},
+        {"编辑框2", {204, 309, 68, 19}, "DATA"},
+        {"标签5", {276, 310, 124, 16}, "自定义前缀名(防重复)："},
+        {"编辑框3", {404, 308, 48, 19}, "main"},
+    };
+    for (const Expect& e : controls) {
+        auto* w = win->findChild<QWidget*>(U(e.name));
+        ASSERT_NE(w, nullptr) << e.name;
+        EXPECT_EQ(w->geometry(), e.rect) << e.name;
+        EXPECT_EQ(w->parentWidget(), win->centralWidget()) << e.name;
+        if (!e.text) continue;
+        QString text;
+        if (auto* l = qobject_cast<QLabel*>(w)) text = l->text();
+        else if (auto* b = qobject_cast<QPushButton*>(w)) text = b->text();
+        else if (auto* ed = qobject_cast<QLineEdit*>(w)) text = ed->text();
+        EXPECT_EQ(text, U(e.text)) << e.name;
+    }
+    EXPECT_EQ(win->WorkList()->objectName(), U("超级列表框1"));
+    EXPECT_EQ(win->StartButton()->objectName(), U("按钮2"));
+
+    // The list: two headed columns of the given widths, no rows.
+    QTreeWidget* list = win->WorkList();
+    ASSERT_EQ(list->columnCount(), 2);
+    EXPECT_EQ(list->headerItem()->text(0), U("待处理图像文件"));
+    EXPECT_EQ(list->headerItem()->text(1), U("处理结果"));
+    EXPECT_EQ(list->columnWidth(0), 330);
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_TRUE(state->selectedFiles.isEmpty());
+
+    // The combo: the fifteen targets in order, none chosen.
+    QComboBox* combo = win->FormatCombo();
+    ASSERT_EQ(combo->count(), 15);
+    EXPECT_EQ(combo->currentIndex(), -1);
+    EXPECT_EQ(combo->itemText(0), U("*.PNG"));
+    EXPECT_EQ(combo->itemText(8), U("*.WBMP"));
+    EXPECT_EQ(combo->itemText(14), U("*.RAS"));
+
+    EXPECT_EQ(win->BaseDirEdit()->text(), QString::fromStdString(dir.path()));
+    EXPECT_EQ(state->image, nullptr);
+    EXPECT_FALSE(state->messageBox.IsOpen());
+    EXPECT_TRUE(win->OpenButton()->isEnabled());
+    EXPECT_TRUE(win->StartButton()->isEnabled());
+
+    // The engine's settings after creation replace its defaults.
+    EXPECT_EQ(ui::Engine::ThemeColor(), 0xFF8800u);
+    EXPECT_EQ(ui::Engine::DisplayFlag(), 1);
+}
+
+TEST_F(WindowTest, MenuHasProgramExitAndAboutAuthor) {
+    const QList<QAction*> top = win->menuBar()->actions();
+    ASSERT_EQ(top.size(), 2);
+    EXPECT_EQ(top[0]->text(), U("程序"));
+    EXPECT_EQ(top[1]->text(), U("关于"));
+    ASSERT_EQ(top[0]->menu()->actions().size(), 1);
+    EXPECT_EQ(top[0]->menu()->actions()[0]->text(), U("退出"));
+    ASSERT_EQ(top[1]->menu()->actions().size(), 1);
+    EXPECT_EQ(top[1]->menu()->actions()[0]->text(), U("关于作者"));
+
+    top[0]->menu()->actions()[0]->trigger();
+    EXPECT_FALSE(win->isVisible());
+}
+
+TEST_F(WindowTest, SkinFilesWrittenBesideProgramAndAttached) {
+    Open(true);
+    const auto dat = vt::ReadFileBytes(dir.file("vskin.dat"));
+    const auto so = vt::ReadFileBytes(dir.file("vskin.so"));
+    ASSERT_GE(dat.size(), 4u);
+    EXPECT_EQ(std::string(dat.begin(), dat.begin() + 4), ".VSK");
+    EXPECT_EQ(dat, Bytes(vellumar::gui::EmbeddedSkinData()));
+    // The carried library is the module the build made, byte for byte.
+    EXPECT_EQ(so, vt::ReadFileBytes(VSKIN_MODULE));
+    ASSERT_GE(so.size(), 4u);
+    EXPECT_EQ(so[0], 0x7F);
+    EXPECT_EQ(so[1], 'E');
+    EXPECT_TRUE(win->SkinLoaded());
+    EXPECT_NEAR(win->windowOpacity(), 220 / 255.0, 0.01);
+    // No temporary files are left behind.
+    const QStringList all = QDir(QString::fromStdString(dir.path()))
+                                .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    EXPECT_EQ(all, (QStringList{"vskin.dat", "vskin.so"}));
+
+    // A second start replaces the files (a stale library is overwritten whole).
+    vt::WriteFileBytes(dir.file("vskin.dat"), {'o', 'l', 'd'});
+    Open(true);
+    EXPECT_EQ(vt::ReadFileBytes(dir.file("vskin.dat")), dat);
+}
+
+TEST_F(WindowTest, UnwritableProgramFolderRunsUnskinnedWithoutComplaint) {
+    win.reset();
+    state.reset();
+    state = std::make_unique<AppState>();
+    const std::string missing = dir.file("no/such/folder");
+    win = std::make_unique<MainWindow>(*state, MainWindow::Options{missing, true});
+    win->show();
+    EXPECT_FALSE(win->SkinLoaded());
+    EXPECT_FALSE(state->messageBox.IsOpen());
+    EXPECT_EQ(win->BaseDirEdit()->text(), QString::fromStdString(missing));
+}
+
+TEST(ProgramStart, WritesSkinFilesBesideTheProgramNotTheCurrentFolder) {
+    vt::TempDir prog, elsewhere;
+    const QString exe = QString::fromStdString(prog.file("vellumar"));
+    ASSERT_TRUE(QFile::copy(VELLUMAR_GUI_EXE, exe));
+    QProcess p;
+    p.setWorkingDirectory(QString::fromStdString(elsewhere.path()));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(exe, {});
+    ASSERT_TRUE(p.waitForStarted(10000));
+    const bool written = WaitFor([&] {
+        return vt::FileExists(prog.file("vskin.so")) && vt::FileExists(prog.file("vskin.dat")) &&
+               vt::ReadFileBytes(prog.file("vskin.so")) == vt::ReadFileBytes(VSKIN_MODULE);
+    }, 30000);
+    const bool stillRunning = p.state() == QProcess::Running;
+    p.kill();
+    p.waitForFinished(10000);
+    ASSERT_TRUE(written);
+    EXPECT_TRUE(stillRunning) << "the window should stay up until closed";
+    const auto dat = vt::ReadFileBytes(prog.file("vskin.dat"));
+    ASSERT_GE(dat.size(), 4u);
+    EXPECT_EQ(std::string(dat.begin(), dat.begin() + 4), ".VSK");
+    EXPECT_FALSE(vt::FileExists(elsewhere.file("vskin.so")));
+    EXPECT_FALSE(vt::FileExists(elsewhere.file("vskin.dat")));
+}
+
+TEST_F(WindowTest, AboutBoxIsPlacedFromTheScreenWhereverTheWindowIs) {
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    const QPoint expected(int(screen.width() * 0.5 - 202.5), int(screen.height() * 0.5 - 87.5));
+    for (const QPoint at : {QPoint(50, 50), QPoint(310, 170)}) {
+        win->move(at);
+        QAction* about = FindAction(win.get(), "关于作者");
+        ASSERT_NE(about, nullptr);
+        about->trigger();
+        ui::MessageBoxWindow* box = state->messageBox.Window();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->pos(), expected);
+        EXPECT_EQ(box->size(), QSize(300, 150));
+        EXPECT_EQ(box->windowTitle(), U("关于作者"));
+        EXPECT_EQ(box->Icon(), 64);
+        EXPECT_EQ(box->Style(), 1);
+        EXPECT_EQ(box->parentWidget(), nullptr);
+        const QStringList lines = box->Text().split(U("\r\n"));
+        ASSERT_EQ(lines.size(), 3);
+        EXPECT_EQ(lines[0], U("软件完全免费使用！"));
+        EXPECT_FALSE(lines[1].isEmpty());
+        EXPECT_FALSE(lines[2].isEmpty());
+        CloseBox();
+        ASSERT_FALSE(state->messageBox.IsOpen());
+    }
+}
+
+TEST_F(WindowTest, PickFillsListAndSelectionTogetherInDialogOrder) {
+    const QStringList three{"/p/c.bmp", "/p/a.bmp", "/q/b.BMP"};
+    Pick(three);
+    ASSERT_EQ(picks.size(), 1u);
+    EXPECT_EQ(picks[0].title, U("选择要转换的文件"));
+    EXPECT_TRUE(picks[0].filter.startsWith(U("图形格式(*.*)")));
+    EXPECT_EQ(picks[0].startDir, QString::fromStdString(dir.path()));
+    EXPECT_EQ(state->selectedFiles, three);
+    ASSERT_EQ(win->WorkList()->topLevelItemCount(), 3);
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_EQ(RowText(r, 0), three[r]);
+        EXPECT_EQ(RowText(r, 1), U("待处理"));
+    }
+
+    // A new pick replaces, never adds: the same file twice over two picks is one row.
+    Pick({"/p/a.bmp"});
+    Pick({"/p/a.bmp"});
+    EXPECT_EQ(win->WorkList()->topLevelItemCount(), 1);
+    EXPECT_EQ(state->selectedFiles.size(), 1);
+
+    // A cancelled pick empties both.
+    Pick({});
+    EXPECT_EQ(win->WorkList()->topLevelItemCount(), 0);
+    EXPECT_TRUE(state->selectedFiles.isEmpty());
+}
+
+TEST_F(WindowTest, ListIsEmptiedBeforeTheDialogOpens) {
+    Pick({"/p/a.bmp", "/p/b.bmp"});
+    int rowsWhileOpen = -1;
+    win->SetFilePicker([&](QWidget*, const QString&, const QString&, const QString&) {
+        rowsWhileOpen = win->WorkList()->topLevelItemCount();
+        return QStringList{"/p/z.bmp"};
+    });
+    QTest::mouseClick(win->OpenButton(), Qt::LeftButton);
+    EXPECT_EQ(rowsWhileOpen, 0);
+    EXPECT_EQ(RowText(0, 0), U("/p/z.bmp"));
+}
+
+TEST_F(WindowTest, LargePickYieldsEveryFile) {
+    // Far beyond what a 61,440-byte name buffer would hold.
+    QStringList many;
+    for (int i = 0; i < 3000; ++i)
+        many << QString("/some/rather/long/folder/name/for/the/pictures/picture_%1.bmp").arg(i);
+    Pick(many);
+    EXPECT_EQ(win->WorkList()->topLevelItemCount(), 3000);
+    EXPECT_EQ(state->selectedFiles.size(), 3000);
+    EXPECT_EQ(RowText(2999, 0), many.back());
+}
+
+
+// The real dialog, driven from a timer while it runs modally.
+TEST(FileDialog, TitleFilterFolderAndMultipleSelection) {
+    vt::TempDir folder;
+    for (const char* name : {"a.bmp", "b.BMP", "noext"}) vt::WriteFileBytes(folder.file(name), {'x'});
+    const QString start = QString::fromStdString(folder.path());
+    for (bool accept : {true, false}) {
+        QString title, filter;
+        QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        QString shownDir;
+        bool refused = false;
+        bool handled = false;
+        // Polls until the dialog is up: how long it takes to appear varies.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* mb = qobject_cast<QMessageBox*>(modal)) {
+                // The dialog refused the names; fail instead of hanging.
+                refused = true;
+                mb->reject();
+                return;
+            }
+            auto* d = qobject_cast<QFileDialog*>(modal);
+            if (!d || !d->isVisible()) return;
+            // Names typed before the folder is read can be taken for missing files.
+            auto* view = d->findChild<QListView*>(QStringLiteral("listView"));
+            if (!view || !view->model() || view->model()->rowCount(view->rootIndex()) < 3) return;
+            if (refused) {
+                d->reject();
+                return;
+            }
+            if (handled) return;
+            handled = true;
+            title = d->windowTitle();
+            filter = d->selectedNameFilter();
+            mode = d->fileMode();
+            shownDir = d->directory().absolutePath();
+            if (!accept) {
+                d->reject();
+                return;
+            }
+            // As typed by the user; the timer keeps running to catch a refusal box.
+            auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(edit, nullptr);
+            edit->setText("\"a.bmp\" \"noext\"");
+            static_cast<QDialog*>(d)->accept();
+        });
+        poll.start(50);
+        const QStringList got =
+            vellumar::gui::PickFilesWithDialog(nullptr, U("选择要转换的文件"), U(vellumar::gui::text::kPickFilter), start);
+        EXPECT_FALSE(refused);
+        EXPECT_EQ(title, U("选择要转换的文件"));
+        EXPECT_TRUE(filter.startsWith(U("图形格式(*.*)"))) << filter.toStdString();
+        EXPECT_EQ(mode, QFileDialog::ExistingFiles);
+        EXPECT_EQ(shownDir, start);
+        if (accept) {
+            // Full paths, files without an extension included.
+            EXPECT_EQ(got, (QStringList{start + "/a.bmp", start + "/noext"}));
+        } else {
+            EXPECT_TRUE(got.isEmpty());
+        }
+    }
+}
+
+}  // namespace
