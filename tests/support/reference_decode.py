@@ -18,11 +18,11 @@ def pil(path, frame):
 
 
 def magick(path, frame):
-    spec = f"{path}[{frame}]"
-    size = subprocess.run(["/usr/bin/identify", "-format", "%w %h\n", spec], check=True,
+    source = f"{path}[{frame}]"
+    size = subprocess.run(["/usr/bin/identify", "-format", "%w %h\n", source], check=True,
                           capture_output=True, text=True).stdout.split()
     w, h = int(size[0]), int(size[1])
-    raw = subprocess.run(["/usr/bin/convert", spec, "-depth", "8", "rgba:-"], check=True,
+    raw = subprocess.run(["/usr/bin/convert", source, "-depth", "8", "rgba:-"], check=True,
                          capture_output=True).stdout
     return w, h, raw
 
