@@ -96,6 +96,21 @@ std::string ShellQuote(const std::string& s) {
     return out + "'";
 }
 
+bool DecodeBytes(std::vector<uint8_t> bytes, uint32_t format, VxImage& img) {
+    return img.Decode(bytes.data(), uint32_t(bytes.size()), format);
+}
+
+std::vector<uint8_t> EncodeBytes(VxImage& img, uint32_t format, bool* ok) {
+    uint8_t* buf = nullptr;
+    int32_t size = 0;
+    const bool done = img.Encode(buf, size, format);
+    if (ok) *ok = done;
+    std::vector<uint8_t> out;
+    if (done) out.assign(buf, buf + size);
+    std::free(buf);
+    return out;
+}
+
 VxImage MakeGradient24(int width, int height) {
     VxImage img(uint32_t(width), uint32_t(height), 24, 0);
     for (int y = 0; y < height; ++y)

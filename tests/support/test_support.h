@@ -50,6 +50,11 @@ int RunCommand(const std::string& command);
 // Quotes a path for /bin/sh.
 std::string ShellQuote(const std::string& s);
 
+// Decodes a byte copy with `format` (the copy may be changed by the decoder).
+bool DecodeBytes(std::vector<uint8_t> bytes, uint32_t format, VxImage& img);
+// Encodes into memory; empty (and *ok false) when the encoder refuses.
+std::vector<uint8_t> EncodeBytes(VxImage& img, uint32_t format, bool* ok = nullptr);
+
 // Pictures built in tests.
 VxImage MakeGradient24(int width, int height);
 

@@ -14,18 +14,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-bool DecodeBytes(Bytes bytes, VxImage& img) {
-    return img.Decode(bytes.data(), uint32_t(bytes.size()), VX_FORMAT_ICO);
+bool DecodeBytes(std::vector<uint8_t> bytes, VxImage& img) {
+    return vt::DecodeBytes(std::move(bytes), VX_FORMAT_ICO, img);
 }
 
-Bytes EncodeBytes(VxImage& img) {
-    uint8_t* buf = nullptr;
-    int32_t size = 0;
-    Bytes out;
-    if (img.Encode(buf, size, VX_FORMAT_ICO)) out.assign(buf, buf + size);
-    std::free(buf);
-    return out;
-}
+Bytes EncodeBytes(VxImage& img) { return vt::EncodeBytes(img, VX_FORMAT_ICO); }
 
 // One bitmap entry: header, palette, pixel rows (bottom first, as given), mask.
 Bytes Dib(int w, int h, int bpp, const std::vector<RGBQUAD>& pal, const Bytes& pixels,

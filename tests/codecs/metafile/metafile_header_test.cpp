@@ -17,8 +17,8 @@ struct Probe : VxMetafileCodec {
     using VxMetafileCodec::ScaleExtents;
 };
 
-bool DecodeBytes(Bytes bytes, VxImage& img) {
-    return img.Decode(bytes.data(), uint32_t(bytes.size()), VX_FORMAT_WMF);
+bool DecodeBytes(std::vector<uint8_t> bytes, VxImage& img) {
+    return vt::DecodeBytes(std::move(bytes), VX_FORMAT_WMF, img);
 }
 
 TEST(MetafileHeader, PlaceableSizeFollowsUnitsPerInchAt96Dpi) {

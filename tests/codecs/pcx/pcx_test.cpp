@@ -14,18 +14,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-bool DecodeBytes(Bytes bytes, VxImage& img) {
-    return img.Decode(bytes.data(), uint32_t(bytes.size()), VX_FORMAT_PCX);
+bool DecodeBytes(std::vector<uint8_t> bytes, VxImage& img) {
+    return vt::DecodeBytes(std::move(bytes), VX_FORMAT_PCX, img);
 }
 
-Bytes EncodeBytes(VxImage& img) {
-    uint8_t* buf = nullptr;
-    int32_t size = 0;
-    Bytes out;
-    if (img.Encode(buf, size, VX_FORMAT_PCX)) out.assign(buf, buf + size);
-    std::free(buf);
-    return out;
-}
+Bytes EncodeBytes(VxImage& img) { return vt::EncodeBytes(img, VX_FORMAT_PCX); }
 
 Bytes Header(uint8_t bits, uint8_t planes, uint16_t w, uint16_t h, uint16_t bpl) {
     Bytes b(128, 0);

@@ -35,19 +35,11 @@ void Append(Bytes& b, std::initializer_list<int> values) {
     for (int v : values) b.push_back(uint8_t(v));
 }
 
-bool DecodeBytes(Bytes bytes, VxImage& img) {
-    return img.Decode(bytes.data(), uint32_t(bytes.size()), VX_FORMAT_TGA);
+bool DecodeBytes(std::vector<uint8_t> bytes, VxImage& img) {
+    return vt::DecodeBytes(std::move(bytes), VX_FORMAT_TGA, img);
 }
 
-Bytes EncodeBytes(VxImage& img, bool* ok) {
-    uint8_t* buf = nullptr;
-    int32_t size = 0;
-    *ok = img.Encode(buf, size, VX_FORMAT_TGA);
-    Bytes out;
-    if (*ok) out.assign(buf, buf + size);
-    std::free(buf);
-    return out;
-}
+Bytes EncodeBytes(VxImage& img, bool* ok) { return vt::EncodeBytes(img, VX_FORMAT_TGA, ok); }
 
 // Top-down RGB of pixel (x, y) as the file's viewer sees it.
 RGBQUAD At(const VxImage& img, int x, int yFromTop) {

@@ -12,18 +12,11 @@
 namespace {
 
 bool DecodeBytes(std::vector<uint8_t> bytes, VxImage& img) {
-    return img.Decode(bytes.data(), uint32_t(bytes.size()), VX_FORMAT_WBMP);
+    return vt::DecodeBytes(std::move(bytes), VX_FORMAT_WBMP, img);
 }
 
 std::vector<uint8_t> EncodeBytes(VxImage& img, bool* ok = nullptr) {
-    uint8_t* buf = nullptr;
-    int32_t size = 0;
-    const bool done = img.Encode(buf, size, VX_FORMAT_WBMP);
-    if (ok) *ok = done;
-    std::vector<uint8_t> out;
-    if (done) out.assign(buf, buf + size);
-    std::free(buf);
-    return out;
+    return vt::EncodeBytes(img, VX_FORMAT_WBMP, ok);
 }
 
 // A 1-bit picture with the default black/white palette and a known pattern.
