@@ -1,6 +1,7 @@
 #include "core/vx_image.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -254,16 +255,22 @@ void VxImage::SetLastError(const char* text) {
     vx::CopyTextUtf8(Info.LastError, sizeof(Info.LastError), text);
 }
 
+// A file may claim any resolution; pels per metre stop at what 32 bits hold.
+static int32_t PelsPerMetre(int32_t dpi) {
+    const double v = double(dpi) * kInchesPerMetre + 0.5;
+    return v >= 2147483647.0 ? INT32_MAX : int32_t(v);
+}
+
 void VxImage::SetXDPI(int32_t dpi) {
     if (dpi <= 0) dpi = 96;
     Info.XDPI = dpi;
-    Header.biXPelsPerMeter = int32_t(double(dpi) * kInchesPerMetre + 0.5);
+    Header.biXPelsPerMeter = PelsPerMetre(dpi);
 }
 
 void VxImage::SetYDPI(int32_t dpi) {
     if (dpi <= 0) dpi = 96;
     Info.YDPI = dpi;
-    Header.biYPelsPerMeter = int32_t(double(dpi) * kInchesPerMetre + 0.5);
+    Header.biYPelsPerMeter = PelsPerMetre(dpi);
 }
 
 void VxImage::GetOffset(int32_t* x, int32_t* y) const {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 
 #include "core/vx_image.h"
@@ -74,6 +75,10 @@ TEST(ImageAccessors, SettersFollowTheirRules) {
     EXPECT_EQ(img.GetHeader().biXPelsPerMeter, 3780);
     img.SetYDPI(300);
     EXPECT_EQ(img.GetHeader().biYPelsPerMeter, 11811);
+    // A resolution a file may claim (found by fuzzing JPEG EXIF data).
+    img.SetXDPI(1300000000);
+    EXPECT_EQ(img.GetXDPI(), 1300000000);
+    EXPECT_EQ(img.GetHeader().biXPelsPerMeter, INT32_MAX);
 
     img.SetFlags(0x12345678);
     EXPECT_EQ(img.GetFlags(), 0x5678u);
