@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets with clang and runs each of them.
 #   fuzz/run.sh [SECONDS] [TARGET...]
 # SECONDS per target (default 30); 0 only replays the seed corpora once (a
-# deterministic check). TARGETs default to all. Seed corpora are the test
+# deterministic check); "long" runs each target until 10 million executions or
+# 30 minutes, whichever comes first. TARGETs default to all. Seed corpora are the test
 # fixtures; findings land in build-fuzz/findings/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,6 +56,8 @@ for t in "${targets[@]}"; do
   dict=$(dict_for "$t")
   if [ "$seconds" = 0 ]; then
     args=(-runs=0)
+  elif [ "$seconds" = long ]; then
+    args=(-runs=10000000 -max_total_time=1800)
   else
     args=(-max_total_time="$seconds")
   fi
@@ -68,5 +71,9 @@ for t in "${targets[@]}"; do
     status=1
   fi
   grep -E '^stat::number_of_executed_units|cov: ' "$build/findings/$t.log" | tail -2 || true
+  # one line per run, kept across runs: the campaign's record
+  printf '%s\t%s\t%s\t%s\t%s\n' "$(date -u +%FT%TZ)" "$t" "$seconds" \
+    "$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/findings/$t.log")" \
+    "$(grep -oE 'cov: [0-9]+' "$build/findings/$t.log" | tail -1 | cut -d' ' -f2)" >> "$build/findings/record.tsv"
 done
 exit $status
