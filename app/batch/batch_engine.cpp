@@ -87,6 +87,10 @@ bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat ta
     return true;
 }
 
+void ReleasePicture(ImageHandle* handle) {
+    if (handle && *handle) (*handle)->Destroy();
+}
+
 RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat target,
                      const std::function<std::string()>& outputPath) {
     RowResult result;
@@ -96,6 +100,9 @@ RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat
         result.outcome = RowOutcome::EncodeFailed;
         result.error = ImageFacade::GetLastError(handle);
     }
+    // Nothing reads the picture after its row: without it, the next row's
+    // decode runs beside one picture, not two.
+    ReleasePicture(handle);
     return result;
 }
 

@@ -36,8 +36,13 @@ struct RowResult {
 // they are stay unchanged.
 void FitDepth(ImageHandle* handle, ImageFormat target);
 
+// Frees the picture's pixels and planes; the object and its settings (frame,
+// quality, texts) stay for the next row.
+void ReleasePicture(ImageHandle* handle);
+
 // Decode `source` (format from its extension), fit, encode to the path that
-// `outputPath` gives once the decode has succeeded.
+// `outputPath` gives once the decode has succeeded; the picture is released
+// afterwards.
 RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat target,
                      const std::function<std::string()>& outputPath);
 

@@ -54,6 +54,7 @@ RunSummary RunParallel(const std::vector<std::string>& sources, ImageFormat targ
                     slot.result.outcome = RowOutcome::EncodeFailed;
                     slot.result.error = handle->GetLastError();
                 }
+                ReleasePicture(&handle);
             }
             std::lock_guard<std::mutex> lock(mutex);
             if (slot.result.outcome != RowOutcome::Done && !options.keepGoing)

@@ -132,6 +132,42 @@ TEST(BatchRun, ARowsOutputDoesNotDependOnTheRowBefore) {
     EXPECT_EQ(vt::ReadFileBytes(dir.file("after.TIF")), vt::ReadFileBytes(dir.file("fresh.TIF")));
 }
 
+// A batch holds one picture at a time: each is freed once its row is written
+// (or has failed), while the object keeps the run's settings.
+TEST(BatchRun, EachPictureIsReleasedAfterItsRow) {
+    vt::TempDir dir;
+    ImageHandle h = nullptr;
+    vellumar::batch::RunOptions opt;
+    opt.quality = 55;
+    vellumar::batch::RunCallbacks cb;
+    cb.outputPath = [&](int row) { return vellumar::batch::OutputPath(dir.path(), "r", row, ".JPG"); };
+    int released = 0;
+    cb.onRowDone = [&](int, const vellumar::batch::RowResult& r) {
+        EXPECT_EQ(r.outcome, vellumar::batch::RowOutcome::Done);
+        ASSERT_NE(h, nullptr);
+        if (!h->IsValid() && !h->AlphaIsValid()) ++released;
+    };
+    const std::vector<std::string> files = {vt::DataPath("bmp/bits24.bmp"),
+                                            vt::DataPath("png/rgba8.png")};
+    const auto summary = vellumar::batch::Run(&h, files, VX_FORMAT_JPG, opt, cb);
+    EXPECT_EQ(summary.converted, 2);
+    EXPECT_EQ(released, 2);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->GetJpegQuality(), 55);
+    // The second picture came out whole after the first was freed.
+    VxImage back(0);
+    ASSERT_TRUE(back.Load(dir.file("r2.JPG").c_str(), VX_FORMAT_JPG));
+    EXPECT_EQ(back.GetWidth(), 37u);
+    EXPECT_EQ(back.GetHeight(), 23u);
+
+    // A failed encode frees the picture too.
+    const auto r = vellumar::batch::ConvertRow(&h, vt::DataPath("bmp/bits8.bmp"), VX_FORMAT_BMP,
+                                               [&] { return dir.file("missing/x1.BMP"); });
+    EXPECT_EQ(r.outcome, vellumar::batch::RowOutcome::EncodeFailed);
+    EXPECT_FALSE(h->IsValid());
+    ImageFacade::Free(&h);
+}
+
 TEST(BatchRun, MissingFolderIsAnEncodeFailure) {
     vt::TempDir dir;
     ImageHandle h = nullptr;
