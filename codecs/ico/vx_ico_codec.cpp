@@ -62,12 +62,14 @@ void VxIcoCodec::ApplyMask(const uint8_t* mask, uint32_t stride, uint32_t bpp) {
         return (mask[size_t(y) * stride + (uint32_t(x) >> 3)] & (0x80 >> (x & 7))) != 0;
     };
     bool any = false;
-    for (int32_t y = 0; y < h; ++y)
+    for (int32_t y = 0; y < h; ++y) {
+        uint8_t* a = Alpha + size_t(y) * uint32_t(w);
         for (int32_t x = 0; x < w; ++x)
             if (masked(x, y)) {
-                AlphaSet(x, y, 0);
+                a[x] = 0;
                 any = true;
             }
+    }
     if (!any) {
         if (!hadAlpha) AlphaDelete();
         return;
@@ -168,9 +170,13 @@ bool VxIcoCodec::Decode(VxFile* file) {
                 if (file->Read(row.data(), 1, row.size()) != row.size())
                     throw IcoFailure{kTruncated};
                 uint8_t* dest = GetBits(y);
-                for (uint32_t x = 0; x < width; ++x) {
-                    std::memcpy(dest + size_t(x) * 3, &row[size_t(x) * 4], 3);
-                    AlphaSet(int32_t(x), int32_t(y), row[size_t(x) * 4 + 3]);
+                uint8_t* a = Alpha + size_t(y) * width;
+                const uint8_t* src = row.data();
+                for (uint32_t x = 0; x < width; ++x, dest += 3, src += 4) {
+                    dest[0] = src[0];
+                    dest[1] = src[1];
+                    dest[2] = src[2];
+                    a[x] = src[3];
                 }
             }
         } else if (file->Read(GetBits(0), 1, Header.biSizeImage) != Header.biSizeImage) {
@@ -238,13 +244,25 @@ bool VxIcoCodec::Encode(VxFile* file) {
         ok = file->Write(pal.data(), 1, pal.size()) == pal.size();
     }
 
+    const uint8_t* const alphaPlane = Alpha;
     if (ok && as32) {
         std::vector<uint8_t> row(size_t(width) * 4);
         for (uint32_t y = 0; ok && y < height; ++y) {
             const uint8_t* src = GetBits(y);
-            for (uint32_t x = 0; x < width; ++x) {
-                std::memcpy(&row[size_t(x) * 4], src + size_t(x) * 3, 3);
-                row[size_t(x) * 4 + 3] = AlphaGet(int32_t(x), int32_t(y));
+            const uint8_t* a = alphaPlane + size_t(y) * width;
+            uint8_t* out = row.data();
+            // Four bytes in, the fourth replaced by alpha; the last pixel
+            // alone, so that no read passes the row's end.
+            uint32_t x = 0;
+            for (; x + 1 < width; ++x, src += 3, out += 4) {
+                const uint32_t v = vx::LoadLE32(src) & 0x00FFFFFFu;
+                vx::StoreLE32(out, v | uint32_t(a[x]) << 24);
+            }
+            if (x < width) {
+                out[0] = src[0];
+                out[1] = src[1];
+                out[2] = src[2];
+                out[3] = a[x];
             }
             ok = file->Write(row.data(), 1, row.size()) == row.size();
         }
@@ -252,26 +270,55 @@ bool VxIcoCodec::Encode(VxFile* file) {
         ok = file->Write(GetBits(0), 1, pixelBytes) == pixelBytes;
     }
 
+    // A pixel is clear when its alpha is 0 (the plane, else its palette
+    // entry's), or it is the transparent index or colour. Each condition runs
+    // over a whole row: this loop is most of the work for small icons.
     std::vector<uint8_t> mask(maskBytes);
-    const bool alphaPlane = AlphaIsValid();
     const bool paletteAlpha = AlphaPaletteIsValid();
     const int32_t transIndex = GetTransIndex();
     const RGBQUAD transColour = GetTransColor();
-    // In a palette picture the transparent index is meant, not every entry that
-    // happens to share its colour.
-    auto transparent = [&](int32_t x, int32_t y) {
-        if (transIndex == -1) return false;
-        if (palette) return GetPixelIndex(x, y) == transIndex;
-        return GetPixelColor(x, y, false) == transColour;
-    };
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x) {
-            const int32_t xi = int32_t(x), yi = int32_t(y);
-            const bool clear = (alphaPlane && AlphaGet(xi, yi) == 0) ||
-                               (paletteAlpha && GetPixelColor(xi, yi, true).rgbReserved == 0) ||
-                               transparent(xi, yi);
-            if (clear) mask[size_t(y) * stride + (x >> 3)] |= uint8_t(0x80 >> (x & 7));
+    const uint32_t depth = GetBpp();
+    std::vector<uint8_t> index(palette ? width : 0);
+    std::vector<uint8_t> clear(size_t(width) + 8);
+    const bool anyTest = alphaPlane || paletteAlpha || transIndex != -1;
+    for (uint32_t y = 0; anyTest && y < height; ++y) {
+        const uint8_t* px = GetBits(y);
+        const uint8_t* a = alphaPlane ? alphaPlane + size_t(y) * width : nullptr;
+        uint8_t* c = clear.data();
+        std::memset(c, 0, clear.size());
+        if (palette) {
+            for (uint32_t x = 0; x < width; ++x)
+                index[x] = depth == 8   ? px[x]
+                           : depth == 4 ? uint8_t((x & 1) ? px[x >> 1] & 0x0F : px[x >> 1] >> 4)
+                           : depth == 1 ? uint8_t((px[x >> 3] >> (7 - (x & 7))) & 1)
+                                        : 0;
         }
+        if (a)
+            for (uint32_t x = 0; x < width; ++x) c[x] = a[x] == 0;
+        else if (paletteAlpha)
+            for (uint32_t x = 0; x < width; ++x) c[x] = palette[index[x]].rgbReserved == 0;
+        if (transIndex != -1) {
+            // In a palette picture the transparent index is meant, not every
+            // entry that happens to share its colour.
+            if (palette) {
+                for (uint32_t x = 0; x < width; ++x) c[x] |= index[x] == transIndex;
+            } else {
+                const uint8_t b = transColour.rgbBlue, g = transColour.rgbGreen,
+                              r = transColour.rgbRed;
+                for (uint32_t x = 0; x < width; ++x) {
+                    const uint8_t* p = px + size_t(x) * 3;
+                    c[x] |= p[0] == b && p[1] == g && p[2] == r;
+                }
+            }
+        }
+        // Eight 0/1 bytes to one mask byte, the first pixel in the top bit.
+        uint8_t* m = mask.data() + size_t(y) * stride;
+        for (uint32_t x = 0; x < width; x += 8, c += 8) {
+            uint64_t v;
+            std::memcpy(&v, c, 8);
+            m[x >> 3] = uint8_t((v * 0x8040201008040201ull) >> 56);
+        }
+    }
     if (ok) ok = file->Write(mask.data(), 1, maskBytes) == maskBytes;
     if (!ok) {
         SetLastError("Error writing ICO file");
