@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -351,12 +352,139 @@ int VxImageGIF::get_num_frames(VxFile* fp, tag_TabCol* table, tag_dscgif* screen
         ChargeWork(uint64_t(image.w) * image.h);
         if (!Create(image.w, image.h, DepthFor(tab.sogct), VX_FORMAT_GIF))
             throw GifFailure{"GIF: cannot create the frame"};
+        if (ScanFrameData(fp, image)) continue;
         int32_t frameData = 0;
         const int badCodes = DecodeFrameData(fp, image, frameData);
         SkipFrameTail(fp, frameData, badCodes);
     }
     fp->Seek(start, SEEK_SET);
     return count;
+}
+
+bool VxImageGIF::ScanFrameData(VxFile* fp, const tag_image& image) {
+    const int32_t dataStart = fp->Tell();
+    if (dataStart < 0) return false;
+    // The data sub-blocks as the decoder would meet them: their bytes joined,
+    // each block's place in the stream, and how the chain ends.
+    std::vector<uint8_t> data;
+    std::vector<uint32_t> blockEnd;     // offset in `data` after each whole block
+    std::vector<int64_t> streamAfter;   // stream bytes taken once that block is loaded
+    enum class End { Terminator, Eof, Cut } end = End::Eof;
+    int64_t endBytes = 0;  // what loading past the last whole block takes
+    uint8_t minSize = 0;
+    if (fp->Read(&minSize, 1, 1) != 1) {
+        // The decoder takes nothing and stops; the tail skip finds nothing either.
+        fp->Seek(dataStart, SEEK_SET);
+        return true;
+    }
+    int64_t taken = 1;
+    if (minSize >= 2 && minSize <= 9) {
+        uint8_t block[255];
+        for (;;) {
+            uint8_t n;
+            if (fp->Read(&n, 1, 1) != 1) break;
+            if (n == 0) {
+                end = End::Terminator;
+                endBytes = 1;
+                break;
+            }
+            const size_t got = fp->Read(block, 1, n);
+            if (got != n) {
+                end = End::Cut;
+                endBytes = 1 + int64_t(got);
+                break;
+            }
+            data.insert(data.end(), block, block + n);
+            taken += 1 + n;
+            blockEnd.push_back(uint32_t(data.size()));
+            streamAfter.push_back(taken);
+        }
+    }
+    data.resize(data.size() + 4, 0);  // room for the bit reader's wide loads
+    const uint64_t dataBits = uint64_t(data.size() - 4) * 8;
+
+    // Replays the decoder's code loop. Only lengths of table strings are
+    // kept; a code the decoder counts as bad (or a chain its pixel stack
+    // could not hold) is left to the decoder itself.
+    int64_t bytesTaken = 1;
+    bool terminator = false;
+    if (minSize >= 2 && minSize <= 9) {
+        const int32_t clear = 1 << minSize, endCode = clear + 1, firstFree = clear + 2;
+        int32_t width = minSize + 1, limit = 1 << width, nextFree = firstFree, oldCode = 0;
+        uint16_t length[4096];
+        for (int32_t i = 0; i < firstFree; ++i) length[i] = 1;
+        const uint64_t rowsAllowed = uint64_t(image.h) + 1;
+        const uint64_t stopAt = rowsAllowed * image.w;  // the first row past the frame
+        uint64_t pixels = 0, bit = 0;
+        bool ranOut = false;
+        auto next = [&]() -> int32_t {
+            if (bit + uint64_t(width) > dataBits) {
+                ranOut = true;
+                return -1;
+            }
+            const uint32_t v = vx::LoadLE32(&data[size_t(bit >> 3)]);
+            const int32_t c = int32_t((v >> (bit & 7)) & ((1u << width) - 1));
+            bit += uint64_t(width);
+            return c;
+        };
+        for (;;) {
+            int32_t c = next();
+            if (c < 0 || c == endCode) break;
+            if (c == clear) {
+                width = minSize + 1;
+                nextFree = firstFree;
+                limit = 1 << width;
+                do c = next();
+                while (c == clear);
+                if (c < 0 || c == endCode) break;
+                if (c >= nextFree) c = 0;
+                oldCode = c;
+                if (++pixels >= stopAt) break;
+                continue;
+            }
+            const uint32_t len = c == nextFree ? uint32_t(length[oldCode]) + 1
+                                 : c < nextFree  ? uint32_t(length[c])
+                                                 : 4097u;
+            if (len > 4096) {
+                fp->Seek(dataStart, SEEK_SET);
+                return false;
+            }
+            if (nextFree < limit) {
+                length[nextFree] = uint16_t(std::min<uint32_t>(uint32_t(length[oldCode]) + 1, 4097));
+                ++nextFree;
+                oldCode = c;
+            }
+            if (nextFree >= limit && width < 12) {
+                limit <<= 1;
+                ++width;
+            }
+            pixels += len;
+            if (pixels >= stopAt) break;
+        }
+        // Every whole block holding a byte the codes reached was loaded; a
+        // code that ran out of data also loaded what follows the last one.
+        const uint64_t bytesUsed = (bit + 7) / 8;
+        if (bytesUsed > 0) {
+            const size_t block = size_t(
+                std::upper_bound(blockEnd.begin(), blockEnd.end(), uint32_t(bytesUsed - 1)) -
+                blockEnd.begin());
+            bytesTaken = streamAfter[block];
+        }
+        if (ranOut) {
+            bytesTaken = taken + endBytes;
+            terminator = end == End::Terminator;
+        }
+    }
+    ChargeWork(uint64_t(bytesTaken) * kWorkPerDataByte);
+    fp->Seek(int32_t(dataStart + bytesTaken), SEEK_SET);
+    if (!terminator) {
+        for (;;) {
+            uint8_t n;
+            if (fp->Read(&n, 1, 1) != 1 || n == 0) break;
+            if (!fp->Seek(n, SEEK_CUR)) break;
+        }
+    }
+    return true;
 }
 
 long VxImageGIF::seek_next_image(VxFile* fp, long position) {

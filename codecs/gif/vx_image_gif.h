@@ -143,6 +143,11 @@ private:
     // Positions the stream after a decoded frame's data.
     void SkipFrameTail(VxFile* fp, int32_t dataStart, int badCodes);
     int DecodeFrameData(VxFile* fp, const tag_image& image, int32_t& dataStart);
+    // The counting pass's view of one frame's data: reads the LZW codes without
+    // making pixels and leaves the stream, the work charge and this object's
+    // frame as DecodeFrameData plus SkipFrameTail would. False (stream back at
+    // the data) when the codes hold something only the full decoder handles.
+    bool ScanFrameData(VxFile* fp, const tag_image& image);
     // Frame palette from the colour-table record.
     void ApplyFramePalette(const tag_TabCol& table, int32_t size, bool haveTable);
     // Colour table entries as GIF writes them: 2^bpp triples, zero-padded.
