@@ -10,9 +10,14 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 build=build-fuzz
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DVELLUMAR_FUZZ=ON \
-  -DVELLUMAR_BUILD_TESTS=OFF -DVELLUMAR_BUILD_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)"
+mkdir -p "$build"
+# One build at a time: a long run on each core may start two of these at once.
+(
+  flock 9
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DVELLUMAR_FUZZ=ON \
+    -DVELLUMAR_BUILD_TESTS=OFF -DVELLUMAR_BUILD_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j"$(nproc)"
+) 9>"$build/.build-lock"
 
 corpus_for() {  # target -> extensions of its seeds
   case "$1" in

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/batch/picture_memory.h"
 #include "app/gui/texts.h"
 #include "ui_engine/skin_message_box.h"
 
@@ -100,8 +101,10 @@ void BatchConverter::Start() {
             QMetaObject::invokeMethod(this, [this, row, outcome] { OnRowDone(row, outcome); },
                                       Qt::QueuedConnection);
         };
+        batch::KeepFreedPictureMemory();
         const batch::RunSummary summary =
             batch::Run(&state_.image, sources, target.format, batch::RunOptions{}, cb);
+        batch::ReturnFreedPictureMemory();
         QMetaObject::invokeMethod(this, [this, summary] { OnRunEnded(summary); },
                                   Qt::QueuedConnection);
     }));

@@ -8,6 +8,32 @@
 
 namespace {
 
+// Row-pointer access for the 1-, 4- and 8-bit rows of frames and canvases.
+inline uint8_t TakeIndex(const uint8_t* row, uint32_t bpp, int32_t x) {
+    switch (bpp) {
+        case 8: return row[x];
+        case 4: return (x & 1) ? uint8_t(row[x >> 1] & 0x0F) : uint8_t(row[x >> 1] >> 4);
+        default: return uint8_t((row[x >> 3] >> (7 - (x & 7))) & 1);
+    }
+}
+
+inline void PutIndex(uint8_t* row, uint32_t bpp, int32_t x, uint8_t i) {
+    switch (bpp) {
+        case 8: row[x] = i; break;
+        case 4: {
+            uint8_t& b = row[x >> 1];
+            b = (x & 1) ? uint8_t((b & 0xF0) | (i & 0x0F)) : uint8_t((b & 0x0F) | (i << 4));
+            break;
+        }
+        default: {
+            uint8_t& b = row[x >> 3];
+            const uint8_t mask = uint8_t(0x80 >> (x & 7));
+            b = (i & 1) ? uint8_t(b | mask) : uint8_t(b & ~mask);
+            break;
+        }
+    }
+}
+
 struct GifFailure {
     const char* text;
 };
@@ -196,10 +222,18 @@ bool VxImageGIF::Decode(VxFile* fp) {
                         ChargeWork(uint64_t(prevImage.w) * prevImage.h);
                         const uint8_t fill = firstTransparent >= 0 ? uint8_t(firstTransparent)
                                                                    : dscgif.bcindx;
+                        const int32_t x0 = std::max<int32_t>(prevImage.l, 0);
+                        const int32_t x1 = std::min<int32_t>(prevImage.l + prevImage.w, screenW);
+                        const uint32_t depth = canvas->GetBpp();
                         for (int32_t y = 0; y < prevImage.h; ++y) {
                             const int32_t row = screenH - prevImage.t - y - 1;
-                            for (int32_t x = 0; x < prevImage.w; ++x)
-                                canvas->SetPixelIndex(prevImage.l + x, row, fill);
+                            if (row < 0 || row >= screenH) continue;
+                            uint8_t* dst = canvas->GetBits(uint32_t(row));
+                            if (depth == 8) {
+                                if (x1 > x0) std::memset(dst + x0, fill, size_t(x1 - x0));
+                            } else {
+                                for (int32_t x = x0; x < x1; ++x) PutIndex(dst, depth, x, fill);
+                            }
                         }
                     }
                 }
@@ -224,10 +258,21 @@ bool VxImageGIF::Decode(VxFile* fp) {
                     if (!rgbCanvas->Create(uint32_t(screenW), uint32_t(screenH), 24, VX_FORMAT_GIF))
                         throw GifFailure{"GIF: cannot create the picture"};
                 }
+                const RGBQUAD* pal = GetPalette();
+                const uint32_t depth = GetBpp();
+                const int32_t x0 = std::max<int32_t>(image.l, 0);
+                const int32_t x1 = std::min<int32_t>(image.l + image.w, screenW);
                 for (int32_t y = 0; y < image.h; ++y) {
-                    for (int32_t x = 0; x < image.w; ++x) {
-                        rgbCanvas->SetPixelColor(image.l + x, screenH - image.t - y - 1,
-                                                 GetPixelColor(x, image.h - y - 1, true), false);
+                    const int32_t row = screenH - image.t - y - 1;
+                    if (row < 0 || row >= screenH || !pal) continue;
+                    const uint8_t* src = GetBits(uint32_t(image.h - y - 1));
+                    uint8_t* dst = rgbCanvas->GetBits(uint32_t(row));
+                    for (int32_t x = x0; x < x1; ++x) {
+                        const RGBQUAD c = pal[TakeIndex(src, depth, x - image.l)];
+                        uint8_t* p = dst + size_t(x) * 3;
+                        p[0] = c.rgbBlue;
+                        p[1] = c.rgbGreen;
+                        p[2] = c.rgbRed;
                     }
                 }
             }
@@ -796,9 +841,13 @@ void VxImageGIF::GifMix(VxImage& frame, tag_image& descriptor) {
             }
             continue;
         }
+        const uint8_t* src = frame.GetBits(uint32_t(y - ymin));
+        uint8_t* dst = GetBits(uint32_t(y));
+        if (!src || !dst) continue;
+        const uint32_t from = frame.GetBpp(), to = GetBpp();
         for (int32_t x = xmin; x < xmax; ++x) {
-            const uint8_t i = frame.GetPixelIndex(x - xmin, y - ymin);
-            if (int32_t(i) != skip) SetPixelIndex(x, y, i);
+            const uint8_t i = TakeIndex(src, from, x - xmin);
+            if (int32_t(i) != skip) PutIndex(dst, to, x, i);
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "codecs/pcx/vx_pcx_codec.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -20,7 +21,8 @@ int64_t Remaining(VxFile* file) {
 
 int Brightness(const RGBQUAD& c) { return (306 * c.rgbRed + 601 * c.rgbGreen + 117 * c.rgbBlue) >> 10; }
 
-// Run-length decoder whose runs may continue into the next row.
+// Run-length decoder whose runs may continue into the next row. It reads the
+// stream in blocks: a call per byte was most of the decoding time.
 class RunReader {
 public:
     explicit RunReader(VxFile* file) : file_(file) {}
@@ -29,13 +31,13 @@ public:
         size_t i = 0;
         while (i < n) {
             if (count_ == 0) {
-                const int32_t b = file_->GetC();
+                const int32_t b = Next();
                 if (b < 0) return false;
                 if (b < 0xC0) {
                     out[i++] = uint8_t(b);
                     continue;
                 }
-                const int32_t v = file_->GetC();
+                const int32_t v = Next();
                 if (v < 0) return false;
                 count_ = uint32_t(b & 0x3F);
                 value_ = uint8_t(v);
@@ -48,12 +50,37 @@ public:
         return true;
     }
     uint32_t pending() const { return count_; }
+    // Puts the stream back where the pixel data ended, for the palette after it.
+    void GiveBackReadAhead() {
+        if (end_ > pos_) file_->Seek(-int32_t(end_ - pos_), SEEK_CUR);
+        pos_ = end_ = 0;
+    }
 
 private:
+    int32_t Next() {
+        if (pos_ == end_) {
+            pos_ = 0;
+            end_ = file_->Read(buffer_, 1, sizeof(buffer_));
+            if (end_ == 0) return -1;
+        }
+        return buffer_[pos_++];
+    }
+
     VxFile* file_;
     uint32_t count_ = 0;
     uint8_t value_ = 0;
+    size_t pos_ = 0, end_ = 0;
+    uint8_t buffer_[16384];
 };
+
+// Palette index `x` of a 1-, 4- or 8-bit row.
+inline uint8_t IndexAt(const uint8_t* row, uint32_t bpp, uint32_t x) {
+    switch (bpp) {
+        case 8: return row[x];
+        case 4: return (x & 1) ? uint8_t(row[x >> 1] & 0x0F) : uint8_t(row[x >> 1] >> 4);
+        default: return uint8_t((row[x >> 3] >> (7 - (x & 7))) & 1);
+    }
+}
 
 }  // namespace
 
@@ -92,16 +119,21 @@ void VxPcxCodec::ExtractBitPlane(const uint8_t* pixels, uint32_t count, uint8_t*
         if ((pixels[x] >> plane) & 1) out[x >> 3] = uint8_t(out[x >> 3] | (0x80 >> (x & 7)));
 }
 
-void VxPcxCodec::WriteRunRow(const uint8_t* data, uint32_t length, VxFile* out) {
+void VxPcxCodec::WriteRunRow(const uint8_t* data, uint32_t length, std::vector<uint8_t>& out) {
+    // At most two bytes a pixel: room first, then plain stores.
+    const size_t start = out.size();
+    out.resize(start + 2 * size_t(length));
+    uint8_t* o = out.data() + start;
     uint32_t i = 0;
     while (i < length) {
         const uint8_t v = data[i];
         uint32_t n = 1;
         while (i + n < length && data[i + n] == v && n < 63) ++n;
-        if (n > 1 || v >= 0xC0) out->PutC(uint8_t(0xC0 | n));
-        out->PutC(v);
+        if (n > 1 || v >= 0xC0) *o++ = uint8_t(0xC0 | n);
+        *o++ = v;
         i += n;
     }
+    out.resize(size_t(o - out.data()));
 }
 
 bool VxPcxCodec::Decode(VxFile* file) {
@@ -168,12 +200,23 @@ bool VxPcxCodec::Decode(VxFile* file) {
                 }
                 continue;
             }
+            if (planes == 1 && bits == GetBpp()) {
+                // Packed rows already have the picture's layout; the bits past
+                // the width stay zero, as in every other decoded row.
+                const uint64_t rowBits = uint64_t(width) * bits;
+                const size_t whole = size_t(rowBits / 8);
+                std::memcpy(dest, line.data(), whole);
+                if (const uint32_t rest = uint32_t(rowBits % 8))
+                    dest[whole] = uint8_t(line[whole] & (0xFF << (8 - rest)));
+                continue;
+            }
             if (planes == 1) SplitPackedPixels(index.data(), line.data(), bits, width);
             else MergeBitPlanes(index.data(), line.data(), bpl, planes, width);
             for (uint32_t x = 0; x < width; ++x) BlindSetPixelIndex(int32_t(x), row, index[x]);
         }
         // The last code may overrun the image only if the file is broken.
         if (runs.pending()) throw PcxFailure{"repeat count spans end of image"};
+        runs.GiveBackReadAhead();
 
         if (RGBQUAD* pal = GetPalette()) {
             uint8_t colours[768] = {};
@@ -248,43 +291,37 @@ bool VxPcxCodec::Encode(VxFile* file) {
         return false;
     }
 
-    VxMemFile data;
-    if (!data.Open()) {
-        SetLastError("Can't allocate memory");
-        return false;
-    }
+    std::vector<uint8_t> data;
     // Line buffers are zero-filled past the width: the pad byte of an odd line is 0.
     std::vector<uint8_t> line(bpl);
     std::vector<uint8_t> index(width);
     const bool invert = bpp == 1 && Brightness(GetPaletteColor(0)) > Brightness(GetPaletteColor(1));
     for (int32_t y = int32_t(height) - 1; y >= 0; --y) {
+        const uint8_t* src = GetBits(uint32_t(y));
         if (bits == 8) {
             for (uint32_t p = 0; p < planes; ++p) {
-                for (uint32_t x = 0; x < width; ++x) {
-                    if (palette) {
-                        line[x] = BlindGetPixelIndex(int32_t(x), y);
-                    } else if (p == 3) {
-                        line[x] = AlphaGet(int32_t(x), y);
-                    } else {
-                        const uint8_t* px = BlindGetPixelPointer(int32_t(x), y);
-                        line[x] = px[2 - p];
-                    }
+                if (palette) {
+                    std::memcpy(line.data(), src, width);
+                } else if (p == 3) {
+                    std::memcpy(line.data(), AlphaGetPointer(0, y), width);
+                } else {
+                    const uint8_t* channel = src + (2 - p);
+                    for (uint32_t x = 0; x < width; ++x) line[x] = channel[3 * x];
                 }
-                WriteRunRow(line.data(), bpl, &data);
+                WriteRunRow(line.data(), bpl, data);
             }
         } else {
             for (uint32_t x = 0; x < width; ++x) {
-                const uint8_t i = BlindGetPixelIndex(int32_t(x), y);
+                const uint8_t i = IndexAt(src, bpp, x);
                 index[x] = invert ? uint8_t(1 - i) : i;
             }
             for (uint32_t p = 0; p < planes; ++p) {
                 ExtractBitPlane(index.data(), width, line.data(), p);
-                WriteRunRow(line.data(), bpl, &data);
+                WriteRunRow(line.data(), bpl, data);
             }
         }
     }
-    const size_t n = size_t(data.Size());
-    bool ok = file->Write(data.GetBuffer(false), 1, n) == n;
+    bool ok = file->Write(data.data(), 1, data.size()) == data.size();
     if (ok && bits == 8 && palette) {
         uint8_t trailer[769];
         trailer[0] = 12;

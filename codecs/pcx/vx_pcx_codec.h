@@ -1,6 +1,8 @@
 // PCX reader and writer: packed pixels, bit planes, 3 or 4 planes of 8 bits.
 #pragma once
 
+#include <vector>
+
 #include "core/vx_image.h"
 
 class VxPcxCodec : public VxImage {
@@ -22,5 +24,5 @@ protected:
     static void ExtractBitPlane(const uint8_t* pixels, uint32_t count, uint8_t* out,
                                 uint32_t plane);
     // Run-length codes one plane line; runs never leave the line.
-    static void WriteRunRow(const uint8_t* data, uint32_t length, VxFile* out);
+    static void WriteRunRow(const uint8_t* data, uint32_t length, std::vector<uint8_t>& out);
 };

@@ -1,0 +1,14 @@
+#pragma once
+
+namespace vellumar::batch {
+
+// A batch frees and reserves a picture-sized block for every row. Returning
+// each block to the kernel and faulting the next one in page by page cost more
+// system time than the conversion itself on photo batches, so the front ends
+// keep freed blocks in the process while they convert.
+void KeepFreedPictureMemory();
+
+// Gives the kept blocks back (the window calls it when a run ends).
+void ReturnFreedPictureMemory();
+
+}  // namespace vellumar::batch
