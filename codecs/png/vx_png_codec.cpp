@@ -132,6 +132,24 @@ void VxPngCodec::ApplyResolution(bool metre, uint32_t xppu, uint32_t yppu) {
     SyncHeaderToDib();
 }
 
+namespace {
+
+// BGRA row -> BGR pixels and alpha bytes. Each pixel is copied as four bytes,
+// the fourth overwritten by the next pixel; the last one goes alone so that
+// nothing is written past the row.
+void SplitAlpha(const uint8_t* bgra, uint8_t* bgr, uint8_t* alpha, uint32_t width) {
+    if (width == 0) return;
+    uint32_t x = 0;
+    for (; x + 1 < width; ++x, bgra += 4, bgr += 3) {
+        std::memcpy(bgr, bgra, 4);
+        alpha[x] = bgra[3];
+    }
+    std::memcpy(bgr, bgra, 3);
+    alpha[x] = bgra[3];
+}
+
+}  // namespace
+
 VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     png_structp png = st->png;
     png_infop info = st->info;
@@ -259,10 +277,7 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
                     }
                 }
                 png_read_row(png, buf, nullptr);
-                for (uint32_t x = 0; x < width; ++x) {
-                    std::memcpy(dst + 3 * size_t(x), buf + 4 * size_t(x), 3);
-                    a[x] = buf[4 * size_t(x) + 3];
-                }
+                SplitAlpha(buf, dst, a, width);
             } else if (widen) {
                 if (pass > 0) Narrow4To2(dst, buf, width);
                 png_read_row(png, buf, nullptr);
