@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "core/vx_image.h"
 #include "tests/support/test_support.h"
@@ -160,6 +162,51 @@ TEST(Dispatch, EncodeToRgbaUsesPaletteReservedOrAlpha) {
     ASSERT_TRUE(rgb.Encode2RGBA(buf, size));
     EXPECT_EQ(std::vector<uint8_t>(buf, buf + 4), (std::vector<uint8_t>{1, 2, 3, 77}));
     std::free(buf);
+}
+
+// Saves from several threads at once (as --jobs runs them) all get the mode
+// fopen would give: reading the umask must not let one thread see another's
+// temporary 0 and make a file anyone may write.
+TEST(Save, ModeFromManyThreadsAtOnce) {
+    vt::TempDir dir;
+    const mode_t mask = umask(022);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&, t] {
+            VxImage img(5, 4, 24, 0);
+            for (int i = 0; i < 25; ++i) {
+                const std::string name = dir.file("t" + std::to_string(t) + "_" + std::to_string(i) + ".bmp");
+                EXPECT_TRUE(img.Save(name.c_str(), VX_FORMAT_BMP));
+            }
+        });
+    for (auto& th : threads) th.join();
+    umask(mask);
+    int files = 0;
+    for (const std::string& name : FilesIn(dir.path())) {
+        struct stat st {};
+        ASSERT_EQ(stat(dir.file(name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0644u) << name;
+        ++files;
+    }
+    EXPECT_EQ(files, 150);
+}
+
+// Pictures larger than the stream buffer cross it many times each way.
+TEST(Save, LargePictureRoundTripsThroughTheStreams) {
+    vt::TempDir dir;
+    VxImage img = vt::MakeGradient24(401, 300);
+    for (const uint32_t format : {VX_FORMAT_BMP, VX_FORMAT_TGA, VX_FORMAT_PNG, VX_FORMAT_TIF}) {
+        const std::string path = dir.file("big" + std::to_string(format));
+        ASSERT_TRUE(img.Save(path.c_str(), format)) << format;
+        VxImage back(0);
+        ASSERT_TRUE(back.Load(path.c_str(), format)) << format;
+        const auto a = vt::ToRgba(img), b = vt::ToRgba(back);
+        // 24-bit TIFF is JPEG-compressed; the others keep every pixel.
+        if (format == VX_FORMAT_TIF) EXPECT_GT(vt::Psnr(a, b), 30.0);
+        else EXPECT_EQ(vt::MaxChannelDiff(a, b, false), 0) << format;
+    }
+    EXPECT_EQ(vt::ReadFileBytes(dir.file("big" + std::to_string(VX_FORMAT_BMP))).size(),
+              size_t(1204) * 300 + 54);
 }
 
 }  // namespace
