@@ -1,4 +1,5 @@
 #include "core/vx_image.h"
+#include "core/vx_row_index.h"
 
 #include <algorithm>
 #include <climits>
@@ -489,32 +490,11 @@ uint8_t VxImage::GetNearestIndex(RGBQUAD c) {
 // pixels
 
 uint8_t VxImage::BlindGetPixelIndex(int32_t x, int32_t y) const {
-    const uint8_t* row = Info.Image + size_t(y) * Info.EffWidth;
-    switch (Header.biBitCount) {
-        case 8: return row[x];
-        case 4: return (x & 1) ? uint8_t(row[x >> 1] & 0x0F) : uint8_t(row[x >> 1] >> 4);
-        case 1: return uint8_t((row[x >> 3] >> (7 - (x & 7))) & 1);
-        default: return 0;
-    }
+    return vx::RowIndex(Info.Image + size_t(y) * Info.EffWidth, Header.biBitCount, x);
 }
 
 void VxImage::BlindSetPixelIndex(int32_t x, int32_t y, uint8_t i) {
-    uint8_t* row = Info.Image + size_t(y) * Info.EffWidth;
-    switch (Header.biBitCount) {
-        case 8: row[x] = i; break;
-        case 4: {
-            uint8_t& b = row[x >> 1];
-            b = (x & 1) ? uint8_t((b & 0xF0) | (i & 0x0F)) : uint8_t((b & 0x0F) | (i << 4));
-            break;
-        }
-        case 1: {
-            uint8_t& b = row[x >> 3];
-            const uint8_t mask = uint8_t(0x80 >> (x & 7));
-            b = (i & 1) ? uint8_t(b | mask) : uint8_t(b & ~mask);
-            break;
-        }
-        default: break;
-    }
+    vx::SetRowIndex(Info.Image + size_t(y) * Info.EffWidth, Header.biBitCount, x, i);
 }
 
 RGBQUAD VxImage::BlindGetPixelColor(int32_t x, int32_t y) const {

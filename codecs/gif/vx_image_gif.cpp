@@ -6,33 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "core/vx_row_index.h"
+
 namespace {
-
-// Row-pointer access for the 1-, 4- and 8-bit rows of frames and canvases.
-inline uint8_t TakeIndex(const uint8_t* row, uint32_t bpp, int32_t x) {
-    switch (bpp) {
-        case 8: return row[x];
-        case 4: return (x & 1) ? uint8_t(row[x >> 1] & 0x0F) : uint8_t(row[x >> 1] >> 4);
-        default: return uint8_t((row[x >> 3] >> (7 - (x & 7))) & 1);
-    }
-}
-
-inline void PutIndex(uint8_t* row, uint32_t bpp, int32_t x, uint8_t i) {
-    switch (bpp) {
-        case 8: row[x] = i; break;
-        case 4: {
-            uint8_t& b = row[x >> 1];
-            b = (x & 1) ? uint8_t((b & 0xF0) | (i & 0x0F)) : uint8_t((b & 0x0F) | (i << 4));
-            break;
-        }
-        default: {
-            uint8_t& b = row[x >> 3];
-            const uint8_t mask = uint8_t(0x80 >> (x & 7));
-            b = (i & 1) ? uint8_t(b | mask) : uint8_t(b & ~mask);
-            break;
-        }
-    }
-}
 
 struct GifFailure {
     const char* text;
@@ -232,7 +208,7 @@ bool VxImageGIF::Decode(VxFile* fp) {
                             if (depth == 8) {
                                 if (x1 > x0) std::memset(dst + x0, fill, size_t(x1 - x0));
                             } else {
-                                for (int32_t x = x0; x < x1; ++x) PutIndex(dst, depth, x, fill);
+                                for (int32_t x = x0; x < x1; ++x) vx::SetRowIndex(dst, depth, x, fill);
                             }
                         }
                     }
@@ -268,7 +244,7 @@ bool VxImageGIF::Decode(VxFile* fp) {
                     const uint8_t* src = GetBits(uint32_t(image.h - y - 1));
                     uint8_t* dst = rgbCanvas->GetBits(uint32_t(row));
                     for (int32_t x = x0; x < x1; ++x) {
-                        const RGBQUAD c = pal[TakeIndex(src, depth, x - image.l)];
+                        const RGBQUAD c = pal[vx::RowIndex(src, depth, x - image.l)];
                         uint8_t* p = dst + size_t(x) * 3;
                         p[0] = c.rgbBlue;
                         p[1] = c.rgbGreen;
@@ -846,8 +822,8 @@ void VxImageGIF::GifMix(VxImage& frame, tag_image& descriptor) {
         if (!src || !dst) continue;
         const uint32_t from = frame.GetBpp(), to = GetBpp();
         for (int32_t x = xmin; x < xmax; ++x) {
-            const uint8_t i = TakeIndex(src, from, x - xmin);
-            if (int32_t(i) != skip) PutIndex(dst, to, x, i);
+            const uint8_t i = vx::RowIndex(src, from, x - xmin);
+            if (int32_t(i) != skip) vx::SetRowIndex(dst, to, x, i);
         }
     }
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/vx_row_index.h"
+
 namespace {
 
 struct PcxFailure {
@@ -74,13 +76,6 @@ private:
 };
 
 // Palette index `x` of a 1-, 4- or 8-bit row.
-inline uint8_t IndexAt(const uint8_t* row, uint32_t bpp, uint32_t x) {
-    switch (bpp) {
-        case 8: return row[x];
-        case 4: return (x & 1) ? uint8_t(row[x >> 1] & 0x0F) : uint8_t(row[x >> 1] >> 4);
-        default: return uint8_t((row[x >> 3] >> (7 - (x & 7))) & 1);
-    }
-}
 
 }  // namespace
 
@@ -312,7 +307,7 @@ bool VxPcxCodec::Encode(VxFile* file) {
             }
         } else {
             for (uint32_t x = 0; x < width; ++x) {
-                const uint8_t i = IndexAt(src, bpp, x);
+                const uint8_t i = vx::RowIndex(src, bpp, int32_t(x));
                 index[x] = invert ? uint8_t(1 - i) : i;
             }
             for (uint32_t p = 0; p < planes; ++p) {
