@@ -1,10 +1,14 @@
 // Colour-depth conversion: palette reduction (nearest colour or simple error
 // diffusion), widening, and the fixed standard palettes.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "core/vx_image.h"
 #include "core/vx_nearest.h"
+#include "core/vx_row_index.h"
 
 namespace {
 
@@ -63,6 +67,34 @@ void VxImage::SetStdPalette() {
     Info.LastNearestValid = false;
 }
 
+namespace {
+
+// The target palette exactly as the reduction sets it on a new picture.
+bool SetTargetPalette(VxImage& t, const RGBQUAD* palette) {
+    switch (t.GetBpp()) {
+        case 1:
+            if (palette) {
+                t.SetPalette(palette, 2);
+            } else {
+                t.SetPaletteColor(0, 0, 0, 0);
+                t.SetPaletteColor(1, 255, 255, 255);
+            }
+            return true;
+        case 4:
+            if (palette) t.SetPalette(palette, 16);
+            else t.SetStdPalette();
+            return true;
+        case 8:
+            if (palette) t.SetPalette(palette, 256);
+            else t.SetStdPalette();
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
 bool VxImage::DecreaseBpp(uint32_t bits, bool diffuseError, const RGBQUAD* palette,
                           uint32_t importantColors) {
     if (!Dib || Header.biBitCount < bits) return false;
@@ -70,7 +102,115 @@ bool VxImage::DecreaseBpp(uint32_t bits, bool diffuseError, const RGBQUAD* palet
         if (importantColors == 0) return true;
         if (Header.biClrImportant != 0 && Header.biClrImportant < importantColors) return true;
     }
+    if (diffuseError) return DecreaseBppDiffused(bits, palette, importantColors);
+    if (Info.GhostOf || vx::LoadLE32(Dib) < kBitmapInfoHeaderBytes) return false;
 
+    // A one-pixel picture carries the target header and palette, so the pixels
+    // can be rewritten inside the block: a photo reduced for GIF never holds
+    // both pictures at once.
+    VxImage target(0);
+    target.CopyInfo(*this);
+    target.Create(1, 1, bits, GetType());
+    if (importantColors) target.SetClrImportant(importantColors);
+    if (!target.IsValid()) return false;
+    if (!SetTargetPalette(target, palette)) return false;
+
+    const uint32_t w = GetWidth(), h = GetHeight();
+    const uint32_t dstBpp = target.GetBpp();
+    const size_t dstStride = (size_t(w) * dstBpp + 31) / 32 * 4;
+    const size_t palBytes = target.GetPaletteSize();
+    const size_t oldTotal = GetSize();
+    const size_t newTotal = kBitmapInfoHeaderBytes + palBytes + dstStride * h;
+    const uint32_t m = target.Header.biClrImportant
+                           ? std::min(target.Header.biClrImportant, target.Header.biClrUsed)
+                           : target.Header.biClrUsed;
+    // Same answers as SetPixelColor/GetNearestIndex per pixel, without the
+    // per-pixel call chain: the search only depends on the colour.
+    vx::NearestPalette nearest(target.GetPalette(), m);
+    const uint32_t srcBpp = Header.biBitCount;
+    uint8_t srcMap[256] = {};
+    if (Header.biClrUsed) {
+        const RGBQUAD* pal = GetPalette();
+        for (uint32_t i = 0; i < 256; ++i) {
+            const RGBQUAD c = i < Header.biClrUsed ? pal[i] : RGBQUAD{};
+            srcMap[i] = nearest.Find(c.rgbRed, c.rgbGreen, c.rgbBlue);
+        }
+    }
+    // Every row sets the same pixel bits, so the padding stays zero throughout.
+    std::vector<uint8_t> row(dstStride);
+    if (newTotal > oldTotal) {  // tiny pictures: the palette outweighs the saving
+        auto* grown = static_cast<uint8_t*>(std::realloc(Dib, newTotal));
+        if (!grown) {
+            SetLastError("创建图像对象: 申请不到内存");
+            return false;
+        }
+        Dib = grown;
+        Info.Image = GetBits(0);
+    }
+
+    // Row y of the result ends before source row y + 1 begins (the result has
+    // the smaller stride and starts no later), so going down the rows never
+    // overwrites a pixel still to be read. The palette goes in afterwards.
+    uint8_t* const out = Dib + kBitmapInfoHeaderBytes;
+    const size_t srcStride = Info.EffWidth;
+    const int32_t progressBefore = Info.Progress;
+    uint32_t done = 0;
+    uint32_t lastKey = 0xFFFFFFFF;
+    uint8_t lastIndex = 0;
+    for (; done < h; ++done) {
+        if (Info.Escape) break;
+        Info.Progress = int32_t(int64_t(done) * 100 / h);
+        const uint8_t* src = Info.Image + size_t(done) * srcStride;
+        for (uint32_t x = 0; x < w; ++x) {
+            uint8_t idx;
+            if (Header.biClrUsed) {
+                idx = srcMap[vx::RowIndex(src, srcBpp, int32_t(x))];
+            } else {
+                const uint8_t* p = src + size_t(x) * 3;
+                const uint32_t key = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
+                if (key != lastKey) {
+                    lastKey = key;
+                    lastIndex = nearest.Find(p[2], p[1], p[0]);
+                }
+                idx = lastIndex;
+            }
+            vx::SetRowIndex(row.data(), dstBpp, int32_t(x), idx);
+        }
+        std::memcpy(out + size_t(done) * dstStride, row.data(), dstStride);
+    }
+    // A cancelled reduction leaves the rows it did not reach at index 0.
+    if (done < h) std::memset(out + size_t(done) * dstStride, 0, size_t(h - done) * dstStride);
+    std::memmove(out + palBytes, out, dstStride * h);
+    std::memcpy(out, target.GetPalette(), palBytes);
+    if (newTotal < oldTotal) {
+        if (auto* shrunk = static_cast<uint8_t*>(std::realloc(Dib, newTotal))) Dib = shrunk;
+    }
+
+    if (Layers) {
+        for (int32_t i = 0; i < Info.NumLayers; ++i) delete Layers[i];
+        std::free(Layers);
+        Layers = nullptr;
+    }
+    Info.NumLayers = 0;
+    const bool wasOneBit = Header.biBitCount == 1;
+    Header = target.Header;
+    Header.biWidth = int32_t(w);
+    Header.biHeight = int32_t(h);
+    Header.biSizeImage = uint32_t(dstStride * h);
+    Info.EffWidth = uint32_t(dstStride);
+    Info.LastNearestValid = false;
+    Info.Progress = progressBefore;
+    SyncHeaderToDib();
+    Info.Image = GetBits(0);
+    if (wasOneBit) {
+        SetPaletteColor(0, 0, 0, 0);
+        SetPaletteColor(1, 255, 255, 255);
+    }
+    return true;
+}
+
+bool VxImage::DecreaseBppDiffused(uint32_t bits, const RGBQUAD* palette,
+                                  uint32_t importantColors) {
     VxImage tmp(0);
     tmp.CopyInfo(*this);
     tmp.Create(GetWidth(), GetHeight(), bits, GetType());
@@ -86,90 +226,31 @@ bool VxImage::DecreaseBpp(uint32_t bits, bool diffuseError, const RGBQUAD* palet
         tmp.Alpha = static_cast<uint8_t*>(std::malloc(plane));
         if (tmp.Alpha) std::memcpy(tmp.Alpha, Alpha, plane);
     }
-
-    switch (tmp.GetBpp()) {
-        case 1:
-            if (palette) {
-                tmp.SetPalette(palette, 2);
-            } else {
-                tmp.SetPaletteColor(0, 0, 0, 0);
-                tmp.SetPaletteColor(1, 255, 255, 255);
-            }
-            break;
-        case 4:
-            if (palette) tmp.SetPalette(palette, 16);
-            else tmp.SetStdPalette();
-            break;
-        case 8:
-            if (palette) tmp.SetPalette(palette, 256);
-            else tmp.SetStdPalette();
-            break;
-        default:
-            return false;
-    }
+    if (!SetTargetPalette(tmp, palette)) return false;
 
     const int32_t w = Header.biWidth;
     const int32_t h = Header.biHeight;
-    if (!diffuseError) {
-        // Same answers as SetPixelColor/GetNearestIndex per pixel, without the
-        // per-pixel call chain: the search only depends on the colour.
-        const uint32_t m = tmp.Header.biClrImportant
-                               ? std::min(tmp.Header.biClrImportant, tmp.Header.biClrUsed)
-                               : tmp.Header.biClrUsed;
-        vx::NearestPalette nearest(tmp.GetPalette(), m);
-        uint8_t srcMap[256];
-        if (Header.biClrUsed) {
-            const RGBQUAD* pal = GetPalette();
-            for (uint32_t i = 0; i < 256; ++i) {
-                const RGBQUAD c = i < Header.biClrUsed ? pal[i] : RGBQUAD{};
-                srcMap[i] = nearest.Find(c.rgbRed, c.rgbGreen, c.rgbBlue);
-            }
-        }
-        uint32_t lastKey = 0xFFFFFFFF;
-        uint8_t lastIndex = 0;
-        for (int32_t y = 0; y < h; ++y) {
-            if (Info.Escape) break;
-            Info.Progress = int32_t(int64_t(y) * 100 / h);
-            const uint8_t* src = GetBits(uint32_t(y));
-            for (int32_t x = 0; x < w; ++x) {
-                uint8_t idx;
-                if (Header.biClrUsed) {
-                    idx = srcMap[BlindGetPixelIndex(x, y)];
-                } else {
-                    const uint8_t* p = src + size_t(x) * 3;
-                    const uint32_t key = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
-                    if (key != lastKey) {
-                        lastKey = key;
-                        lastIndex = nearest.Find(p[2], p[1], p[0]);
-                    }
-                    idx = lastIndex;
-                }
-                tmp.BlindSetPixelIndex(x, y, idx);
-            }
-        }
-    } else {
-        static const int kOffX[4] = {1, -1, 0, 1};
-        static const int kOffY[4] = {0, 1, 1, 1};
-        static const int kWeight[4] = {7, 2, 4, 1};
-        for (int32_t y = 0; y < h; ++y) {
-            if (Info.Escape) break;
-            Info.Progress = int32_t(int64_t(y) * 100 / h);
-            for (int32_t x = 0; x < w; ++x) {
-                const RGBQUAD c = GetPixelColor(x, y, true);
-                tmp.SetPixelColor(x, y, c, false);
-                const RGBQUAD q = tmp.GetPixelColor(x, y, true);
-                const int er = int(c.rgbRed) - q.rgbRed;
-                const int eg = int(c.rgbGreen) - q.rgbGreen;
-                const int eb = int(c.rgbBlue) - q.rgbBlue;
-                for (int k = 0; k < 4; ++k) {
-                    const int32_t nx = x + kOffX[k], ny = y + kOffY[k];
-                    if (!IsInside(nx, ny)) continue;
-                    RGBQUAD n = GetPixelColor(nx, ny, true);
-                    n.rgbRed = uint8_t(Clamp255(n.rgbRed + kWeight[k] * er / 16));
-                    n.rgbGreen = uint8_t(Clamp255(n.rgbGreen + kWeight[k] * eg / 16));
-                    n.rgbBlue = uint8_t(Clamp255(n.rgbBlue + kWeight[k] * eb / 16));
-                    SetPixelColor(nx, ny, n, false);
-                }
+    static const int kOffX[4] = {1, -1, 0, 1};
+    static const int kOffY[4] = {0, 1, 1, 1};
+    static const int kWeight[4] = {7, 2, 4, 1};
+    for (int32_t y = 0; y < h; ++y) {
+        if (Info.Escape) break;
+        Info.Progress = int32_t(int64_t(y) * 100 / h);
+        for (int32_t x = 0; x < w; ++x) {
+            const RGBQUAD c = GetPixelColor(x, y, true);
+            tmp.SetPixelColor(x, y, c, false);
+            const RGBQUAD q = tmp.GetPixelColor(x, y, true);
+            const int er = int(c.rgbRed) - q.rgbRed;
+            const int eg = int(c.rgbGreen) - q.rgbGreen;
+            const int eb = int(c.rgbBlue) - q.rgbBlue;
+            for (int k = 0; k < 4; ++k) {
+                const int32_t nx = x + kOffX[k], ny = y + kOffY[k];
+                if (!IsInside(nx, ny)) continue;
+                RGBQUAD n = GetPixelColor(nx, ny, true);
+                n.rgbRed = uint8_t(Clamp255(n.rgbRed + kWeight[k] * er / 16));
+                n.rgbGreen = uint8_t(Clamp255(n.rgbGreen + kWeight[k] * eg / 16));
+                n.rgbBlue = uint8_t(Clamp255(n.rgbBlue + kWeight[k] * eb / 16));
+                SetPixelColor(nx, ny, n, false);
             }
         }
     }

@@ -210,6 +210,7 @@ protected:
 
     // Header write-back: copies Header into the first 40 bytes of the block.
     void SyncHeaderToDib();
+    bool DecreaseBppDiffused(uint32_t bits, const RGBQUAD* palette, uint32_t importantColors);
     // Mutable header for codecs that set fields the accessors do not cover
     // (the dimensions-only decode, pels-per-metre copies).
     BITMAPINFOHEADER& HeaderRef() { return Header; }

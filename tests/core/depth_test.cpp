@@ -111,6 +111,74 @@ TEST(DecreaseBpp, FastPathAgreesWithTheLinearSearch) {
     EXPECT_EQ(t.GetPixelIndex(0, 0), 0);
 }
 
+// The reduction rewrites the pixels inside the picture's own block; every
+// width (odd strides, trailing bits) and every depth pair must come out as a
+// fresh picture would: nearest indices, zero padding, the right layout.
+TEST(DecreaseBpp, InPlaceEveryDepthPairAndWidth) {
+    std::mt19937 rng(11);
+    const uint32_t widths[] = {1, 2, 3, 5, 7, 8, 9, 31, 33, 257};
+    const uint32_t heights[] = {1, 2, 5};
+    const uint32_t pairs[][2] = {{24, 8}, {24, 4}, {24, 1}, {8, 8}, {8, 4}, {8, 1}, {4, 1}};
+    for (const auto& pair : pairs) {
+        for (uint32_t w : widths) {
+            for (uint32_t h : heights) {
+                VxImage src(w, h, pair[0], 0);
+                if (pair[0] <= 8) {
+                    for (uint32_t i = 0; i < src.GetNumColors(); ++i)
+                        src.SetPaletteColor(uint8_t(i), Hex(rng() & 0xFFFFFF));
+                    for (uint32_t y = 0; y < h; ++y)
+                        for (uint32_t x = 0; x < w; ++x)
+                            src.SetPixelIndex(int32_t(x), int32_t(y), uint8_t(rng() % src.GetNumColors()));
+                } else {
+                    for (uint32_t y = 0; y < h; ++y)
+                        for (uint32_t x = 0; x < w; ++x)
+                            src.SetPixelColor(int32_t(x), int32_t(y), Hex(rng() & 0xFFFFFF));
+                }
+                src.AlphaCreate();
+                src.AlphaSet(int32_t(w - 1), int32_t(h - 1), 77);
+                VxImage img(src);
+                const uint32_t important = pair[0] == pair[1] ? 100 : 0;
+                SCOPED_TRACE(testing::Message() << pair[0] << "->" << pair[1] << " " << w << "x" << h);
+                ASSERT_TRUE(img.DecreaseBpp(pair[1], false, nullptr, important));
+                ASSERT_EQ(img.GetBpp(), pair[1]);
+                ASSERT_EQ(img.GetWidth(), w);
+                ASSERT_EQ(img.GetHeight(), h);
+                const uint32_t stride = (w * pair[1] + 31) / 32 * 4;
+                EXPECT_EQ(img.GetEffWidth(), stride);
+                EXPECT_EQ(img.GetHeader().biSizeImage, stride * h);
+                EXPECT_EQ(img.GetBits(0), img.GetDIB() + 40 + img.GetPaletteSize());
+                EXPECT_EQ(img.GetClrImportant(), important);
+                EXPECT_EQ(img.AlphaGet(int32_t(w - 1), int32_t(h - 1)), 77);
+                const uint32_t n = important ? important : img.GetNumColors();
+                for (uint32_t y = 0; y < h; ++y) {
+                    for (uint32_t x = 0; x < w; ++x)
+                        ASSERT_EQ(img.GetPixelIndex(int32_t(x), int32_t(y)),
+                                  LinearNearest(img.GetPalette(), int(n),
+                                                src.GetPixelColor(int32_t(x), int32_t(y), false)))
+                            << x << "," << y;
+                    // Bits past the last pixel are zero, as in a new picture.
+                    const uint8_t* row = img.GetBits(y);
+                    const uint32_t usedBits = w * pair[1];
+                    for (uint32_t bit = usedBits; bit < stride * 8; ++bit)
+                        ASSERT_EQ((row[bit / 8] >> (7 - bit % 8)) & 1, 0) << "row " << y << " bit " << bit;
+                }
+            }
+        }
+    }
+}
+
+TEST(DecreaseBpp, CancelledReductionLeavesIndexZero) {
+    VxImage img(40, 30, 24, 0);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) img.SetPixelColor(x, y, Hex(0xFFFFFF));
+    img.SetEscape(1);
+    ASSERT_TRUE(img.DecreaseBpp(8, false));
+    EXPECT_EQ(img.GetBpp(), 8);
+    EXPECT_EQ(img.GetPaletteColor(255).rgbRed, 255);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) ASSERT_EQ(img.GetPixelIndex(x, y), 0) << x << "," << y;
+}
+
 TEST(DecreaseBpp, ErrorDiffusionSpreadsIntoTheSource) {
     VxImage img(4, 2, 24, 0);
     for (int y = 0; y < 2; ++y)
