@@ -2,6 +2,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -75,6 +76,41 @@ TEST(PngHostile, DamageBehindValidChecksums) {
         }
     }
     EXPECT_GT(decodes, 0);
+}
+
+// The zlib checksum is not checked again (the chunk CRCs cover the same
+// bytes): a writer that got only the checksum wrong is still read, while
+// damage to the compressed data is still refused.
+TEST(PngHostile, ChunkCrcGuardsTheImageData) {
+    const auto bytes = vt::ReadFileBytes(vt::DataPath("png/rgb8.png"));
+    VxImage good(0);
+    std::vector<uint8_t> whole = bytes;
+    ASSERT_TRUE(good.Decode(whole.data(), uint32_t(whole.size()), VX_FORMAT_PNG));
+    const auto chunks = pngt::Chunks(bytes);
+    ASSERT_NE(pngt::Find(chunks, "IDAT"), nullptr);
+    // The last IDAT chunk ends with the stream's Adler-32, just before its CRC.
+    size_t p = 8, lastIdat = 0;
+    while (p + 12 <= bytes.size()) {
+        if (std::memcmp(&bytes[p + 4], "IDAT", 4) == 0) lastIdat = p;
+        p += 12 + pngt::BE32(&bytes[p]);
+    }
+    ASSERT_GT(lastIdat, 0u);
+    const size_t dataEnd = lastIdat + 8 + pngt::BE32(&bytes[lastIdat]);
+
+    std::vector<uint8_t> badSum = bytes;
+    badSum[dataEnd - 1] ^= 0x5A;
+    FixCrcs(badSum);
+    VxImage img(0);
+    ASSERT_TRUE(img.Decode(badSum.data(), uint32_t(badSum.size()), VX_FORMAT_PNG)) << img.GetLastError();
+    EXPECT_EQ(vt::MaxChannelDiff(vt::ToRgba(img), vt::ToRgba(good)), 0);
+
+    for (const size_t back : {size_t(1), size_t(6), size_t(40)}) {
+        std::vector<uint8_t> damaged = bytes;
+        damaged[dataEnd - back] ^= 0x10;  // CRC left as it was
+        VxImage bad(0);
+        EXPECT_FALSE(bad.Decode(damaged.data(), uint32_t(damaged.size()), VX_FORMAT_PNG)) << back;
+        EXPECT_STRNE(bad.GetLastError(), "");
+    }
 }
 
 TEST(PngHostile, HugeDeclaredSizesAreRefusedBeforeAllocation) {
