@@ -140,10 +140,7 @@ bool VxImage::DecreaseBpp(uint32_t bits, bool diffuseError, const RGBQUAD* palet
     std::vector<uint8_t> row(dstStride);
     if (newTotal > oldTotal) {  // tiny pictures: the palette outweighs the saving
         auto* grown = static_cast<uint8_t*>(std::realloc(Dib, newTotal));
-        if (!grown) {
-            SetLastError("创建图像对象: 申请不到内存");
-            return false;
-        }
+        if (!grown) return false;  // unchanged, text included, as when no picture can be made
         Dib = grown;
         Info.Image = GetBits(0);
     }
