@@ -40,6 +40,8 @@ struct ImageInfo {
     bool LastNearestValid = false;
     int32_t NumLayers = 0;
     uint32_t Flags = 0;
+    // EXIF orientation of the decoded file (1 to 8; 0 when it gave none).
+    int32_t Orientation = 0;
 };
 
 class VxImage {
@@ -119,6 +121,8 @@ public:
     float GetVersionNumber() const { return 1.1f; }
     const ImageInfo& GetInfo() const { return Info; }
     uint8_t GetAlphaMax() const { return Info.AlphaMax; }
+    int32_t GetOrientation() const { return Info.Orientation; }
+    void SetOrientation(int32_t o) { Info.Orientation = o; }
     void SetAlphaMax(uint8_t m) { Info.AlphaMax = m; }
 
     // --- palette ---
