@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """PSNR and size of GIF output against the true-colour source, for every
-palette/dither choice of vellumar-convert and for ImageMagick's default GIF.
+palette/dither choice of the engine's colour reduction (bench/reduce_tool.cpp,
+one process per photo) and for ImageMagick's default GIF.
 
-    gif_quality.py --cli build-bench/vellumar-convert --inputs build-bench/inputs
+    gif_quality.py --tool build-bench/bench/vellumar_reduce --inputs build-bench/inputs
                    [--photos 5] [--runs 1]
 
 Sources are the benchmark's PNG photos. PSNR is over R, G and B of the decoded
@@ -39,19 +40,20 @@ def pick(files, n):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--cli", required=True)
+    ap.add_argument("--tool", required=True)
     ap.add_argument("--inputs", required=True)
     ap.add_argument("--photos", type=int, default=5)
     ap.add_argument("--runs", type=int, default=1)
     a = ap.parse_args()
     photos = pick(sorted(glob.glob(os.path.join(a.inputs, "photos/png/*.png"))), a.photos)
-    cli = os.path.abspath(a.cli)
+    tool = os.path.abspath(a.tool)
+    loop = 'o=$1; shift; i=1; for f; do "$T" "$f" "$o/main$i.gif" "$P" "$D" || exit 1; i=$((i+1)); done'
     variants = {}
     for pal in ("standard", "adaptive"):
         for dither in ("none", "floyd-steinberg"):
-            variants[f"Vellumar --palette {pal} --dither {dither}"] = (
-                lambda out, p=pal, d=dither: [cli, "--to", "GIF", "--quiet", "--jobs", "1",
-                                              "--palette", p, "--dither", d, "--out-dir", out])
+            variants[f"Vellumar palette {pal}, dither {dither}"] = (
+                lambda out, p=pal, d=dither: ["env", f"T={tool}", f"P={p}", f"D={d}",
+                                              "sh", "-c", loop, "sh", out])
     variants["ImageMagick default (mogrify -format gif)"] = (
         lambda out: ["mogrify", "-path", out, "-format", "gif"])
     env = dict(os.environ, OMP_NUM_THREADS="1", MAGICK_THREAD_LIMIT="1")

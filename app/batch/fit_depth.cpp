@@ -21,13 +21,14 @@ void ToGrey8(VxImage& img) {
 
 }  // namespace
 
-void FitDepth(ImageHandle* handle, ImageFormat target) {
+void FitDepth(ImageHandle* handle, ImageFormat target, const vx::ColourReduction& colours) {
     if (!handle || !*handle || !(*handle)->IsValid()) return;
     VxImage& img = **handle;
     const int16_t bpp = ImageFacade::GetBpp(handle);
     switch (target) {
         case VX_FORMAT_GIF:
-            if (bpp > 8) ImageFacade::DecreaseBpp(handle, 8, 0);
+            if (bpp > 8 && !colours.IsDefault()) vx::ReduceColours(img, 8, colours);
+            else if (bpp > 8) ImageFacade::DecreaseBpp(handle, 8, 0);
             break;
         case VX_FORMAT_JPG:
         case VX_FORMAT_JP2:
@@ -43,7 +44,8 @@ void FitDepth(ImageHandle* handle, ImageFormat target) {
             if (!img.IsGrayScale()) ToGrey8(img);
             break;
         case VX_FORMAT_WBMP:
-            if (bpp != 1) ImageFacade::DecreaseBpp(handle, 1, 0);
+            if (bpp != 1 && !colours.IsDefault()) vx::ReduceColours(img, 1, colours);
+            else if (bpp != 1) ImageFacade::DecreaseBpp(handle, 1, 0);
             break;
         default:
             break;
