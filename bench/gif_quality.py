@@ -44,6 +44,7 @@ def main():
     ap.add_argument("--inputs", required=True)
     ap.add_argument("--photos", type=int, default=5)
     ap.add_argument("--runs", type=int, default=1)
+    ap.add_argument("--only", default="", help="only conversions whose names contain this text")
     a = ap.parse_args()
     photos = pick(sorted(glob.glob(os.path.join(a.inputs, "photos/png/*.png"))), a.photos)
     tool = os.path.abspath(a.tool)
@@ -65,6 +66,8 @@ def main():
     work = tempfile.mkdtemp()
     try:
         for name, build in variants.items():
+            if a.only not in name:
+                continue
             out = os.path.join(work, "out")
             walls, cpus = [], []
             for _ in range(a.runs):
