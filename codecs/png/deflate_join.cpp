@@ -66,7 +66,7 @@ private:
 // look-up; longer (rare) ones are counted out bit by bit.
 class HuffmanCode {
 public:
-    static constexpr unsigned kFastBits = 10;
+    static constexpr unsigned kFastBits = 11;
 
     bool Build(const uint8_t* lengths, unsigned n) {
         std::memset(count_, 0, sizeof(count_));
@@ -139,15 +139,20 @@ constexpr uint8_t kLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 1
 // Skips the symbols of one Huffman-coded block up to its end-of-block code.
 bool SkipSymbols(BitReader& in, const HuffmanCode& lit, const HuffmanCode& dist) {
     for (;;) {
-        // 56 bits cover a length code, its extra bits, a distance code and its extra bits.
+        // 56 bits hold three literal codes; most symbols in image data are literals.
         if (!in.Refill()) return false;
-        const int sym = lit.Decode(in);
-        if (sym < 256) {
-            if (sym < 0) return false;
-            continue;
+        int sym = lit.Decode(in);
+        if (unsigned(sym) < 256) {
+            sym = lit.Decode(in);
+            if (unsigned(sym) < 256) {
+                sym = lit.Decode(in);
+                if (unsigned(sym) < 256) continue;
+            }
         }
         if (sym == 256) return true;
-        if (sym > 285) return false;
+        if (sym < 0 || sym > 285) return false;
+        // And then a length's extra bits, a distance code and its extra bits.
+        if (!in.Refill()) return false;
         in.Drop(kLengthExtra[sym - 257]);
         const int d = dist.Decode(in);
         if (d < 0 || d >= 30) return false;
