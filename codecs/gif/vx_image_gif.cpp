@@ -1,4 +1,5 @@
 #include "codecs/gif/vx_image_gif.h"
+#include "core/vx_codec.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,10 +12,6 @@
 #include "core/vx_row_index.h"
 
 namespace {
-
-struct GifFailure {
-    const char* text;
-};
 
 constexpr int32_t kReadAhead = 16383;
 constexpr int32_t kStackSize = 4096;
@@ -77,16 +74,6 @@ void ReadTable(VxFile* fp, tag_TabCol& tab, uint8_t flags) {
 
 }  // namespace
 
-const VxCodecOps VxImageGIF::kOps = {
-    "GIF",
-    []() -> VxImage* { return new VxImageGIF; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageGIF*>(c)->Decode(f); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageGIF*>(c)->Encode(f); },
-    [](VxImage* c, VxFile* f, VxImage** pages, int32_t count) {
-        return static_cast<VxImageGIF*>(c)->Encode(f, pages, count, false);
-    },
-};
-
 VxImageGIF::VxImageGIF() : VxImage(VX_FORMAT_GIF) {
     comment[0] = '\0';
     loops = 0;
@@ -108,7 +95,7 @@ void VxImageGIF::GetComment(char* out) const {
 }
 
 void VxImageGIF::ChargeWork(uint64_t pixels) {
-    if (pixels > uint64_t(workLeft)) throw GifFailure{"GIF: picture too large for the data in the file"};
+    if (pixels > uint64_t(workLeft)) throw VxCodecFailure("GIF: picture too large for the data in the file");
     workLeft -= int64_t(pixels);
 }
 
@@ -123,12 +110,14 @@ bool VxImageGIF::Decode(VxFile* fp) {
     try {
         tag_dscgif dscgif;
         if (!ReadScreen(fp, dscgif) || std::memcmp(dscgif.header, "GIF8", 4) != 0)
-            throw GifFailure{"Not a GIF"};
-        if (Info.Escape == -1) {
+            throw VxCodecFailure("Not a GIF");
+        if (DimensionsOnly()) {
             HeaderRef().biWidth = dscgif.scrwidth;
             HeaderRef().biHeight = dscgif.scrheight;
             return true;
         }
+        // Every frame lies on the screen, and the screen is what gets allocated.
+        VxRequirePicture(*this, dscgif.scrwidth, dscgif.scrheight, 8);
         const int32_t dataStart = fp->Tell();
         const int32_t size = fp->Size();
         workLeft = kBaseWork + kWorkPerByte * std::max<int64_t>(0, int64_t(size) - dataStart);
@@ -143,9 +132,9 @@ bool VxImageGIF::Decode(VxFile* fp) {
 
         bool anyDelay = false;
         Info.NumFrames = get_num_frames(fp, scan, anyDelay);
-        if (Info.NumFrames == 0) throw GifFailure{"GIF: no image in the file"};
+        if (Info.NumFrames == 0) throw VxCodecFailure("GIF: no image in the file");
         if (Info.Frame < 0 || Info.Frame >= Info.NumFrames)
-            throw GifFailure{"GIF: frame number out of range"};
+            throw VxCodecFailure("GIF: frame number out of range");
 
         // A graphic control extension describes the one image after it; the
         // counting pass must not leave later frames' values on this one.
@@ -159,7 +148,7 @@ bool VxImageGIF::Decode(VxFile* fp) {
         for (int32_t frameNo = 0; frameNo <= last; ++frameNo) {
             tag_image image;
             const Found found = NextFrame(fp, scan, image);
-            if (found == Found::Cancelled) throw GifFailure{"Cancelled"};
+            if (found == Found::Cancelled) throw VxCodecFailure("Cancelled");
             if (found != Found::Frame) break;
             if (!canvas) {
                 // A still picture written as tiles (no global table, a first
@@ -175,11 +164,11 @@ bool VxImageGIF::Decode(VxFile* fp) {
             const tag_TabCol& table = *scan.table;
             ChargeWork(uint64_t(image.w) * image.h);
             if (!Create(image.w, image.h, DepthFor(table.sogct), VX_FORMAT_GIF))
-                throw GifFailure{"GIF: cannot create the frame"};
+                throw VxCodecFailure("GIF: cannot create the frame");
             ApplyFramePalette(table, table.sogct, (image.pf & 0x80) || globalTable);
             int32_t frameData = 0;
             const int badCodes = DecodeFrameData(fp, image, frameData);
-            if (Info.Escape != 0) throw GifFailure{"Cancelled"};
+            if (Cancelled()) throw VxCodecFailure("Cancelled");
 
             GifCanvas::Frame frame;
             frame.picture = this;
@@ -193,10 +182,10 @@ bool VxImageGIF::Decode(VxFile* fp) {
             controlBlock = ControlBlock{};
             Info.TransIndex = -1;
         }
-        if (!canvas) throw GifFailure{"GIF: no image decoded"};
+        if (!canvas) throw VxCodecFailure("GIF: no image decoded");
 
         VxImageGIF result;
-        if (!canvas->Result(result)) throw GifFailure{"GIF: cannot create the picture"};
+        if (!canvas->Result(result)) throw VxCodecFailure("GIF: cannot create the picture");
         canvas.reset();
         ImageInfo info = Info;
         info.EffWidth = result.Info.EffWidth;
@@ -209,7 +198,7 @@ bool VxImageGIF::Decode(VxFile* fp) {
         result.Info = info;
         Transfer(result);
         return true;
-    } catch (const GifFailure& f) {
+    } catch (const VxCodecFailure& f) {
         // Counting may have left a frame on this object; a failed decode shows none.
         Destroy();
         SetLastError(f.text);
@@ -224,7 +213,7 @@ VxImageGIF::Found VxImageGIF::NextFrame(VxFile* fp, FrameScan& scan, tag_image& 
     for (;;) {
         uint8_t ch;
         if (fp->Read(&ch, 1, 1) != 1) return Found::End;
-        if (scan.watchEscape && Info.Escape > 0) return Found::Cancelled;
+        if (scan.watchEscape && Cancelled()) return Found::Cancelled;
         // After a stray byte everything up to the next zero is skipped.
         if (!scan.prevZero && ch != 0) continue;
         if (ch == 0x21) {
@@ -312,7 +301,7 @@ int VxImageGIF::get_num_frames(VxFile* fp, FrameScan scan, bool& anyDelay) {
         controlBlock = ControlBlock{};
         ChargeWork(uint64_t(image.w) * image.h);
         if (!Create(image.w, image.h, DepthFor(scan.table->sogct), VX_FORMAT_GIF))
-            throw GifFailure{"GIF: cannot create the frame"};
+            throw VxCodecFailure("GIF: cannot create the frame");
         if (ScanFrameData(fp, image)) continue;
         int32_t frameData = 0;
         const int badCodes = DecodeFrameData(fp, image, frameData);

@@ -86,14 +86,6 @@ struct VxPngCodec::WriteState {
     uint8_t* volatile row = nullptr;
 };
 
-const VxCodecOps VxPngCodec::kOps = {
-    "PNG",
-    []() -> VxImage* { return new VxPngCodec; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxPngCodec*>(c)->Decode(f); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxPngCodec*>(c)->Encode(f); },
-    nullptr,
-};
-
 bool VxPngCodec::IsPngSignature(const uint8_t* bytes, size_t size) {
     return bytes && size >= 8 && png_sig_cmp(bytes, 0, 8) == 0;
 }
@@ -180,11 +172,13 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     Info.TransColor = RGBQUAD{};
     Info.AlphaPaletteEnabled = false;
 
-    if (Info.Escape == -1) {
+    if (DimensionsOnly()) {
         Header.biWidth = int32_t(width);
         Header.biHeight = int32_t(height);
         return ReadOutcome::Dimensions;
     }
+    // Before the library sizes its row buffers.
+    if (!PictureFits(width, height, 24)) return ReadOutcome::Failed;
 
     if (bitDepth == 16) png_set_strip_16(png);
     if (alpha) {
@@ -252,7 +246,7 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
         SetLastError(kNoMemory);
         return ReadOutcome::Failed;
     }
-    if (Info.Escape) return ReadOutcome::Cancelled;
+    if (Cancelled()) return ReadOutcome::Cancelled;
 
     st->row = static_cast<uint8_t*>(std::calloc(1, rowBytes + 16));
     if (!st->row) {
@@ -267,7 +261,7 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     const bool widen = !truecolour && depth == 2;
     for (int pass = 0; pass < passes; ++pass) {
         for (uint32_t y = 0; y < height; ++y) {
-            if (Info.Escape) return ReadOutcome::Cancelled;
+            if (Cancelled()) return ReadOutcome::Cancelled;
             const uint32_t stored = height - 1 - y;
             uint8_t* dst = GetBits(stored);
             // Later passes only fill in their own pixels: start from what the

@@ -15,20 +15,11 @@ class VxPngCodec : public VxImage {
 public:
     VxPngCodec() : VxImage(VX_FORMAT_PNG) {}
     bool Decode(VxFile* file);
-    bool Decode(FILE* fp) {
-        VxIOFile f(fp);
-        return Decode(&f);
-    }
     bool Encode(VxFile* file);
-    bool Encode(FILE* fp) {
-        VxIOFile f(fp);
-        return Encode(&f);
-    }
 
     // True when `bytes` start with the 8-byte PNG signature.
     static bool IsPngSignature(const uint8_t* bytes, size_t size);
 
-    static const VxCodecOps kOps;
 
 private:
     struct ReadState;

@@ -1,4 +1,5 @@
 #include "codecs/tiff/vx_image_tif.h"
+#include "core/vx_codec.h"
 
 #include <tiffio.h>
 
@@ -18,11 +19,7 @@
 
 namespace {
 
-struct TifFailure {
-    std::string text;
-};
-
-[[noreturn]] void Fail(std::string text) { throw TifFailure{std::move(text)}; }
+[[noreturn]] void Fail(const std::string& text) { throw VxCodecFailure(text.c_str()); }
 
 // A hostile header can claim a huge picture in a few bytes. No real encoder
 // gets anywhere near this many pixels per byte of file (a blank CCITT page
@@ -171,16 +168,6 @@ struct TifHandlers {
     static int Warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 };
 
-const VxCodecOps VxImageTIF::kOps = {
-    "TIF",
-    []() -> VxImage* { return new VxImageTIF; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageTIF*>(c)->Decode(f); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageTIF*>(c)->Encode(f, false); },
-    [](VxImage* c, VxFile* f, VxImage** pages, int32_t n) {
-        return static_cast<VxImageTIF*>(c)->Encode(f, pages, n);
-    },
-};
-
 VxImageTIF::~VxImageTIF() {
     if (outTiff) TIFFClose(outTiff);
     outTiff = nullptr;
@@ -240,7 +227,7 @@ bool VxImageTIF::Decode(VxFile* file) {
         TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
         TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation);
 
-        if (Info.Escape == -1) {
+        if (DimensionsOnly()) {
             HeaderRef().biWidth = int32_t(std::min<uint32_t>(width, INT32_MAX));
             HeaderRef().biHeight = int32_t(std::min<uint32_t>(height, INT32_MAX));
             Fail("output dimensions returned");
@@ -264,6 +251,7 @@ bool VxImageTIF::Decode(VxFile* file) {
             std::max(kPixelFloor, uint64_t(std::max(fileSize, 0)) * kPixelsPerFileByte);
         if (uint64_t(width) * height > pixelLimit)
             Fail("Corrupted TIFF file!: picture size does not fit the file size");
+        VxRequirePicture(*this, width, height, 24);
 
         Info.TransIndex = -1;
         if (rowsPerStrip > height) {
@@ -291,7 +279,7 @@ bool VxImageTIF::Decode(VxFile* file) {
             default: break;
         }
 
-        if (Info.Escape) Fail("Cancelled");
+        if (Cancelled()) Fail("Cancelled");
         uint16_t compression = COMPRESSION_NONE;
         TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
 
@@ -311,11 +299,11 @@ bool VxImageTIF::Decode(VxFile* file) {
         ApplyOrientation(orientation);
         TIFFCloseEx(tif);
         return true;
-    } catch (const TifFailure& f) {
+    } catch (const VxCodecFailure& f) {
         TIFFCloseEx(tif);
-        if (Info.Escape == -1 && f.text == "output dimensions returned") return true;
+        if (DimensionsOnly() && std::strcmp(f.text, "output dimensions returned") == 0) return true;
         Destroy();
-        SetLastError(f.text.c_str());
+        SetLastError(f.text);
         return false;
     } catch (const std::bad_alloc&) {
         TIFFCloseEx(tif);
@@ -349,7 +337,7 @@ void VxImageTIF::ReadRgbaPage(TIFF* tif) {
     if (!TIFFRGBAImageGet(&img, raster.get(), w, h)) Fail("Corrupted TIFF file!" + Detail());
 
     for (uint32_t y = 0; y < h; ++y) {
-        if (Info.Escape) Fail("Cancelled");
+        if (Cancelled()) Fail("Cancelled");
         const uint32_t stored = h - 1 - y;
         const uint32_t* src = raster.get() + size_t(y) * w;
         uint8_t* dst = GetBits(stored);
@@ -456,7 +444,7 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
 
     const unsigned ubps = bps;
     for (uint32_t ys = 0; ys < h; ys += bandRows) {
-        if (Info.Escape) Fail("Cancelled");
+        if (Cancelled()) Fail("Cancelled");
         const uint32_t nrow = std::min(bandRows, h - ys);
         for (uint32_t p = 0; p < planes; ++p) {
             uint8_t* bandPlane = bandBuf.data() + size_t(planeBytes * p);
@@ -602,9 +590,9 @@ bool VxImageTIF::Encode(VxFile* file, bool append) {
             Fail("Error saving TIFF file" + Detail());
         }
         return true;
-    } catch (const TifFailure& f) {
+    } catch (const VxCodecFailure& f) {
         CloseOutput(false);
-        SetLastError(f.text.c_str());
+        SetLastError(f.text);
         return false;
     } catch (const std::bad_alloc&) {
         CloseOutput(false);
@@ -633,8 +621,8 @@ bool VxImageTIF::Encode(VxFile* file, VxImage** images, int count) {
         // write could not be reported.
         if (!worker.CloseOutput(true)) Fail("Error saving TIFF file" + worker.Detail());
         return true;
-    } catch (const TifFailure& f) {
-        SetLastError(f.text.c_str());
+    } catch (const VxCodecFailure& f) {
+        SetLastError(f.text);
         return false;
     }
 }
