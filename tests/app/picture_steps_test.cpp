@@ -55,6 +55,19 @@ TEST(PictureSteps, GifPaletteChoice) {
         ImageFacade::Free(&handle);
     }
     EXPECT_GT(psnr[1], psnr[0] + 6);
+
+    // Clear pixels keep an entry of their own that no opaque pixel shares.
+    ImageHandle handle = new VxImage(src, true);
+    ASSERT_TRUE(handle->AlphaCreate());
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 96; ++x) handle->AlphaSet(x, y, x < 30 ? 0 : 255);
+    vellumar::batch::FitDepth(&handle, VX_FORMAT_GIF,
+                              {vx::PaletteChoice::Adaptive, vx::DitherChoice::FloydSteinberg});
+    const int t = handle->GetTransIndex();
+    ASSERT_GE(t, 0);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 96; ++x) ASSERT_EQ(handle->GetPixelIndex(x, y) == t, x < 30) << x << "," << y;
+    ImageFacade::Free(&handle);
 }
 
 }  // namespace
