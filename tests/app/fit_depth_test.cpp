@@ -173,4 +173,24 @@ TEST(FitDepth, TransparencyGoesWhereEachTargetKeepsIt) {
     }
 }
 
+TEST(FitDepth, TargetsWithoutTransparencyAllGetThePictureOverWhite) {
+    for (const char* source : {"png/rgba8.png", "png/pal4_alpha.png"}) {
+        ImageHandle bmp = Load(source);
+        FitDepth(&bmp, VX_FORMAT_BMP);
+        const vt::Rgba overWhite = vt::ToRgba(*bmp);
+        for (ImageFormat target : {VX_FORMAT_JPG, VX_FORMAT_PCX, VX_FORMAT_WBMP, VX_FORMAT_JP2,
+                                   VX_FORMAT_JPC, VX_FORMAT_PGX, VX_FORMAT_PNM, VX_FORMAT_RAS}) {
+            ImageHandle h = Load(source);
+            FitDepth(&h, target);
+            EXPECT_FALSE(h->AlphaIsValid() || h->GetTransIndex() >= 0) << source << " " << target;
+            // WBMP and PGX change the colours themselves.
+            if (target != VX_FORMAT_WBMP && target != VX_FORMAT_PGX) {
+                EXPECT_EQ(vt::MaxChannelDiff(vt::ToRgba(*h), overWhite), 0) << source << " " << target;
+            }
+            ImageFacade::Free(&h);
+        }
+        ImageFacade::Free(&bmp);
+    }
+}
+
 }  // namespace
