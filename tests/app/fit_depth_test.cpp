@@ -85,29 +85,20 @@ struct Target {
     Keeps keeps;
 };
 
-// What each output must show for a source pixel `s`, or a reason it does not.
-std::string Check(const uint8_t* s, const uint8_t* o, Keeps keeps, const RGBQUAD& gifColour) {
-    const int tolerance = keeps == Keeps::Lossy ? 24 : 0;
-    auto near = [&](int a, int b) { return std::abs(a - b) <= tolerance; };
-    switch (keeps) {
-        case Keeps::OverWhite:
-            for (int k = 0; k < 3; ++k)
-                if (o[k] != (s[k] * s[3] + 255 * (255 - s[3]) + 127) / 255) return "not over white";
-            return o[3] == 255 ? "" : "not opaque";
-        case Keeps::OnOff:
-            if ((o[3] < 128) != (s[3] < 128)) return "clear where the source is not, or not clear";
-            if (o[3] < 128) return "";
-            if (o[0] != gifColour.rgbRed || o[1] != gifColour.rgbGreen || o[2] != gifColour.rgbBlue)
-                return "colour";
-            return "";
-        case Keeps::Exact:
-        case Keeps::Lossy:
-            if (!near(o[3], s[3])) return "alpha";
-            if (s[3] < 128) return "";
-            for (int k = 0; k < 3; ++k)
-                if (!near(o[k], s[k])) return "colour";
-            return "";
+// The first way output pixel `o` fails to show source pixel `s`, or "".
+std::string Check(const uint8_t* s, const uint8_t* o, Keeps keeps, const RGBQUAD& gif) {
+    if (keeps == Keeps::OverWhite) {
+        for (int k = 0; k < 3; ++k)
+            if (o[k] != (s[k] * s[3] + 255 * (255 - s[3]) + 127) / 255) return "not over white";
+        return o[3] == 255 ? "" : "not opaque";
     }
+    const int tolerance = keeps == Keeps::Lossy ? 24 : 0;
+    const bool onOff = keeps == Keeps::OnOff;
+    if (onOff ? (o[3] < 128) != (s[3] < 128) : std::abs(o[3] - s[3]) > tolerance) return "alpha";
+    if (s[3] < 128) return "";
+    const int want[3] = {onOff ? gif.rgbRed : s[0], onOff ? gif.rgbGreen : s[1], onOff ? gif.rgbBlue : s[2]};
+    for (int k = 0; k < 3; ++k)
+        if (std::abs(o[k] - want[k]) > tolerance) return "colour";
     return "";
 }
 
