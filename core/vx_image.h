@@ -9,6 +9,7 @@
 #include "core/vx_codec.h"
 #include "core/vx_file.h"
 #include "core/vx_format.h"
+#include "core/vx_metadata.h"
 #include "core/vx_types.h"
 
 // The picture limit a decoder applies unless told otherwise: 256 megapixels.
@@ -48,6 +49,8 @@ struct ImageInfo {
     uint32_t Flags = 0;
     // EXIF orientation of the decoded file (1 to 8; 0 when it gave none).
     int32_t Orientation = 0;
+    // Colour profile and EXIF block of the decoded file (null: none).
+    VxMetadataRef Meta;
     uint64_t MaxPixels = kVxDefaultMaxPixels;  // 0: no limit
 };
 
@@ -136,6 +139,12 @@ public:
     uint8_t GetAlphaMax() const { return Info.AlphaMax; }
     int32_t GetOrientation() const { return Info.Orientation; }
     void SetOrientation(int32_t o) { Info.Orientation = o; }
+    // The decoded file's ICC profile and EXIF block (empty when it had none);
+    // see core/vx_metadata.h. An empty span removes them.
+    std::span<const uint8_t> GetIccProfile() const;
+    std::span<const uint8_t> GetExif() const;
+    void SetIccProfile(std::span<const uint8_t> icc) { Info.Meta = vx::WithIcc(Info.Meta, icc); }
+    void SetExif(std::span<const uint8_t> exif) { Info.Meta = vx::WithExif(Info.Meta, exif); }
     // Decoders refuse pictures of more pixels than this (0: no limit).
     uint64_t GetMaxPixels() const { return Info.MaxPixels; }
     void SetMaxPixels(uint64_t pixels) { Info.MaxPixels = pixels; }

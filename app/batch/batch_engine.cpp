@@ -1,6 +1,7 @@
 #include "app/batch/batch_engine.h"
 
 #include "app/batch/fit_depth.h"
+#include "app/batch/metadata_step.h"
 #include "app/format_table/format_table.h"
 
 namespace vellumar::batch {
@@ -36,6 +37,7 @@ bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat ta
         return false;
     }
     FitDepth(handle, target);
+    SettleMetadata(**handle, target, false);
     (*handle)->SetLastError("");
     return true;
 }

@@ -1,14 +1,30 @@
 #include "app/batch/picture_steps.h"
 
+#include "core/vx_exif_edit.h"
 #include "core/vx_image.h"
 #include "core/vx_orientation.h"
 
 namespace vellumar::batch {
 
+namespace {
+
+// The EXIF block describes the pixels as they now stand: upright, this size.
+void FitExif(VxImage& img, int32_t orientation) {
+    const auto exif = img.GetExif();
+    if (!exif.empty())
+        img.SetExif(vx::ExifFitted(exif, orientation, img.GetWidth(), img.GetHeight()));
+}
+
+}  // namespace
+
 bool ShapePicture(VxImage& img, const PictureSteps& steps, std::string& error) {
-    if (!steps.keepOrientation && !vx::ApplyOrientation(img, img.GetOrientation())) {
-        error = "cannot turn the picture upright";
-        return false;
+    const int32_t stored = img.GetOrientation();
+    if (!steps.keepOrientation && stored >= 2 && stored <= 8) {
+        if (!vx::ApplyOrientation(img, stored)) {
+            error = "cannot turn the picture upright";
+            return false;
+        }
+        FitExif(img, 1);
     }
     uint32_t w = 0, h = 0;
     vx::ResizedSize(steps.resize, img.GetWidth(), img.GetHeight(), w, h);
@@ -18,6 +34,7 @@ bool ShapePicture(VxImage& img, const PictureSteps& steps, std::string& error) {
             if (error.empty()) error = "cannot resize the picture";
             return false;
         }
+        FitExif(img, 0);
     }
     return true;
 }

@@ -10,6 +10,9 @@
 #include <jerror.h>
 // clang-format on
 
+#include "core/vx_exif_edit.h"
+#include "core/vx_srgb.h"
+
 static_assert(JPEG_LIB_VERSION == 62, "the codec is written for the libjpeg 6b interface");
 
 // libjpeg leaves by longjmp on a fatal error. Every frame that jump can cross
@@ -151,6 +154,8 @@ struct VxImageJPG::DecodeState {
     VxJpegErrorMgr err;
     VxJpegStream stream;
     jpeg_progress_mgr progress;
+    JOCTET* icc;  // from jpeg_read_icc_profile; released by Decode
+    unsigned iccLength;
 };
 
 struct VxImageJPG::EncodeState {
@@ -158,6 +163,11 @@ struct VxImageJPG::EncodeState {
     VxJpegErrorMgr err;
     VxJpegStream stream;
     bool gray;
+    // The picture's profile and EXIF block, when this file is to carry them.
+    const uint8_t* icc;
+    unsigned iccLength;
+    const uint8_t* exif;
+    unsigned exifLength;
 };
 
 VxImageJPG::VxImageJPG() : VxImage(VX_FORMAT_JPG) { std::memset(&exifData, 0, sizeof(exifData)); }
@@ -184,6 +194,7 @@ bool VxImageJPG::Decode(VxFile* file) {
         return false;
     }
     const bool haveExif = DecodeExif(file);
+    if (haveExif) KeepExifBlock();
 
     DecodeState* st = static_cast<DecodeState*>(std::calloc(1, sizeof(DecodeState)));
     if (!st) {
@@ -197,6 +208,8 @@ bool VxImageJPG::Decode(VxFile* file) {
         ok = RunDecode(st, haveExif);
     else
         SetLastError("JPEG: out of memory");
+    if (ok && st->icc) SetIccProfile({st->icc, st->iccLength});
+    std::free(st->icc);
     // jpeg_destroy is safe on a zeroed or half-built object.
     jpeg_destroy_decompress(&st->cinfo);
     std::free(st->stream.buffer);
@@ -224,7 +237,9 @@ bool VxImageJPG::RunDecode(DecodeState* st, bool haveExif) {
     st->progress.progress_monitor = WatchScans;
     cinfo->progress = &st->progress;
 
+    jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
+    if (!DimensionsOnly()) jpeg_read_icc_profile(cinfo, &st->icc, &st->iccLength);
 
     const uint32_t options = GetCodecOption(VX_FORMAT_JPG);
     if (options & DecodeGrayscale) cinfo->out_color_space = JCS_GRAYSCALE;
@@ -355,7 +370,7 @@ bool VxImageJPG::RunDecode(DecodeState* st, bool haveExif) {
 
 bool VxImageJPG::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
-    const bool gray = GetBpp() == 8 && IsGrayScale();
+    const bool gray = vx::IsGreyPicture(*this);
     if ((IsIndexed() && !gray) || (!IsIndexed() && GetBpp() != 24)) {
         SetLastError("JPEG 只能保存为RGB或灰度图像");
         return false;
@@ -368,6 +383,7 @@ bool VxImageJPG::Encode(VxFile* file) {
         return false;
     }
     st->gray = gray;
+    ChooseMetadata(st);
     st->stream.file = file;
     st->stream.buffer = static_cast<JOCTET*>(std::malloc(kBridgeBufferSize));
     bool ok = false;
@@ -439,6 +455,12 @@ bool VxImageJPG::RunEncode(EncodeState* st) {
     cinfo->Y_density = UINT16(GetYDPI() > 65535 ? 65535 : GetYDPI());
 
     jpeg_start_compress(cinfo, TRUE);
+    if (st->exif) {
+        jpeg_write_m_header(cinfo, JPEG_APP0 + 1, st->exifLength + 6);
+        for (const char c : {'E', 'x', 'i', 'f', '\0', '\0'}) jpeg_write_m_byte(cinfo, c);
+        for (unsigned i = 0; i < st->exifLength; ++i) jpeg_write_m_byte(cinfo, st->exif[i]);
+    }
+    if (st->icc) jpeg_write_icc_profile(cinfo, st->icc, st->iccLength);
     const uint32_t height = GetHeight();
     while (cinfo->next_scanline < height) {
         // libjpeg only reads the rows it is given.
@@ -447,4 +469,36 @@ bool VxImageJPG::RunEncode(EncodeState* st) {
     }
     jpeg_finish_compress(cinfo);
     return true;
+}
+
+bool VxImageJPG::WritesGrey(const VxImage& img) {
+    return vx::IsGreyPicture(img) || (img.GetCodecOption(VX_FORMAT_JPG) & EncodeGrayscale);
+}
+
+void VxImageJPG::KeepExifBlock() {
+    for (int i = 0; i < exifReader->GetSectionCount(); ++i) {
+        const VxExifInfo::ExifSection* sec = exifReader->GetSection(i);
+        if (sec->type != 0xE1 || sec->size < 8 || std::memcmp(sec->data + 2, "Exif\0\0", 6) != 0)
+            continue;
+        const std::span<const uint8_t> block(sec->data + 8, size_t(sec->size) - 8);
+        if (vx::ExifHeaderValid(block)) SetExif(block);
+        return;
+    }
+}
+
+void VxImageJPG::ChooseMetadata(EncodeState* st) const {
+    // A profile must describe the samples as written: grey for a grey file,
+    // RGB for a colour one.
+    const std::span<const uint8_t> icc = GetIccProfile();
+    if (vx::ProfileFits(icc, WritesGrey(*this))) {
+        st->icc = icc.data();
+        st->iccLength = unsigned(icc.size());
+    }
+    // A segment holds at most 65533 bytes after its length; this object's own
+    // write-back, when it decoded the file, brings the source's block itself.
+    const std::span<const uint8_t> exif = GetExif();
+    if (!exif.empty() && exif.size() <= 65533 - 6 && !(exifReader && exifData.isExif)) {
+        st->exif = exif.data();
+        st->exifLength = unsigned(exif.size());
+    }
 }

@@ -40,7 +40,8 @@ public:
     const VxExifInfo* GetExifReader() const { return exifReader; }
     void SetSmoothingFactor(int32_t f) { smoothingFactor = f; }
     void SetDitherMode(int32_t mode) { ditherMode = mode; }
-
+    // Whether Encode stores this picture as one grey channel.
+    static bool WritesGrey(const VxImage& img);
 
     // libjpeg's working memory per operation; the picture itself is bounded by Create.
     static constexpr long kMaxLibraryMemory = 1L << 30;
@@ -50,6 +51,10 @@ private:
     struct EncodeState;
     bool RunDecode(DecodeState* st, bool haveExif);
     bool RunEncode(EncodeState* st);
+    // The APP1 EXIF block the reader kept, carried on the picture.
+    void KeepExifBlock();
+    // Which of the picture's profile and EXIF block this file carries.
+    void ChooseMetadata(EncodeState* st) const;
 
     VxExifInfo* exifReader = nullptr;
     tag_ExifInfo exifData;

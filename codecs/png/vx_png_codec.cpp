@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/vx_exif_edit.h"
+
 namespace {
 
 const char kCreateFailed[] = "Failed to create PNG structure";
@@ -267,6 +269,23 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
             }
         }
     }
-    png_read_end(png, nullptr);
+    // Given the info structure, the end also collects an eXIf chunk placed
+    // after the image data.
+    png_read_end(png, info);
+    KeepMetadata(png, info);
     return ReadOutcome::Done;
+}
+
+void VxPngCodec::KeepMetadata(png_structp png, png_infop info) {
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile && length)
+        SetIccProfile({profile, length});
+    png_uint_32 count = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(png, info, &count, &exif) && exif &&
+        vx::ExifHeaderValid({exif, count}))
+        SetExif({exif, count});
 }

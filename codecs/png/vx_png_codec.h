@@ -12,6 +12,9 @@
 
 #include "core/vx_image.h"
 
+struct png_struct_def;
+struct png_info_def;
+
 class VxPngCodec : public VxImage {
 public:
     VxPngCodec() : VxImage(VX_FORMAT_PNG) {}
@@ -30,6 +33,10 @@ private:
     bool WriteImage(VxFile* file);
 
     void ApplyResolution(bool metre, uint32_t xppu, uint32_t yppu);
+    // The file's iCCP profile and eXIf block, carried on the picture.
+    void KeepMetadata(png_struct_def* png, png_info_def* info);
+    // iCCP (RGB profiles: every colour type written here is a colour one).
+    bool WriteProfile(VxFile* file) const;
     void SwapWithFirstEntry(uint32_t index);
     uint32_t LargestIndexUsed() const;
     void BuildRgbaRow(uint32_t storedRow, uint8_t* out, bool transColour) const;

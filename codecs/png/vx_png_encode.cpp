@@ -11,6 +11,7 @@
 #include "codecs/png/png_filter.h"
 #include "codecs/png/vx_png_codec.h"
 #include "codecs/png/zlib_pieces.h"
+#include "core/vx_srgb.h"
 #include "core/vx_swap_rb.h"
 
 namespace {
@@ -170,6 +171,18 @@ void VxPngCodec::BuildRgbaRow(uint32_t storedRow, uint8_t* out, bool transColour
     }
 }
 
+bool VxPngCodec::WriteProfile(VxFile* file) const {
+    const std::span<const uint8_t> icc = GetIccProfile();
+    if (!vx::ProfileFits(icc, false)) return true;
+    static const char kName[] = "ICC Profile";  // with its terminator, then method 0
+    std::vector<uint8_t> chunk(kName, kName + sizeof(kName));
+    chunk.push_back(0);
+    vx::png::ZlibPieces zlib(kLevel);
+    if (!zlib.Add(icc.data(), icc.size(), true)) return false;
+    chunk.insert(chunk.end(), zlib.Output().begin(), zlib.Output().end());
+    return vx::png::WriteChunk(file, "iCCP", chunk.data(), chunk.size());
+}
+
 bool VxPngCodec::WriteImage(VxFile* file) {
     const uint32_t width = GetWidth(), height = GetHeight(), bpp = GetBpp();
     const bool interlaced = Info.CodecOption[VX_FORMAT_PNG] == 1;
@@ -190,6 +203,7 @@ bool VxPngCodec::WriteImage(VxFile* file) {
     ihdr[11] = 0;  // adaptive filtering
     ihdr[12] = interlaced ? 1 : 0;
     if (!vx::png::WriteChunk(file, "IHDR", ihdr, sizeof(ihdr))) return false;
+    if (!WriteProfile(file)) return false;
 
     if (colourType == kPalette) {
         const bool hasTrans = Info.TransIndex >= 0 && uint32_t(Info.TransIndex) < Header.biClrUsed;
@@ -229,6 +243,9 @@ bool VxPngCodec::WriteImage(VxFile* file) {
         phys[8] = 1;  // metre
         if (!vx::png::WriteChunk(file, "pHYs", phys, sizeof(phys))) return false;
     }
+
+    const std::span<const uint8_t> exif = GetExif();
+    if (!exif.empty() && !vx::png::WriteChunk(file, "eXIf", exif.data(), exif.size())) return false;
 
     // Palette rows go unfiltered, as is usual for them; true colour rows get
     // the adaptive choice.

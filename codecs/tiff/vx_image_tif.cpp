@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "codecs/tiff/tiff_exif_write.h"
+#include "core/vx_srgb.h"
 #include "core/vx_swap_rb.h"
 
 namespace {
@@ -250,6 +252,11 @@ bool VxImageTIF::Decode(VxFile* file) {
         if (uint64_t(width) * height > pixelLimit)
             Fail("Corrupted TIFF file!: picture size does not fit the file size");
         VxRequirePicture(*this, width, height, 24);
+
+        uint32_t iccLength = 0;
+        const uint8_t* icc = nullptr;
+        if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc && iccLength)
+            SetIccProfile({icc, iccLength});
 
         Info.TransIndex = -1;
         if (rowsPerStrip > height) {
@@ -631,6 +638,32 @@ bool IsBlack(const RGBQUAD& c) { return c.rgbRed == 0 && c.rgbGreen == 0 && c.rg
 bool IsWhite(const RGBQUAD& c) { return c.rgbRed == 255 && c.rgbGreen == 255 && c.rgbBlue == 255; }
 int Gray(const RGBQUAD& c) { return (306 * c.rgbRed + 601 * c.rgbGreen + 117 * c.rgbBlue) >> 10; }
 
+bool Bilevel(const RGBQUAD* pal, uint32_t n) {
+    return pal && n >= 2 &&
+           ((IsBlack(pal[0]) && IsWhite(pal[1])) || (IsWhite(pal[0]) && IsBlack(pal[1])));
+}
+
+// The grey ramp a 4- or 8-bit page is stored as grey for.
+bool FullRamp(const RGBQUAD* pal, uint32_t n, uint32_t bits) {
+    const uint32_t full = 1u << bits;
+    bool ramp = pal && n == full;
+    for (uint32_t i = 0; ramp && i < n; ++i) {
+        const uint32_t g = i * 255 / (full - 1);
+        ramp = pal[i].rgbRed == g && pal[i].rgbGreen == g && pal[i].rgbBlue == g;
+    }
+    return ramp;
+}
+
+}  // namespace
+
+bool VxImageTIF::WritesGrey(const VxImage& img) {
+    const uint32_t bits = img.GetBpp();
+    if (bits == 1) return Bilevel(img.GetPalette(), img.GetNumColors());
+    return (bits == 4 || bits == 8) && FullRamp(img.GetPalette(), img.GetNumColors(), bits);
+}
+
+namespace {
+
 // Schemes libtiff can write for this layout; anything else (decode-only
 // schemes such as old-style JPEG, fax coding of deep pages, JPEG of palette
 // indices) falls back to the default.
@@ -657,6 +690,9 @@ bool CompressionFits(uint32_t c, uint16_t photometric, uint16_t bps, uint16_t sp
 }  // namespace
 
 bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) {
+    // Pages of one file share no EXIF block: only a single picture takes it.
+    const std::span<const uint8_t> exif = multipage ? std::span<const uint8_t>() : GetExif();
+    const vx::tiff::ExifLinks exifLinks = vx::tiff::WriteExifDirectories(tif, exif);
     const uint32_t w = GetWidth(), h = GetHeight();
     const uint32_t bits = GetBpp();
     const bool hasAlpha = AlphaIsValid();
@@ -670,11 +706,7 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
     uint16_t photometric = PHOTOMETRIC_RGB;
     RGBQUAD* pal = GetPalette();
     if (bits == 1) {
-        const uint32_t n = GetNumColors();
-        const bool bilevel =
-            pal && n >= 2 &&
-            ((IsBlack(pal[0]) && IsWhite(pal[1])) || (IsWhite(pal[0]) && IsBlack(pal[1])));
-        if (bilevel) {
+        if (Bilevel(pal, GetNumColors())) {
             // Fax coding wants 0 = white: swap the entries and invert the pixels
             // (of the shared picture, which looks the same afterwards).
             if (Gray(pal[0]) < Gray(pal[1])) {
@@ -688,14 +720,8 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
             photometric = PHOTOMETRIC_PALETTE;  // two colours that are not black and white
         }
     } else if (bits == 4 || bits == 8) {
-        const uint32_t n = GetNumColors();
-        const uint32_t full = 1u << bits;
-        bool ramp = pal && n == full;
-        for (uint32_t i = 0; ramp && i < n; ++i) {
-            const uint32_t g = i * 255 / (full - 1);
-            ramp = pal[i].rgbRed == g && pal[i].rgbGreen == g && pal[i].rgbBlue == g;
-        }
-        photometric = ramp ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
+        photometric = FullRamp(pal, GetNumColors(), bits) ? PHOTOMETRIC_MINISBLACK
+                                                            : PHOTOMETRIC_PALETTE;
     }
 
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
@@ -708,6 +734,12 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(GetXDPI()));
     TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(GetYDPI()));
+    // The profile must describe the samples as written.
+    const std::span<const uint8_t> icc = GetIccProfile();
+    const bool greyPage = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+    if (vx::ProfileFits(icc, greyPage))
+        TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
+    vx::tiff::SetExifPageFields(tif, exif, exifLinks);
     if (spp == 2 || spp == 4) {
         // Without this tag readers take the last sample for an unknown extra.
         const uint16_t extra = EXTRASAMPLE_UNASSALPHA;

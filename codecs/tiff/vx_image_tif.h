@@ -12,6 +12,8 @@ typedef struct tiff TIFF;
 class VxImageTIF : public VxImage {
 public:
     static constexpr bool kReportsFrames = true;
+    // Whether Encode stores this picture's pages as grey samples.
+    static bool WritesGrey(const VxImage& img);
 
     VxImageTIF() : VxImage(VX_FORMAT_TIF) {}
     ~VxImageTIF() override;

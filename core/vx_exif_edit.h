@@ -1,0 +1,43 @@
+// Reading and adjusting an EXIF block (from its TIFF header on) without a
+// library: every offset and count is checked against the block.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+namespace vx {
+
+// "II*\0" or "MM\0*" followed by a first-directory offset inside the block.
+bool ExifHeaderValid(std::span<const uint8_t> exif);
+
+// The block with the orientation tag set to `orientation` (1..8; other values
+// leave it) and the EXIF pixel dimensions set to the picture's size, where
+// the block has those tags. A block that cannot be read comes back unchanged.
+std::vector<uint8_t> ExifFitted(std::span<const uint8_t> exif, int32_t orientation,
+                                uint32_t width, uint32_t height);
+
+// One directory entry. `value` holds count x size-of-type bytes in the
+// block's byte order (empty for a type this reader does not know).
+struct ExifEntry {
+    uint16_t tag = 0;
+    uint16_t type = 0;
+    uint32_t count = 0;
+    std::span<const uint8_t> value;
+};
+
+// Which directory an entry comes from.
+enum class ExifDir { Main, Exif, Gps };
+
+// Calls `visit` for every entry of the main directory, the EXIF directory and
+// the GPS directory (each read once; links to them are not passed on). False
+// when the block cannot be read; entries whose value lies outside the block
+// are skipped.
+bool ForEachExifEntry(std::span<const uint8_t> exif,
+                      const std::function<void(ExifDir, const ExifEntry&)>& visit);
+
+// The block's byte order.
+bool ExifBigEndian(std::span<const uint8_t> exif);
+
+}  // namespace vx

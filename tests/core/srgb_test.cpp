@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "core/vx_image.h"
+#include "core/vx_srgb.h"
+#include "tests/support/test_profiles.h"
+
+namespace {
+
+using vt::ProfileKind;
+
+enum class Layout { Rgb24, GreyRamp, ColourPalette };
+
+// Every pixel 128 in each channel (the palette's entry 1 for the palette
+// picture, whose entry 0 is pure red).
+VxImage Picture(Layout layout) {
+    VxImage img;
+    const uint32_t bpp = layout == Layout::Rgb24 ? 24 : 8;
+    EXPECT_TRUE(img.Create(6, 4, bpp, VX_FORMAT_BMP));
+    if (layout == Layout::GreyRamp) img.SetGrayPalette();
+    if (layout == Layout::ColourPalette) {
+        img.SetPaletteColor(0, 255, 0, 0);
+        img.SetPaletteColor(1, 128, 128, 128);
+    }
+    const uint8_t fill = layout == Layout::ColourPalette ? 1 : 128;
+    for (uint32_t y = 0; y < img.GetHeight(); ++y)
+        for (uint32_t x = 0; x < img.GetWidth() * bpp / 8; ++x) img.GetBits(y)[x] = fill;
+    return img;
+}
+
+TEST(Srgb, ConvertsEveryLayoutThroughTheProfile) {
+    const int linear128 = vt::SrgbOfLinear(128);
+    ASSERT_EQ(linear128, 188);
+    struct Case {
+        Layout layout;
+        ProfileKind profile;
+        int expected;  // each channel of every pixel afterwards
+        bool staysGrey;
+    } cases[] = {
+        {Layout::Rgb24, ProfileKind::Srgb, 128, false},
+        {Layout::Rgb24, ProfileKind::LinearRgb, linear128, false},
+        {Layout::Rgb24, ProfileKind::LinearGrey, linear128, false},
+        {Layout::GreyRamp, ProfileKind::LinearGrey, linear128, true},
+        {Layout::GreyRamp, ProfileKind::LinearRgb, linear128, true},
+        {Layout::ColourPalette, ProfileKind::LinearRgb, linear128, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.layout) * 10 + int(c.profile));
+        VxImage img = Picture(c.layout);
+        img.SetIccProfile(vt::MakeProfile(c.profile));
+        ASSERT_TRUE(vx::ConvertToSrgb(img));
+        EXPECT_TRUE(img.GetIccProfile().empty());
+        EXPECT_EQ(vx::IsGreyPicture(img), c.staysGrey);
+        for (uint32_t y = 0; y < img.GetHeight(); ++y)
+            for (uint32_t x = 0; x < img.GetWidth(); ++x) {
+                const RGBQUAD p = img.GetPixelColor(int32_t(x), int32_t(y));
+                ASSERT_LE(std::abs(p.rgbRed - c.expected), 1) << x << "," << y;
+                ASSERT_LE(std::abs(p.rgbGreen - c.expected), 1);
+                ASSERT_LE(std::abs(p.rgbBlue - c.expected), 1);
+            }
+        if (c.layout == Layout::ColourPalette) {
+            const RGBQUAD red = img.GetPaletteColor(0);
+            EXPECT_EQ(red.rgbRed, 255);
+            EXPECT_LE(red.rgbGreen + red.rgbBlue, 2);
+        }
+    }
+}
+
+TEST(Srgb, UnusableProfilesLeaveThePictureAndProfileAlone) {
+    std::vector<uint8_t> broken = vt::MakeProfile(ProfileKind::LinearRgb);
+    broken.resize(200);  // header says RGB, the tag table is cut off
+    const std::vector<std::vector<uint8_t>> profiles = {
+        vt::MakeProfile(ProfileKind::Lab), broken, std::vector<uint8_t>(20, 'x')};
+    for (const auto& icc : profiles) {
+        VxImage img = Picture(Layout::Rgb24);
+        img.SetIccProfile(icc);
+        EXPECT_FALSE(vx::ConvertToSrgb(img));
+        EXPECT_EQ(img.GetIccProfile().size(), icc.size());
+        EXPECT_EQ(img.GetBits(0)[0], 128);
+    }
+}
+
+TEST(Srgb, ProfilesFitSamplesOfTheirOwnKind) {
+    const auto rgb = vt::MakeProfile(ProfileKind::LinearRgb);
+    const auto grey = vt::MakeProfile(ProfileKind::LinearGrey);
+    EXPECT_TRUE(vx::ProfileFits(rgb, false));
+    EXPECT_FALSE(vx::ProfileFits(rgb, true));
+    EXPECT_TRUE(vx::ProfileFits(grey, true));
+    EXPECT_FALSE(vx::ProfileFits(grey, false));
+    EXPECT_FALSE(vx::ProfileFits(vt::MakeProfile(ProfileKind::Lab), false));
+    EXPECT_FALSE(vx::ProfileFits({}, false));
+}
+
+}  // namespace
