@@ -12,6 +12,7 @@
 #include "app/batch/file_places.h"
 #include "app/batch/program_dir.h"
 #include "app/format_table/format_table.h"
+#include "vellumar_version.h"
 
 namespace vellumar::cli {
 
@@ -21,6 +22,7 @@ const char kUsage[] =
     "usage: vellumar-convert --to FORMAT [--out-dir DIR] [--prefix TEXT] [--keep-going]\n"
     "                        [--quality N] [--frame N] [--jobs N] [--quiet] FILE...\n"
     "       vellumar-convert --info [--frame N] FILE...\n"
+    "       vellumar-convert --help | --version\n"
     "FORMAT: PNG ICO TGA JPG BMP GIF TIF PCX WBMP WMF JP2 JPC PGX PNM RAS\n";
 
 struct Options {
@@ -142,6 +144,10 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     Options o;
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         out << kUsage;
+        return 0;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+        out << "vellumar-convert " << VELLUMAR_VERSION << '\n';
         return 0;
     }
     const std::string problem = Parse(argc, argv, o);
