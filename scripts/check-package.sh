@@ -87,7 +87,9 @@ done
 # The window starts, makes the user's save folder and loads its skin from a
 # private folder (no runtime folder is set, so the cache one).
 gui=$tmp/root/usr/bin/vellumar
-run "$gui" 2>"$tmp/window.log" & pid=$!
+# env replaces itself with the program, so $! is the window's own process.
+env -i PATH=/usr/bin:/bin HOME="$home" QT_QPA_PLATFORM=offscreen "$gui" 2>"$tmp/window.log" &
+pid=$!
 for _ in $(seq 300); do
   [ -f "$home/.cache/vellumar/vskin.so" ] && [ -f "$home/.config/vellumar/vskin.dat" ] && break
   sleep 0.1
