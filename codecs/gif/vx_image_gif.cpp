@@ -1,4 +1,5 @@
 #include "codecs/gif/vx_image_gif.h"
+#include "core/vx_codec.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,10 +10,6 @@
 #include "core/vx_row_index.h"
 
 namespace {
-
-struct GifFailure {
-    const char* text;
-};
 
 constexpr int32_t kReadAhead = 16383;
 constexpr int32_t kStackSize = 4096;
@@ -75,16 +72,6 @@ void ReadTable(VxFile* fp, tag_TabCol& tab, uint8_t flags) {
 
 }  // namespace
 
-const VxCodecOps VxImageGIF::kOps = {
-    "GIF",
-    []() -> VxImage* { return new VxImageGIF; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageGIF*>(c)->Decode(f); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageGIF*>(c)->Encode(f); },
-    [](VxImage* c, VxFile* f, VxImage** pages, int32_t count) {
-        return static_cast<VxImageGIF*>(c)->Encode(f, pages, count, false);
-    },
-};
-
 VxImageGIF::VxImageGIF() : VxImage(VX_FORMAT_GIF) {
     comment[0] = '\0';
     loops = 0;
@@ -106,7 +93,7 @@ void VxImageGIF::GetComment(char* out) const {
 }
 
 void VxImageGIF::ChargeWork(uint64_t pixels) {
-    if (pixels > uint64_t(workLeft)) throw GifFailure{"GIF: picture too large for the data in the file"};
+    if (pixels > uint64_t(workLeft)) throw VxCodecFailure("GIF: picture too large for the data in the file");
     workLeft -= int64_t(pixels);
 }
 
@@ -123,12 +110,14 @@ bool VxImageGIF::Decode(VxFile* fp) {
     try {
         tag_dscgif dscgif;
         if (!ReadScreen(fp, dscgif) || std::memcmp(dscgif.header, "GIF8", 4) != 0)
-            throw GifFailure{"Not a GIF"};
-        if (Info.Escape == -1) {
+            throw VxCodecFailure("Not a GIF");
+        if (DimensionsOnly()) {
             HeaderRef().biWidth = dscgif.scrwidth;
             HeaderRef().biHeight = dscgif.scrheight;
             return true;
         }
+        // Every frame lies on the screen, and the screen is what gets allocated.
+        VxRequirePicture(*this, dscgif.scrwidth, dscgif.scrheight, 8);
         const int32_t dataStart = fp->Tell();
         const int32_t size = fp->Size();
         workLeft = kBaseWork + kWorkPerByte * std::max<int64_t>(0, int64_t(size) - dataStart);
@@ -143,9 +132,9 @@ bool VxImageGIF::Decode(VxFile* fp) {
         else trueColor = 1;
 
         Info.NumFrames = get_num_frames(fp, &TabCol, &dscgif);
-        if (Info.NumFrames == 0) throw GifFailure{"GIF: no image in the file"};
+        if (Info.NumFrames == 0) throw VxCodecFailure("GIF: no image in the file");
         if (Info.Frame < 0 || Info.Frame >= Info.NumFrames)
-            throw GifFailure{"GIF: frame number out of range"};
+            throw VxCodecFailure("GIF: frame number out of range");
         if (Info.NumFrames == 1) trueColor = 0;
 
         // A graphic control extension describes the one image after it; the
@@ -163,7 +152,7 @@ bool VxImageGIF::Decode(VxFile* fp) {
         while (keepGoing) {
             uint8_t ch;
             if (fp->Read(&ch, 1, 1) != 1) break;
-            if (Info.Escape > 0) throw GifFailure{"Cancelled"};
+            if (Cancelled()) throw VxCodecFailure("Cancelled");
             if (!prevZero && ch != 0) continue;
             if (ch == 0x21) {
                 keepGoing = DecodeExtension(fp);
@@ -188,7 +177,7 @@ bool VxImageGIF::Decode(VxFile* fp) {
                     canvas = std::make_unique<VxImageGIF>();
                     canvas->CopyInfo(*this);
                     if (!canvas->Create(uint32_t(screenW), uint32_t(screenH), bpp, VX_FORMAT_GIF))
-                        throw GifFailure{"GIF: cannot create the picture"};
+                        throw VxCodecFailure("GIF: cannot create the picture");
                     firstTransparent = Info.TransIndex;
                     canvas->Clear(controlBlock.transpcolindex);
                 } else {
@@ -217,11 +206,11 @@ bool VxImageGIF::Decode(VxFile* fp) {
 
             ChargeWork(uint64_t(image.w) * image.h);
             if (!Create(image.w, image.h, bpp, VX_FORMAT_GIF))
-                throw GifFailure{"GIF: cannot create the frame"};
+                throw VxCodecFailure("GIF: cannot create the frame");
             ApplyFramePalette(TabCol, TabCol.sogct, (image.pf & 0x80) || globalTable);
             int32_t frameData = 0;
             const int badCodes = DecodeFrameData(fp, image, frameData);
-            if (Info.Escape != 0) throw GifFailure{"Cancelled"};
+            if (Cancelled()) throw VxCodecFailure("Cancelled");
 
             if (trueColor < 2) {
                 canvas->GifMix(*this, image);
@@ -232,7 +221,7 @@ bool VxImageGIF::Decode(VxFile* fp) {
                     ChargeWork(uint64_t(screenW) * screenH);
                     rgbCanvas = std::make_unique<VxImageGIF>();
                     if (!rgbCanvas->Create(uint32_t(screenW), uint32_t(screenH), 24, VX_FORMAT_GIF))
-                        throw GifFailure{"GIF: cannot create the picture"};
+                        throw VxCodecFailure("GIF: cannot create the picture");
                 }
                 const RGBQUAD* pal = GetPalette();
                 const uint32_t depth = GetBpp();
@@ -286,10 +275,10 @@ bool VxImageGIF::Decode(VxFile* fp) {
         } else if (canvas) {
             adopt(*canvas, firstTransparent);
         } else {
-            throw GifFailure{"GIF: no image decoded"};
+            throw VxCodecFailure("GIF: no image decoded");
         }
         return true;
-    } catch (const GifFailure& f) {
+    } catch (const VxCodecFailure& f) {
         // Counting may have left a frame on this object; a failed decode shows none.
         Destroy();
         SetLastError(f.text);
@@ -372,7 +361,7 @@ int VxImageGIF::get_num_frames(VxFile* fp, tag_TabCol* table, tag_dscgif* screen
         if (image.pf & 0x80) ReadTable(fp, tab, image.pf);
         ChargeWork(uint64_t(image.w) * image.h);
         if (!Create(image.w, image.h, DepthFor(tab.sogct), VX_FORMAT_GIF))
-            throw GifFailure{"GIF: cannot create the frame"};
+            throw VxCodecFailure("GIF: cannot create the frame");
         if (ScanFrameData(fp, image)) continue;
         int32_t frameData = 0;
         const int badCodes = DecodeFrameData(fp, image, frameData);

@@ -60,25 +60,18 @@ struct tag_RLE {
 
 class VxImageGIF : public VxImage {
 public:
+    static constexpr bool kReportsFrames = true;
+
     VxImageGIF();
     VxImageGIF(const VxImageGIF& other) = default;
     VxImageGIF& operator=(const VxImageGIF& other) = default;
     ~VxImageGIF() override = default;
 
     bool Decode(VxFile* fp);
-    bool Decode(FILE* fp) {
-        VxIOFile f(fp);
-        return Decode(&f);
-    }
     bool Encode(VxFile* fp);
-    bool Encode(FILE* fp) {
-        VxIOFile f(fp);
-        return Encode(&f);
-    }
-    bool Encode(VxFile* fp, VxImage** images, int count, bool localColorMap = false);
-    bool Encode(FILE* fp, VxImage** images, int count, bool localColorMap = false) {
-        VxIOFile f(fp);
-        return Encode(&f, images, count, localColorMap);
+    bool Encode(VxFile* fp, VxImage** images, int count, bool localColorMap);
+    bool Encode(VxFile* fp, VxImage** images, int32_t count) {
+        return Encode(fp, images, count, false);
     }
 
     void SetLoops(int loops_) { loops = loops_; }
@@ -88,7 +81,6 @@ public:
     void SetDisposalMethod(int method) { disposal = method; }
     int32_t GetDisposalMethod() const { return disposal; }
 
-    static const VxCodecOps kOps;
 
 protected:
     // --- decoding steps ---
