@@ -13,7 +13,8 @@ namespace vt {
 struct ReferenceMetadata {
     std::vector<uint8_t> icc;   // empty: none
     std::vector<uint8_t> exif;  // from the TIFF header on; empty: none
-    // Make (271), Orientation (274), EXIF pixel size (40962, 40963) as text.
+    // Make (271), Orientation (274), a few EXIF tags and GPS tags (100000 +
+    // tag) as Pillow prints them.
     std::map<int, std::string> tags;
 };
 
@@ -21,7 +22,8 @@ struct ReferenceMetadata {
 std::optional<ReferenceMetadata> ReadMetadataWithPillow(const std::string& path);
 
 // A 16 x 8 picture, grey 128 with a red column at x = 3, carrying `icc` and
-// an EXIF block with Make "Vellumar test" and `orientation`. `format` is
+// an EXIF block with Make "Vellumar test", `orientation`, an EXIF and a GPS
+// directory. `format` is
 // Pillow's name ("JPEG", "PNG", "TIFF").
 bool WriteWithPillow(const std::string& path, const std::string& format,
                      const std::vector<uint8_t>& icc, int orientation);
