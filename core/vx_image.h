@@ -182,8 +182,12 @@ public:
     bool Load(const char* filename, uint32_t type = 0);
     bool Save(const char* filename, uint32_t type);
     // The first half of Save: the encoded picture in a new temporary file beside
-    // `filename` (named in `tmpPath`), for callers that commit files later.
+    // the file `filename` names (named in `tmpPath`), for callers that commit
+    // files later. Failing to write says why in LastError.
     bool SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath);
+    // The second half: `tmpPath` renamed over that file (a symbolic link stays
+    // and names the new file); on failure the temporary file is removed.
+    bool CommitTemporary(const std::string& tmpPath, const char* filename);
     bool Decode(FILE* fp, uint32_t type);
     bool Decode(uint8_t* buffer, uint32_t size, uint32_t type);
     bool Decode(VxFile* file, uint32_t type);
