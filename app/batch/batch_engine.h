@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/batch/fit_depth.h"
 #include "facade/image_facade.h"
 
 namespace vellumar::batch {
@@ -28,12 +29,6 @@ struct RowResult {
     RowOutcome outcome = RowOutcome::Done;
     std::string error;  // the image's last error text on failure
 };
-
-// Brings a decoded picture into a form the target's encoder takes: 8 bits for
-// GIF, 24 bits for colour palettes going to JPEG and the JPEG-2000 family,
-// 8 bits for TGA, grey for PGX, 1 bit for WBMP. Pictures the encoder takes as
-// they are stay unchanged.
-void FitDepth(ImageHandle* handle, ImageFormat target);
 
 // Frees the picture's pixels and planes; the object and its settings (frame,
 // quality, texts) stay for the next row.
