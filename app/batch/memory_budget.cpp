@@ -4,25 +4,28 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iterator>
 
 namespace vellumar::batch {
 
 namespace {
 
-// Bytes per pixel at a row's peak, measured (peak resident size of
-// one-row runs on 12-megapixel pictures, rounded up) and kept generous: a
-// decoded picture takes 3 to 4, and the libraries add their own planes
-// (OpenJPEG keeps 4 bytes per sample, libtiff's RGBA reading 4 per pixel).
+// Bytes per pixel at a row's peak, from the peak resident size of one-row
+// runs on a 12-megapixel picture (docs/performance.md), rounded up with room
+// for what those runs did not reach: alpha planes, the RGBA path of unusual
+// TIFFs, composed GIF frames, four-component JPEG-2000. Decoding: a picture
+// takes 3 to 4, progressive JPEG keeps its coefficients (+3), OpenJPEG and
+// the PNM/PGX/raster readers 4 bytes per sample. Encoding, beyond the
+// decoded picture: JPEG-2000 about 34 (4 bytes per sample, twice), PCX 9,
+// PNM and raster 12, PGX 5, a depth-fitted copy 1 to 3.
 constexpr uint32_t kDecodeBytes[kVxFormatCount] = {
-    // 0 (probe) takes the worst.
-    20, /*BMP*/ 5, /*GIF*/ 8, /*JPG*/ 8, /*PNG*/ 6, /*ICO*/ 8, /*TIF*/ 10, /*TGA*/ 6,
-    /*PCX*/ 6, /*WBMP*/ 4, /*WMF*/ 8, /*JP2*/ 20, /*JPC*/ 20, /*PGX*/ 20, /*PNM*/ 20,
+    // 0 (a file no decoder was named for) takes the worst.
+    20, /*BMP*/ 4, /*GIF*/ 8, /*JPG*/ 7, /*PNG*/ 5, /*ICO*/ 5, /*TIF*/ 8, /*TGA*/ 5,
+    /*PCX*/ 5, /*WBMP*/ 2, /*WMF*/ 8, /*JP2*/ 20, /*JPC*/ 20, /*PGX*/ 20, /*PNM*/ 20,
     /*RAS*/ 20};
 constexpr uint32_t kEncodeBytes[kVxFormatCount] = {
-    0, /*BMP*/ 1, /*GIF*/ 3, /*JPG*/ 4, /*PNG*/ 6, /*ICO*/ 4, /*TIF*/ 4, /*TGA*/ 4,
-    /*PCX*/ 4, /*WBMP*/ 2, /*WMF*/ 1, /*JP2*/ 18, /*JPC*/ 18, /*PGX*/ 18, /*PNM*/ 18,
-    /*RAS*/ 18};
+    0, /*BMP*/ 1, /*GIF*/ 2, /*JPG*/ 3, /*PNG*/ 6, /*ICO*/ 4, /*TIF*/ 4, /*TGA*/ 4,
+    /*PCX*/ 10, /*WBMP*/ 2, /*WMF*/ 0, /*JP2*/ 40, /*JPC*/ 40, /*PGX*/ 6, /*PNM*/ 13,
+    /*RAS*/ 13};
 // Buffers that do not grow with the picture (streams, library state).
 constexpr uint64_t kRowOverhead = uint64_t(4) << 20;
 
@@ -49,13 +52,6 @@ uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, ImageFormat source,
     const uint64_t perPixel = PerPixel(kDecodeBytes, source) + PerPixel(kEncodeBytes, target);
     const uint64_t bytes = SaturatingProduct(SaturatingProduct(width, height), perPixel);
     return bytes > UINT64_MAX - kRowOverhead ? UINT64_MAX : bytes + kRowOverhead;
-}
-
-uint64_t LargestRowEstimate(uint64_t maxPixels) {
-    if (maxPixels == 0) return UINT64_MAX;
-    const uint64_t worst = *std::max_element(std::begin(kDecodeBytes), std::end(kDecodeBytes)) +
-                           *std::max_element(std::begin(kEncodeBytes), std::end(kEncodeBytes));
-    return SaturatingProduct(maxPixels, worst) + kRowOverhead;
 }
 
 MemoryBudget::Grant MemoryBudget::Reserve(uint64_t bytes, const std::function<bool()>& stop) {

@@ -19,9 +19,8 @@ uint64_t DefaultMemoryBudget();
 // Bytes a row may take at its peak for a width x height picture going from
 // `source` to `target`: the picture, its depth-fitted copy and what the
 // codec libraries hold beside it.
+// Saturates instead of overflowing.
 uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, ImageFormat source, ImageFormat target);
-// The most any row may take when decoders refuse pictures above `maxPixels`.
-uint64_t LargestRowEstimate(uint64_t maxPixels);
 
 class MemoryBudget {
 public:

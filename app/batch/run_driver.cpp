@@ -33,10 +33,6 @@ struct Slot {
     std::string output;
 };
 
-// Rows at least this large hand their memory back when they end while the
-// budget is tight, so that what one worker freed serves another.
-constexpr uint64_t kReturnAbove = uint64_t(64) << 20;
-
 std::string MiB(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; }
 
 class Run {
@@ -57,11 +53,17 @@ public:
           budget_(options.maxMemory ? options.maxMemory : DefaultMemoryBudget()) {
         // Sizes are read ahead only when the largest pictures the decoders
         // take could, on every worker at once, pass the budget.
-        const uint64_t largest = LargestRowEstimate(options.maxPixels);
-        readSizes_ = largest == UINT64_MAX || largest > budget_.Limit() / uint64_t(jobs_);
+        bool seen[kVxFormatCount] = {};
+        for (const std::string& source : sources) {
+            const ImageFormat named = FormatFromExtension(source);
+            if (seen[named]) continue;
+            seen[named] = true;
+            readSizes_ = readSizes_ || Largest(named) > budget_.Limit() / uint64_t(jobs_);
+        }
     }
 
     RunSummary Go() {
+        if (readSizes_) StopKeepingFreedPictureMemory();
         if (jobs_ == 1) {
             ImageHandle handle = nullptr;
             int row = 0;
@@ -96,6 +98,12 @@ public:
 
 private:
     bool Cancelled() const { return cancel_ && cancel_->Requested(); }
+
+    // The most a row of this source format may take, given the picture limit.
+    uint64_t Largest(ImageFormat source) const {
+        if (options_.maxPixels == 0) return UINT64_MAX;
+        return RowMemoryEstimate(options_.maxPixels, 1, source, options_.target);
+    }
 
     int StopAt() {
         std::lock_guard lock(mutex_);
@@ -170,7 +178,7 @@ private:
         if (probe.Load(readPath.c_str(), named) && probe.GetWidth() > 0 && probe.GetHeight() > 0)
             return RowMemoryEstimate(probe.GetWidth(), probe.GetHeight(),
                                      probe.GetType() ? probe.GetType() : named, options_.target);
-        return std::min(LargestRowEstimate(options_.maxPixels), budget_.Limit());
+        return std::min(Largest(named), budget_.Limit());
     }
 
     // The row's work, outside any lock: decode, fit, encode into a temporary file.
@@ -207,7 +215,6 @@ private:
         }
         SourceGuard::Close(in);
         ReleasePicture(handle);
-        if (reserved >= kReturnAbove) ReturnFreedPictureMemory();
         budget_.Release(reserved);
         return slot;
     }
