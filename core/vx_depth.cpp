@@ -155,7 +155,7 @@ bool VxImage::DecreaseBpp(uint32_t bits, bool diffuseError, const RGBQUAD* palet
     uint32_t lastKey = 0xFFFFFFFF;
     uint8_t lastIndex = 0;
     for (; done < h; ++done) {
-        if (Info.Escape) break;
+        if (Cancelled()) break;
         Info.Progress = int32_t(int64_t(done) * 100 / h);
         const uint8_t* src = Info.Image + size_t(done) * srcStride;
         for (uint32_t x = 0; x < w; ++x) {
@@ -231,7 +231,7 @@ bool VxImage::DecreaseBppDiffused(uint32_t bits, const RGBQUAD* palette,
     static const int kOffY[4] = {0, 1, 1, 1};
     static const int kWeight[4] = {7, 2, 4, 1};
     for (int32_t y = 0; y < h; ++y) {
-        if (Info.Escape) break;
+        if (Cancelled()) break;
         Info.Progress = int32_t(int64_t(y) * 100 / h);
         for (int32_t x = 0; x < w; ++x) {
             const RGBQUAD c = GetPixelColor(x, y, true);
@@ -289,7 +289,7 @@ bool VxImage::IncreaseBpp(uint32_t bits) {
         tmp.SetPalette(GetPalette(), GetNumColors());
         copyPlanes();
         for (int32_t y = 0; y < h; ++y) {
-            if (Info.Escape) break;
+            if (Cancelled()) break;
             for (int32_t x = 0; x < w; ++x) tmp.BlindSetPixelIndex(x, y, BlindGetPixelIndex(x, y));
         }
     } else {
@@ -298,7 +298,7 @@ bool VxImage::IncreaseBpp(uint32_t bits) {
         if (!tmp.Alpha && AlphaPaletteIsValid()) tmp.AlphaCreate();
         const RGBQUAD* pal = GetPalette();
         for (int32_t y = 0; y < h; ++y) {
-            if (Info.Escape) break;
+            if (Cancelled()) break;
             uint8_t* dst = tmp.GetBits(uint32_t(y));
             for (int32_t x = 0; x < w; ++x) {
                 RGBQUAD c = pal[BlindGetPixelIndex(x, y)];

@@ -20,13 +20,6 @@ namespace {
 const char kDecodeUnknown[] = "解码: 未知或错误的图像格式";
 const char kEncodeUnknown[] = "编码: 未知的图像格式";
 
-// Probe order for files whose format is unknown; the JPEG-2000 family codec
-// (entered through code 11 with type 0) recognises its five formats by content.
-constexpr ImageFormat kProbeOrder[] = {VX_FORMAT_BMP, VX_FORMAT_JPG, VX_FORMAT_ICO,
-                                       VX_FORMAT_GIF, VX_FORMAT_PNG, VX_FORMAT_TIF,
-                                       VX_FORMAT_TGA, VX_FORMAT_PCX, VX_FORMAT_WBMP,
-                                       VX_FORMAT_WMF, VX_FORMAT_JP2};
-
 // Stream buffer for loads and saves: a small picture then takes one read and
 // one write, a large one a sixteenth of the default system calls. The buffer
 // must outlive the stream.
@@ -174,8 +167,7 @@ bool VxImage::DecodeWith(uint32_t code, VxFile* file, uint32_t passType) {
     }
     std::memcpy(Info.LastError, codec->Info.LastError, sizeof(Info.LastError));
     Info.LastError[sizeof(Info.LastError) - 1] = '\0';
-    if (code == VX_FORMAT_GIF || code == VX_FORMAT_ICO || code == VX_FORMAT_TIF)
-        Info.NumFrames = codec->Info.NumFrames;
+    if (ops->reportsFrames) Info.NumFrames = codec->Info.NumFrames;
     return false;
 }
 
@@ -197,9 +189,13 @@ bool VxImage::Decode(VxFile* file, uint32_t type) {
         return false;
     }
     const int32_t start = file->Tell();
-    for (ImageFormat code : kProbeOrder) {
-        if (!VxFindCodec(code)) continue;
-        if (DecodeWith(code, file, code == VX_FORMAT_JP2 ? 0 : code)) return true;
+    // The registry lists the codecs in probe order. The JPEG-2000 family
+    // codec, entered once, recognises its five formats by content.
+    size_t count = 0;
+    const VxCodecEntry* entries = VxCodecEntries(&count);
+    for (size_t i = 0; i < count; ++i) {
+        if (!entries[i].probed) continue;
+        if (DecodeWith(entries[i].code, file, 0)) return true;
         file->Seek(start, 0);
     }
     SetLastError(kDecodeUnknown);
@@ -237,8 +233,7 @@ bool VxImage::Encode(uint8_t*& buffer, int32_t& size, uint32_t type) {
 }
 
 bool VxImage::Encode(VxFile* file, VxImage** pages, int32_t pageCount, uint32_t type) {
-    const VxCodecOps* ops = (type == VX_FORMAT_TIF || type == VX_FORMAT_GIF) ? VxFindCodec(type)
-                                                                             : nullptr;
+    const VxCodecOps* ops = VxFindCodec(type);
     if (!ops || !ops->encodePages) {
         SetLastError("多页编码: 这个格式不支持");
         return false;
@@ -295,11 +290,4 @@ bool VxImage::Encode2RGBA(uint8_t*& buffer, int32_t& size) {
     size = file.Size();
     buffer = file.GetBuffer(true);
     return true;
-}
-
-const char* VxFormatName(ImageFormat type) {
-    static const char* const kNames[kVxFormatCount] = {"",    "BMP", "GIF",  "JPG", "PNG", "ICO",
-                                                       "TIF", "TGA", "PCX",  "WBMP", "WMF", "JP2",
-                                                       "JPC", "PGX", "PNM",  "RAS"};
-    return type < kVxFormatCount ? kNames[type] : "";
 }

@@ -20,6 +20,14 @@ public:
     virtual int32_t Error() = 0;
     virtual bool PutC(uint8_t c) { return Write(&c, 1, 1) == 1; }
     virtual int32_t GetC() = 0;
+
+    // Bytes between the position and the end, or -1 when the stream cannot say.
+    int64_t Remaining() {
+        const auto size = Size();
+        const auto pos = Tell();
+        if (size < 0 || pos < 0) return -1;
+        return size > pos ? int64_t(size) - pos : 0;
+    }
 };
 
 class VxIOFile : public VxFile {

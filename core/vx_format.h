@@ -1,4 +1,5 @@
-// Format codes the dispatch works with, and the table through which it finds codecs.
+// Format codes the dispatch works with. Their codecs are listed in
+// codecs/registry.cpp (core/vx_codec.h says what a codec does).
 #pragma once
 
 #include <cstdint>
@@ -25,22 +26,5 @@ enum : ImageFormat {
 };
 constexpr uint32_t kVxFormatCount = 16;
 
-class VxImage;
-class VxFile;
-
-// One entry per format code. A codec object is a VxImage subclass built by
-// `create`; `decode`/`encode` run its own Decode/Encode with the call shape the
-// format needs (the metafile size limits, the JPEG-2000 family's format code,
-// TIFF's append flag). `encodePages` is null for single-image formats.
-struct VxCodecOps {
-    const char* name;  // short name as the command line prints it ("BMP", "JP2", ...)
-    VxImage* (*create)();
-    bool (*decode)(VxImage* codec, VxFile* file, uint32_t type);
-    bool (*encode)(VxImage* codec, VxFile* file, uint32_t type);
-    bool (*encodePages)(VxImage* codec, VxFile* file, VxImage** pages, int32_t count);
-};
-
-// Null when the format has no codec in this build.
-const VxCodecOps* VxFindCodec(ImageFormat type);
-// "BMP", "GIF", ... for 1..15; "" otherwise.
+// "BMP", "GIF", ... for the codes the registry lists; "" otherwise.
 const char* VxFormatName(ImageFormat type);

@@ -102,6 +102,17 @@ void VxImage::Startup(uint32_t imagetype) {
     SetYDPI(96);
 }
 
+bool VxImage::BlockFits(uint64_t width, uint64_t height, uint32_t bpp) {
+    // The header's 32-bit size fields must be able to describe the block, and
+    // signed width/height must stay positive.
+    if (width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) return false;
+    bpp = RoundBpp(bpp);
+    const uint64_t stride = (width * bpp + 31) / 32 * 4;
+    const uint64_t colors = bpp == 1 ? 2 : bpp == 4 ? 16 : bpp == 8 ? 256 : 0;
+    const uint64_t total = kBitmapInfoHeaderBytes + 4 * colors + stride * height;
+    return total <= 0xFFFFFFF0ull && width * height * bpp / 256 <= 256000000ull;
+}
+
 void* VxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t imagetype) {
     if (!Destroy()) return nullptr;
     if (width == 0 || height == 0) {
@@ -109,18 +120,13 @@ void* VxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t im
         return nullptr;
     }
     bpp = RoundBpp(bpp);
-    // 64-bit arithmetic: the limit must hold whatever the machine's word size.
-    const uint64_t weight = uint64_t(width) * uint64_t(height) * bpp / 256;
+    if (!BlockFits(width, height, bpp)) {
+        SetLastError(kVxBlockTooLarge);
+        return nullptr;
+    }
     const uint64_t stride = (uint64_t(width) * bpp + 31) / 32 * 4;
     const uint32_t colors = bpp == 1 ? 2 : bpp == 4 ? 16 : bpp == 8 ? 256 : 0;
     const uint64_t total = kBitmapInfoHeaderBytes + 4ull * colors + stride * height;
-    // The header's 32-bit size fields must be able to describe the block, and
-    // signed width/height must stay positive.
-    if (weight > 256000000ull || total > 0xFFFFFFF0ull || width > 0x7FFFFFFFu ||
-        height > 0x7FFFFFFFu) {
-        SetLastError("超过规定的图像数据占用的内存大小");
-        return nullptr;
-    }
 
     Info.Type = imagetype;
     Info.EffWidth = uint32_t(stride);

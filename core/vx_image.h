@@ -6,9 +6,15 @@
 #include <cstdio>
 #include <string>
 
+#include "core/vx_codec.h"
 #include "core/vx_file.h"
 #include "core/vx_format.h"
 #include "core/vx_types.h"
+
+// The picture limit a decoder applies unless told otherwise: 256 megapixels.
+constexpr uint64_t kVxDefaultMaxPixels = uint64_t(1) << 28;
+// Create's text for a block its 32-bit size fields cannot describe.
+inline constexpr char kVxBlockTooLarge[] = "超过规定的图像数据占用的内存大小";
 
 struct ImageInfo {
     uint32_t EffWidth = 0;
@@ -40,6 +46,7 @@ struct ImageInfo {
     bool LastNearestValid = false;
     int32_t NumLayers = 0;
     uint32_t Flags = 0;
+    uint64_t MaxPixels = kVxDefaultMaxPixels;  // 0: no limit
 };
 
 class VxImage {
@@ -58,6 +65,8 @@ public:
     // --- creation and lifetime ---
     void* Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t imagetype = 0);
     bool Destroy();
+    // Whether Create can make a block of this shape (its size fields are 32-bit).
+    static bool BlockFits(uint64_t width, uint64_t height, uint32_t bpp);
     bool IsValid() const { return Dib != nullptr; }
 
     // --- copying and moving ---
@@ -87,6 +96,10 @@ public:
     int32_t GetProgress() const { return Info.Progress; }
     void SetProgress(int32_t p) { Info.Progress = p; }
     int32_t GetEscape() const { return Info.Escape; }
+    // Escape -1 asks a decoder for the picture's size only; any other nonzero
+    // value cancels.
+    bool DimensionsOnly() const { return Info.Escape == -1; }
+    bool Cancelled() const { return Info.Escape != 0; }
     void SetEscape(int32_t e) { Info.Escape = e; }
     int32_t GetFrame() const { return Info.Frame; }
     void SetFrame(int32_t f) { Info.Frame = f; }
@@ -119,6 +132,17 @@ public:
     float GetVersionNumber() const { return 1.1f; }
     const ImageInfo& GetInfo() const { return Info; }
     uint8_t GetAlphaMax() const { return Info.AlphaMax; }
+    // Decoders refuse pictures of more pixels than this (0: no limit).
+    uint64_t GetMaxPixels() const { return Info.MaxPixels; }
+    void SetMaxPixels(uint64_t pixels) { Info.MaxPixels = pixels; }
+    // The decoder's question before it allocates for a picture. False, with
+    // the reason in LastError, when `file` has fewer than `leastBytes` bytes
+    // left (the fewest the format can hold the picture in; 0 skips the test;
+    // `shortText` is the format's own text for it), when width x height
+    // passes the picture limit (the text names the limit), or when the pixel
+    // block could not be made. Zero sides pass: Create says why they fail.
+    bool PictureFits(uint64_t width, uint64_t height, uint32_t bpp, VxFile* file = nullptr,
+                     uint64_t leastBytes = 0, const char* shortText = nullptr);
     void SetAlphaMax(uint8_t m) { Info.AlphaMax = m; }
 
     // --- palette ---

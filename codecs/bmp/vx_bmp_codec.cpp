@@ -1,4 +1,5 @@
 #include "codecs/bmp/vx_bmp_codec.h"
+#include "core/vx_codec.h"
 
 #include <climits>
 #include <cmath>
@@ -7,10 +8,6 @@
 #include <vector>
 
 namespace {
-
-struct BmpFailure {
-    const char* text;
-};
 
 // Skips n bytes forward; the count can exceed what Seek's 32-bit offset carries.
 void SkipForward(VxFile* file, uint64_t n) {
@@ -27,14 +24,6 @@ using Wide = __int128;
 Wide StrideBytes(Wide width, Wide bpp) { return ((bpp * width + 31) / 32) * 4; }
 
 }  // namespace
-
-const VxCodecOps VxBmpCodec::kOps = {
-    "BMP",
-    []() -> VxImage* { return new VxBmpCodec; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxBmpCodec*>(c)->Decode(f); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxBmpCodec*>(c)->Encode(f); },
-    nullptr,
-};
 
 bool VxBmpCodec::ReadInfoHeader(VxFile* file, BITMAPINFOHEADER& bih) {
     uint8_t raw[kBitmapInfoHeaderBytes];
@@ -77,7 +66,7 @@ bool VxBmpCodec::Decode(VxFile* file) {
     try {
         const int32_t start = file->Tell();
         uint8_t rawFile[kBitmapFileHeaderBytes];
-        if (file->Read(rawFile, sizeof(rawFile), 1) == 0) throw BmpFailure{"Not a BMP"};
+        if (file->Read(rawFile, sizeof(rawFile), 1) == 0) throw VxCodecFailure("Not a BMP");
         BITMAPFILEHEADER bf = vx::LoadFileHeader(rawFile);
         if (bf.bfType != 0x4D42) {
             bf.bfOffBits = 0;
@@ -85,22 +74,23 @@ bool VxBmpCodec::Decode(VxFile* file) {
         }
 
         BITMAPINFOHEADER bih;
-        if (!ReadInfoHeader(file, bih)) throw BmpFailure{"Error reading BMP info"};
+        if (!ReadInfoHeader(file, bih)) throw VxCodecFailure("Error reading BMP info");
         const bool core = bih.biSize == 12;
         const bool topDown = bih.biHeight < 0;
         // INT_MIN has no positive counterpart; Create refuses the huge value.
         const uint32_t height =
             topDown ? uint32_t(0) - uint32_t(bih.biHeight) : uint32_t(bih.biHeight);
 
-        if (Info.Escape == -1) {
+        if (DimensionsOnly()) {
             Header.biWidth = bih.biWidth;
             Header.biHeight = int32_t(height);
             SetLastError("output dimensions returned");
             return true;
         }
 
+        VxRequirePicture(*this, uint32_t(bih.biWidth), height, bih.biBitCount);
         if (!Create(uint32_t(bih.biWidth), height, bih.biBitCount, VX_FORMAT_BMP))
-            throw BmpFailure{"Can't allocate memory"};
+            throw VxCodecFailure("Can't allocate memory");
 
         Header.biXPelsPerMeter = bih.biXPelsPerMeter;
         Header.biYPelsPerMeter = bih.biYPelsPerMeter;
@@ -108,7 +98,7 @@ bool VxBmpCodec::Decode(VxFile* file) {
         Info.YDPI = int32_t(std::floor(bih.biYPelsPerMeter * 0.0254 + 0.5));
         SyncHeaderToDib();
 
-        if (Info.Escape) throw BmpFailure{"Cancelled"};
+        if (Cancelled()) throw VxCodecFailure("Cancelled");
 
         if (RGBQUAD* pal = GetPalette()) {
             const uint64_t fileColors = bih.biClrUsed;
@@ -129,7 +119,7 @@ bool VxBmpCodec::Decode(VxFile* file) {
             Info.LastNearestValid = false;
         }
 
-        if (Info.Escape) throw BmpFailure{"Cancelled"};
+        if (Cancelled()) throw VxCodecFailure("Cancelled");
 
         auto seekToPixels = [&] {
             if (bf.bfOffBits) file->Seek(int32_t(int64_t(start) + bf.bfOffBits > INT32_MAX
@@ -147,7 +137,7 @@ bool VxBmpCodec::Decode(VxFile* file) {
                     case 0: file->Read(pixels, 1, Header.biSizeImage); break;
                     case 1: DecodeRle8(file); break;
                     case 2: DecodeRle4(file); break;
-                    default: throw BmpFailure{"compression type not supported"};
+                    default: throw VxCodecFailure("compression type not supported");
                 }
                 break;
             case 16: {
@@ -164,13 +154,13 @@ bool VxBmpCodec::Decode(VxFile* file) {
                 break;
             }
             case 24:
-                if (bih.biCompression != 0) throw BmpFailure{"unknown compression"};
+                if (bih.biCompression != 0) throw VxCodecFailure("unknown compression");
                 seekToPixels();
                 file->Read(pixels, 1, Header.biSizeImage);
                 break;
             case 32: {
                 if (bih.biCompression != 0 && bih.biCompression != 3)
-                    throw BmpFailure{"unknown compression"};
+                    throw VxCodecFailure("unknown compression");
                 seekToPixels();
                 // One row at a time: a short or lying file costs no more than its rows.
                 const size_t w = GetWidth();
@@ -178,7 +168,7 @@ bool VxBmpCodec::Decode(VxFile* file) {
                 try {
                     row.assign(w * 4, 0);
                 } catch (const std::bad_alloc&) {
-                    throw BmpFailure{"can't allocate memory"};
+                    throw VxCodecFailure("can't allocate memory");
                 }
                 for (uint32_t y = 0; y < GetHeight(); ++y) {
                     if (file->Read(row.data(), 1, row.size()) < row.size()) break;
@@ -197,7 +187,7 @@ bool VxBmpCodec::Decode(VxFile* file) {
 
         if (topDown) Flip();
         return true;
-    } catch (const BmpFailure& failure) {
+    } catch (const VxCodecFailure& failure) {
         // A dimensions-only pass that fails (not a BMP, say) fails: the probe
         // must move on to the next codec.
         SetLastError(failure.text);

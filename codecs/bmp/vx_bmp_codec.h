@@ -7,17 +7,8 @@ class VxBmpCodec : public VxImage {
 public:
     VxBmpCodec() : VxImage(VX_FORMAT_BMP) {}
     bool Decode(VxFile* file);
-    bool Decode(FILE* fp) {
-        VxIOFile f(fp);
-        return Decode(&f);
-    }
     bool Encode(VxFile* file);
-    bool Encode(FILE* fp) {
-        VxIOFile f(fp);
-        return Encode(&f);
-    }
 
-    static const VxCodecOps kOps;
 
 private:
     bool ReadInfoHeader(VxFile* file, BITMAPINFOHEADER& bih);

@@ -60,25 +60,18 @@ struct tag_RLE {
 
 class VxImageGIF : public VxImage {
 public:
+    static constexpr bool kReportsFrames = true;
+
     VxImageGIF();
     VxImageGIF(const VxImageGIF& other) = default;
     VxImageGIF& operator=(const VxImageGIF& other) = default;
     ~VxImageGIF() override = default;
 
     bool Decode(VxFile* fp);
-    bool Decode(FILE* fp) {
-        VxIOFile f(fp);
-        return Decode(&f);
-    }
     bool Encode(VxFile* fp);
-    bool Encode(FILE* fp) {
-        VxIOFile f(fp);
-        return Encode(&f);
-    }
-    bool Encode(VxFile* fp, VxImage** images, int count, bool localColorMap = false);
-    bool Encode(FILE* fp, VxImage** images, int count, bool localColorMap = false) {
-        VxIOFile f(fp);
-        return Encode(&f, images, count, localColorMap);
+    bool Encode(VxFile* fp, VxImage** images, int count, bool localColorMap);
+    bool Encode(VxFile* fp, VxImage** images, int32_t count) {
+        return Encode(fp, images, count, false);
     }
 
     void SetLoops(int loops_) { loops = loops_; }
@@ -88,19 +81,30 @@ public:
     void SetDisposalMethod(int method) { disposal = method; }
     int32_t GetDisposalMethod() const { return disposal; }
 
-    static const VxCodecOps kOps;
 
 protected:
     // --- decoding steps ---
     bool DecodeExtension(VxFile* fp);
-    int get_num_frames(VxFile* fp, tag_TabCol* table, tag_dscgif* screen);
+    // The frame scan both passes share: blocks up to the next image
+    // descriptor that fits the screen, and that frame's colour table.
+    struct FrameScan {
+        const tag_dscgif* screen = nullptr;
+        tag_TabCol global{}, local{};
+        const tag_TabCol* table = nullptr;
+        bool prevZero = true;
+        bool watchEscape = false;
+    };
+    enum class Found { Frame, BadExtension, End, Cancelled };
+    Found NextFrame(VxFile* fp, FrameScan& scan, tag_image& image);
+    // Frames in the file (every one decoded or scanned once); `anyDelay` is
+    // set when one of them has a display delay.
+    int get_num_frames(VxFile* fp, FrameScan scan, bool& anyDelay);
     long seek_next_image(VxFile* fp, long position);
     int get_byte(VxFile* fp);
     void init_exp(short size);
     short get_next_code(VxFile* fp);
     short decoder(VxFile* fp, VxImageIterator* iter, int32_t lineWidth, int& badCodes);
     int out_line(VxImageIterator* iter, uint8_t* pixels, int length);
-    void GifMix(VxImage& frame, tag_image& descriptor);
 
     // --- encoding steps ---
     void EncodeHeader(VxFile* fp);

@@ -1,14 +1,10 @@
 #include "codecs/ico/vx_ico_codec.h"
+#include "core/vx_codec.h"
 
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
-
-struct IcoFailure {
-    std::string text;
-};
 
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr char kTruncated[] = "Icon file is truncated";
@@ -17,25 +13,16 @@ uint32_t MaskStride(uint32_t width) { return (width + 31) / 32 * 4; }
 
 }  // namespace
 
-const VxCodecOps VxIcoCodec::kOps = {
-    "ICO",
-    []() -> VxImage* { return new VxIcoCodec; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxIcoCodec*>(c)->Decode(f); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxIcoCodec*>(c)->Encode(f); },
-    nullptr,
-};
-
 // Entries stored as PNG go through the PNG codec, over a copy of their bytes.
 void VxIcoCodec::DecodePngEntry(VxFile* file, int64_t offset, uint32_t bytes, int32_t entries) {
     std::vector<uint8_t> data(bytes);
     if (!file->Seek(int32_t(offset), SEEK_SET) || file->Read(data.data(), 1, bytes) != bytes)
-        throw IcoFailure{kTruncated};
+        throw VxCodecFailure(kTruncated);
     VxMemFile mem(data.data(), bytes);
     VxImage png(VX_FORMAT_PNG);
     if (!png.Decode(&mem, VX_FORMAT_PNG)) {
-        std::string text = "PNG icon entry: ";
-        text += *png.GetLastError() ? png.GetLastError() : "cannot be decoded";
-        throw IcoFailure{text};
+        throw VxCodecFailure("PNG icon entry: ",
+                             *png.GetLastError() ? png.GetLastError() : "cannot be decoded");
     }
     const ImageInfo keep = Info;
     Transfer(png);
@@ -57,7 +44,7 @@ void VxIcoCodec::ApplyMask(const uint8_t* mask, uint32_t stride, uint32_t bpp) {
     }
 
     const bool hadAlpha = AlphaIsValid();
-    if (!hadAlpha && !AlphaCreate()) throw IcoFailure{"Can't allocate memory"};
+    if (!hadAlpha && !AlphaCreate()) throw VxCodecFailure("Can't allocate memory");
     auto masked = [&](int32_t x, int32_t y) {
         return (mask[size_t(y) * stride + (uint32_t(x) >> 3)] & (0x80 >> (x & 7))) != 0;
     };
@@ -112,33 +99,33 @@ bool VxIcoCodec::Decode(VxFile* file) {
     try {
         const int32_t start = file->Tell();
         const int32_t streamSize = file->Size();
-        if (start < 0 || streamSize < 0) throw IcoFailure{"Icon stream has no size"};
+        if (start < 0 || streamSize < 0) throw VxCodecFailure("Icon stream has no size");
         const int64_t size = streamSize;
         uint8_t head[6];
-        if (file->Read(head, 1, 6) != 6) throw IcoFailure{"Not an icon file"};
+        if (file->Read(head, 1, 6) != 6) throw VxCodecFailure("Not an icon file");
         const uint32_t type = vx::LoadLE16(head + 2);
         if (vx::LoadLE16(head) != 0 || (type != 1 && type != 2))
-            throw IcoFailure{"Not an icon file"};
+            throw VxCodecFailure("Not an icon file");
         const uint32_t count = vx::LoadLE16(head + 4);
         Info.NumFrames = int32_t(count);
         if (Info.Frame < 0 || uint32_t(Info.Frame) >= count)
-            throw IcoFailure{"Icon entry out of range"};
+            throw VxCodecFailure("Icon entry out of range");
 
         // Only the chosen entry is needed; the directory must still be whole.
-        if (int64_t(start) + 6 + int64_t(count) * 16 > size) throw IcoFailure{kTruncated};
+        if (int64_t(start) + 6 + int64_t(count) * 16 > size) throw VxCodecFailure(kTruncated);
         uint8_t entry[16];
         file->Seek(int32_t(start + 6 + 16 * Info.Frame), SEEK_SET);
-        if (file->Read(entry, 1, 16) != 16) throw IcoFailure{kTruncated};
+        if (file->Read(entry, 1, 16) != 16) throw VxCodecFailure(kTruncated);
         const uint32_t width = entry[0] ? entry[0] : 256;
         const uint32_t height = entry[1] ? entry[1] : 256;
         const uint32_t bytes = vx::LoadLE32(entry + 8);
         const int64_t offset = int64_t(start) + vx::LoadLE32(entry + 12);
         if (bytes < 40 || offset + int64_t(bytes) > size)
-            throw IcoFailure{"Icon entry lies outside the file"};
+            throw VxCodecFailure("Icon entry lies outside the file");
 
         uint8_t raw[40];
         if (!file->Seek(int32_t(offset), SEEK_SET) || file->Read(raw, 1, 40) != 40)
-            throw IcoFailure{kTruncated};
+            throw VxCodecFailure(kTruncated);
         if (std::memcmp(raw, kPngSignature, 8) == 0) {
             DecodePngEntry(file, offset, bytes, int32_t(count));
             return true;
@@ -146,29 +133,29 @@ bool VxIcoCodec::Decode(VxFile* file) {
         const BITMAPINFOHEADER bih = vx::LoadInfoHeader(raw);
         const uint32_t bpp = bih.biBitCount;
         if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
-            throw IcoFailure{"Unsupported icon bit depth"};
-        if (bih.biCompression != 0) throw IcoFailure{"Compressed icons are not supported"};
+            throw VxCodecFailure("Unsupported icon bit depth");
+        if (bih.biCompression != 0) throw VxCodecFailure("Compressed icons are not supported");
 
+        VxRequirePicture(*this, width, height, bpp);
         if (!Create(width, height, bpp, VX_FORMAT_ICO)) {
-            std::string text = "Can't create icon image: ";
-            throw IcoFailure{text + GetLastError()};
+            throw VxCodecFailure("Can't create icon image: ", GetLastError());
         }
         // A header that names fewer colours than the depth allows stores only those.
         uint32_t fileColours = Header.biClrUsed;
         if (bih.biClrUsed != 0 && bih.biClrUsed < fileColours) fileColours = bih.biClrUsed;
         if (fileColours) {
             std::vector<uint8_t> pal(size_t(fileColours) * 4);
-            if (file->Read(pal.data(), 1, pal.size()) != pal.size()) throw IcoFailure{kTruncated};
+            if (file->Read(pal.data(), 1, pal.size()) != pal.size()) throw VxCodecFailure(kTruncated);
             for (uint32_t i = 0; i < fileColours; ++i)
                 SetPaletteColor(uint8_t(i), pal[4 * i + 2], pal[4 * i + 1], pal[4 * i], 0);
         }
 
         if (bpp == 32) {
-            if (!AlphaCreate()) throw IcoFailure{"Can't allocate memory"};
+            if (!AlphaCreate()) throw VxCodecFailure("Can't allocate memory");
             std::vector<uint8_t> row(size_t(width) * 4);
             for (uint32_t y = 0; y < height; ++y) {
                 if (file->Read(row.data(), 1, row.size()) != row.size())
-                    throw IcoFailure{kTruncated};
+                    throw VxCodecFailure(kTruncated);
                 uint8_t* dest = GetBits(y);
                 uint8_t* a = Alpha + size_t(y) * width;
                 const uint8_t* src = row.data();
@@ -180,7 +167,7 @@ bool VxIcoCodec::Decode(VxFile* file) {
                 }
             }
         } else if (file->Read(GetBits(0), 1, Header.biSizeImage) != Header.biSizeImage) {
-            throw IcoFailure{kTruncated};
+            throw VxCodecFailure(kTruncated);
         }
 
         // No mask at all is allowed; half a mask is a cut file.
@@ -188,11 +175,11 @@ bool VxIcoCodec::Decode(VxFile* file) {
         std::vector<uint8_t> mask(size_t(stride) * height);
         const size_t got = file->Read(mask.data(), 1, mask.size());
         if (got == 0) return true;
-        if (got != mask.size()) throw IcoFailure{kTruncated};
+        if (got != mask.size()) throw VxCodecFailure(kTruncated);
         ApplyMask(mask.data(), stride, bpp);
         return true;
-    } catch (const IcoFailure& failure) {
-        SetLastError(failure.text.c_str());
+    } catch (const VxCodecFailure& failure) {
+        SetLastError(failure.text);
         return false;
     }
 }

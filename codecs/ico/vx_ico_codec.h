@@ -6,11 +6,12 @@
 
 class VxIcoCodec : public VxImage {
 public:
+    static constexpr bool kReportsFrames = true;
+
     VxIcoCodec() : VxImage(VX_FORMAT_ICO) {}
     bool Decode(VxFile* file);
     bool Encode(VxFile* file);
 
-    static const VxCodecOps kOps;
 
 private:
     void DecodePngEntry(VxFile* file, int64_t offset, uint32_t bytes, int32_t entries);

@@ -160,14 +160,6 @@ struct VxImageJPG::EncodeState {
     bool gray;
 };
 
-const VxCodecOps VxImageJPG::kOps = {
-    "JPG",
-    []() -> VxImage* { return new VxImageJPG; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageJPG*>(c)->Decode(f); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageJPG*>(c)->Encode(f); },
-    nullptr,
-};
-
 VxImageJPG::VxImageJPG() : VxImage(VX_FORMAT_JPG) { std::memset(&exifData, 0, sizeof(exifData)); }
 
 VxImageJPG::~VxImageJPG() { delete exifReader; }
@@ -253,12 +245,17 @@ bool VxImageJPG::RunDecode(DecodeState* st, bool haveExif) {
     const bool bgrDirect = !cinfo->quantize_colors && cinfo->out_color_space == JCS_RGB;
     if (bgrDirect) cinfo->out_color_space = JCS_EXT_BGR;
 
-    if (Info.Escape == -1) {
-        jpeg_calc_output_dimensions(cinfo);
+    jpeg_calc_output_dimensions(cinfo);
+    if (DimensionsOnly()) {
         Header.biWidth = int32_t(cinfo->output_width);
         Header.biHeight = int32_t(cinfo->output_height);
         return true;
     }
+    // Before the library allocates: a progressive file keeps every coefficient
+    // of the full-size picture, whatever the scale.
+    if (!PictureFits(cinfo->output_width, cinfo->output_height, 24) ||
+        (cinfo->progressive_mode && !PictureFits(cinfo->image_width, cinfo->image_height, 24)))
+        return false;
 
     jpeg_start_decompress(cinfo);
     const int components = cinfo->output_components;
@@ -326,7 +323,7 @@ bool VxImageJPG::RunDecode(DecodeState* st, bool haveExif) {
                                               JDIMENSION(width * size_t(components)), 1);
 
     while (cinfo->output_scanline < height) {
-        if (Info.Escape) return false;
+        if (Cancelled()) return false;
         uint8_t* dst = GetBits(height - 1 - cinfo->output_scanline);
         if (direct) {
             JSAMPROW row = dst;

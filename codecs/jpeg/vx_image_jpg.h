@@ -33,27 +33,14 @@ public:
     VxImageJPG& operator=(const VxImageJPG&) = delete;
 
     bool Decode(VxFile* file);
-    bool Decode(FILE* fp) {
-        VxIOFile f(fp);
-        return Decode(&f);
-    }
     bool Encode(VxFile* file);
-    bool Encode(FILE* fp) {
-        VxIOFile f(fp);
-        return Encode(&f);
-    }
     bool DecodeExif(VxFile* file);
-    bool DecodeExif(FILE* fp) {
-        VxIOFile f(fp);
-        return DecodeExif(&f);
-    }
 
     const tag_ExifInfo& GetExifInfo() const { return exifData; }
     const VxExifInfo* GetExifReader() const { return exifReader; }
     void SetSmoothingFactor(int32_t f) { smoothingFactor = f; }
     void SetDitherMode(int32_t mode) { ditherMode = mode; }
 
-    static const VxCodecOps kOps;
 
     // libjpeg's working memory per operation; the picture itself is bounded by Create.
     static constexpr long kMaxLibraryMemory = 1L << 30;

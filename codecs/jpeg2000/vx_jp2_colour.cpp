@@ -47,16 +47,16 @@ void ColourToBgr8(const Planes& in, uint32_t width, uint32_t height,
     Lcms lcms;
     if (in.icc) {
         lcms.ctx = cmsCreateContext(nullptr, nullptr);
-        if (!lcms.ctx) throw Failure{"cannot create sRGB profile"};
+        if (!lcms.ctx) throw VxCodecFailure("cannot create sRGB profile");
         cmsSetLogErrorHandlerTHR(lcms.ctx, QuietLcms);
         lcms.out = cmsCreate_sRGBProfileTHR(lcms.ctx);
-        if (!lcms.out) throw Failure{"cannot create sRGB profile"};
+        if (!lcms.out) throw VxCodecFailure("cannot create sRGB profile");
         lcms.in = cmsOpenProfileFromMemTHR(lcms.ctx, in.icc, cmsUInt32Number(in.iccLength));
         if (!lcms.in || cmsGetColorSpace(lcms.in) != cmsSigRgbData)
-            throw Failure{"cannot convert to sRGB"};
+            throw VxCodecFailure("cannot convert to sRGB");
         lcms.xform = cmsCreateTransformTHR(lcms.ctx, lcms.in, TYPE_RGB_16, lcms.out, TYPE_BGR_8,
                                            INTENT_PERCEPTUAL, 0);
-        if (!lcms.xform) throw Failure{"cannot convert to sRGB"};
+        if (!lcms.xform) throw VxCodecFailure("cannot convert to sRGB");
     }
 
     // After the sYCC conversion every channel has the luma range.

@@ -19,7 +19,7 @@ inline uint8_t To8(const Plane& p, int32_t v) {
 }
 
 // Writes `height` rows of blue-green-red triples, top row first, into the
-// buffers `row(y)` returns. Throws Failure when a profile cannot be applied.
+// buffers `row(y)` returns. Throws VxCodecFailure when a profile cannot be applied.
 void ColourToBgr8(const Planes& in, uint32_t width, uint32_t height,
                   const std::function<uint8_t*(uint32_t)>& row);
 

@@ -8,14 +8,10 @@
 #include <memory>
 #include <vector>
 
+#include "core/vx_codec.h"
 #include "core/vx_file.h"
 
 namespace vxj2k {
-
-// Raised inside the coders and caught at the end of the codec's Decode/Encode.
-struct Failure {
-    const char* text;
-};
 
 enum class ColourSpace { Unspecified, SRGB, Gray, SYCC, Other };
 

@@ -9,7 +9,6 @@
 #include "codecs/jpeg2000/vx_pnm_coder.h"
 #include "codecs/jpeg2000/vx_ras_coder.h"
 
-using vxj2k::Failure;
 using vxj2k::Plane;
 using vxj2k::Planes;
 
@@ -43,25 +42,13 @@ bool SyccTriple(const Planes& in) {
 
 }  // namespace
 
-const VxCodecOps VxJpeg2000Codec::kOps = {
-    "JP2",
-    []() -> VxImage* { return new VxJpeg2000Codec; },
-    [](VxImage* c, VxFile* f, uint32_t type) {
-        return static_cast<VxJpeg2000Codec*>(c)->Decode(f, type);
-    },
-    [](VxImage* c, VxFile* f, uint32_t type) {
-        return static_cast<VxJpeg2000Codec*>(c)->Encode(f, type);
-    },
-    nullptr,
-};
-
 bool VxJpeg2000Codec::Decode(VxFile* file, uint32_t /*type: the content decides*/) {
     if (!file) return false;
     try {
         const int32_t start = file->Tell();
         uint8_t head[12] = {};
         const size_t n = file->Read(head, 1, sizeof(head));
-        if (!file->Seek(start, SEEK_SET)) throw Failure{kBadData};
+        if (!file->Seek(start, SEEK_SET)) throw VxCodecFailure(kBadData);
 
         Planes planes;
         uint32_t format;
@@ -84,11 +71,11 @@ bool VxJpeg2000Codec::Decode(VxFile* file, uint32_t /*type: the content decides*
             // The dispatch's own BMP codec reads it into this object.
             return VxImage::Decode(file, VX_FORMAT_BMP);
         } else {
-            throw Failure{kBadData};
+            throw VxCodecFailure(kBadData);
         }
         FromPlanes(planes, format);
         return true;
-    } catch (const Failure& f) {
+    } catch (const VxCodecFailure& f) {
         SetLastError(f.text);
     } catch (const std::bad_alloc&) {
         SetLastError("error: cannot allocate memory");
@@ -98,8 +85,8 @@ bool VxJpeg2000Codec::Decode(VxFile* file, uint32_t /*type: the content decides*
 
 void VxJpeg2000Codec::FromPlanes(const Planes& in, uint32_t format) {
     const size_t count = in.comps.size();
-    if (count == 0) throw Failure{kBadData};
-    if (count > 64) throw Failure{"error: too much components"};
+    if (count == 0) throw VxCodecFailure(kBadData);
+    if (count > 64) throw VxCodecFailure("error: too much components");
     const Plane& p0 = in.comps[0];
 
     const bool triple = count >= 3 && SameGrid(p0, in.comps[1]) && SameGrid(p0, in.comps[2]);
@@ -108,18 +95,20 @@ void VxJpeg2000Codec::FromPlanes(const Planes& in, uint32_t format) {
     // their precision asks for the conversion, which keeps the colour ones.
     const bool colour = (triple || sycc) && (count == 3 || !NativeDepth(p0));
     if (colour) {
-        if (!Create(p0.width, p0.height, 24, format)) throw Failure{"Can't allocate memory"};
+        VxRequirePicture(*this, p0.width, p0.height, 24);
+        if (!Create(p0.width, p0.height, 24, format)) throw VxCodecFailure("Can't allocate memory");
         const uint32_t h = p0.height;
         vxj2k::ColourToBgr8(in, p0.width, h, [&](uint32_t y) { return GetBits(h - 1 - y); });
         return;
     }
 
     Info.NumFrames = int32_t(count);
-    if (Info.Frame < 0 || size_t(Info.Frame) >= count) throw Failure{"wrong frame!"};
+    if (Info.Frame < 0 || size_t(Info.Frame) >= count) throw VxCodecFailure("wrong frame!");
     const Plane& p = in.comps[size_t(Info.Frame)];
     const bool native = NativeDepth(p);
     const uint32_t bpp = native ? p.prec : 8;
-    if (!Create(p.width, p.height, bpp, format)) throw Failure{"Can't allocate memory"};
+    VxRequirePicture(*this, p.width, p.height, bpp);
+    if (!Create(p.width, p.height, bpp, format)) throw VxCodecFailure("Can't allocate memory");
     SetGrayPalette();
     for (uint32_t y = 0; y < p.height; ++y) {
         const int32_t* src = p.data + size_t(y) * p.width;
@@ -155,7 +144,7 @@ bool VxJpeg2000Codec::Encode(VxFile* file, uint32_t type) {
         try {
             for (auto& p : planes.comps) p.Allocate(w, h, 8);
         } catch (const std::bad_alloc&) {
-            throw Failure{"error : can't allocate memory"};
+            throw VxCodecFailure("error : can't allocate memory");
         }
         planes.space = grey ? vxj2k::ColourSpace::Gray : vxj2k::ColourSpace::SRGB;
         for (uint32_t y = 0; y < h; ++y) {
@@ -181,15 +170,15 @@ bool VxJpeg2000Codec::Encode(VxFile* file, uint32_t type) {
                 vxj2k::WriteJpeg2000(file, type == VX_FORMAT_JP2, planes, Info.JpegQuality);
                 break;
             case VX_FORMAT_PGX:
-                if (!grey) throw Failure{"PGX can save only GrayScale images"};
+                if (!grey) throw VxCodecFailure("PGX can save only GrayScale images");
                 vxj2k::WritePgx(file, planes);
                 break;
             case VX_FORMAT_PNM: vxj2k::WritePnm(file, planes); break;
             case VX_FORMAT_RAS: vxj2k::WriteRas(file, planes); break;
-            default: throw Failure{"error: cannot encode image\n"};
+            default: throw VxCodecFailure("error: cannot encode image\n");
         }
         return true;
-    } catch (const Failure& f) {
+    } catch (const VxCodecFailure& f) {
         SetLastError(f.text);
     } catch (const std::bad_alloc&) {
         SetLastError("error : can't allocate memory");

@@ -13,17 +13,8 @@ class VxJpeg2000Codec : public VxImage {
 public:
     VxJpeg2000Codec() : VxImage(0) {}
     bool Decode(VxFile* file, uint32_t type);
-    bool Decode(FILE* fp, uint32_t type) {
-        VxIOFile f(fp);
-        return Decode(&f, type);
-    }
     bool Encode(VxFile* file, uint32_t type);
-    bool Encode(FILE* fp, uint32_t type) {
-        VxIOFile f(fp);
-        return Encode(&f, type);
-    }
 
-    static const VxCodecOps kOps;
 
 private:
     void FromPlanes(const vxj2k::Planes& planes, uint32_t format);

@@ -102,17 +102,17 @@ bool LooksLikeJpc(const uint8_t* head, size_t n) {
 void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
     Messages messages;
     StreamContext ctx{file, file->Tell(), false};
-    if (ctx.start < 0) throw Failure{"error: cannot open standard input"};
+    if (ctx.start < 0) throw VxCodecFailure("error: cannot open standard input");
     CodecHolder h;
     h.codec = opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
-    if (!h.codec) throw Failure{"cannot initialize jpeg2000"};
+    if (!h.codec) throw VxCodecFailure("cannot initialize jpeg2000");
     RouteMessages(h.codec, &messages);
     opj_dparameters_t params;
     opj_set_default_decoder_parameters(&params);
-    if (!opj_setup_decoder(h.codec, &params)) throw Failure{"cannot initialize jpeg2000"};
+    if (!opj_setup_decoder(h.codec, &params)) throw VxCodecFailure("cannot initialize jpeg2000");
 
     h.stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
-    if (!h.stream) throw Failure{"error: cannot open standard input"};
+    if (!h.stream) throw VxCodecFailure("error: cannot open standard input");
     opj_stream_set_user_data(h.stream, &ctx, nullptr);
     opj_stream_set_user_data_length(h.stream, Remaining(file));
     opj_stream_set_read_function(h.stream, ReadFn);
@@ -122,33 +122,33 @@ void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
     opj_image_t* raw = nullptr;
     if (!opj_read_header(h.stream, h.codec, &raw) || !raw) {
         if (raw) opj_image_destroy(raw);
-        throw Failure{kBadData};
+        throw VxCodecFailure(kBadData);
     }
     std::shared_ptr<opj_image_t> image(raw, opj_image_destroy);
 
-    if (image->numcomps == 0 || !image->comps) throw Failure{kBadData};
-    if (image->numcomps > 64) throw Failure{"error: too much components"};
-    if (image->x1 <= image->x0 || image->y1 <= image->y0) throw Failure{kBadData};
+    if (image->numcomps == 0 || !image->comps) throw VxCodecFailure(kBadData);
+    if (image->numcomps > 64) throw VxCodecFailure("error: too much components");
+    if (image->x1 <= image->x0 || image->y1 <= image->y0) throw VxCodecFailure(kBadData);
     // The header alone decides how much the decoder will allocate: refuse
     // sizes no real picture of this kind needs before decoding anything.
     uint64_t samples = 0;
     for (uint32_t i = 0; i < image->numcomps; ++i) {
         const opj_image_comp_t& c = image->comps[i];
-        if (c.dx == 0 || c.dy == 0) throw Failure{kBadData};
+        if (c.dx == 0 || c.dy == 0) throw VxCodecFailure(kBadData);
         const uint64_t w = CeilDiv(image->x1, c.dx) - CeilDiv(image->x0, c.dx);
         const uint64_t hgt = CeilDiv(image->y1, c.dy) - CeilDiv(image->y0, c.dy);
         samples += w * hgt;
     }
-    if (samples > kMaxSamples) throw Failure{"error: cannot allocate memory"};
+    if (samples > kMaxSamples) throw VxCodecFailure("error: cannot allocate memory");
 
     if (!opj_decode(h.codec, h.stream, image.get()) || !opj_end_decompress(h.codec, h.stream))
-        throw Failure{kBadData};
+        throw VxCodecFailure(kBadData);
 
     out.comps.clear();
     out.comps.resize(image->numcomps);
     for (uint32_t i = 0; i < image->numcomps; ++i) {
         const opj_image_comp_t& c = image->comps[i];
-        if (!c.data || c.w == 0 || c.h == 0 || c.prec == 0 || c.prec > 31) throw Failure{kBadData};
+        if (!c.data || c.w == 0 || c.h == 0 || c.prec == 0 || c.prec > 31) throw VxCodecFailure(kBadData);
         Plane& p = out.comps[i];
         p.width = c.w;
         p.height = c.h;
@@ -193,12 +193,12 @@ void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
     }
     std::unique_ptr<opj_image_t, void (*)(opj_image_t*)> image(
         opj_image_create(n, parms, n == 1 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB), opj_image_destroy);
-    if (!image) throw Failure{"error : jpeg2000_image_create"};
+    if (!image) throw VxCodecFailure("error : jpeg2000_image_create");
     image->x0 = image->y0 = 0;
     image->x1 = w;
     image->y1 = hgt;
     for (uint32_t i = 0; i < n; ++i) {
-        if (!image->comps[i].data) throw Failure{"error : jpeg2000_image_writecmpt"};
+        if (!image->comps[i].data) throw VxCodecFailure("error : jpeg2000_image_writecmpt");
         std::memcpy(image->comps[i].data, in.comps[i].data, size_t(w) * hgt * sizeof(int32_t));
     }
 
@@ -224,22 +224,22 @@ void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
 
     Messages messages;
     StreamContext ctx{file, file->Tell(), true};
-    if (ctx.start < 0) throw Failure{"error: cannot open standard output"};
+    if (ctx.start < 0) throw VxCodecFailure("error: cannot open standard output");
     CodecHolder h;
     h.codec = opj_create_compress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
-    if (!h.codec) throw Failure{"cannot initialize jpeg2000"};
+    if (!h.codec) throw VxCodecFailure("cannot initialize jpeg2000");
     RouteMessages(h.codec, &messages);
-    if (!opj_setup_encoder(h.codec, &params, image.get())) throw Failure{kEncodeFailed};
+    if (!opj_setup_encoder(h.codec, &params, image.get())) throw VxCodecFailure(kEncodeFailed);
     h.stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_FALSE);
-    if (!h.stream) throw Failure{"error: cannot open standard output"};
+    if (!h.stream) throw VxCodecFailure("error: cannot open standard output");
     opj_stream_set_user_data(h.stream, &ctx, nullptr);
     opj_stream_set_write_function(h.stream, WriteFn);
     opj_stream_set_skip_function(h.stream, SkipFn);
     opj_stream_set_seek_function(h.stream, SeekFn);
     if (!opj_start_compress(h.codec, image.get(), h.stream) || !opj_encode(h.codec, h.stream) ||
         !opj_end_compress(h.codec, h.stream))
-        throw Failure{kEncodeFailed};
-    if (!file->Flush()) throw Failure{kEncodeFailed};
+        throw VxCodecFailure(kEncodeFailed);
+    if (!file->Flush()) throw VxCodecFailure(kEncodeFailed);
 }
 
 }  // namespace vxj2k

@@ -19,11 +19,11 @@ int SkipBlanks(VxFile* file) {
 
 uint32_t ReadNumber(VxFile* file, int first, uint32_t limit, int* last) {
     int c = first;
-    if (c < '0' || c > '9') throw Failure{kBadData};
+    if (c < '0' || c > '9') throw VxCodecFailure(kBadData);
     uint64_t v = 0;
     while (c >= '0' && c <= '9') {
         v = v * 10 + uint32_t(c - '0');
-        if (v > limit) throw Failure{kBadData};
+        if (v > limit) throw VxCodecFailure(kBadData);
         c = file->GetC();
     }
     *last = c;
@@ -38,13 +38,13 @@ bool LooksLikePgx(const uint8_t* head, size_t n) {
 
 void ReadPgx(VxFile* file, Planes& out) {
     uint8_t magic[2];
-    if (file->Read(magic, 1, 2) != 2 || magic[0] != 'P' || magic[1] != 'G') throw Failure{kBadData};
+    if (file->Read(magic, 1, 2) != 2 || magic[0] != 'P' || magic[1] != 'G') throw VxCodecFailure(kBadData);
     int c = SkipBlanks(file);
     const int c2 = file->GetC();
     bool bigEndian;
     if (c == 'M' && c2 == 'L') bigEndian = true;
     else if (c == 'L' && c2 == 'M') bigEndian = false;
-    else throw Failure{kBadData};
+    else throw VxCodecFailure(kBadData);
     c = SkipBlanks(file);
     bool sgnd = false;
     if (c == '+' || c == '-') {
@@ -53,21 +53,21 @@ void ReadPgx(VxFile* file, Planes& out) {
     }
     int last = 0;
     const uint32_t prec = ReadNumber(file, c, 16, &last);
-    if (!IsBlank(last)) throw Failure{kBadData};
+    if (!IsBlank(last)) throw VxCodecFailure(kBadData);
     const uint32_t width = ReadNumber(file, SkipBlanks(file), 0x7FFFFFFF, &last);
-    if (!IsBlank(last)) throw Failure{kBadData};
+    if (!IsBlank(last)) throw VxCodecFailure(kBadData);
     const uint32_t height = ReadNumber(file, SkipBlanks(file), 0x7FFFFFFF, &last);
     // One line end (or blank) ends the header; a CR LF pair counts as one.
-    if (!IsBlank(last)) throw Failure{kBadData};
+    if (!IsBlank(last)) throw VxCodecFailure(kBadData);
     if (last == '\r') {
         const int32_t pos = file->Tell();
         if (file->GetC() != '\n') file->Seek(pos, SEEK_SET);
     }
-    if (prec == 0 || width == 0 || height == 0) throw Failure{kBadData};
+    if (prec == 0 || width == 0 || height == 0) throw VxCodecFailure(kBadData);
 
     const uint64_t samples = uint64_t(width) * height;
     const uint32_t bytes = prec <= 8 ? 1 : 2;
-    if (samples > kMaxSamples || samples * bytes > Remaining(file)) throw Failure{kBadData};
+    if (samples > kMaxSamples || samples * bytes > Remaining(file)) throw VxCodecFailure(kBadData);
 
     out.comps.resize(1);
     Plane& p = out.comps[0];
@@ -77,7 +77,7 @@ void ReadPgx(VxFile* file, Planes& out) {
     const uint32_t mask = (1u << prec) - 1;
     std::vector<uint8_t> row(size_t(width) * bytes);
     for (uint32_t y = 0; y < height; ++y) {
-        if (file->Read(row.data(), 1, row.size()) != row.size()) throw Failure{kBadData};
+        if (file->Read(row.data(), 1, row.size()) != row.size()) throw VxCodecFailure(kBadData);
         int32_t* dst = p.Row(y);
         for (uint32_t x = 0; x < width; ++x) {
             uint32_t v = bytes == 1 ? row[x]
@@ -96,12 +96,12 @@ void WritePgx(VxFile* file, const Planes& in) {
     const Plane& p = in.comps[0];
     char header[64];
     const int n = std::snprintf(header, sizeof(header), "PG ML + 8 %u %u\n", p.width, p.height);
-    if (file->Write(header, 1, size_t(n)) != size_t(n)) throw Failure{"error: cannot encode image\n"};
+    if (file->Write(header, 1, size_t(n)) != size_t(n)) throw VxCodecFailure("error: cannot encode image\n");
     std::vector<uint8_t> row(p.width);
     for (uint32_t y = 0; y < p.height; ++y) {
         for (uint32_t x = 0; x < p.width; ++x) row[x] = uint8_t(p.data[size_t(y) * p.width + x]);
         if (file->Write(row.data(), 1, row.size()) != row.size())
-            throw Failure{"error: cannot encode image\n"};
+            throw VxCodecFailure("error: cannot encode image\n");
     }
 }
 

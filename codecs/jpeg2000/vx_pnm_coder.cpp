@@ -27,11 +27,11 @@ int SkipToToken(VxFile* file) {
 // A decimal header number; `last` receives the character that ended it.
 uint32_t ReadNumber(VxFile* file, uint32_t limit, int* last) {
     int c = SkipToToken(file);
-    if (c < '0' || c > '9') throw Failure{kBadData};
+    if (c < '0' || c > '9') throw VxCodecFailure(kBadData);
     uint64_t v = 0;
     while (c >= '0' && c <= '9') {
         v = v * 10 + uint32_t(c - '0');
-        if (v > limit) throw Failure{kBadData};
+        if (v > limit) throw VxCodecFailure(kBadData);
         c = file->GetC();
     }
     if (last) *last = c;
@@ -54,7 +54,7 @@ bool LooksLikePnm(const uint8_t* head, size_t n) {
 void ReadPnm(VxFile* file, Planes& out) {
     uint8_t magic[2];
     if (file->Read(magic, 1, 2) != 2 || magic[0] != 'P' || magic[1] < '1' || magic[1] > '6')
-        throw Failure{kBadData};
+        throw VxCodecFailure(kBadData);
     const int kind = magic[1] - '0';
     const bool ascii = kind <= 3;
     const bool bitmap = kind == 1 || kind == 4;
@@ -64,12 +64,12 @@ void ReadPnm(VxFile* file, Planes& out) {
     const uint32_t width = ReadNumber(file, 0x7FFFFFFF, &last);
     const uint32_t height = ReadNumber(file, 0x7FFFFFFF, &last);
     const uint32_t maxval = bitmap ? 1 : ReadNumber(file, 65535, &last);
-    if (width == 0 || height == 0 || maxval == 0) throw Failure{kBadData};
+    if (width == 0 || height == 0 || maxval == 0) throw VxCodecFailure(kBadData);
     // Exactly one white-space character separates the header from raw samples.
-    if (!IsSpace(last)) throw Failure{kBadData};
+    if (!IsSpace(last)) throw VxCodecFailure(kBadData);
 
     const uint64_t samples = uint64_t(width) * height * ncomps;
-    if (samples > kMaxSamples) throw Failure{kBadData};
+    if (samples > kMaxSamples) throw VxCodecFailure(kBadData);
     const uint64_t left = Remaining(file);
     const uint32_t bytesPerSample = maxval > 255 ? 2 : 1;
     const uint64_t rawRow = kind == 4 ? (uint64_t(width) + 7) / 8
@@ -77,7 +77,7 @@ void ReadPnm(VxFile* file, Planes& out) {
     // A file cannot describe more samples than it has bytes for: P1 needs one
     // character per sample, the other text forms two (digit and separator).
     const uint64_t needed = !ascii ? rawRow * height : kind == 1 ? samples : samples * 2 - 1;
-    if (needed > left) throw Failure{kBadData};
+    if (needed > left) throw VxCodecFailure(kBadData);
 
     const uint32_t prec = BitsFor(maxval);
     out.comps.resize(ncomps);
@@ -92,14 +92,14 @@ void ReadPnm(VxFile* file, Planes& out) {
         int32_t* dst[3] = {out.comps[0].Row(y), ncomps == 3 ? out.comps[1].Row(y) : nullptr,
                            ncomps == 3 ? out.comps[2].Row(y) : nullptr};
         if (!ascii) {
-            if (file->Read(row.data(), 1, row.size()) != row.size()) throw Failure{kBadData};
+            if (file->Read(row.data(), 1, row.size()) != row.size()) throw VxCodecFailure(kBadData);
         }
         for (uint32_t x = 0; x < width; ++x) {
             for (uint32_t c = 0; c < ncomps; ++c) {
                 uint32_t v;
                 if (kind == 1) {
                     int ch = SkipToToken(file);
-                    if (ch != '0' && ch != '1') throw Failure{kBadData};
+                    if (ch != '0' && ch != '1') throw VxCodecFailure(kBadData);
                     v = uint32_t(ch - '0');
                 } else if (ascii) {
                     v = ReadNumber(file, 0xFFFFFFFF, nullptr);
@@ -125,14 +125,14 @@ void WritePnm(VxFile* file, const Planes& in) {
     char header[64];
     const int n = std::snprintf(header, sizeof(header), "P%c\n%u %u\n255\n", ncomps == 3 ? '6' : '5',
                                 p0.width, p0.height);
-    if (file->Write(header, 1, size_t(n)) != size_t(n)) throw Failure{"error: cannot encode image\n"};
+    if (file->Write(header, 1, size_t(n)) != size_t(n)) throw VxCodecFailure("error: cannot encode image\n");
     std::vector<uint8_t> row(size_t(p0.width) * ncomps);
     for (uint32_t y = 0; y < p0.height; ++y) {
         for (uint32_t x = 0; x < p0.width; ++x)
             for (uint32_t c = 0; c < ncomps; ++c)
                 row[size_t(x) * ncomps + c] = uint8_t(in.comps[c].data[size_t(y) * p0.width + x]);
         if (file->Write(row.data(), 1, row.size()) != row.size())
-            throw Failure{"error: cannot encode image\n"};
+            throw VxCodecFailure("error: cannot encode image\n");
     }
 }
 

@@ -6,7 +6,7 @@
 namespace vxj2k {
 
 bool LooksLikePnm(const uint8_t* head, size_t n);
-// Throws Failure on anything it cannot read completely.
+// Throws VxCodecFailure on anything it cannot read completely.
 void ReadPnm(VxFile* file, Planes& out);
 // One 8-bit component gives P5, three give P6.
 void WritePnm(VxFile* file, const Planes& in);

@@ -47,7 +47,7 @@ private:
         if (pos_ == len_) {
             len_ = file_->Read(buf_, 1, sizeof(buf_));
             pos_ = 0;
-            if (len_ == 0) throw Failure{kBadData};
+            if (len_ == 0) throw VxCodecFailure(kBadData);
         }
         return buf_[pos_++];
     }
@@ -65,7 +65,7 @@ bool LooksLikeRas(const uint8_t* head, size_t n) { return n >= 4 && vx::LoadBE32
 void ReadRas(VxFile* file, Planes& out) {
     uint8_t raw[32];
     if (file->Read(raw, 1, sizeof(raw)) != sizeof(raw) || vx::LoadBE32(raw) != kMagic)
-        throw Failure{kBadData};
+        throw VxCodecFailure(kBadData);
     const uint32_t width = vx::LoadBE32(raw + 4);
     const uint32_t height = vx::LoadBE32(raw + 8);
     const uint32_t depth = vx::LoadBE32(raw + 12);
@@ -73,22 +73,22 @@ void ReadRas(VxFile* file, Planes& out) {
     const uint32_t mapType = vx::LoadBE32(raw + 24);
     const uint32_t mapLength = vx::LoadBE32(raw + 28);
     if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF)
-        throw Failure{kBadData};
-    if (depth != 1 && depth != 8 && depth != 24 && depth != 32) throw Failure{kBadData};
-    if (type > kTypeRgb || mapType > kMapRaw) throw Failure{kBadData};
-    if (uint64_t(mapLength) > Remaining(file)) throw Failure{kBadData};
+        throw VxCodecFailure(kBadData);
+    if (depth != 1 && depth != 8 && depth != 24 && depth != 32) throw VxCodecFailure(kBadData);
+    if (type > kTypeRgb || mapType > kMapRaw) throw VxCodecFailure(kBadData);
+    if (uint64_t(mapLength) > Remaining(file)) throw VxCodecFailure(kBadData);
 
     // Colour map: all reds, then all greens, then all blues.
     std::vector<uint8_t> map;
     uint32_t mapColours = 0;
     if (mapType == kMapRgb && mapLength > 0 && depth <= 8) {
-        if (mapLength % 3 != 0 || mapLength / 3 > 256) throw Failure{kBadData};
+        if (mapLength % 3 != 0 || mapLength / 3 > 256) throw VxCodecFailure(kBadData);
         mapColours = mapLength / 3;
         map.resize(mapLength);
-        if (file->Read(map.data(), 1, mapLength) != mapLength) throw Failure{kBadData};
+        if (file->Read(map.data(), 1, mapLength) != mapLength) throw VxCodecFailure(kBadData);
     } else if (mapLength > 0) {
         map.resize(mapLength);  // a map the pixels do not use is skipped
-        if (file->Read(map.data(), 1, mapLength) != mapLength) throw Failure{kBadData};
+        if (file->Read(map.data(), 1, mapLength) != mapLength) throw VxCodecFailure(kBadData);
         map.clear();
     }
 
@@ -98,7 +98,7 @@ void ReadRas(VxFile* file, Planes& out) {
     const uint64_t left = Remaining(file);
     const uint64_t needed = rowBytes * height;
     if (samples > kMaxSamples || needed > (type == kTypeEncoded ? left * kMaxRleExpansion : left))
-        throw Failure{kBadData};
+        throw VxCodecFailure(kBadData);
 
     const uint32_t prec = (depth == 1 && !mapColours) ? 1 : 8;
     out.comps.resize(ncomps);
@@ -112,7 +112,7 @@ void ReadRas(VxFile* file, Planes& out) {
         if (type == kTypeEncoded) {
             rle.Fill(row.data(), row.size());
         } else if (file->Read(row.data(), 1, row.size()) != row.size()) {
-            throw Failure{kBadData};
+            throw VxCodecFailure(kBadData);
         }
         int32_t* r = out.comps[0].Row(y);
         int32_t* g = ncomps == 3 ? out.comps[1].Row(y) : nullptr;
@@ -153,7 +153,7 @@ void WriteRas(VxFile* file, const Planes& in) {
     vx::StoreBE32(raw + 20, kTypeStandard);
     vx::StoreBE32(raw + 24, kMapNone);
     vx::StoreBE32(raw + 28, 0);
-    if (file->Write(raw, 1, sizeof(raw)) != sizeof(raw)) throw Failure{"error: cannot encode image\n"};
+    if (file->Write(raw, 1, sizeof(raw)) != sizeof(raw)) throw VxCodecFailure("error: cannot encode image\n");
     std::vector<uint8_t> row(size_t(rowBytes), 0);
     for (uint32_t y = 0; y < p0.height; ++y) {
         const size_t base = size_t(y) * p0.width;
@@ -167,7 +167,7 @@ void WriteRas(VxFile* file, const Planes& in) {
             }
         }
         if (file->Write(row.data(), 1, row.size()) != row.size())
-            throw Failure{"error: cannot encode image\n"};
+            throw VxCodecFailure("error: cannot encode image\n");
     }
 }
 

@@ -19,14 +19,6 @@ const char kNoSave[] = "不支持保存WMF";
 
 }  // namespace
 
-const VxCodecOps VxMetafileCodec::kOps = {
-    "WMF",
-    []() -> VxImage* { return new VxMetafileCodec; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxMetafileCodec*>(c)->Decode(f, 0, 0); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxMetafileCodec*>(c)->Encode(f); },
-    nullptr,
-};
-
 bool VxMetafileCodec::IsPlaceableHeader(const uint8_t* h) {
     if (vx::LoadLE32(h) != kPlaceableKey) return false;
     uint16_t sum = 0;
@@ -141,7 +133,7 @@ bool VxMetafileCodec::Decode(VxFile* fp, int32_t maxWidth, int32_t maxHeight) {
         width = int64_t(mf.boundsRight) - mf.boundsLeft;
         height = int64_t(mf.boundsBottom) - mf.boundsTop;
     }
-    if (Info.Escape) {
+    if (Cancelled()) {
         SetLastError(kCancelled);
         return false;
     }
@@ -164,6 +156,7 @@ bool VxMetafileCodec::Decode(VxFile* fp, int32_t maxWidth, int32_t maxHeight) {
         return false;
     }
 
+    if (!PictureFits(uint32_t(w), uint32_t(h), 24)) return false;
     vx::mf::Canvas canvas;
     if (!canvas.Init(w, h, 0xFFFFFF)) return false;  // the system window colour
     {
@@ -175,7 +168,7 @@ bool VxMetafileCodec::Decode(VxFile* fp, int32_t maxWidth, int32_t maxHeight) {
             vx::mf::PlayWmf(player, mf.bytes.data(), mf.bytes.size(), frame, w, h);
         }
     }
-    if (Info.Escape) {
+    if (Cancelled()) {
         SetLastError(kCancelled);
         return false;
     }

@@ -12,9 +12,9 @@ public:
     VxMetafileCodec() : VxImage(VX_FORMAT_WMF) {}
     // Non-zero maxWidth / maxHeight replace the picture's own size.
     bool Decode(VxFile* fp, int32_t maxWidth, int32_t maxHeight);
+    bool Decode(VxFile* fp) { return Decode(fp, 0, 0); }
     bool Encode(VxFile* fp);
 
-    static const VxCodecOps kOps;
 
     // The screen the size rules assume.
     static constexpr int32_t kScreenDpi = 96;

@@ -1,4 +1,5 @@
 #include "codecs/pcx/vx_pcx_codec.h"
+#include "core/vx_codec.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,18 +9,7 @@
 
 namespace {
 
-struct PcxFailure {
-    const char* text;
-};
-
 constexpr size_t kHeaderBytes = 128;
-
-int64_t Remaining(VxFile* file) {
-    const int32_t size = file->Size();
-    const int32_t pos = file->Tell();
-    if (size < 0 || pos < 0) return -1;
-    return size > pos ? int64_t(size) - pos : 0;
-}
 
 int Brightness(const RGBQUAD& c) { return (306 * c.rgbRed + 601 * c.rgbGreen + 117 * c.rgbBlue) >> 10; }
 
@@ -79,14 +69,6 @@ private:
 
 }  // namespace
 
-const VxCodecOps VxPcxCodec::kOps = {
-    "PCX",
-    []() -> VxImage* { return new VxPcxCodec; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxPcxCodec*>(c)->Decode(f); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxPcxCodec*>(c)->Encode(f); },
-    nullptr,
-};
-
 void VxPcxCodec::MergeBitPlanes(uint8_t* pixels, const uint8_t* planeData, uint32_t bytesPerLine,
                                 uint32_t planes, uint32_t count) {
     std::memset(pixels, 0, count);
@@ -135,49 +117,47 @@ bool VxPcxCodec::Decode(VxFile* file) {
     if (!file) return false;
     try {
         uint8_t h[kHeaderBytes];
-        if (file->Read(h, 1, kHeaderBytes) != kHeaderBytes) throw PcxFailure{"Can't read PCX image"};
-        if (h[0] != 10) throw PcxFailure{"Error: Not a PCX file"};
-        if (h[2] != 1) throw PcxFailure{"PCX file has unknown encoding scheme"};
+        if (file->Read(h, 1, kHeaderBytes) != kHeaderBytes) throw VxCodecFailure("Can't read PCX image");
+        if (h[0] != 10) throw VxCodecFailure("Error: Not a PCX file");
+        if (h[2] != 1) throw VxCodecFailure("PCX file has unknown encoding scheme");
         const uint32_t bits = h[3];
         const int32_t xmin = vx::LoadLE16(h + 4), ymin = vx::LoadLE16(h + 6);
         const int32_t xmax = vx::LoadLE16(h + 8), ymax = vx::LoadLE16(h + 10);
         const uint32_t planes = h[65];
         const uint32_t bpl = vx::LoadLE16(h + 66);
-        if (xmax < xmin || ymax < ymin) throw PcxFailure{"Invalid PCX image size"};
+        if (xmax < xmin || ymax < ymin) throw VxCodecFailure("Invalid PCX image size");
         const uint32_t width = uint32_t(xmax - xmin + 1);
         const uint32_t height = uint32_t(ymax - ymin + 1);
 
-        if (planes > 4) throw PcxFailure{"Can't handle image with more than 4 planes"};
+        if (planes > 4) throw VxCodecFailure("Can't handle image with more than 4 planes");
         if (bits != 1 && bits != 2 && bits != 4 && bits != 8)
-            throw PcxFailure{"Can't handle more than 1 bit per pixel"};
-        if (planes == 0) throw PcxFailure{"Invalid PCX image size"};
+            throw VxCodecFailure("Can't handle more than 1 bit per pixel");
+        if (planes == 0) throw VxCodecFailure("Invalid PCX image size");
         const bool trueColour = bits == 8 && planes >= 3;
         if (planes > 1 && bits != 1 && !trueColour)
-            throw PcxFailure{"Can't handle more than 1 bit per pixel"};
-        if (uint64_t(bpl) * 8 < uint64_t(width) * bits) throw PcxFailure{"Invalid PCX image size"};
+            throw VxCodecFailure("Can't handle more than 1 bit per pixel");
+        if (uint64_t(bpl) * 8 < uint64_t(width) * bits) throw VxCodecFailure("Invalid PCX image size");
 
         // Each code pair yields at most 63 bytes: a header that promises more
         // than the file can hold is refused before memory is reserved for it.
         const uint64_t lineBytes = uint64_t(planes) * bpl;
         const uint64_t total = lineBytes * height;
-        const int64_t left = Remaining(file);
-        if (left >= 0 && uint64_t(left) * 32 < total) throw PcxFailure{"corrupted PCX"};
-
         uint32_t depth = bits;
         if (trueColour) depth = 24;
         else if (planes > 1) depth = 4;  // 2, 3 or 4 bit planes keep every index bit
-        if (!Create(width, height, depth, VX_FORMAT_PCX)) throw PcxFailure{"Can't allocate memory"};
+        VxRequirePicture(*this, width, height, depth, file, (total + 31) / 32, "corrupted PCX");
+        if (!Create(width, height, depth, VX_FORMAT_PCX)) throw VxCodecFailure("Can't allocate memory");
         Info.XDPI = vx::LoadLE16(h + 12);
         Info.YDPI = vx::LoadLE16(h + 14);
-        if (planes == 4 && bits == 8 && !AlphaCreate()) throw PcxFailure{"Can't allocate memory"};
-        if (Info.Escape) throw PcxFailure{"Cancelled"};
+        if (planes == 4 && bits == 8 && !AlphaCreate()) throw VxCodecFailure("Can't allocate memory");
+        if (Cancelled()) throw VxCodecFailure("Cancelled");
 
         std::vector<uint8_t> line(static_cast<size_t>(lineBytes));
         std::vector<uint8_t> index(size_t(bpl) * 8);
         RunReader runs(file);
         for (uint32_t y = 0; y < height; ++y) {
-            if (Info.Escape) throw PcxFailure{"Cancelled"};
-            if (!runs.Fill(line.data(), line.size())) throw PcxFailure{"corrupted PCX"};
+            if (Cancelled()) throw VxCodecFailure("Cancelled");
+            if (!runs.Fill(line.data(), line.size())) throw VxCodecFailure("corrupted PCX");
             const int32_t row = int32_t(height - 1 - y);
             uint8_t* dest = GetBits(uint32_t(row));
             if (trueColour) {
@@ -210,7 +190,7 @@ bool VxPcxCodec::Decode(VxFile* file) {
             for (uint32_t x = 0; x < width; ++x) BlindSetPixelIndex(int32_t(x), row, index[x]);
         }
         // The last code may overrun the image only if the file is broken.
-        if (runs.pending()) throw PcxFailure{"repeat count spans end of image"};
+        if (runs.pending()) throw VxCodecFailure("repeat count spans end of image");
         runs.GiveBackReadAhead();
 
         if (RGBQUAD* pal = GetPalette()) {
@@ -218,8 +198,8 @@ bool VxPcxCodec::Decode(VxFile* file) {
             std::memcpy(colours, h + 16, 48);
             if (bits == 8) {
                 const int32_t sig = file->GetC();
-                if (sig != 12) throw PcxFailure{"bad color map signature"};
-                if (file->Read(colours, 1, 768) != 768) throw PcxFailure{"corrupted PCX"};
+                if (sig != 12) throw VxCodecFailure("bad color map signature");
+                if (file->Read(colours, 1, 768) != 768) throw VxCodecFailure("corrupted PCX");
             } else if (bits == 1 && planes == 1) {
                 colours[0] = colours[1] = colours[2] = 0;
                 colours[3] = colours[4] = colours[5] = 255;
@@ -229,7 +209,7 @@ bool VxPcxCodec::Decode(VxFile* file) {
             Info.LastNearestValid = false;
         }
         return true;
-    } catch (const PcxFailure& failure) {
+    } catch (const VxCodecFailure& failure) {
         SetLastError(failure.text);
         return false;
     }

@@ -11,7 +11,6 @@ public:
     bool Decode(VxFile* file);
     bool Encode(VxFile* file);
 
-    static const VxCodecOps kOps;
 
 protected:
     // One row of planes of 1 bit -> one palette index per pixel.

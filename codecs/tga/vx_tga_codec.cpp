@@ -1,13 +1,10 @@
 #include "codecs/tga/vx_tga_codec.h"
+#include "core/vx_codec.h"
 
 #include <cstring>
 #include <vector>
 
 namespace {
-
-struct TgaFailure {
-    const char* text;
-};
 
 constexpr size_t kHeaderBytes = 18;
 
@@ -18,23 +15,7 @@ void Unpack555(uint16_t v, uint8_t* bgr) {
     bgr[2] = uint8_t((v >> 7) & 0xF8);
 }
 
-// Bytes left in the stream, or -1 when the stream cannot say.
-int64_t Remaining(VxFile* file) {
-    const int32_t size = file->Size();
-    const int32_t pos = file->Tell();
-    if (size < 0 || pos < 0) return -1;
-    return size > pos ? int64_t(size) - pos : 0;
-}
-
 }  // namespace
-
-const VxCodecOps VxTgaCodec::kOps = {
-    "TGA",
-    []() -> VxImage* { return new VxTgaCodec; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxTgaCodec*>(c)->Decode(f); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxTgaCodec*>(c)->Encode(f); },
-    nullptr,
-};
 
 void VxTgaCodec::StorePixel(uint8_t* dest, const uint8_t* value, uint32_t row, uint32_t x,
                             uint32_t depth) {
@@ -93,7 +74,7 @@ bool VxTgaCodec::Decode(VxFile* file) {
     if (!file) return false;
     try {
         uint8_t h[kHeaderBytes];
-        if (file->Read(h, 1, kHeaderBytes) != kHeaderBytes) throw TgaFailure{"Not a TGA"};
+        if (file->Read(h, 1, kHeaderBytes) != kHeaderBytes) throw VxCodecFailure("Not a TGA");
         const uint32_t idLength = h[0];
         const uint32_t mapType = h[1];
         const uint32_t imageType = h[2];
@@ -109,19 +90,19 @@ bool VxTgaCodec::Decode(VxFile* file) {
         switch (imageType) {
             case 1: case 2: case 3: rle = false; break;
             case 9: case 10: case 11: rle = true; break;
-            default: throw TgaFailure{"Unknown TGA image type"};
+            default: throw VxCodecFailure("Unknown TGA image type");
         }
         const uint32_t kind = imageType & 3;  // 1 mapped, 2 true colour, 3 grey
-        if (width == 0 || height == 0) throw TgaFailure{"bad TGA header"};
+        if (width == 0 || height == 0) throw VxCodecFailure("bad TGA header");
         if (depth != 8 && depth != 15 && depth != 16 && depth != 24 && depth != 32)
-            throw TgaFailure{"bad TGA header"};
+            throw VxCodecFailure("bad TGA header");
         // Indices and grey levels are one byte here; true colour is never one byte.
-        if ((kind == 2) == (depth == 8)) throw TgaFailure{"bad TGA header"};
+        if ((kind == 2) == (depth == 8)) throw VxCodecFailure("bad TGA header");
         if (mapType) {
             if (mapEntryBits != 15 && mapEntryBits != 16 && mapEntryBits != 24 &&
                 mapEntryBits != 32)
-                throw TgaFailure{"bad TGA header"};
-            if (kind == 1 && mapFirst + mapLength > 256) throw TgaFailure{"bad TGA header"};
+                throw VxCodecFailure("bad TGA header");
+            if (kind == 1 && mapFirst + mapLength > 256) throw VxCodecFailure("bad TGA header");
         }
 
         file->Seek(int32_t(idLength), SEEK_CUR);
@@ -131,7 +112,7 @@ bool VxTgaCodec::Decode(VxFile* file) {
             const uint32_t entryBytes = (mapEntryBits + 7) / 8;
             map.resize(size_t(mapLength) * entryBytes);
             if (file->Read(map.data(), 1, map.size()) != map.size())
-                throw TgaFailure{"corrupted TGA"};
+                throw VxCodecFailure("corrupted TGA");
         }
 
         // Every row but the last must start before the end of the stream: a raw
@@ -141,12 +122,11 @@ bool VxTgaCodec::Decode(VxFile* file) {
         const uint64_t pixelBytes = (depth + 7) / 8;
         const uint64_t before = uint64_t(height - 1) * width;
         const uint64_t need = rle ? before / 128 * (1 + pixelBytes) : before * pixelBytes;
-        const int64_t left = Remaining(file);
-        if (left >= 0 && uint64_t(left) < need + 1) throw TgaFailure{"corrupted TGA"};
+        VxRequirePicture(*this, width, height, depth, file, need + 1, "corrupted TGA");
 
-        if (!Create(width, height, depth, VX_FORMAT_TGA)) throw TgaFailure{"TGA Create failed"};
-        if (depth == 32 && !AlphaCreate()) throw TgaFailure{"TGA Create failed"};
-        if (Info.Escape) throw TgaFailure{"Cancelled"};
+        if (!Create(width, height, depth, VX_FORMAT_TGA)) throw VxCodecFailure("TGA Create failed");
+        if (depth == 32 && !AlphaCreate()) throw VxCodecFailure("TGA Create failed");
+        if (Cancelled()) throw VxCodecFailure("Cancelled");
 
         if (kind == 1 && mapType) {
             const uint32_t entryBytes = (mapEntryBits + 7) / 8;
@@ -163,9 +143,9 @@ bool VxTgaCodec::Decode(VxFile* file) {
         const bool topDown = descriptor & 0x20;
         RunState state;
         for (uint32_t y = 0; y < height; ++y) {
-            if (Info.Escape) throw TgaFailure{"Cancelled"};
-            const int64_t rest = Remaining(file);
-            if (state.left == 0 && rest == 0) throw TgaFailure{"corrupted TGA"};
+            if (Cancelled()) throw VxCodecFailure("Cancelled");
+            const int64_t rest = file->Remaining();
+            if (state.left == 0 && rest == 0) throw VxCodecFailure("corrupted TGA");
             const uint32_t row = topDown ? height - 1 - y : y;
             uint8_t* dest = GetBits(row);
             if (rle) ReadRunLengthRow(dest, file, width, row, depth, state);
@@ -173,7 +153,7 @@ bool VxTgaCodec::Decode(VxFile* file) {
         }
         if (descriptor & 0x10) Mirror();
         return true;
-    } catch (const TgaFailure& failure) {
+    } catch (const VxCodecFailure& failure) {
         SetLastError(failure.text);
         return false;
     }

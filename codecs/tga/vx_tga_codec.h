@@ -10,7 +10,6 @@ public:
     bool Decode(VxFile* file);
     bool Encode(VxFile* file);
 
-    static const VxCodecOps kOps;
 
     // A run-length packet may end in the next row; its state lives here between rows.
     struct RunState {

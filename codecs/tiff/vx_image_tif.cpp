@@ -1,4 +1,5 @@
 #include "codecs/tiff/vx_image_tif.h"
+#include "core/vx_codec.h"
 
 #include <tiffio.h>
 
@@ -12,17 +13,11 @@
 #include <string>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
+#include "core/vx_swap_rb.h"
 
 namespace {
 
-struct TifFailure {
-    std::string text;
-};
-
-[[noreturn]] void Fail(std::string text) { throw TifFailure{std::move(text)}; }
+[[noreturn]] void Fail(const std::string& text) { throw VxCodecFailure(text.c_str()); }
 
 // A hostile header can claim a huge picture in a few bytes. No real encoder
 // gets anywhere near this many pixels per byte of file (a blank CCITT page
@@ -171,16 +166,6 @@ struct TifHandlers {
     static int Warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 };
 
-const VxCodecOps VxImageTIF::kOps = {
-    "TIF",
-    []() -> VxImage* { return new VxImageTIF; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageTIF*>(c)->Decode(f); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxImageTIF*>(c)->Encode(f, false); },
-    [](VxImage* c, VxFile* f, VxImage** pages, int32_t n) {
-        return static_cast<VxImageTIF*>(c)->Encode(f, pages, n);
-    },
-};
-
 VxImageTIF::~VxImageTIF() {
     if (outTiff) TIFFClose(outTiff);
     outTiff = nullptr;
@@ -240,7 +225,7 @@ bool VxImageTIF::Decode(VxFile* file) {
         TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
         TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation);
 
-        if (Info.Escape == -1) {
+        if (DimensionsOnly()) {
             HeaderRef().biWidth = int32_t(std::min<uint32_t>(width, INT32_MAX));
             HeaderRef().biHeight = int32_t(std::min<uint32_t>(height, INT32_MAX));
             Fail("output dimensions returned");
@@ -264,6 +249,7 @@ bool VxImageTIF::Decode(VxFile* file) {
             std::max(kPixelFloor, uint64_t(std::max(fileSize, 0)) * kPixelsPerFileByte);
         if (uint64_t(width) * height > pixelLimit)
             Fail("Corrupted TIFF file!: picture size does not fit the file size");
+        VxRequirePicture(*this, width, height, 24);
 
         Info.TransIndex = -1;
         if (rowsPerStrip > height) {
@@ -291,7 +277,7 @@ bool VxImageTIF::Decode(VxFile* file) {
             default: break;
         }
 
-        if (Info.Escape) Fail("Cancelled");
+        if (Cancelled()) Fail("Cancelled");
         uint16_t compression = COMPRESSION_NONE;
         TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
 
@@ -311,11 +297,11 @@ bool VxImageTIF::Decode(VxFile* file) {
         ApplyOrientation(orientation);
         TIFFCloseEx(tif);
         return true;
-    } catch (const TifFailure& f) {
+    } catch (const VxCodecFailure& f) {
         TIFFCloseEx(tif);
-        if (Info.Escape == -1 && f.text == "output dimensions returned") return true;
+        if (DimensionsOnly() && std::strcmp(f.text, "output dimensions returned") == 0) return true;
         Destroy();
-        SetLastError(f.text.c_str());
+        SetLastError(f.text);
         return false;
     } catch (const std::bad_alloc&) {
         TIFFCloseEx(tif);
@@ -349,7 +335,7 @@ void VxImageTIF::ReadRgbaPage(TIFF* tif) {
     if (!TIFFRGBAImageGet(&img, raster.get(), w, h)) Fail("Corrupted TIFF file!" + Detail());
 
     for (uint32_t y = 0; y < h; ++y) {
-        if (Info.Escape) Fail("Cancelled");
+        if (Cancelled()) Fail("Cancelled");
         const uint32_t stored = h - 1 - y;
         const uint32_t* src = raster.get() + size_t(y) * w;
         uint8_t* dst = GetBits(stored);
@@ -456,7 +442,7 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
 
     const unsigned ubps = bps;
     for (uint32_t ys = 0; ys < h; ys += bandRows) {
-        if (Info.Escape) Fail("Cancelled");
+        if (Cancelled()) Fail("Cancelled");
         const uint32_t nrow = std::min(bandRows, h - ys);
         for (uint32_t p = 0; p < planes; ++p) {
             uint8_t* bandPlane = bandBuf.data() + size_t(planeBytes * p);
@@ -602,9 +588,9 @@ bool VxImageTIF::Encode(VxFile* file, bool append) {
             Fail("Error saving TIFF file" + Detail());
         }
         return true;
-    } catch (const TifFailure& f) {
+    } catch (const VxCodecFailure& f) {
         CloseOutput(false);
-        SetLastError(f.text.c_str());
+        SetLastError(f.text);
         return false;
     } catch (const std::bad_alloc&) {
         CloseOutput(false);
@@ -633,8 +619,8 @@ bool VxImageTIF::Encode(VxFile* file, VxImage** images, int count) {
         // write could not be reported.
         if (!worker.CloseOutput(true)) Fail("Error saving TIFF file" + worker.Detail());
         return true;
-    } catch (const TifFailure& f) {
-        SetLastError(f.text.c_str());
+    } catch (const VxCodecFailure& f) {
+        SetLastError(f.text);
         return false;
     }
 }
@@ -665,36 +651,6 @@ bool CompressionFits(uint32_t c, uint16_t photometric, uint16_t bps, uint16_t sp
             return bps == 8 && ((photometric == PHOTOMETRIC_MINISBLACK && spp == 1) ||
                                 photometric == PHOTOMETRIC_RGB);
         default: return false;
-    }
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-// Five pixels per 16-byte shuffle; the sixteenth byte is the next pixel's
-// first, which the next step (or the tail) writes again. Loads and stores
-// stay inside the row. Returns the pixels done.
-__attribute__((target("ssse3"))) uint32_t SwapRedBlueSsse3(const uint8_t* src, uint8_t* out,
-                                                           uint32_t width) {
-    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
-    uint32_t x = 0;
-    for (; size_t(x) * 3 + 16 <= size_t(width) * 3; x += 5) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + size_t(x) * 3));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(x) * 3), _mm_shuffle_epi8(v, order));
-    }
-    return x;
-}
-#endif
-
-// BGR to RGB over a row (the per-row cost of every 24-bit TIFF).
-void SwapRedBlue(const uint8_t* src, uint8_t* out, uint32_t width) {
-    uint32_t x = 0;
-#if defined(__x86_64__) || defined(__i386__)
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) x = SwapRedBlueSsse3(src, out, width);
-#endif
-    for (src += size_t(x) * 3, out += size_t(x) * 3; x < width; ++x, src += 3, out += 3) {
-        out[0] = src[2];
-        out[1] = src[1];
-        out[2] = src[0];
     }
 }
 
@@ -818,7 +774,7 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
                 out[2 * x + 1] = a ? a[x] : 255;
             }
         } else if (spp == 3) {
-            SwapRedBlue(src, out, w);
+            vx::SwapRedBlue(src, out, w);
         } else {
             for (uint32_t x = 0; x < w; ++x) {
                 out[4 * x] = src[3 * x + 2];

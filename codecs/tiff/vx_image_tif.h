@@ -11,30 +11,24 @@ typedef struct tiff TIFF;
 
 class VxImageTIF : public VxImage {
 public:
+    static constexpr bool kReportsFrames = true;
+
     VxImageTIF() : VxImage(VX_FORMAT_TIF) {}
     ~VxImageTIF() override;
     VxImageTIF(const VxImageTIF&) = delete;
     VxImageTIF& operator=(const VxImageTIF&) = delete;
 
     bool Decode(VxFile* file);
-    bool Decode(FILE* fp) {
-        VxIOFile f(fp);
-        return Decode(&f);
-    }
     // Writes the picture as the next page; with `append` the handle stays open
     // for more pages and the destructor finishes the file.
-    bool Encode(VxFile* file, bool append = false);
-    bool Encode(FILE* fp, bool append = false) {
-        VxIOFile f(fp);
-        return Encode(&f, append);
-    }
+    bool Encode(VxFile* file, bool append);
+    bool Encode(VxFile* file) { return Encode(file, false); }
     bool Encode(VxFile* file, VxImage** images, int count);
 
     // libtiff on a VxFile: "r" reads, "a" writes (a new file on an empty stream).
     TIFF* TIFFOpenEx(VxFile* file, const char* mode = "r");
     static void TIFFCloseEx(TIFF* tif);
 
-    static const VxCodecOps kOps;
 
 protected:
     bool EncodeBody(TIFF* tif, bool multipage, int page, int pageCount);

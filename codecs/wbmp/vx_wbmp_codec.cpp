@@ -1,13 +1,10 @@
 #include "codecs/wbmp/vx_wbmp_codec.h"
+#include "core/vx_codec.h"
 
 #include <cstring>
 #include <vector>
 
 namespace {
-
-struct WbmpFailure {
-    const char* text;
-};
 
 // The format's multi-byte integer: 7 bits per byte, high bit = more follows.
 // Five bytes are enough for 32 bits; anything longer is not a size.
@@ -38,44 +35,34 @@ int Brightness(const RGBQUAD& c) { return (306 * c.rgbRed + 601 * c.rgbGreen + 1
 
 }  // namespace
 
-const VxCodecOps VxWbmpCodec::kOps = {
-    "WBMP",
-    []() -> VxImage* { return new VxWbmpCodec; },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxWbmpCodec*>(c)->Decode(f); },
-    [](VxImage* c, VxFile* f, uint32_t) { return static_cast<VxWbmpCodec*>(c)->Encode(f); },
-    nullptr,
-};
-
 bool VxWbmpCodec::Decode(VxFile* file) {
     if (!file) return false;
     try {
         const int32_t type = file->GetC();
-        if (type < 0) throw WbmpFailure{"Not a WBMP"};
-        if (type != 0) throw WbmpFailure{"Unsupported WBMP type"};
+        if (type < 0) throw VxCodecFailure("Not a WBMP");
+        if (type != 0) throw VxCodecFailure("Unsupported WBMP type");
         const int32_t fixed = file->GetC();
-        if (fixed < 0) throw WbmpFailure{"Not a WBMP"};
+        if (fixed < 0) throw VxCodecFailure("Not a WBMP");
         // Type 0 has no extension headers; a set extension bit means another type.
-        if (fixed & 0x80) throw WbmpFailure{"Unsupported WBMP type"};
+        if (fixed & 0x80) throw VxCodecFailure("Unsupported WBMP type");
         uint32_t width = 0, height = 0;
         if (!ReadMultiByte(file, width) || !ReadMultiByte(file, height) || width == 0 ||
             height == 0)
-            throw WbmpFailure{"Corrupted WBMP"};
+            throw VxCodecFailure("Corrupted WBMP");
 
         const uint64_t line = (uint64_t(width) + 7) / 8;
         // A truncated file would come out with blank rows; refusing it also keeps a
         // lying header from reserving memory the file cannot fill.
-        const int32_t size = file->Size();
-        if (size >= 0 && uint64_t(size) - uint64_t(file->Tell()) < line * height)
-            throw WbmpFailure{"Corrupted WBMP"};
+        VxRequirePicture(*this, width, height, 1, file, line * height, "Corrupted WBMP");
 
-        if (!Create(width, height, 1, VX_FORMAT_WBMP)) throw WbmpFailure{"WBMP Create failed"};
+        if (!Create(width, height, 1, VX_FORMAT_WBMP)) throw VxCodecFailure("WBMP Create failed");
         SetGrayPalette();
         for (uint32_t y = 0; y < height; ++y) {
             if (file->Read(GetBits(height - 1 - y), 1, size_t(line)) != line)
-                throw WbmpFailure{"Corrupted WBMP"};
+                throw VxCodecFailure("Corrupted WBMP");
         }
         return true;
-    } catch (const WbmpFailure& failure) {
+    } catch (const VxCodecFailure& failure) {
         SetLastError(failure.text);
         return false;
     }

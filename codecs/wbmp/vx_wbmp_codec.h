@@ -9,5 +9,4 @@ public:
     bool Decode(VxFile* file);
     bool Encode(VxFile* file);
 
-    static const VxCodecOps kOps;
 };

@@ -1,0 +1,130 @@
+// The codec contract: what every codec in codecs/<format>/ does, and the
+// pieces it is built from. A codec is a VxImage subclass; the registry
+// (codecs/registry.cpp) lists it once with VxCodecOpsFor<Codec>(), and the
+// dispatcher (core/vx_dispatch.cpp) makes one codec object per call.
+//
+// Decoding: `bool Decode(VxFile*)`, or `bool Decode(VxFile*, ImageFormat)`
+// when the format code matters (0 while the probe tries the codec).
+// - The codec object starts without a picture and with the caller's ImageInfo
+//   (Frame, JpegScale, CodecOption, Escape, MaxPixels, ...); the dispatcher
+//   has already reset what described the caller's previous picture.
+// - DimensionsOnly(): the caller wants the picture's size. Set Header.biWidth
+//   and biHeight and return without allocating pixels (or fail, where the
+//   format cannot know the size cheaply).
+// - Before anything is allocated in proportion to the picture (the pixel
+//   block, band or strip buffers, a library's planes), call PictureFits()
+//   (or VxRequirePicture()): it enforces the picture limit (MaxPixels,
+//   default kVxDefaultMaxPixels, 0 for none) and, given the fewest bytes the
+//   format can hold the picture in, refuses a stream that has fewer left.
+// - Cancelled(): poll it between rows; a cancelled decode fails.
+// - Every false return leaves a reason in LastError. A codec raises
+//   VxCodecFailure and catches it at the end of the same Decode or Encode.
+// - After a failure the stream stands anywhere: whoever tries another decoder
+//   seeks back first (the probe does). After a success it stands after the
+//   bytes the codec consumed, so a container can go on reading.
+// - A format nested inside another (an icon's PNG entry) is decoded through
+//   VxImage::Decode(file, code) on the container's codec object: the nested
+//   codec inherits its ImageInfo, the limit included.
+// - A codec that reports frames (kReportsFrames) leaves NumFrames set on
+//   failure too, so that a caller asking for a frame past the end learns the
+//   count.
+//
+// Encoding: `bool Encode(VxFile*)`, or `bool Encode(VxFile*, ImageFormat)`;
+// pages: `bool Encode(VxFile*, VxImage**, int32_t)`.
+// - The codec object is a ghost of the caller's picture: it shares the pixel
+//   block, palette, alpha and selection planes and holds a copy of ImageInfo.
+//   It may change its own ImageInfo (LastError, settings it derives); it never
+//   writes into the shared block or planes (hand libraries a scratch copy of a
+//   row when they may change it) and cannot Create or Destroy them.
+// - Call EncodeSafeCheck(file) first. On failure the stream holds rubbish;
+//   Save writes to a temporary file and throws it away.
+//
+// Libraries that longjmp (libjpeg, libpng): the frame that calls setjmp and
+// every frame the jump crosses hold only plain data. No object with a
+// destructor (std::string, std::vector, std::unique_ptr) lives there, and no
+// C++ exception crosses a library's C frames: keep such objects in a state
+// struct owned by the frame that calls the jumping one.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "core/vx_format.h"
+#include "core/vx_types.h"
+
+class VxImage;
+class VxFile;
+
+// A codec's failure, raised inside it and caught at the end of the same
+// Decode or Encode. Plain data, so it needs no destructor of its own.
+struct VxCodecFailure {
+    char text[256];
+
+    // `what` then `detail`, cut whole characters short of the end.
+    explicit VxCodecFailure(const char* what, const char* detail = nullptr) {
+        vx::CopyTextUtf8(text, sizeof(text), what);
+        const size_t used = std::strlen(text);
+        vx::CopyTextUtf8(text + used, sizeof(text) - used, detail);
+    }
+};
+
+// How the dispatcher calls one codec class.
+struct VxCodecOps {
+    VxImage* (*create)();
+    bool (*decode)(VxImage* codec, VxFile* file, ImageFormat type);
+    bool (*encode)(VxImage* codec, VxFile* file, ImageFormat type);
+    // Null for formats that hold one picture.
+    bool (*encodePages)(VxImage* codec, VxFile* file, VxImage** pages, int32_t count);
+    bool reportsFrames;
+};
+
+// One registry line: a format code, its short name as the command line prints
+// it ("BMP", "JP2"), its codec, and whether the probe tries it on its own.
+struct VxCodecEntry {
+    ImageFormat code;
+    const char* name;
+    VxCodecOps ops;
+    bool probed;
+};
+
+// The operations table of a codec class, from the member functions the
+// contract above names.
+template <class Codec>
+constexpr VxCodecOps VxCodecOpsFor() {
+    VxCodecOps ops{};
+    ops.create = []() -> VxImage* { return new Codec; };
+    if constexpr (requires { static_cast<bool (Codec::*)(VxFile*, ImageFormat)>(&Codec::Decode); })
+        ops.decode = [](VxImage* c, VxFile* f, ImageFormat t) {
+            return static_cast<Codec*>(c)->Decode(f, t);
+        };
+    else
+        ops.decode = [](VxImage* c, VxFile* f, ImageFormat) {
+            return static_cast<Codec*>(c)->Decode(f);
+        };
+    if constexpr (requires { static_cast<bool (Codec::*)(VxFile*, ImageFormat)>(&Codec::Encode); })
+        ops.encode = [](VxImage* c, VxFile* f, ImageFormat t) {
+            return static_cast<Codec*>(c)->Encode(f, t);
+        };
+    else
+        ops.encode = [](VxImage* c, VxFile* f, ImageFormat) {
+            return static_cast<Codec*>(c)->Encode(f);
+        };
+    if constexpr (requires {
+                      static_cast<bool (Codec::*)(VxFile*, VxImage**, int32_t)>(&Codec::Encode);
+                  })
+        ops.encodePages = [](VxImage* c, VxFile* f, VxImage** pages, int32_t n) {
+            return static_cast<Codec*>(c)->Encode(f, pages, n);
+        };
+    if constexpr (requires { Codec::kReportsFrames; }) ops.reportsFrames = Codec::kReportsFrames;
+    return ops;
+}
+
+// The registry, in probe order. Null when `type` has no codec.
+const VxCodecEntry* VxFindCodecEntry(ImageFormat type);
+const VxCodecOps* VxFindCodec(ImageFormat type);
+const VxCodecEntry* VxCodecEntries(size_t* count);
+
+// The picture check as a codec that raises VxCodecFailure uses it.
+void VxRequirePicture(VxImage& codec, uint64_t width, uint64_t height, uint32_t bpp,
+                      VxFile* file = nullptr, uint64_t leastBytes = 0,
+                      const char* shortText = nullptr);
