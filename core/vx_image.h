@@ -2,6 +2,7 @@
 // Every codec derives from VxImage and adds Decode/Encode.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -47,6 +48,9 @@ struct ImageInfo {
     int32_t NumLayers = 0;
     uint32_t Flags = 0;
     uint64_t MaxPixels = kVxDefaultMaxPixels;  // 0: no limit
+    // A cancel another thread may raise while a decode or encode runs; codec
+    // objects share it with the image they work for (Escape is copied).
+    const std::atomic<int32_t>* CancelRequest = nullptr;
 };
 
 class VxImage {
@@ -99,8 +103,13 @@ public:
     // Escape -1 asks a decoder for the picture's size only; any other nonzero
     // value cancels.
     bool DimensionsOnly() const { return Info.Escape == -1; }
-    bool Cancelled() const { return Info.Escape != 0; }
+    bool Cancelled() const {
+        return Info.Escape != 0 ||
+               (Info.CancelRequest && Info.CancelRequest->load(std::memory_order_relaxed) != 0);
+    }
     void SetEscape(int32_t e) { Info.Escape = e; }
+    // Nonzero in `*request` cancels from then on, from any thread; null for none.
+    void SetCancelRequest(const std::atomic<int32_t>* request) { Info.CancelRequest = request; }
     int32_t GetFrame() const { return Info.Frame; }
     void SetFrame(int32_t f) { Info.Frame = f; }
     int32_t GetNumFrames() const { return Info.NumFrames; }

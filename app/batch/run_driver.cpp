@@ -175,6 +175,7 @@ private:
         VxImage probe(0);
         probe.SetEscape(-1);
         probe.SetFrame(options_.frame);
+        probe.SetMaxPixels(options_.maxPixels);
         if (probe.Load(readPath.c_str(), named) && probe.GetWidth() > 0 && probe.GetHeight() > 0)
             return RowMemoryEstimate(probe.GetWidth(), probe.GetHeight(),
                                      probe.GetType() ? probe.GetType() : named, options_.target);
@@ -193,6 +194,9 @@ private:
         }
         ImageFacade::SetFrame(handle, options_.frame);
         ImageFacade::SetJpegQuality(handle, options_.quality);
+        (*handle)->SetMaxPixels(options_.maxPixels);
+        // Codecs that poll it stop a row in progress when the run is cancelled.
+        (*handle)->SetCancelRequest(cancel_ ? cancel_->Raw() : nullptr);
         const uint64_t reserved = readSizes_ ? Estimate(source, in.readPath) : 0;
         switch (budget_.Reserve(reserved, [this] { return Cancelled(); })) {
             case MemoryBudget::Grant::Granted:

@@ -20,6 +20,8 @@ class CancelFlag {
 public:
     void Request() { requested_.store(1, std::memory_order_relaxed); }
     bool Requested() const { return requested_.load(std::memory_order_relaxed) != 0; }
+    // What a picture polls while a codec works on it (VxImage::SetCancelRequest).
+    const std::atomic<int32_t>* Raw() const { return &requested_; }
 
 private:
     std::atomic<int32_t> requested_{0};

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/vx_format.h"
+#include "core/vx_image.h"
 
 namespace vellumar::batch {
 
@@ -27,7 +27,7 @@ struct RunOptions {
     int quality = 90;  // JPEG, TIFF's JPEG compression, JPEG-2000
     int frame = 0;     // frame or page read from GIF, ICO and TIFF files
     // Decoders refuse pictures of more pixels than this; 0: no limit.
-    uint64_t maxPixels = uint64_t(1) << 28;
+    uint64_t maxPixels = kVxDefaultMaxPixels;
 
     // The run.
     bool keepGoing = false;  // try every row instead of stopping at the first failure

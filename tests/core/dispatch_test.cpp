@@ -228,6 +228,17 @@ TEST(Save, FailuresSayWhy) {
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"folder.bmp"});
 }
 
+// A cancel raised from another thread reaches the codec working for the image.
+TEST(Dispatch, CancelRequestReachesTheCodec) {
+    std::atomic<int32_t> request{1};
+    VxImage img(0);
+    img.SetCancelRequest(&request);
+    EXPECT_FALSE(img.Load(vt::DataPath("bmp/bits24.bmp").c_str(), VX_FORMAT_BMP));
+    EXPECT_STREQ(img.GetLastError(), "Cancelled");
+    request = 0;
+    EXPECT_TRUE(img.Load(vt::DataPath("bmp/bits24.bmp").c_str(), VX_FORMAT_BMP));
+}
+
 TEST(Dispatch, EncodeToRgbaUsesPaletteReservedOrAlpha) {
     VxImage pal(2, 1, 1, 0);
     pal.SetPaletteColor(1, 10, 20, 30, 40);
