@@ -224,8 +224,6 @@ protected:
     void CopyInfo(const VxImage& src);
     void Ghost(VxImage* from);
     bool EncodeSafeCheck(VxFile* file);
-    void Bitfield2RGB(const uint8_t* src, uint16_t redMask, uint16_t greenMask,
-                      uint16_t blueMask, uint8_t bpp);
 
     uint8_t BlindGetPixelIndex(int32_t x, int32_t y) const;
     RGBQUAD BlindGetPixelColor(int32_t x, int32_t y) const;
