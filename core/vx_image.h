@@ -160,6 +160,8 @@ public:
     void SetStdPalette();
     // Identity grey ramp: every entry i equals (i, i, i).
     bool IsGrayScale() const;
+    // A 1-bit picture whose two colours are black and white, in either order.
+    bool IsBlackAndWhite() const;
     bool IsSamePalette(const VxImage& other, bool checkAlpha = true) const;
     uint8_t GetNearestIndex(RGBQUAD c);
 
