@@ -12,16 +12,11 @@
 #include <vector>
 
 #include "app/batch/picture_memory.h"
+#include "app/gui/native_path.h"
 #include "app/gui/texts.h"
 #include "ui_engine/skin_message_box.h"
 
 namespace vellumar::gui {
-
-namespace {
-
-std::string Native(const QString& s) { return QFile::encodeName(s).toStdString(); }
-
-}  // namespace
 
 BatchConverter::BatchConverter(AppState& state, const std::string& programDir,
                                const Controls& controls)
@@ -66,14 +61,14 @@ void BatchConverter::Start() {
     sources.reserve(size_t(rowCount));
     for (int r = 0; r < rowCount; ++r) {
         const QTreeWidgetItem* item = c_.workList->topLevelItem(r);
-        sources.push_back(item ? Native(item->text(0)) : std::string());
+        sources.push_back(item ? NativePath(item->text(0)) : std::string());
     }
 
     batch::RunOptions options;
     options.target = target.format;
     options.extension = target.extension;
-    options.outDir = programDir_ + "/" + Native(c_.saveDirEdit->text());
-    options.prefix = Native(c_.prefixEdit->text());
+    options.outDir = programDir_ + "/" + QFile::encodeName(c_.saveDirEdit->text()).toStdString();
+    options.prefix = QFile::encodeName(c_.prefixEdit->text()).toStdString();
     options.jobs = 0;  // one per core
     if (optionsSource_) optionsSource_(options);
 

@@ -1,7 +1,11 @@
 // The start button's run, driven through the window with the pick scripted.
 #include <QLineEdit>
+#include <QFile>
 #include <QProgressBar>
 #include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include "app/gui/texts.h"
 #include "core/vx_format.h"
@@ -292,6 +296,10 @@ TEST_F(BatchTest, KeepGoingTriesEveryRowAndShowsEachReason) {
     EXPECT_EQ(list->topLevelItem(0)->toolTip(1), reasons[0]);
     EXPECT_EQ(list->topLevelItem(2)->toolTip(0), reasons[1]);
     EXPECT_TRUE(list->topLevelItem(1)->toolTip(1).isEmpty());
+    // scripts/screenshot.sh --run keeps this picture of a finished run.
+    if (const char* shot = std::getenv("VELLUMAR_SCREENSHOT")) {
+        EXPECT_TRUE(win->grab().save(QString::fromLocal8Bit(shot)));
+    }
 }
 
 // Esc mid-run: the reported rows keep their files, the rest leave nothing.
@@ -346,6 +354,22 @@ TEST_F(BatchTest, ParallelWindowRunWritesTheCommandLinesFiles) {
         EXPECT_EQ(vt::ReadFileBytes(dir.file("DATA") + name), vt::ReadFileBytes(cli.path() + name))
             << name;
     }
+}
+
+// A name in GBK bytes (not UTF-8) reaches the window with its bytes replaced;
+// the row still reads that very file.
+TEST_F(BatchTest, GbkNamedFileConverts) {
+    MakeSaveDir("DATA");
+    const QString utf8Named = Source("plain.bmp", 24);
+    const std::string gbk = sources.file("\xD6\xD0\xCE\xC4.bmp");  // 中文.bmp in GBK
+    ASSERT_EQ(rename(utf8Named.toStdString().c_str(), gbk.c_str()), 0);
+    const QString shown = QFile::decodeName(gbk.c_str());
+    ASSERT_TRUE(shown.contains(QChar::ReplacementCharacter));
+    Pick({shown});
+    ChooseFormat("*.BMP");
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(RowText(0), U("处理完成"));
+    EXPECT_TRUE(vt::DecodeWithReference(dir.file("DATA/main1.BMP")).has_value());
 }
 
 }  // namespace
