@@ -31,12 +31,7 @@ opj_compress -i "$tmp/greya.png" -o greya_lossless.jp2 >/dev/null 2>&1
 # decoder turns the CMYK file into the RGB reference.
 /usr/bin/python3 - <<'PY'
 import struct
-def boxes(buf):
-    i = 0
-    while i < len(buf):
-        n, t = struct.unpack(">I4s", buf[i:i + 8])
-        yield t, buf[i:i + n]
-        i += n
+from jp2_boxes import boxes
 def rewrite(src, dst, enumcs):
     out = b""
     for t, box in boxes(open(src, "rb").read()):
@@ -74,12 +69,7 @@ import struct
 from PIL import ImageCms
 icc = ImageCms.ImageCmsProfile(ImageCms.createProfile("sRGB")).tobytes()
 data = open("rgb8_lossless.jp2", "rb").read()
-def boxes(buf):
-    i = 0
-    while i < len(buf):
-        n, t = struct.unpack(">I4s", buf[i:i + 8])
-        yield t, buf[i:i + n]
-        i += n
+from jp2_boxes import boxes
 out = b""
 for t, box in boxes(data):
     if t == b"jp2h":
