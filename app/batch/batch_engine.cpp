@@ -38,7 +38,7 @@ std::string ReasonLine(std::string_view text) {
 }
 
 bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat target,
-                  RowResult& result, const std::string& openPath) {
+                  RowResult& result, const std::string& openPath, const PictureSteps& steps) {
     const ImageFormat sourceFormat = FormatFromExtension(source);
     // A file that cannot be opened leaves the text alone: clear it, so that a
     // reused handle never reports an earlier row's reason. Codec options start
@@ -54,8 +54,14 @@ bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat ta
         result.error = ImageFacade::GetLastError(handle);
         return false;
     }
-    FitDepth(handle, target);
-    SettleMetadata(**handle, target, false);
+    std::string why;
+    if (!ShapePicture(**handle, steps, why)) {
+        result.outcome = RowOutcome::DecodeFailed;
+        result.error = why;
+        return false;
+    }
+    FitDepth(handle, target, steps.colours);
+    SettleMetadata(**handle, target, steps.strip);
     (*handle)->SetLastError("");
     return true;
 }

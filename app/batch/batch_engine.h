@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/batch/fit_depth.h"
+#include "app/batch/picture_steps.h"
 #include "facade/image_facade.h"
 
 namespace vellumar::batch {
@@ -44,10 +45,12 @@ void ReleasePicture(ImageHandle* handle);
 RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat target,
                      const std::function<std::string()>& outputPath);
 
-// The decode and depth-fitting half of a row; false (with `result` filled) on
-// failure. `source` names the file (its extension picks the decoder); it is
-// read from `openPath` when that is given (a descriptor the run kept open).
+// The decode and depth-fitting half of a row, with the picture steps between
+// them; false (with `result` filled) on failure. `source` names the file (its
+// extension picks the decoder); it is read from `openPath` when that is given
+// (a descriptor the run kept open).
 bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat target,
-                  RowResult& result, const std::string& openPath = {});
+                  RowResult& result, const std::string& openPath = {},
+                  const PictureSteps& steps = {});
 
 }  // namespace vellumar::batch

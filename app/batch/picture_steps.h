@@ -15,6 +15,7 @@ struct PictureSteps {
     bool keepOrientation = false;  // leave an EXIF-turned picture (and its tag) as stored
     vx::ResizeRequest resize;      // Kind::None keeps the size
     vx::ColourReduction colours;   // palette and dithering for 8-bit and 1-bit targets
+    bool strip = false;            // no colour profile (pixels to sRGB) and no EXIF in the output
 };
 
 // Orientation first, then size; between the decode and the depth fitting.

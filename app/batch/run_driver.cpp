@@ -212,7 +212,7 @@ private:
                 return slot;
         }
         if (!Cancelled() &&
-            DecodeAndFit(handle, source, options_.target, slot.result, in.readPath) &&
+            DecodeAndFit(handle, source, options_.target, slot.result, in.readPath, options_.steps) &&
             !Cancelled() &&
             !(*handle)->SaveToTemporary(slot.output.c_str(), options_.target, slot.temporary)) {
             Fail(slot, RowOutcome::EncodeFailed, (*handle)->GetLastError());

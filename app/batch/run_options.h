@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/batch/picture_steps.h"
 #include "core/vx_image.h"
 
 namespace vellumar::batch {
@@ -28,6 +29,8 @@ struct RunOptions {
     int frame = 0;     // frame or page read from GIF, ICO and TIFF files
     // Decoders refuse pictures of more pixels than this; 0: no limit.
     uint64_t maxPixels = kVxDefaultMaxPixels;
+    // Upright, size, palette, profile and EXIF.
+    PictureSteps steps;
 
     // The run.
     bool keepGoing = false;  // try every row instead of stopping at the first failure

@@ -25,6 +25,8 @@ namespace {
 const char kUsage[] =
     "usage: vellumar-convert --to FORMAT [--out-dir DIR] [--prefix TEXT] [--keep-going]\n"
     "                        [--quality N] [--frame N] [--jobs N] [--max-memory BYTES]\n"
+    "                        [--resize SIZE] [--keep-orientation] [--strip]\n"
+    "                        [--palette STYLE] [--dither STYLE]\n"
     "                        [--quiet] FILE...\n"
     "       vellumar-convert --info [--frame N] FILE...\n"
     "       vellumar-convert --help | --version\n"
@@ -41,6 +43,7 @@ struct Options {
     int frame = 0;
     int jobs = 0;  // 0: one per core
     uint64_t maxMemory = 0;  // 0: half the machine's memory
+    batch::PictureSteps steps;
     std::vector<std::string> files;
 };
 
@@ -148,6 +151,26 @@ std::string Parse(int argc, const char* const* argv, Options& o) {
             std::string v;
             if (!takeValue(v) || !ParseBytes(v, o.maxMemory))
                 return "--max-memory needs a byte count above 0 (K, M or G may follow)";
+        } else if (arg == "--resize") {
+            std::string v;
+            if (!takeValue(v) || !vx::ParseResizeRequest(v, o.steps.resize))
+                return "--resize needs WxH, WxH+, Wx, xH or N%";
+        } else if (arg == "--palette") {
+            std::string v;
+            if (!takeValue(v) || (v != "standard" && v != "adaptive"))
+                return "--palette needs standard or adaptive";
+            o.steps.colours.palette =
+                v == "adaptive" ? vx::PaletteChoice::Adaptive : vx::PaletteChoice::Standard;
+        } else if (arg == "--dither") {
+            std::string v;
+            if (!takeValue(v) || (v != "none" && v != "floyd-steinberg"))
+                return "--dither needs none or floyd-steinberg";
+            o.steps.colours.dither =
+                v == "none" ? vx::DitherChoice::None : vx::DitherChoice::FloydSteinberg;
+        } else if (arg == "--keep-orientation" && !hasInline) {
+            o.steps.keepOrientation = true;
+        } else if (arg == "--strip" && !hasInline) {
+            o.steps.strip = true;
         } else if (arg == "--keep-going" && !hasInline) {
             o.keepGoing = true;
         } else if (arg == "--quiet" && !hasInline) {
@@ -245,6 +268,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     options.frame = o.frame;
     options.jobs = o.jobs;
     options.maxMemory = o.maxMemory;
+    options.steps = o.steps;
     batch::RunCallbacks callbacks;
     callbacks.onRowStart = [&](int row) {
         if (progress)

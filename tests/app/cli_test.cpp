@@ -9,6 +9,8 @@
 #include <filesystem>
 
 #include "tests/support/reference_decoder.h"
+#include "tests/support/reference_metadata.h"
+#include "tests/support/test_profiles.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -83,7 +85,8 @@ TEST(Cli, BadUsage) {
         "--to PNG --frame -1 " + f, "--info --to PNG " + f, "--bogus " + f,
         // A prefix is a name: it must not lead out of the output folder.
         "--to PNG --prefix ../x " + f, "--to PNG --max-memory 0 " + f,
-        "--to PNG --max-memory 12X " + f};
+        "--to PNG --max-memory 12X " + f, "--to GIF --palette best " + f,
+        "--to GIF --dither yes " + f, "--to PNG --resize 0x0 " + f, "--to PNG --resize big " + f};
     for (const std::string& args : cases) {
         const Result r = Cli(dir, args);
         EXPECT_EQ(r.status, 2) << args;
@@ -168,6 +171,56 @@ TEST(Cli, SignalMidRunLeavesNoHalfWrittenFile) {
         }
         EXPECT_GE(converted, 1);
         EXPECT_LT(converted, 40);
+    }
+}
+
+// Each picture option through the command line, seen in the written file.
+TEST(Cli, PictureOptions) {
+    vt::TempDir dir;
+    const std::string out = dir.file("out");
+    auto convert = [&](const std::string& args, const std::string& source, VxImage& result) {
+        const Result r = Cli(dir, "--to " + args + " --out-dir " + Q(out) + " " + Q(source));
+        ASSERT_EQ(r.status, 0) << args << ": " << r.err;
+        const std::string ext = args.substr(0, args.find(' '));
+        ASSERT_TRUE(result.Load((out + "/main1." + ext).c_str(), 0)) << args;
+    };
+    // Stored 16 x 24 with orientation 6.
+    const std::string turned = vt::DataPath("jpeg/orient/orient6.jpg");
+    const struct {
+        const char* args;
+        uint32_t w, h;
+    } sizes[] = {
+        {"PNG", 24, 16},           {"PNG --keep-orientation", 16, 24},
+        {"PNG --resize 12x12", 12, 8}, {"PNG --resize 50%", 12, 8},
+        {"PNG --resize 100x100", 24, 16}, {"PNG --resize 48x48+", 48, 32},
+        {"JPG --resize x8", 12, 8},
+    };
+    for (const auto& c : sizes) {
+        VxImage img;
+        convert(c.args, turned, img);
+        EXPECT_EQ(img.GetWidth(), c.w) << c.args;
+        EXPECT_EQ(img.GetHeight(), c.h) << c.args;
+    }
+
+    // Reduced colours: an adaptive, dithered palette is closer to the source.
+    const std::string photo = vt::DataPath("jpeg/baseline_444.jpg");
+    VxImage source, standard, adaptive;
+    ASSERT_TRUE(source.Load(photo.c_str(), VX_FORMAT_JPG));
+    convert("GIF", photo, standard);
+    convert("GIF --palette adaptive --dither floyd-steinberg", photo, adaptive);
+    const vt::Rgba s = vt::ToRgba(source);
+    EXPECT_GT(vt::Psnr(s, vt::ToRgba(adaptive)), vt::Psnr(s, vt::ToRgba(standard)) + 2);
+
+    // Profiles and EXIF stay unless stripped; stripped pixels are sRGB.
+    const std::string tagged = dir.file("tagged.png");
+    if (!vt::WriteWithPillow(tagged, "PNG", vt::MakeProfile(vt::ProfileKind::LinearRgb), 1))
+        GTEST_SKIP() << "Pillow is not available";
+    for (const bool strip : {false, true}) {
+        VxImage img;
+        convert(strip ? "PNG --strip" : "PNG", tagged, img);
+        EXPECT_EQ(img.GetIccProfile().empty(), strip);
+        EXPECT_EQ(img.GetExif().empty(), strip);
+        EXPECT_NEAR(img.GetPixelColor(10, 4).rgbGreen, strip ? vt::SrgbOfLinear(128) : 128, 1);
     }
 }
 
