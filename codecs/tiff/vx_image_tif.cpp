@@ -11,10 +11,6 @@
 #include <string>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
 #include "codecs/tiff/vx_image_tif.h"
 #include "core/vx_codec.h"
 

@@ -1,6 +1,7 @@
 // TIFF writing: one or more pages per save.
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
