@@ -25,9 +25,9 @@ struct ImageInfo {
     char LastError[256] = {};
     int32_t Progress = 0;
     int32_t Escape = 0;
-    int32_t TransIndex = 0;
+    int32_t TransIndex = -1;
     RGBQUAD TransColor;
-    uint8_t JpegQuality = 0;
+    uint8_t JpegQuality = 90;
     uint8_t JpegScale = 0;
     int32_t Frame = 0;
     int32_t NumFrames = 0;
@@ -35,9 +35,9 @@ struct ImageInfo {
     int32_t XDPI = 0;
     int32_t YDPI = 0;
     VxRect SelectionBox;
-    uint8_t AlphaMax = 0;
+    uint8_t AlphaMax = 255;
     bool AlphaPaletteEnabled = false;
-    bool Enabled = false;
+    bool Enabled = true;
     int32_t XOffset = 0;
     int32_t YOffset = 0;
     uint32_t CodecOption[kVxFormatCount] = {};
@@ -47,6 +47,19 @@ struct ImageInfo {
     int32_t NumLayers = 0;
     uint32_t Flags = 0;
     uint64_t MaxPixels = kVxDefaultMaxPixels;  // 0: no limit
+
+    // What described one picture goes back to its default; the settings that
+    // steer a decoder (Frame, JpegScale, CodecOption, MaxPixels, ...) stay.
+    void ForgetPicture() {
+        const ImageInfo fresh;
+        TransIndex = fresh.TransIndex;
+        TransColor = fresh.TransColor;
+        AlphaPaletteEnabled = fresh.AlphaPaletteEnabled;
+        NumFrames = fresh.NumFrames;
+        FrameDelay = fresh.FrameDelay;
+        XOffset = fresh.XOffset;
+        YOffset = fresh.YOffset;
+    }
 };
 
 class VxImage {
@@ -222,6 +235,8 @@ public:
 protected:
     void Startup(uint32_t imagetype);
     void CopyInfo(const VxImage& src);
+    // The alpha and selection planes of a picture of the same size.
+    void CopyPlanes(const VxImage& src, bool selection, bool alpha);
     void Ghost(VxImage* from);
     bool EncodeSafeCheck(VxFile* file);
     void Bitfield2RGB(const uint8_t* src, uint16_t redMask, uint16_t greenMask,
