@@ -92,7 +92,7 @@ void VxImage::Startup(uint32_t imagetype) {
     Alpha = nullptr;
     Layers = nullptr;
     Header = BITMAPINFOHEADER{};
-    Info = ImageInfo{};
+    Info = ImageInfo::Fresh();
     Info.Type = imagetype;
     SetXDPI(96);
     SetYDPI(96);

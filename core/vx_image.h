@@ -25,9 +25,9 @@ struct ImageInfo {
     char LastError[256] = {};
     int32_t Progress = 0;
     int32_t Escape = 0;
-    int32_t TransIndex = -1;
+    int32_t TransIndex = 0;
     RGBQUAD TransColor;
-    uint8_t JpegQuality = 90;
+    uint8_t JpegQuality = 0;
     uint8_t JpegScale = 0;
     int32_t Frame = 0;
     int32_t NumFrames = 0;
@@ -35,9 +35,9 @@ struct ImageInfo {
     int32_t XDPI = 0;
     int32_t YDPI = 0;
     VxRect SelectionBox;
-    uint8_t AlphaMax = 255;
+    uint8_t AlphaMax = 0;
     bool AlphaPaletteEnabled = false;
-    bool Enabled = true;
+    bool Enabled = false;
     int32_t XOffset = 0;
     int32_t YOffset = 0;
     uint32_t CodecOption[kVxFormatCount] = {};
@@ -46,12 +46,24 @@ struct ImageInfo {
     bool LastNearestValid = false;
     int32_t NumLayers = 0;
     uint32_t Flags = 0;
-    uint64_t MaxPixels = kVxDefaultMaxPixels;  // 0: no limit
+    uint64_t MaxPixels = 0;  // 0: no limit
+
+    // A new image's settings. (A value-initialised record is all zeros: what
+    // Transfer leaves in the image it empties.)
+    static ImageInfo Fresh() {
+        ImageInfo info;
+        info.TransIndex = -1;
+        info.JpegQuality = 90;
+        info.AlphaMax = 255;
+        info.Enabled = true;
+        info.MaxPixels = kVxDefaultMaxPixels;
+        return info;
+    }
 
     // What described one picture goes back to its default; the settings that
     // steer a decoder (Frame, JpegScale, CodecOption, MaxPixels, ...) stay.
     void ForgetPicture() {
-        const ImageInfo fresh;
+        const ImageInfo fresh = Fresh();
         TransIndex = fresh.TransIndex;
         TransColor = fresh.TransColor;
         AlphaPaletteEnabled = fresh.AlphaPaletteEnabled;
