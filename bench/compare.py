@@ -73,7 +73,7 @@ def workloads(cli, inputs, nphotos, nsmall):
             "GraphicsMagick": gm("png", "-quality", "65"),
             "libvips": vips('vips copy "$f" "OUT/$n.png[compression=6,filter=all]"'),
             "Pillow": pillow("png"),
-        }, None, "zlib level 6, adaptive row filters everywhere"),
+        }, None, "level 6, adaptive row filters everywhere (Vellumar: libdeflate, the peers: zlib)"),
         "jpeg-bmp": (jpg, vx("BMP"), {
             "ImageMagick": im("bmp"),
             "GraphicsMagick": gm("bmp"),
