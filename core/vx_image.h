@@ -46,17 +46,18 @@ struct ImageInfo {
     bool LastNearestValid = false;
     int32_t NumLayers = 0;
     uint32_t Flags = 0;
-    uint64_t MaxPixels = 0;  // 0: no limit
+    // EXIF orientation of the decoded file (1 to 8; 0 when it gave none).
+    int32_t Orientation = 0;
+    uint64_t MaxPixels = kVxDefaultMaxPixels;  // 0: no limit
 
-    // A new image's settings. (A value-initialised record is all zeros: what
-    // Transfer leaves in the image it empties.)
+    // A new image's settings. (A value-initialised record, what Transfer
+    // leaves in the image it empties, is zeros but for the picture limit.)
     static ImageInfo Fresh() {
         ImageInfo info;
         info.TransIndex = -1;
         info.JpegQuality = 90;
         info.AlphaMax = 255;
         info.Enabled = true;
-        info.MaxPixels = kVxDefaultMaxPixels;
         return info;
     }
 
@@ -71,6 +72,7 @@ struct ImageInfo {
         FrameDelay = fresh.FrameDelay;
         XOffset = fresh.XOffset;
         YOffset = fresh.YOffset;
+        Orientation = fresh.Orientation;
     }
 };
 
@@ -157,6 +159,8 @@ public:
     float GetVersionNumber() const { return 1.1f; }
     const ImageInfo& GetInfo() const { return Info; }
     uint8_t GetAlphaMax() const { return Info.AlphaMax; }
+    int32_t GetOrientation() const { return Info.Orientation; }
+    void SetOrientation(int32_t o) { Info.Orientation = o; }
     // Decoders refuse pictures of more pixels than this (0: no limit).
     uint64_t GetMaxPixels() const { return Info.MaxPixels; }
     void SetMaxPixels(uint64_t pixels) { Info.MaxPixels = pixels; }
