@@ -13,6 +13,7 @@
 
 #include "codecs/tiff/vx_image_tif.h"
 #include "core/vx_codec.h"
+#include "core/vx_row_index.h"
 
 namespace {
 
@@ -47,19 +48,6 @@ inline uint8_t To8(uint32_t v, unsigned bps) {
     if (bps > 8) return uint8_t(v >> (bps - 8));
     const uint32_t max = (1u << bps) - 1;
     return uint8_t((v * 255 + max / 2) / max);
-}
-
-inline void PutIndex(uint8_t* row, uint32_t x, unsigned bpp, uint8_t v) {
-    if (bpp == 8) {
-        row[x] = v;
-    } else if (bpp == 4) {
-        uint8_t& b = row[x >> 1];
-        b = (x & 1) ? uint8_t((b & 0xF0) | (v & 0x0F)) : uint8_t((b & 0x0F) | (v << 4));
-    } else {
-        uint8_t& b = row[x >> 3];
-        const uint8_t mask = uint8_t(0x80 >> (x & 7));
-        b = (v & 1) ? uint8_t(b | mask) : uint8_t(b & ~mask);
-    }
 }
 
 inline uint8_t Unpremultiply(uint8_t c, uint8_t a) {
@@ -399,7 +387,7 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
                 } else {
                     for (uint32_t x = 0; x < w; ++x) {
                         const uint32_t v = sample(x, 0);
-                        PutIndex(dst, x, bpp, uint8_t(ubps > 8 ? v >> (ubps - 8) : v));
+                        vx::SetRowIndex(dst, bpp, int32_t(x), uint8_t(ubps > 8 ? v >> (ubps - 8) : v));
                     }
                 }
                 if (alpha)
