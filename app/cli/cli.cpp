@@ -1,9 +1,6 @@
 #include "app/cli/cli.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <ostream>
@@ -12,8 +9,10 @@
 #include <vector>
 
 #include "app/batch/batch_engine.h"
+#include "app/batch/file_places.h"
 #include "app/batch/program_dir.h"
 #include "app/format_table/format_table.h"
+#include "vellumar_version.h"
 
 namespace vellumar::cli {
 
@@ -23,6 +22,7 @@ const char kUsage[] =
     "usage: vellumar-convert --to FORMAT [--out-dir DIR] [--prefix TEXT] [--keep-going]\n"
     "                        [--quality N] [--frame N] [--jobs N] [--quiet] FILE...\n"
     "       vellumar-convert --info [--frame N] FILE...\n"
+    "       vellumar-convert --help | --version\n"
     "FORMAT: PNG ICO TGA JPG BMP GIF TIF PCX WBMP WMF JP2 JPC PGX PNM RAS\n";
 
 struct Options {
@@ -45,21 +45,6 @@ bool ParseInt(const std::string& text, int lo, int hi, int& value) {
     if (ec != std::errc() || ptr != end || v < lo || v > hi) return false;
     value = v;
     return true;
-}
-
-// mkdir -p; true when the folder exists afterwards.
-bool MakeDirectories(const std::string& dir) {
-    std::string partial;
-    size_t pos = 0;
-    while (pos <= dir.size()) {
-        const size_t slash = dir.find('/', pos);
-        partial = dir.substr(0, slash == std::string::npos ? dir.size() : slash);
-        if (!partial.empty() && mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return false;
-        if (slash == std::string::npos) break;
-        pos = slash + 1;
-    }
-    struct stat st {};
-    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Returns an error text, or empty on success.
@@ -161,6 +146,10 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         out << kUsage;
         return 0;
     }
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+        out << "vellumar-convert " << VELLUMAR_VERSION << '\n';
+        return 0;
+    }
     const std::string problem = Parse(argc, argv, o);
     if (!problem.empty()) {
         err << "vellumar-convert: " << problem << '\n' << kUsage;
@@ -168,8 +157,13 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     }
     if (o.info) return RunInfo(o, out);
 
-    if (o.outDir.empty()) o.outDir = ProgramDirectory() + "/DATA";
-    if (!MakeDirectories(o.outDir)) {
+    if (o.outDir.empty()) {
+        const FilePlaces places = PlacesFor(ProgramDirectory());
+        // The user's own data folder is private, as a new XDG folder should be.
+        if (!places.portable) MakeDirectories(places.base, 0700);
+        o.outDir = places.base + "/DATA";
+    }
+    if (!MakeDirectories(o.outDir, 0777)) {
         err << "vellumar-convert: cannot create the output folder " << o.outDir << '\n';
         return 1;
     }
