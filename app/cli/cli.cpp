@@ -23,7 +23,7 @@ const char kUsage[] =
     "usage: vellumar-convert --to FORMAT [--out-dir DIR] [--prefix TEXT] [--keep-going]\n"
     "                        [--quality N] [--frame N] [--jobs N] [--quiet] FILE...\n"
     "       vellumar-convert --info [--frame N] FILE...\n"
-    "FORMAT: PNG ICO TGA JPG BMP GIF TIF PCX WBMP WMF JP2 JPC PGX PNM RAS\n";
+    "FORMAT: PNG ICO TGA JPG BMP GIF TIF PCX WBMP WMF JP2 JPC PGX PNM RAS WEBP HEIC AVIF JXL\n";
 
 struct Options {
     const char* item = nullptr;

@@ -17,6 +17,7 @@ constexpr ExtensionCode kExtensions[] = {
     {"cur", 5},  {"tif", 6},  {"tiff", 6}, {"tga", 7},  {"pcx", 8},  {"wbmp", 9},
     {"wmf", 10}, {"emf", 10}, {"j2k", 11}, {"jp2", 11}, {"j2c", 12}, {"jpc", 12},
     {"pgx", 13}, {"ras", 15}, {"pnm", 14}, {"pgm", 14}, {"ppm", 14},
+    {"webp", 16}, {"heic", 17}, {"heif", 17}, {"hif", 17}, {"avif", 18}, {"jxl", 19},
 };
 
 std::string AsciiLower(std::string_view s) {
