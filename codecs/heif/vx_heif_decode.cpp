@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "codecs/heif/vx_heif_codec.h"
+#include "codecs/heif/vx_heif_coded_sizes.h"
 #include "codecs/heif/vx_heif_library.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
@@ -100,6 +101,12 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
         }
         const bool alpha = heif_image_handle_has_alpha_channel(handle.p) != 0;
         VxRequirePicture(*this, uint64_t(w), uint64_t(h), alpha ? 32 : 24);
+        // The decoders allocate for what their streams say, whatever the
+        // container declares: every coded picture of the file passes the limit.
+        std::vector<vxheif::CodedSize> coded;
+        if (!vxheif::ReadCodedSizes(data.data(), data.size(), coded))
+            vxheif::Fail(type, "damaged file: a picture's coded size cannot be read");
+        for (const vxheif::CodedSize& c : coded) VxRequirePicture(*this, c.width, c.height, 24);
         const int bits = heif_image_handle_get_luma_bits_per_pixel(handle.p);
         const bool deep = bits > 8;
 

@@ -103,11 +103,23 @@ def wide_gamut_icc():
     return header + struct.pack(">I", len(tags)) + table + body
 
 
+def shrink_ispe(path, width, height):
+    """Makes the container declare a smaller picture than its stream codes."""
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    at = data.find(b"ispe")
+    data[at + 8:at + 16] = struct.pack(">II", width, height)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def expected_srgb(src, icc, path):
     """What a viewer shows for `src` tagged with `icc`: Pillow's own conversion."""
     profile = ImageCms.ImageCmsProfile(__import__("io").BytesIO(icc))
     srgb = ImageCms.createProfile("sRGB")
-    ImageCms.profileToProfile(src, profile, srgb, outputMode="RGB").save(path)
+    out = ImageCms.profileToProfile(src, profile, srgb, outputMode="RGB")
+    out.info.pop("icc_profile", None)  # it carries the time it was made
+    out.save(path)
 
 
 def main():
@@ -170,6 +182,13 @@ def main():
             f"{heif}/turned.avif")
         run("avifenc", "-j", "1", "-s", "8", "-l", "--icc", icc_path, src_rgb, f"{heif}/icc.avif")
         expected_srgb(rgb(), icc, f"{heif}/icc_expected.png")
+        # Coded 1024 x 1024, declared 64 x 64.
+        flat = os.path.join(t, "flat.png")
+        Image.new("RGB", (1024, 1024), (90, 120, 30)).save(flat)
+        run("heif-enc", "-q", "30", "-p", "preset=ultrafast", flat, "-o", f"{heif}/lying.heic")
+        run("avifenc", "-j", "1", "-s", "10", flat, f"{heif}/lying.avif")
+        shrink_ispe(f"{heif}/lying.heic", 64, 64)
+        shrink_ispe(f"{heif}/lying.avif", 64, 64)
 
         # JPEG XL
         run("cjxl", "-d", "0", src_rgb, f"{jxl}/lossless.jxl")
