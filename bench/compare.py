@@ -9,7 +9,8 @@ the inputs first.
 
 Each command runs --runs times under /usr/bin/time (wall, user+sys, peak RSS);
 the repetitions are interleaved across tools so that a change in machine load
-hits every tool alike. Reported: median wall, median CPU, median peak RSS.
+hits every tool alike. Reported: median wall, median CPU, median peak RSS, and
+the total size of what the tool wrote (the same every run).
 Modes: "all" lets every tool use every core (Vellumar's default --jobs, the
 peers' own threading); "one" pins every command to one core with taskset and
 asks the peers for one thread.
@@ -26,6 +27,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 IM_CONVERT = "/usr/bin/convert"  # past any wrapper on PATH
+SIZE_MATTERS = {"jpeg-png"}  # lossless targets whose size depends on the effort spent
 ONE_THREAD_ENV = {"OMP_NUM_THREADS": "1", "MAGICK_THREAD_LIMIT": "1", "VIPS_CONCURRENCY": "1"}
 
 
@@ -71,7 +73,7 @@ def workloads(cli, inputs, nphotos, nsmall):
             "GraphicsMagick": gm("png", "-quality", "65"),
             "libvips": vips('vips copy "$f" "OUT/$n.png[compression=6,filter=all]"'),
             "Pillow": pillow("png"),
-        }, None, "zlib level 6, adaptive row filters everywhere"),
+        }, None, "level 6, adaptive row filters everywhere (Vellumar: libdeflate, the peers: zlib)"),
         "jpeg-bmp": (jpg, vx("BMP"), {
             "ImageMagick": im("bmp"),
             "GraphicsMagick": gm("bmp"),
@@ -152,8 +154,9 @@ def measure(cmd, env, pin, cwd=None, out=None, expected=0):
         return None, r.stderr.strip().splitlines()[-3:]
     if expected and len(os.listdir(out)) != expected:
         return None, [f"wrote {len(os.listdir(out))} of {expected} files"]
+    written = sum(os.path.getsize(os.path.join(out, f)) for f in os.listdir(out)) if out else 0
     wall, user, sys_, rss = line.split()
-    return (float(wall), float(user) + float(sys_), int(rss) / 1024.0), None
+    return (float(wall), float(user) + float(sys_), int(rss) / 1024.0, written), None
 
 
 def fmt_s(v):
@@ -186,12 +189,12 @@ def main():
         if pin:
             env.update(ONE_THREAD_ENV)
         print(f"\n## {'One core (taskset -c 0, peers asked for one thread)' if pin else 'All cores (' + str(os.cpu_count()) + ')'}\n")
-        print("| workload | tool | wall s | CPU s | peak RSS MiB | Vellumar/tool wall |")
-        print("|---|---|---:|---:|---:|---:|")
+        print("| workload | tool | wall s | CPU s | peak RSS MiB | output MB | Vellumar/tool wall |")
+        print("|---|---|---:|---:|---:|---:|---:|")
         for name in chosen:
             files, vx, peers, baseline, note = table[name]
             if not files:
-                print(f"| {name} | (no inputs) | | | | |")
+                print(f"| {name} | (no inputs) | | | | | |")
                 continue
             tools = [("Vellumar --jobs 1", lambda out: vx(out, 1))]
             if not pin and name != "gif-anim":
@@ -227,23 +230,39 @@ def main():
             med = {}
             for tool, runs in samples.items():
                 if runs:
-                    med[tool] = tuple(statistics.median(r[i] for r in runs) for i in range(3))
+                    med[tool] = tuple(statistics.median(r[i] for r in runs) for i in range(3)) + (
+                        runs[-1][3],)
             ours = med.get("Vellumar --jobs 1" if pin or name == "gif-anim"
                            else f"Vellumar (default --jobs {os.cpu_count()})")
             for tool, _ in tools:
                 if tool in errors:
-                    print(f"| {name} | {tool} | failed: {' / '.join(errors[tool])[:80]} | | | |")
+                    print(f"| {name} | {tool} | failed: {' / '.join(errors[tool])[:80]} | | | | |")
                     continue
-                wall, cpu, rss = med[tool]
+                wall, cpu, rss, written = med[tool]
                 ratio = f"{ours[0] / wall:.2f}" if ours and not tool.startswith("Vellumar") else ""
                 label = tool if len(samples[tool]) == a.runs else f"{tool} ({len(samples[tool])} run)"
-                print(f"| {name} | {label} | {fmt_s(wall)} | {fmt_s(cpu)} | {rss:.0f} | {ratio} |")
+                size = f"{written / 1e6:.1f}" if written else ""
+                print(f"| {name} | {label} | {fmt_s(wall)} | {fmt_s(cpu)} | {rss:.0f} | {size} | {ratio} |")
             if note:
-                print(f"| {name} | *{note}* | | | | |")
+                print(f"| {name} | *{note}* | | | | | |")
             sys.stdout.flush()
             results.setdefault(mode, {})[name] = {
                 "files": len(files), "median": med, "errors": errors,
                 "runs": {t: r for t, r in samples.items()}}
+        # Lossless output sizes differ between tools; compare times only among
+        # peers that did the same amount of compression work.
+        for name in [w for w in chosen if w in SIZE_MATTERS and w in results.get(mode, {})]:
+            m = results[mode][name]["median"]
+            pillow = m.get("Pillow")
+            ours = m.get("Vellumar --jobs 1" if pin else f"Vellumar (default --jobs {os.cpu_count()})")
+            if not pillow or not ours or not pillow[3]:
+                continue
+            alike = {t: v for t, v in m.items() if not t.startswith("Vellumar")
+                     and abs(v[3] / pillow[3] - 1) <= 0.05}
+            fastest = min(alike, key=lambda t: alike[t][0])
+            print(f"\n- {name}: fastest peer whose output is within 5 % of Pillow's: {fastest} "
+                  f"({fmt_s(alike[fastest][0])} s); Vellumar / it: {ours[0] / alike[fastest][0]:.2f}; "
+                  f"Vellumar's output / Pillow's: {ours[3] / pillow[3]:.3f}")
     if "all" in results:
         print("\n## Throughput of --jobs 2 against --jobs 1 (all cores)\n")
         for name, r in results["all"].items():

@@ -1,8 +1,12 @@
 #include "core/vx_rgba_rows.h"
 
+#include <cstring>
 #include <vector>
 
 #include "core/vx_image.h"
+#include "core/vx_row_index.h"
+#include "core/vx_swap_rb.h"
+#include "core/vx_transparency.h"
 
 namespace vx {
 
@@ -30,67 +34,33 @@ void StoreRows(VxImage& img, const uint8_t* src, size_t stride, int channels) {
     for (uint32_t y = 0; y < img.GetHeight(); ++y, src += stride) StoreRow(img, y, src, channels);
 }
 
-namespace {
-
-// One stored row as RGBA, with every form of transparency joined into the
-// fourth byte.
-void RgbaRow(const VxImage& img, uint32_t stored, uint8_t* out) {
-    const uint32_t w = img.GetWidth();
-    const ImageInfo& info = img.GetInfo();
-    const RGBQUAD* pal = img.IsIndexed() ? img.GetPalette() : nullptr;
-    const uint8_t* a = img.AlphaGetPointer(0, int32_t(stored));
-    const bool alphaPalette = pal && img.AlphaPaletteIsEnabled() && img.AlphaPaletteIsValid();
-    const bool colourKey = !pal && info.TransIndex >= 0;
-    const RGBQUAD key = info.TransColor;
-    const uint8_t* src = img.GetBits(stored);
-    for (uint32_t x = 0; x < w; ++x, out += 4) {
-        uint32_t level = a ? a[x] : 255;
-        if (pal) {
-            const RGBQUAD c = img.GetPixelColor(int32_t(x), int32_t(stored), false);
-            const uint32_t i = img.GetPixelIndex(int32_t(x), int32_t(stored));
-            out[0] = c.rgbRed;
-            out[1] = c.rgbGreen;
-            out[2] = c.rgbBlue;
-            if (info.TransIndex >= 0 && i == uint32_t(info.TransIndex)) level = 0;
-            if (alphaPalette) level = level * pal[i].rgbReserved / 255;
-        } else {
-            const uint8_t* s = src + 3 * size_t(x);
-            out[0] = s[2];
-            out[1] = s[1];
-            out[2] = s[0];
-            if (colourKey && s[2] == key.rgbRed && s[1] == key.rgbGreen && s[0] == key.rgbBlue)
-                level = 0;
-        }
-        out[3] = uint8_t(level * info.AlphaMax / 255);
-    }
-}
-
-}  // namespace
-
-bool HasTransparency(const VxImage& img) {
-    if (!img.IsValid()) return false;
-    std::vector<uint8_t> row(size_t(img.GetWidth()) * 4);
-    for (uint32_t y = 0; y < img.GetHeight(); ++y) {
-        RgbaRow(img, y, row.data());
-        for (size_t i = 3; i < row.size(); i += 4)
-            if (row[i] != 255) return true;
-    }
-    return false;
-}
-
 void LoadRows(const VxImage& img, uint8_t* dst, size_t stride, int channels) {
-    const uint32_t w = img.GetWidth(), h = img.GetHeight();
-    std::vector<uint8_t> row(size_t(w) * 4);
+    const uint32_t w = img.GetWidth(), h = img.GetHeight(), bpp = img.GetBpp();
+    const RGBQUAD* pal = img.IsIndexed() ? img.GetPalette() : nullptr;
+    const uint32_t colours = img.GetNumColors();
+    std::vector<uint8_t> rgb(size_t(w) * 3), opacity(channels == 4 ? w : 0);
     for (uint32_t y = 0; y < h; ++y, dst += stride) {
-        RgbaRow(img, h - 1 - y, row.data());
-        if (channels == 4) {
-            std::copy(row.begin(), row.end(), dst);
+        const uint32_t stored = h - 1 - y;
+        const uint8_t* src = img.GetBits(stored);
+        if (pal) {
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint32_t i = RowIndex(src, bpp, int32_t(x));
+                const RGBQUAD c = i < colours ? pal[i] : RGBQUAD{};
+                rgb[3 * size_t(x)] = c.rgbRed;
+                rgb[3 * size_t(x) + 1] = c.rgbGreen;
+                rgb[3 * size_t(x) + 2] = c.rgbBlue;
+            }
+        } else {
+            SwapRedBlue(src, rgb.data(), w);
+        }
+        if (channels == 3) {
+            std::memcpy(dst, rgb.data(), rgb.size());
             continue;
         }
+        OpacityRow(img, stored, opacity.data());
         for (uint32_t x = 0; x < w; ++x) {
-            dst[3 * size_t(x)] = row[4 * size_t(x)];
-            dst[3 * size_t(x) + 1] = row[4 * size_t(x) + 1];
-            dst[3 * size_t(x) + 2] = row[4 * size_t(x) + 2];
+            std::memcpy(dst + 4 * size_t(x), &rgb[3 * size_t(x)], 3);
+            dst[4 * size_t(x) + 3] = opacity[x];
         }
     }
 }

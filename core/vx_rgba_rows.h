@@ -17,12 +17,9 @@ void StoreRows(VxImage& img, const uint8_t* src, size_t stride, int channels);
 // The same for the one row `topRow` (0 at the top).
 void StoreRow(VxImage& img, uint32_t topRow, const uint8_t* src, int channels);
 
-// Whether the picture shows anything less than fully opaque, in any of the
-// forms a picture carries it (alpha plane, palette alpha, transparent index
-// or colour).
-bool HasTransparency(const VxImage& img);
-
-// The picture as top-down rows of 3 (RGB) or 4 (RGBA) 8-bit samples.
+// The picture as top-down rows of 3 (RGB) or 4 (RGBA) 8-bit samples; the
+// fourth joins every form of transparency the picture carries
+// (vx::OpacityRow; vx::HasTransparency says whether there is any).
 void LoadRows(const VxImage& img, uint8_t* dst, size_t stride, int channels);
 
 // 16-bit samples holding `bits` (9 to 16) significant bits, scaled to 8 bits

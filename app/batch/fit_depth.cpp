@@ -1,5 +1,7 @@
 #include "app/batch/fit_depth.h"
 
+#include "core/vx_transparency.h"
+
 namespace vellumar::batch {
 
 namespace {
@@ -19,16 +21,79 @@ void ToGrey8(VxImage& img) {
     img.Transfer(grey);
 }
 
+// How a target keeps what is transparent.
+enum class AlphaRule {
+    Kept,         // the writer stores every form as it is (PNG and the newer formats;
+                  // WMF is never written)
+    MaskOrPlane,  // ICO: a palette picture's on/off transparency as its mask, else 32-bit
+    AlphaPlane,   // as 24-bit with an alpha plane; the writer knows no other form
+    OneIndex,     // GIF: one transparent palette entry
+    OverWhite,    // the format holds no transparency: composited on white
+};
+
+AlphaRule RuleFor(ImageFormat target) {
+    switch (target) {
+        case VX_FORMAT_PNG:
+        case VX_FORMAT_WEBP:
+        case VX_FORMAT_HEIF:
+        case VX_FORMAT_AVIF:
+        case VX_FORMAT_JXL:
+        case VX_FORMAT_WMF: return AlphaRule::Kept;
+        case VX_FORMAT_ICO: return AlphaRule::MaskOrPlane;
+        case VX_FORMAT_TGA:
+        case VX_FORMAT_TIF: return AlphaRule::AlphaPlane;
+        case VX_FORMAT_GIF: return AlphaRule::OneIndex;
+        // JP2 and JPC move to AlphaPlane once their writer stores an alpha component.
+        default: return AlphaRule::OverWhite;
+    }
+}
+
+// The writers' own form: a 24-bit picture whose alpha plane says it all, or
+// (TIFF) an 8-bit grey one.
+bool InPlaneForm(const VxImage& img, ImageFormat target) {
+    if (!img.AlphaIsValid() || img.GetTransIndex() >= 0) return false;
+    if (img.GetBpp() == 24) return true;
+    return target == VX_FORMAT_TIF && img.GetBpp() == 8 && img.IsGrayScale() &&
+           !img.AlphaPaletteIsEnabled();
+}
+
+void ToAlphaPlane(VxImage& img, ImageFormat target) {
+    if (InPlaneForm(img, target) || !vx::HasTransparency(img)) return;
+    if (vx::JoinIntoAlphaPlane(img)) img.IncreaseBpp(24);
+}
+
+void ToGif(ImageHandle* handle) {
+    VxImage& img = **handle;
+    // A palette picture whose only transparency is its index is written as it is.
+    const bool indexOnly = img.IsIndexed() && !img.AlphaIsValid() && !img.AlphaPaletteIsEnabled();
+    const bool colourKey = !img.IsIndexed() && img.GetTransIndex() >= 0;
+    if (indexOnly || (!colourKey && !vx::HasTransparency(img))) {
+        if (img.GetBpp() > 8) ImageFacade::DecreaseBpp(handle, 8, 0);
+        return;
+    }
+    const int32_t ownIndex = img.IsIndexed() ? img.GetTransIndex() : -1;
+    if (!vx::JoinIntoAlphaPlane(img)) return;
+    if (img.GetBpp() > 8) ImageFacade::DecreaseBpp(handle, 8, 0);
+    vx::ReserveTransparentIndex(img, ownIndex);
+}
+
 }  // namespace
 
 void FitDepth(ImageHandle* handle, ImageFormat target) {
     if (!handle || !*handle || !(*handle)->IsValid()) return;
     VxImage& img = **handle;
+    switch (RuleFor(target)) {
+        case AlphaRule::Kept: break;
+        case AlphaRule::MaskOrPlane:
+            if (img.IsIndexed() && vx::ClarityOf(img) == vx::Clarity::Partial)
+                ToAlphaPlane(img, target);
+            break;
+        case AlphaRule::AlphaPlane: ToAlphaPlane(img, target); break;
+        case AlphaRule::OneIndex: ToGif(handle); return;
+        case AlphaRule::OverWhite: vx::CompositeOnWhite(img); break;
+    }
     const int16_t bpp = ImageFacade::GetBpp(handle);
     switch (target) {
-        case VX_FORMAT_GIF:
-            if (bpp > 8) ImageFacade::DecreaseBpp(handle, 8, 0);
-            break;
         case VX_FORMAT_JPG:
         case VX_FORMAT_JP2:
         case VX_FORMAT_JPC:

@@ -7,8 +7,11 @@ namespace vellumar::batch {
 
 // Brings a decoded picture into a form the target's encoder takes: 8 bits for
 // GIF, 24 bits for colour palettes going to JPEG and the JPEG-2000 family,
-// 8 bits for TGA, grey for PGX, 1 bit for WBMP. Pictures the encoder takes as
-// they are stay unchanged.
+// 8 bits for TGA, grey for PGX, 1 bit for WBMP. Transparency goes where the
+// target keeps it: one palette entry in GIF (pixels below half opacity), the
+// writer's own form in PNG and ICO, a 24-bit picture with an alpha plane in
+// TGA and TIFF; every other target gets the picture composited on white.
+// Pictures the encoder takes as they are stay unchanged.
 void FitDepth(ImageHandle* handle, ImageFormat target);
 
 }  // namespace vellumar::batch

@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
+#include "codecs/gif/gif_canvas.h"
 #include "core/vx_row_index.h"
 
 namespace {
@@ -105,8 +107,6 @@ bool VxImageGIF::Decode(VxFile* fp) {
         SetLastError("GIF: no input stream");
         return false;
     }
-    std::unique_ptr<VxImageGIF> canvas;
-    std::unique_ptr<VxImageGIF> rgbCanvas;
     try {
         tag_dscgif dscgif;
         if (!ReadScreen(fp, dscgif) || std::memcmp(dscgif.header, "GIF8", 4) != 0)
@@ -123,19 +123,18 @@ bool VxImageGIF::Decode(VxFile* fp) {
         workLeft = kBaseWork + kWorkPerByte * std::max<int64_t>(0, int64_t(size) - dataStart);
 
         const int32_t screenW = dscgif.scrwidth, screenH = dscgif.scrheight;
-        tag_TabCol TabCol{};
-        TabCol.colres = int16_t(((dscgif.pflds >> 4) & 7) + 1);
-        TabCol.sogct = int16_t(TableSize(dscgif.pflds));
+        FrameScan scan;
+        scan.screen = &dscgif;
+        scan.global.colres = int16_t(((dscgif.pflds >> 4) & 7) + 1);
+        scan.global.sogct = int16_t(TableSize(dscgif.pflds));
         const bool globalTable = (dscgif.pflds & 0x80) != 0;
-        int trueColor = 0;
-        if (globalTable) ReadTable(fp, TabCol, dscgif.pflds);
-        else trueColor = 1;
+        if (globalTable) ReadTable(fp, scan.global, dscgif.pflds);
 
-        Info.NumFrames = get_num_frames(fp, &TabCol, &dscgif);
+        bool anyDelay = false;
+        Info.NumFrames = get_num_frames(fp, scan, anyDelay);
         if (Info.NumFrames == 0) throw VxCodecFailure("GIF: no image in the file");
         if (Info.Frame < 0 || Info.Frame >= Info.NumFrames)
             throw VxCodecFailure("GIF: frame number out of range");
-        if (Info.NumFrames == 1) trueColor = 0;
 
         // A graphic control extension describes the one image after it; the
         // counting pass must not leave later frames' values on this one.
@@ -143,146 +142,98 @@ bool VxImageGIF::Decode(VxFile* fp) {
         Info.TransIndex = -1;
         disposal = 0;
 
-        bool prevZero = true, keepGoing = true;
-        int32_t frameNo = 0;
-        int32_t firstTransparent = -1;
-        int32_t prevDisposal = 0;
-        tag_image prevImage{};
-        ControlBlock lastControl{};
-        while (keepGoing) {
-            uint8_t ch;
-            if (fp->Read(&ch, 1, 1) != 1) break;
-            if (Cancelled()) throw VxCodecFailure("Cancelled");
-            if (!prevZero && ch != 0) continue;
-            if (ch == 0x21) {
-                keepGoing = DecodeExtension(fp);
-                continue;
-            }
-            if (ch == 0x3B) break;
-            if (ch != 0x2C) {
-                prevZero = (ch == 0);
-                continue;
-            }
-
+        scan.watchEscape = true;
+        std::unique_ptr<GifCanvas> canvas;
+        int32_t last = Info.Frame;
+        for (int32_t frameNo = 0; frameNo <= last; ++frameNo) {
             tag_image image;
-            if (!ReadImageDescriptor(fp, image)) break;
-            if (!FrameFits(image, dscgif)) continue;
-            if (frameNo == 0 && image.w != screenW && image.h != screenH) ++trueColor;
-            if (image.pf & 0x80) ReadTable(fp, TabCol, image.pf);
-            const uint32_t bpp = DepthFor(TabCol.sogct);
-
-            if (trueColor < 2) {
-                if (!canvas) {
-                    ChargeWork(uint64_t(screenW) * screenH);
-                    canvas = std::make_unique<VxImageGIF>();
-                    canvas->CopyInfo(*this);
-                    if (!canvas->Create(uint32_t(screenW), uint32_t(screenH), bpp, VX_FORMAT_GIF))
-                        throw VxCodecFailure("GIF: cannot create the picture");
-                    firstTransparent = Info.TransIndex;
-                    canvas->Clear(controlBlock.transpcolindex);
-                } else {
-                    if (bpp > canvas->GetBpp()) canvas->IncreaseBpp(bpp);
-                    if (prevDisposal == 2) {
-                        // Restore the area the previous frame used.
-                        ChargeWork(uint64_t(prevImage.w) * prevImage.h);
-                        const uint8_t fill = firstTransparent >= 0 ? uint8_t(firstTransparent)
-                                                                   : dscgif.bcindx;
-                        const int32_t x0 = std::max<int32_t>(prevImage.l, 0);
-                        const int32_t x1 = std::min<int32_t>(prevImage.l + prevImage.w, screenW);
-                        const uint32_t depth = canvas->GetBpp();
-                        for (int32_t y = 0; y < prevImage.h; ++y) {
-                            const int32_t row = screenH - prevImage.t - y - 1;
-                            if (row < 0 || row >= screenH) continue;
-                            uint8_t* dst = canvas->GetBits(uint32_t(row));
-                            if (depth == 8) {
-                                if (x1 > x0) std::memset(dst + x0, fill, size_t(x1 - x0));
-                            } else {
-                                for (int32_t x = x0; x < x1; ++x) vx::SetRowIndex(dst, depth, x, fill);
-                            }
-                        }
-                    }
-                }
+            const Found found = NextFrame(fp, scan, image);
+            if (found == Found::Cancelled) throw VxCodecFailure("Cancelled");
+            if (found != Found::Frame) break;
+            if (!canvas) {
+                // A still picture written as tiles (no global table, a first
+                // tile smaller than the screen both ways, no delays) shows all
+                // its tiles at once.
+                if (!globalTable && Info.NumFrames > 1 && !anyDelay && image.w != screenW &&
+                    image.h != screenH)
+                    last = Info.Frame = Info.NumFrames - 1;
+                canvas = std::make_unique<GifCanvas>(screenW, screenH,
+                                                     [this](uint64_t n) { ChargeWork(n); });
             }
 
+            const tag_TabCol& table = *scan.table;
             ChargeWork(uint64_t(image.w) * image.h);
-            if (!Create(image.w, image.h, bpp, VX_FORMAT_GIF))
+            if (!Create(image.w, image.h, DepthFor(table.sogct), VX_FORMAT_GIF))
                 throw VxCodecFailure("GIF: cannot create the frame");
-            ApplyFramePalette(TabCol, TabCol.sogct, (image.pf & 0x80) || globalTable);
+            ApplyFramePalette(table, table.sogct, (image.pf & 0x80) || globalTable);
             int32_t frameData = 0;
             const int badCodes = DecodeFrameData(fp, image, frameData);
             if (Cancelled()) throw VxCodecFailure("Cancelled");
 
-            if (trueColor < 2) {
-                canvas->GifMix(*this, image);
-                canvas->SetPalette(GetPalette(), GetNumColors());
-            } else {
-                Info.Frame = Info.NumFrames - 1;
-                if (!rgbCanvas) {
-                    ChargeWork(uint64_t(screenW) * screenH);
-                    rgbCanvas = std::make_unique<VxImageGIF>();
-                    if (!rgbCanvas->Create(uint32_t(screenW), uint32_t(screenH), 24, VX_FORMAT_GIF))
-                        throw VxCodecFailure("GIF: cannot create the picture");
-                }
-                const RGBQUAD* pal = GetPalette();
-                const uint32_t depth = GetBpp();
-                const int32_t x0 = std::max<int32_t>(image.l, 0);
-                const int32_t x1 = std::min<int32_t>(image.l + image.w, screenW);
-                for (int32_t y = 0; y < image.h; ++y) {
-                    const int32_t row = screenH - image.t - y - 1;
-                    if (row < 0 || row >= screenH || !pal) continue;
-                    const uint8_t* src = GetBits(uint32_t(image.h - y - 1));
-                    uint8_t* dst = rgbCanvas->GetBits(uint32_t(row));
-                    for (int32_t x = x0; x < x1; ++x) {
-                        const RGBQUAD c = pal[vx::RowIndex(src, depth, x - image.l)];
-                        uint8_t* p = dst + size_t(x) * 3;
-                        p[0] = c.rgbBlue;
-                        p[1] = c.rgbGreen;
-                        p[2] = c.rgbRed;
-                    }
-                }
-            }
-
-            prevDisposal = (controlBlock.flags >> 2) & 7;
-            prevImage = image;
-            lastControl = controlBlock;
+            GifCanvas::Frame frame;
+            frame.picture = this;
+            frame.left = image.l;
+            frame.top = image.t;
+            frame.tableSize = table.sogct;
+            frame.transIndex = Info.TransIndex;
+            frame.disposal = (controlBlock.flags >> 2) & 7;
+            canvas->Draw(frame);
             SkipFrameTail(fp, frameData, badCodes);
-
-            if (Info.Frame == frameNo) keepGoing = false;
-            else ++frameNo;
             controlBlock = ControlBlock{};
             Info.TransIndex = -1;
         }
+        if (!canvas) throw VxCodecFailure("GIF: no image decoded");
 
-        auto adopt = [this](VxImageGIF& result, int32_t transIndex) {
-            ImageInfo info = Info;
-            info.EffWidth = result.Info.EffWidth;
-            info.Image = result.Info.Image;
-            info.Type = VX_FORMAT_GIF;
-            info.TransIndex = transIndex;
-            info.TransColor = result.Info.TransColor;
-            info.LastNearestValid = false;
-            info.GhostOf = nullptr;
-            result.Info = info;
-            Transfer(result);
-        };
-        if (trueColor >= 2 && rgbCanvas) {
-            int32_t transIndex = -1;
-            if (lastControl.flags & 1) {
-                rgbCanvas->SetTransColor(GetPaletteColor(lastControl.transpcolindex));
-                transIndex = 0;
-            }
-            adopt(*rgbCanvas, transIndex);
-        } else if (canvas) {
-            adopt(*canvas, firstTransparent);
-        } else {
-            throw VxCodecFailure("GIF: no image decoded");
-        }
+        VxImageGIF result;
+        if (!canvas->Result(result)) throw VxCodecFailure("GIF: cannot create the picture");
+        canvas.reset();
+        ImageInfo info = Info;
+        info.EffWidth = result.Info.EffWidth;
+        info.Image = result.Info.Image;
+        info.Type = VX_FORMAT_GIF;
+        info.TransIndex = result.Info.TransIndex;
+        info.TransColor = RGBQUAD{};
+        info.LastNearestValid = false;
+        info.GhostOf = nullptr;
+        result.Info = info;
+        Transfer(result);
         return true;
     } catch (const VxCodecFailure& f) {
         // Counting may have left a frame on this object; a failed decode shows none.
         Destroy();
         SetLastError(f.text);
-        return false;
+    } catch (const std::bad_alloc&) {
+        Destroy();
+        SetLastError("GIF: not enough memory for the picture");
+    }
+    return false;
+}
+
+VxImageGIF::Found VxImageGIF::NextFrame(VxFile* fp, FrameScan& scan, tag_image& image) {
+    for (;;) {
+        uint8_t ch;
+        if (fp->Read(&ch, 1, 1) != 1) return Found::End;
+        if (scan.watchEscape && Cancelled()) return Found::Cancelled;
+        // After a stray byte everything up to the next zero is skipped.
+        if (!scan.prevZero && ch != 0) continue;
+        if (ch == 0x21) {
+            if (!DecodeExtension(fp)) return Found::BadExtension;
+            continue;
+        }
+        if (ch == 0x3B) return Found::End;
+        if (ch != 0x2C) {
+            scan.prevZero = ch == 0;
+            continue;
+        }
+        if (!ReadImageDescriptor(fp, image)) return Found::End;
+        if (!FrameFits(image, *scan.screen)) continue;
+        if (image.pf & 0x80) {
+            ReadTable(fp, scan.local, image.pf);
+            scan.table = &scan.local;
+        } else {
+            scan.table = &scan.global;
+        }
+        return Found::Frame;
     }
 }
 
@@ -336,31 +287,20 @@ void VxImageGIF::SkipFrameTail(VxFile* fp, int32_t dataStart, int badCodes) {
     }
 }
 
-int VxImageGIF::get_num_frames(VxFile* fp, tag_TabCol* table, tag_dscgif* screen) {
+int VxImageGIF::get_num_frames(VxFile* fp, FrameScan scan, bool& anyDelay) {
     const int32_t start = fp->Tell();
-    tag_TabCol tab = *table;
+    scan.watchEscape = false;
     int count = 0;
-    bool prevZero = true;
     for (;;) {
-        uint8_t ch;
-        if (fp->Read(&ch, 1, 1) != 1) break;
-        if (!prevZero && ch != 0) continue;
-        if (ch == 0x21) {
-            DecodeExtension(fp);
-            continue;
-        }
-        if (ch == 0x3B) break;
-        if (ch != 0x2C) {
-            prevZero = (ch == 0);
-            continue;
-        }
         tag_image image;
-        if (!ReadImageDescriptor(fp, image)) break;
-        if (!FrameFits(image, *screen)) continue;
+        const Found found = NextFrame(fp, scan, image);
+        if (found == Found::End) break;
+        if (found != Found::Frame) continue;  // counting reads past a bad extension
         ++count;
-        if (image.pf & 0x80) ReadTable(fp, tab, image.pf);
+        if (controlBlock.delay) anyDelay = true;
+        controlBlock = ControlBlock{};
         ChargeWork(uint64_t(image.w) * image.h);
-        if (!Create(image.w, image.h, DepthFor(tab.sogct), VX_FORMAT_GIF))
+        if (!Create(image.w, image.h, DepthFor(scan.table->sogct), VX_FORMAT_GIF))
             throw VxCodecFailure("GIF: cannot create the frame");
         if (ScanFrameData(fp, image)) continue;
         int32_t frameData = 0;
@@ -779,40 +719,4 @@ int VxImageGIF::out_line(VxImageIterator* iter, uint8_t* pixels, int length) {
     iter->WriteRow(pixels, copy);
     iter->NextLineDown();
     return 0;
-}
-
-void VxImageGIF::GifMix(VxImage& frame, tag_image& descriptor) {
-    const int32_t canvasW = int32_t(GetWidth()), canvasH = int32_t(GetHeight());
-    const int32_t frameH = int32_t(frame.GetHeight());
-    int32_t ymin = canvasH - descriptor.t - frameH;
-    if (ymin < 0) ymin = 0;
-    const int32_t ymax = canvasH - descriptor.t;
-    const int32_t xmin = descriptor.l;
-    const int32_t xmax = std::min<int32_t>(canvasW, descriptor.l + int32_t(frame.GetWidth()));
-    const int32_t skip = frame.GetTransIndex();
-    const bool fast = GetBpp() == 8 && frame.GetBpp() == 8;
-    for (int32_t y = ymin; y < ymax; ++y) {
-        if (fast) {
-            const uint8_t* src = frame.GetBits(uint32_t(y - ymin));
-            uint8_t* dst = GetBits(uint32_t(y));
-            if (!src || !dst) continue;
-            if (skip < 0) {
-                if (xmax > xmin) std::memcpy(dst + xmin, src, size_t(xmax - xmin));
-            } else {
-                for (int32_t x = xmin; x < xmax; ++x) {
-                    const uint8_t i = src[x - xmin];
-                    if (i != skip) dst[x] = i;
-                }
-            }
-            continue;
-        }
-        const uint8_t* src = frame.GetBits(uint32_t(y - ymin));
-        uint8_t* dst = GetBits(uint32_t(y));
-        if (!src || !dst) continue;
-        const uint32_t from = frame.GetBpp(), to = GetBpp();
-        for (int32_t x = xmin; x < xmax; ++x) {
-            const uint8_t i = vx::RowIndex(src, from, x - xmin);
-            if (int32_t(i) != skip) vx::SetRowIndex(dst, to, x, i);
-        }
-    }
 }

@@ -85,14 +85,26 @@ public:
 protected:
     // --- decoding steps ---
     bool DecodeExtension(VxFile* fp);
-    int get_num_frames(VxFile* fp, tag_TabCol* table, tag_dscgif* screen);
+    // The frame scan both passes share: blocks up to the next image
+    // descriptor that fits the screen, and that frame's colour table.
+    struct FrameScan {
+        const tag_dscgif* screen = nullptr;
+        tag_TabCol global{}, local{};
+        const tag_TabCol* table = nullptr;
+        bool prevZero = true;
+        bool watchEscape = false;
+    };
+    enum class Found { Frame, BadExtension, End, Cancelled };
+    Found NextFrame(VxFile* fp, FrameScan& scan, tag_image& image);
+    // Frames in the file (every one decoded or scanned once); `anyDelay` is
+    // set when one of them has a display delay.
+    int get_num_frames(VxFile* fp, FrameScan scan, bool& anyDelay);
     long seek_next_image(VxFile* fp, long position);
     int get_byte(VxFile* fp);
     void init_exp(short size);
     short get_next_code(VxFile* fp);
     short decoder(VxFile* fp, VxImageIterator* iter, int32_t lineWidth, int& badCodes);
     int out_line(VxImageIterator* iter, uint8_t* pixels, int length);
-    void GifMix(VxImage& frame, tag_image& descriptor);
 
     // --- encoding steps ---
     void EncodeHeader(VxFile* fp);

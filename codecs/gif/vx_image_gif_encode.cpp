@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "codecs/gif/vx_image_gif.h"
+#include "core/vx_transparency.h"
 
 namespace {
 
@@ -500,6 +501,7 @@ bool VxImageGIF::EncodeRGB(VxFile* fp) {
     EncodeComment(fp);
     auto tile = std::make_unique<VxImageGIF>();
     const int32_t w = int32_t(GetWidth()), h = int32_t(GetHeight());
+    const bool alphaPlane = AlphaIsValid();
     for (int32_t y = 0; y < h; y += 15) {
         for (int32_t x = 0; x < w; x += 17) {
             const int32_t tw = std::min(17, w - x), th = std::min(15, h - y);
@@ -509,15 +511,20 @@ bool VxImageGIF::EncodeRGB(VxFile* fp) {
                     return false;
                 }
             }
-            if (IsTransparent()) {
+            if (IsTransparent() || alphaPlane) {
                 tile->SetTransIndex(0);
                 tile->SetPaletteColor(0, GetTransColor());
             }
             for (int32_t j = 0; j < th; ++j) {
                 for (int32_t i = 0; i < tw; ++i) {
                     const uint8_t k = uint8_t(1 + i + 17 * j);
-                    tile->SetPaletteColor(k, GetPixelColor(x + i, h - y - th + j, true));
-                    tile->SetPixelIndex(i, j, tile->GetNearestIndex(tile->GetPaletteColor(k)));
+                    const RGBQUAD c = GetPixelColor(x + i, h - y - th + j, true);
+                    tile->SetPaletteColor(k, c);
+                    // With an alpha plane entry 0 is for clear pixels only.
+                    const uint8_t index = !alphaPlane ? tile->GetNearestIndex(tile->GetPaletteColor(k))
+                                          : c.rgbReserved < vx::kHalfOpaque ? 0
+                                                                            : k;
+                    tile->SetPixelIndex(i, j, index);
                 }
             }
             tile->SetOffset(x, y);

@@ -4,6 +4,7 @@
 #include "codecs/heif/vx_heif_library.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
+#include "core/vx_transparency.h"
 
 namespace {
 

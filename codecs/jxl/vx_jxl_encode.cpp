@@ -7,6 +7,7 @@
 #include "codecs/jxl/vx_jxl_codec.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
+#include "core/vx_transparency.h"
 
 namespace {
 

@@ -12,7 +12,6 @@ namespace {
 
 const char kCreateFailed[] = "Failed to create PNG structure";
 const char kInfoFailed[] = "Failed to initialize PNG info structure";
-const char kSaveFailed[] = "Error saving PNG file";
 const char kNoStream[] = "PNG: no input stream";
 const char kNoMemory[] = "PNG: can't allocate memory";
 const char kLayout[] = "PNG: unsupported pixel layout";
@@ -25,16 +24,6 @@ void ReadData(png_structp png, png_bytep data, size_t length) {
     if (file->Read(data, 1, length) != length) png_error(png, "Read Error");
 }
 
-void WriteData(png_structp png, png_bytep data, size_t length) {
-    auto* file = static_cast<VxFile*>(png_get_io_ptr(png));
-    if (file->Write(data, 1, length) != length) png_error(png, "Write Error");
-}
-
-void FlushData(png_structp png) {
-    auto* file = static_cast<VxFile*>(png_get_io_ptr(png));
-    if (!file->Flush()) png_error(png, "Flush Error");
-}
-
 // The library's message becomes the image's error text; the jump then lands
 // in ReadImage.
 void ReadErrorHandler(png_structp png, png_const_charp message) {
@@ -42,9 +31,6 @@ void ReadErrorHandler(png_structp png, png_const_charp message) {
         img->SetLastError(message ? message : "PNG error");
     png_longjmp(png, 1);
 }
-
-// Saving reports one fixed text; the library's message is not needed.
-void WriteErrorHandler(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 
 // Library warnings must never reach the terminal.
 void IgnoreWarning(png_structp, png_const_charp) {}
@@ -75,12 +61,6 @@ void Narrow4To2(const uint8_t* src, uint8_t* dst, uint32_t width) {
 
 // Plain data only: these survive a jump out of the library.
 struct VxPngCodec::ReadState {
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    uint8_t* volatile row = nullptr;
-};
-
-struct VxPngCodec::WriteState {
     png_structp png = nullptr;
     png_infop info = nullptr;
     uint8_t* volatile row = nullptr;
@@ -289,162 +269,4 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     }
     png_read_end(png, nullptr);
     return ReadOutcome::Done;
-}
-
-// ---------------------------------------------------------------------------
-// writing
-
-bool VxPngCodec::Encode(VxFile* file) {
-    if (EncodeSafeCheck(file)) return false;
-    WriteState st;
-    st.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, static_cast<VxImage*>(this),
-                                     WriteErrorHandler, IgnoreWarning);
-    if (!st.png) {
-        SetLastError(kCreateFailed);
-        return false;
-    }
-    st.info = png_create_info_struct(st.png);
-    if (!st.info) {
-        png_destroy_write_struct(&st.png, nullptr);
-        SetLastError(kInfoFailed);
-        return false;
-    }
-    const bool ok = WriteImage(file, &st);
-    std::free(st.row);
-    png_destroy_write_struct(&st.png, &st.info);
-    if (!ok) SetLastError(kSaveFailed);
-    return ok;
-}
-
-// Makes `index` entry 0 so that a one-byte tRNS table can mark it. The block
-// is shared with the caller's image, which sees the same exchange.
-void VxPngCodec::SwapWithFirstEntry(uint32_t index) {
-    RGBQUAD* pal = GetPalette();
-    std::swap(pal[0], pal[index]);
-    const int32_t w = int32_t(GetWidth()), h = int32_t(GetHeight());
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            const uint32_t i = BlindGetPixelIndex(x, y);
-            if (i == 0) BlindSetPixelIndex(x, y, uint8_t(index));
-            else if (i == index) BlindSetPixelIndex(x, y, 0);
-        }
-    }
-    Info.TransIndex = 0;
-    Info.LastNearestValid = false;
-    if (VxImage* owner = Info.GhostOf) {
-        owner->SetTransIndex(0);
-        owner->SetPaletteColor(0, pal[0]);  // also drops its nearest-colour cache
-    }
-}
-
-uint32_t VxPngCodec::LargestIndexUsed() const {
-    uint32_t top = 0;
-    const int32_t w = int32_t(GetWidth()), h = int32_t(GetHeight());
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) top = std::max<uint32_t>(top, BlindGetPixelIndex(x, y));
-    return top;
-}
-
-// One stored row as R, G, B, A. Alpha joins every transparency the picture
-// carries: the alpha plane, the transparent index or colour, palette alpha.
-void VxPngCodec::BuildRgbaRow(uint32_t storedRow, uint8_t* out, bool transColour) const {
-    const uint32_t w = GetWidth();
-    const uint8_t* src = GetBits(storedRow);
-    const uint8_t* a = Alpha ? Alpha + size_t(storedRow) * w : nullptr;
-    const RGBQUAD* pal = GetPalette();
-    const bool alphaPalette = pal && Info.AlphaPaletteEnabled && AlphaPaletteIsValid();
-    const RGBQUAD key = Info.TransColor;
-    for (uint32_t x = 0; x < w; ++x) {
-        uint8_t* p = out + 4 * size_t(x);
-        uint32_t level = a ? a[x] : 255;
-        if (pal) {
-            const uint32_t i = BlindGetPixelIndex(int32_t(x), int32_t(storedRow));
-            p[0] = pal[i].rgbRed;
-            p[1] = pal[i].rgbGreen;
-            p[2] = pal[i].rgbBlue;
-            if (Info.TransIndex >= 0 && i == uint32_t(Info.TransIndex)) level = 0;
-            if (alphaPalette) level = level * pal[i].rgbReserved / 255;
-        } else {
-            const uint8_t* s = src + 3 * size_t(x);
-            p[0] = s[2];
-            p[1] = s[1];
-            p[2] = s[0];
-            if (transColour && s[2] == key.rgbRed && s[1] == key.rgbGreen && s[0] == key.rgbBlue)
-                level = 0;
-        }
-        p[3] = uint8_t(level * Info.AlphaMax / 255);
-    }
-}
-
-bool VxPngCodec::WriteImage(VxFile* file, WriteState* st) {
-    png_structp png = st->png;
-    png_infop info = st->info;
-    if (setjmp(png_jmpbuf(png))) return false;
-    png_set_write_fn(png, file, WriteData, FlushData);
-
-    const uint32_t width = GetWidth(), height = GetHeight(), bpp = GetBpp();
-    const int interlace =
-        Info.CodecOption[VX_FORMAT_PNG] == 1 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
-    RGBQUAD* pal = GetPalette();
-    const bool indexed = pal != nullptr && bpp <= 8;
-    const bool transColour = !indexed && Info.TransIndex >= 0;
-    const bool rgba = Alpha != nullptr || transColour;
-
-    png_color_16 background{};
-    background.red = background.green = background.blue = 255;
-    if (Info.TransIndex != -1) {
-        const RGBQUAD t = GetTransColor();
-        background.red = t.rgbRed;
-        background.green = t.rgbGreen;
-        background.blue = t.rgbBlue;
-    }
-
-    if (indexed && !rgba) {
-        const bool hasTrans = Info.TransIndex >= 0 && uint32_t(Info.TransIndex) < Header.biClrUsed;
-        if (hasTrans && Info.TransIndex != 0) SwapWithFirstEntry(uint32_t(Info.TransIndex));
-        uint32_t n = Header.biClrUsed;
-        if (n > 2 && uint64_t(width) * height < 65536) n = LargestIndexUsed() + 1;
-        png_color plte[256];
-        png_byte alphas[256];
-        int transCount = 0;
-        for (uint32_t i = 0; i < n; ++i) plte[i] = png_color{pal[i].rgbRed, pal[i].rgbGreen, pal[i].rgbBlue};
-        if (Info.AlphaPaletteEnabled && AlphaPaletteIsValid()) {
-            for (uint32_t i = 0; i < n; ++i) alphas[i] = pal[i].rgbReserved;
-            transCount = int(n);
-        }
-        if (hasTrans) {
-            alphas[0] = 0;
-            transCount = std::max(transCount, 1);
-        }
-        png_set_IHDR(png, info, width, height, int(bpp), PNG_COLOR_TYPE_PALETTE, interlace,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_set_PLTE(png, info, plte, int(n));
-        if (transCount) png_set_tRNS(png, info, alphas, transCount, nullptr);
-    } else {
-        png_set_IHDR(png, info, width, height, 8,
-                     rgba ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, interlace,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        if (!rgba) png_set_bgr(png);
-    }
-    png_set_bKGD(png, info, &background);
-    if (Header.biXPelsPerMeter > 0 && Header.biYPelsPerMeter > 0)
-        png_set_pHYs(png, info, png_uint_32(Header.biXPelsPerMeter),
-                     png_uint_32(Header.biYPelsPerMeter), PNG_RESOLUTION_METER);
-    png_write_info(png, info);
-
-    const size_t rowBytes = rgba ? 4 * size_t(width) : size_t(Info.EffWidth);
-    st->row = static_cast<uint8_t*>(std::calloc(1, rowBytes + 10));
-    if (!st->row) png_error(png, "out of memory");
-    uint8_t* buf = st->row;
-    const int passes = png_set_interlace_handling(png);
-    for (int pass = 0; pass < passes; ++pass) {
-        for (uint32_t y = 0; y < height; ++y) {
-            const uint32_t stored = height - 1 - y;
-            if (rgba) BuildRgbaRow(stored, buf, transColour);
-            else std::memcpy(buf, GetBits(stored), rowBytes);
-            png_write_row(png, buf);
-        }
-    }
-    png_write_end(png, info);
-    return true;
 }

@@ -1,4 +1,5 @@
-// PNG reader and writer over libpng.
+// PNG reader over libpng and writer of its own (vx_png_encode.cpp: rows
+// filtered here, compressed with libdeflate, chunks written directly).
 //
 // Other codecs that carry PNG data inside their own container (PNG-compressed
 // icon entries) position a stream at the PNG signature and call
@@ -20,16 +21,13 @@ public:
     // True when `bytes` start with the 8-byte PNG signature.
     static bool IsPngSignature(const uint8_t* bytes, size_t size);
 
-
 private:
     struct ReadState;
-    struct WriteState;
     enum class ReadOutcome { Done, Dimensions, LibraryError, Cancelled, Failed };
 
-    // These two hold the library's jump target: no object with a destructor
-    // may live in them.
+    // Holds the library's jump target: no object with a destructor may live in it.
     ReadOutcome ReadImage(VxFile* file, ReadState* st);
-    bool WriteImage(VxFile* file, WriteState* st);
+    bool WriteImage(VxFile* file);
 
     void ApplyResolution(bool metre, uint32_t xppu, uint32_t yppu);
     void SwapWithFirstEntry(uint32_t index);

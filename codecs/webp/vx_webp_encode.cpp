@@ -5,6 +5,7 @@
 
 #include "codecs/webp/vx_webp_codec.h"
 #include "core/vx_rgba_rows.h"
+#include "core/vx_transparency.h"
 
 namespace {
 

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/batch/fit_depth.h"
+#include "app/batch/batch_engine.h"
+#include "tests/support/reference_decoder.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -69,6 +73,104 @@ TEST(FitDepth, TgaPgxAndWbmp) {
     FitDepth(&h, VX_FORMAT_PNG);
     EXPECT_EQ(h->GetBpp(), 24);
     ImageFacade::Free(&h);
+}
+
+namespace alpha {
+
+enum class Keeps { Exact, OnOff, Lossy, OverWhite };
+
+struct Target {
+    ImageFormat format;
+    const char* ext;
+    Keeps keeps;
+};
+
+// What each output must show for a source pixel `s`, or a reason it does not.
+std::string Check(const uint8_t* s, const uint8_t* o, Keeps keeps, const RGBQUAD& gifColour) {
+    const int tolerance = keeps == Keeps::Lossy ? 24 : 0;
+    auto near = [&](int a, int b) { return std::abs(a - b) <= tolerance; };
+    switch (keeps) {
+        case Keeps::OverWhite:
+            for (int k = 0; k < 3; ++k)
+                if (o[k] != (s[k] * s[3] + 255 * (255 - s[3]) + 127) / 255) return "not over white";
+            return o[3] == 255 ? "" : "not opaque";
+        case Keeps::OnOff:
+            if ((o[3] < 128) != (s[3] < 128)) return "clear where the source is not, or not clear";
+            if (o[3] < 128) return "";
+            if (o[0] != gifColour.rgbRed || o[1] != gifColour.rgbGreen || o[2] != gifColour.rgbBlue)
+                return "colour";
+            return "";
+        case Keeps::Exact:
+        case Keeps::Lossy:
+            if (!near(o[3], s[3])) return "alpha";
+            if (s[3] < 128) return "";
+            for (int k = 0; k < 3; ++k)
+                if (!near(o[k], s[k])) return "colour";
+            return "";
+    }
+    return "";
+}
+
+}  // namespace alpha
+
+TEST(FitDepth, TransparencyGoesWhereEachTargetKeepsIt) {
+    if (!vt::ReferenceAvailable(vt::Reference::Pillow)) GTEST_SKIP() << "Pillow missing";
+    using alpha::Keeps;
+    vt::TempDir dir;
+    // A true-colour picture keyed on one colour (an icon's mask over one colour).
+    VxImage keyed = vt::MakeGradient24(20, 12);
+    for (int x = 0; x < 20; ++x) keyed.SetPixelColor(x, 4, RGBQUAD{0, 0, 0, 0});
+    keyed.SetTransColor(RGBQUAD{0, 0, 0, 0});
+    keyed.SetTransIndex(0);
+    ASSERT_TRUE(keyed.Save(dir.file("keyed.ico").c_str(), VX_FORMAT_ICO));
+
+    const std::string pal = vt::DataPath("png/pal8_trns0.png"),
+                      partial = vt::DataPath("png/pal4_alpha.png"), rgba = vt::DataPath("png/rgba8.png"),
+                      key = dir.file("keyed.ico");
+    // Every kind of source into GIF; each form of transparency into every other kind of target.
+    const std::vector<std::string> all = {pal, partial, vt::DataPath("png/grey8_trns.png"),
+                                          vt::DataPath("png/rgb8_trns.png"), rgba,
+                                          vt::DataPath("tga/pil_rgba32.tga"),
+                                          vt::DataPath("ico/magick_32bit.ico"),
+                                          vt::DataPath("ico/netpbm_1bit.ico"),
+                                          vt::DataPath("tiff/rgba.tif"), key};
+    const std::vector<std::string> forms = {pal, partial, rgba, key};
+    const std::pair<alpha::Target, const std::vector<std::string>*> rows[] = {
+        {{VX_FORMAT_GIF, "gif", Keeps::OnOff}, &all},      {{VX_FORMAT_PNG, "png", Keeps::Exact}, &forms},
+        {{VX_FORMAT_ICO, "ico", Keeps::Exact}, &forms},    {{VX_FORMAT_TGA, "tga", Keeps::Exact}, &forms},
+        {{VX_FORMAT_TIF, "tif", Keeps::Lossy}, &forms},    {{VX_FORMAT_BMP, "bmp", Keeps::OverWhite}, &forms},
+        {{VX_FORMAT_RAS, "ras", Keeps::OverWhite}, &forms},
+    };
+    VxImage standard(1, 1, 8, 0);
+    standard.SetStdPalette();
+    std::map<std::string, std::optional<vt::Rgba>> decoded;
+    for (const auto& [t, sources] : rows) {
+        for (const std::string& source : *sources) {
+            if (!decoded.count(source)) decoded[source] = vt::DecodeWithReference(source);
+            const auto& src = decoded[source];
+            ASSERT_TRUE(src.has_value()) << source;
+            VxImage ours;
+            ASSERT_TRUE(ours.Load(source.c_str()));
+            const std::string out = dir.file(std::string("out.") + t.ext);
+            ImageHandle h = nullptr;
+            const auto r = vellumar::batch::ConvertRow(&h, source, t.format, [&] { return out; });
+            ImageFacade::Free(&h);
+            ASSERT_EQ(r.outcome, vellumar::batch::RowOutcome::Done) << source << " " << t.ext;
+            const auto got = vt::DecodeWithReference(out);
+            ASSERT_TRUE(got.has_value()) << source << " " << t.ext;
+            ASSERT_EQ(got->width, src->width);
+            std::string bad;
+            for (int y = 0; y < src->height && bad.empty(); ++y)
+                for (int x = 0; x < src->width && bad.empty(); ++x) {
+                    // GIF keeps a palette picture's colours, else the standard palette's nearest.
+                    RGBQUAD gif = ours.GetPixelColor(x, int(ours.GetHeight()) - 1 - y, false);
+                    if (ours.GetBpp() > 8) gif = standard.GetPaletteColor(standard.GetNearestIndex(gif));
+                    bad = alpha::Check(src->at(x, y), got->at(x, y), t.keeps, gif);
+                    if (!bad.empty()) bad += " at " + std::to_string(x) + "," + std::to_string(y);
+                }
+            EXPECT_EQ(bad, "") << source << " -> " << t.ext;
+        }
+    }
 }
 
 }  // namespace

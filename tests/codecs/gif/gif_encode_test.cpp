@@ -166,6 +166,20 @@ TEST(GifEncode, TrueColourPictureIsWrittenAsTiles) {
     ASSERT_TRUE(gt::DecodeGif(b, back));
     EXPECT_EQ(back.GetBpp(), 24);
     EXPECT_EQ(vt::MaxChannelDiff(vt::ToRgba(back), vt::ToRgba(img), false), 0);
+
+    // Pixels an alpha plane clears take each tile's transparent entry.
+    ASSERT_TRUE(img.AlphaCreate());
+    for (int x = 0; x < 40; ++x) img.AlphaSet(x, 7, 100);
+    VxImage clear;
+    ASSERT_TRUE(gt::DecodeGif(gt::EncodeGif(img), clear));
+    ASSERT_TRUE(clear.AlphaIsValid());
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x) {
+            ASSERT_EQ(clear.AlphaGet(x, y), y == 7 ? 0 : 255) << x << "," << y;
+            if (y != 7) {
+                ASSERT_TRUE(clear.GetPixelColor(x, y, false) == img.GetPixelColor(x, y, false));
+            }
+        }
 }
 
 TEST(GifEncode, AnimationLoopCounts) {

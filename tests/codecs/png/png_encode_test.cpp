@@ -41,6 +41,7 @@ uint8_t BitDepth(const Written& w) { return pngt::Find(w.chunks, "IHDR")->data[8
 uint8_t Interlace(const Written& w) { return pngt::Find(w.chunks, "IHDR")->data[12]; }
 
 void ExpectReferenceSees(const Written& w, const vt::Rgba& expected) {
+    EXPECT_TRUE(pngt::PngcheckAccepts(w.path)) << w.path;
     for (vt::Reference tool : {vt::Reference::Pillow, vt::Reference::ImageMagick}) {
         const auto ref = vt::DecodeWithReference(w.path, tool);
         ASSERT_TRUE(ref.has_value()) << w.path << (tool == vt::Reference::Pillow ? " (Pillow)" : " (ImageMagick)");
@@ -53,7 +54,8 @@ class PngEncode : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!vt::ReferenceAvailable(vt::Reference::Pillow) ||
-            !vt::ReferenceAvailable(vt::Reference::ImageMagick))
+            !vt::ReferenceAvailable(vt::Reference::ImageMagick) ||
+            vt::RunCommand("command -v pngcheck >/dev/null") != 0)
             GTEST_SKIP() << "reference decoders missing";
     }
     vt::TempDir dir;
@@ -104,6 +106,65 @@ TEST_F(PngEncode, EveryLayoutReadsBackInIndependentDecoders) {
         VxImage back(0);
         ASSERT_TRUE(back.Load(w.path.c_str(), VX_FORMAT_PNG)) << back.GetLastError();
         EXPECT_EQ(vt::MaxChannelDiff(pngt::Visible(back), expected), 0);
+    }
+}
+
+// Smooth fields plus noise, as in photos, so that rows choose different filters.
+VxImage MakeNoisy(uint32_t w, uint32_t h, uint32_t bpp, uint32_t seed) {
+    VxImage img = bpp == 24 ? VxImage(w, h, 24, 0) : MakeIndexed(w, h, bpp, 1u << bpp);
+    uint32_t state = seed;
+    for (uint32_t y = 0; y < h; ++y) {
+        for (uint32_t x = 0; x < w; ++x) {
+            state = state * 1103515245u + 12345u;
+            const uint32_t noise = (state >> 16) % 9;
+            if (bpp == 24)
+                img.SetPixelColor(int(x), int(y), RGBQUAD{uint8_t(x + noise), uint8_t(2 * y + x / 3 + noise),
+                                                          uint8_t(x * y / 64 + noise), 0});
+            else
+                img.SetPixelIndex(int(x), int(y), uint8_t((x / 5 + y / 3 + noise / 7) % (1u << bpp)));
+        }
+    }
+    return img;
+}
+
+// The written image data must inflate to exactly the rows libpng writes by
+// default (adaptive filters on true colour, none on palettes; Adam7 passes,
+// packed pixels), also when it spans several compressed pieces.
+TEST_F(PngEncode, ImageDataMatchesLibpngDefaults) {
+    struct Case {
+        uint32_t w, h, bpp;
+        bool alpha;
+    };
+    const Case cases[] = {{1, 1, 24, false},  {5, 3, 24, false},  {6, 7, 24, false}, {17, 9, 24, false},
+                          {33, 5, 24, false}, {301, 21, 24, false}, {7, 5, 24, true}, {64, 9, 24, true},
+                          {13, 5, 1, false},  {9, 9, 4, false},   {3, 2, 8, false},  {1201, 500, 24, false},
+                          {700, 400, 24, true}};
+    for (const Case& c : cases) {
+        for (int interlace = 0; interlace < 2; ++interlace) {
+            const std::string name = std::to_string(c.w) + "x" + std::to_string(c.h) + "_" +
+                                     std::to_string(c.bpp) + (c.alpha ? "a" : "") + (interlace ? "_i" : "");
+            SCOPED_TRACE(name);
+            VxImage img = MakeNoisy(c.w, c.h, c.bpp, c.w * 31 + c.h);
+            if (c.alpha) {
+                img.AlphaCreate();
+                for (uint32_t y = 0; y < c.h; ++y)
+                    for (uint32_t x = 0; x < c.w; ++x) img.AlphaSet(int(x), int(y), uint8_t(x * 3 + y));
+            }
+            img.SetCodecOption(uint32_t(interlace), VX_FORMAT_PNG);
+            const Written w = Save(img, dir, name + ".png");
+            const std::vector<uint8_t> ours = pngt::InflatedIdat(w.chunks);
+            ASSERT_FALSE(ours.empty());
+            EXPECT_EQ(ours, pngt::InflatedIdat(pngt::Chunks(pngt::RewriteWithLibpng(w.bytes))));
+            EXPECT_TRUE(pngt::PngcheckAccepts(w.path));
+            if (ours.size() > (1u << 20)) {
+                ExpectReferenceSees(w, pngt::Visible(img));
+                size_t idats = 0;
+                for (const pngt::Chunk& chunk : w.chunks)
+                    if (chunk.type == "IDAT") idats += chunk.data.size() == 65536 ? 1 : 1000;
+                EXPECT_GT(idats % 1000, 1u);  // full chunks and one shorter last one
+                EXPECT_EQ(idats / 1000, 1u);
+            }
+        }
     }
 }
 

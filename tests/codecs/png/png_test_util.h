@@ -24,4 +24,13 @@ std::vector<Chunk> Chunks(const std::vector<uint8_t>& file);
 const Chunk* Find(const std::vector<Chunk>& chunks, const std::string& type);
 uint32_t BE32(const uint8_t* p);
 
+// The IDAT chunks' stream inflated by zlib: the filtered rows. Empty when the
+// stream is not one valid zlib stream.
+std::vector<uint8_t> InflatedIdat(const std::vector<Chunk>& chunks);
+// The file's pixels written again by libpng with its default settings (same
+// header, palette and transparency). Empty when libpng refuses the file.
+std::vector<uint8_t> RewriteWithLibpng(const std::vector<uint8_t>& file);
+// True when pngcheck is installed and finds nothing wrong with the file.
+bool PngcheckAccepts(const std::string& path);
+
 }  // namespace pngt

@@ -1,0 +1,47 @@
+// Transparency in every form a picture carries it (alpha plane, transparent
+// palette index, transparent colour of a true-colour picture, palette alpha)
+// and the conversions writers need: one alpha plane, a picture drawn over
+// white, or one palette entry that stands for every clear pixel.
+#pragma once
+
+#include <cstdint>
+
+#include "core/vx_image.h"
+
+namespace vx {
+
+// Below this opacity a pixel counts as clear where a writer can only say
+// "shown" or "not shown".
+constexpr uint8_t kHalfOpaque = 128;
+
+enum class Clarity {
+    Opaque,   // every pixel fully opaque
+    OnOff,    // every pixel fully opaque or fully clear
+    Partial,  // some pixel in between
+};
+Clarity ClarityOf(const VxImage& img);
+inline bool HasTransparency(const VxImage& img) { return ClarityOf(img) != Clarity::Opaque; }
+
+// Opacity of each pixel of one stored row (0 clear, 255 opaque), every form joined.
+void OpacityRow(const VxImage& img, uint32_t storedRow, uint8_t* out);
+
+// Moves every form into the alpha plane (made when missing), so that the plane
+// alone says what shows. False when the plane cannot be made.
+bool JoinIntoAlphaPlane(VxImage& img);
+
+// Draws the picture over white and drops its transparency. A palette picture
+// whose transparency belongs to its entries keeps its depth (the entries are
+// blended); any other becomes 24-bit. False when memory runs out (unchanged then).
+bool CompositeOnWhite(VxImage& img);
+
+// A palette picture with an alpha plane: every pixel below half opacity takes
+// one entry that no opaque pixel uses, which becomes the transparent index,
+// and the plane goes. The entry is `preferred` when free, else one only clear
+// pixels use, else an unused one; a picture below 8 bits widens to 8 when it
+// has none. With all 256 entries showing, the entry closest to another
+// (weighted by its pixels) gives way and its pixels take that other entry;
+// without `mayGiveUp` the call returns false instead, the picture untouched.
+// With no clear pixel the index stays `preferred` when no opaque pixel uses it.
+bool ReserveTransparentIndex(VxImage& img, int32_t preferred = -1, bool mayGiveUp = true);
+
+}  // namespace vx
