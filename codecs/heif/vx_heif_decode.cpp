@@ -102,11 +102,15 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
         const bool alpha = heif_image_handle_has_alpha_channel(handle.p) != 0;
         VxRequirePicture(*this, uint64_t(w), uint64_t(h), alpha ? 32 : 24);
         // The decoders allocate for what their streams say, whatever the
-        // container declares: every coded picture of the file passes the limit.
+        // container declares. A coded picture up to a block (64 pixels) larger
+        // each way than the declared one is the encoder's padding; anything
+        // larger must pass the limit itself.
         std::vector<vxheif::CodedSize> coded;
         if (!vxheif::ReadCodedSizes(data.data(), data.size(), coded))
             vxheif::Fail(type, "damaged file: a picture's coded size cannot be read");
-        for (const vxheif::CodedSize& c : coded) VxRequirePicture(*this, c.width, c.height, 24);
+        const uint64_t padded = (uint64_t(w) + 64) * (uint64_t(h) + 64);
+        for (const vxheif::CodedSize& c : coded)
+            if (uint64_t(c.width) * c.height > padded) VxRequirePicture(*this, c.width, c.height, 24);
         const int bits = heif_image_handle_get_luma_bits_per_pixel(handle.p);
         const bool deep = bits > 8;
 
