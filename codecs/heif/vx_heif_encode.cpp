@@ -64,6 +64,18 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
         if (err.code != heif_error_Ok) vxheif::Fail(type, "out of memory", &err);
         err = heif_image_add_plane(image.p, heif_channel_interleaved, int(w), int(h), 8);
         if (err.code != heif_error_Ok) vxheif::Fail(type, "out of memory", &err);
+        // Say what the pixels are (sRGB, BT.601 full-range YCbCr) instead of
+        // leaving readers to guess.
+        vxheif::Nclx nclx(heif_nclx_color_profile_alloc());
+        if (!nclx.p) vxheif::Fail(type, "out of memory");
+        heif_nclx_color_profile_set_color_primaries(nclx.p, heif_color_primaries_ITU_R_BT_709_5);
+        heif_nclx_color_profile_set_transfer_characteristics(
+            nclx.p, heif_transfer_characteristic_IEC_61966_2_1);
+        heif_nclx_color_profile_set_matrix_coefficients(nclx.p,
+                                                        heif_matrix_coefficients_ITU_R_BT_601_6);
+        nclx.p->full_range_flag = 1;
+        err = heif_image_set_nclx_color_profile(image.p, nclx.p);
+        if (err.code != heif_error_Ok) vxheif::Fail(type, "out of memory", &err);
         int stride = 0;
         uint8_t* plane = heif_image_get_plane(image.p, heif_channel_interleaved, &stride);
         if (!plane) vxheif::Fail(type, "out of memory");

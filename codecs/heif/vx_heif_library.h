@@ -34,5 +34,6 @@ using Image = Owned<heif_image, heif_image_release>;
 using Encoder = Owned<heif_encoder, heif_encoder_release>;
 using DecodingOptions = Owned<heif_decoding_options, heif_decoding_options_free>;
 using EncodingOptions = Owned<heif_encoding_options, heif_encoding_options_free>;
+using Nclx = Owned<heif_color_profile_nclx, heif_nclx_color_profile_free>;
 
 }  // namespace vxheif

@@ -58,6 +58,22 @@ int32_t CountFrames(const std::vector<uint8_t>& data) {
     return frames;
 }
 
+// Every layer as stored (the library composes them into the frames it
+// shows) passes the picture limit before any of them is decoded: a layer may
+// be larger than the picture it is cropped into.
+void CheckLayers(const std::vector<uint8_t>& data, VxImage& codec) {
+    Decoder dec;
+    if (JxlDecoderSetCoalescing(dec.d, JXL_FALSE) != JXL_DEC_SUCCESS) throw VxCodecFailure(kDamaged);
+    dec.Start(data, JXL_DEC_FRAME);
+    for (;;) {
+        const JxlDecoderStatus s = dec.Next();
+        if (s == JXL_DEC_SUCCESS) return;
+        JxlFrameHeader header;
+        if (s == JXL_DEC_FRAME && JxlDecoderGetFrameHeader(dec.d, &header) == JXL_DEC_SUCCESS)
+            VxRequirePicture(codec, header.layer_info.xsize, header.layer_info.ysize, 32);
+    }
+}
+
 bool IsSrgb(const JxlColorEncoding& c) {
     return c.white_point == JXL_WHITE_POINT_D65 && c.transfer_function == JXL_TRANSFER_FUNCTION_SRGB &&
            (c.color_space == JXL_COLOR_SPACE_GRAY ||
@@ -108,6 +124,7 @@ bool VxJxlCodec::Decode(VxFile* file) {
                 }
                 const bool alpha = info.alpha_bits != 0;
                 VxRequirePicture(*this, w, h, alpha ? 32 : 24);
+                CheckLayers(data, *this);
                 Info.NumFrames = info.have_animation ? CountFrames(data) : 1;
                 if (Info.Frame < 0 || Info.Frame >= Info.NumFrames)
                     throw VxCodecFailure("JPEG XL: no such frame");
