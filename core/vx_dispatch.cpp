@@ -150,6 +150,7 @@ bool VxImage::DecodeWith(uint32_t code, VxFile* file, uint32_t passType) {
     next.NumFrames = 0;
     next.FrameDelay = 0;
     next.XOffset = next.YOffset = 0;
+    next.Orientation = 0;
     codec->SetXDPI(96);
     codec->SetYDPI(96);
     if (ops->decode(codec.get(), file, passType)) {

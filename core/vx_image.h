@@ -46,6 +46,8 @@ struct ImageInfo {
     bool LastNearestValid = false;
     int32_t NumLayers = 0;
     uint32_t Flags = 0;
+    // EXIF orientation of the decoded file (1 to 8; 0 when it gave none).
+    int32_t Orientation = 0;
     uint64_t MaxPixels = kVxDefaultMaxPixels;  // 0: no limit
 };
 
@@ -132,6 +134,8 @@ public:
     float GetVersionNumber() const { return 1.1f; }
     const ImageInfo& GetInfo() const { return Info; }
     uint8_t GetAlphaMax() const { return Info.AlphaMax; }
+    int32_t GetOrientation() const { return Info.Orientation; }
+    void SetOrientation(int32_t o) { Info.Orientation = o; }
     // Decoders refuse pictures of more pixels than this (0: no limit).
     uint64_t GetMaxPixels() const { return Info.MaxPixels; }
     void SetMaxPixels(uint64_t pixels) { Info.MaxPixels = pixels; }

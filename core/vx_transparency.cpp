@@ -148,7 +148,17 @@ bool CompositeOnWhite(VxImage& img) {
     return true;
 }
 
-bool ReserveTransparentIndex(VxImage& img, int32_t preferred, bool mayGiveUp) {
+int32_t FreeEntry(const uint64_t* opaqueUse, const bool* clearUse, uint32_t entries,
+                  int32_t preferred) {
+    if (preferred >= 0 && uint32_t(preferred) < entries && !opaqueUse[preferred]) return preferred;
+    for (uint32_t i = 0; i < entries; ++i)
+        if (clearUse[i] && !opaqueUse[i]) return int32_t(i);
+    for (uint32_t i = 0; i < entries; ++i)
+        if (!opaqueUse[i]) return int32_t(i);
+    return -1;
+}
+
+bool ReserveTransparentIndex(VxImage& img, int32_t preferred) {
     if (!img.IsIndexed() || !img.AlphaIsValid()) return true;
     const uint32_t w = img.GetWidth(), h = img.GetHeight();
     uint64_t opaque[256] = {};
@@ -164,23 +174,19 @@ bool ReserveTransparentIndex(VxImage& img, int32_t preferred, bool mayGiveUp) {
         }
     }
     uint32_t n = img.GetNumColors();
-    int32_t pick = preferred >= 0 && uint32_t(preferred) < n && !opaque[preferred] ? preferred : -1;
     if (!anyClear) {
         img.AlphaDelete();
-        img.SetTransIndex(pick);
+        const bool free = preferred >= 0 && uint32_t(preferred) < n && !opaque[preferred];
+        img.SetTransIndex(free ? preferred : -1);
         return true;
     }
-    for (uint32_t i = 0; i < n && pick < 0; ++i)
-        if (clearUse[i] && !opaque[i]) pick = int32_t(i);
-    for (uint32_t i = 0; i < n && pick < 0; ++i)
-        if (!opaque[i]) pick = int32_t(i);
+    int32_t pick = FreeEntry(opaque, clearUse, n, preferred);
     if (pick < 0 && img.GetBpp() < 8) {
         if (!img.IncreaseBpp(8)) return false;
         pick = int32_t(n);
         n = img.GetNumColors();
     }
     int32_t moveTo = -1;
-    if (pick < 0 && !mayGiveUp) return false;
     if (pick < 0) {
         uint32_t to = 0;
         pick = int32_t(CheapestEntry(img.GetPalette(), n, opaque, to));

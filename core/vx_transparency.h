@@ -34,14 +34,18 @@ bool JoinIntoAlphaPlane(VxImage& img);
 // blended); any other becomes 24-bit. False when memory runs out (unchanged then).
 bool CompositeOnWhite(VxImage& img);
 
+// The palette entry that can stand for every clear pixel without changing an
+// opaque one: `preferred` when no opaque pixel uses it, else the lowest entry
+// only clear pixels use, else the lowest unused one; -1 when every entry shows.
+int32_t FreeEntry(const uint64_t* opaqueUse, const bool* clearUse, uint32_t entries,
+                  int32_t preferred);
+
 // A palette picture with an alpha plane: every pixel below half opacity takes
-// one entry that no opaque pixel uses, which becomes the transparent index,
-// and the plane goes. The entry is `preferred` when free, else one only clear
-// pixels use, else an unused one; a picture below 8 bits widens to 8 when it
-// has none. With all 256 entries showing, the entry closest to another
-// (weighted by its pixels) gives way and its pixels take that other entry;
-// without `mayGiveUp` the call returns false instead, the picture untouched.
-// With no clear pixel the index stays `preferred` when no opaque pixel uses it.
-bool ReserveTransparentIndex(VxImage& img, int32_t preferred = -1, bool mayGiveUp = true);
+// one entry (FreeEntry's), which becomes the transparent index, and the plane
+// goes. A picture below 8 bits widens to 8 when no entry is free; with all
+// 256 entries showing, the entry closest to another (weighted by its pixels)
+// gives way and its pixels take that other entry. With no clear pixel the
+// index stays `preferred` when no opaque pixel uses it. False when memory runs out.
+bool ReserveTransparentIndex(VxImage& img, int32_t preferred = -1);
 
 }  // namespace vx

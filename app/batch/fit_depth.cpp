@@ -1,5 +1,6 @@
 #include "app/batch/fit_depth.h"
 
+#include "core/vx_colour_reduce.h"
 #include "core/vx_transparency.h"
 
 namespace vellumar::batch {
@@ -62,24 +63,34 @@ void ToAlphaPlane(VxImage& img, ImageFormat target) {
     if (vx::JoinIntoAlphaPlane(img)) img.IncreaseBpp(24);
 }
 
-void ToGif(ImageHandle* handle) {
+// To 8 bits with the chosen palette and dithering; the default is the facade's
+// fixed palette, nearest colour.
+void ReduceTo8(ImageHandle* handle, const vx::ColourReduction& colours) {
+    if ((*handle)->GetBpp() <= 8) return;
+    if (colours.IsDefault()) ImageFacade::DecreaseBpp(handle, 8, 0);
+    else vx::ReduceColours(**handle, 8, colours);
+}
+
+void ToGif(ImageHandle* handle, const vx::ColourReduction& colours) {
     VxImage& img = **handle;
     // A palette picture whose only transparency is its index is written as it is.
     const bool indexOnly = img.IsIndexed() && !img.AlphaIsValid() && !img.AlphaPaletteIsEnabled();
     const bool colourKey = !img.IsIndexed() && img.GetTransIndex() >= 0;
     if (indexOnly || (!colourKey && !vx::HasTransparency(img))) {
-        if (img.GetBpp() > 8) ImageFacade::DecreaseBpp(handle, 8, 0);
+        ReduceTo8(handle, colours);
         return;
     }
     const int32_t ownIndex = img.IsIndexed() ? img.GetTransIndex() : -1;
     if (!vx::JoinIntoAlphaPlane(img)) return;
-    if (img.GetBpp() > 8) ImageFacade::DecreaseBpp(handle, 8, 0);
+    // An adaptive palette already keeps an entry for the clear pixels alone,
+    // which the reservation then takes.
+    ReduceTo8(handle, colours);
     vx::ReserveTransparentIndex(img, ownIndex);
 }
 
 }  // namespace
 
-void FitDepth(ImageHandle* handle, ImageFormat target) {
+void FitDepth(ImageHandle* handle, ImageFormat target, const vx::ColourReduction& colours) {
     if (!handle || !*handle || !(*handle)->IsValid()) return;
     VxImage& img = **handle;
     switch (RuleFor(target)) {
@@ -89,7 +100,7 @@ void FitDepth(ImageHandle* handle, ImageFormat target) {
                 ToAlphaPlane(img, target);
             break;
         case AlphaRule::AlphaPlane: ToAlphaPlane(img, target); break;
-        case AlphaRule::OneIndex: ToGif(handle); return;
+        case AlphaRule::OneIndex: ToGif(handle, colours); return;
         case AlphaRule::OverWhite: vx::CompositeOnWhite(img); break;
     }
     const int16_t bpp = ImageFacade::GetBpp(handle);
@@ -108,7 +119,8 @@ void FitDepth(ImageHandle* handle, ImageFormat target) {
             if (!img.IsGrayScale()) ToGrey8(img);
             break;
         case VX_FORMAT_WBMP:
-            if (bpp != 1) ImageFacade::DecreaseBpp(handle, 1, 0);
+            if (bpp != 1 && !colours.IsDefault()) vx::ReduceColours(img, 1, colours);
+            else if (bpp != 1) ImageFacade::DecreaseBpp(handle, 1, 0);
             break;
         default:
             break;

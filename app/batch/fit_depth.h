@@ -1,6 +1,7 @@
 // Depth fitting between decode and encode: what each target's encoder takes.
 #pragma once
 
+#include "core/vx_colour_reduce.h"
 #include "facade/image_facade.h"
 
 namespace vellumar::batch {
@@ -11,7 +12,9 @@ namespace vellumar::batch {
 // target keeps it: one palette entry in GIF (pixels below half opacity), the
 // writer's own form in PNG and ICO, a 24-bit picture with an alpha plane in
 // TGA and TIFF; every other target gets the picture composited on white.
-// Pictures the encoder takes as they are stay unchanged.
-void FitDepth(ImageHandle* handle, ImageFormat target);
+// Pictures the encoder takes as they are stay unchanged. `colours` chooses the
+// palette and dithering where colours are reduced (GIF, WBMP); the default is
+// the fixed palette, nearest colour.
+void FitDepth(ImageHandle* handle, ImageFormat target, const vx::ColourReduction& colours = {});
 
 }  // namespace vellumar::batch

@@ -133,8 +133,8 @@ void GifCanvas::Adopt(const Frame& f) {
     lastTrans_ = -1;
 }
 
+// Once per decode at most, like the screen itself: no charge of its own.
 void GifCanvas::Promote() {
-    charge_(index_.size());
     argb_.resize(index_.size());
     for (size_t i = 0; i < index_.size(); ++i)
         argb_[i] = index_[i] == kClear ? 0 : index_[i] < paletteCount_ ? Argb(palette_[index_[i]])
@@ -176,25 +176,34 @@ void GifCanvas::Draw(const Frame& f) {
 }
 
 bool GifCanvas::IndexResult(VxImage& out) {
-    if (!out.Create(uint32_t(width_), uint32_t(height_), bpp_, out.GetType())) return false;
-    out.SetPalette(palette_, paletteCount_);
-    if (!out.AlphaCreate()) return false;
-    // Clear pixels wait on the entry the last transparent frame left clear;
-    // row padding carries it too, as it always has.
-    const uint8_t placeholder = uint8_t(lastTrans_ >= 0 ? lastTrans_ : 0);
-    out.Clear(placeholder);
-    for (int32_t y = 0; y < height_; ++y) {
-        const uint32_t stored = uint32_t(height_ - 1 - y);
-        uint8_t* dst = out.GetBits(stored);
-        uint8_t* alpha = out.AlphaGetPointer(0, int32_t(stored));
-        const uint16_t* src = index_.data() + size_t(y) * width_;
-        for (int32_t x = 0; x < width_; ++x) {
-            const bool clear = src[x] == kClear;
-            vx::SetRowIndex(dst, bpp_, x, clear ? placeholder : uint8_t(src[x]));
-            alpha[x] = clear ? 0 : 255;
-        }
+    uint64_t opaque[256] = {};
+    const bool clearUse[256] = {};
+    bool anyClear = false;
+    for (uint16_t v : index_) {
+        if (v == kClear) anyClear = true;
+        else ++opaque[v];
     }
-    return vx::ReserveTransparentIndex(out, lastTrans_, false);
+    uint32_t bpp = bpp_;
+    // Pixels that show nothing take the entry the latest transparent frame
+    // left clear, else one no pixel that shows uses.
+    int32_t trans = vx::FreeEntry(opaque, clearUse, paletteCount_, lastTrans_);
+    if (!anyClear && trans != lastTrans_) trans = -1;
+    if (anyClear && trans < 0) {
+        if (bpp_ == 8) return false;
+        bpp = 8;  // a new entry
+        trans = int32_t(paletteCount_);
+    }
+    if (!out.Create(uint32_t(width_), uint32_t(height_), bpp, out.GetType())) return false;
+    out.SetPalette(palette_, paletteCount_);
+    out.Clear(uint8_t(std::max(trans, 0)));  // row padding included, as it always has been
+    for (int32_t y = 0; y < height_; ++y) {
+        uint8_t* dst = out.GetBits(uint32_t(height_ - 1 - y));
+        const uint16_t* src = index_.data() + size_t(y) * width_;
+        for (int32_t x = 0; x < width_; ++x)
+            if (src[x] != kClear) vx::SetRowIndex(dst, bpp, x, uint8_t(src[x]));
+    }
+    out.SetTransIndex(trans);
+    return true;
 }
 
 bool GifCanvas::ColourResult(VxImage& out) {
@@ -218,10 +227,8 @@ bool GifCanvas::ColourResult(VxImage& out) {
 }
 
 bool GifCanvas::Result(VxImage& out) {
-    charge_(uint64_t(width_) * uint64_t(height_));
     if (!colour_) {
         if (IndexResult(out)) return true;
-        if (!out.IsValid()) return false;  // out of memory, not out of entries
         Promote();
     }
     return ColourResult(out);

@@ -287,6 +287,7 @@ bool VxImageJPG::RunDecode(DecodeState* st, bool haveExif) {
     SetXDPI(xdpi);
     SetYDPI(ydpi);
     SyncHeaderToDib();
+    if (haveExif) SetOrientation(exifData.orientation);
 
     if (cinfo->quantize_colors) {
         RGBQUAD* pal = GetPalette();

@@ -240,6 +240,11 @@ TEST(GifDecode, HostileSizesFailFastWithAText) {
     EXPECT_FALSE(gt::DecodeGif(gif, img));
     EXPECT_STRNE(img.GetLastError(), "");
 
+    // Nearly the whole allowance in one screen: counted once, so it loads.
+    const Bytes wide = Builder(7900, 7900, kGrey16).Image(0, 0, 1, 1, SolidData(1, 1, 4, 1)).Done();
+    VxImage loaded;
+    EXPECT_TRUE(gt::DecodeGif(wide, loaded)) << loaded.GetLastError();
+
     // Many tiny frames disposed to background on a large screen: bounded work.
     Builder many(3000, 3000, kGrey16);
     const Bytes one = SolidData(1, 1, 4, 2);

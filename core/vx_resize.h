@@ -1,0 +1,35 @@
+// Picture size changes: the "WxH" / "N%" request, the size it gives for a
+// picture, and Lanczos-3 resampling in linear light.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+class VxImage;
+
+namespace vx {
+
+struct ResizeRequest {
+    enum class Kind { None, Fit, Percent } kind = Kind::None;
+    uint32_t width = 0;   // Fit: bounding box; 0 leaves that side free
+    uint32_t height = 0;
+    uint32_t percent = 0;      // Percent: 1 to 1000
+    bool allowEnlarge = false; // Fit: "WxH+" may enlarge
+};
+
+// "800x600" (fit inside, never enlarge), "800x600+" (fit inside, may enlarge),
+// "800x" / "x600" (one side bounded), "50%" (scale). False for anything else.
+bool ParseResizeRequest(std::string_view text, ResizeRequest& out);
+
+// The size a `width` x `height` picture gets (at least 1 x 1); the picture's
+// own size when the request leaves it alone.
+void ResizedSize(const ResizeRequest& req, uint32_t width, uint32_t height, uint32_t& outWidth,
+                 uint32_t& outHeight);
+
+// Resamples the picture to `width` x `height` with a Lanczos-3 filter on
+// linear-light values (alpha premultiplied). Palette pictures are resampled
+// in true colour: grey ones come back as 8-bit grey, others as 24-bit. The
+// picture is unchanged when false is returned (text in LastError).
+bool Resample(VxImage& img, uint32_t width, uint32_t height);
+
+}  // namespace vx
