@@ -6,6 +6,7 @@
 #include "codecs/heif/vx_heif_codec.h"
 #include "codecs/heif/vx_heif_coded_sizes.h"
 #include "codecs/heif/vx_heif_library.h"
+#include "core/vx_codec_guard.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
 #include "core/vx_srgb_converter.h"
@@ -60,7 +61,7 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
     ImageFormat type = requested == VX_FORMAT_AVIF ? VX_FORMAT_AVIF : VX_FORMAT_HEIF;
     // The libraries print what they find wrong with a file; the engine never does.
     const vx::QuietStderr quiet;
-    try {
+    return vx::RunCodec(*this, [&] { return vxheif::NoMemoryText(type); }, [&] {
         if (!file) vxheif::Fail(type, "no input stream");
         std::vector<uint8_t> data;
         if (vx::ReadUpTo(file, data, 12) != 12 || !IsHeifSignature(data.data(), data.size()))
@@ -166,10 +167,5 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
             vx::StoreRow(*this, uint32_t(y), row.data(), channels);
         }
         return true;
-    } catch (const VxCodecFailure& e) {
-        SetLastError(e.text);
-    } catch (const std::bad_alloc&) {
-        SetLastError(type == VX_FORMAT_AVIF ? "AVIF: out of memory" : "HEIF: out of memory");
-    }
-    return false;
+    });
 }

@@ -2,6 +2,7 @@
 
 #include "codecs/heif/vx_heif_codec.h"
 #include "codecs/heif/vx_heif_library.h"
+#include "core/vx_codec_guard.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
 #include "core/vx_transparency.h"
@@ -36,7 +37,7 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
     if (EncodeSafeCheck(file)) return false;
     const ImageFormat type = requested == VX_FORMAT_AVIF ? VX_FORMAT_AVIF : VX_FORMAT_HEIF;
     const vx::QuietStderr quiet;
-    try {
+    return vx::RunCodec(*this, [&] { return vxheif::NoMemoryText(type); }, [&] {
         vxheif::EnsureStarted();
         vxheif::Context ctx(heif_context_alloc());
         if (!ctx.p) vxheif::Fail(type, "out of memory");
@@ -89,10 +90,5 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
         err = heif_context_write(ctx.p, &writer, file);
         if (err.code != heif_error_Ok) vxheif::Fail(type, "cannot write the file", &err);
         return true;
-    } catch (const VxCodecFailure& e) {
-        SetLastError(e.text);
-    } catch (const std::bad_alloc&) {
-        SetLastError(type == VX_FORMAT_AVIF ? "AVIF: out of memory" : "HEIF: out of memory");
-    }
-    return false;
+    });
 }

@@ -15,6 +15,10 @@ void EnsureStarted();
 // "HEIF: " or "AVIF: ", then what went wrong.
 [[noreturn]] void Fail(ImageFormat type, const char* what, const heif_error* error = nullptr);
 
+inline const char* NoMemoryText(ImageFormat type) {
+    return type == VX_FORMAT_AVIF ? "AVIF: out of memory" : "HEIF: out of memory";
+}
+
 // Owner of one library object, released with `Release`.
 template <class T, auto Release>
 struct Owned {

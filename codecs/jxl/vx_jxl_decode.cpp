@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codecs/jxl/vx_jxl_codec.h"
+#include "core/vx_codec_guard.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
 #include "core/vx_srgb_converter.h"
@@ -91,7 +92,7 @@ bool VxJxlCodec::IsJxlSignature(const uint8_t* bytes, size_t size) {
 bool VxJxlCodec::Decode(VxFile* file) {
     // The libraries print what they find wrong with a file; the engine never does.
     const vx::QuietStderr quiet;
-    try {
+    return vx::RunCodec(*this, kNoMemory, [&] {
         if (!file) throw VxCodecFailure("JPEG XL: no input stream");
         std::vector<uint8_t> data;
         vx::ReadUpTo(file, data, 12);
@@ -201,10 +202,5 @@ bool VxJxlCodec::Decode(VxFile* file) {
             vx::StoreRow(*this, y, row, channels);
         }
         return true;
-    } catch (const VxCodecFailure& e) {
-        SetLastError(e.text);
-    } catch (const std::bad_alloc&) {
-        SetLastError(kNoMemory);
-    }
-    return false;
+    });
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "codecs/jxl/vx_jxl_codec.h"
+#include "core/vx_codec_guard.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
 #include "core/vx_transparency.h"
@@ -46,7 +47,7 @@ float VxJxlCodec::DistanceFor(int quality) {
 bool VxJxlCodec::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
     const vx::QuietStderr quiet;
-    try {
+    return vx::RunCodec(*this, kNoMemory, [&] {
         const uint32_t w = GetWidth(), h = GetHeight();
         const int quality = Info.JpegQuality < 1 ? 1 : Info.JpegQuality > 100 ? 100 : Info.JpegQuality;
         const bool lossless = quality == 100;
@@ -109,10 +110,5 @@ bool VxJxlCodec::Encode(VxFile* file) {
             if (s != JXL_ENC_NEED_MORE_OUTPUT) throw VxCodecFailure(kFailed);
         }
         return true;
-    } catch (const VxCodecFailure& e) {
-        SetLastError(e.text);
-    } catch (const std::bad_alloc&) {
-        SetLastError(kNoMemory);
-    }
-    return false;
+    });
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codecs/webp/vx_webp_codec.h"
+#include "core/vx_codec_guard.h"
 #include "core/vx_rgba_rows.h"
 #include "core/vx_srgb_converter.h"
 #include "core/vx_stream_bytes.h"
@@ -54,7 +55,7 @@ bool VxWebpCodec::IsWebpSignature(const uint8_t* bytes, size_t size) {
 }
 
 bool VxWebpCodec::Decode(VxFile* file) {
-    try {
+    return vx::RunCodec(*this, kNoMemory, [&] {
         if (!file) throw VxCodecFailure(kNoStream);
         std::vector<uint8_t> data;
         if (vx::ReadUpTo(file, data, 12) != 12 || !IsWebpSignature(data.data(), data.size()))
@@ -74,12 +75,7 @@ bool VxWebpCodec::Decode(VxFile* file) {
         else
             DecodeStill(data.data(), data.size(), features.has_alpha != 0);
         return true;
-    } catch (const VxCodecFailure& e) {
-        SetLastError(e.text);
-    } catch (const std::bad_alloc&) {
-        SetLastError(kNoMemory);
-    }
-    return false;
+    });
 }
 
 void VxWebpCodec::ApplyProfile(const uint8_t* data, size_t size, uint8_t* rgba) {

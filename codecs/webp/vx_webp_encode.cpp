@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "codecs/webp/vx_webp_codec.h"
+#include "core/vx_codec_guard.h"
 #include "core/vx_rgba_rows.h"
 #include "core/vx_transparency.h"
 
@@ -44,7 +45,7 @@ struct Picture {
 
 bool VxWebpCodec::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
-    try {
+    return vx::RunCodec(*this, kNoMemory, [&] {
         const uint32_t w = GetWidth(), h = GetHeight();
         if (w > kMaxSide || h > kMaxSide)
             throw VxCodecFailure("WebP: a picture can be at most 16383 pixels on a side");
@@ -79,10 +80,5 @@ bool VxWebpCodec::Encode(VxFile* file) {
         pic.p.custom_ptr = file;
         if (!WebPEncode(&config, &pic.p)) throw VxCodecFailure(EncodeErrorText(pic.p.error_code));
         return true;
-    } catch (const VxCodecFailure& e) {
-        SetLastError(e.text);
-    } catch (const std::bad_alloc&) {
-        SetLastError(kNoMemory);
-    }
-    return false;
+    });
 }
