@@ -7,9 +7,10 @@
 #                                          --workloads jpeg-png,jpeg-bmp
 #   BENCH_KERNELS=1 bench/run.sh          also runs the micro-benchmarks
 #
-# Needs the packages in scripts/packages/bench.txt (scripts/install-deps.sh).
+# Installs what is missing of scripts/packages/run/ and bench/ first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh run bench
 build=build-bench
 inputs=${BENCH_INPUTS:-$build/inputs}
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "core/vx_image.h"
+#include "core/vx_save_path.h"
 
 namespace {
 
@@ -26,18 +28,6 @@ constexpr size_t kStreamBuffer = size_t(64) << 10;
 void GiveBuffer(FILE* fp, std::unique_ptr<char[]>& buffer) {
     buffer.reset(new (std::nothrow) char[kStreamBuffer]);
     if (buffer) std::setvbuf(fp, buffer.get(), _IOFBF, kStreamBuffer);
-}
-
-// Read once: umask can only be read by setting it, which two saving threads
-// must not do at the same time (one could see the other's 0), and a batch
-// need not pay two system calls a file for it.
-mode_t CurrentUmask() {
-    static const mode_t mask = [] {
-        const mode_t m = umask(0);
-        umask(m);
-        return m;
-    }();
-    return mask;
 }
 
 }  // namespace
@@ -74,30 +64,54 @@ bool VxImage::Load(const char* filename, uint32_t type) {
 bool VxImage::SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath) {
     tmpPath.clear();
     if (!filename || !*filename) return false;
-    // The temporary file lives beside the target, so that the final rename stays
-    // within one file system and replaces the target in one step.
-    std::string tmpl(filename);
-    tmpl += ".vxtmp-XXXXXX";
-    const int fd = mkstemp(tmpl.data());
-    if (fd < 0) return false;
-    // mkstemp makes 0600 files; give the result the mode fopen would have.
-    fchmod(fd, 0666 & ~CurrentUmask());
+    // The temporary file lives beside the file the name stands for, so that
+    // the final rename stays within one file system and replaces it in one
+    // step (through a symbolic link the link itself stays).
+    std::string target;
+    if (!VxFollowLinks(filename, target)) {
+        SetLastError(VxSaveErrorText("cannot create the output file", errno).c_str());
+        return false;
+    }
+    std::string tmp;
+    const int fd = VxCreateTemporaryBeside(target, tmp);
+    if (fd < 0) {
+        SetLastError(VxSaveErrorText("cannot create the output file", errno).c_str());
+        return false;
+    }
     std::unique_ptr<char[]> buffer;
     FILE* fp = fdopen(fd, "w+b");
     if (!fp) {
+        SetLastError(VxSaveErrorText("cannot create the output file", errno).c_str());
         close(fd);
-        unlink(tmpl.c_str());
+        unlink(tmp.c_str());
         return false;
     }
     GiveBuffer(fp, buffer);
     bool ok = Encode(fp, type);
-    if (std::fflush(fp) != 0 || std::ferror(fp)) ok = false;
-    if (std::fclose(fp) != 0) ok = false;
+    // A write the system refused is the reason, whatever the encoder made of it.
+    int writeError = std::ferror(fp) ? errno : 0;
+    if (std::fflush(fp) != 0 && !writeError) writeError = errno;
+    if (std::fclose(fp) != 0 && !writeError) writeError = errno;
+    if (writeError) {
+        SetLastError(VxSaveErrorText("cannot write the output file", writeError).c_str());
+        ok = false;
+    }
     if (!ok) {
-        unlink(tmpl.c_str());
+        unlink(tmp.c_str());
         return false;
     }
-    tmpPath = tmpl;
+    tmpPath = tmp;
+    return true;
+}
+
+bool VxImage::CommitTemporary(const std::string& tmpPath, const char* filename) {
+    std::string target;
+    if (!filename || !VxFollowLinks(filename, target) ||
+        std::rename(tmpPath.c_str(), target.c_str()) != 0) {
+        SetLastError(VxSaveErrorText("cannot replace the output file", errno).c_str());
+        unlink(tmpPath.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -106,12 +120,7 @@ bool VxImage::Save(const char* filename, uint32_t type) {
     // encoder succeeded: a failed save never leaves a broken file, and an
     // existing file of that name survives it.
     std::string tmp;
-    if (!SaveToTemporary(filename, type, tmp)) return false;
-    if (std::rename(tmp.c_str(), filename) != 0) {
-        unlink(tmp.c_str());
-        return false;
-    }
-    return true;
+    return SaveToTemporary(filename, type, tmp) && CommitTemporary(tmp, filename);
 }
 
 bool VxImage::Decode(FILE* fp, uint32_t type) {

@@ -2,6 +2,7 @@
 // Every codec derives from VxImage and adds Decode/Encode.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -49,6 +50,9 @@ struct ImageInfo {
     // EXIF orientation of the decoded file (1 to 8; 0 when it gave none).
     int32_t Orientation = 0;
     uint64_t MaxPixels = kVxDefaultMaxPixels;  // 0: no limit
+    // A cancel another thread may raise while a decode or encode runs; codec
+    // objects share it with the image they work for (Escape is copied).
+    const std::atomic<int32_t>* CancelRequest = nullptr;
 };
 
 class VxImage {
@@ -101,8 +105,13 @@ public:
     // Escape -1 asks a decoder for the picture's size only; any other nonzero
     // value cancels.
     bool DimensionsOnly() const { return Info.Escape == -1; }
-    bool Cancelled() const { return Info.Escape != 0; }
+    bool Cancelled() const {
+        return Info.Escape != 0 ||
+               (Info.CancelRequest && Info.CancelRequest->load(std::memory_order_relaxed) != 0);
+    }
     void SetEscape(int32_t e) { Info.Escape = e; }
+    // Nonzero in `*request` cancels from then on, from any thread; null for none.
+    void SetCancelRequest(const std::atomic<int32_t>* request) { Info.CancelRequest = request; }
     int32_t GetFrame() const { return Info.Frame; }
     void SetFrame(int32_t f) { Info.Frame = f; }
     int32_t GetNumFrames() const { return Info.NumFrames; }
@@ -210,8 +219,12 @@ public:
     bool Load(const char* filename, uint32_t type = 0);
     bool Save(const char* filename, uint32_t type);
     // The first half of Save: the encoded picture in a new temporary file beside
-    // `filename` (named in `tmpPath`), for callers that commit files later.
+    // the file `filename` names (named in `tmpPath`), for callers that commit
+    // files later. Failing to write says why in LastError.
     bool SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath);
+    // The second half: `tmpPath` renamed over that file (a symbolic link stays
+    // and names the new file); on failure the temporary file is removed.
+    bool CommitTemporary(const std::string& tmpPath, const char* filename);
     bool Decode(FILE* fp, uint32_t type);
     bool Decode(uint8_t* buffer, uint32_t size, uint32_t type);
     bool Decode(VxFile* file, uint32_t type);

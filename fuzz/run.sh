@@ -7,6 +7,7 @@
 # fixtures; findings land in build-fuzz/findings/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh run fuzz
 seconds=${1:-30}
 shift || true
 build=build-fuzz

@@ -4,7 +4,7 @@
 # PNG in the DATA folder beside the command-line program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh run
 cmake -S . -B build -G Ninja -DVELLUMAR_BUILD_TESTS=OFF
 cmake --build build -j"$(nproc)"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/app/gui/vellumar ]; then

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Photographs the built window under a virtual X display into docs/screenshot.png.
-# Builds nothing: pass the build folder (default: build).
+# Builds nothing: pass the build folder (default: build). Installs the virtual
+# display when missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh" screenshot
 build=${1:-$root/build}
 exe="$build/app/gui/vellumar"
 out="$root/docs/screenshot.png"

@@ -23,6 +23,7 @@ struct State {
     vskin::Theme theme;
     int hue = 0, saturation = 0, value = 0;
     bool aero = false;
+    std::string themeFile;  // empty: vskin.dat beside the module
 };
 
 State& S() {
@@ -104,11 +105,21 @@ bool HaveApplication() {
 
 extern "C" {
 
+__attribute__((visibility("default"))) int Skin_SetThemeFile(const char* path) {
+    S().themeFile = path ? path : "";
+    return 1;
+}
+
 __attribute__((visibility("default"))) int Skin_Attach() {
     if (!HaveApplication()) return 0;
     std::string bytes;
-    const std::string dir = ModuleDirectory();
-    if (dir.empty() || !ReadSkinFile(dir + "/vskin.dat", bytes)) return 0;
+    std::string path = S().themeFile;
+    if (path.empty()) {
+        const std::string dir = ModuleDirectory();
+        if (dir.empty()) return 0;
+        path = dir + "/vskin.dat";
+    }
+    if (!ReadSkinFile(path, bytes)) return 0;
     vskin::Theme theme;
     if (!vskin::ParseTheme(bytes, theme)) return 0;
     State& s = S();

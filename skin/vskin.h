@@ -4,7 +4,10 @@
 #include <cstdint>
 
 extern "C" {
-// Themes the application from "vskin.dat" beside the module. 1 on success.
+// Names the theme file Skin_Attach reads: a module loaded through a descriptor
+// cannot find its own folder. Default: "vskin.dat" beside the module.
+using SkinSetThemeFileFn = int (*)(const char* path);
+// Themes the application from the theme file. 1 on success.
 using SkinAttachFn = int (*)();
 // Shifts the theme's colours: hue in degrees, saturation and value on 0..255.
 using SkinAdjustHsvFn = int (*)(int hue, int saturation, int value);

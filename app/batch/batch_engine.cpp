@@ -20,7 +20,7 @@ std::string OutputPath(std::string_view dir, std::string_view prefix, int row,
 }
 
 bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat target,
-                  RowResult& result) {
+                  RowResult& result, const std::string& openPath) {
     const ImageFormat sourceFormat = FormatFromExtension(source);
     // A file that cannot be opened leaves the text alone: clear it, so that a
     // reused handle never reports an earlier row's reason. Codec options start
@@ -30,7 +30,8 @@ bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat ta
         (*handle)->SetLastError("");
         for (uint32_t f = 1; f < kVxFormatCount; ++f) (*handle)->SetCodecOption(0, f);
     }
-    if (!ImageFacade::DecodeFromFile(handle, source.c_str(), int32_t(sourceFormat))) {
+    const std::string& from = openPath.empty() ? source : openPath;
+    if (!ImageFacade::DecodeFromFile(handle, from.c_str(), int32_t(sourceFormat))) {
         result.outcome = RowOutcome::DecodeFailed;
         result.error = ImageFacade::GetLastError(handle);
         return false;
@@ -57,32 +58,6 @@ RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat
     // decode runs beside one picture, not two.
     ReleasePicture(handle);
     return result;
-}
-
-RunSummary Run(ImageHandle* handle, const std::vector<std::string>& sources, ImageFormat target,
-               const RunOptions& options, const RunCallbacks& callbacks) {
-    RunSummary summary;
-    const int rows = int(sources.size());
-    for (int i = 1; i <= rows; ++i) {
-        if (callbacks.onRowStart) callbacks.onRowStart(i);
-        // Settings ride on the image object; a default run leaves a null handle
-        // for DecodeFromFile to create, as the window expects.
-        if (*handle || options.frame != 0 || options.quality != 90) {
-            ImageFacade::SetFrame(handle, options.frame);
-            ImageFacade::SetJpegQuality(handle, options.quality);
-        }
-        const RowResult r = ConvertRow(handle, sources[size_t(i - 1)], target, [&] {
-            return callbacks.outputPath ? callbacks.outputPath(i) : std::string();
-        });
-        if (r.outcome == RowOutcome::Done) ++summary.converted;
-        else ++summary.failed;
-        if (callbacks.onRowDone) callbacks.onRowDone(i, r);
-        if (r.outcome != RowOutcome::Done && !options.keepGoing) {
-            summary.stoppedEarly = i < rows;
-            break;
-        }
-    }
-    return summary;
 }
 
 }  // namespace vellumar::batch

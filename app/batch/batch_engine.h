@@ -1,5 +1,4 @@
-// One conversion row and the run over many rows, shared by the window and the
-// command line.
+// One conversion row, shared by the run driver and the tests.
 #pragma once
 
 #include <functional>
@@ -41,40 +40,10 @@ void ReleasePicture(ImageHandle* handle);
 RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat target,
                      const std::function<std::string()>& outputPath);
 
-struct RunOptions {
-    bool keepGoing = false;
-    int quality = 90;
-    int frame = 0;
-    // Workers converting rows at once. Rows are handed out in order; files are
-    // committed and reported in row order, and with stop-at-first-failure no
-    // file of a later row is written. With more than one job, `outputPath` is
-    // called from the workers.
-    int jobs = 1;
-};
-
-struct RunCallbacks {
-    // Output path of 1-based row `row`; asked after the decode, just before the encode.
-    std::function<std::string(int row)> outputPath;
-    // Called before a row starts (for progress) and after it ends.
-    std::function<void(int row)> onRowStart;
-    std::function<void(int row, const RowResult&)> onRowDone;
-};
-
-struct RunSummary {
-    int converted = 0;
-    int failed = 0;
-    bool stoppedEarly = false;
-};
-
-RunSummary Run(ImageHandle* handle, const std::vector<std::string>& sources, ImageFormat target,
-               const RunOptions& options, const RunCallbacks& callbacks);
-
-// Run with options.jobs workers, each with its own image object.
-RunSummary RunParallel(const std::vector<std::string>& sources, ImageFormat target,
-                       const RunOptions& options, const RunCallbacks& callbacks);
-
-// The decode and depth-fitting half of a row; false (with `result` filled) on failure.
+// The decode and depth-fitting half of a row; false (with `result` filled) on
+// failure. `source` names the file (its extension picks the decoder); it is
+// read from `openPath` when that is given (a descriptor the run kept open).
 bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat target,
-                  RowResult& result);
+                  RowResult& result, const std::string& openPath = {});
 
 }  // namespace vellumar::batch

@@ -18,4 +18,12 @@ void KeepFreedPictureMemory() {
 
 void ReturnFreedPictureMemory() { malloc_trim(0); }
 
+void StopKeepingFreedPictureMemory() {
+    // Blocks above this get a mapping of their own, unmapped when freed.
+    constexpr int kMapAbove = 1 << 20;
+    mallopt(M_MMAP_THRESHOLD, kMapAbove);
+    mallopt(M_TRIM_THRESHOLD, kMapAbove);
+    malloc_trim(0);
+}
+
 }  // namespace vellumar::batch

@@ -11,4 +11,9 @@ void KeepFreedPictureMemory();
 // Gives the kept blocks back (the window calls it when a run ends).
 void ReturnFreedPictureMemory();
 
+// From now on every picture block is given back as soon as it is freed: a run
+// under a tight memory budget cannot let one worker's freed block stay in the
+// process while another worker makes its own.
+void StopKeepingFreedPictureMemory();
+
 }  // namespace vellumar::batch

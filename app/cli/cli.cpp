@@ -1,19 +1,22 @@
 #include "app/cli/cli.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <cctype>
 #include <charconv>
+#include <cstdint>
+#include <initializer_list>
 #include <cstring>
 #include <ostream>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 #include "app/batch/batch_engine.h"
+#include "app/batch/file_places.h"
+#include "app/batch/run_driver.h"
 #include "app/batch/program_dir.h"
 #include "app/format_table/format_table.h"
+#include "vellumar_version.h"
 
 namespace vellumar::cli {
 
@@ -21,8 +24,10 @@ namespace {
 
 const char kUsage[] =
     "usage: vellumar-convert --to FORMAT [--out-dir DIR] [--prefix TEXT] [--keep-going]\n"
-    "                        [--quality N] [--frame N] [--jobs N] [--quiet] FILE...\n"
+    "                        [--quality N] [--frame N] [--jobs N] [--max-memory BYTES]\n"
+    "                        [--quiet] FILE...\n"
     "       vellumar-convert --info [--frame N] FILE...\n"
+    "       vellumar-convert --help | --version\n"
     "FORMAT: PNG ICO TGA JPG BMP GIF TIF PCX WBMP WMF JP2 JPC PGX PNM RAS WEBP HEIC AVIF JXL\n";
 
 struct Options {
@@ -35,8 +40,60 @@ struct Options {
     int quality = 90;
     int frame = 0;
     int jobs = 0;  // 0: one per core
+    uint64_t maxMemory = 0;  // 0: half the machine's memory
     std::vector<std::string> files;
 };
+
+// A byte count, with an optional K, M or G (powers of 1024).
+bool ParseBytes(const std::string& text, uint64_t& value) {
+    uint64_t v = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, v);
+    if (ec != std::errc() || v == 0) return false;
+    int shift = 0;
+    if (ptr != end) {
+        const char unit = char(std::toupper(static_cast<unsigned char>(*ptr++)));
+        shift = unit == 'K' ? 10 : unit == 'M' ? 20 : unit == 'G' ? 30 : -1;
+    }
+    if (shift < 0 || ptr != end || v > (UINT64_MAX >> shift)) return false;
+    value = v << shift;
+    return true;
+}
+
+// Names as a terminal may show them: control characters escaped, so a file
+// name cannot move the cursor or change colours.
+std::string Printable(std::string_view text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F && u != '\\') {
+            out += c;
+        } else {
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        }
+    }
+    return out;
+}
+
+// A decoder's or the system's reason as one line, without a leading
+// "error:" of its own (the message around it says that already).
+std::string Reason(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    for (std::string_view lead : {"error:", "error :"}) {
+        if (text.size() >= lead.size() && text.substr(0, lead.size()) == lead) {
+            text.remove_prefix(lead.size());
+            while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+        }
+    }
+    std::string line(text);
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    return Printable(line);
+}
 
 bool ParseInt(const std::string& text, int lo, int hi, int& value) {
     int v = 0;
@@ -45,21 +102,6 @@ bool ParseInt(const std::string& text, int lo, int hi, int& value) {
     if (ec != std::errc() || ptr != end || v < lo || v > hi) return false;
     value = v;
     return true;
-}
-
-// mkdir -p; true when the folder exists afterwards.
-bool MakeDirectories(const std::string& dir) {
-    std::string partial;
-    size_t pos = 0;
-    while (pos <= dir.size()) {
-        const size_t slash = dir.find('/', pos);
-        partial = dir.substr(0, slash == std::string::npos ? dir.size() : slash);
-        if (!partial.empty() && mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return false;
-        if (slash == std::string::npos) break;
-        pos = slash + 1;
-    }
-    struct stat st {};
-    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Returns an error text, or empty on success.
@@ -101,6 +143,8 @@ std::string Parse(int argc, const char* const* argv, Options& o) {
             if (!takeValue(o.outDir) || o.outDir.empty()) return "--out-dir needs a folder";
         } else if (arg == "--prefix") {
             if (!takeValue(o.prefix)) return "--prefix needs a text";
+            // A name, not a path: it must not lead out of the output folder.
+            if (o.prefix.find('/') != std::string::npos) return "--prefix must not contain '/'";
         } else if (arg == "--quality") {
             std::string v;
             if (!takeValue(v) || !ParseInt(v, 1, 100, o.quality))
@@ -113,6 +157,10 @@ std::string Parse(int argc, const char* const* argv, Options& o) {
             std::string v;
             if (!takeValue(v) || !ParseInt(v, 1, 256, o.jobs))
                 return "--jobs needs a number from 1 to 256";
+        } else if (arg == "--max-memory") {
+            std::string v;
+            if (!takeValue(v) || !ParseBytes(v, o.maxMemory))
+                return "--max-memory needs a byte count above 0 (K, M or G may follow)";
         } else if (arg == "--keep-going" && !hasInline) {
             o.keepGoing = true;
         } else if (arg == "--quiet" && !hasInline) {
@@ -129,36 +177,54 @@ std::string Parse(int argc, const char* const* argv, Options& o) {
     return {};
 }
 
-int RunInfo(const Options& o, std::ostream& out) {
+int RunInfo(const Options& o, std::ostream& out, std::ostream& err) {
     int status = 0;
     for (const std::string& file : o.files) {
         ImageHandle handle = nullptr;
         ImageFacade::SetFrame(&handle, o.frame);
         const bool ok =
             ImageFacade::DecodeFromFile(&handle, file.c_str(), int32_t(FormatFromExtension(file)));
+        out << Printable(file) << ": ";
         if (ok) {
-            out << file << ": " << VxFormatName(uint32_t(ImageFacade::GetType(&handle))) << ' '
+            out << VxFormatName(uint32_t(ImageFacade::GetType(&handle))) << ' '
                 << ImageFacade::GetWidth(&handle) << 'x' << ImageFacade::GetHeight(&handle) << ' '
                 << ImageFacade::GetBpp(&handle) << " bpp, " << ImageFacade::GetNumFrames(&handle)
                 << " frames, " << ImageFacade::GetXDPI(&handle) << 'x'
                 << ImageFacade::GetYDPI(&handle) << " dpi\n";
         } else {
             const char* why = ImageFacade::GetLastError(&handle);
-            out << file << ": error: " << (*why ? why : "cannot open the file") << '\n';
+            out << "error: " << (*why ? Reason(why) : "cannot open the file") << '\n';
             status = 1;
         }
         ImageFacade::Free(&handle);
     }
+    // What it printed is the whole point: failing to print it is a failure.
+    if (!out.flush()) {
+        err << "vellumar-convert: cannot write the output\n";
+        return 1;
+    }
     return status;
+}
+
+// Whether one of `names` stands among the options (before a "--").
+bool HasOption(int argc, const char* const* argv, std::initializer_list<const char*> names) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        for (const char* name : names)
+            if (std::strcmp(argv[i], name) == 0) return true;
+    return false;
 }
 
 }  // namespace
 
 int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-        bool progressToTerminal) {
+        bool progressToTerminal, const batch::CancelFlag* cancel) {
     Options o;
-    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    if (HasOption(argc, argv, {"--help", "-h"})) {
         out << kUsage;
+        return 0;
+    }
+    if (HasOption(argc, argv, {"--version"})) {
+        out << "vellumar-convert " << VELLUMAR_VERSION << '\n';
         return 0;
     }
     const std::string problem = Parse(argc, argv, o);
@@ -166,55 +232,59 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         err << "vellumar-convert: " << problem << '\n' << kUsage;
         return 2;
     }
-    if (o.info) return RunInfo(o, out);
+    if (o.info) return RunInfo(o, out, err);
 
-    if (o.outDir.empty()) o.outDir = ProgramDirectory() + "/DATA";
-    if (!MakeDirectories(o.outDir)) {
-        err << "vellumar-convert: cannot create the output folder " << o.outDir << '\n';
+    if (o.outDir.empty()) {
+        const FilePlaces places = PlacesFor(ProgramDirectory());
+        // The user's own data folder is private, as a new XDG folder should be.
+        if (!places.portable) MakeDirectories(places.base, 0700);
+        o.outDir = places.base + "/DATA";
+    }
+    if (!MakeDirectories(o.outDir, 0777)) {
+        err << "vellumar-convert: cannot create the output folder " << Printable(o.outDir) << '\n';
         return 1;
     }
 
     const batch::Target target = batch::TargetFromItem(o.item);
     const int total = int(o.files.size());
     const bool progress = progressToTerminal && !o.quiet;
-    ImageHandle handle = nullptr;
     batch::RunOptions options;
+    options.target = target.format;
+    options.extension = target.extension;
+    options.outDir = o.outDir;
+    options.prefix = o.prefix;
     options.keepGoing = o.keepGoing;
     options.quality = o.quality;
     options.frame = o.frame;
-    options.jobs = o.jobs > 0 ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+    options.jobs = o.jobs;
+    options.maxMemory = o.maxMemory;
     batch::RunCallbacks callbacks;
-    callbacks.outputPath = [&](int row) {
-        return batch::OutputPath(o.outDir, o.prefix, row, target.extension);
-    };
     callbacks.onRowStart = [&](int row) {
         if (progress)
-            err << "\r\033[K[" << row << '/' << total << "] " << o.files[size_t(row - 1)]
-                << std::flush;
+            err << "\r\033[K[" << row << '/' << total << "] "
+                << Printable(o.files[size_t(row - 1)]) << std::flush;
     };
     callbacks.onRowDone = [&](int row, const batch::RowResult& r) {
         if (r.outcome == batch::RowOutcome::Done) return;
         if (progress) err << "\r\033[K";
-        err << "row " << row << ": " << o.files[size_t(row - 1)] << ": "
+        err << "row " << row << ": " << Printable(o.files[size_t(row - 1)]) << ": "
             << (r.outcome == batch::RowOutcome::DecodeFailed ? "decoding failed" : "encoding failed")
             << ": "
-            << (!r.error.empty() ? r.error
+            << (!r.error.empty() ? Reason(r.error)
                 : r.outcome == batch::RowOutcome::DecodeFailed ? "cannot open the file"
                                                                 : "cannot write the output file")
             << '\n';
     };
-    const batch::RunSummary summary =
-        options.jobs > 1 ? batch::RunParallel(o.files, target.format, options, callbacks)
-                         : batch::Run(&handle, o.files, target.format, options, callbacks);
-    ImageFacade::Free(&handle);
+    const batch::RunSummary summary = batch::RunRows(o.files, options, callbacks, cancel);
     if (progress) err << "\r\033[K" << std::flush;
     if (!o.quiet) {
-        out << "Converted " << summary.converted << " of " << total << " file"
-            << (total == 1 ? "" : "s") << " to " << (o.item + 2) << " in " << o.outDir << '\n';
+        out << (summary.cancelled ? "Interrupted: converted " : "Converted ") << summary.converted
+            << " of " << total << " file" << (total == 1 ? "" : "s") << " to " << (o.item + 2)
+            << " in " << Printable(o.outDir) << '\n';
         if (summary.stoppedEarly)
             out << "Stopped at the first failure; use --keep-going to try every file.\n";
     }
-    return summary.failed ? 1 : 0;
+    return summary.failed || summary.cancelled ? 1 : 0;
 }
 
 }  // namespace vellumar::cli

@@ -8,13 +8,14 @@
 #include "app/gui/app_state.h"
 #include "app/gui/main_window.h"
 #include "ui_engine/ui_engine.h"
+#include "vellumar_version.h"
 
 namespace vellumar::gui {
 
 int RunApplication(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vellumar"));
-    QApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QApplication::setApplicationVersion(QStringLiteral(VELLUMAR_VERSION));
     // The window's texts are Chinese; the dialogs' own buttons follow them.
     QTranslator qtTranslator;
     if (qtTranslator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),

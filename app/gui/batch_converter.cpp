@@ -48,7 +48,7 @@ void BatchConverter::JoinWorker() {
 }
 
 void BatchConverter::Shutdown() {
-    cancel_ = true;
+    if (cancel_) cancel_->Request();
     JoinWorker();
     running_ = false;
 }
@@ -76,7 +76,6 @@ void BatchConverter::Start() {
     }
 
     JoinWorker();
-    cancel_ = false;
     running_ = true;
     c_.openButton->setEnabled(false);
     c_.startButton->setEnabled(false);
@@ -85,14 +84,17 @@ void BatchConverter::Start() {
     c_.progress->setVisible(rowCount > 0);
     SnapshotNames();
 
-    worker_.reset(QThread::create([this, sources = std::move(sources), target] {
+    batch::RunOptions options;
+    options.target = target.format;
+    options.extension = target.extension;
+    {
+        std::lock_guard lock(namesMutex_);
+        options.outDir = programDir_ + "/" + saveDir_;
+        options.prefix = prefix_;
+    }
+    cancel_ = std::make_unique<batch::CancelFlag>();
+    worker_.reset(QThread::create([this, sources = std::move(sources), options] {
         batch::RunCallbacks cb;
-        cb.outputPath = [this, &target](int row) -> std::string {
-            // An empty name makes the encode refuse, which ends the run early.
-            if (cancel_) return {};
-            std::lock_guard lock(namesMutex_);
-            return batch::OutputPath(programDir_ + "/" + saveDir_, prefix_, row, target.extension);
-        };
         cb.onRowStart = [this](int row) {
             QMetaObject::invokeMethod(this, [this, row] { OnRowStart(row); }, Qt::QueuedConnection);
         };
@@ -102,8 +104,7 @@ void BatchConverter::Start() {
                                       Qt::QueuedConnection);
         };
         batch::KeepFreedPictureMemory();
-        const batch::RunSummary summary =
-            batch::Run(&state_.image, sources, target.format, batch::RunOptions{}, cb);
+        const batch::RunSummary summary = batch::RunRows(sources, options, cb, cancel_.get());
         batch::ReturnFreedPictureMemory();
         QMetaObject::invokeMethod(this, [this, summary] { OnRunEnded(summary); },
                                   Qt::QueuedConnection);
@@ -112,13 +113,13 @@ void BatchConverter::Start() {
 }
 
 void BatchConverter::OnRowStart(int row) {
-    if (cancel_) return;
+    if (Cancelled()) return;
     c_.progress->setValue(row - 1);
     if (QTreeWidgetItem* item = c_.workList->topLevelItem(row - 1)) c_.workList->scrollToItem(item);
 }
 
 void BatchConverter::OnRowDone(int row, batch::RowOutcome outcome) {
-    if (cancel_) return;
+    if (Cancelled()) return;
     QTreeWidgetItem* item = c_.workList->topLevelItem(row - 1);
     if (outcome == batch::RowOutcome::Done) {
         if (item) item->setText(1, QString::fromUtf8(text::kDone));
@@ -131,7 +132,7 @@ void BatchConverter::OnRowDone(int row, batch::RowOutcome outcome) {
 }
 
 void BatchConverter::OnRunEnded(batch::RunSummary summary) {
-    if (cancel_) return;
+    if (Cancelled()) return;
     if (summary.failed == 0) Message(text::kAllDone, text::kInfoTitle, ui::kIconInformation);
     c_.progress->setVisible(false);
     c_.openButton->setEnabled(true);

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/batch/batch_engine.h"
+#include "app/batch/run_driver.h"
 #include "app/gui/app_state.h"
 
 class QComboBox;
@@ -63,7 +63,8 @@ private:
     std::string programDir_;
     Controls c_;
     bool running_ = false;
-    std::atomic<bool> cancel_{false};
+    bool Cancelled() const { return cancel_ && cancel_->Requested(); }
+    std::unique_ptr<batch::CancelFlag> cancel_;
     std::unique_ptr<QThread> worker_;
     // The edit boxes as last typed; the worker reads them when it names a row's output.
     std::mutex namesMutex_;

@@ -54,7 +54,10 @@ QStringList PickFilesWithDialog(QWidget* parent, const QString& title, const QSt
 
 MainWindow::MainWindow(AppState& state, Options options)
     : state_(state),
-      programDir_(options.programDir.empty() ? ProgramDirectory() : options.programDir) {
+      places_(PlacesFor(options.programDir.empty() ? ProgramDirectory() : options.programDir)),
+      programDir_(places_.base) {
+    // A portable install ships its DATA folder; the user's own is made here.
+    if (!places_.portable) MakeDirectories(programDir_ + "/" + text::kDefaultSaveDir, 0700);
     setWindowTitle(U(text::kWindowTitle));
     BuildMenu();
     BuildLayout();
@@ -128,7 +131,7 @@ void MainWindow::BuildLayout() {
 }
 
 void MainWindow::OnCreated(bool attachSkin) {
-    if (attachSkin && skin_.Load(programDir_)) {
+    if (attachSkin && skin_.Load(places_)) {
         skin_.Attach();
         skin_.AdjustHsv(4, 33, 30);
         skin_.SetAero(0);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "app/batch/file_places.h"
 #include "app/gui/app_state.h"
 #include "app/gui/skin_loader.h"
 
@@ -35,13 +36,18 @@ class MainWindow : public QMainWindow {
 public:
     struct Options {
         std::string programDir;  // empty: the folder of the running program
+                                 // (the window's files go where PlacesFor says)
         bool attachSkin = true;
     };
 
     MainWindow(AppState& state, Options options);
     ~MainWindow() override;
 
+    // The folder the window treats as the program's: the program's own in a
+    // portable install, the user's data folder otherwise.
     const std::string& ProgramDir() const { return programDir_; }
+    const FilePlaces& Places() const { return places_; }
+    const SkinEngine& Skin() const { return skin_; }
     void SetFilePicker(FilePicker picker) { picker_ = std::move(picker); }
     BatchConverter& Converter() { return *converter_; }
     AppState& State() { return state_; }
@@ -68,6 +74,7 @@ private:
     void OnCreated(bool attachSkin);
 
     AppState& state_;
+    FilePlaces places_;
     std::string programDir_;
     SkinEngine skin_;
     FilePicker picker_ = PickFilesWithDialog;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -50,22 +51,66 @@ bool WriteFileAtomically(const std::string& path, std::span<const unsigned char>
     return ok;
 }
 
-bool SkinEngine::Load(const std::string& dir) {
-    WriteFileAtomically(dir + "/vskin.dat", EmbeddedSkinData(), 0644);
-    WriteFileAtomically(dir + "/vskin.so", EmbeddedSkinLibrary(), 0755);
-    // Kept loaded for the program's life: the theme lives in its state.
-    void* lib = dlopen((dir + "/vskin.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+int OpenTrustedModule(const std::string& path, std::span<const unsigned char> expected) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+              (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && size_t(st.st_size) == expected.size();
+    std::vector<unsigned char> bytes(ok ? expected.size() : 0);
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t n = pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += size_t(n);
+    }
+    if (ok && !std::equal(bytes.begin(), bytes.end(), expected.begin())) ok = false;
+    if (!ok) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool SkinEngine::LoadTrusted(const std::string& path, const std::string& themePath) {
+    const int fd = OpenTrustedModule(path, EmbeddedSkinLibrary());
+    if (fd < 0) return false;
+    // Loading through the checked descriptor leaves no gap in which the file
+    // at `path` could be swapped. Kept loaded for the program's life: the
+    // theme lives in its state.
+    void* lib = dlopen(("/proc/self/fd/" + std::to_string(fd)).c_str(), RTLD_NOW | RTLD_LOCAL);
+    close(fd);
     if (!lib) return false;
     auto attach = reinterpret_cast<AttachFn>(dlsym(lib, "Skin_Attach"));
     auto adjust = reinterpret_cast<AdjustFn>(dlsym(lib, "Skin_AdjustHSV"));
     auto aero = reinterpret_cast<AeroFn>(dlsym(lib, "Skin_SetAero"));
     auto alpha = reinterpret_cast<AlphaFn>(dlsym(lib, "Skin_SetWindowAlpha"));
-    if (!attach || !adjust || !aero || !alpha) return false;
+    auto themeFile = reinterpret_cast<ThemeFileFn>(dlsym(lib, "Skin_SetThemeFile"));
+    if (!attach || !adjust || !aero || !alpha || !themeFile) return false;
+    themeFile(themePath.c_str());
     attach_ = attach;
     adjust_ = adjust;
     aero_ = aero;
     alpha_ = alpha;
+    modulePath_ = path;
     return true;
+}
+
+bool SkinEngine::Load(const FilePlaces& places) {
+    // The user's own folders are private, as new XDG folders should be.
+    if (!places.portable) MakeDirectories(places.skinData, 0700);
+    const std::string themePath = places.skinData + "/vskin.dat";
+    WriteFileAtomically(themePath, EmbeddedSkinData(), 0644);
+    if (places.portable) {
+        const std::string beside = places.base + "/vskin.so";
+        WriteFileAtomically(beside, EmbeddedSkinLibrary(), 0755);
+        if (LoadTrusted(beside, themePath)) return true;
+    }
+    if (!MakePrivateFolder(places.privateDir)) return false;
+    const std::string own = places.privateDir + "/vskin.so";
+    WriteFileAtomically(own, EmbeddedSkinLibrary(), 0700);
+    return LoadTrusted(own, themePath);
 }
 
 int SkinEngine::Attach() { return attach_ ? attach_() : 0; }

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/support/reference_decoder.h"
@@ -103,12 +109,39 @@ TEST(Cli, BadUsage) {
     const std::string f = Q(vt::DataPath("bmp/bits4.bmp"));
     const std::vector<std::string> cases = {
         "", "--to XYZ " + f, "--to PNG", f, "--to PNG --quality 0 " + f,
-        "--to PNG --frame -1 " + f, "--info --to PNG " + f, "--bogus " + f};
+        "--to PNG --frame -1 " + f, "--info --to PNG " + f, "--bogus " + f,
+        // A prefix is a name: it must not lead out of the output folder.
+        "--to PNG --prefix ../x " + f, "--to PNG --max-memory 0 " + f,
+        "--to PNG --max-memory 12X " + f};
     for (const std::string& args : cases) {
         const Result r = Cli(dir, args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
     }
+}
+
+TEST(Cli, HelpAnywhereAndWhatItPrintsIsClean) {
+    vt::TempDir dir;
+    Result r = Cli(dir, "--to PNG " + Q(vt::DataPath("bmp/bits4.bmp")) + " --help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage:", 0), 0u) << r.out;
+    r = Cli(dir, "--to PNG -- --help");
+    EXPECT_EQ(r.status, 1) << "after --, --help is a file name";
+
+    // Control characters in names are escaped; a decoder's own "error:" is not doubled.
+    const std::string odd = dir.file("a\x1b[31mred\nline.j2k");
+    ASSERT_TRUE(vt::WriteFileBytes(odd, {'x', 'x'}));
+    r = Cli(dir, "--info " + Q(odd) + " " + Q(vt::DataPath("jpeg2000/comps65.j2k")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("a\\x1b[31mred\\x0aline.j2k: error: "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("error: error"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+
+    // --info that cannot print its answer fails.
+    EXPECT_EQ(vt::RunCommand(Q(VELLUMAR_CLI) + " --info " + Q(vt::DataPath("bmp/bits4.bmp")) +
+                             " >/dev/full 2>/dev/null"),
+              1);
 }
 
 TEST(Cli, DefaultFolderIsDataBesideTheProgram) {
@@ -120,6 +153,51 @@ TEST(Cli, DefaultFolderIsDataBesideTheProgram) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(vt::FileExists(dir.file("DATA/main1.BMP")));
     EXPECT_NE(r.out.find(dir.file("DATA")), std::string::npos) << r.out;
+}
+
+// A signal in the middle of a run: the rows already converted stay whole, the
+// rows in progress leave nothing, and the program ends by that signal.
+TEST(Cli, SignalMidRunLeavesNoHalfWrittenFile) {
+    vt::TempDir dir;
+    VxImage big = vt::MakeGradient24(1600, 1200);
+    const std::string src = dir.file("big.bmp");
+    ASSERT_TRUE(big.Save(src.c_str(), VX_FORMAT_BMP));
+    struct Case { int sig; const char* jobs; };
+    for (const Case c : {Case{SIGINT, "1"}, Case{SIGTERM, "2"}, Case{SIGHUP, "2"}}) {
+        SCOPED_TRACE(c.sig);
+        const std::string out = dir.file("out" + std::to_string(c.sig));
+        std::filesystem::create_directory(out);
+        std::vector<std::string> args = {VELLUMAR_CLI, "--to", "PNG", "--jobs", c.jobs, "--quiet",
+                                         "--out-dir", out};
+        for (int i = 0; i < 40; ++i) args.push_back(src);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, VELLUMAR_CLI, &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // Signalled once the first row is in place, while later rows are in progress.
+        for (int polls = 0; polls < 60000 && !vt::FileExists(out + "/main1.PNG"); ++polls)
+            usleep(1000);
+        kill(pid, c.sig);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), c.sig);
+        int converted = 0;
+        for (const auto& e : std::filesystem::directory_iterator(out)) {
+            const std::string name = e.path().filename().string();
+            ASSERT_EQ(name.rfind("main", 0), 0u) << "left behind: " << name;
+            VxImage back(0);
+            EXPECT_TRUE(back.Load(e.path().c_str(), VX_FORMAT_PNG)) << name;
+            ++converted;
+        }
+        EXPECT_GE(converted, 1);
+        EXPECT_LT(converted, 40);
+    }
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -141,6 +147,96 @@ TEST(Save, NeverLeavesABrokenFileBehind) {
     struct stat st {};
     ASSERT_EQ(stat(target.c_str(), &st), 0);
     EXPECT_NE(st.st_mode & S_IRGRP, 0u) << "saved files get the usual permissions";
+}
+
+// Saving replaces what the name stands for: the file's permission bits stay,
+// a symbolic link stays and names the new file, and any name the file system
+// takes works (the temporary file beside it has a short name of its own).
+TEST(Save, ReplacesWhatTheNameStandsFor) {
+    vt::TempDir dir;
+    VxImage img(3, 3, 24, 0);
+    const size_t written = img.GetSize() + 14;
+    for (const mode_t mode : {0600, 0640, 0755}) {
+        const std::string path = dir.file("m.bmp");
+        ASSERT_TRUE(vt::WriteFileBytes(path, {'o', 'l', 'd'}));
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        ASSERT_TRUE(img.Save(path.c_str(), VX_FORMAT_BMP));
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode);
+        EXPECT_EQ(size_t(st.st_size), written);
+    }
+    // A link to a file, and a link to a name nothing holds yet.
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("real.bmp"), {'o', 'l', 'd'}));
+    ASSERT_EQ(symlink("real.bmp", dir.file("link.bmp").c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("made.bmp").c_str(), dir.file("dangling.bmp").c_str()), 0);
+    for (const char* link : {"link.bmp", "dangling.bmp"}) {
+        ASSERT_TRUE(img.Save(dir.file(link).c_str(), VX_FORMAT_BMP)) << img.GetLastError();
+        struct stat st {};
+        ASSERT_EQ(lstat(dir.file(link).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+    }
+    EXPECT_EQ(vt::ReadFileBytes(dir.file("real.bmp")).size(), written);
+    EXPECT_EQ(vt::ReadFileBytes(dir.file("made.bmp")).size(), written);
+
+    const std::string longest(NAME_MAX - 4, 'n');
+    EXPECT_TRUE(img.Save(dir.file(longest + ".bmp").c_str(), VX_FORMAT_BMP)) << img.GetLastError();
+    for (const std::string& name : FilesIn(dir.path()))
+        EXPECT_EQ(name.find(".vxtmp"), std::string::npos) << name;
+}
+
+// A save that fails says why, in the system's words.
+TEST(Save, FailuresSayWhy) {
+    vt::TempDir dir;
+    std::filesystem::create_directory(dir.file("folder.bmp"));
+    VxImage img(3, 3, 24, 0);
+    struct Case { std::string path; const char* why; };
+    const Case cases[] = {
+        {dir.file("no/such/x.bmp"), "cannot create the output file: No such file or directory"},
+        {dir.file("folder.bmp"), "cannot replace the output file: Is a directory"},
+        {dir.file(std::string(NAME_MAX + 1, 'n')), "File name too long"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(img.Save(c.path.c_str(), VX_FORMAT_BMP));
+        EXPECT_NE(std::string(img.GetLastError()).find(c.why), std::string::npos)
+            << img.GetLastError();
+    }
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"folder.bmp"});
+
+    // A write the system refuses halfway (here a file size limit, as a full
+    // disk would): the encoder's own text gives way to the system's reason.
+    int pipe_fd[2];
+    ASSERT_EQ(pipe(pipe_fd), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &small);
+        VxImage big = vt::MakeGradient24(200, 100);
+        const bool saved = big.Save(dir.file("big.bmp").c_str(), VX_FORMAT_BMP);
+        const std::string text = saved ? "saved" : big.GetLastError();
+        (void)!write(pipe_fd[1], text.data(), text.size());
+        _exit(0);
+    }
+    close(pipe_fd[1]);
+    char buf[256] = {};
+    (void)!read(pipe_fd[0], buf, sizeof(buf) - 1);
+    close(pipe_fd[0]);
+    waitpid(child, nullptr, 0);
+    EXPECT_STREQ(buf, "cannot write the output file: File too large");
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"folder.bmp"});
+}
+
+// A cancel raised from another thread reaches the codec working for the image.
+TEST(Dispatch, CancelRequestReachesTheCodec) {
+    std::atomic<int32_t> request{1};
+    VxImage img(0);
+    img.SetCancelRequest(&request);
+    EXPECT_FALSE(img.Load(vt::DataPath("bmp/bits24.bmp").c_str(), VX_FORMAT_BMP));
+    EXPECT_STREQ(img.GetLastError(), "Cancelled");
+    request = 0;
+    EXPECT_TRUE(img.Load(vt::DataPath("bmp/bits24.bmp").c_str(), VX_FORMAT_BMP));
 }
 
 TEST(Dispatch, EncodeToRgbaUsesPaletteReservedOrAlpha) {

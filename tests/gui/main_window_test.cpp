@@ -1,5 +1,7 @@
 // Start-up state, skin files, menu, about box and the file pick.
 #include <QAction>
+#include <QApplication>
+#include <QFont>
 #include <QFileDialog>
 #include <QListView>
 #include <QMessageBox>
@@ -13,6 +15,7 @@
 #include <QScreen>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include "app/gui/skin_loader.h"
 #include "app/gui/texts.h"
@@ -122,6 +125,7 @@ TEST_F(WindowTest, SkinFilesWrittenBesideProgramAndAttached) {
     EXPECT_EQ(so[0], 0x7F);
     EXPECT_EQ(so[1], 'E');
     EXPECT_TRUE(win->SkinLoaded());
+    EXPECT_EQ(win->Skin().ModulePath(), dir.file("vskin.so"));
     EXPECT_NEAR(win->windowOpacity(), 220 / 255.0, 0.01);
     // No temporary files are left behind.
     const QStringList all = QDir(QString::fromStdString(dir.path()))
@@ -134,16 +138,41 @@ TEST_F(WindowTest, SkinFilesWrittenBesideProgramAndAttached) {
     EXPECT_EQ(vt::ReadFileBytes(dir.file("vskin.dat")), dat);
 }
 
-TEST_F(WindowTest, UnwritableProgramFolderRunsUnskinnedWithoutComplaint) {
+// A program folder the user cannot write (a system install) sends the
+// window's files to the user's XDG folders; the window still starts skinned.
+TEST_F(WindowTest, UnwritableProgramFolderUsesTheUsersFoldersSkinned) {
+    vt::TempDir user;
+    const std::string run = user.file("run"), data = user.file("data/vellumar");
+    ASSERT_EQ(mkdir(run.c_str(), 0700), 0);
+    const vt::ScopedEnv d("XDG_DATA_HOME", user.file("data").c_str()),
+        c("XDG_CONFIG_HOME", user.file("config").c_str()), r("XDG_RUNTIME_DIR", run.c_str());
+    QApplication::setFont(QFont(QStringLiteral("Courier")));
     win.reset();
     state.reset();
     state = std::make_unique<AppState>();
     const std::string missing = dir.file("no/such/folder");
     win = std::make_unique<MainWindow>(*state, MainWindow::Options{missing, true});
     win->show();
-    EXPECT_FALSE(win->SkinLoaded());
+    EXPECT_TRUE(win->SkinLoaded());
+    EXPECT_EQ(win->Skin().ModulePath(), run + "/vellumar/vskin.so");
+    struct stat st {};
+    ASSERT_EQ(stat((run + "/vellumar").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(vt::ReadFileBytes(user.file("config/vellumar/vskin.dat")),
+              Bytes(vellumar::gui::EmbeddedSkinData()));
+    // The module found its theme in the config folder, not beside itself.
+    EXPECT_EQ(QApplication::font().family(), U("WenQuanYi Micro Hei"));
     EXPECT_FALSE(state->messageBox.IsOpen());
-    EXPECT_EQ(win->BaseDirEdit()->text(), QString::fromStdString(missing));
+    EXPECT_FALSE(vt::FileExists(missing));
+
+    // The save folder is the user's own DATA, made at start.
+    EXPECT_EQ(win->BaseDirEdit()->text(), QString::fromStdString(data));
+    Pick({QString::fromStdString(vt::DataPath("bmp/bits8.bmp"))});
+    ChooseFormat("*.PNG");
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(RowText(0), U("处理完成"));
+    EXPECT_TRUE(vt::FileExists(data + "/DATA/main1.PNG"));
+    CloseBox();
 }
 
 TEST(ProgramStart, WritesSkinFilesBesideTheProgramNotTheCurrentFolder) {

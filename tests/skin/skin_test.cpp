@@ -5,7 +5,9 @@
 #include <QWidget>
 
 #include <dlfcn.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -144,6 +146,16 @@ TEST_F(SkinModule, AttachFailsQuietlyWithoutAThemeOrWithABadOne) {
     EXPECT_EQ(adjust(4, 33, 30), 0);
     vt::WriteFileBytes(dir.file("vskin.dat"), {'M', 'Z', 0, 1, 2});
     EXPECT_EQ(attach(), 0);
+    // A theme named elsewhere is read instead of the one beside the module.
+    auto themeFile = reinterpret_cast<SkinSetThemeFileFn>(dlsym(lib, "Skin_SetThemeFile"));
+    ASSERT_NE(themeFile, nullptr);
+    const std::string theme = ".VSK 1\ncolor Window 123456\n";
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("elsewhere.dat"), {theme.begin(), theme.end()}));
+    EXPECT_EQ(themeFile(dir.file("elsewhere.dat").c_str()), 1);
+    adjust(0, 0, 0);  // the module may be the one an earlier test shifted
+    EXPECT_EQ(attach(), 1);
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(0x12, 0x34, 0x56));
+    themeFile("");
 }
 
 TEST(SkinFiles, EmbeddedBytesAreTheBuiltModuleAndTheme) {
@@ -169,6 +181,81 @@ TEST(SkinFiles, AtomicWriteReplacesAndCleansUp) {
     for (const char* name : {"vskin.so"}) entries += vt::FileExists(dir.file(name));
     EXPECT_EQ(entries, 1);
     EXPECT_EQ(vt::RunCommand("test $(ls -A " + vt::ShellQuote(dir.path()) + " | wc -l) -eq 1"), 0);
+}
+
+std::vector<uint8_t> EmbeddedModule() {
+    const auto so = vellumar::gui::EmbeddedSkinLibrary();
+    return {so.begin(), so.end()};
+}
+
+TEST(SkinFiles, OnlyAnUnchangeableCopyOfTheEmbeddedModuleIsTrusted) {
+    vt::TempDir dir;
+    std::vector<uint8_t> longer = EmbeddedModule(), changed = EmbeddedModule();
+    longer.push_back(0);
+    changed[changed.size() / 2] ^= 1;
+    const struct { const char* name; std::vector<uint8_t> bytes; unsigned mode; bool trusted; } files[] = {
+        {"genuine.so", EmbeddedModule(), 0755, true},
+        {"planted.so", vt::ReadFileBytes(PLANTED_MODULE), 0755, false},
+        {"longer.so", longer, 0755, false},
+        {"changed.so", changed, 0755, false},
+        {"shared.so", EmbeddedModule(), 0775, false},  // others could change it after the check
+    };
+    for (const auto& f : files) {
+        ASSERT_TRUE(vt::WriteFileBytes(dir.file(f.name), f.bytes));
+        ASSERT_EQ(chmod(dir.file(f.name).c_str(), f.mode), 0);
+    }
+    ASSERT_EQ(symlink(dir.file("genuine.so").c_str(), dir.file("link.so").c_str()), 0);
+    std::vector<std::pair<std::string, bool>> cases = {{"link.so", false}, {"missing.so", false}};
+    for (const auto& f : files) cases.emplace_back(f.name, f.trusted);
+    if (geteuid() == 0) {
+        ASSERT_TRUE(vt::WriteFileBytes(dir.file("theirs.so"), EmbeddedModule()));
+        ASSERT_EQ(chown(dir.file("theirs.so").c_str(), 65534, 65534), 0);
+        cases.emplace_back("theirs.so", false);
+    }
+    for (const auto& [name, trusted] : cases) {
+        const int fd = vellumar::gui::OpenTrustedModule(dir.file(name), EmbeddedModule());
+        EXPECT_EQ(fd >= 0, trusted) << name;
+        if (fd >= 0) close(fd);
+    }
+}
+
+// A library planted in a program folder the user cannot write is never
+// loaded: the embedded module goes to the user's private folder instead. Run
+// in a child as an unprivileged user when the tests run as root.
+TEST(SkinFilesDeathTest, PlantedModuleInAnUnwritableProgramFolderNeverRuns) {
+    vt::TempDir prog, user;
+    const std::string planted = prog.file("vskin.so"), mark = user.file("planted-ran");
+    const std::string run = user.file("run");
+    ASSERT_TRUE(vt::WriteFileBytes(planted, vt::ReadFileBytes(PLANTED_MODULE)));
+    ASSERT_EQ(chmod(planted.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(run.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(prog.path().c_str(), 0555), 0);
+    ASSERT_EQ(chmod(user.path().c_str(), 0755), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        for (const std::string& d : {user.path(), run})
+            ASSERT_EQ(chown(d.c_str(), 65534, 65534), 0);
+    }
+    EXPECT_EXIT(
+        {
+            if (root && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(2);
+            setenv("XDG_DATA_HOME", user.file("data").c_str(), 1);
+            setenv("XDG_CONFIG_HOME", user.file("config").c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+            setenv("VELLUMAR_PLANTED_MARK", mark.c_str(), 1);
+            vellumar::gui::SkinEngine skin;
+            const bool loaded = skin.Load(vellumar::PlacesFor(prog.path()));
+            std::fprintf(stderr, "loaded %d from %s, mark %d\n", int(loaded),
+                         skin.ModulePath().c_str(), int(vt::FileExists(mark)));
+            _exit(loaded && skin.ModulePath() == run + "/vellumar/vskin.so" && !vt::FileExists(mark)
+                      ? 0
+                      : 1);
+        },
+        ::testing::ExitedWithCode(0), "loaded 1");
+    EXPECT_FALSE(vt::FileExists(mark));
+    EXPECT_EQ(vt::ReadFileBytes(planted), vt::ReadFileBytes(PLANTED_MODULE));
+    chmod(prog.path().c_str(), 0700);
 }
 
 }  // namespace

@@ -29,6 +29,19 @@ private:
     std::string path_;
 };
 
+// Sets (or, with nullptr, removes) an environment variable for its lifetime.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
 // Top-down RGBA pixels, the common currency of comparisons.
 struct Rgba {
     int width = 0;

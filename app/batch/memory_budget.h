@@ -1,0 +1,49 @@
+// The memory a run's pictures may take together. A row reserves what its
+// picture will need before it decodes, and waits while other rows hold the
+// rest; what it needs is estimated from the picture's size, which a
+// dimensions-only decode reads from the file's header.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "core/vx_format.h"
+
+namespace vellumar::batch {
+
+// Half the machine's physical memory: the default budget.
+uint64_t DefaultMemoryBudget();
+
+// Bytes a row may take at its peak for a width x height picture going from
+// `source` to `target`: the picture, its depth-fitted copy and what the
+// codec libraries hold beside it.
+// Saturates instead of overflowing.
+uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, ImageFormat source, ImageFormat target);
+
+class MemoryBudget {
+public:
+    explicit MemoryBudget(uint64_t limit) : limit_(limit) {}
+
+    enum class Grant { Granted, TooLarge, Stopped };
+    // Waits until `bytes` fit beside what other rows hold. TooLarge when they
+    // never can; Stopped when `stop` turned true while waiting.
+    Grant Reserve(uint64_t bytes, const std::function<bool()>& stop);
+    void Release(uint64_t bytes);
+
+    uint64_t Limit() const { return limit_; }
+    // For tests: the most ever held at once, and how often a row had to wait.
+    uint64_t PeakHeld() const;
+    int Waits() const;
+
+private:
+    const uint64_t limit_;
+    mutable std::mutex mutex_;
+    std::condition_variable released_;
+    uint64_t held_ = 0;
+    uint64_t peak_ = 0;
+    int waits_ = 0;
+};
+
+}  // namespace vellumar::batch

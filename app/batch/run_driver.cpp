@@ -1,0 +1,282 @@
+// Workers take rows in order and encode each into a temporary file beside its
+// target; the calling thread commits (renames) them in row order, so that a
+// failed row stops the run before any later row's file appears, and the files
+// and reports are those of a one-worker run whatever the timing.
+#include "app/batch/run_driver.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "app/batch/memory_budget.h"
+#include "app/batch/picture_memory.h"
+#include "app/batch/source_guard.h"
+#include "app/format_table/format_table.h"
+#include "core/vx_save_path.h"
+
+namespace vellumar::batch {
+
+std::string OutputPathOf(const RunOptions& options, int row) {
+    return OutputPath(options.outDir, options.prefix, row, options.extension);
+}
+
+namespace {
+
+struct Slot {
+    bool ready = false;
+    RowResult result;
+    std::string temporary;  // encoded file waiting for its commit
+    std::string output;
+};
+
+std::string MiB(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; }
+
+class Run {
+public:
+    Run(const std::vector<std::string>& sources, const RunOptions& options,
+        const RunCallbacks& callbacks, const CancelFlag* cancel)
+        : sources_(sources),
+          options_(options),
+          callbacks_(callbacks),
+          cancel_(cancel),
+          rows_(int(sources.size())),
+          jobs_(std::clamp(options.jobs > 0 ? options.jobs
+                                            : int(std::max(1u, std::thread::hardware_concurrency())),
+                           1, std::max(1, rows_))),
+          stopAt_(rows_),
+          slots_(size_t(rows_) + 1),
+          guard_(sources),
+          budget_(options.maxMemory ? options.maxMemory : DefaultMemoryBudget()) {
+        // Sizes are read ahead only when the largest pictures the decoders
+        // take could, on every worker at once, pass the budget.
+        bool seen[kVxFormatCount] = {};
+        for (const std::string& source : sources) {
+            const ImageFormat named = FormatFromExtension(source);
+            if (seen[named]) continue;
+            seen[named] = true;
+            readSizes_ = readSizes_ || Largest(named) > budget_.Limit() / uint64_t(jobs_);
+        }
+    }
+
+    RunSummary Go() {
+        if (readSizes_) StopKeepingFreedPictureMemory();
+        if (jobs_ == 1) {
+            ImageHandle handle = nullptr;
+            int row = 0;
+            while (Claim(row)) {
+                Report(row);
+                Slot slot = Convert(row, &handle);
+                if (!Finish(row, slot)) break;
+            }
+            ImageFacade::Free(&handle);
+        } else {
+            std::vector<std::thread> workers;
+            for (int j = 0; j < jobs_; ++j) workers.emplace_back([this] { Worker(); });
+            for (int row = 1; row <= rows_; ++row) {
+                if (Cancelled() || row > StopAt()) break;
+                Report(row);
+                Slot slot;
+                if (!WaitFor(row, slot) || !Finish(row, slot)) break;
+            }
+            {
+                std::lock_guard lock(mutex_);
+                closing_ = true;
+            }
+            for (auto& w : workers) w.join();
+            // Rows finished after the end were never committed: drop their files.
+            for (Slot& slot : slots_) Discard(slot);
+        }
+        summary_.cancelled = Cancelled() && summary_.converted + summary_.failed < rows_;
+        summary_.peakReserved = budget_.PeakHeld();
+        summary_.memoryWaits = budget_.Waits();
+        return summary_;
+    }
+
+private:
+    bool Cancelled() const { return cancel_ && cancel_->Requested(); }
+
+    // The most a row of this source format may take, given the picture limit.
+    uint64_t Largest(ImageFormat source) const {
+        if (options_.maxPixels == 0) return UINT64_MAX;
+        return RowMemoryEstimate(options_.maxPixels, 1, source, options_.target);
+    }
+
+    int StopAt() {
+        std::lock_guard lock(mutex_);
+        return stopAt_;
+    }
+
+    // No row after `row` starts from now on.
+    void StopAfter(int row) {
+        std::lock_guard lock(mutex_);
+        stopAt_ = std::min(stopAt_, row);
+    }
+
+    bool Claim(int& row) {
+        {
+            std::lock_guard lock(mutex_);
+            if (closing_ || Cancelled() || next_ > stopAt_) return false;
+            row = next_++;
+        }
+        if (callbacks_.onRowBegun) callbacks_.onRowBegun(row);
+        return true;
+    }
+
+    void Report(int row) {
+        if (callbacks_.onRowStart) callbacks_.onRowStart(row);
+    }
+
+    void Worker() {
+        ImageHandle handle = nullptr;
+        int row = 0;
+        while (Claim(row)) {
+            Slot slot = Convert(row, &handle);
+            const bool failed = slot.result.outcome != RowOutcome::Done;
+            std::lock_guard lock(mutex_);
+            if (failed && !options_.keepGoing) stopAt_ = std::min(stopAt_, row);
+            slot.ready = true;
+            slots_[size_t(row)] = std::move(slot);
+            changed_.notify_all();
+        }
+        ImageFacade::Free(&handle);
+    }
+
+    // False when the run was cancelled while waiting.
+    bool WaitFor(int row, Slot& slot) {
+        std::unique_lock lock(mutex_);
+        // The timeout lets a cancel raised by a signal handler be seen.
+        while (!slots_[size_t(row)].ready) {
+            if (Cancelled()) return false;
+            changed_.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        slot = std::move(slots_[size_t(row)]);
+        slots_[size_t(row)] = Slot{};
+        return true;
+    }
+
+    static void Fail(Slot& slot, RowOutcome outcome, std::string why) {
+        slot.result.outcome = outcome;
+        slot.result.error = std::move(why);
+    }
+
+    static void Discard(Slot& slot) {
+        if (!slot.temporary.empty()) unlink(slot.temporary.c_str());
+        slot.temporary.clear();
+    }
+
+    // The memory a row's picture will take, read from its header; the largest
+    // a row may take when the header does not tell.
+    uint64_t Estimate(const std::string& source, const std::string& readPath) const {
+        const ImageFormat named = FormatFromExtension(source);
+        VxImage probe(0);
+        probe.SetEscape(-1);
+        probe.SetFrame(options_.frame);
+        probe.SetMaxPixels(options_.maxPixels);
+        if (probe.Load(readPath.c_str(), named) && probe.GetWidth() > 0 && probe.GetHeight() > 0)
+            return RowMemoryEstimate(probe.GetWidth(), probe.GetHeight(),
+                                     probe.GetType() ? probe.GetType() : named, options_.target);
+        return std::min(Largest(named), budget_.Limit());
+    }
+
+    // The row's work, outside any lock: decode, fit, encode into a temporary file.
+    Slot Convert(int row, ImageHandle* handle) {
+        Slot slot;
+        slot.output = OutputPathOf(options_, row);
+        const std::string& source = sources_[size_t(row - 1)];
+        SourceGuard::Opened in = guard_.Open(row);
+        if (in.error) {
+            Fail(slot, RowOutcome::DecodeFailed, VxSaveErrorText("cannot open the file", in.error));
+            return slot;
+        }
+        ImageFacade::SetFrame(handle, options_.frame);
+        ImageFacade::SetJpegQuality(handle, options_.quality);
+        (*handle)->SetMaxPixels(options_.maxPixels);
+        // Codecs that poll it stop a row in progress when the run is cancelled.
+        (*handle)->SetCancelRequest(cancel_ ? cancel_->Raw() : nullptr);
+        const uint64_t reserved = readSizes_ ? Estimate(source, in.readPath) : 0;
+        switch (budget_.Reserve(reserved, [this] { return Cancelled(); })) {
+            case MemoryBudget::Grant::Granted:
+                break;
+            case MemoryBudget::Grant::TooLarge:
+                Fail(slot, RowOutcome::DecodeFailed,
+                     "the picture needs about " + MiB(reserved) + ", more than the memory budget of " +
+                         MiB(budget_.Limit()));
+                SourceGuard::Close(in);
+                return slot;
+            case MemoryBudget::Grant::Stopped:
+                SourceGuard::Close(in);
+                return slot;
+        }
+        if (!Cancelled() &&
+            DecodeAndFit(handle, source, options_.target, slot.result, in.readPath) &&
+            !Cancelled() &&
+            !(*handle)->SaveToTemporary(slot.output.c_str(), options_.target, slot.temporary)) {
+            Fail(slot, RowOutcome::EncodeFailed, (*handle)->GetLastError());
+        }
+        SourceGuard::Close(in);
+        ReleasePicture(handle);
+        budget_.Release(reserved);
+        return slot;
+    }
+
+    // Commits and reports one row; false when the run ends here.
+    bool Finish(int row, Slot& slot) {
+        if (Cancelled()) {
+            Discard(slot);
+            return false;
+        }
+        if (!slot.temporary.empty()) {
+            std::string why;
+            if (!guard_.KeepBeforeReplacing(row, slot.output, why)) {
+                Discard(slot);
+                Fail(slot, RowOutcome::EncodeFailed, why);
+            } else {
+                VxImage committer(0);
+                if (!committer.CommitTemporary(slot.temporary, slot.output.c_str()))
+                    Fail(slot, RowOutcome::EncodeFailed, committer.GetLastError());
+                slot.temporary.clear();
+            }
+        }
+        const bool failed = slot.result.outcome != RowOutcome::Done;
+        const bool stop = failed && !options_.keepGoing;
+        // Before anyone hears of the failure, so no worker starts a later row.
+        if (stop) StopAfter(row);
+        if (failed) ++summary_.failed;
+        else ++summary_.converted;
+        if (callbacks_.onRowDone) callbacks_.onRowDone(row, slot.result);
+        if (stop) summary_.stoppedEarly = row < rows_;
+        return !stop;
+    }
+
+    const std::vector<std::string>& sources_;
+    const RunOptions& options_;
+    const RunCallbacks& callbacks_;
+    const CancelFlag* cancel_;
+    const int rows_;
+    const int jobs_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int next_ = 1;
+    int stopAt_;  // no row beyond this one is started
+    bool closing_ = false;
+    std::vector<Slot> slots_;
+
+    SourceGuard guard_;
+    MemoryBudget budget_;
+    bool readSizes_ = false;
+    RunSummary summary_;
+};
+
+}  // namespace
+
+RunSummary RunRows(const std::vector<std::string>& sources, const RunOptions& options,
+                   const RunCallbacks& callbacks, const CancelFlag* cancel) {
+    return Run(sources, options, callbacks, cancel).Go();
+}
+
+}  // namespace vellumar::batch

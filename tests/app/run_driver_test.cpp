@@ -1,0 +1,213 @@
+#include "app/batch/run_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+
+#include "app/batch/memory_budget.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace batch = vellumar::batch;
+
+std::vector<std::string> Entries(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct Record {
+    std::atomic<int> begun{0};
+    int begunWhenStopped = -1;
+    std::vector<int> started;
+    std::vector<std::pair<int, batch::RowOutcome>> done;
+    std::vector<std::string> errors;
+    batch::RunSummary summary;
+};
+
+// Runs `files` into `dir` named <prefix><row>.BMP (or .GIF); `onDone` may act on each report.
+std::unique_ptr<Record> RunInto(const std::string& dir, const std::string& prefix,
+                                const std::vector<std::string>& files, int jobs, bool keepGoing,
+                                const batch::CancelFlag* cancel = nullptr,
+                                std::function<void(int)> onDone = nullptr,
+                                ImageFormat target = VX_FORMAT_BMP) {
+    auto rec = std::make_unique<Record>();
+    batch::RunOptions opt;
+    opt.target = target;
+    opt.extension = target == VX_FORMAT_GIF ? ".GIF" : ".BMP";
+    opt.outDir = dir;
+    opt.prefix = prefix;
+    opt.jobs = jobs;
+    opt.keepGoing = keepGoing;
+    batch::RunCallbacks cb;
+    cb.onRowBegun = [r = rec.get()](int) { ++r->begun; };
+    cb.onRowStart = [r = rec.get()](int row) { r->started.push_back(row); };
+    cb.onRowDone = [r = rec.get(), onDone](int row, const batch::RowResult& res) {
+        r->done.emplace_back(row, res.outcome);
+        r->errors.push_back(res.error);
+        if (res.outcome != batch::RowOutcome::Done && r->begunWhenStopped < 0)
+            r->begunWhenStopped = r->begun;
+        if (onDone) onDone(row);
+    };
+    rec->summary = batch::RunRows(files, opt, cb, cancel);
+    return rec;
+}
+
+class RunDriver : public ::testing::TestWithParam<int> {
+protected:
+    RunDriver() { vt::WriteFileBytes(bad, std::vector<uint8_t>(100, 'z')); }
+    std::vector<std::string> Good(int n) const {
+        std::vector<std::string> files;
+        for (int i = 0; i < n; ++i)
+            files.push_back(vt::DataPath(i % 3 == 0   ? "bmp/bits24.bmp"
+                                         : i % 3 == 1 ? "bmp/rle8.bmp"
+                                                      : "bmp/bits1.bmp"));
+        return files;
+    }
+    vt::TempDir src;
+    vt::TempDir out;
+    const std::string bad = src.file("broken.bmp");
+};
+
+INSTANTIATE_TEST_SUITE_P(Jobs, RunDriver, ::testing::Values(1, 3));
+
+TEST_P(RunDriver, StopsAtTheFirstFailureOrKeepsGoing) {
+    auto files = Good(9);
+    files[2] = bad;
+    for (const bool keepGoing : {false, true}) {
+        const std::string p = keepGoing ? "k" : "s";
+        const auto rec = RunInto(out.path(), p, files, GetParam(), keepGoing);
+        EXPECT_EQ(rec->summary.failed, 1);
+        EXPECT_EQ(rec->summary.converted, keepGoing ? 8 : 2);
+        EXPECT_EQ(rec->summary.stoppedEarly, !keepGoing);
+        ASSERT_EQ(rec->done.size(), keepGoing ? 9u : 3u);
+        for (size_t k = 0; k < rec->done.size(); ++k) {
+            EXPECT_EQ(rec->done[k].first, int(k) + 1) << "reported in row order";
+            EXPECT_EQ(rec->done[k].second, k == 2 ? batch::RowOutcome::DecodeFailed
+                                                  : batch::RowOutcome::Done);
+        }
+        EXPECT_FALSE(rec->errors[2].empty());
+        for (size_t k = 0; k < rec->started.size(); ++k) EXPECT_EQ(rec->started[k], int(k) + 1);
+        EXPECT_EQ(rec->started.size(), rec->done.size());
+        if (!keepGoing) {
+            EXPECT_EQ(rec->begun, rec->begunWhenStopped) << "no row begins after a failure";
+        }
+    }
+    // No file of a row after the stop, and no temporary file, remains.
+    std::vector<std::string> expected = {"s1.BMP", "s2.BMP"};
+    for (int row : {1, 2, 4, 5, 6, 7, 8, 9}) expected.push_back("k" + std::to_string(row) + ".BMP");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Entries(out.path()), expected);
+}
+
+TEST_P(RunDriver, SameBytesWhateverTheWorkers) {
+    const auto files = Good(7);
+    RunInto(out.path(), "one", files, 1, false, nullptr, nullptr, VX_FORMAT_GIF);
+    const auto rec = RunInto(out.path(), "par", files, GetParam() + 1, false, nullptr, nullptr,
+                             VX_FORMAT_GIF);
+    EXPECT_EQ(rec->summary.converted, 7);
+    for (int row = 1; row <= 7; ++row) {
+        const std::string n = std::to_string(row) + ".GIF";
+        EXPECT_EQ(vt::ReadFileBytes(out.file("one" + n)), vt::ReadFileBytes(out.file("par" + n)));
+    }
+}
+
+// A failure found only when the file is put in place (its name is taken by a
+// folder) stops the run like any other.
+TEST_P(RunDriver, FailedCommitStopsTheRun) {
+    std::filesystem::create_directory(out.file("c2.BMP"));
+    const auto rec = RunInto(out.path(), "c", Good(8), GetParam(), false);
+    ASSERT_EQ(rec->done.size(), 2u);
+    EXPECT_EQ(rec->done[1].second, batch::RowOutcome::EncodeFailed);
+    EXPECT_NE(rec->errors[1].find("Is a directory"), std::string::npos) << rec->errors[1];
+    EXPECT_EQ(rec->begun, rec->begunWhenStopped);
+    EXPECT_EQ(Entries(out.path()), (std::vector<std::string>{"c1.BMP", "c2.BMP"}));
+}
+
+// A cancel keeps the rows already reported and leaves nothing of the others.
+TEST_P(RunDriver, CancelKeepsFinishedRowsOnly) {
+    batch::CancelFlag cancel;
+    const auto rec = RunInto(out.path(), "x", Good(12), GetParam(), false, &cancel,
+                             [&](int row) {
+                                 if (row == 3) cancel.Request();
+                             });
+    EXPECT_TRUE(rec->summary.cancelled);
+    EXPECT_EQ(rec->summary.converted, 3);
+    EXPECT_EQ(rec->done.size(), 3u);
+    EXPECT_EQ(Entries(out.path()), (std::vector<std::string>{"x1.BMP", "x2.BMP", "x3.BMP"}));
+}
+
+// Twelve pictures main1 ... main12 converted into their own folder, listed as
+// a shell sorts them (main1, main10, main11, main12, main2, ...): row k's
+// output main<k> replaces a file a later row has still to read. Every row
+// reads its source as it was when the run started.
+TEST_P(RunDriver, FolderConvertedIntoItselfLosesNothing) {
+    std::vector<std::vector<uint8_t>> original(13);
+    for (int i = 1; i <= 12; ++i) {
+        VxImage img = vt::MakeGradient24(6 + i, 5);
+        const std::string path = out.file("main" + std::to_string(i) + ".BMP");
+        ASSERT_TRUE(img.Save(path.c_str(), VX_FORMAT_BMP));
+        original[size_t(i)] = vt::ReadFileBytes(path);
+    }
+    std::vector<std::string> names = Entries(out.path());
+    ASSERT_EQ(names.size(), 12u);
+    std::vector<std::string> files;
+    for (const std::string& n : names) files.push_back(out.file(n));
+    const auto rec = RunInto(out.path(), "main", files, GetParam(), false);
+    EXPECT_EQ(rec->summary.converted, 12);
+    for (int row = 1; row <= 12; ++row) {
+        // BMP to BMP writes the same bytes: row k now holds what its source held.
+        const int was = std::stoi(names[size_t(row - 1)].substr(4));
+        EXPECT_EQ(vt::ReadFileBytes(out.file("main" + std::to_string(row) + ".BMP")),
+                  original[size_t(was)])
+            << "row " << row;
+    }
+    EXPECT_EQ(Entries(out.path()).size(), 12u);
+}
+
+TEST_P(RunDriver, MemoryBudget) {
+    const auto files = Good(6);
+    batch::RunOptions opt;
+    opt.target = VX_FORMAT_BMP;
+    opt.extension = ".BMP";
+    opt.outDir = out.path();
+    opt.jobs = GetParam();
+    // Room for one row at a time: the others wait, and the files stay the same.
+    opt.maxMemory = batch::RowMemoryEstimate(37, 23, VX_FORMAT_BMP, VX_FORMAT_BMP) * 3 / 2;
+    opt.prefix = "m";
+    const auto summary = batch::RunRows(files, opt, {});
+    EXPECT_EQ(summary.converted, 6);
+    EXPECT_GT(summary.peakReserved, 0u) << "sizes were read ahead";
+    EXPECT_LE(summary.peakReserved, opt.maxMemory);
+    RunInto(out.path(), "one", files, 1, false);
+    for (int row = 1; row <= 6; ++row) {
+        const std::string n = std::to_string(row) + ".BMP";
+        EXPECT_EQ(vt::ReadFileBytes(out.file("m" + n)), vt::ReadFileBytes(out.file("one" + n)));
+    }
+
+    // A picture that alone needs more than the budget fails with the budget's text.
+    opt.maxMemory = 1 << 20;
+    opt.prefix = "tiny";
+    std::string why;
+    batch::RunCallbacks cb;
+    cb.onRowDone = [&](int, const batch::RowResult& r) { why = r.error; };
+    EXPECT_EQ(batch::RunRows({files[0]}, opt, cb).failed, 1);
+    EXPECT_NE(why.find("memory budget of 1 MiB"), std::string::npos) << why;
+}
+
+TEST(RunMemory, EstimatesGrowWithThePictureAndNeverOverflow) {
+    using batch::RowMemoryEstimate;
+    EXPECT_LT(RowMemoryEstimate(100, 100, VX_FORMAT_BMP, VX_FORMAT_PNG),
+              RowMemoryEstimate(1000, 1000, VX_FORMAT_BMP, VX_FORMAT_PNG));
+    EXPECT_LT(RowMemoryEstimate(4000, 3000, VX_FORMAT_BMP, VX_FORMAT_BMP),
+              RowMemoryEstimate(4000, 3000, VX_FORMAT_JP2, VX_FORMAT_JP2));
+    EXPECT_EQ(RowMemoryEstimate(uint64_t(1) << 40, uint64_t(1) << 40, 0, VX_FORMAT_JP2), UINT64_MAX);
+}
+
+}  // namespace
