@@ -451,6 +451,19 @@ bool VxImage::IsGrayScale() const {
     return true;
 }
 
+bool VxImage::IsBlackAndWhite() const {
+    RGBQUAD* pal = GetPalette();
+    if (!pal || Header.biBitCount != 1) return false;
+    auto level = [](const RGBQUAD& c) {
+        return c.rgbRed == c.rgbGreen && c.rgbGreen == c.rgbBlue &&
+                       (c.rgbRed == 0 || c.rgbRed == 255)
+                   ? c.rgbRed
+                   : -1;
+    };
+    const int a = level(pal[0]), b = level(pal[1]);
+    return a >= 0 && b >= 0 && a != b;
+}
+
 bool VxImage::IsSamePalette(const VxImage& other, bool checkAlpha) const {
     RGBQUAD* a = GetPalette();
     RGBQUAD* b = other.GetPalette();

@@ -173,6 +173,8 @@ public:
     void SetStdPalette();
     // Identity grey ramp: every entry i equals (i, i, i).
     bool IsGrayScale() const;
+    // A 1-bit picture whose two colours are black and white, in either order.
+    bool IsBlackAndWhite() const;
     bool IsSamePalette(const VxImage& other, bool checkAlpha = true) const;
     uint8_t GetNearestIndex(RGBQUAD c);
 
@@ -241,8 +243,6 @@ protected:
     void CopyInfo(const VxImage& src);
     void Ghost(VxImage* from);
     bool EncodeSafeCheck(VxFile* file);
-    void Bitfield2RGB(const uint8_t* src, uint16_t redMask, uint16_t greenMask,
-                      uint16_t blueMask, uint8_t bpp);
 
     uint8_t BlindGetPixelIndex(int32_t x, int32_t y) const;
     RGBQUAD BlindGetPixelColor(int32_t x, int32_t y) const;

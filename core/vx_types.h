@@ -45,6 +45,14 @@ struct BITMAPINFOHEADER {
     uint32_t biClrImportant = 0;
 };
 constexpr size_t kBitmapInfoHeaderBytes = 40;
+
+// The bit masks (red, green, blue, then alpha) that the info headers longer
+// than 40 bytes carry in their own bytes: three at 52 bytes, four at 56, 108
+// and 124. Other sizes keep none; with bit fields the masks follow the header.
+inline uint32_t MasksInInfoHeader(uint32_t biSize) {
+    if (biSize == 52) return 3;
+    return biSize == 56 || biSize == 108 || biSize == 124 ? 4 : 0;
+}
 constexpr size_t kBitmapFileHeaderBytes = 14;
 
 struct BITMAPFILEHEADER {

@@ -2,8 +2,20 @@
 # Photographs the built window under a virtual X display into docs/screenshot.png.
 # Builds nothing: pass the build folder (default: build). Installs the virtual
 # display when missing.
+#   scripts/screenshot.sh --run [build]  a finished run with a failed row, drawn
+#                                        off screen by the window's tests, into
+#                                        docs/screenshot-run.png
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+if [ "${1:-}" = "--run" ]; then
+  build=${2:-$root/build}
+  mkdir -p "$build/tests/xdg-runtime" && chmod 700 "$build/tests/xdg-runtime"
+  QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$build/tests/xdg-runtime" \
+    VELLUMAR_SCREENSHOT="$root/docs/screenshot-run.png" \
+    "$build/tests/gui/gui_tests" --gtest_filter=BatchTest.KeepGoingTriesEveryRowAndShowsEachReason
+  echo "wrote $root/docs/screenshot-run.png"
+  exit 0
+fi
 "$root/scripts/install-deps.sh" screenshot
 build=${1:-$root/build}
 exe="$build/app/gui/vellumar"

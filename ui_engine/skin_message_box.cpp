@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -59,6 +60,7 @@ MessageBoxWindow::MessageBoxWindow(QWidget* owner, const QString& title, const Q
     setWindowTitle(title);
     setAttribute(Qt::WA_DeleteOnClose);
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
     resize(kDefaultBoxWidth, kDefaultBoxHeight);
 }
 
@@ -116,6 +118,19 @@ void MessageBoxWindow::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 void MessageBoxWindow::leaveEvent(QEvent*) { SetHover(0); }
+
+// Enter answers the box as its OK area does, Esc dismisses it as the close area does.
+void MessageBoxWindow::keyPressEvent(QKeyEvent* e) {
+    switch (e->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+            return;
+        default:
+            MyWindow::keyPressEvent(e);
+    }
+}
 
 void MessageBoxWindow::closeEvent(QCloseEvent* e) {
     e->accept();
@@ -275,7 +290,11 @@ void SkinMessageBox::Animate(MessageBoxWindow* w, int style, const QRect& geomet
         w->SetAlpha(frames[k].alpha);
         if (frames[k].slide) w->move(geometry.left(), geometry.top() - frames[k].slide);
         else if (w->pos() != geometry.topLeft()) w->move(geometry.topLeft());
-        if (k == 0) w->show();
+        if (k == 0) {
+            w->show();
+            // Enter and Esc reach the box that is on screen.
+            w->activateWindow();
+        }
         w->repaint();
         animation_.push_back(frames[k].alpha);
         const qint64 left = frames[k].sleepMs - timer.elapsed();

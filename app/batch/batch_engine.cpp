@@ -1,5 +1,7 @@
 #include "app/batch/batch_engine.h"
 
+#include <cctype>
+
 #include "app/batch/fit_depth.h"
 #include "app/format_table/format_table.h"
 
@@ -17,6 +19,21 @@ std::string OutputPath(std::string_view dir, std::string_view prefix, int row,
     path += std::to_string(row);
     path += extension;
     return path;
+}
+
+std::string ReasonLine(std::string_view text) {
+    const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    for (std::string_view lead : {"error:", "error :"}) {
+        if (text.substr(0, lead.size()) == lead) {
+            text.remove_prefix(lead.size());
+            while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+        }
+    }
+    std::string line(text);
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    return line;
 }
 
 bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat target,

@@ -30,6 +30,10 @@ struct RowResult {
     std::string error;  // the image's last error text on failure
 };
 
+// A row's reason as one line, without a leading "error:" of its own (the
+// message around it says that already).
+std::string ReasonLine(std::string_view text);
+
 // Frees the picture's pixels and planes; the object and its settings (frame,
 // quality, texts) stay for the next row.
 void ReleasePicture(ImageHandle* handle);

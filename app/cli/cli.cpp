@@ -79,21 +79,8 @@ std::string Printable(std::string_view text) {
     return out;
 }
 
-// A decoder's or the system's reason as one line, without a leading
-// "error:" of its own (the message around it says that already).
-std::string Reason(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-    for (std::string_view lead : {"error:", "error :"}) {
-        if (text.size() >= lead.size() && text.substr(0, lead.size()) == lead) {
-            text.remove_prefix(lead.size());
-            while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-        }
-    }
-    std::string line(text);
-    for (char& c : line)
-        if (c == '\n' || c == '\r') c = ' ';
-    return Printable(line);
-}
+// A decoder's or the system's reason, as a terminal may show it.
+std::string Reason(std::string_view text) { return Printable(batch::ReasonLine(text)); }
 
 bool ParseInt(const std::string& text, int lo, int hi, int& value) {
     int v = 0;

@@ -1,14 +1,12 @@
-// The start button's run: every row of the work list decoded, fitted and
-// encoded in order on a worker thread, with the row texts, messages and stop
-// rules of the command-line batch.
+// The start button's run: the work list's rows converted by the run driver on
+// a worker thread, rows reported in order, with the window's messages.
 #pragma once
 
 #include <QObject>
 #include <QString>
 
-#include <atomic>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "app/batch/run_driver.h"
@@ -41,9 +39,17 @@ public:
     BatchConverter(AppState& state, const std::string& programDir, const Controls& controls);
     ~BatchConverter() override;
 
+    // Options the window's menus add to every run.
+    void SetOptionsSource(std::function<void(batch::RunOptions&)> source) {
+        optionsSource_ = std::move(source);
+    }
+
     void Start();
     bool Running() const { return running_; }
-    // Stops after the row in progress (its output is not written) and waits.
+    // Asks the run to stop: no row starts after it, rows in progress leave no
+    // file, rows already reported keep theirs; runFinished follows.
+    void Cancel();
+    // Cancels, waits for the worker and drops what it still reports (the window goes).
     void Shutdown();
 
 signals:
@@ -52,24 +58,20 @@ signals:
     void runFinished();
 
 private:
-    void Message(const char* text, const char* title, int icon);
+    void Message(const QString& text, const char* title, int icon);
     void OnRowStart(int row);
-    void OnRowDone(int row, batch::RowOutcome outcome);
+    void OnRowDone(int row, const batch::RowResult& result);
     void OnRunEnded(batch::RunSummary summary);
-    void SnapshotNames();
     void JoinWorker();
 
     AppState& state_;
     std::string programDir_;
     Controls c_;
+    std::function<void(batch::RunOptions&)> optionsSource_;
     bool running_ = false;
-    bool Cancelled() const { return cancel_ && cancel_->Requested(); }
+    bool shutDown_ = false;
     std::unique_ptr<batch::CancelFlag> cancel_;
     std::unique_ptr<QThread> worker_;
-    // The edit boxes as last typed; the worker reads them when it names a row's output.
-    std::mutex namesMutex_;
-    std::string saveDir_;
-    std::string prefix_;
 };
 
 }  // namespace vellumar::gui

@@ -1,5 +1,6 @@
 #include "app/gui/main_window.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
@@ -10,11 +11,13 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTreeWidget>
 
 #include "app/batch/program_dir.h"
 #include "app/format_table/format_table.h"
 #include "app/gui/batch_converter.h"
+#include "app/gui/options_menu.h"
 #include "app/gui/texts.h"
 #include "ui_engine/ui_engine.h"
 
@@ -58,6 +61,9 @@ MainWindow::MainWindow(AppState& state, Options options)
       programDir_(places_.base) {
     // A portable install ships its DATA folder; the user's own is made here.
     if (!places_.portable) MakeDirectories(programDir_ + "/" + text::kDefaultSaveDir, 0700);
+    // Beside the skin data: the program's folder when portable, else the user's config folder.
+    settings_ = std::make_unique<QSettings>(
+        QFile::decodeName((places_.skinData + "/vellumar.ini").c_str()), QSettings::IniFormat);
     setWindowTitle(U(text::kWindowTitle));
     BuildMenu();
     BuildLayout();
@@ -68,7 +74,12 @@ MainWindow::MainWindow(AppState& state, Options options)
         BatchConverter::Controls{this, workList_, formatCombo_, saveDirEdit_, prefixEdit_,
                                  openButton_, startButton_, progress_});
     connect(openButton_, &QPushButton::clicked, this, &MainWindow::PickFiles);
-    connect(startButton_, &QPushButton::clicked, converter_.get(), &BatchConverter::Start);
+    converter_->SetOptionsSource([this](batch::RunOptions& o) { options_->ApplyTo(o); });
+    connect(startButton_, &QPushButton::clicked, this, &MainWindow::OnStartClicked);
+    connect(converter_.get(), &BatchConverter::runFinished, this, [this] {
+        if (closeWhenRunEnds_) close();
+    });
+    RestoreSettings();
     OnCreated(options.attachSkin);
 }
 
@@ -79,7 +90,10 @@ MainWindow::~MainWindow() {
 
 void MainWindow::BuildMenu() {
     QMenu* program = menuBar()->addMenu(U(text::kMenuProgram));
+    QAction* stop = program->addAction(U(text::kMenuStop), this, [this] { converter_->Cancel(); });
+    stop->setShortcut(QKeySequence(Qt::Key_Escape));
     program->addAction(U(text::kMenuExit), this, &QWidget::close);
+    options_ = new OptionsMenu(menuBar()->addMenu(U(text::kMenuOptions)), *settings_);
     QMenu* about = menuBar()->addMenu(U(text::kMenuAbout));
     about->addAction(U(text::kMenuAboutAuthor), this, &MainWindow::ShowAbout);
 }
@@ -162,8 +176,41 @@ void MainWindow::ShowAbout() {
                            300, 150, nullptr);
 }
 
+void MainWindow::OnStartClicked() {
+    if (converter_->Running()) {
+        converter_->Cancel();
+        return;
+    }
+    SaveSettings();
+    converter_->Start();
+}
+
+void MainWindow::RestoreSettings() {
+    const QSettings& s = *settings_;
+    formatCombo_->setCurrentIndex(formatCombo_->findText(s.value("run/target").toString()));
+    saveDirEdit_->setText(s.value("run/saveDir", U(text::kDefaultSaveDir)).toString());
+    prefixEdit_->setText(s.value("run/prefix", U(text::kDefaultPrefix)).toString());
+}
+
+void MainWindow::SaveSettings() {
+    settings_->setValue("run/target", formatCombo_->currentText());
+    settings_->setValue("run/saveDir", saveDirEdit_->text());
+    settings_->setValue("run/prefix", prefixEdit_->text());
+    settings_->sync();
+}
+
 void MainWindow::closeEvent(QCloseEvent* e) {
-    converter_->Shutdown();
+    if (converter_->Running()) {
+        // The event loop goes on while the rows in flight stop; the window
+        // closes when the run has ended, leaving no half-written file.
+        closeWhenRunEnds_ = true;
+        converter_->Cancel();
+        e->ignore();
+        return;
+    }
+    SaveSettings();
+    // An open box (the about box has no owner) would keep the program running.
+    state_.messageBox.Release();
     e->accept();
 }
 

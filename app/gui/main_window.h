@@ -14,6 +14,7 @@
 #include "app/gui/skin_loader.h"
 
 class QComboBox;
+class QSettings;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -23,6 +24,7 @@ class QTreeWidget;
 namespace vellumar::gui {
 
 class BatchConverter;
+class OptionsMenu;
 
 // Shows the open dialog and returns the chosen full paths (empty when cancelled).
 using FilePicker = std::function<QStringList(QWidget* parent, const QString& title,
@@ -71,6 +73,9 @@ protected:
 private:
     void BuildLayout();
     void BuildMenu();
+    void RestoreSettings();
+    void SaveSettings();
+    void OnStartClicked();
     void OnCreated(bool attachSkin);
 
     AppState& state_;
@@ -78,7 +83,10 @@ private:
     std::string programDir_;
     SkinEngine skin_;
     FilePicker picker_ = PickFilesWithDialog;
+    std::unique_ptr<QSettings> settings_;
+    OptionsMenu* options_ = nullptr;
     std::unique_ptr<BatchConverter> converter_;
+    bool closeWhenRunEnds_ = false;
 
     QTreeWidget* workList_ = nullptr;
     QPushButton* openButton_ = nullptr;

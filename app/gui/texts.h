@@ -10,6 +10,8 @@ inline constexpr const char* kSupportedFormats =
     "支持的格式：BMP,GIF,JPG,PNG,ICO,TIF,TGA,PCX,WBMP,WMF,JP2,JPC,PGX,PNM,RAS,WEBP,HEIC,AVIF,JXL";
 inline constexpr const char* kOpenButton = "打开欲处理的图像文件（支持多文件处理）";
 inline constexpr const char* kStartButton = "开始转换";
+// The start button while a run goes, and the menu item that does the same.
+inline constexpr const char* kStopButton = "停止转换";
 inline constexpr const char* kFormatLabel = "欲转换到的格式：";
 inline constexpr const char* kSaveDirLabel = "保存目录：";
 inline constexpr const char* kSeparatorLabel = "/";
@@ -19,6 +21,9 @@ inline constexpr const char* kDefaultPrefix = "main";
 
 inline constexpr const char* kMenuProgram = "程序";
 inline constexpr const char* kMenuExit = "退出";
+inline constexpr const char* kMenuStop = "停止转换";
+inline constexpr const char* kMenuOptions = "选项";
+inline constexpr const char* kMenuKeepGoing = "遇到失败时继续转换";
 inline constexpr const char* kMenuAbout = "关于";
 inline constexpr const char* kMenuAboutAuthor = "关于作者";
 

@@ -1,5 +1,4 @@
 #include "codecs/bmp/vx_bmp_codec.h"
-#include "core/vx_codec.h"
 
 #include <climits>
 #include <cmath>
@@ -7,7 +6,12 @@
 #include <cstring>
 #include <vector>
 
+#include "codecs/bmp/vx_bmp_bitfields.h"
+#include "core/vx_codec.h"
+
 namespace {
+
+constexpr char kTruncated[] = "BMP pixel data ends before the last row";
 
 // Skips n bytes forward; the count can exceed what Seek's 32-bit offset carries.
 void SkipForward(VxFile* file, uint64_t n) {
@@ -23,11 +27,17 @@ using Wide = __int128;
 
 Wide StrideBytes(Wide width, Wide bpp) { return ((bpp * width + 31) / 32) * 4; }
 
+uint64_t ClampWide(Wide v) {
+    if (v <= 0) return 0;
+    return v > Wide(UINT64_MAX) ? UINT64_MAX : uint64_t(v);
+}
+
 }  // namespace
 
-bool VxBmpCodec::ReadInfoHeader(VxFile* file, BITMAPINFOHEADER& bih) {
-    uint8_t raw[kBitmapInfoHeaderBytes];
-    if (file->Read(raw, sizeof(raw), 1) == 0) return false;
+bool VxBmpCodec::ReadInfoHeader(VxFile* file, InfoHeader& info) {
+    uint8_t raw[56] = {};
+    if (file->Read(raw, kBitmapInfoHeaderBytes, 1) == 0) return false;
+    BITMAPINFOHEADER& bih = info.bih;
     bih = vx::LoadInfoHeader(raw);
     if (bih.biSize == 12) {
         bih.biWidth = vx::LoadLE16(raw + 4);
@@ -46,6 +56,11 @@ bool VxBmpCodec::ReadInfoHeader(VxFile* file, BITMAPINFOHEADER& bih) {
         file->Seek(24, SEEK_CUR);
     } else if (bih.biSize < 40) {
         return false;
+    } else if (const uint32_t masks = MasksInInfoHeader(bih.biSize)) {
+        if (file->Read(raw + 40, 4, masks) != masks) return false;
+        info.masksInHeader = masks;
+        for (uint32_t i = 0; i < masks; ++i) info.masks[i] = vx::LoadLE32(raw + 40 + 4 * i);
+        SkipForward(file, bih.biSize - 40 - 4 * masks);
     } else {
         const Wide expect = StrideBytes(bih.biWidth, bih.biBitCount) * Wide(bih.biHeight);
         if (Wide(bih.biSizeImage) != expect || bih.biPlanes != 1 || bih.biCompression != 0 ||
@@ -73,8 +88,9 @@ bool VxBmpCodec::Decode(VxFile* file) {
             file->Seek(start, SEEK_SET);
         }
 
-        BITMAPINFOHEADER bih;
-        if (!ReadInfoHeader(file, bih)) throw VxCodecFailure("Error reading BMP info");
+        InfoHeader info;
+        if (!ReadInfoHeader(file, info)) throw VxCodecFailure("Error reading BMP info");
+        const BITMAPINFOHEADER& bih = info.bih;
         const bool core = bih.biSize == 12;
         const bool topDown = bih.biHeight < 0;
         // INT_MIN has no positive counterpart; Create refuses the huge value.
@@ -88,8 +104,56 @@ bool VxBmpCodec::Decode(VxFile* file) {
             return true;
         }
 
-        VxRequirePicture(*this, uint32_t(bih.biWidth), height, bih.biBitCount);
-        if (!Create(uint32_t(bih.biWidth), height, bih.biBitCount, VX_FORMAT_BMP))
+        const uint32_t bpp = bih.biBitCount;
+        const uint32_t compression = bih.biCompression;
+        bool rle = false;
+        switch (bpp) {
+            case 1:
+            case 4:
+            case 8:
+                if (compression > 2) throw VxCodecFailure("compression type not supported");
+                rle = compression != 0;
+                break;
+            case 16: break;
+            case 24:
+                if (compression != 0) throw VxCodecFailure("unknown compression");
+                break;
+            case 32:
+                if (compression != 0 && compression != 3 && compression != 6)
+                    throw VxCodecFailure("unknown compression");
+                break;
+            default: throw VxCodecFailure("BMP bit depth not supported");
+        }
+
+        // Bit fields: 16 bits default to 5-5-5, 32 bits to blue, green, red
+        // and an unused byte. Masks the header has no room for follow it.
+        uint32_t masks[4] = {0x7C00, 0x03E0, 0x001F, 0};
+        if (bpp == 32) masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
+        const bool bitFields = (bpp == 16 || bpp == 32) && (compression == 3 || compression == 6);
+        if (bitFields) {
+            const uint32_t wanted = compression == 6 ? 4 : info.masksInHeader >= 4 ? 4 : 3;
+            std::memcpy(masks, info.masks, sizeof(masks));
+            if (wanted > info.masksInHeader) {
+                uint8_t raw[16];
+                const uint32_t n = (wanted - info.masksInHeader) * 4;
+                if (file->Read(raw, 1, n) != n) throw VxCodecFailure("Error reading BMP info");
+                for (uint32_t i = info.masksInHeader; i < wanted; ++i)
+                    masks[i] = vx::LoadLE32(raw + 4 * (i - info.masksInHeader));
+            }
+            if (wanted < 4) masks[3] = 0;
+        }
+
+        // Where the pixels start and the fewest bytes they take: every row but
+        // the last whole, the last without its padding.
+        const int64_t pos = file->Tell();
+        const Wide tableBytes = Wide(bih.biClrUsed) * (core ? 3 : 4);
+        const Wide pixelStart = bf.bfOffBits ? Wide(start) + bf.bfOffBits : pos + tableBytes;
+        const Wide rowBytes = (Wide(bpp) * uint32_t(bih.biWidth) + 7) / 8;
+        const Wide stride = StrideBytes(uint32_t(bih.biWidth), bpp);
+        const Wide pixelBytes = rle || height == 0 ? 0 : stride * (height - 1) + rowBytes;
+        VxRequirePicture(*this, uint32_t(bih.biWidth), height, bpp, file,
+                         ClampWide(pixelStart + pixelBytes - pos));
+        if (!Create(uint32_t(bih.biWidth), height, bpp, VX_FORMAT_BMP))
             throw VxCodecFailure("Can't allocate memory");
 
         Header.biXPelsPerMeter = bih.biXPelsPerMeter;
@@ -117,72 +181,25 @@ bool VxBmpCodec::Decode(VxFile* file) {
             }
             for (uint32_t i = 0; i < Header.biClrUsed; ++i) pal[i].rgbReserved = 0;
             Info.LastNearestValid = false;
+        } else if (!bf.bfOffBits) {
+            SkipForward(file, uint64_t(tableBytes));
         }
 
         if (Cancelled()) throw VxCodecFailure("Cancelled");
 
-        auto seekToPixels = [&] {
-            if (bf.bfOffBits) file->Seek(int32_t(int64_t(start) + bf.bfOffBits > INT32_MAX
-                                                     ? INT32_MAX
-                                                     : start + int64_t(bf.bfOffBits)),
-                                         SEEK_SET);
-        };
-        uint8_t* pixels = GetBits(0);
-        switch (bih.biBitCount) {
-            case 1:
-            case 4:
-            case 8:
-                seekToPixels();
-                switch (bih.biCompression) {
-                    case 0: file->Read(pixels, 1, Header.biSizeImage); break;
-                    case 1: DecodeRle8(file); break;
-                    case 2: DecodeRle4(file); break;
-                    default: throw VxCodecFailure("compression type not supported");
-                }
-                break;
-            case 16: {
-                uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
-                if (bih.biCompression == 3) {
-                    uint8_t raw[12] = {};
-                    file->Read(raw, 1, sizeof(raw));
-                    for (int i = 0; i < 3; ++i) masks[i] = vx::LoadLE32(raw + 4 * i);
-                }
-                seekToPixels();
-                const size_t bytes = size_t((GetWidth() + 1) / 2) * 4 * GetHeight();
-                file->Read(pixels, 1, bytes);
-                Bitfield2RGB(pixels, uint16_t(masks[0]), uint16_t(masks[1]), uint16_t(masks[2]), 16);
-                break;
-            }
-            case 24:
-                if (bih.biCompression != 0) throw VxCodecFailure("unknown compression");
-                seekToPixels();
-                file->Read(pixels, 1, Header.biSizeImage);
-                break;
-            case 32: {
-                if (bih.biCompression != 0 && bih.biCompression != 3)
-                    throw VxCodecFailure("unknown compression");
-                seekToPixels();
-                // One row at a time: a short or lying file costs no more than its rows.
-                const size_t w = GetWidth();
-                std::vector<uint8_t> row;
-                try {
-                    row.assign(w * 4, 0);
-                } catch (const std::bad_alloc&) {
-                    throw VxCodecFailure("can't allocate memory");
-                }
-                for (uint32_t y = 0; y < GetHeight(); ++y) {
-                    if (file->Read(row.data(), 1, row.size()) < row.size()) break;
-                    uint8_t* d = GetBits(y);
-                    for (size_t x = 0; x < w; ++x) {
-                        d[3 * x] = row[4 * x];
-                        d[3 * x + 1] = row[4 * x + 1];
-                        d[3 * x + 2] = row[4 * x + 2];
-                    }
-                }
-                break;
-            }
-            default:
-                break;
+        if (bf.bfOffBits)
+            file->Seek(int32_t(int64_t(start) + bf.bfOffBits > INT32_MAX ? INT32_MAX
+                                                                       : start + int64_t(bf.bfOffBits)),
+                       SEEK_SET);
+        if (bpp == 16 || bpp == 32) {
+            DecodeBitFields(file, bpp, masks);
+        } else if (compression == 1) {
+            DecodeRle8(file);
+        } else if (compression == 2) {
+            DecodeRle4(file);
+        } else {
+            const uint32_t need = uint32_t(pixelBytes);
+            if (file->Read(GetBits(0), 1, Header.biSizeImage) < need) throw VxCodecFailure(kTruncated);
         }
 
         if (topDown) Flip();
@@ -195,104 +212,27 @@ bool VxBmpCodec::Decode(VxFile* file) {
     }
 }
 
-// RLE8: writes that would land outside the picture are dropped; the stream is
-// consumed as the format describes either way.
-void VxBmpCodec::DecodeRle8(VxFile* file) {
-    const int64_t height = GetHeight();
-    const int64_t stride = Info.EffWidth;
-    uint8_t* base = GetBits(0);
-    int64_t line = 0;
-    int64_t column = 0;
-    uint8_t buf[256];
-    for (;;) {
-        const int32_t count = file->GetC();
-        if (count < 0) return;
-        if (count != 0) {
-            const int32_t colour = file->GetC();
-            if (colour < 0) return;
-            for (int32_t i = 0; i < count; ++i) {
-                if (column >= stride) return;
-                if (line < height) base[line * stride + column] = uint8_t(colour);
-                ++column;
-            }
-            continue;
-        }
-        const int32_t escape = file->GetC();
-        if (escape < 0 || escape == 1) return;
-        if (escape == 0) {
-            ++line;
-            column = 0;
-        } else if (escape == 2) {
-            const int32_t dx = file->GetC();
-            const int32_t dy = file->GetC();
-            if (dx < 0 || dy < 0) return;
-            column += dx;
-            line += dy;
-        } else {
-            const size_t got = file->Read(buf, 1, size_t(escape));
-            if (got < size_t(escape)) return;
-            if (escape & 1) file->GetC();
-            if (line < height && column < stride) {
-                const int64_t n = std::min<int64_t>(escape, stride - column);
-                std::memcpy(base + line * stride + column, buf, size_t(n));
-            }
-            column += escape;
-        }
-        if (line > height + 1) line = height + 1;  // keep the counter from running away
-        if (column > stride + 256) column = stride + 256;
+void VxBmpCodec::DecodeBitFields(VxFile* file, uint32_t bpp, const uint32_t masks[4]) {
+    const VxBmpBitFields fields(bpp, masks);
+    const uint32_t width = GetWidth(), height = GetHeight();
+    const size_t rowBytes = size_t(width) * (bpp / 8);
+    const size_t stride = (rowBytes + 3) & ~size_t(3);
+    std::vector<uint8_t> row;
+    try {
+        row.resize(stride);
+    } catch (const std::bad_alloc&) {
+        throw VxCodecFailure("can't allocate memory");
     }
-}
-
-// RLE4 counts in pixels: run pixels alternate the two nibbles of their byte
-// starting with the high one, absolute pixels take the data nibbles in order,
-// whatever the pixel's position in its byte.
-void VxBmpCodec::DecodeRle4(VxFile* file) {
-    const int64_t height = GetHeight();
-    const int64_t width = GetWidth();
-    const int64_t stride = Info.EffWidth;
-    uint8_t* base = GetBits(0);
-    int64_t line = 0;
-    int64_t x = 0;
-    // The bound on the byte column matters when a file pairs RLE4 with 1 bit.
-    auto store = [&](uint8_t nibble) {
-        if (line < height && x < width && (x >> 1) < stride) {
-            uint8_t& b = base[line * stride + (x >> 1)];
-            if (x & 1) b = uint8_t((b & 0xF0) | nibble);
-            else b = uint8_t((b & 0x0F) | (nibble << 4));
-        }
-        ++x;
-    };
-    uint8_t buf[128];
-    for (;;) {
-        const int32_t count = file->GetC();
-        if (count < 0) return;
-        if (count != 0) {
-            const int32_t c = file->GetC();
-            if (c < 0) return;
-            for (int32_t i = 0; i < count; ++i) store(uint8_t((i & 1) ? (c & 0x0F) : (c >> 4)));
-        } else {
-            const int32_t escape = file->GetC();
-            if (escape < 0 || escape == 1) return;
-            if (escape == 0) {
-                ++line;
-                x = 0;
-            } else if (escape == 2) {
-                const int32_t dx = file->GetC();
-                const int32_t dy = file->GetC();
-                if (dx < 0 || dy < 0) return;
-                x += dx;
-                line += dy;
-            } else {
-                const size_t bytes = size_t(escape + 1) / 2;
-                if (file->Read(buf, 1, bytes) < bytes) return;
-                for (int32_t i = 0; i < escape; ++i)
-                    store(uint8_t((i & 1) ? (buf[i >> 1] & 0x0F) : (buf[i >> 1] >> 4)));
-                if (bytes & 1) file->GetC();
-            }
-        }
-        if (line > height + 1) line = height + 1;
-        if (x > width + 256) x = width + 256;
+    if (fields.HasAlpha() && !AlphaCreate()) throw VxCodecFailure("can't allocate memory");
+    bool anyAlpha = false;
+    for (uint32_t y = 0; y < height; ++y) {
+        const size_t need = y + 1 < height ? stride : rowBytes;
+        if (file->Read(row.data(), 1, stride) < need) throw VxCodecFailure(kTruncated);
+        uint8_t* alpha = Alpha ? Alpha + size_t(y) * width : nullptr;
+        fields.ConvertRow(row.data(), width, GetBits(y), alpha);
+        for (uint32_t x = 0; alpha && !anyAlpha && x < width; ++x) anyAlpha = alpha[x] != 0;
     }
+    if (!anyAlpha) AlphaDelete();
 }
 
 bool VxBmpCodec::Encode(VxFile* file) {

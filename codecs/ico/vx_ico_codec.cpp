@@ -14,21 +14,23 @@ uint32_t MaskStride(uint32_t width) { return (width + 31) / 32 * 4; }
 }  // namespace
 
 // Entries stored as PNG go through the PNG codec, over a copy of their bytes.
+// The nested decode inherits this object's settings (quality and codec options
+// that travel to the next save, the picture limit, a dimensions-only request).
 void VxIcoCodec::DecodePngEntry(VxFile* file, int64_t offset, uint32_t bytes, int32_t entries) {
     std::vector<uint8_t> data(bytes);
     if (!file->Seek(int32_t(offset), SEEK_SET) || file->Read(data.data(), 1, bytes) != bytes)
         throw VxCodecFailure(kTruncated);
     VxMemFile mem(data.data(), bytes);
-    VxImage png(VX_FORMAT_PNG);
-    if (!png.Decode(&mem, VX_FORMAT_PNG)) {
-        throw VxCodecFailure("PNG icon entry: ",
-                             *png.GetLastError() ? png.GetLastError() : "cannot be decoded");
-    }
-    const ImageInfo keep = Info;
-    Transfer(png);
-    Info.Type = VX_FORMAT_ICO;
-    Info.Frame = keep.Frame;
+    const int32_t frame = Info.Frame;
+    Info.Frame = 0;
+    const bool ok = VxImage::Decode(&mem, VX_FORMAT_PNG);
+    Info.Frame = frame;
     Info.NumFrames = entries;
+    if (!ok) {
+        throw VxCodecFailure("PNG icon entry: ",
+                             *GetLastError() ? GetLastError() : "cannot be decoded");
+    }
+    Info.Type = VX_FORMAT_ICO;
 }
 
 void VxIcoCodec::ApplyMask(const uint8_t* mask, uint32_t stride, uint32_t bpp) {
@@ -135,6 +137,12 @@ bool VxIcoCodec::Decode(VxFile* file) {
         if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
             throw VxCodecFailure("Unsupported icon bit depth");
         if (bih.biCompression != 0) throw VxCodecFailure("Compressed icons are not supported");
+        if (DimensionsOnly()) {
+            Header.biWidth = int32_t(width);
+            Header.biHeight = int32_t(height);
+            SetLastError("output dimensions returned");
+            return true;
+        }
 
         VxRequirePicture(*this, width, height, bpp);
         if (!Create(width, height, bpp, VX_FORMAT_ICO)) {
@@ -150,6 +158,7 @@ bool VxIcoCodec::Decode(VxFile* file) {
                 SetPaletteColor(uint8_t(i), pal[4 * i + 2], pal[4 * i + 1], pal[4 * i], 0);
         }
 
+        bool ownAlpha = false;
         if (bpp == 32) {
             if (!AlphaCreate()) throw VxCodecFailure("Can't allocate memory");
             std::vector<uint8_t> row(size_t(width) * 4);
@@ -164,8 +173,11 @@ bool VxIcoCodec::Decode(VxFile* file) {
                     dest[1] = src[1];
                     dest[2] = src[2];
                     a[x] = src[3];
+                    ownAlpha |= src[3] != 0;
                 }
             }
+            // Alpha zero everywhere is an entry without alpha: the mask decides.
+            if (!ownAlpha) AlphaDelete();
         } else if (file->Read(GetBits(0), 1, Header.biSizeImage) != Header.biSizeImage) {
             throw VxCodecFailure(kTruncated);
         }
@@ -176,7 +188,9 @@ bool VxIcoCodec::Decode(VxFile* file) {
         const size_t got = file->Read(mask.data(), 1, mask.size());
         if (got == 0) return true;
         if (got != mask.size()) throw VxCodecFailure(kTruncated);
-        ApplyMask(mask.data(), stride, bpp);
+        // An entry with its own alpha is drawn by that alpha alone; its mask is
+        // only for programs that cannot, and is often all ones.
+        if (!ownAlpha) ApplyMask(mask.data(), stride, bpp);
         return true;
     } catch (const VxCodecFailure& failure) {
         SetLastError(failure.text);
@@ -187,8 +201,9 @@ bool VxIcoCodec::Decode(VxFile* file) {
 bool VxIcoCodec::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
     const uint32_t width = GetWidth(), height = GetHeight();
-    if (width > 255 || height > 255) {
-        SetLastError("不能保存图像做为ICON格式");
+    // The directory's size bytes hold 1 to 255, and 0 for 256.
+    if (width > 256 || height > 256) {
+        SetLastError("不能保存图像做为ICON格式: 宽和高不能超过 256 像素");
         return false;
     }
     RGBQUAD* palette = GetPalette();

@@ -360,7 +360,15 @@ bool VxImageJPG::Encode(VxFile* file) {
         SetLastError("JPEG 只能保存为RGB或灰度图像");
         return false;
     }
-    const int32_t start = file->Tell();
+    // With an EXIF block to write back, the picture is coded into memory and
+    // then written once with the block in front: the output need not be
+    // readable (a file opened write-only) nor seekable.
+    const bool writeBack = exifReader && exifData.isExif;
+    VxMemFile coded;
+    if (writeBack && !coded.Open()) {
+        SetLastError("JPEG: out of memory");
+        return false;
+    }
 
     EncodeState* st = static_cast<EncodeState*>(std::calloc(1, sizeof(EncodeState)));
     if (!st) {
@@ -368,7 +376,7 @@ bool VxImageJPG::Encode(VxFile* file) {
         return false;
     }
     st->gray = gray;
-    st->stream.file = file;
+    st->stream.file = writeBack ? static_cast<VxFile*>(&coded) : file;
     st->stream.buffer = static_cast<JOCTET*>(std::malloc(kBridgeBufferSize));
     bool ok = false;
     if (st->stream.buffer)
@@ -378,25 +386,21 @@ bool VxImageJPG::Encode(VxFile* file) {
     jpeg_destroy_compress(&st->cinfo);
     std::free(st->stream.buffer);
     std::free(st);
+    if (!ok || !writeBack) return ok;
 
-    // Write-back of the EXIF block and comment of the file this object decoded.
-    if (ok && exifReader && exifData.isExif) {
-        exifReader->DiscardAllButExif();
-        file->Seek(start, SEEK_SET);
-        exifReader->DecodeExif(file, VxExifInfo::ReadModeImage);
-        file->Seek(start, SEEK_SET);
-        exifReader->EncodeExif(file);
-        // Nothing written leaves the plain encode in place; a write that broke
-        // off halfway leaves a damaged file, which is no success.
-        if (exifReader->WriteFailed()) {
-            SetLastError("JPEG: writing the EXIF block failed");
-            ok = false;
-        } else if (!file->Flush() || file->Error()) {
-            SetLastError("JPEG: writing the EXIF block failed");
-            ok = false;
-        }
+    // The block and comment of the file this object decoded, then the new
+    // picture. Should the picture not read back as sections, it is written
+    // plain: the file is then complete, only without the block.
+    exifReader->DiscardAllButExif();
+    coded.Seek(0, SEEK_SET);
+    bool written = exifReader->DecodeExif(&coded, VxExifInfo::ReadModeImage) &&
+                   exifReader->EncodeExif(file);
+    if (!written && !exifReader->WriteFailed()) {
+        const size_t size = size_t(coded.Size());
+        written = file->Write(coded.GetBuffer(false), 1, size) == size;
     }
-    return ok;
+    if (!written) SetLastError("JPEG: writing the EXIF block failed");
+    return written;
 }
 
 bool VxImageJPG::RunEncode(EncodeState* st) {

@@ -1,5 +1,6 @@
 #include "codecs/metafile/mf_dib.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -44,7 +45,11 @@ bool ReadLayout(const uint8_t* info, size_t size, DibLayout& out) {
     } else {
         out.tableBytes = size_t(used > 256 ? 256 : used) * 4;
     }
-    if (out.compression == 3 && out.headerSize == 40) out.tableBytes += 12;
+    // Bit masks the header has no room for follow it: three, or four with
+    // an alpha mask (compression 6).
+    const uint32_t inHeader = MasksInInfoHeader(out.headerSize);
+    const uint32_t wanted = out.compression == 3 ? 3 : out.compression == 6 ? 4 : 0;
+    if (wanted > inHeader) out.tableBytes += (wanted - inHeader) * 4;
     return true;
 }
 
@@ -57,7 +62,7 @@ bool Plausible(const DibLayout& d, size_t bitsSize) {
         case 1: case 4: case 8: case 16: case 24: case 32: break;
         default: return false;
     }
-    if (d.compression == 0 || d.compression == 3) {
+    if (d.compression == 0 || d.compression == 3 || d.compression == 6) {
         const uint64_t stride = (uint64_t(d.width) * d.bpp + 31) / 32 * 4;
         // A few missing bytes at the end are common; far fewer is a lie.
         return stride * h <= uint64_t(bitsSize) + stride;
@@ -74,8 +79,18 @@ std::shared_ptr<Bitmap> DecodeDib(const uint8_t* info, size_t infoSize, const ui
     DibLayout d;
     if (!ReadLayout(info, infoSize, d) || !Plausible(d, bitsSize)) return nullptr;
     const size_t headerAndTable = std::min(infoSize, size_t(d.headerSize) + d.tableBytes);
+    // Records often carry a few bytes fewer than the rows take, and run-length
+    // bits without their end marker: the BMP reader, which refuses cut files,
+    // gets the missing bytes as zeros and the marker.
+    size_t bitsRoom = bitsSize;
+    if (d.compression == 1 || d.compression == 2) {
+        bitsRoom += 2;
+    } else {
+        const uint64_t stride = (uint64_t(d.width) * d.bpp + 31) / 32 * 4;
+        bitsRoom = std::max<size_t>(bitsSize, size_t(stride * uint64_t(std::llabs(d.height))));
+    }
     // A file header in front tells the BMP reader exactly where the bits start.
-    std::vector<uint8_t> file(kBitmapFileHeaderBytes + headerAndTable + bitsSize);
+    std::vector<uint8_t> file(kBitmapFileHeaderBytes + headerAndTable + bitsRoom);
     BITMAPFILEHEADER bf;
     bf.bfType = 0x4D42;
     bf.bfSize = uint32_t(file.size());
@@ -83,6 +98,7 @@ std::shared_ptr<Bitmap> DecodeDib(const uint8_t* info, size_t infoSize, const ui
     StoreFileHeader(file.data(), bf);
     std::memcpy(file.data() + kBitmapFileHeaderBytes, info, headerAndTable);
     if (bitsSize) std::memcpy(file.data() + bf.bfOffBits, bits, bitsSize);
+    if (d.compression == 1 || d.compression == 2) file[file.size() - 1] = 1;  // end of bitmap
 
     VxImage img(0);
     if (!img.Decode(file.data(), uint32_t(file.size()), VX_FORMAT_BMP)) return nullptr;

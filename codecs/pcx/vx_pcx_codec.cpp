@@ -147,8 +147,10 @@ bool VxPcxCodec::Decode(VxFile* file) {
         else if (planes > 1) depth = 4;  // 2, 3 or 4 bit planes keep every index bit
         VxRequirePicture(*this, width, height, depth, file, (total + 31) / 32, "corrupted PCX");
         if (!Create(width, height, depth, VX_FORMAT_PCX)) throw VxCodecFailure("Can't allocate memory");
-        Info.XDPI = vx::LoadLE16(h + 12);
-        Info.YDPI = vx::LoadLE16(h + 14);
+        // Through the setters, so that the picture's header (which BMP and
+        // PNG write) carries the resolution too. A word of 0 says nothing.
+        SetXDPI(vx::LoadLE16(h + 12));
+        SetYDPI(vx::LoadLE16(h + 14));
         if (planes == 4 && bits == 8 && !AlphaCreate()) throw VxCodecFailure("Can't allocate memory");
         if (Cancelled()) throw VxCodecFailure("Cancelled");
 
@@ -225,8 +227,10 @@ bool VxPcxCodec::Encode(VxFile* file) {
         planes = palette ? 1 : (AlphaIsValid() ? 4 : 3);
         bpl = width;
     } else {
+        // One plane of 1 bit is black and white to every reader; two other
+        // colours need the planes that carry the header's colour map.
         bits = 1;
-        planes = GetNumColors() == 16 ? 4 : 1;
+        planes = GetNumColors() == 16 || !IsBlackAndWhite() ? 4 : 1;
         bpl = (width + 7) / 8;
     }
     bpl += bpl & 1;
@@ -270,7 +274,8 @@ bool VxPcxCodec::Encode(VxFile* file) {
     // Line buffers are zero-filled past the width: the pad byte of an odd line is 0.
     std::vector<uint8_t> line(bpl);
     std::vector<uint8_t> index(width);
-    const bool invert = bpp == 1 && Brightness(GetPaletteColor(0)) > Brightness(GetPaletteColor(1));
+    const bool invert =
+        planes == 1 && bpp == 1 && Brightness(GetPaletteColor(0)) > Brightness(GetPaletteColor(1));
     for (int32_t y = int32_t(height) - 1; y >= 0; --y) {
         const uint8_t* src = GetBits(uint32_t(y));
         if (bits == 8) {

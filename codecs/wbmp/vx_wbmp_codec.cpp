@@ -71,8 +71,12 @@ bool VxWbmpCodec::Decode(VxFile* file) {
 bool VxWbmpCodec::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
     const uint32_t width = GetWidth(), height = GetHeight();
-    if (width >= 256 || height >= 256 || GetBpp() != 1) {
+    if (GetBpp() != 1) {
         SetLastError("不能保存图像为WBMP格式");
+        return false;
+    }
+    if (width >= 256 || height >= 256) {
+        SetLastError("不能保存图像为WBMP格式: 宽和高不能超过 255 像素");
         return false;
     }
     uint8_t head[12] = {0, 0};

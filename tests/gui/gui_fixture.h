@@ -1,6 +1,7 @@
 // A main window over a scratch program folder, with the file pick scripted.
 #pragma once
 
+#include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -33,6 +34,12 @@ using vellumar::gui::BatchConverter;
 using vellumar::gui::MainWindow;
 
 inline QString U(const char* s) { return QString::fromUtf8(s); }
+
+inline QAction* FindAction(QWidget* w, const char* text) {
+    for (QAction* a : w->findChildren<QAction*>())
+        if (a->text() == U(text)) return a;
+    return nullptr;
+}
 
 struct PickCall {
     QString title, filter, startDir;
@@ -68,7 +75,10 @@ protected:
         win->show();
         QObject::connect(&win->Converter(), &BatchConverter::messageRequested,
                          [this](const QString& text, const QString& title, int icon) {
-                             messages.emplace_back(text, title, icon);
+                             // The specified text, and apart the reason below it.
+                             const qsizetype cut = text.indexOf('\n');
+                             messages.emplace_back(text.left(cut), title, icon);
+                             if (cut >= 0) reasons.push_back(text.mid(cut + 1));
                          });
     }
 
@@ -117,6 +127,7 @@ protected:
     std::unique_ptr<AppState> state;
     std::unique_ptr<MainWindow> win;
     std::vector<std::tuple<QString, QString, int>> messages;
+    std::vector<QString> reasons;  // second lines of the failure messages
     std::vector<PickCall> picks;
 };
 

@@ -26,12 +26,6 @@ namespace {
 using namespace gt;
 namespace ui = vellumar::ui;
 
-QAction* FindAction(QWidget* w, const char* text) {
-    for (QAction* a : w->findChildren<QAction*>())
-        if (a->text() == U(text)) return a;
-    return nullptr;
-}
-
 std::vector<uint8_t> Bytes(std::span<const unsigned char> s) { return {s.begin(), s.end()}; }
 
 TEST_F(WindowTest, StartUpLayoutTextsAndState) {
@@ -100,16 +94,58 @@ TEST_F(WindowTest, StartUpLayoutTextsAndState) {
 
 TEST_F(WindowTest, MenuHasProgramExitAndAboutAuthor) {
     const QList<QAction*> top = win->menuBar()->actions();
-    ASSERT_EQ(top.size(), 2);
+    ASSERT_EQ(top.size(), 3);
     EXPECT_EQ(top[0]->text(), U("程序"));
-    EXPECT_EQ(top[1]->text(), U("关于"));
-    ASSERT_EQ(top[0]->menu()->actions().size(), 1);
-    EXPECT_EQ(top[0]->menu()->actions()[0]->text(), U("退出"));
-    ASSERT_EQ(top[1]->menu()->actions().size(), 1);
-    EXPECT_EQ(top[1]->menu()->actions()[0]->text(), U("关于作者"));
+    EXPECT_EQ(top[1]->text(), U("选项"));
+    EXPECT_EQ(top[2]->text(), U("关于"));
+    const QList<QAction*> program = top[0]->menu()->actions();
+    ASSERT_EQ(program.size(), 2);
+    EXPECT_EQ(program[0]->text(), U("停止转换"));
+    EXPECT_EQ(program[0]->shortcut(), QKeySequence(Qt::Key_Escape));
+    EXPECT_EQ(program[1]->text(), U("退出"));
+    ASSERT_EQ(top[2]->menu()->actions().size(), 1);
+    EXPECT_EQ(top[2]->menu()->actions()[0]->text(), U("关于作者"));
 
-    top[0]->menu()->actions()[0]->trigger();
+    program[1]->trigger();
     EXPECT_FALSE(win->isVisible());
+}
+
+// 退出 ends the program even while the about box (a window of its own) is open.
+TEST_F(WindowTest, ExitWithTheAboutBoxOpenEndsTheProgram) {
+    QSignalSpy last(qApp, &QGuiApplication::lastWindowClosed);
+    bool boxWasOpen = false, stuck = false;
+    QTimer::singleShot(0, [&] {
+        FindAction(win.get(), "关于作者")->trigger();
+        boxWasOpen = state->messageBox.IsOpen();
+        FindAction(win.get(), "退出")->trigger();
+    });
+    // Only a program that does not end reaches this.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        stuck = true;
+        QCoreApplication::quit();
+    });
+    guard.start(60000);
+    QApplication::exec();
+    EXPECT_TRUE(boxWasOpen);
+    EXPECT_FALSE(stuck);
+    EXPECT_FALSE(state->messageBox.IsOpen());
+    EXPECT_EQ(last.count(), 1);
+    for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(w->isVisible()) << w;
+}
+
+TEST_F(WindowTest, SettingsSurviveARestart) {
+    ChooseFormat("*.JP2");
+    win->SaveDirEdit()->setText(U("输出"));
+    win->PrefixEdit()->setText(U("p-"));
+    FindAction(win.get(), "遇到失败时继续转换")->setChecked(true);
+    win->close();
+    Open(false);
+    EXPECT_EQ(win->FormatCombo()->currentText(), U("*.JP2"));
+    EXPECT_EQ(win->SaveDirEdit()->text(), U("输出"));
+    EXPECT_EQ(win->PrefixEdit()->text(), U("p-"));
+    EXPECT_TRUE(FindAction(win.get(), "遇到失败时继续转换")->isChecked());
 }
 
 TEST_F(WindowTest, SkinFilesWrittenBesideProgramAndAttached) {

@@ -216,4 +216,17 @@ TEST(UiEngine, ColorRefHasRedInTheLowByte) {
     EXPECT_EQ(Engine::DisplayFlag(), 0);
 }
 
+TEST_F(MessageBoxTest, EnterAndEscCloseOtherKeysDoNot) {
+    const struct { Qt::Key key; bool closes; } cases[] = {
+        {Qt::Key_Return, true}, {Qt::Key_Enter, true}, {Qt::Key_Escape, true}, {Qt::Key_Space, false},
+    };
+    for (const auto& c : cases) {
+        box.Show(U("一"), U("警告"), kIconWarning, 0, 300, 150);
+        ASSERT_TRUE(box.IsOpen());
+        QTest::keyClick(box.Window(), c.key);
+        EXPECT_EQ(WaitFor([this] { return !box.IsOpen(); }, 300), c.closes) << c.key;
+        box.Release();
+    }
+}
+
 }  // namespace

@@ -12,14 +12,55 @@ namespace {
 struct Fixture {
     const char* file;
     int bpp;  // depth after decoding
+    // The reference: this file's pixels as the tool decodes them, or those of
+    // `sameAs` (the same picture in a form the tool reads) when it cannot.
+    vt::Reference tool = vt::Reference::Pillow;
+    const char* sameAs = nullptr;
+    bool alpha = false;  // compare alpha (absent planes count as opaque)
+    int tolerance = 0;
 };
 
-// Files written by ImageMagick and Pillow (see tests/data/bmp/make_fixtures.sh).
+using vt::Reference;
+constexpr Reference kMagick = Reference::ImageMagick;
+constexpr Reference kPillow = Reference::Pillow;
+
+// Files written by ImageMagick and Pillow, and byte-built variants (see
+// tests/data/bmp/make_fixtures.sh).
 const Fixture kFixtures[] = {
-    {"bits1.bmp", 1},     {"pil1.bmp", 1},     {"bits4.bmp", 4},      {"os2_4.bmp", 4},
-    {"rle4.bmp", 4},      {"bits8.bmp", 8},    {"pil8.bmp", 8},       {"rle8.bmp", 8},
-    {"rgb555.bmp", 24},   {"rgb565.bmp", 24},  {"bits24.bmp", 24},    {"topdown24.bmp", 24},
-    {"v5_24.bmp", 24},    {"os2_24.bmp", 24},  {"bits32.bmp", 24},
+    {"bits1.bmp", 1},
+    {"pil1.bmp", 1},
+    {"v4_1.bmp", 1},
+    {"bits4.bmp", 4},
+    {"os2_4.bmp", 4},
+    {"rle4.bmp", 4},
+    {"v5_pal4.bmp", 4},
+    {"bits8.bmp", 8},
+    {"pil8.bmp", 8},
+    {"rle8.bmp", 8},
+    {"v5_rle8.bmp", 8},
+    // Files without masks keep the plain 5-5-5 shift (31 -> 248); the
+    // reference scales (31 -> 255), so only the low 3 bits may differ.
+    {"rgb555.bmp", 24, kPillow, nullptr, false, 7},
+    {"v5_555.bmp", 24, kPillow, nullptr, false, 7},
+    // Scaled by rounding here, by repeating the high bits there.
+    {"rgb565.bmp", 24, kPillow, nullptr, false, 1},
+    {"v5_565.bmp", 24, kPillow, nullptr, false, 1},
+    {"v2_565.bmp", 24, kMagick, nullptr, false, 1},
+    {"bits24.bmp", 24},
+    {"topdown24.bmp", 24},
+    {"v4_24.bmp", 24},
+    {"v5_24.bmp", 24},
+    {"os2_24.bmp", 24},
+    {"bits32.bmp", 24},
+    {"v5_argb32.bmp", 24, kPillow, nullptr, true},
+    {"v3_argb32.bmp", 24, kPillow, "v5_argb32.bmp", true},
+    {"alphafields_argb32.bmp", 24, kPillow, "v5_argb32.bmp", true},
+    {"v5_zero_alpha32.bmp", 24, kPillow, "bits24.bmp", true},
+    {"x10_r10g10b10a2.bmp", 24, kPillow, "bits24.bmp", true},
+    // ImageMagick widens 4-bit fields by shifting (15 -> 240).
+    {"v5_argb4444.bmp", 24, kMagick, nullptr, true, 15},
+    // Its writer leaves every alpha bit 0 (opaque here, clear there).
+    {"v5_argb1555.bmp", 24, kMagick, nullptr, false, 7},
 };
 
 void PrintTo(const Fixture& f, std::ostream* os) { *os << f.file; }
@@ -27,18 +68,17 @@ void PrintTo(const Fixture& f, std::ostream* os) { *os << f.file; }
 class BmpFixture : public ::testing::TestWithParam<Fixture> {};
 
 TEST_P(BmpFixture, DecodesLikeAnIndependentDecoder) {
-    if (!vt::ReferenceAvailable(vt::Reference::Pillow)) GTEST_SKIP() << "Pillow missing";
-    const std::string path = vt::DataPath(std::string("bmp/") + GetParam().file);
+    const Fixture& f = GetParam();
+    if (!vt::ReferenceAvailable(f.tool)) GTEST_SKIP() << "reference decoder missing";
+    const std::string path = vt::DataPath(std::string("bmp/") + f.file);
     VxImage img(0);
     ASSERT_TRUE(img.Load(path.c_str(), VX_FORMAT_BMP)) << img.GetLastError();
     EXPECT_EQ(img.GetType(), VX_FORMAT_BMP);
-    EXPECT_EQ(img.GetBpp(), GetParam().bpp);
-    const auto ref = vt::DecodeWithReference(path);
+    EXPECT_EQ(img.GetBpp(), f.bpp);
+    const auto ref =
+        vt::DecodeWithReference(f.sameAs ? vt::DataPath(std::string("bmp/") + f.sameAs) : path, f.tool);
     ASSERT_TRUE(ref.has_value());
-    // 16-bit pixels widen by shifting (0x1F -> 0xF8); the reference replicates
-    // the high bits into the low ones, so only the low 3 bits may differ there.
-    const int tolerance = std::string(GetParam().file).rfind("rgb5", 0) == 0 ? 7 : 0;
-    EXPECT_LE(vt::MaxChannelDiff(vt::ToRgba(img), *ref, false), tolerance);
+    EXPECT_LE(vt::MaxChannelDiff(vt::ToRgba(img), *ref, f.alpha), f.tolerance);
     if (img.IsIndexed()) {
         for (uint32_t i = 0; i < img.GetNumColors(); ++i)
             ASSERT_EQ(img.GetPaletteColor(uint8_t(i)).rgbReserved, 0);
@@ -98,35 +138,42 @@ TEST(BmpDecode, BareHeaderWithoutFileHeader) {
     EXPECT_EQ(img.GetPaletteColor(1).rgbRed, 255);
 }
 
+// One 16-bit pixel decoded with the given compression and masks (none when empty).
+RGBQUAD SixteenBitPixel(uint32_t compression, std::vector<uint32_t> masks, uint16_t pixel) {
+    std::vector<uint8_t> table(masks.size() * 4);
+    for (size_t i = 0; i < masks.size(); ++i) vx::StoreLE32(&table[4 * i], masks[i]);
+    auto bytes = Dib(1, 1, 16, compression, table, {uint8_t(pixel), uint8_t(pixel >> 8), 0, 0});
+    vx::StoreLE32(&bytes[32], 0);  // the masks are not a colour table
+    VxImage img(bytes.data(), uint32_t(bytes.size()), 1);
+    EXPECT_TRUE(img.IsValid()) << img.GetLastError();
+    return img.IsValid() ? img.GetPixelColor(0, 0) : RGBQUAD{};
+}
+
 TEST(BmpDecode, SixteenBitMasks) {
-    // 5-5-5 without masks: 0x7FFF is white-ish 0xF8.
-    auto five55 = Dib(1, 1, 16, 0, {}, {0xFF, 0x7F, 0, 0});
-    VxImage a(five55.data(), uint32_t(five55.size()), 1);
-    ASSERT_TRUE(a.IsValid());
-    EXPECT_EQ(a.GetPixelColor(0, 0).rgbBlue, 0xF8);
-    EXPECT_EQ(a.GetPixelColor(0, 0).rgbGreen, 0xF8);
-    EXPECT_EQ(a.GetPixelColor(0, 0).rgbRed, 0xF8);
-
-    std::vector<uint8_t> masks(12);
-    vx::StoreLE32(&masks[0], 0xF800);
-    vx::StoreLE32(&masks[4], 0x07E0);
-    vx::StoreLE32(&masks[8], 0x001F);
-    auto five65 = Dib(1, 1, 16, 3, masks, {0xFF, 0xFF, 0, 0});
-    vx::StoreLE32(&five65[32], 0);  // the masks are not a colour table
-    VxImage b(five65.data(), uint32_t(five65.size()), 1);
-    ASSERT_TRUE(b.IsValid());
-    EXPECT_EQ(b.GetPixelColor(0, 0).rgbBlue, 0xF8);
-    EXPECT_EQ(b.GetPixelColor(0, 0).rgbGreen, 0xFC);
-    EXPECT_EQ(b.GetPixelColor(0, 0).rgbRed, 0xF8);
-
-    // Masks that would need negative shifts decode without undefined behaviour.
-    vx::StoreLE32(&masks[0], 0x0001);
-    vx::StoreLE32(&masks[4], 0x0000);
-    vx::StoreLE32(&masks[8], 0xFFFF);
-    auto odd = Dib(1, 1, 16, 3, masks, {0xFF, 0xFF, 0, 0});
-    vx::StoreLE32(&odd[32], 0);
-    VxImage c(odd.data(), uint32_t(odd.size()), 1);
-    EXPECT_TRUE(c.IsValid());
+    struct Case {
+        uint32_t compression;
+        std::vector<uint32_t> masks;
+        uint16_t pixel;
+        uint8_t red, green, blue;
+    } cases[] = {
+        // The 5-5-5 layout, implied or spelled out, keeps the plain shift.
+        {0, {}, 0x7FFF, 0xF8, 0xF8, 0xF8},
+        {3, {0x7C00, 0x03E0, 0x001F}, 0x7FFF, 0xF8, 0xF8, 0xF8},
+        // Other fields scale to 8 bits: 31 of 5 bits is 255, 32 of 6 is 130.
+        {3, {0xF800, 0x07E0, 0x001F}, 0xFFFF, 255, 255, 255},
+        {3, {0xF800, 0x07E0, 0x001F}, 0x0400, 0, 130, 0},
+        {3, {0x001F, 0x07E0, 0xF800}, 0x001F, 255, 0, 0},
+        {3, {0x0F00, 0x00F0, 0x000F}, 0x0F80, 255, 136, 0},
+        // Empty and lopsided masks decode without undefined behaviour.
+        {3, {0x0001, 0x0000, 0xFFFF}, 0xFFFF, 255, 0, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.pixel << " compression " << c.compression);
+        const RGBQUAD q = SixteenBitPixel(c.compression, c.masks, c.pixel);
+        EXPECT_EQ(q.rgbRed, c.red);
+        EXPECT_EQ(q.rgbGreen, c.green);
+        EXPECT_EQ(q.rgbBlue, c.blue);
+    }
 }
 
 TEST(BmpDecode, HeaderRules) {
@@ -134,11 +181,14 @@ TEST(BmpDecode, HeaderRules) {
     vx::StoreLE32(&v4[0], 108);
     v4.insert(v4.begin() + 40, 68, 0);
     VxImage img(0);
-    EXPECT_FALSE(img.Decode(v4.data(), uint32_t(v4.size()), 1));
-    EXPECT_STREQ(img.GetLastError(), "Error reading BMP info");  // image size 0
-    vx::StoreLE32(&v4[20], 16);
     ASSERT_TRUE(img.Decode(v4.data(), uint32_t(v4.size()), 1)) << img.GetLastError();
     EXPECT_EQ(img.GetPixelColor(1, 1).rgbRed, 7);
+    // Other long headers keep their old rule: uncompressed, the size exact.
+    vx::StoreLE32(&v4[0], 100);
+    EXPECT_FALSE(img.Decode(v4.data(), uint32_t(v4.size()), 1));
+    EXPECT_STREQ(img.GetLastError(), "Error reading BMP info");
+    vx::StoreLE32(&v4[20], 16);
+    ASSERT_TRUE(img.Decode(v4.data(), uint32_t(v4.size()), 1)) << img.GetLastError();
 
     auto shortHeader = Dib(2, 2, 24, 0, {}, {});
     vx::StoreLE32(&shortHeader[0], 20);
@@ -210,6 +260,57 @@ TEST(BmpDecode, RunLengthStaysInsideThePicture) {
     EXPECT_EQ(b.GetPixelIndex(0, 1), 3);
 }
 
+// A file cut anywhere before the end of its last row's pixels fails with a
+// text; only the last row's padding may be missing.
+TEST(BmpDecode, CutFilesFailUnlessOnlyPaddingIsMissing) {
+    for (const char* name : {"bits1.bmp", "bits4.bmp", "bits8.bmp", "bits24.bmp", "rgb565.bmp",
+                             "v5_argb32.bmp", "os2_24.bmp"}) {
+        SCOPED_TRACE(name);
+        const auto bytes = vt::ReadFileBytes(vt::DataPath(std::string("bmp/") + name));
+        ASSERT_GT(bytes.size(), 54u);
+        const BITMAPINFOHEADER h = vx::LoadInfoHeader(bytes.data() + 14);
+        const bool core = h.biSize == 12;
+        const uint32_t w = core ? vx::LoadLE16(&bytes[18]) : uint32_t(h.biWidth);
+        const uint32_t bpp = core ? vx::LoadLE16(&bytes[24]) : h.biBitCount;
+        const size_t padding = ((w * bpp + 31) / 32 * 4) - (w * bpp + 7) / 8;
+        const size_t complete = bytes.size() - padding;
+        int failures = 0;
+        for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+            VxImage img(0);
+            const bool ok = vt::DecodeBytes({bytes.begin(), bytes.begin() + long(cut)}, 1, img);
+            if (cut < complete) {
+                EXPECT_FALSE(ok) << "cut at " << cut;
+                EXPECT_STRNE(img.GetLastError(), "") << "cut at " << cut;
+                ++failures;
+            } else {
+                EXPECT_TRUE(ok) << "cut at " << cut << ": " << img.GetLastError();
+            }
+        }
+        EXPECT_EQ(failures, int(complete));
+    }
+}
+
+TEST(BmpDecode, RunLengthDataMustReachTheLastRow) {
+    const auto bytes = vt::ReadFileBytes(vt::DataPath("bmp/v5_rle8.bmp"));
+    const uint32_t offBits = vx::LoadLE32(&bytes[10]);
+    ASSERT_EQ(bytes[bytes.size() - 2], 0);
+    ASSERT_EQ(bytes[bytes.size() - 1], 1);  // the end-of-bitmap marker
+    VxImage whole(0), noEnd(0), cut(0);
+    ASSERT_TRUE(vt::DecodeBytes(bytes, 1, whole)) << whole.GetLastError();
+    ASSERT_TRUE(vt::DecodeBytes({bytes.begin(), bytes.end() - 2}, 1, noEnd)) << noEnd.GetLastError();
+    EXPECT_EQ(vt::MaxChannelDiff(vt::ToRgba(whole), vt::ToRgba(noEnd)), 0);
+    const size_t halfway = offBits + (bytes.size() - offBits) / 2;
+    EXPECT_FALSE(vt::DecodeBytes({bytes.begin(), bytes.begin() + long(halfway)}, 1, cut));
+    EXPECT_STREQ(cut.GetLastError(), "BMP run-length data ends before the last row");
+
+    // An end-of-bitmap marker ends the picture wherever it stands.
+    std::vector<uint8_t> table(256 * 4);
+    auto early = Dib(4, 3, 8, 1, table, {2, 9, 0, 1});
+    VxImage e(0);
+    ASSERT_TRUE(vt::DecodeBytes(early, 1, e)) << e.GetLastError();
+    EXPECT_EQ(e.GetPixelIndex(1, 0), 9);
+}
+
 TEST(BmpEncode, OneBitLayout) {
     VxImage img(3, 2, 1, 0);
     img.SetPixelIndex(0, 0, 1);
@@ -272,6 +373,14 @@ TEST(BmpHostile, LyingHeadersStayBounded) {
             EXPECT_STRNE(img.GetLastError(), "");
         }
     }
+
+    // Without the picture limit, a few bytes declaring 36000 x 36000 pixels
+    // still fail before anything is allocated for them.
+    auto huge = Dib(36000, 36000, 24, 0, {}, std::vector<uint8_t>(24));
+    VxImage img(0);
+    img.SetMaxPixels(0);
+    EXPECT_FALSE(img.Decode(huge.data(), uint32_t(huge.size()), 1));
+    EXPECT_NE(std::strstr(img.GetLastError(), "too short"), nullptr) << img.GetLastError();
 }
 
 }  // namespace

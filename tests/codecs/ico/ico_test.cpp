@@ -173,19 +173,37 @@ TEST(Ico, MaskBecomesTheSimplestTransparency) {
     EXPECT_EQ(full.AlphaGet(1, 0), 255);
 }
 
-TEST(Ico, ThirtyTwoBitIconsGiveAlphaPlane) {
-    // 2 x 2, alpha bytes 10, 20, 255, 255; the mask clears pixel (1, 1) as well.
+TEST(Ico, ThirtyTwoBitIconsUseTheirAlpha) {
+    // 2 x 2, alpha bytes 10, 20, 255, 255 (bottom row first).
     const Bytes px = {1, 2, 3, 10, 4, 5, 6, 20, 7, 8, 9, 255, 11, 12, 13, 255};
-    const Bytes mask = {0, 0, 0, 0, 0x40, 0, 0, 0};
-    VxImage img(0);
-    ASSERT_TRUE(DecodeBytes(Icon({{2, 2, Dib(2, 2, 32, {}, px, mask)}}), img)) << img.GetLastError();
-    EXPECT_EQ(img.GetBpp(), 24);
-    ASSERT_TRUE(img.AlphaIsValid());
-    EXPECT_EQ(img.AlphaGet(0, 0), 10);
-    EXPECT_EQ(img.AlphaGet(1, 0), 20);
-    EXPECT_EQ(img.AlphaGet(0, 1), 255);
-    EXPECT_EQ(img.AlphaGet(1, 1), 0);
-    EXPECT_EQ(img.GetPixelColor(1, 1, false), vx::MakeRGBQUAD(13, 12, 11));
+    Bytes zeroAlpha = px;
+    for (size_t i = 3; i < zeroAlpha.size(); i += 4) zeroAlpha[i] = 0;
+    const struct {
+        const char* what;
+        Bytes pixels, mask;
+        uint8_t alpha[4];  // (0,0), (1,0), (0,1), (1,1)
+    } cases[] = {
+        // The mask of an entry with alpha does not matter, all ones included.
+        {"mask on (1, 1)", px, {0, 0, 0, 0, 0x40, 0, 0, 0}, {10, 20, 255, 255}},
+        {"all-ones mask", px, Bytes(8, 0xFF), {10, 20, 255, 255}},
+        // Without alpha the mask decides; no mask at all is opaque.
+        {"zero alpha, mask", zeroAlpha, {0, 0, 0, 0, 0x40, 0, 0, 0}, {255, 255, 255, 0}},
+        {"zero alpha, no mask", zeroAlpha, {}, {255, 255, 255, 255}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        VxImage img(0);
+        ASSERT_TRUE(DecodeBytes(Icon({{2, 2, Dib(2, 2, 32, {}, c.pixels, c.mask)}}), img))
+            << img.GetLastError();
+        EXPECT_EQ(img.GetBpp(), 24);
+        EXPECT_EQ(img.GetTransIndex(), -1);
+        const vt::Rgba rgba = vt::ToRgba(img);  // top-down
+        EXPECT_EQ(rgba.at(0, 1)[3], c.alpha[0]);
+        EXPECT_EQ(rgba.at(1, 1)[3], c.alpha[1]);
+        EXPECT_EQ(rgba.at(0, 0)[3], c.alpha[2]);
+        EXPECT_EQ(rgba.at(1, 0)[3], c.alpha[3]);
+        EXPECT_EQ(img.GetPixelColor(1, 1, false), vx::MakeRGBQUAD(13, 12, 11));
+    }
 }
 
 TEST(Ico, AllOnesMaskShowsTheNegative) {
@@ -271,6 +289,21 @@ TEST(Ico, PngEntriesGoThroughThePngCodec) {
     const auto ref = vt::DecodeWithReference(path, vt::Reference::Pillow);
     ASSERT_TRUE(ref);
     EXPECT_EQ(VisibleDiff(Visible(img), *ref), 0);
+
+    // The caller's settings survive the nested decode, and a dimensions-only
+    // request is answered without pixels.
+    VxImage settings(0);
+    settings.SetJpegQuality(20);
+    settings.SetCodecOption(5, VX_FORMAT_TIF);
+    ASSERT_TRUE(settings.Load(path.c_str(), VX_FORMAT_ICO)) << settings.GetLastError();
+    EXPECT_EQ(settings.GetJpegQuality(), 20);
+    EXPECT_EQ(settings.GetCodecOption(VX_FORMAT_TIF), 5u);
+    VxImage size(0);
+    size.SetEscape(-1);
+    ASSERT_TRUE(size.Load(path.c_str(), VX_FORMAT_ICO)) << size.GetLastError();
+    EXPECT_FALSE(size.IsValid());
+    EXPECT_EQ(size.GetWidth(), 32u);
+    EXPECT_EQ(size.GetHeight(), 32u);
 }
 
 TEST(Ico, BadFilesFailWithText) {
@@ -313,9 +346,12 @@ TEST(Ico, BadFilesFailWithText) {
 }
 
 TEST(Ico, EncoderLayout) {
-    VxImage big(256, 256, 24, 0);
-    EXPECT_TRUE(EncodeBytes(big).empty());
-    EXPECT_STREQ(big.GetLastError(), "不能保存图像做为ICON格式");
+    for (const auto& [w, h] : {std::pair{257, 16}, std::pair{16, 257}}) {
+        VxImage big(uint32_t(w), uint32_t(h), 24, 0);
+        EXPECT_TRUE(EncodeBytes(big).empty());
+        EXPECT_NE(std::string(big.GetLastError()).find("256"), std::string::npos)
+            << big.GetLastError();
+    }
     VxImage edge(255, 255, 4, 0);
     const Bytes e = EncodeBytes(edge);
     ASSERT_FALSE(e.empty());
@@ -372,11 +408,22 @@ TEST(Ico, WrittenFilesReadBackInPillow) {
     sixteen.SetTransIndex(sixteen.GetPixelIndex(2, 2));
     VxImage loaded(0);
     ASSERT_TRUE(loaded.Load(vt::DataPath("ico/netpbm_8bit_mask.ico").c_str(), VX_FORMAT_ICO));
-    VxImage* pictures[] = {&rgba, &rgb, &mapped, &sixteen, &loaded};
+    // The largest icon: its directory says 0 for 256.
+    VxImage largest = vt::MakeGradient24(256, 256);
+    largest.AlphaCreate();
+    largest.AlphaSet(255, 0, 0);
+    largest.AlphaSet(0, 255, 99);
+    VxImage* pictures[] = {&rgba, &rgb, &mapped, &sixteen, &loaded, &largest};
     int n = 0;
     for (VxImage* img : pictures) {
         const std::string path = dir.file("out" + std::to_string(n++) + ".ico");
         ASSERT_TRUE(img->Save(path.c_str(), VX_FORMAT_ICO)) << img->GetLastError();
+        if (img == &largest) {
+            const Bytes bytes = vt::ReadFileBytes(path);
+            ASSERT_GT(bytes.size(), 8u);
+            EXPECT_EQ(bytes[6], 0);
+            EXPECT_EQ(bytes[7], 0);
+        }
         const auto ref = vt::DecodeWithReference(path, vt::Reference::Pillow);
         ASSERT_TRUE(ref) << path;
         EXPECT_EQ(VisibleDiff(Visible(*img), *ref), 0) << path;

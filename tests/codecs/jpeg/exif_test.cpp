@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -206,13 +207,32 @@ TEST(Exif, SaveThroughTheDispatchHasNoWriteBack) {
 TEST(Exif, BrokenWriteBackIsAFailure) {
     VxImageJPG img;
     ASSERT_TRUE(DecodePath(Fixture("exif_intel.jpg"), img));
-    const size_t plainSize = jt::EncodeToBytes(img).size();
+    const size_t fullSize = jt::EncodeToBytes(img).size();
     VxImageJPG again;
     ASSERT_TRUE(DecodePath(Fixture("exif_intel.jpg"), again));
-    // Room for the plain encode, not for the rewrite that follows it.
-    jt::ShortWriteFile f(plainSize + 200);
+    // Room for all but the last byte.
+    jt::ShortWriteFile f(fullSize - 1);
     EXPECT_FALSE(again.Encode(&f));
     EXPECT_STREQ(again.GetLastError(), "JPEG: writing the EXIF block failed");
+}
+
+TEST(Exif, WriteBackNeedsNoReadableOutput) {
+    VxImageJPG img;
+    ASSERT_TRUE(DecodePath(Fixture("exif_comment.jpg"), img));
+    const auto inMemory = jt::EncodeToBytes(img);
+    ASSERT_EQ(jt::Markers(inMemory).front(), 0xE1);
+    vt::TempDir dir;
+    const std::string path = dir.file("write-only.jpg");
+    FILE* fp = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(fp, nullptr);
+    bool ok = false;
+    {
+        VxIOFile file(fp);
+        ok = img.Encode(&file);
+    }
+    EXPECT_EQ(std::fclose(fp), 0);
+    EXPECT_TRUE(ok) << img.GetLastError();
+    EXPECT_EQ(vt::ReadFileBytes(path), inMemory);
 }
 
 // Random damage confined to the EXIF block: the picture always decodes.

@@ -105,6 +105,11 @@ TEST(Pcx, ResolutionWordsBecomeDpi) {
     ASSERT_TRUE(DecodeBytes(raw, img));
     EXPECT_EQ(img.GetXDPI(), 300);
     EXPECT_EQ(img.GetYDPI(), 150);
+    // The picture's header carries both, so formats that write it keep them.
+    VxImage bmp(0);
+    ASSERT_TRUE(vt::DecodeBytes(vt::EncodeBytes(img, VX_FORMAT_BMP), VX_FORMAT_BMP, bmp));
+    EXPECT_EQ(bmp.GetXDPI(), 300);
+    EXPECT_EQ(bmp.GetYDPI(), 150);
 }
 
 TEST(Pcx, EncoderRunsAndPadBytes) {
@@ -209,13 +214,20 @@ TEST(Pcx, WrittenFilesReadBackElsewhere) {
     ASSERT_TRUE(sixteen.DecreaseBpp(4, false));
     VxImage mono = vt::MakeGradient24(19, 5);
     ASSERT_TRUE(mono.DecreaseBpp(1, false));
-    VxImage* pictures[] = {&rgb, &mapped, &sixteen, &mono};
+    // Two colours that are not black and white keep their colours.
+    VxImage duo = vt::MakeGradient24(19, 5);
+    ASSERT_TRUE(duo.DecreaseBpp(1, false));
+    duo.SetPaletteColor(0, 200, 30, 40);
+    duo.SetPaletteColor(1, 20, 90, 250);
+    VxImage* pictures[] = {&rgb, &mapped, &sixteen, &mono, &duo};
     for (VxImage* img : pictures) {
-        const std::string path = dir.file("out" + std::to_string(img->GetBpp()) + ".pcx");
+        const bool planar = img->GetBpp() == 4 || img == &duo;
+        const std::string path = dir.file("out" + std::to_string(img->GetBpp()) +
+                                          (planar ? "p" : "") + ".pcx");
         ASSERT_TRUE(img->Save(path.c_str(), VX_FORMAT_PCX)) << img->GetLastError();
         // Pillow reads bit planes as if lines had no pad byte; the even line
         // length the format asks for makes ImageMagick the reader for those.
-        const auto tool = img->GetBpp() == 4 ? vt::Reference::ImageMagick : vt::Reference::Pillow;
+        const auto tool = planar ? vt::Reference::ImageMagick : vt::Reference::Pillow;
         const auto ref = vt::DecodeWithReference(path, tool);
         ASSERT_TRUE(ref) << path;
         EXPECT_EQ(vt::MaxChannelDiff(vt::ToRgba(*img), *ref), 0) << path;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "codecs/wbmp/vx_wbmp_codec.h"
@@ -115,7 +116,8 @@ TEST(Wbmp, EncoderRefusals) {
     VxImage wide = Pattern(256, 2);
     EncodeBytes(wide, &ok);
     EXPECT_FALSE(ok);
-    EXPECT_STREQ(wide.GetLastError(), "不能保存图像为WBMP格式");
+    EXPECT_NE(std::string(wide.GetLastError()).find("255"), std::string::npos)
+        << wide.GetLastError();
     VxImage tall = Pattern(3, 256);
     EncodeBytes(tall, &ok);
     EXPECT_FALSE(ok);
