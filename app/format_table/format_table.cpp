@@ -21,6 +21,8 @@ constexpr ExtensionCode kExtensions[] = {
     {"jp2", VX_FORMAT_JP2},  {"j2c", VX_FORMAT_JPC},  {"jpc", VX_FORMAT_JPC},
     {"pgx", VX_FORMAT_PGX},  {"ras", VX_FORMAT_RAS},  {"pnm", VX_FORMAT_PNM},
     {"pgm", VX_FORMAT_PNM},  {"ppm", VX_FORMAT_PNM},
+    {"webp", VX_FORMAT_WEBP}, {"heic", VX_FORMAT_HEIF}, {"heif", VX_FORMAT_HEIF},
+    {"hif", VX_FORMAT_HEIF},  {"avif", VX_FORMAT_AVIF}, {"jxl", VX_FORMAT_JXL},
 };
 
 std::string AsciiLower(std::string_view s) {
