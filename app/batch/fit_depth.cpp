@@ -24,7 +24,8 @@ void ToGrey8(VxImage& img) {
 
 // How a target keeps what is transparent.
 enum class AlphaRule {
-    Kept,         // the writer stores every form as it is (PNG; WMF is never written)
+    Kept,         // the writer stores every form as it is (PNG and the newer formats;
+                  // WMF is never written)
     MaskOrPlane,  // ICO: a palette picture's on/off transparency as its mask, else 32-bit
     AlphaPlane,   // as 24-bit with an alpha plane; the writer knows no other form
     OneIndex,     // GIF: one transparent palette entry
@@ -34,6 +35,10 @@ enum class AlphaRule {
 AlphaRule RuleFor(ImageFormat target) {
     switch (target) {
         case VX_FORMAT_PNG:
+        case VX_FORMAT_WEBP:
+        case VX_FORMAT_HEIF:
+        case VX_FORMAT_AVIF:
+        case VX_FORMAT_JXL:
         case VX_FORMAT_WMF: return AlphaRule::Kept;
         case VX_FORMAT_ICO: return AlphaRule::MaskOrPlane;
         case VX_FORMAT_TGA:

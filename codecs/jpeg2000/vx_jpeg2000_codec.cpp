@@ -5,9 +5,9 @@
 #include "codecs/jpeg2000/vx_jp2_colour.h"
 #include "codecs/jpeg2000/vx_jp2_planes.h"
 #include "codecs/jpeg2000/vx_openjpeg_coder.h"
-#include "codecs/jpeg2000/vx_pgx_coder.h"
-#include "codecs/jpeg2000/vx_pnm_coder.h"
-#include "codecs/jpeg2000/vx_ras_coder.h"
+#include "codecs/pgx/vx_pgx_coder.h"
+#include "codecs/pnm/vx_pnm_coder.h"
+#include "codecs/ras/vx_ras_coder.h"
 
 using vxj2k::Plane;
 using vxj2k::Planes;
