@@ -11,7 +11,9 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
+#include "app/batch/file_places.h"
 #include "app/batch/memory_budget.h"
 #include "app/batch/picture_memory.h"
 #include "app/batch/source_guard.h"
@@ -20,8 +22,13 @@
 
 namespace vellumar::batch {
 
-std::string OutputPathOf(const RunOptions& options, int row) {
-    return OutputPath(options.outDir, options.prefix, row, options.extension);
+std::string OutputPathOf(const RunOptions& options, int row, const std::string& source,
+                         std::string& why) {
+    const size_t at = size_t(row - 1);
+    const std::string dir = at < options.sourceDirs.size() ? options.sourceDirs[at] : std::string();
+    const std::string name = ExpandName(
+        options.nameTemplate, {options.prefix, row, source, dir, options.extension}, why);
+    return name.empty() ? name : options.outDir + '/' + name;
 }
 
 namespace {
@@ -51,6 +58,7 @@ public:
           slots_(size_t(rows_) + 1),
           guard_(sources),
           budget_(options.maxMemory ? options.maxMemory : DefaultMemoryBudget()) {
+        NameRows();
         // Sizes are read ahead only when the largest pictures the decoders
         // take could, on every worker at once, pass the budget.
         bool seen[kVxFormatCount] = {};
@@ -98,6 +106,23 @@ public:
 
 private:
     bool Cancelled() const { return cancel_ && cancel_->Requested(); }
+
+    // Every row's output, before any is written: a row naming the file of an
+    // earlier row fails instead of overwriting it, whatever the timing.
+    void NameRows() {
+        outputs_.resize(size_t(rows_) + 1);
+        nameErrors_.resize(size_t(rows_) + 1);
+        std::unordered_map<std::string, int> firstRow;
+        for (int row = 1; row <= rows_; ++row) {
+            std::string& path = outputs_[size_t(row)];
+            path = OutputPathOf(options_, row, sources_[size_t(row - 1)], nameErrors_[size_t(row)]);
+            if (path.empty()) continue;
+            const auto [it, fresh] = firstRow.emplace(path, row);
+            if (!fresh)
+                nameErrors_[size_t(row)] = "row " + std::to_string(row) + " would write row " +
+                                           std::to_string(it->second) + "'s output file " + path;
+        }
+    }
 
     // The most a row of this source format may take, given the picture limit.
     uint64_t Largest(ImageFormat source) const {
@@ -185,7 +210,18 @@ private:
     // The row's work, outside any lock: decode, fit, encode into a temporary file.
     Slot Convert(int row, ImageHandle* handle) {
         Slot slot;
-        slot.output = OutputPathOf(options_, row);
+        slot.output = outputs_[size_t(row)];
+        if (!nameErrors_[size_t(row)].empty()) {
+            Fail(slot, RowOutcome::EncodeFailed, nameErrors_[size_t(row)]);
+            return slot;
+        }
+        const size_t folderEnd = slot.output.rfind('/');
+        if (folderEnd > options_.outDir.size() &&
+            !MakeDirectories(slot.output.substr(0, folderEnd), 0777)) {
+            Fail(slot, RowOutcome::EncodeFailed,
+                 "cannot create the folder " + slot.output.substr(0, folderEnd));
+            return slot;
+        }
         const std::string& source = sources_[size_t(row - 1)];
         SourceGuard::Opened in = guard_.Open(row);
         if (in.error) {
@@ -266,6 +302,8 @@ private:
     bool closing_ = false;
     std::vector<Slot> slots_;
 
+    std::vector<std::string> outputs_;     // by row; empty when naming failed
+    std::vector<std::string> nameErrors_;  // by row: why the row has no output
     SourceGuard guard_;
     MemoryBudget budget_;
     bool readSizes_ = false;

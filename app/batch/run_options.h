@@ -4,7 +4,7 @@
 //
 // Adding an option: a field here with its default (the default keeps today's
 // output), its use in the row (row_convert.cpp) or in the naming
-// (OutputPathOf), a command-line flag in app/cli/cli.cpp, and, where the
+// (output_name.h), a command-line flag in app/cli/cli.cpp, and, where the
 // window offers it, an item in app/gui/options_menu.cpp (saved with the other
 // settings there).
 #pragma once
@@ -12,17 +12,24 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
+#include "app/batch/output_name.h"
 #include "app/batch/picture_steps.h"
 #include "core/vx_image.h"
 
 namespace vellumar::batch {
 
 struct RunOptions {
-    // What is written and where: outDir/<prefix><row><extension>.
+    // What is written and where: outDir/<the name template filled in>; sub-folders
+    // the template names are made. Two rows naming one file: the later fails.
     ImageFormat target = 0;
     std::string extension;  // as the format list spells it: ".PNG"
     std::string outDir;
     std::string prefix = "main";
+    std::string nameTemplate = kDefaultNameTemplate;
+    // {dir} of row r is sourceDirs[r - 1] (source_list.h); "" beyond its end.
+    std::vector<std::string> sourceDirs;
 
     // Each picture.
     int quality = 90;  // JPEG, TIFF's JPEG compression, JPEG-2000
@@ -39,7 +46,9 @@ struct RunOptions {
     uint64_t maxMemory = 0;
 };
 
-// Output file of 1-based row `row`.
-std::string OutputPathOf(const RunOptions& options, int row);
+// Output file of 1-based row `row` reading `source`; empty with `why` when the
+// template gives no usable name for it.
+std::string OutputPathOf(const RunOptions& options, int row, const std::string& source,
+                         std::string& why);
 
 }  // namespace vellumar::batch

@@ -13,8 +13,10 @@
 
 #include "app/batch/batch_engine.h"
 #include "app/batch/file_places.h"
-#include "app/batch/run_driver.h"
+#include "app/batch/output_name.h"
 #include "app/batch/program_dir.h"
+#include "app/batch/run_driver.h"
+#include "app/batch/source_list.h"
 #include "app/format_table/format_table.h"
 #include "vellumar_version.h"
 
@@ -23,7 +25,8 @@ namespace vellumar::cli {
 namespace {
 
 const char kUsage[] =
-    "usage: vellumar-convert --to FORMAT [--out-dir DIR] [--prefix TEXT] [--keep-going]\n"
+    "usage: vellumar-convert --to FORMAT [--out-dir DIR] [--prefix TEXT] [--name TEMPLATE]\n"
+    "                        [--recursive] [--keep-going]\n"
     "                        [--quality N] [--frame N] [--jobs N] [--max-memory BYTES]\n"
     "                        [--resize SIZE] [--keep-orientation] [--strip]\n"
     "                        [--palette STYLE] [--dither STYLE]\n"
@@ -37,6 +40,8 @@ struct Options {
     bool info = false;
     std::string outDir;
     std::string prefix = "main";
+    std::string nameTemplate = batch::kDefaultNameTemplate;
+    bool recursive = false;
     bool keepGoing = false;
     bool quiet = false;
     int quality = 90;
@@ -135,6 +140,12 @@ std::string Parse(int argc, const char* const* argv, Options& o) {
             if (!takeValue(o.prefix)) return "--prefix needs a text";
             // A name, not a path: it must not lead out of the output folder.
             if (o.prefix.find('/') != std::string::npos) return "--prefix must not contain '/'";
+        } else if (arg == "--name") {
+            if (!takeValue(o.nameTemplate)) return "--name needs a template";
+            const std::string why = batch::CheckNameTemplate(o.nameTemplate);
+            if (!why.empty()) return "--name: " + why;
+        } else if (arg == "--recursive" && !hasInline) {
+            o.recursive = true;
         } else if (arg == "--quality") {
             std::string v;
             if (!takeValue(v) || !ParseInt(v, 1, 100, o.quality))
@@ -255,14 +266,25 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         return 1;
     }
 
+    batch::RunOptions options;
+    const std::vector<batch::SourceFile> rows = batch::ListSources(o.files, o.recursive);
+    o.files.clear();
+    for (const batch::SourceFile& row : rows) {
+        o.files.push_back(row.path);
+        options.sourceDirs.push_back(row.dir);
+    }
+    if (o.files.empty()) {
+        err << "vellumar-convert: no files in the folders given\n";
+        return 1;
+    }
     const batch::Target target = batch::TargetFromItem(o.item);
     const int total = int(o.files.size());
     const bool progress = progressToTerminal && !o.quiet;
-    batch::RunOptions options;
     options.target = target.format;
     options.extension = target.extension;
     options.outDir = o.outDir;
     options.prefix = o.prefix;
+    options.nameTemplate = o.nameTemplate;
     options.keepGoing = o.keepGoing;
     options.quality = o.quality;
     options.frame = o.frame;

@@ -115,7 +115,9 @@ TEST(Cli, BadUsage) {
         // A prefix is a name: it must not lead out of the output folder.
         "--to PNG --prefix ../x " + f, "--to PNG --max-memory 0 " + f,
         "--to PNG --max-memory 12X " + f, "--to GIF --palette best " + f,
-        "--to GIF --dither yes " + f, "--to PNG --resize 0x0 " + f, "--to PNG --resize big " + f};
+        "--to GIF --dither yes " + f, "--to PNG --resize 0x0 " + f, "--to PNG --resize big " + f,
+        "--to PNG --name '{nam}' " + f, "--to PNG --name fixed.png " + f,
+        "--to PNG --recursive=yes " + f};
     for (const std::string& args : cases) {
         const Result r = Cli(dir, args);
         EXPECT_EQ(r.status, 2) << args;
@@ -251,6 +253,42 @@ TEST(Cli, PictureOptions) {
         EXPECT_EQ(img.GetExif().empty(), strip);
         EXPECT_NEAR(img.GetPixelColor(10, 4).rgbGreen, strip ? vt::SrgbOfLinear(128) : 128, 1);
     }
+}
+
+// A folder tree under the source names and sub-folders; a second tree whose
+// names clash with the first fails row by row, naming the earlier row.
+TEST(Cli, NamesAndFolders) {
+    vt::TempDir dir;
+    const std::string in = dir.file("holiday"), out = dir.file("out");
+    std::filesystem::create_directories(in + "/day1");
+    const std::string bmp = vt::DataPath("bmp/bits24.bmp");
+    for (const char* name : {"IMG.2.bmp", "day1/IMG_0001.bmp", "notes.txt"})
+        ASSERT_TRUE(vt::WriteFileBytes(in + "/" + name, vt::ReadFileBytes(bmp)));
+    ASSERT_TRUE(vt::WriteFileBytes(in + "/broken.bmp", std::vector<uint8_t>(40, 'x')));
+
+    Result r = Cli(dir, "--to PNG --recursive --keep-going --name '{dir}/{row}-{name}.{ext}' "
+                        "--out-dir " + Q(out) + " " + Q(in));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("row 2: " + in + "/broken.bmp: decoding failed"), std::string::npos)
+        << r.err;
+    // Rows in byte order: IMG.2.bmp, broken.bmp, day1/IMG_0001.bmp, notes.txt (probed).
+    for (const char* made : {"1-IMG.2.png", "day1/3-IMG_0001.png", "4-notes.png"})
+        EXPECT_TRUE(vt::FileExists(out + "/" + made)) << made;
+
+    const std::string other = dir.file("other");
+    std::filesystem::create_directories(other);
+    ASSERT_TRUE(vt::WriteFileBytes(other + "/IMG.2.gif", vt::ReadFileBytes(bmp)));
+    r = Cli(dir, "--to PNG --name '{name}{EXT}' --out-dir " + Q(out) + " " + Q(in + "/IMG.2.bmp") +
+                     " " + Q(other + "/IMG.2.gif"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("row 2 would write row 1's output file " + out + "/IMG.2.PNG"),
+              std::string::npos)
+        << r.err;
+
+    // Without --recursive a folder is a failed row, as any unreadable file.
+    r = Cli(dir, "--to PNG --out-dir " + Q(out) + " " + Q(other));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("row 1: " + other + ": decoding failed"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -171,6 +171,43 @@ TEST_P(RunDriver, FolderConvertedIntoItselfLosesNothing) {
     EXPECT_EQ(Entries(out.path()).size(), 12u);
 }
 
+// Names from the template: sub-folders made, and a row naming an earlier
+// row's file fails (naming both) instead of replacing it, with any worker count.
+TEST_P(RunDriver, TemplateNamesFoldersAndClashes) {
+    auto files = Good(3);
+    // Row 4 has row 1's file name but another picture.
+    files.push_back(src.file("bits24.bmp"));
+    ASSERT_TRUE(vt::WriteFileBytes(files[3], vt::ReadFileBytes(files[1])));
+    batch::RunOptions opt;
+    opt.target = VX_FORMAT_BMP;
+    opt.extension = ".BMP";
+    opt.outDir = out.path();
+    opt.jobs = GetParam();
+    opt.keepGoing = true;
+    opt.nameTemplate = "{dir}/{name}{EXT}";
+    opt.sourceDirs = {"a/b", "", "a/b", "a/b"};
+    std::vector<std::pair<int, std::string>> failures;
+    batch::RunCallbacks cb;
+    cb.onRowDone = [&](int row, const batch::RowResult& r) {
+        if (r.outcome != batch::RowOutcome::Done) failures.emplace_back(row, r.error);
+    };
+    const auto summary = batch::RunRows(files, opt, cb);
+    EXPECT_EQ(summary.converted, 3);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].first, 4);
+    EXPECT_NE(failures[0].second.find("row 4 would write row 1's"), std::string::npos)
+        << failures[0].second;
+    EXPECT_EQ(Entries(out.path()), (std::vector<std::string>{"a", "rle8.BMP"}));
+    EXPECT_EQ(Entries(out.file("a/b")), (std::vector<std::string>{"bits1.BMP", "bits24.BMP"}));
+    // Row 1's picture, not row 4's, is in the file.
+    VxImage written, row1, row4;
+    ASSERT_TRUE(written.Load(out.file("a/b/bits24.BMP").c_str(), VX_FORMAT_BMP));
+    ASSERT_TRUE(row1.Load(files[0].c_str(), VX_FORMAT_BMP));
+    ASSERT_TRUE(row4.Load(files[3].c_str(), VX_FORMAT_BMP));
+    ASSERT_NE(row1.GetBpp(), row4.GetBpp());
+    EXPECT_EQ(written.GetBpp(), row1.GetBpp());
+}
+
 TEST_P(RunDriver, MemoryBudget) {
     const auto files = Good(6);
     batch::RunOptions opt;
