@@ -46,6 +46,8 @@ def workloads(cli, inputs, nphotos, nsmall):
     jpg = pick(sorted(glob.glob(os.path.join(inputs, "photos/jpg/*.jpg"))))
     bmp = pick(sorted(glob.glob(os.path.join(inputs, "photos/bmp/*.bmp"))))
     png = pick(sorted(glob.glob(os.path.join(inputs, "photos/png/*.png"))))
+    heic = pick(sorted(glob.glob(os.path.join(inputs, "photos/heic/*.heic"))))
+    webp = pick(sorted(glob.glob(os.path.join(inputs, "photos/webp/*.webp"))))
     small = sorted(glob.glob(os.path.join(inputs, "small/*.png")))[:nsmall]
     anim = os.path.join(inputs, "anim/anim.gif")
     pil = ["/usr/bin/python3", os.path.join(HERE, "pillow_convert.py")]
@@ -87,6 +89,26 @@ def workloads(cli, inputs, nphotos, nsmall):
             "Pillow": pillow("jpg"),
         }, ("cjpeg -quality 90", vips('cjpeg -quality 90 -outfile "OUT/$n.jpg" "$f"')),
             "quality 90, 4:2:0 everywhere"),
+        "heic-jpeg": (heic, vx("JPG"), {
+            "ImageMagick": im("jpg", "-quality", "90", "-sampling-factor", "2x2"),
+            "libvips": vips('vips copy "$f" "OUT/$n.jpg[Q=90,subsample-mode=on]"'),
+        }, ("heif-convert -q 90", vips('heif-convert -q 90 "$f" "OUT/$n.jpg" >/dev/null')),
+            "phone-like HEIC (heif-enc -q 50) to JPEG quality 90"),
+        "webp-png": (webp, vx("PNG"), {
+            "ImageMagick": im("png", "-define", "png:compression-level=6"),
+            "libvips": vips('vips copy "$f" "OUT/$n.png[compression=6,filter=all]"'),
+        }, ("dwebp", vips('dwebp -quiet "$f" -o "OUT/$n.png"')),
+            "WebP written by cwebp -q 90; PNG level 6 (dwebp: libpng's default level)"),
+        "jpeg-webp": (jpg, vx("WEBP"), {
+            "ImageMagick": im("webp", "-quality", "90"),
+            "libvips": vips('vips copy "$f" "OUT/$n.webp[Q=90]"'),
+        }, ("cwebp -q 90", vips('cwebp -quiet -q 90 "$f" -o "OUT/$n.webp"')),
+            "lossy WebP, quality 90"),
+        "jpeg-avif": (jpg, vx("AVIF"), {
+            "ImageMagick": im("avif", "-quality", "90"),
+            "libvips": vips('vips heifsave "$f" "OUT/$n.avif" --Q 90 --compression av1'),
+        }, ("heif-enc -A -q 90", vips('heif-enc -A -q 90 "$f" -o "OUT/$n.avif" >/dev/null')),
+            "AVIF through libheif and libaom, quality 90; each tool at its own AV1 speed"),
         "png-gif": (png, vx("GIF"), {
             "ImageMagick": im("gif"),
             "GraphicsMagick": gm("gif"),

@@ -10,6 +10,10 @@ DIR/photos/{jpg,bmp,png}/photoNN.*   20 photo-like pictures of 2-12 megapixels:
 DIR/small/smallNNN.png               200 pictures of 64-256 pixels: icons with
                                      alpha, flat colour, rendered text
 DIR/anim/anim.gif                    100-frame 320x240 animation
+DIR/photos/{heic,webp}/photoNN.*     the same photos as a phone and a web page
+                                     keep them: HEIC at heif-enc's default quality
+                                     (50), WebP at cwebp -q 90 (made by --newer
+                                     when missing, from the PNGs)
 
 No Debian package ships enough real photographs (the wallpaper packages hold a
 handful, mostly rendered art), so the photos are synthetic: smooth light
@@ -17,8 +21,10 @@ fields, hard-edged objects, textured areas and sensor noise, tuned so that
 their JPEG sizes (about 3 bits per pixel at quality 90) are those of camera
 pictures.
 """
+import glob
 import math
 import os
+import subprocess
 import sys
 
 import numpy as np
@@ -166,7 +172,22 @@ def make_animation():
     return frames
 
 
+def make_newer(out):
+    """HEIC and WebP copies of the photos, written by the formats' own tools."""
+    for sub, ext, tool in (("heic", ".heic", ["heif-enc", "-q", "50"]),
+                           ("webp", ".webp", ["cwebp", "-quiet", "-q", "90"])):
+        os.makedirs(os.path.join(out, "photos", sub), exist_ok=True)
+        for png in sorted(glob.glob(os.path.join(out, "photos/png/*.png"))):
+            target = os.path.join(out, "photos", sub, os.path.basename(png)[:-4] + ext)
+            if not os.path.exists(target):
+                subprocess.run(tool + [png, "-o", target], check=True, stdout=subprocess.DEVNULL)
+    print(f"HEIC and WebP photos in {out}/photos")
+
+
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "--newer":
+        make_newer(sys.argv[2] if len(sys.argv) > 2 else "build-bench/inputs")
+        return
     out = sys.argv[1] if len(sys.argv) > 1 else "build-bench/inputs"
     for sub in ("photos/jpg", "photos/bmp", "photos/png", "small", "anim"):
         os.makedirs(os.path.join(out, sub), exist_ok=True)
@@ -191,6 +212,7 @@ def main():
     frames = make_animation()
     frames[0].save(os.path.join(out, "anim/anim.gif"), save_all=True,
                    append_images=frames[1:], duration=40, loop=0)
+    make_newer(out)
     with open(os.path.join(out, "DONE"), "w") as f:
         f.write("complete\n")
     print(f"inputs in {out}")

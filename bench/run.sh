@@ -21,6 +21,8 @@ ninja -C "$build" -j2 vellumar-convert vellumar_kernels >/dev/null
 if [ ! -f "$inputs/DONE" ]; then
   echo "making the inputs in $inputs (a few minutes, once)"
   /usr/bin/python3 bench/make_inputs.py "$inputs"
+elif [ ! -d "$inputs/photos/webp" ]; then
+  /usr/bin/python3 bench/make_inputs.py --newer "$inputs"
 fi
 
 echo "# Vellumar benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"

@@ -14,8 +14,6 @@ function(vellumar_add_codec name)
   if(ARG_PKG)
     string(TOUPPER "VX_CODEC_${name}" prefix)
     pkg_check_modules(${prefix} REQUIRED IMPORTED_TARGET ${ARG_PKG})
-    # The tests check that scripts/packages/run/ names the packages behind these.
-    set_property(GLOBAL APPEND PROPERTY VELLUMAR_PKG_MODULES ${ARG_PKG})
     target_link_libraries(vellumar_engine PUBLIC PkgConfig::${prefix})
   endif()
   if(ARG_LIBS)

@@ -11,19 +11,24 @@
 //   entered once, through JP2.
 // Formats added later go after these: the order of the old ones is what
 // users' files have been read by.
+// - WebP, HEIF and JPEG XL have certain signatures. The HEIF codec, entered
+//   once, reads HEIC and AVIF alike.
 #include <iterator>
 
 #include "codecs/bmp/vx_bmp_codec.h"
 #include "codecs/gif/vx_image_gif.h"
+#include "codecs/heif/vx_heif_codec.h"
 #include "codecs/ico/vx_ico_codec.h"
 #include "codecs/jpeg/vx_image_jpg.h"
 #include "codecs/jpeg2000/vx_jpeg2000_codec.h"
+#include "codecs/jxl/vx_jxl_codec.h"
 #include "codecs/metafile/vx_metafile_codec.h"
 #include "codecs/pcx/vx_pcx_codec.h"
 #include "codecs/png/vx_png_codec.h"
 #include "codecs/tga/vx_tga_codec.h"
 #include "codecs/tiff/vx_image_tif.h"
 #include "codecs/wbmp/vx_wbmp_codec.h"
+#include "codecs/webp/vx_webp_codec.h"
 #include "core/vx_codec.h"
 
 namespace {
@@ -44,6 +49,10 @@ constexpr VxCodecEntry kCodecs[] = {
     {VX_FORMAT_PGX, "PGX", VxCodecOpsFor<VxJpeg2000Codec>(), false},
     {VX_FORMAT_PNM, "PNM", VxCodecOpsFor<VxJpeg2000Codec>(), false},
     {VX_FORMAT_RAS, "RAS", VxCodecOpsFor<VxJpeg2000Codec>(), false},
+    {VX_FORMAT_WEBP, "WEBP", VxCodecOpsFor<VxWebpCodec>(), true},
+    {VX_FORMAT_HEIF, "HEIC", VxCodecOpsFor<VxHeifCodec>(), true},
+    {VX_FORMAT_AVIF, "AVIF", VxCodecOpsFor<VxHeifCodec>(), false},
+    {VX_FORMAT_JXL, "JXL", VxCodecOpsFor<VxJxlCodec>(), true},
 };
 
 }  // namespace

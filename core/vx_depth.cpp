@@ -214,15 +214,7 @@ bool VxImage::DecreaseBppDiffused(uint32_t bits, const RGBQUAD* palette,
     if (importantColors) tmp.SetClrImportant(importantColors);
     if (!tmp.IsValid()) return false;
 
-    const size_t plane = size_t(GetWidth()) * GetHeight();
-    if (Selection) {
-        tmp.Selection = static_cast<uint8_t*>(std::malloc(plane));
-        if (tmp.Selection) std::memcpy(tmp.Selection, Selection, plane);
-    }
-    if (Alpha) {
-        tmp.Alpha = static_cast<uint8_t*>(std::malloc(plane));
-        if (tmp.Alpha) std::memcpy(tmp.Alpha, Alpha, plane);
-    }
+    tmp.CopyPlanes(*this, true, true);
     if (!SetTargetPalette(tmp, palette)) return false;
 
     const int32_t w = Header.biWidth;
@@ -271,30 +263,19 @@ bool VxImage::IncreaseBpp(uint32_t bits) {
     tmp.Create(GetWidth(), GetHeight(), bits, GetType());
     if (!tmp.IsValid()) return false;
 
-    const size_t plane = size_t(GetWidth()) * GetHeight();
-    auto copyPlanes = [&] {
-        if (Selection) {
-            tmp.Selection = static_cast<uint8_t*>(std::malloc(plane));
-            if (tmp.Selection) std::memcpy(tmp.Selection, Selection, plane);
-        }
-        if (Alpha) {
-            tmp.Alpha = static_cast<uint8_t*>(std::malloc(plane));
-            if (tmp.Alpha) std::memcpy(tmp.Alpha, Alpha, plane);
-        }
-    };
     const int32_t w = Header.biWidth;
     const int32_t h = Header.biHeight;
 
     if (bits < 24) {
         tmp.SetPalette(GetPalette(), GetNumColors());
-        copyPlanes();
+        tmp.CopyPlanes(*this, true, true);
         for (int32_t y = 0; y < h; ++y) {
             if (Cancelled()) break;
             for (int32_t x = 0; x < w; ++x) tmp.BlindSetPixelIndex(x, y, BlindGetPixelIndex(x, y));
         }
     } else {
         if (Info.TransIndex >= 0) tmp.Info.TransColor = GetPaletteColor(uint8_t(Info.TransIndex));
-        copyPlanes();
+        tmp.CopyPlanes(*this, true, true);
         if (!tmp.Alpha && AlphaPaletteIsValid()) tmp.AlphaCreate();
         const RGBQUAD* pal = GetPalette();
         for (int32_t y = 0; y < h; ++y) {

@@ -152,14 +152,7 @@ bool VxImage::DecodeWith(uint32_t code, VxFile* file, uint32_t passType) {
     // Settings steer the decoder; what described the previous picture must not
     // stick to the next one (a reused image would otherwise hand a GIF's
     // transparent index or a photo's resolution to a file that has none).
-    ImageInfo& next = codec->Info;
-    next.TransIndex = -1;
-    next.TransColor = RGBQUAD{};
-    next.AlphaPaletteEnabled = false;
-    next.NumFrames = 0;
-    next.FrameDelay = 0;
-    next.XOffset = next.YOffset = 0;
-    next.Orientation = 0;
+    codec->Info.ForgetPicture();
     codec->SetXDPI(96);
     codec->SetYDPI(96);
     if (ops->decode(codec.get(), file, passType)) {

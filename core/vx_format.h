@@ -23,8 +23,12 @@ enum : ImageFormat {
     VX_FORMAT_PGX = 13,
     VX_FORMAT_PNM = 14,
     VX_FORMAT_RAS = 15,
+    VX_FORMAT_WEBP = 16,
+    VX_FORMAT_HEIF = 17,  // HEIC and other HEIF files whose pictures are not AV1
+    VX_FORMAT_AVIF = 18,
+    VX_FORMAT_JXL = 19,
 };
-constexpr uint32_t kVxFormatCount = 16;
+constexpr uint32_t kVxFormatCount = 20;
 
 // "BMP", "GIF", ... for the codes the registry lists; "" otherwise.
 const char* VxFormatName(ImageFormat type);

@@ -92,12 +92,8 @@ void VxImage::Startup(uint32_t imagetype) {
     Alpha = nullptr;
     Layers = nullptr;
     Header = BITMAPINFOHEADER{};
-    Info = ImageInfo{};
+    Info = ImageInfo::Fresh();
     Info.Type = imagetype;
-    Info.JpegQuality = 90;
-    Info.AlphaMax = 255;
-    Info.TransIndex = -1;
-    Info.Enabled = true;
     SetXDPI(96);
     SetYDPI(96);
 }
@@ -201,17 +197,18 @@ void VxImage::Copy(const VxImage& src, bool copypixels, bool copyselection, bool
         Header.biClrImportant = src.Header.biClrImportant;
         SyncHeaderToDib();
     }
+    CopyPlanes(src, copyselection, copyalpha);
+}
+
+void VxImage::CopyPlanes(const VxImage& src, bool selection, bool alpha) {
     const size_t plane = size_t(GetWidth()) * GetHeight();
-    if (copyselection && src.Selection) {
-        std::free(Selection);
-        Selection = static_cast<uint8_t*>(std::malloc(plane));
-        if (Selection) std::memcpy(Selection, src.Selection, plane);
-    }
-    if (copyalpha && src.Alpha) {
-        std::free(Alpha);
-        Alpha = static_cast<uint8_t*>(std::malloc(plane));
-        if (Alpha) std::memcpy(Alpha, src.Alpha, plane);
-    }
+    auto copy = [plane](uint8_t*& dst, const uint8_t* from) {
+        std::free(dst);
+        dst = static_cast<uint8_t*>(std::malloc(plane));
+        if (dst) std::memcpy(dst, from, plane);
+    };
+    if (selection && src.Selection) copy(Selection, src.Selection);
+    if (alpha && src.Alpha) copy(Alpha, src.Alpha);
 }
 
 void VxImage::CopyInfo(const VxImage& src) {

@@ -53,6 +53,31 @@ struct ImageInfo {
     // A cancel another thread may raise while a decode or encode runs; codec
     // objects share it with the image they work for (Escape is copied).
     const std::atomic<int32_t>* CancelRequest = nullptr;
+
+    // A new image's settings. (A value-initialised record, what Transfer
+    // leaves in the image it empties, is zeros but for the picture limit.)
+    static ImageInfo Fresh() {
+        ImageInfo info;
+        info.TransIndex = -1;
+        info.JpegQuality = 90;
+        info.AlphaMax = 255;
+        info.Enabled = true;
+        return info;
+    }
+
+    // What described one picture goes back to its default; the settings that
+    // steer a decoder (Frame, JpegScale, CodecOption, MaxPixels, ...) stay.
+    void ForgetPicture() {
+        const ImageInfo fresh = Fresh();
+        TransIndex = fresh.TransIndex;
+        TransColor = fresh.TransColor;
+        AlphaPaletteEnabled = fresh.AlphaPaletteEnabled;
+        NumFrames = fresh.NumFrames;
+        FrameDelay = fresh.FrameDelay;
+        XOffset = fresh.XOffset;
+        YOffset = fresh.YOffset;
+        Orientation = fresh.Orientation;
+    }
 };
 
 class VxImage {
@@ -241,6 +266,8 @@ public:
 protected:
     void Startup(uint32_t imagetype);
     void CopyInfo(const VxImage& src);
+    // The alpha and selection planes of a picture of the same size.
+    void CopyPlanes(const VxImage& src, bool selection, bool alpha);
     void Ghost(VxImage* from);
     bool EncodeSafeCheck(VxFile* file);
 

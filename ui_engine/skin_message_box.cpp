@@ -297,8 +297,12 @@ void SkinMessageBox::Animate(MessageBoxWindow* w, int style, const QRect& geomet
         }
         w->repaint();
         animation_.push_back(frames[k].alpha);
-        const qint64 left = frames[k].sleepMs - timer.elapsed();
-        if (left > 0) QThread::msleep(static_cast<unsigned long>(left));
+        if (pace_) {
+            pace_(frames[k].sleepMs, timer.elapsed());
+        } else {
+            const qint64 left = frames[k].sleepMs - timer.elapsed();
+            if (left > 0) QThread::msleep(static_cast<unsigned long>(left));
+        }
     }
 }
 

@@ -86,6 +86,12 @@ public:
     // Closes an open box at once (program exit).
     void Release();
 
+    // Paces the opening animation: called after each frame is drawn with the
+    // frame's length and the time since it began. The default sleeps the rest
+    // of the frame; tests count the frames' lengths instead.
+    using Pace = std::function<void(int frameMs, qint64 elapsedMs)>;
+    void SetPace(Pace pace) { pace_ = std::move(pace); }
+
     // Top-left corner for a box of the default size centred on `area` (truncated toward zero).
     static QPoint PlaceOver(const QRect& area);
     static QPoint PlaceOnScreen(const QSize& screen);
@@ -95,6 +101,7 @@ private:
 
     QPointer<MessageBoxWindow> window_;
     std::vector<int> animation_;
+    Pace pace_;
 };
 
 }  // namespace vellumar::ui

@@ -24,7 +24,8 @@ void ToGrey8(VxImage& img) {
 
 // How a target keeps what is transparent.
 enum class AlphaRule {
-    Kept,         // the writer stores every form as it is (PNG; WMF is never written)
+    Kept,         // the writer stores every form as it is (PNG and the newer formats;
+                  // WMF is never written)
     MaskOrPlane,  // ICO: a palette picture's on/off transparency as its mask, else 32-bit
     AlphaPlane,   // as 24-bit with an alpha plane; the writer knows no other form
     OneIndex,     // GIF: one transparent palette entry
@@ -34,22 +35,29 @@ enum class AlphaRule {
 AlphaRule RuleFor(ImageFormat target) {
     switch (target) {
         case VX_FORMAT_PNG:
+        case VX_FORMAT_WEBP:
+        case VX_FORMAT_HEIF:
+        case VX_FORMAT_AVIF:
+        case VX_FORMAT_JXL:
         case VX_FORMAT_WMF: return AlphaRule::Kept;
         case VX_FORMAT_ICO: return AlphaRule::MaskOrPlane;
         case VX_FORMAT_TGA:
-        case VX_FORMAT_TIF: return AlphaRule::AlphaPlane;
+        case VX_FORMAT_TIF:
+        case VX_FORMAT_JP2:
+        case VX_FORMAT_JPC: return AlphaRule::AlphaPlane;
         case VX_FORMAT_GIF: return AlphaRule::OneIndex;
-        // JP2 and JPC move to AlphaPlane once their writer stores an alpha component.
         default: return AlphaRule::OverWhite;
     }
 }
 
 // The writers' own form: a 24-bit picture whose alpha plane says it all, or
-// (TIFF) an 8-bit grey one.
+// (TIFF, JPEG-2000) an 8-bit grey one.
 bool InPlaneForm(const VxImage& img, ImageFormat target) {
     if (!img.AlphaIsValid() || img.GetTransIndex() >= 0) return false;
     if (img.GetBpp() == 24) return true;
-    return target == VX_FORMAT_TIF && img.GetBpp() == 8 && img.IsGrayScale() &&
+    const bool greyToo =
+        target == VX_FORMAT_TIF || target == VX_FORMAT_JP2 || target == VX_FORMAT_JPC;
+    return greyToo && img.GetBpp() == 8 && img.IsGrayScale() &&
            !img.AlphaPaletteIsEnabled();
 }
 
@@ -101,11 +109,15 @@ void FitDepth(ImageHandle* handle, ImageFormat target, const vx::ColourReduction
     const int16_t bpp = ImageFacade::GetBpp(handle);
     switch (target) {
         case VX_FORMAT_JPG:
+            if (img.IsIndexed() && !img.IsGrayScale()) img.IncreaseBpp(24);
+            break;
+        // These write black and white as grey.
         case VX_FORMAT_JP2:
         case VX_FORMAT_JPC:
         case VX_FORMAT_PNM:
         case VX_FORMAT_RAS:
-            if (img.IsIndexed() && !img.IsGrayScale()) img.IncreaseBpp(24);
+            if (img.IsIndexed() && !img.IsGrayScale() && !img.IsBlackAndWhite())
+                img.IncreaseBpp(24);
             break;
         case VX_FORMAT_TGA:
             if (bpp < 8) img.IncreaseBpp(8);

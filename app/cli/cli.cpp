@@ -28,7 +28,7 @@ const char kUsage[] =
     "                        [--quiet] FILE...\n"
     "       vellumar-convert --info [--frame N] FILE...\n"
     "       vellumar-convert --help | --version\n"
-    "FORMAT: PNG ICO TGA JPG BMP GIF TIF PCX WBMP WMF JP2 JPC PGX PNM RAS\n";
+    "FORMAT: PNG ICO TGA JPG BMP GIF TIF PCX WBMP WMF JP2 JPC PGX PNM RAS WEBP HEIC AVIF JXL\n";
 
 struct Options {
     const char* item = nullptr;

@@ -13,10 +13,16 @@ struct ExtensionCode {
 
 // Order matters only for documentation: every extension appears once.
 constexpr ExtensionCode kExtensions[] = {
-    {"bmp", 1},  {"gif", 2},  {"jpg", 3},  {"jpeg", 3}, {"png", 4},  {"ico", 5},
-    {"cur", 5},  {"tif", 6},  {"tiff", 6}, {"tga", 7},  {"pcx", 8},  {"wbmp", 9},
-    {"wmf", 10}, {"emf", 10}, {"j2k", 11}, {"jp2", 11}, {"j2c", 12}, {"jpc", 12},
-    {"pgx", 13}, {"ras", 15}, {"pnm", 14}, {"pgm", 14}, {"ppm", 14},
+    {"bmp", VX_FORMAT_BMP},  {"gif", VX_FORMAT_GIF},  {"jpg", VX_FORMAT_JPG},
+    {"jpeg", VX_FORMAT_JPG}, {"png", VX_FORMAT_PNG},  {"ico", VX_FORMAT_ICO},
+    {"cur", VX_FORMAT_ICO},  {"tif", VX_FORMAT_TIF},  {"tiff", VX_FORMAT_TIF},
+    {"tga", VX_FORMAT_TGA},  {"pcx", VX_FORMAT_PCX},  {"wbmp", VX_FORMAT_WBMP},
+    {"wmf", VX_FORMAT_WMF},  {"emf", VX_FORMAT_WMF},  {"j2k", VX_FORMAT_JP2},
+    {"jp2", VX_FORMAT_JP2},  {"j2c", VX_FORMAT_JPC},  {"jpc", VX_FORMAT_JPC},
+    {"pgx", VX_FORMAT_PGX},  {"ras", VX_FORMAT_RAS},  {"pnm", VX_FORMAT_PNM},
+    {"pgm", VX_FORMAT_PNM},  {"ppm", VX_FORMAT_PNM},
+    {"webp", VX_FORMAT_WEBP}, {"heic", VX_FORMAT_HEIF}, {"heif", VX_FORMAT_HEIF},
+    {"hif", VX_FORMAT_HEIF},  {"avif", VX_FORMAT_AVIF}, {"jxl", VX_FORMAT_JXL},
 };
 
 std::string AsciiLower(std::string_view s) {
@@ -34,7 +40,7 @@ ImageFormat FormatFromExtension(std::string_view text) {
     const std::string ext = AsciiLower(dot == std::string_view::npos ? text : text.substr(dot + 1));
     for (const auto& e : kExtensions)
         if (ext == e.ext) return e.code;
-    return 1;
+    return VX_FORMAT_BMP;
 }
 
 std::string TargetExtension(std::string_view itemText) {

@@ -9,10 +9,12 @@
 
 namespace vellumar {
 
-// The fifteen target items, in list order.
-inline constexpr std::array<const char*, 15> kTargetItems = {
-    "*.PNG", "*.ICO", "*.TGA", "*.JPG", "*.BMP", "*.GIF", "*.TIF", "*.PCX",
-    "*.WBMP", "*.WMF", "*.JP2", "*.JPC", "*.PGX", "*.PNM", "*.RAS"};
+// The target items, in list order: the window's original fifteen, then the
+// newer formats.
+inline constexpr std::array<const char*, 19> kTargetItems = {
+    "*.PNG", "*.ICO", "*.TGA", "*.JPG",  "*.BMP",  "*.GIF",  "*.TIF",
+    "*.PCX", "*.WBMP", "*.WMF", "*.JP2", "*.JPC", "*.PGX", "*.PNM",
+    "*.RAS", "*.WEBP", "*.HEIC", "*.AVIF", "*.JXL"};
 
 // Code of the text after the last dot (ASCII letters folded); 1 when nothing matches.
 ImageFormat FormatFromExtension(std::string_view text);

@@ -124,7 +124,7 @@ void MainWindow::BuildLayout() {
     formatCombo_ = Place<QComboBox>(client, "组合框1", 112, 280, 136, 20);
     for (const char* item : kTargetItems) formatCombo_->addItem(U(item));
     formatCombo_->setCurrentIndex(-1);
-    formatCombo_->setMaxVisibleItems(15);
+    formatCombo_->setMaxVisibleItems(int(kTargetItems.size()));
 
     PlaceLabel(client, "标签2", 16, 304, 64, 24, text::kSaveDirLabel);
     baseDirEdit_ = Place<QLineEdit>(client, "编辑框1", 78, 309, 114, 19);

@@ -97,4 +97,19 @@ void ColourToBgr8(const Planes& in, uint32_t width, uint32_t height,
     }
 }
 
+void CmykToBgr8(const Planes& in, uint32_t width, uint32_t height,
+                const std::function<uint8_t*(uint32_t)>& row) {
+    const Plane* inks[4] = {&in.comps[0], &in.comps[1], &in.comps[2], &in.comps[3]};
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* dst = row(y);
+        const size_t at = size_t(y) * width;
+        for (uint32_t x = 0; x < width; ++x) {
+            uint32_t light[4];
+            for (int i = 0; i < 4; ++i) light[i] = 255u - To8(*inks[i], inks[i]->data[at + x]);
+            for (int i = 0; i < 3; ++i)
+                dst[3 * size_t(x) + 2 - i] = uint8_t((light[i] * light[3] + 127) / 255);
+        }
+    }
+}
+
 }  // namespace vxj2k

@@ -1,5 +1,5 @@
 // The colour path: three components (sYCC or RGB, any precision, an optional
-// ICC profile) into 8-bit sRGB rows.
+// ICC profile), or four of CMYK, into 8-bit sRGB rows.
 #pragma once
 
 #include <functional>
@@ -22,5 +22,10 @@ inline uint8_t To8(const Plane& p, int32_t v) {
 // buffers `row(y)` returns. Throws VxCodecFailure when a profile cannot be applied.
 void ColourToBgr8(const Planes& in, uint32_t width, uint32_t height,
                   const std::function<uint8_t*(uint32_t)>& row);
+
+// Cyan, magenta, yellow and black (components 0 to 3, one grid) the same way,
+// each ink taking its share of the light the others leave.
+void CmykToBgr8(const Planes& in, uint32_t width, uint32_t height,
+                const std::function<uint8_t*(uint32_t)>& row);
 
 }  // namespace vxj2k

@@ -13,7 +13,7 @@
 
 namespace vxj2k {
 
-enum class ColourSpace { Unspecified, SRGB, Gray, SYCC, Other };
+enum class ColourSpace { Unspecified, SRGB, Gray, SYCC, CMYK, Other };
 
 struct Plane {
     uint32_t width = 0;
@@ -25,6 +25,7 @@ struct Plane {
     // The sample value that means full intensity: 2^prec - 1 except for PNM
     // files whose maxval is not a power of two minus one.
     uint32_t maxval = 255;
+    bool alpha = false;             // the file marks it as opacity
     const int32_t* data = nullptr;  // width * height samples, row 0 at the top
     std::vector<int32_t> store;     // owns `data` for the project's own coders
 

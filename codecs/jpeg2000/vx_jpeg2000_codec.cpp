@@ -5,9 +5,9 @@
 #include "codecs/jpeg2000/vx_jp2_colour.h"
 #include "codecs/jpeg2000/vx_jp2_planes.h"
 #include "codecs/jpeg2000/vx_openjpeg_coder.h"
-#include "codecs/jpeg2000/vx_pgx_coder.h"
-#include "codecs/jpeg2000/vx_pnm_coder.h"
-#include "codecs/jpeg2000/vx_ras_coder.h"
+#include "codecs/pgx/vx_pgx_coder.h"
+#include "codecs/pnm/vx_pnm_coder.h"
+#include "codecs/ras/vx_ras_coder.h"
 
 using vxj2k::Plane;
 using vxj2k::Planes;
@@ -89,16 +89,50 @@ void VxJpeg2000Codec::FromPlanes(const Planes& in, uint32_t format) {
     if (count > 64) throw VxCodecFailure("error: too much components");
     const Plane& p0 = in.comps[0];
 
+    // A bare code stream cannot mark a component as opacity: one past the
+    // colours on the picture's grid is taken as alpha, as other readers do.
+    const bool bare = format == VX_FORMAT_JPC;
+    auto opacity = [&](size_t i) -> const Plane* {
+        if (i + 1 != count) return nullptr;
+        const Plane& a = in.comps[i];
+        const bool onGrid = a.width == p0.width && a.height == p0.height && a.dx == p0.dx &&
+                            a.dy == p0.dy && p0.dx == 1 && p0.dy == 1;
+        return onGrid && (a.alpha || bare) ? &a : nullptr;
+    };
+
+    if (in.space == vxj2k::ColourSpace::CMYK && count >= 4 && count <= 5 &&
+        SameGrid(p0, in.comps[1]) && SameGrid(p0, in.comps[2]) && SameGrid(p0, in.comps[3]) &&
+        (count == 4 || opacity(4))) {
+        CreateColour(p0, count == 5 ? &in.comps[4] : nullptr, format);
+        const uint32_t h = p0.height;
+        vxj2k::CmykToBgr8(in, p0.width, h, [&](uint32_t y) { return GetBits(h - 1 - y); });
+        return;
+    }
+
     const bool triple = count >= 3 && SameGrid(p0, in.comps[1]) && SameGrid(p0, in.comps[2]);
     const bool sycc = SyccTriple(in);
-    // Three components are a colour picture; more are read one at a time unless
-    // their precision asks for the conversion, which keeps the colour ones.
-    const bool colour = (triple || sycc) && (count == 3 || !NativeDepth(p0));
+    const Plane* alpha = count == 4 ? opacity(3) : nullptr;
+    // Three components are a colour picture, four when the last is opacity;
+    // more are read one at a time unless their precision asks for the
+    // conversion, which keeps the colour ones.
+    const bool colour = (triple || sycc) && (count == 3 || alpha || !NativeDepth(p0));
     if (colour) {
-        VxRequirePicture(*this, p0.width, p0.height, 24);
-        if (!Create(p0.width, p0.height, 24, format)) throw VxCodecFailure("Can't allocate memory");
+        CreateColour(p0, alpha, format);
         const uint32_t h = p0.height;
         vxj2k::ColourToBgr8(in, p0.width, h, [&](uint32_t y) { return GetBits(h - 1 - y); });
+        return;
+    }
+    if (count == 2 && (alpha = opacity(1)) != nullptr) {
+        // Grey with opacity: 8-bit grey, whatever the precision.
+        VxRequirePicture(*this, p0.width, p0.height, 8);
+        if (!Create(p0.width, p0.height, 8, format)) throw VxCodecFailure("Can't allocate memory");
+        SetGrayPalette();
+        FillAlpha(*alpha);
+        for (uint32_t y = 0; y < p0.height; ++y) {
+            const int32_t* src = p0.data + size_t(y) * p0.width;
+            uint8_t* dst = GetBits(p0.height - 1 - y);
+            for (uint32_t x = 0; x < p0.width; ++x) dst[x] = vxj2k::To8(p0, src[x]);
+        }
         return;
     }
 
@@ -130,28 +164,53 @@ void VxJpeg2000Codec::FromPlanes(const Planes& in, uint32_t format) {
     }
 }
 
+void VxJpeg2000Codec::CreateColour(const Plane& p0, const Plane* alpha, uint32_t format) {
+    VxRequirePicture(*this, p0.width, p0.height, 24);
+    if (!Create(p0.width, p0.height, 24, format)) throw VxCodecFailure("Can't allocate memory");
+    if (alpha) FillAlpha(*alpha);
+}
+
+void VxJpeg2000Codec::FillAlpha(const Plane& a) {
+    if (!AlphaCreate()) throw VxCodecFailure("Can't allocate memory");
+    for (uint32_t y = 0; y < a.height; ++y) {
+        const int32_t* src = a.data + size_t(y) * a.width;
+        uint8_t* dst = AlphaGetPointer(0, int32_t(a.height - 1 - y));
+        for (uint32_t x = 0; x < a.width; ++x) dst[x] = vxj2k::To8(a, src[x]);
+    }
+}
+
 bool VxJpeg2000Codec::Encode(VxFile* file, uint32_t type) {
     if (EncodeSafeCheck(file)) return false;
-    if (GetPalette() && !IsGrayScale()) {
+    // Palette pictures are written as grey: the identity ramp, and black and
+    // white (1 bit, either order).
+    RGBQUAD* const palette = GetPalette();
+    if (palette && !IsGrayScale() && !IsBlackAndWhite()) {
         SetLastError("Jpeg2000 只能保存为RGB或灰度图像");
         return false;
     }
     try {
-        const bool grey = GetPalette() != nullptr;
+        const bool grey = palette != nullptr;
+        // Only the JPEG-2000 files keep opacity, as one more component.
+        const bool alpha = AlphaIsValid() && (type == VX_FORMAT_JP2 || type == VX_FORMAT_JPC);
         const uint32_t w = GetWidth(), h = GetHeight();
         Planes planes;
-        planes.comps.resize(grey ? 1 : 3);
+        planes.comps.resize((grey ? 1 : 3) + (alpha ? 1 : 0));
         try {
             for (auto& p : planes.comps) p.Allocate(w, h, 8);
         } catch (const std::bad_alloc&) {
             throw VxCodecFailure("error : can't allocate memory");
         }
+        if (alpha) planes.comps.back().alpha = true;
+        uint8_t level[256];
+        for (uint32_t i = 0; i < 256; ++i)
+            level[i] = grey && i < Header.biClrUsed ? palette[i].rgbRed : uint8_t(i);
         planes.space = grey ? vxj2k::ColourSpace::Gray : vxj2k::ColourSpace::SRGB;
         for (uint32_t y = 0; y < h; ++y) {
             const uint32_t top = h - 1 - y;
             if (grey) {
                 int32_t* d = planes.comps[0].Row(top);
-                for (uint32_t x = 0; x < w; ++x) d[x] = BlindGetPixelIndex(int32_t(x), int32_t(y));
+                for (uint32_t x = 0; x < w; ++x)
+                    d[x] = level[BlindGetPixelIndex(int32_t(x), int32_t(y))];
             } else {
                 const uint8_t* s = GetBits(y);
                 int32_t* r = planes.comps[0].Row(top);
@@ -162,6 +221,11 @@ bool VxJpeg2000Codec::Encode(VxFile* file, uint32_t type) {
                     g[x] = s[3 * x + 1];
                     r[x] = s[3 * x + 2];
                 }
+            }
+            if (alpha) {
+                const uint8_t* a = AlphaGetPointer(0, int32_t(y));
+                int32_t* d = planes.comps.back().Row(top);
+                for (uint32_t x = 0; x < w; ++x) d[x] = a[x];
             }
         }
         switch (type) {

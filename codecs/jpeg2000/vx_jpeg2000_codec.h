@@ -6,6 +6,7 @@
 #include "core/vx_image.h"
 
 namespace vxj2k {
+struct Plane;
 struct Planes;
 }
 
@@ -15,7 +16,9 @@ public:
     bool Decode(VxFile* file, uint32_t type);
     bool Encode(VxFile* file, uint32_t type);
 
-
 private:
     void FromPlanes(const vxj2k::Planes& planes, uint32_t format);
+    // A 24-bit picture on component 0's grid, with `alpha` as its alpha plane.
+    void CreateColour(const vxj2k::Plane& p0, const vxj2k::Plane* alpha, uint32_t format);
+    void FillAlpha(const vxj2k::Plane& alpha);
 };

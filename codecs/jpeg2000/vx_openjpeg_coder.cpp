@@ -157,12 +157,14 @@ void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
         p.prec = c.prec;
         p.sgnd = c.sgnd != 0;
         p.maxval = (1u << c.prec) - 1;
+        p.alpha = c.alpha != 0;
         p.data = c.data;
     }
     switch (image->color_space) {
         case OPJ_CLRSPC_SRGB: out.space = ColourSpace::SRGB; break;
         case OPJ_CLRSPC_GRAY: out.space = ColourSpace::Gray; break;
         case OPJ_CLRSPC_SYCC: out.space = ColourSpace::SYCC; break;
+        case OPJ_CLRSPC_CMYK: out.space = ColourSpace::CMYK; break;
         case OPJ_CLRSPC_UNSPECIFIED:
         case OPJ_CLRSPC_UNKNOWN: out.space = ColourSpace::Unspecified; break;
         default: out.space = ColourSpace::Other; break;
@@ -180,9 +182,10 @@ double PsnrForQuality(int quality) { return 25.0 + 0.25 * quality; }
 
 void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
     const uint32_t n = uint32_t(in.comps.size());
+    if (n == 0 || n > 4) throw VxCodecFailure(kEncodeFailed);
     const uint32_t w = in.comps[0].width;
     const uint32_t hgt = in.comps[0].height;
-    opj_image_cmptparm_t parms[3];
+    opj_image_cmptparm_t parms[4];
     std::memset(parms, 0, sizeof(parms));
     for (uint32_t i = 0; i < n; ++i) {
         parms[i].dx = parms[i].dy = 1;
@@ -191,14 +194,17 @@ void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
         parms[i].prec = 8;
         parms[i].sgnd = 0;
     }
-    std::unique_ptr<opj_image_t, void (*)(opj_image_t*)> image(
-        opj_image_create(n, parms, n == 1 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB), opj_image_destroy);
+    const OPJ_COLOR_SPACE space = in.space == ColourSpace::Gray ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB;
+    std::unique_ptr<opj_image_t, void (*)(opj_image_t*)> image(opj_image_create(n, parms, space),
+                                                               opj_image_destroy);
     if (!image) throw VxCodecFailure("error : jpeg2000_image_create");
     image->x0 = image->y0 = 0;
     image->x1 = w;
     image->y1 = hgt;
     for (uint32_t i = 0; i < n; ++i) {
         if (!image->comps[i].data) throw VxCodecFailure("error : jpeg2000_image_writecmpt");
+        // Marked opacity gets a channel definition box in JP2 files.
+        image->comps[i].alpha = in.comps[i].alpha ? 1 : 0;
         std::memcpy(image->comps[i].data, in.comps[i].data, size_t(w) * hgt * sizeof(int32_t));
     }
 
@@ -220,7 +226,7 @@ void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
     int levels = 1;
     for (uint32_t side = w < hgt ? w : hgt; side > 1 && levels < 6; side >>= 1) ++levels;
     params.numresolution = levels;
-    params.tcp_mct = n == 3 ? 1 : 0;
+    params.tcp_mct = n >= 3 ? 1 : 0;  // the colour transform takes components 0 to 2
 
     Messages messages;
     StreamContext ctx{file, file->Tell(), true};

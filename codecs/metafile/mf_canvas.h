@@ -28,6 +28,8 @@ public:
     // Work is counted in touched output pixels; once the budget is spent the
     // player stops and keeps what it drew.
     bool Exhausted() const { return spent_ > budget_; }
+    double Spent() const { return spent_; }
+    double Budget() const { return budget_; }
     void Charge(double units);
     // Pixels of the output the box covers (0 when outside).
     double CoveredArea(double x0, double y0, double x1, double y1) const;

@@ -4,6 +4,7 @@
 
 #include "codecs/metafile/mf_dib.h"
 #include "codecs/metafile/mf_play.h"
+#include "codecs/metafile/mf_records.h"
 
 namespace vx::mf {
 
@@ -82,7 +83,7 @@ void EmfReader::Play(int width, int height) {
         const uint32_t type = LoadLE32(data_ + off);
         const uint32_t bytes = LoadLE32(data_ + off + 4);
         if (bytes < 8 || bytes > end - off) break;
-        if (type == 14) break;  // EMR_EOF
+        if (type == emr::kEof) break;
         Record(type, RecordView{data_ + off, bytes});
         pl_.Out().Charge(16);
         off += bytes;
@@ -141,11 +142,11 @@ void EmfReader::Poly(uint32_t type, const RecordView& r, bool small) {
     std::vector<Pt> pts = Points(r, 28, count, small);
     if (pts.size() != count || count == 0) return;
     switch (type) {
-        case 2: pl_.PolyBezier(pts); break;
-        case 3: pl_.Polygon(pts); break;
-        case 4: pl_.Polyline(pts); break;
-        case 5: pl_.PolyBezierTo(pts); break;
-        case 6: pl_.PolylineTo(pts); break;
+        case emr::kPolyBezier: pl_.PolyBezier(pts); break;
+        case emr::kPolygon: pl_.Polygon(pts); break;
+        case emr::kPolyline: pl_.Polyline(pts); break;
+        case emr::kPolyBezierTo: pl_.PolyBezierTo(pts); break;
+        case emr::kPolylineTo: pl_.PolylineTo(pts); break;
         default: break;
     }
 }
@@ -154,13 +155,13 @@ void EmfReader::SetTransform(const RecordView& r, uint32_t mode) {
     Affine x{r.F32(8), r.F32(12), r.F32(16), r.F32(20), r.F32(24), r.F32(28)};
     DcState& s = pl_.Dc().S();
     switch (mode) {
-        case 1: s.world = Affine{}; break;
-        case 2: x = x.Then(s.world); [[fallthrough]];
-        case 4:
+        case emr::kWorldIdentity: s.world = Affine{}; break;
+        case emr::kWorldLeftMultiply: x = x.Then(s.world); [[fallthrough]];
+        case emr::kWorldSet:
             if (!x.Finite() || x.Det() == 0) return;
             s.world = x;
             break;
-        case 3:
+        case emr::kWorldRightMultiply:
             x = s.world.Then(x);
             if (!x.Finite() || x.Det() == 0) return;
             s.world = x;
@@ -213,15 +214,23 @@ void EmfReader::Record(uint32_t type, const RecordView& r) {
     DeviceContext& dc = pl_.Dc();
     DcState& s = dc.S();
     switch (type) {
-        case 2: case 3: case 4: case 5: case 6: Poly(type, r, false); break;
-        case 85: case 86: case 87: case 88: case 89: Poly(type - 83, r, true); break;
-        case 7: PolyPoly(r, false, false); break;
-        case 8: PolyPoly(r, false, true); break;
-        case 90: PolyPoly(r, true, false); break;
-        case 91: PolyPoly(r, true, true); break;
-        case 56:
-        case 92: {  // POLYDRAW, POLYDRAW16
-            const bool small = type == 92;
+        case emr::kPolyBezier:
+        case emr::kPolygon:
+        case emr::kPolyline:
+        case emr::kPolyBezierTo:
+        case emr::kPolylineTo: Poly(type, r, false); break;
+        case emr::kPolyBezier16:
+        case emr::kPolygon16:
+        case emr::kPolyline16:
+        case emr::kPolyBezierTo16:
+        case emr::kPolylineTo16: Poly(type - emr::kSmallPointShift, r, true); break;
+        case emr::kPolyPolyline: PolyPoly(r, false, false); break;
+        case emr::kPolyPolygon: PolyPoly(r, false, true); break;
+        case emr::kPolyPolyline16: PolyPoly(r, true, false); break;
+        case emr::kPolyPolygon16: PolyPoly(r, true, true); break;
+        case emr::kPolyDraw:
+        case emr::kPolyDraw16: {
+            const bool small = type == emr::kPolyDraw16;
             const size_t count = r.U32(24);
             std::vector<Pt> pts = Points(r, 28, count, small);
             const size_t typesOff = 28 + count * (small ? 4 : 8);
@@ -229,40 +238,40 @@ void EmfReader::Record(uint32_t type, const RecordView& r) {
             pl_.PolyDraw(pts, std::vector<uint8_t>(r.p + typesOff, r.p + typesOff + count));
             break;
         }
-        case 9: dc.SetWindowExt(r.S32(8), r.S32(12)); break;
-        case 10: dc.SetWindowOrg(r.S32(8), r.S32(12)); break;
-        case 11: dc.SetViewportExt(r.S32(8), r.S32(12)); break;
-        case 12: dc.SetViewportOrg(r.S32(8), r.S32(12)); break;
-        case 15: pl_.SetPixel(PointAt(r, 8), r.U32(16) & 0xFFFFFF); break;
-        case 17: dc.SetMapMode(r.S32(8)); break;
-        case 18: s.bkMode = r.S32(8); break;
-        case 19: s.polyFill = r.S32(8); break;
-        case 20: s.rop2 = r.S32(8); break;
-        case 22: s.textAlign = r.U32(8); break;
-        case 24: s.textColor = r.U32(8) & 0xFFFFFF; break;
-        case 25: s.bkColor = r.U32(8) & 0xFFFFFF; break;
-        case 27: pl_.MoveTo(PointAt(r, 8)); break;
-        case 29: pl_.ExcludeClipRect(RectAt(r, 8)); break;
-        case 30: pl_.IntersectClipRect(RectAt(r, 8)); break;
-        case 31:
-        case 32: {  // SCALEVIEWPORTEXTEX, SCALEWINDOWEXTEX
+        case emr::kSetWindowExtEx: dc.SetWindowExt(r.S32(8), r.S32(12)); break;
+        case emr::kSetWindowOrgEx: dc.SetWindowOrg(r.S32(8), r.S32(12)); break;
+        case emr::kSetViewportExtEx: dc.SetViewportExt(r.S32(8), r.S32(12)); break;
+        case emr::kSetViewportOrgEx: dc.SetViewportOrg(r.S32(8), r.S32(12)); break;
+        case emr::kSetPixelV: pl_.SetPixel(PointAt(r, 8), r.U32(16) & 0xFFFFFF); break;
+        case emr::kSetMapMode: dc.SetMapMode(r.S32(8)); break;
+        case emr::kSetBkMode: s.bkMode = r.S32(8); break;
+        case emr::kSetPolyFillMode: s.polyFill = r.S32(8); break;
+        case emr::kSetRop2: s.rop2 = r.S32(8); break;
+        case emr::kSetTextAlign: s.textAlign = r.U32(8); break;
+        case emr::kSetTextColor: s.textColor = r.U32(8) & 0xFFFFFF; break;
+        case emr::kSetBkColor: s.bkColor = r.U32(8) & 0xFFFFFF; break;
+        case emr::kMoveToEx: pl_.MoveTo(PointAt(r, 8)); break;
+        case emr::kExcludeClipRect: pl_.ExcludeClipRect(RectAt(r, 8)); break;
+        case emr::kIntersectClipRect: pl_.IntersectClipRect(RectAt(r, 8)); break;
+        case emr::kScaleViewportExtEx:
+        case emr::kScaleWindowExtEx: {
             const double xn = r.S32(8), xd = r.S32(12), yn = r.S32(16), yd = r.S32(20);
             if (xd == 0 || yd == 0) break;
-            if (type == 31) dc.SetViewportExt(s.vpExtX * xn / xd, s.vpExtY * yn / yd);
+            if (type == emr::kScaleViewportExtEx) dc.SetViewportExt(s.vpExtX * xn / xd, s.vpExtY * yn / yd);
             else dc.SetWindowExt(s.winExtX * xn / xd, s.winExtY * yn / yd);
             break;
         }
-        case 33: dc.Save(); break;
-        case 34: dc.Restore(r.S32(8)); break;
-        case 35: SetTransform(r, 4); break;
-        case 36: SetTransform(r, r.U32(32)); break;
-        case 37: {
+        case emr::kSaveDc: dc.Save(); break;
+        case emr::kRestoreDc: dc.Restore(r.S32(8)); break;
+        case emr::kSetWorldTransform: SetTransform(r, emr::kWorldSet); break;
+        case emr::kModifyWorldTransform: SetTransform(r, r.U32(32)); break;
+        case emr::kSelectObject: {
             const uint32_t ih = r.U32(8);
             if (ih & 0x80000000u) SelectStock(ih);
             else if (const GdiObject* o = dc.Object(ih)) dc.SelectObject(*o);
             break;
         }
-        case 38: {  // CREATEPEN
+        case emr::kCreatePen: {
             GdiObject o;
             o.kind = GdiObject::kPen;
             const uint32_t style = r.U32(12);
@@ -273,7 +282,7 @@ void EmfReader::Record(uint32_t type, const RecordView& r) {
             dc.SetObject(r.U32(8), std::move(o));
             break;
         }
-        case 95: {  // EXTCREATEPEN
+        case emr::kExtCreatePen: {
             GdiObject o;
             o.kind = GdiObject::kPen;
             const uint32_t style = r.U32(28);
@@ -287,7 +296,7 @@ void EmfReader::Record(uint32_t type, const RecordView& r) {
             dc.SetObject(r.U32(8), std::move(o));
             break;
         }
-        case 39: {  // CREATEBRUSHINDIRECT
+        case emr::kCreateBrushIndirect: {
             GdiObject o;
             o.kind = GdiObject::kBrush;
             o.brush.style = int(r.U32(12));
@@ -298,8 +307,8 @@ void EmfReader::Record(uint32_t type, const RecordView& r) {
             dc.SetObject(r.U32(8), std::move(o));
             break;
         }
-        case 93:
-        case 94: {  // CREATEMONOBRUSH, CREATEDIBPATTERNBRUSHPT
+        case emr::kCreateMonoBrush:
+        case emr::kCreateDibPatternBrushPt: {
             GdiObject o;
             o.kind = GdiObject::kBrush;
             o.brush.style = kBsDibPatternPt;
@@ -308,7 +317,7 @@ void EmfReader::Record(uint32_t type, const RecordView& r) {
             dc.SetObject(r.U32(8), std::move(o));
             break;
         }
-        case 82: {  // EXTCREATEFONTINDIRECTW
+        case emr::kExtCreateFontIndirectW: {
             GdiObject o;
             o.kind = GdiObject::kFont;
             Font& f = o.font;
@@ -327,39 +336,42 @@ void EmfReader::Record(uint32_t type, const RecordView& r) {
             dc.SetObject(r.U32(8), std::move(o));
             break;
         }
-        case 49: {  // CREATEPALETTE
+        case emr::kCreatePalette: {
             GdiObject o;
             o.kind = GdiObject::kOther;
             dc.SetObject(r.U32(8), std::move(o));
             break;
         }
-        case 40: dc.DeleteObject(r.U32(8)); break;
-        case 41: {  // ANGLEARC
+        case emr::kDeleteObject: dc.DeleteObject(r.U32(8)); break;
+        case emr::kAngleArc: {
             const Pt c = PointAt(r, 8);
             pl_.AngleArc(c, double(r.U32(16)), r.F32(20), r.F32(24));
             break;
         }
-        case 42: pl_.Ellipse(RectAt(r, 8)); break;
-        case 43: pl_.Rectangle(RectAt(r, 8)); break;
-        case 44: pl_.RoundRect(RectAt(r, 8), r.S32(24), r.S32(28)); break;
-        case 45: case 46: case 47: case 55:
+        case emr::kEllipse: pl_.Ellipse(RectAt(r, 8)); break;
+        case emr::kRectangle: pl_.Rectangle(RectAt(r, 8)); break;
+        case emr::kRoundRect: pl_.RoundRect(RectAt(r, 8), r.S32(24), r.S32(28)); break;
+        case emr::kArc:
+        case emr::kChord:
+        case emr::kPie:
+        case emr::kArcTo:
             pl_.Arc(RectAt(r, 8), PointAt(r, 24), PointAt(r, 32),
-                    type == 45   ? ArcKind::kArc
-                    : type == 46 ? ArcKind::kChord
-                    : type == 47 ? ArcKind::kPie
-                                 : ArcKind::kArcTo);
+                    type == emr::kArc     ? ArcKind::kArc
+                    : type == emr::kChord ? ArcKind::kChord
+                    : type == emr::kPie   ? ArcKind::kPie
+                                          : ArcKind::kArcTo);
             break;
-        case 54: pl_.LineTo(PointAt(r, 8)); break;
-        case 57: s.arcClockwise = r.U32(8) == 2; break;
-        case 59: pl_.BeginPath(); break;
-        case 60: pl_.EndPath(); break;
-        case 61: pl_.CloseFigure(); break;
-        case 62: pl_.FillPath(); break;
-        case 63: pl_.StrokeAndFillPath(); break;
-        case 64: pl_.StrokePath(); break;
-        case 67: pl_.SelectClipPath(r.S32(8)); break;
-        case 68: pl_.AbortPath(); break;
-        case 71: {  // FILLRGN
+        case emr::kLineTo: pl_.LineTo(PointAt(r, 8)); break;
+        case emr::kSetArcDirection: s.arcClockwise = r.U32(8) == 2; break;
+        case emr::kBeginPath: pl_.BeginPath(); break;
+        case emr::kEndPath: pl_.EndPath(); break;
+        case emr::kCloseFigure: pl_.CloseFigure(); break;
+        case emr::kFillPath: pl_.FillPath(); break;
+        case emr::kStrokeAndFillPath: pl_.StrokeAndFillPath(); break;
+        case emr::kStrokePath: pl_.StrokePath(); break;
+        case emr::kSelectClipPath: pl_.SelectClipPath(r.S32(8)); break;
+        case emr::kAbortPath: pl_.AbortPath(); break;
+        case emr::kFillRgn: {
             const uint32_t ih = r.U32(28);
             Brush brush;
             if (ih & 0x80000000u) {
@@ -375,8 +387,8 @@ void EmfReader::Record(uint32_t type, const RecordView& r) {
             pl_.FillRegion(RegionAt(r, 32, r.U32(24)), brush, true);
             break;
         }
-        case 74: pl_.FillRegion(RegionAt(r, 28, r.U32(24)), s.brush, true); break;  // PAINTRGN
-        case 75: {  // EXTSELECTCLIPRGN
+        case emr::kPaintRgn: pl_.FillRegion(RegionAt(r, 28, r.U32(24)), s.brush, true); break;
+        case emr::kExtSelectClipRgn: {
             const size_t cb = r.U32(8);
             const int mode = r.S32(12);
             if (cb == 0) {
@@ -386,35 +398,37 @@ void EmfReader::Record(uint32_t type, const RecordView& r) {
             pl_.ClipRegion(RegionAt(r, 16, cb), mode, false);
             break;
         }
-        case 76:
-        case 77: {  // BITBLT, STRETCHBLT
+        case emr::kBitBlt:
+        case emr::kStretchBlt: {
             const double x = r.S32(24), y = r.S32(28), cx = r.S32(32), cy = r.S32(36);
             const uint32_t rop = r.U32(40);
             if (r.U32(88) == 0) {
                 pl_.Blit(x, y, cx, cy, nullptr, 0, 0, 0, 0, rop);
                 break;
             }
-            const double sw = type == 77 ? r.S32(100) : cx, sh = type == 77 ? r.S32(104) : cy;
+            const bool stretch = type == emr::kStretchBlt;
+            const double sw = stretch ? r.S32(100) : cx, sh = stretch ? r.S32(104) : cy;
             auto bmp = BitmapAt(r, r.U32(84), r.U32(88), r.U32(92), r.U32(96), r.U32(80));
             if (bmp) pl_.Blit(x, y, cx, cy, bmp.get(), r.S32(44), r.S32(48), sw, sh, rop);
             break;
         }
-        case 80:
-        case 81: {  // SETDIBITSTODEVICE, STRETCHDIBITS
+        case emr::kSetDiBitsToDevice:
+        case emr::kStretchDiBits: {
             auto bmp = BitmapAt(r, r.U32(48), r.U32(52), r.U32(56), r.U32(60), r.U32(64));
             if (!bmp) break;
             const double sx = r.S32(32), sw = r.S32(40), sh = r.S32(44);
             const bool topDown = r.Has(r.U32(48), 12) && r.U32(r.U32(48)) >= 40 &&
                                  r.S32(r.U32(48) + 8) < 0;
             const double sy = DibSourceTop(bmp->height, topDown, r.S32(36), sh);
-            const double dw = type == 81 ? r.S32(72) : sw, dh = type == 81 ? r.S32(76) : sh;
+            const bool stretch = type == emr::kStretchDiBits;
+            const double dw = stretch ? r.S32(72) : sw, dh = stretch ? r.S32(76) : sh;
             pl_.Blit(r.S32(24), r.S32(28), dw, dh, bmp.get(), sx, sy, sw, sh,
-                     type == 81 ? r.U32(68) : 0x00CC0020);
+                     stretch ? r.U32(68) : 0x00CC0020);
             break;
         }
-        case 83: TextW(r, false); break;
-        case 84: TextW(r, true); break;
-        case 108: SmallText(r); break;
+        case emr::kExtTextOutA: TextW(r, false); break;
+        case emr::kExtTextOutW: TextW(r, true); break;
+        case emr::kSmallTextOut: SmallText(r); break;
         default: break;  // records without a drawing effect here are skipped
     }
 }

@@ -111,7 +111,11 @@ void Player::Polygon(const std::vector<Pt>& pts) {
     Shape(std::move(path), true, dc_.S().polyFill != kWinding);
 }
 
-void Player::PolyPolygon(const std::vector<Pt>& pts, const std::vector<uint32_t>& counts) {
+namespace {
+
+// One figure per count, from consecutive points; figures of fewer than two
+// points draw nothing, and counts past the points end the list.
+Path PolyPath(const std::vector<Pt>& pts, const std::vector<uint32_t>& counts, bool close) {
     Path path;
     size_t k = 0;
     for (uint32_t n : counts) {
@@ -119,25 +123,23 @@ void Player::PolyPolygon(const std::vector<Pt>& pts, const std::vector<uint32_t>
         if (n >= 2) {
             path.MoveTo(pts[k]);
             for (uint32_t i = 1; i < n; ++i) path.LineTo(pts[k + i]);
-            path.Close();
+            if (close) path.Close();
         }
         k += n;
     }
+    return path;
+}
+
+}  // namespace
+
+void Player::PolyPolygon(const std::vector<Pt>& pts, const std::vector<uint32_t>& counts) {
+    Path path = PolyPath(pts, counts, true);
     if (path.Empty()) return;
     Shape(std::move(path), true, dc_.S().polyFill != kWinding);
 }
 
 void Player::PolyPolyline(const std::vector<Pt>& pts, const std::vector<uint32_t>& counts) {
-    Path path;
-    size_t k = 0;
-    for (uint32_t n : counts) {
-        if (n > pts.size() - k) break;
-        if (n >= 2) {
-            path.MoveTo(pts[k]);
-            for (uint32_t i = 1; i < n; ++i) path.LineTo(pts[k + i]);
-        }
-        k += n;
-    }
+    Path path = PolyPath(pts, counts, false);
     if (path.Empty()) return;
     if (pathOpen_) pathHasFigure_ = false;
     Shape(std::move(path), false, false);

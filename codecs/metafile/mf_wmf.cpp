@@ -4,6 +4,7 @@
 
 #include "codecs/metafile/mf_dib.h"
 #include "codecs/metafile/mf_play.h"
+#include "codecs/metafile/mf_records.h"
 
 namespace vx::mf {
 
@@ -59,7 +60,7 @@ void WmfReader::Play(const WmfFrame& frame, int width, int height) {
     while (off + 6 <= size_ && !pl_.Stopped()) {
         const uint64_t words = LoadLE32(body_ + off);
         const uint16_t fn = LoadLE16(body_ + off + 4);
-        if (fn == 0) break;  // META_EOF
+        if (fn == wmr::kEof) break;
         if (words < 3 || words * 2 > size_ - off) break;
         const RecordView r{body_ + off, size_t(words * 2)};
         Record(fn, r);
@@ -73,63 +74,63 @@ void WmfReader::Record(uint16_t fn, const RecordView& r) {
     DcState& s = dc.S();
     const size_t params = r.n - 6;
     switch (fn) {
-        case 0x0201: s.bkColor = r.U32(6) & 0xFFFFFF; break;
-        case 0x0102: s.bkMode = P(r, 0); break;
-        case 0x0103: dc.SetMapMode(P(r, 0)); break;
-        case 0x0104: s.rop2 = P(r, 0); break;
-        case 0x0106: s.polyFill = P(r, 0); break;
-        case 0x0209: s.textColor = r.U32(6) & 0xFFFFFF; break;
-        case 0x012E: s.textAlign = r.U16(6); break;
-        case 0x020B: dc.SetWindowOrg(P(r, 1), P(r, 0)); break;
-        case 0x020C: dc.SetWindowExt(P(r, 1), P(r, 0)); break;
-        case 0x020F: dc.SetWindowOrg(s.winOrgX + P(r, 1), s.winOrgY + P(r, 0)); break;
-        case 0x0410: {  // SCALEWINDOWEXT: yDenom, yNum, xDenom, xNum
+        case wmr::kSetBkColor: s.bkColor = r.U32(6) & 0xFFFFFF; break;
+        case wmr::kSetBkMode: s.bkMode = P(r, 0); break;
+        case wmr::kSetMapMode: dc.SetMapMode(P(r, 0)); break;
+        case wmr::kSetRop2: s.rop2 = P(r, 0); break;
+        case wmr::kSetPolyFillMode: s.polyFill = P(r, 0); break;
+        case wmr::kSetTextColor: s.textColor = r.U32(6) & 0xFFFFFF; break;
+        case wmr::kSetTextAlign: s.textAlign = r.U16(6); break;
+        case wmr::kSetWindowOrg: dc.SetWindowOrg(P(r, 1), P(r, 0)); break;
+        case wmr::kSetWindowExt: dc.SetWindowExt(P(r, 1), P(r, 0)); break;
+        case wmr::kOffsetWindowOrg: dc.SetWindowOrg(s.winOrgX + P(r, 1), s.winOrgY + P(r, 0)); break;
+        case wmr::kScaleWindowExt: {  // yDenom, yNum, xDenom, xNum
             const double yd = P(r, 0), yn = P(r, 1), xd = P(r, 2), xn = P(r, 3);
             if (xd != 0 && yd != 0) dc.SetWindowExt(s.winExtX * xn / xd, s.winExtY * yn / yd);
             break;
         }
-        case 0x0214: pl_.MoveTo({double(P(r, 1)), double(P(r, 0))}); break;
-        case 0x0213: pl_.LineTo({double(P(r, 1)), double(P(r, 0))}); break;
-        case 0x0415: pl_.ExcludeClipRect(Ltrb(P(r, 3), P(r, 2), P(r, 1), P(r, 0))); break;
-        case 0x0416: pl_.IntersectClipRect(Ltrb(P(r, 3), P(r, 2), P(r, 1), P(r, 0))); break;
-        case 0x0817:
-        case 0x081A:
-        case 0x0830:
+        case wmr::kMoveTo: pl_.MoveTo({double(P(r, 1)), double(P(r, 0))}); break;
+        case wmr::kLineTo: pl_.LineTo({double(P(r, 1)), double(P(r, 0))}); break;
+        case wmr::kExcludeClipRect: pl_.ExcludeClipRect(Ltrb(P(r, 3), P(r, 2), P(r, 1), P(r, 0))); break;
+        case wmr::kIntersectClipRect: pl_.IntersectClipRect(Ltrb(P(r, 3), P(r, 2), P(r, 1), P(r, 0))); break;
+        case wmr::kArc:
+        case wmr::kPie:
+        case wmr::kChord:
             if (params < 16) break;
             pl_.Arc(Ltrb(P(r, 7), P(r, 6), P(r, 5), P(r, 4)), {double(P(r, 3)), double(P(r, 2))},
                     {double(P(r, 1)), double(P(r, 0))},
-                    fn == 0x0817 ? ArcKind::kArc : fn == 0x081A ? ArcKind::kPie : ArcKind::kChord);
+                    fn == wmr::kArc ? ArcKind::kArc : fn == wmr::kPie ? ArcKind::kPie : ArcKind::kChord);
             break;
-        case 0x0418:
+        case wmr::kEllipse:
             if (params >= 8) pl_.Ellipse(Ltrb(P(r, 3), P(r, 2), P(r, 1), P(r, 0)));
             break;
-        case 0x041B:
+        case wmr::kRectangle:
             if (params >= 8) pl_.Rectangle(Ltrb(P(r, 3), P(r, 2), P(r, 1), P(r, 0)));
             break;
-        case 0x061C:
+        case wmr::kRoundRect:
             if (params >= 12) pl_.RoundRect(Ltrb(P(r, 5), P(r, 4), P(r, 3), P(r, 2)), P(r, 1), P(r, 0));
             break;
-        case 0x061D:  // PATBLT
+        case wmr::kPatBlt:
             if (params >= 12)
                 pl_.Blit(P(r, 5), P(r, 4), P(r, 3), P(r, 2), nullptr, 0, 0, 0, 0, r.U32(6));
             break;
-        case 0x001E: dc.Save(); break;
-        case 0x0127: dc.Restore(P(r, 0)); break;
-        case 0x041F:
+        case wmr::kSaveDc: dc.Save(); break;
+        case wmr::kRestoreDc: dc.Restore(P(r, 0)); break;
+        case wmr::kSetPixel:
             if (params >= 8) pl_.SetPixel({double(P(r, 3)), double(P(r, 2))}, r.U32(6) & 0xFFFFFF);
             break;
-        case 0x0521: TextOut(r); break;
-        case 0x0A32: ExtTextOut(r); break;
-        case 0x0324:
-        case 0x0325: {
+        case wmr::kTextOut: TextOut(r); break;
+        case wmr::kExtTextOut: ExtTextOut(r); break;
+        case wmr::kPolygon:
+        case wmr::kPolyline: {
             const size_t n = r.U16(6);
             std::vector<Pt> pts = Points(r, 8, n);
             if (pts.size() != n) break;
-            if (fn == 0x0324) pl_.Polygon(pts);
+            if (fn == wmr::kPolygon) pl_.Polygon(pts);
             else pl_.Polyline(pts);
             break;
         }
-        case 0x0538: {  // POLYPOLYGON
+        case wmr::kPolyPolygon: {
             const size_t polys = r.U16(6);
             if (!r.Has(8, polys * 2)) break;
             std::vector<uint32_t> counts(polys);
@@ -140,12 +141,12 @@ void WmfReader::Record(uint16_t fn, const RecordView& r) {
             pl_.PolyPolygon(pts, counts);
             break;
         }
-        case 0x012D: {
+        case wmr::kSelectObject: {
             if (const GdiObject* o = dc.Object(r.U16(6))) dc.SelectObject(*o);
             break;
         }
-        case 0x01F0: dc.DeleteObject(r.U16(6)); break;
-        case 0x02FA: {
+        case wmr::kDeleteObject: dc.DeleteObject(r.U16(6)); break;
+        case wmr::kCreatePenIndirect: {
             GdiObject o;
             o.kind = GdiObject::kPen;
             const uint16_t style = r.U16(6);
@@ -158,7 +159,7 @@ void WmfReader::Record(uint16_t fn, const RecordView& r) {
             dc.AddObject(std::move(o));
             break;
         }
-        case 0x02FC: {
+        case wmr::kCreateBrushIndirect: {
             GdiObject o;
             o.kind = GdiObject::kBrush;
             o.brush.style = r.U16(6);
@@ -169,7 +170,7 @@ void WmfReader::Record(uint16_t fn, const RecordView& r) {
             dc.AddObject(std::move(o));
             break;
         }
-        case 0x02FB: {
+        case wmr::kCreateFontIndirect: {
             GdiObject o;
             o.kind = GdiObject::kFont;
             Font& f = o.font;
@@ -192,7 +193,7 @@ void WmfReader::Record(uint16_t fn, const RecordView& r) {
             dc.AddObject(std::move(o));
             break;
         }
-        case 0x0142: {  // DIBCREATEPATTERNBRUSH
+        case wmr::kDibCreatePatternBrush: {
             GdiObject o;
             o.kind = GdiObject::kBrush;
             o.brush.style = kBsDibPattern;
@@ -201,7 +202,7 @@ void WmfReader::Record(uint16_t fn, const RecordView& r) {
             dc.AddObject(std::move(o));
             break;
         }
-        case 0x01F9:  // CREATEPATTERNBRUSH: device-dependent bitmap, drawn as grey
+        case wmr::kCreatePatternBrush:  // a device-dependent bitmap, drawn as grey
         {
             GdiObject o;
             o.kind = GdiObject::kBrush;
@@ -209,51 +210,51 @@ void WmfReader::Record(uint16_t fn, const RecordView& r) {
             dc.AddObject(std::move(o));
             break;
         }
-        case 0x00F7: {  // CREATEPALETTE: occupies a slot
+        case wmr::kCreatePalette: {  // occupies a slot
             GdiObject o;
             o.kind = GdiObject::kOther;
             dc.AddObject(std::move(o));
             break;
         }
-        case 0x06FF: CreateRegion(r); break;
-        case 0x012C: {  // SELECTCLIPREGION
+        case wmr::kCreateRegion: CreateRegion(r); break;
+        case wmr::kSelectClipRegion: {
             const GdiObject* o = dc.Object(r.U16(6));
             if (o && o->kind == GdiObject::kRegion) pl_.ClipRegion(o->region, 5, true);
             else dc.ResetClip();
             break;
         }
-        case 0x0228: {  // FILLREGION: region, brush
+        case wmr::kFillRegion: {  // region, brush
             const GdiObject* rg = dc.Object(r.U16(6));
             const GdiObject* br = dc.Object(r.U16(8));
             if (rg && br && rg->kind == GdiObject::kRegion && br->kind == GdiObject::kBrush)
                 pl_.FillRegion(rg->region, br->brush, true);
             break;
         }
-        case 0x012B: {  // PAINTREGION
+        case wmr::kPaintRegion: {
             const GdiObject* rg = dc.Object(r.U16(6));
             if (rg && rg->kind == GdiObject::kRegion) pl_.FillRegion(rg->region, s.brush, true);
             break;
         }
-        case 0x0F43:  // STRETCHDIB
+        case wmr::kStretchDib:
             if (params >= 22)
                 StretchDib(r, 28, P(r, 10), P(r, 9), P(r, 8), P(r, 7), P(r, 6), P(r, 5), P(r, 4),
                            P(r, 3), r.U32(6), r.U16(10), true);
             break;
-        case 0x0B41:  // DIBSTRETCHBLT
+        case wmr::kDibStretchBlt:
             if (params >= 20 + 40)
                 StretchDib(r, 26, P(r, 9), P(r, 8), P(r, 7), P(r, 6), P(r, 5), P(r, 4), P(r, 3),
                            P(r, 2), r.U32(6), 0, false);
             else if (params >= 22)
                 pl_.Blit(P(r, 10), P(r, 9), P(r, 8), P(r, 7), nullptr, 0, 0, 0, 0, r.U32(6));
             break;
-        case 0x0940:  // DIBBITBLT
+        case wmr::kDibBitBlt:
             if (params >= 16 + 40)
                 StretchDib(r, 22, P(r, 7), P(r, 6), P(r, 5), P(r, 4), P(r, 3), P(r, 2), P(r, 5),
                            P(r, 4), r.U32(6), 0, false);
             else if (params >= 18)
                 pl_.Blit(P(r, 8), P(r, 7), P(r, 6), P(r, 5), nullptr, 0, 0, 0, 0, r.U32(6));
             break;
-        case 0x0D33:  // SETDIBTODEV
+        case wmr::kSetDibToDev:
             if (params >= 18 + 40)
                 StretchDib(r, 24, P(r, 8), P(r, 7), P(r, 6), P(r, 5), P(r, 4), P(r, 3), P(r, 6),
                            P(r, 5), 0x00CC0020, r.U16(6), true);

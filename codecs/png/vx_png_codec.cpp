@@ -146,12 +146,6 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || (hasTrns && !palette && !greyKey);
     const bool truecolour = alpha || colorType == PNG_COLOR_TYPE_RGB;
 
-    // The caller's settings were copied in; transparency and resolution must
-    // describe this file only.
-    Info.TransIndex = -1;
-    Info.TransColor = RGBQUAD{};
-    Info.AlphaPaletteEnabled = false;
-
     if (DimensionsOnly()) {
         Header.biWidth = int32_t(width);
         Header.biHeight = int32_t(height);

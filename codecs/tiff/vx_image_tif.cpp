@@ -1,11 +1,9 @@
-#include "codecs/tiff/vx_image_tif.h"
-#include "core/vx_codec.h"
-
+// TIFF reading: one page per decode, through strips, tiles or libtiff's RGBA
+// interface.
 #include <tiffio.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -13,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "core/vx_swap_rb.h"
+#include "codecs/tiff/vx_image_tif.h"
+#include "core/vx_codec.h"
+#include "core/vx_row_index.h"
 
 namespace {
-
-[[noreturn]] void Fail(const std::string& text) { throw VxCodecFailure(text.c_str()); }
 
 // A hostile header can claim a huge picture in a few bytes. No real encoder
 // gets anywhere near this many pixels per byte of file (a blank CCITT page
@@ -25,49 +23,6 @@ namespace {
 constexpr uint64_t kPixelsPerFileByte = 1u << 17;
 constexpr uint64_t kPixelFloor = 1u << 24;
 constexpr uint64_t kMaxTileBytes = 1u << 28;
-
-tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t size) {
-    if (size <= 0) return 0;
-    return tsize_t(static_cast<VxFile*>(h)->Read(buf, 1, size_t(size)));
-}
-
-tsize_t WriteProc(thandle_t h, tdata_t buf, tsize_t size) {
-    if (size <= 0) return 0;
-    return tsize_t(static_cast<VxFile*>(h)->Write(buf, 1, size_t(size)));
-}
-
-toff_t SeekProc(thandle_t h, toff_t off, int whence) {
-    VxFile* f = static_cast<VxFile*>(h);
-    const toff_t fail = toff_t(-1);
-    if (off == 0xFFFFFFFFu) return fail;
-    // Offsets arrive as 64-bit unsigned: relative moves backwards are wrapped.
-    const int64_t delta = int64_t(off);
-    int64_t base = 0;
-    if (whence == SEEK_CUR)
-        base = f->Tell();
-    else if (whence == SEEK_END)
-        base = f->Size();
-    else if (whence != SEEK_SET)
-        return fail;
-    if (base < 0) return fail;
-    if (whence == SEEK_SET ? (off > toff_t(INT32_MAX)) : (delta < INT32_MIN || delta > INT32_MAX))
-        return fail;
-    const int64_t target = base + delta;
-    if (target < 0 || target > INT32_MAX) return fail;
-    if (!f->Seek(int32_t(target), SEEK_SET)) return fail;
-    return toff_t(target);
-}
-
-int CloseProc(thandle_t) { return 0; }
-
-toff_t SizeProc(thandle_t h) {
-    const int32_t n = static_cast<VxFile*>(h)->Size();
-    return n < 0 ? 0 : toff_t(n);
-}
-
-int MapProc(thandle_t, tdata_t*, toff_t*) { return 0; }
-
-void UnmapProc(thandle_t, tdata_t, toff_t) {}
 
 // Sample i of a row: 8 and 16 bits as libtiff hands them over (16 in host
 // order), other depths packed most significant bit first.
@@ -93,19 +48,6 @@ inline uint8_t To8(uint32_t v, unsigned bps) {
     if (bps > 8) return uint8_t(v >> (bps - 8));
     const uint32_t max = (1u << bps) - 1;
     return uint8_t((v * 255 + max / 2) / max);
-}
-
-inline void PutIndex(uint8_t* row, uint32_t x, unsigned bpp, uint8_t v) {
-    if (bpp == 8) {
-        row[x] = v;
-    } else if (bpp == 4) {
-        uint8_t& b = row[x >> 1];
-        b = (x & 1) ? uint8_t((b & 0xF0) | (v & 0x0F)) : uint8_t((b & 0x0F) | (v << 4));
-    } else {
-        uint8_t& b = row[x >> 3];
-        const uint8_t mask = uint8_t(0x80 >> (x & 7));
-        b = (v & 1) ? uint8_t(b | mask) : uint8_t(b & ~mask);
-    }
 }
 
 inline uint8_t Unpremultiply(uint8_t c, uint8_t a) {
@@ -152,44 +94,6 @@ struct RgbaImageGuard {
 
 }  // namespace
 
-struct TifHandlers {
-    static int Error(TIFF*, void* user, const char*, const char* fmt, va_list ap) {
-        auto* codec = static_cast<VxImageTIF*>(user);
-        // The first complaint names the cause; later ones are its consequences.
-        if (codec && codec->tiffError.empty()) {
-            char buf[256];
-            std::vsnprintf(buf, sizeof(buf), fmt, ap);
-            codec->tiffError = buf;
-        }
-        return 1;
-    }
-    static int Warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-};
-
-VxImageTIF::~VxImageTIF() {
-    if (outTiff) TIFFClose(outTiff);
-    outTiff = nullptr;
-}
-
-TIFF* VxImageTIF::TIFFOpenEx(VxFile* file, const char* mode) {
-    if (!file) return nullptr;
-    TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
-    if (!opts) return nullptr;
-    TIFFOpenOptionsSetErrorHandlerExtR(opts, &TifHandlers::Error, this);
-    TIFFOpenOptionsSetWarningHandlerExtR(opts, &TifHandlers::Warning, this);
-    TIFF* tif =
-        TIFFClientOpenExt("TIFF IMAGE", mode, static_cast<thandle_t>(file), ReadProc, WriteProc,
-                          SeekProc, CloseProc, SizeProc, MapProc, UnmapProc, opts);
-    TIFFOpenOptionsFree(opts);
-    return tif;
-}
-
-void VxImageTIF::TIFFCloseEx(TIFF* tif) {
-    if (tif) TIFFClose(tif);
-}
-
-std::string VxImageTIF::Detail() const { return tiffError.empty() ? "" : ": " + tiffError; }
-
 void VxImageTIF::TileToStrip(unsigned char* out, const unsigned char* in, unsigned long rows,
                              unsigned long cols, int outSkew, int inSkew) {
     for (unsigned long r = 0; r < rows; ++r) {
@@ -198,9 +102,6 @@ void VxImageTIF::TileToStrip(unsigned char* out, const unsigned char* in, unsign
         in += cols + long(inSkew);
     }
 }
-
-// ---------------------------------------------------------------------------
-// reading
 
 bool VxImageTIF::Decode(VxFile* file) {
     TIFF* tif = nullptr;
@@ -486,7 +387,7 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
                 } else {
                     for (uint32_t x = 0; x < w; ++x) {
                         const uint32_t v = sample(x, 0);
-                        PutIndex(dst, x, bpp, uint8_t(ubps > 8 ? v >> (ubps - 8) : v));
+                        vx::SetRowIndex(dst, bpp, int32_t(x), uint8_t(ubps > 8 ? v >> (ubps - 8) : v));
                     }
                 }
                 if (alpha)
@@ -552,238 +453,4 @@ void VxImageTIF::ApplyOrientation(uint16_t orientation) {
         case ORIENTATION_LEFTBOT: RotateLeft(); break;
         default: break;
     }
-}
-
-// ---------------------------------------------------------------------------
-// writing
-
-bool VxImageTIF::CloseOutput(bool finish) {
-    bool ok = true;
-    if (outTiff) {
-        if (finish) ok = TIFFFlush(outTiff) != 0;
-        TIFFClose(outTiff);
-    }
-    outTiff = nullptr;
-    multiPage = false;
-    pagesWritten = 0;
-    return ok;
-}
-
-bool VxImageTIF::Encode(VxFile* file, bool append) {
-    tiffError.clear();
-    try {
-        if (!file) Fail("文件句柄为空的");
-        if (!Dib) Fail("没有图像!!!");
-        if (!outTiff) {
-            outTiff = TIFFOpenEx(file, "a");
-            if (!outTiff) Fail("initialization fail" + Detail());
-        }
-        multiPage = append || pagesWritten > 0;
-        ++pagesWritten;
-        if (!EncodeBody(outTiff, multiPage, pagesWritten - 1, pageTotal))
-            Fail("Error saving TIFF file" + Detail());
-        if (append) {
-            if (!TIFFWriteDirectory(outTiff)) Fail("Error saving TIFF directory" + Detail());
-        } else if (!CloseOutput(true)) {
-            Fail("Error saving TIFF file" + Detail());
-        }
-        return true;
-    } catch (const VxCodecFailure& f) {
-        CloseOutput(false);
-        SetLastError(f.text);
-        return false;
-    } catch (const std::bad_alloc&) {
-        CloseOutput(false);
-        SetLastError("Error saving TIFF file: out of memory");
-        return false;
-    }
-}
-
-bool VxImageTIF::Encode(VxFile* file, VxImage** images, int count) {
-    tiffError.clear();
-    try {
-        if (!file) Fail("invalid file pointer");
-        if (!images || count <= 0) Fail("multipage TIFF, no images!");
-        VxImageTIF worker;
-        worker.pageTotal = count;
-        for (int i = 0; i < count; ++i) {
-            if (!images[i]) Fail("Bad image pointer");
-            worker.Ghost(images[i]);
-            if (!worker.Encode(file, true)) {
-                const std::string why = worker.GetLastError();
-                Fail(why.rfind("Error saving TIFF", 0) == 0 ? why
-                                                            : "Error saving TIFF file: " + why);
-            }
-        }
-        // Finish the file here rather than in the destructor, where a failed
-        // write could not be reported.
-        if (!worker.CloseOutput(true)) Fail("Error saving TIFF file" + worker.Detail());
-        return true;
-    } catch (const VxCodecFailure& f) {
-        SetLastError(f.text);
-        return false;
-    }
-}
-
-namespace {
-
-bool IsBlack(const RGBQUAD& c) { return c.rgbRed == 0 && c.rgbGreen == 0 && c.rgbBlue == 0; }
-bool IsWhite(const RGBQUAD& c) { return c.rgbRed == 255 && c.rgbGreen == 255 && c.rgbBlue == 255; }
-int Gray(const RGBQUAD& c) { return (306 * c.rgbRed + 601 * c.rgbGreen + 117 * c.rgbBlue) >> 10; }
-
-// Schemes libtiff can write for this layout; anything else (decode-only
-// schemes such as old-style JPEG, fax coding of deep pages, JPEG of palette
-// indices) falls back to the default.
-bool CompressionFits(uint32_t c, uint16_t photometric, uint16_t bps, uint16_t spp) {
-    if (c > 0xFFFF || !TIFFIsCODECConfigured(uint16_t(c))) return false;
-    switch (c) {
-        case COMPRESSION_NONE:
-        case COMPRESSION_LZW:
-        case COMPRESSION_ADOBE_DEFLATE:
-        case COMPRESSION_DEFLATE:
-        case COMPRESSION_PACKBITS:
-        case COMPRESSION_LZMA:
-        case COMPRESSION_ZSTD: return true;
-        case COMPRESSION_CCITTFAX3:
-        case COMPRESSION_CCITTFAX4:
-            return bps == 1 && spp == 1 && photometric == PHOTOMETRIC_MINISWHITE;
-        case COMPRESSION_JPEG:
-            return bps == 8 && ((photometric == PHOTOMETRIC_MINISBLACK && spp == 1) ||
-                                photometric == PHOTOMETRIC_RGB);
-        default: return false;
-    }
-}
-
-}  // namespace
-
-bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) {
-    const uint32_t w = GetWidth(), h = GetHeight();
-    const uint32_t bits = GetBpp();
-    const bool hasAlpha = AlphaIsValid();
-    uint16_t spp = 1, bps = uint16_t(bits);
-    if (bits == 24 || bits == 32) {
-        spp = (bits == 32 || hasAlpha) ? 4 : 3;
-        bps = 8;
-    }
-    if (bits == 8 && hasAlpha) spp = 2;
-
-    uint16_t photometric = PHOTOMETRIC_RGB;
-    RGBQUAD* pal = GetPalette();
-    if (bits == 1) {
-        const uint32_t n = GetNumColors();
-        const bool bilevel =
-            pal && n >= 2 &&
-            ((IsBlack(pal[0]) && IsWhite(pal[1])) || (IsWhite(pal[0]) && IsBlack(pal[1])));
-        if (bilevel) {
-            // Fax coding wants 0 = white: swap the entries and invert the pixels
-            // (of the shared picture, which looks the same afterwards).
-            if (Gray(pal[0]) < Gray(pal[1])) {
-                std::swap(pal[0], pal[1]);
-                uint8_t* px = GetBits(0);
-                for (uint32_t i = 0; i < Header.biSizeImage; ++i) px[i] = uint8_t(~px[i]);
-                Info.LastNearestValid = false;
-            }
-            photometric = PHOTOMETRIC_MINISWHITE;
-        } else {
-            photometric = PHOTOMETRIC_PALETTE;  // two colours that are not black and white
-        }
-    } else if (bits == 4 || bits == 8) {
-        const uint32_t n = GetNumColors();
-        const uint32_t full = 1u << bits;
-        bool ramp = pal && n == full;
-        for (uint32_t i = 0; ramp && i < n; ++i) {
-            const uint32_t g = i * 255 / (full - 1);
-            ramp = pal[i].rgbRed == g && pal[i].rgbGreen == g && pal[i].rgbBlue == g;
-        }
-        photometric = ramp ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
-    }
-
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(GetXDPI()));
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(GetYDPI()));
-    if (spp == 2 || spp == 4) {
-        // Without this tag readers take the last sample for an unknown extra.
-        const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
-        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
-    }
-    if (multipage) {
-        char name[32];
-        std::snprintf(name, sizeof(name), "Page %d", page + 1);
-        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-        TIFFSetField(tif, TIFFTAG_PAGENUMBER, uint16_t(page), uint16_t(pageCount));
-        TIFFSetField(tif, TIFFTAG_PAGENAME, name);
-    } else {
-        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
-    }
-
-    if (photometric == PHOTOMETRIC_PALETTE) {
-        std::vector<uint16_t> r(256, 0), g(256, 0), b(256, 0);
-        const uint32_t n = std::min<uint32_t>(GetNumColors(), 256);
-        for (uint32_t i = 0; i < n && pal; ++i) {
-            r[i] = uint16_t(pal[i].rgbRed * 257);
-            g[i] = uint16_t(pal[i].rgbGreen * 257);
-            b[i] = uint16_t(pal[i].rgbBlue * 257);
-        }
-        TIFFSetField(tif, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
-    }
-
-    uint32_t compression = Info.CodecOption[VX_FORMAT_TIF];
-    if (compression == 0 || !CompressionFits(compression, photometric, bps, spp)) {
-        if (bits == 1)
-            compression =
-                photometric == PHOTOMETRIC_MINISWHITE ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW;
-        else if (bits == 4 || bits == 8)
-            compression = COMPRESSION_LZW;
-        else if (bits == 24 || bits == 32)
-            compression = COMPRESSION_JPEG;
-        else
-            compression = COMPRESSION_NONE;
-    }
-    if (!TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(compression))) return false;
-    if (compression == COMPRESSION_LZW && bps >= 8)
-        TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-    uint32_t rps = TIFFDefaultStripSize(tif, 0xFFFFFFFFu);
-    if (compression == COMPRESSION_JPEG) {
-        if (!TIFFSetField(tif, TIFFTAG_JPEGQUALITY, int(GetJpegQuality()))) return false;
-        rps = (rps + 7) / 8 * 8;
-    }
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
-
-    // Always from the top of the picture down; libtiff may change the row it
-    // is given (predictor), so it gets a scratch copy.
-    const size_t want = (size_t(w) * spp * bps + 7) / 8;
-    std::vector<uint8_t> buf(std::max<size_t>(want, size_t(TIFFScanlineSize64(tif))));
-    const uint8_t* alphaPlane = hasAlpha ? AlphaGetPointer(0, 0) : nullptr;
-    for (uint32_t row = 0; row < h; ++row) {
-        const uint32_t stored = h - 1 - row;
-        const uint8_t* src = GetBits(stored);
-        const uint8_t* a = alphaPlane ? alphaPlane + size_t(stored) * w : nullptr;
-        uint8_t* out = buf.data();
-        if (spp == 1) {
-            std::memcpy(out, src, want);
-        } else if (spp == 2) {
-            for (uint32_t x = 0; x < w; ++x) {
-                out[2 * x] = src[x];
-                out[2 * x + 1] = a ? a[x] : 255;
-            }
-        } else if (spp == 3) {
-            vx::SwapRedBlue(src, out, w);
-        } else {
-            for (uint32_t x = 0; x < w; ++x) {
-                out[4 * x] = src[3 * x + 2];
-                out[4 * x + 1] = src[3 * x + 1];
-                out[4 * x + 2] = src[3 * x];
-                out[4 * x + 3] = a ? a[x] : 255;
-            }
-        }
-        if (TIFFWriteScanline(tif, out, row, 0) == -1) return false;
-    }
-    return true;
 }

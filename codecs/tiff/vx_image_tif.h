@@ -43,6 +43,7 @@ private:
     void ApplyOrientation(uint16_t orientation);
     bool CloseOutput(bool finish);
     std::string Detail() const;
+    [[noreturn]] static void Fail(const std::string& text);
 
     TIFF* outTiff = nullptr;
     bool multiPage = false;

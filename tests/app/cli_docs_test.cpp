@@ -68,7 +68,8 @@ TEST(CliDocs, ManualPageHasTheOptionsFormatsAndVersionOfTheProgram) {
 // being completed), one reply a line.
 std::string Complete(const std::string& words) {
     return Output("bash -c " + vt::ShellQuote("source " + vt::ShellQuote(kCliDir +
-                  "/vellumar-convert.bash-completion") + "; COMP_WORDS=(vellumar-convert " +
+                  "/vellumar-convert.bash-completion") + "; COMP_WORDS=(" +
+                  vt::ShellQuote(VELLUMAR_CLI) + " " +
                   words + "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _vellumar_convert; "
                   "printf '%s\\n' \"${COMPREPLY[@]}\""));
 }
@@ -87,6 +88,7 @@ TEST(CliDocs, BashCompletionOffersWhatTheProgramTakes) {
         {"--to p", "PNG\nPCX\nPGX\nPNM\n"},          // formats in any letter case
         {"--to = jp", "JPG\nJP2\nJPC\n"},             // --to=jp, split at '='
         {"--quality ''", "\n"},                        // a number: nothing offered
+        {"--info --frame ''", "\n"},
         {"--to PNG " + vt::ShellQuote(dir.file("photo")), dir.file("photo one.jpg") + "\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(Complete(c.words), c.reply) << c.words;

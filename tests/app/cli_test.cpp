@@ -75,6 +75,35 @@ TEST(Cli, Info) {
     EXPECT_NE(r.out.find(dir.file("missing.bmp") + ": error: "), std::string::npos) << r.out;
 }
 
+// The newer formats through the command line: read by their content whatever
+// the name says, written by --to, named by --info.
+TEST(Cli, NewerFormatsBothWays) {
+    vt::TempDir dir;
+    const struct {
+        const char* fixture;
+        const char* name;
+        const char* ext;
+    } cases[] = {{"webp/lossless.webp", "WEBP", ".WEBP"},
+                 {"heif/lossy.heic", "HEIC", ".HEIC"},
+                 {"heif/lossless.avif", "AVIF", ".AVIF"},
+                 {"jxl/lossless.jxl", "JXL", ".JXL"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fixture);
+        const std::string misnamed = dir.file("photo.jpg");
+        ASSERT_TRUE(vt::WriteFileBytes(misnamed, vt::ReadFileBytes(vt::DataPath(c.fixture))));
+        Result r = Cli(dir, "--info " + Q(misnamed));
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find(std::string(": ") + c.name + " 48x32 24 bpp, 1 frames"), std::string::npos)
+            << r.out;
+        const std::string out = dir.file("out");
+        r = Cli(dir, std::string("--to ") + c.name + " --out-dir " + Q(out) + " " + Q(misnamed));
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string written = out + "/main1" + c.ext;
+        r = Cli(dir, "--info " + Q(written));
+        EXPECT_NE(r.out.find(std::string(": ") + c.name + " 48x32"), std::string::npos) << r.out;
+    }
+}
+
 TEST(Cli, BadUsage) {
     vt::TempDir dir;
     const std::string f = Q(vt::DataPath("bmp/bits4.bmp"));

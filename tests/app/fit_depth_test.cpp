@@ -42,12 +42,20 @@ TEST(FitDepth, ColourPalettesWidenForTrueColourTargets) {
         EXPECT_EQ(vt::MaxChannelDiff(before, vt::ToRgba(*h)), 0);
         ImageFacade::Free(&h);
     }
-    // A grey picture is taken as it is.
+    // A grey picture is taken as it is; black and white too, except by JPEG.
     ImageHandle grey = new VxImage(4, 4, 8, 0);
     grey->SetGrayPalette();
     FitDepth(&grey, VX_FORMAT_JPG);
     EXPECT_EQ(grey->GetBpp(), 8);
     ImageFacade::Free(&grey);
+    for (ImageFormat target : {VX_FORMAT_JPG, VX_FORMAT_JP2, VX_FORMAT_JPC, VX_FORMAT_PNM,
+                               VX_FORMAT_RAS}) {
+        ImageHandle bw = Load("bmp/bits1.bmp");
+        ASSERT_TRUE(bw->IsBlackAndWhite());
+        FitDepth(&bw, target);
+        EXPECT_EQ(bw->GetBpp(), target == VX_FORMAT_JPG ? 24 : 1) << target;
+        ImageFacade::Free(&bw);
+    }
 }
 
 TEST(FitDepth, TgaPgxAndWbmp) {
@@ -130,6 +138,7 @@ TEST(FitDepth, TransparencyGoesWhereEachTargetKeepsIt) {
         {{VX_FORMAT_GIF, "gif", Keeps::OnOff}, &all},      {{VX_FORMAT_PNG, "png", Keeps::Exact}, &forms},
         {{VX_FORMAT_ICO, "ico", Keeps::Exact}, &forms},    {{VX_FORMAT_TGA, "tga", Keeps::Exact}, &forms},
         {{VX_FORMAT_TIF, "tif", Keeps::Lossy}, &forms},    {{VX_FORMAT_BMP, "bmp", Keeps::OverWhite}, &forms},
+        {{VX_FORMAT_JP2, "jp2", Keeps::Lossy}, &forms},    {{VX_FORMAT_JPC, "j2k", Keeps::Lossy}, &forms},
         {{VX_FORMAT_RAS, "ras", Keeps::OverWhite}, &forms},
     };
     VxImage standard(1, 1, 8, 0);
@@ -169,8 +178,8 @@ TEST(FitDepth, TargetsWithoutTransparencyAllGetThePictureOverWhite) {
         ImageHandle bmp = Load(source);
         FitDepth(&bmp, VX_FORMAT_BMP);
         const vt::Rgba overWhite = vt::ToRgba(*bmp);
-        for (ImageFormat target : {VX_FORMAT_JPG, VX_FORMAT_PCX, VX_FORMAT_WBMP, VX_FORMAT_JP2,
-                                   VX_FORMAT_JPC, VX_FORMAT_PGX, VX_FORMAT_PNM, VX_FORMAT_RAS}) {
+        for (ImageFormat target : {VX_FORMAT_JPG, VX_FORMAT_PCX, VX_FORMAT_WBMP, VX_FORMAT_PGX,
+                                   VX_FORMAT_PNM, VX_FORMAT_RAS}) {
             ImageHandle h = Load(source);
             FitDepth(&h, target);
             EXPECT_FALSE(h->AlphaIsValid() || h->GetTransIndex() >= 0) << source << " " << target;

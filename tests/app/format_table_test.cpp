@@ -23,12 +23,14 @@ TEST(FormatTable, EveryExtension) {
         {"a.CUR", 5},  {"a.tif", 6},  {"a.tiff", 6}, {"a.tga", 7},  {"a.pcx", 8},  {"a.wbmp", 9},
         {"a.wmf", 10}, {"a.EMF", 10}, {"a.j2k", 11}, {"a.jp2", 11}, {"a.J2C", 12}, {"a.jpc", 12},
         {"a.pgx", 13}, {"a.pnm", 14}, {"a.pgm", 14}, {"a.PPM", 14}, {"a.ras", 15}, {"a.xyz", 1},
+        {"a.webp", 16}, {"a.HEIC", 17}, {"a.heif", 17}, {"a.hif", 17}, {"a.avif", 18}, {"a.JXL", 19},
     };
     for (const auto& [name, code] : cases) EXPECT_EQ(FormatFromExtension(name), code) << name;
 }
 
 TEST(FormatTable, ComboItemsMapToTheirCodesAndExtensions) {
-    const ImageFormat codes[15] = {4, 5, 7, 3, 1, 2, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    const ImageFormat codes[] = {4, 5, 7, 3, 1, 2, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+    ASSERT_EQ(std::size(codes), vellumar::kTargetItems.size());
     for (size_t i = 0; i < vellumar::kTargetItems.size(); ++i) {
         const auto t = vellumar::batch::TargetFromItem(vellumar::kTargetItems[i]);
         EXPECT_EQ(t.format, codes[i]) << vellumar::kTargetItems[i];

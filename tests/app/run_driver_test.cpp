@@ -208,6 +208,17 @@ TEST(RunMemory, EstimatesGrowWithThePictureAndNeverOverflow) {
     EXPECT_LT(RowMemoryEstimate(4000, 3000, VX_FORMAT_BMP, VX_FORMAT_BMP),
               RowMemoryEstimate(4000, 3000, VX_FORMAT_JP2, VX_FORMAT_JP2));
     EXPECT_EQ(RowMemoryEstimate(uint64_t(1) << 40, uint64_t(1) << 40, 0, VX_FORMAT_JP2), UINT64_MAX);
+    // A format code added without its own figures would be counted as free.
+    const uint64_t overhead = RowMemoryEstimate(0, 0, 0, 0);
+    for (ImageFormat f = 1; f < kVxFormatCount; ++f) {
+        SCOPED_TRACE(f);
+        EXPECT_GE(RowMemoryEstimate(1000, 1000, f, VX_FORMAT_WMF) - overhead, 2000000u);
+        EXPECT_LE(RowMemoryEstimate(1000, 1000, f, VX_FORMAT_WMF),
+                  RowMemoryEstimate(1000, 1000, 0, VX_FORMAT_WMF));
+        if (f != VX_FORMAT_WMF) {
+            EXPECT_GE(RowMemoryEstimate(1000, 1000, VX_FORMAT_WBMP, f) - overhead, 3000000u);
+        }
+    }
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ TEST(Registry, ListsEveryFormatOnceWithItsNameAndRole) {
         EXPECT_EQ(VxFindCodec(e.code), &e.ops);
         if (e.probed) probed.push_back(e.code);
         const bool framed = e.code == VX_FORMAT_GIF || e.code == VX_FORMAT_ICO ||
-                            e.code == VX_FORMAT_TIF;
+                            e.code == VX_FORMAT_TIF || e.code >= VX_FORMAT_WEBP;
         EXPECT_EQ(e.ops.reportsFrames, framed) << e.name;
         EXPECT_EQ(e.ops.encodePages != nullptr, e.code == VX_FORMAT_GIF || e.code == VX_FORMAT_TIF)
             << e.name;
@@ -34,7 +34,8 @@ TEST(Registry, ListsEveryFormatOnceWithItsNameAndRole) {
     const std::vector<ImageFormat> order = {VX_FORMAT_BMP, VX_FORMAT_JPG, VX_FORMAT_ICO,
                                             VX_FORMAT_GIF, VX_FORMAT_PNG, VX_FORMAT_TIF,
                                             VX_FORMAT_TGA, VX_FORMAT_PCX, VX_FORMAT_WBMP,
-                                            VX_FORMAT_WMF, VX_FORMAT_JP2};
+                                            VX_FORMAT_WMF, VX_FORMAT_JP2, VX_FORMAT_WEBP,
+                                            VX_FORMAT_HEIF, VX_FORMAT_JXL};
     EXPECT_EQ(probed, order);
     EXPECT_STREQ(VxFormatName(0), "");
     EXPECT_EQ(VxFindCodec(kVxFormatCount), nullptr);

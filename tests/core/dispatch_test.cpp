@@ -59,7 +59,7 @@ TEST(Dispatch, FailedDecodeLeavesThePictureAlone) {
     EXPECT_EQ(img.GetWidth(), 4u);
     EXPECT_EQ(img.GetPixelIndex(1, 1), 2);
     EXPECT_EQ(img.GetPaletteColor(2).rgbBlue, 3);
-    EXPECT_FALSE(img.Decode(junk, sizeof(junk), 16));
+    EXPECT_FALSE(img.Decode(junk, sizeof(junk), kVxFormatCount));
     EXPECT_STREQ(img.GetLastError(), kProbeFailed);
 }
 
@@ -93,7 +93,7 @@ TEST(Dispatch, UnknownEncodeTypeAndEmptyImage) {
     VxImage img(2, 2, 24, 0);
     EXPECT_FALSE(img.Encode(buf, size, 0));
     EXPECT_STREQ(img.GetLastError(), "编码: 未知的图像格式");
-    EXPECT_FALSE(img.Encode(buf, size, 16));
+    EXPECT_FALSE(img.Encode(buf, size, kVxFormatCount));
 
     uint8_t dummy = 0;
     uint8_t* taken = &dummy;

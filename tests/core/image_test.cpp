@@ -85,8 +85,8 @@ TEST(ImageAccessors, SettersFollowTheirRules) {
     img.SetFlags(0x12345678, false);
     EXPECT_EQ(img.GetFlags(), 0x12345678u);
 
-    EXPECT_FALSE(img.SetCodecOption(1, 16));
-    EXPECT_EQ(img.GetCodecOption(16), 0u);
+    EXPECT_FALSE(img.SetCodecOption(1, kVxFormatCount));
+    EXPECT_EQ(img.GetCodecOption(kVxFormatCount), 0u);
     EXPECT_TRUE(img.SetCodecOption(7, 4));
     EXPECT_EQ(img.GetCodecOption(4), 7u);
 

@@ -35,7 +35,7 @@ TEST_F(WindowTest, StartUpLayoutTextsAndState) {
     struct Expect { const char* name; QRect rect; const char* text; };
     const Expect controls[] = {
         {"超级列表框1", {8, 8, 440, 192}, nullptr},
-        {"标签4", {8, 208, 440, 24}, "支持的格式：BMP,GIF,JPG,PNG,ICO,TIF,TGA,PCX,WBMP,WMF,JP2,JPC,PGX,PNM,RAS"},
+        {"标签4", {8, 208, 440, 24}, "支持的格式：BMP,GIF,JPG,PNG,ICO,TIF,TGA,PCX,WBMP,WMF,JP2,JPC,PGX,PNM,RAS,WEBP,HEIC,AVIF,JXL"},
         {"按钮1", {8, 240, 264, 32}, "打开欲处理的图像文件（支持多文件处理）"},
         {"按钮2", {296, 240, 144, 56}, "开始转换"},
         {"标签1", {16, 280, 96, 24}, "欲转换到的格式："},
@@ -71,13 +71,15 @@ TEST_F(WindowTest, StartUpLayoutTextsAndState) {
     EXPECT_EQ(list->topLevelItemCount(), 0);
     EXPECT_TRUE(state->selectedFiles.isEmpty());
 
-    // The combo: the fifteen targets in order, none chosen.
+    // The combo: the fifteen targets in order, then the newer formats, none chosen.
     QComboBox* combo = win->FormatCombo();
-    ASSERT_EQ(combo->count(), 15);
+    ASSERT_EQ(combo->count(), 19);
     EXPECT_EQ(combo->currentIndex(), -1);
     EXPECT_EQ(combo->itemText(0), U("*.PNG"));
     EXPECT_EQ(combo->itemText(8), U("*.WBMP"));
     EXPECT_EQ(combo->itemText(14), U("*.RAS"));
+    EXPECT_EQ(combo->itemText(15), U("*.WEBP"));
+    EXPECT_EQ(combo->itemText(18), U("*.JXL"));
 
     EXPECT_EQ(win->BaseDirEdit()->text(), QString::fromStdString(dir.path()));
     EXPECT_EQ(state->image, nullptr);

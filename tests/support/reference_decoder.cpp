@@ -1,5 +1,7 @@
 #include "tests/support/reference_decoder.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -21,20 +23,57 @@ std::optional<Rgba> ReadRaw(const std::string& command) {
     return out;
 }
 
+const char* ToolName(Reference tool) {
+    switch (tool) {
+        case Reference::Pillow: return "pil";
+        case Reference::ImageMagick: return "magick";
+        case Reference::Dwebp: return "dwebp";
+        case Reference::HeifConvert: return "heif";
+        case Reference::Avifdec: return "avifdec";
+        case Reference::Djxl: return "djxl";
+    }
+    return "pil";
+}
+
 }  // namespace
 
 bool ReferenceAvailable(Reference tool) {
-    if (tool == Reference::Pillow)
-        return RunCommand("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
-    return RunCommand("test -x /usr/bin/convert") == 0;
+    switch (tool) {
+        case Reference::Pillow:
+            return RunCommand("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
+        case Reference::ImageMagick: return RunCommand("test -x /usr/bin/convert") == 0;
+        case Reference::Dwebp: return RunCommand("test -x /usr/bin/dwebp") == 0;
+        case Reference::HeifConvert:
+            return RunCommand("test -x /usr/bin/heif-convert -a -x /usr/bin/pngtopam") == 0;
+        case Reference::Avifdec:
+            return RunCommand("test -x /usr/bin/avifdec -a -x /usr/bin/pngtopam") == 0;
+        case Reference::Djxl: return RunCommand("test -x /usr/bin/djxl -a -x /usr/bin/pngtopam") == 0;
+    }
+    return false;
 }
 
 std::optional<Rgba> DecodeWithReference(const std::string& path, Reference tool, int frame) {
     const std::string script = std::string(VELLUMAR_TEST_SUPPORT_DIR) + "/reference_decode.py";
-    const std::string cmd = "/usr/bin/python3 " + ShellQuote(script) + " " +
-                            (tool == Reference::Pillow ? "pil " : "magick ") + ShellQuote(path) +
-                            " " + std::to_string(frame) + " 2>/dev/null";
+    const std::string cmd = "/usr/bin/python3 " + ShellQuote(script) + " " + ToolName(tool) + " " +
+                            ShellQuote(path) + " " + std::to_string(frame) + " 2>/dev/null";
     return ReadRaw(cmd);
+}
+
+int DiffFromReference(const std::string& path, uint32_t format, Reference tool, int frame) {
+    VxImage img(0);
+    img.SetFrame(frame);
+    if (!img.Load(path.c_str(), format)) {
+        ADD_FAILURE() << path << " #" << frame << ": " << img.GetLastError();
+        return -1;
+    }
+    const std::optional<Rgba> ref = DecodeWithReference(path, tool, frame);
+    if (!ref) {
+        ADD_FAILURE() << path << " #" << frame << ": the reference tool refused it";
+        return -1;
+    }
+    const int diff = MaxChannelDiff(ToRgba(img), *ref);
+    if (diff < 0) ADD_FAILURE() << path << " #" << frame << ": sizes differ";
+    return diff;
 }
 
 }  // namespace vt

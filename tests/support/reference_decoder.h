@@ -1,4 +1,5 @@
-// Independent decoders (Pillow, ImageMagick) for interoperability checks.
+// Independent decoders (Pillow, ImageMagick, and each newer format's own
+// reference tool) for interoperability checks.
 #pragma once
 
 #include <optional>
@@ -8,7 +9,7 @@
 
 namespace vt {
 
-enum class Reference { Pillow, ImageMagick };
+enum class Reference { Pillow, ImageMagick, Dwebp, HeifConvert, Avifdec, Djxl };
 
 // Decodes `path` (frame `frame`) with the reference tool into top-down RGBA.
 // Empty when the tool refuses the file.
@@ -17,5 +18,10 @@ std::optional<Rgba> DecodeWithReference(const std::string& path, Reference tool 
 
 // True when the tool is installed (tests skip, never pass, without it).
 bool ReferenceAvailable(Reference tool);
+
+// Largest channel difference (alpha included) between Vellumar's decode of
+// `path` with `format` and the tool's, frame `frame`; -1 with a test failure
+// when either side cannot decode or the sizes differ.
+int DiffFromReference(const std::string& path, uint32_t format, Reference tool, int frame = 0);
 
 }  // namespace vt

@@ -133,4 +133,15 @@ VxImage MakeGradient24(int width, int height) {
     return img;
 }
 
+VxImage MakeSmooth24(int width, int height) {
+    VxImage img(uint32_t(width), uint32_t(height), 24, 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            img.SetPixelColor(x, y,
+                              vx::MakeRGBQUAD(uint8_t(40 + x * 150 / std::max(1, width - 1)),
+                                              uint8_t(200 - y * 120 / std::max(1, height - 1)),
+                                              uint8_t(60 + (x + y) * 100 / std::max(1, width + height - 2))));
+    return img;
+}
+
 }  // namespace vt

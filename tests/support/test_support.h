@@ -70,5 +70,7 @@ std::vector<uint8_t> EncodeBytes(VxImage& img, uint32_t format, bool* ok = nullp
 
 // Pictures built in tests.
 VxImage MakeGradient24(int width, int height);
+// Slow colour changes only, as photos have them: what lossy coders are made for.
+VxImage MakeSmooth24(int width, int height);
 
 }  // namespace vt

@@ -2,7 +2,6 @@
 // interlace order, compositing, damaged and hostile streams.
 #include <gtest/gtest.h>
 
-#include <chrono>
 
 #include "tests/codecs/gif/gif_test_util.h"
 #include "tests/support/test_support.h"
@@ -250,25 +249,20 @@ TEST(GifDecode, HostileSizesFailFastWithAText) {
     const Bytes one = SolidData(1, 1, 4, 2);
     for (int i = 0; i < 3000; ++i) many.Control(2 << 2, 0, 0).Image(i, i, 1, 1, one);
     const Bytes anim = many.Done();
-    const auto start = std::chrono::steady_clock::now();
     VxImage last;
     ASSERT_TRUE(gt::DecodeGif(anim, last, 2999)) << last.GetLastError();
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(secs, 20.0);
     EXPECT_EQ(last.GetNumFrames(), 3000);
     EXPECT_EQ(IndexAt(last, 2999, 2999), 2);
     EXPECT_EQ(IndexAt(last, 2998, 2998), last.GetTransIndex()) << "disposed: shows nothing";
 
-    // Large frames with next to no data: refused once the work outgrows the file.
+    // Large frames with next to no data: refused once the work outgrows the
+    // file. The text is the work counter's: it stopped the decode.
     Builder big(4000, 4000, kGrey16);
     for (int i = 0; i < 400; ++i) big.Image(0, 0, 4000, 4000, one);
     const Bytes bigGif = big.Done();
-    const auto start2 = std::chrono::steady_clock::now();
     VxImage refused;
     EXPECT_FALSE(gt::DecodeGif(bigGif, refused, 399));
     EXPECT_STREQ(refused.GetLastError(), "GIF: picture too large for the data in the file");
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start2).count(), 20.0);
 }
 
 TEST(GifDecode, FramesWiderThan32767Pixels) {

@@ -124,6 +124,51 @@ TEST(Jpeg2000Encode, OpenJpegToolsReadOurJp2AndPgx) {
     EXPECT_EQ(vt::MaxChannelDiff(vt::ToRgba(back), vt::ToRgba(grey)), 0);
 }
 
+// Opacity goes out as one more component, black and white as grey; the
+// reference tool (Pillow: ImageMagick takes two components for colours) and
+// this reader both get them back.
+TEST(Jpeg2000Encode, OpacityAndBlackAndWhite) {
+    if (!vt::ReferenceAvailable(vt::Reference::Pillow)) GTEST_SKIP() << "Pillow absent";
+    vt::TempDir dir;
+    VxImage rgba = vt::MakeGradient24(31, 17);
+    VxImage greyAlpha = MakeGrey(31, 17);
+    for (VxImage* img : {&rgba, &greyAlpha}) {
+        ASSERT_TRUE(img->AlphaCreate());
+        for (int y = 0; y < 17; ++y)
+            for (int x = 0; x < 31; ++x) img->AlphaSet(x, y, uint8_t(x * 8 + y * 5));
+    }
+    // White first: the grey levels, not the indices, are written.
+    VxImage bw(31, 17, 1, 0);
+    bw.SetPaletteColor(0, 255, 255, 255);
+    bw.SetPaletteColor(1, 0, 0, 0);
+    for (int y = 0; y < 17; ++y)
+        for (int x = 0; x < 31; ++x) bw.SetPixelIndex(x, y, uint8_t((x + y / 3) & 1));
+    const struct {
+        VxImage* img;
+        uint32_t format;
+        int bpp;  // read back
+    } cases[] = {
+        {&rgba, VX_FORMAT_JP2, 24},      {&rgba, VX_FORMAT_JPC, 24}, {&greyAlpha, VX_FORMAT_JP2, 8},
+        {&greyAlpha, VX_FORMAT_JPC, 8}, {&bw, VX_FORMAT_JP2, 8},     {&bw, VX_FORMAT_JPC, 8},
+        {&bw, VX_FORMAT_PNM, 8},        {&bw, VX_FORMAT_RAS, 8},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string path = dir.file("o" + std::to_string(n++) + Extension(c.format));
+        SCOPED_TRACE(path);
+        c.img->SetJpegQuality(100);
+        ASSERT_TRUE(c.img->Save(path.c_str(), c.format)) << c.img->GetLastError();
+        const auto ref = vt::DecodeWithReference(path, vt::Reference::Pillow);
+        ASSERT_TRUE(ref.has_value());
+        EXPECT_EQ(vt::MaxChannelDiff(*ref, vt::ToRgba(*c.img), true), 0);
+        VxImage back(0);
+        ASSERT_TRUE(back.Load(path.c_str(), c.format)) << back.GetLastError();
+        EXPECT_EQ(back.GetBpp(), c.bpp);
+        EXPECT_EQ(back.AlphaIsValid(), c.img->AlphaIsValid());
+        EXPECT_EQ(vt::MaxChannelDiff(vt::ToRgba(back), vt::ToRgba(*c.img), true), 0);
+    }
+}
+
 // Lower quality, smaller file, lower fidelity; 100 is exact.
 TEST(Jpeg2000Encode, QualityTradesSizeForFidelity) {
     for (uint32_t format : {VX_FORMAT_JP2, VX_FORMAT_JPC}) {

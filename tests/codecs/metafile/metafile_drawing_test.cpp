@@ -387,6 +387,41 @@ TEST(MetafileDrawing, EmfUtf16TextAndBitmap) {
     EXPECT_TRUE(Px(im, 120, 35, kWhite));
 }
 
+// Bitmaps with the longer headers, image size 0 and bit fields draw: one red
+// and one green pixel, stretched.
+TEST(MetafileDrawing, EmfBitmapsWithLongHeadersAndBitFields) {
+    const struct {
+        uint32_t headerSize, bpp, compression;
+        std::vector<uint32_t> masks;  // in the header (52 bytes and more) or after it
+        uint32_t red, green;
+    } cases[] = {
+        {124, 16, 3, {0xF800, 0x07E0, 0x001F, 0}, 0xF800, 0x07E0},
+        {108, 32, 0, {}, 0xFF0000, 0x00FF00},
+        {40, 32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF}, 0x3FF00000, 0x000FFC00},
+        {56, 32, 6, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}, 0x80FF0000, 0x8000FF00},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.headerSize << " bytes, " << c.bpp << " bits");
+        Bytes dib;
+        for (uint32_t v : {c.headerSize, 2u, 1u}) mft::Put32(dib, v);
+        mft::Put16(dib, 1);
+        mft::Put16(dib, uint16_t(c.bpp));
+        mft::Put32(dib, c.compression);
+        while (dib.size() < 40) dib.push_back(0);  // image size 0, no colour table
+        for (uint32_t m : c.masks) mft::Put32(dib, m);
+        dib.resize(std::max<size_t>(dib.size(), c.headerSize), 0);
+        const int header = int(dib.size());
+        for (uint32_t px : {c.red, c.green})
+            for (uint32_t i = 0; i < c.bpp / 8; ++i) dib.push_back(uint8_t(px >> (8 * i)));
+        while ((dib.size() - size_t(header)) % 4) dib.push_back(0);
+        mft::Emf e;
+        e.StretchDIBits(10, 10, 40, 20, 0, 0, 2, 1, dib, 0x00CC0020, header);
+        const vt::Rgba im = Render(e.Build(0, 0, 60, 40));
+        EXPECT_TRUE(Px(im, 20, 20, kRed));
+        EXPECT_TRUE(Px(im, 40, 20, 0x00FF00));
+    }
+}
+
 TEST(MetafileDrawing, EmfBitBltAndUnknownRecords) {
     const Bytes dib = mft::Dib24(2, 2, {0xFF0000, 0x0000FF, 0x00A000, 0xFFC800});
     mft::Emf e;

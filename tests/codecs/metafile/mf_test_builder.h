@@ -182,11 +182,12 @@ public:
         for (char16_t c : s) Put16(tail, c);
         return Rec(84, {}, tail);
     }
+    // `header`: the bytes of the DIB's info header with its colour table or masks.
     Emf& StretchDIBits(int x, int y, int w, int h, int sx, int sy, int sw, int sh, const Bytes& dib,
-                       uint32_t rop = 0x00CC0020) {
+                       uint32_t rop = 0x00CC0020, int header = 40) {
         Bytes tail;
-        for (int v : {0, 0, -1, -1, x, y, sx, sy, sw, sh, 80, 40, 120, int(dib.size() - 40), 0,
-                      int(rop), w, h})
+        for (int v : {0, 0, -1, -1, x, y, sx, sy, sw, sh, 80, header, 80 + header,
+                      int(dib.size()) - header, 0, int(rop), w, h})
             Put32(tail, uint32_t(v));
         tail.insert(tail.end(), dib.begin(), dib.end());
         return Rec(81, {}, tail);

@@ -12,6 +12,8 @@ convert rose: -depth 16 "$tmp/rose16.ppm"
 pgmramp -lr 61 37 > "$tmp/ramp.pgm"
 convert rose: -colorspace gray -depth 8 "$tmp/grey.pgm"
 convert rose: -alpha set -channel A -fx "(i+j)/(w+h)" +channel "$tmp/rgba.png"
+convert rose: -colorspace gray -alpha set -channel A -fx "(i+2*j)/(w+2*h)" +channel \
+    -define png:color-type=4 "$tmp/greya.png"
 
 # JPEG-2000: 8-bit RGB, grey, 16-bit RGB and 4 components, lossless and lossy.
 opj_compress -i "$tmp/rose.ppm" -o rgb8_lossless.jp2 >/dev/null 2>&1
@@ -22,6 +24,32 @@ opj_compress -i "$tmp/rose16.ppm" -o rgb16_lossless.jp2 >/dev/null 2>&1
 opj_compress -i "$tmp/rose16.ppm" -o rgb16_lossy.j2k -r 30 >/dev/null 2>&1
 opj_compress -i "$tmp/rgba.png" -o rgba_lossless.jp2 >/dev/null 2>&1
 opj_compress -i "$tmp/rgba.png" -o rgba_lossy.j2k -r 10 >/dev/null 2>&1
+opj_compress -i "$tmp/greya.png" -o greya_lossless.jp2 >/dev/null 2>&1
+
+# No tool writes these: the RGBA file without its channel definition (four
+# components nothing marks), and with its colour box saying CMYK. OpenJPEG's
+# decoder turns the CMYK file into the RGB reference.
+/usr/bin/python3 - <<'PY'
+import struct
+from jp2_boxes import boxes
+def rewrite(src, dst, enumcs):
+    out = b""
+    for t, box in boxes(open(src, "rb").read()):
+        if t == b"jp2h":
+            inner = b""
+            for it, ib in boxes(box[8:]):
+                if it == b"cdef":
+                    continue
+                if it == b"colr" and enumcs:
+                    ib = ib[:11] + struct.pack(">I", enumcs) + ib[15:]
+                inner += ib
+            box = struct.pack(">I4s", 8 + len(inner), b"jp2h") + inner
+        out += box
+    open(dst, "wb").write(out)
+rewrite("rgba_lossless.jp2", "four_unmarked.jp2", None)
+rewrite("rgba_lossless.jp2", "cmyk.jp2", 12)
+PY
+opj_decompress -i cmyk.jp2 -o cmyk_reference.png >/dev/null 2>&1
 
 # sYCC with 4:2:0 chroma: planar Y, Cb, Cr from Pillow; OpenJPEG marks
 # sub-sampled raw input as sYCC.
@@ -41,12 +69,7 @@ import struct
 from PIL import ImageCms
 icc = ImageCms.ImageCmsProfile(ImageCms.createProfile("sRGB")).tobytes()
 data = open("rgb8_lossless.jp2", "rb").read()
-def boxes(buf):
-    i = 0
-    while i < len(buf):
-        n, t = struct.unpack(">I4s", buf[i:i + 8])
-        yield t, buf[i:i + n]
-        i += n
+from jp2_boxes import boxes
 out = b""
 for t, box in boxes(data):
     if t == b"jp2h":

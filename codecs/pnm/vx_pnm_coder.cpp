@@ -1,6 +1,8 @@
-#include "codecs/jpeg2000/vx_pnm_coder.h"
+#include "codecs/pnm/vx_pnm_coder.h"
 
 #include <cstdio>
+
+#include "codecs/jpeg2000/vx_decimal.h"
 #include <string>
 
 namespace vxj2k {
@@ -26,16 +28,8 @@ int SkipToToken(VxFile* file) {
 
 // A decimal header number; `last` receives the character that ended it.
 uint32_t ReadNumber(VxFile* file, uint32_t limit, int* last) {
-    int c = SkipToToken(file);
-    if (c < '0' || c > '9') throw VxCodecFailure(kBadData);
-    uint64_t v = 0;
-    while (c >= '0' && c <= '9') {
-        v = v * 10 + uint32_t(c - '0');
-        if (v > limit) throw VxCodecFailure(kBadData);
-        c = file->GetC();
-    }
-    if (last) *last = c;
-    return uint32_t(v);
+    int ignored = 0;
+    return ReadDecimal(file, SkipToToken(file), limit, last ? last : &ignored, kBadData);
 }
 
 uint32_t BitsFor(uint32_t maxval) {

@@ -1,4 +1,4 @@
-#include "codecs/jpeg2000/vx_ras_coder.h"
+#include "codecs/ras/vx_ras_coder.h"
 
 #include "core/vx_types.h"
 

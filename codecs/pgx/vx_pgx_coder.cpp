@@ -1,6 +1,8 @@
-#include "codecs/jpeg2000/vx_pgx_coder.h"
+#include "codecs/pgx/vx_pgx_coder.h"
 
 #include <cstdio>
+
+#include "codecs/jpeg2000/vx_decimal.h"
 
 namespace vxj2k {
 
@@ -18,16 +20,7 @@ int SkipBlanks(VxFile* file) {
 }
 
 uint32_t ReadNumber(VxFile* file, int first, uint32_t limit, int* last) {
-    int c = first;
-    if (c < '0' || c > '9') throw VxCodecFailure(kBadData);
-    uint64_t v = 0;
-    while (c >= '0' && c <= '9') {
-        v = v * 10 + uint32_t(c - '0');
-        if (v > limit) throw VxCodecFailure(kBadData);
-        c = file->GetC();
-    }
-    *last = c;
-    return uint32_t(v);
+    return ReadDecimal(file, first, limit, last, kBadData);
 }
 
 }  // namespace

@@ -1,0 +1,171 @@
+#include <climits>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "codecs/heif/vx_heif_codec.h"
+#include "codecs/heif/vx_heif_coded_sizes.h"
+#include "codecs/heif/vx_heif_library.h"
+#include "core/vx_codec_guard.h"
+#include "core/vx_quiet_stderr.h"
+#include "core/vx_rgba_rows.h"
+#include "core/vx_srgb_converter.h"
+#include "core/vx_stream_bytes.h"
+
+namespace {
+
+// The code a file's content stands for: AV1 pictures are AVIF.
+ImageFormat ContentType(const std::vector<uint8_t>& data) {
+    const char* mime = heif_get_file_mime_type(data.data(), int(data.size() < 64 ? data.size() : 64));
+    return mime && std::strcmp(mime, "image/avif") == 0 ? VX_FORMAT_AVIF : VX_FORMAT_HEIF;
+}
+
+// The picture asked for: the primary one first, the other top-level pictures
+// after it in file order.
+heif_item_id PickImage(heif_context* ctx, int32_t frame, int32_t* count) {
+    const int n = heif_context_get_number_of_top_level_images(ctx);
+    *count = n;
+    if (n <= 0 || frame < 0 || frame >= n) return 0;
+    std::vector<heif_item_id> ids(static_cast<size_t>(n));
+    heif_context_get_list_of_top_level_image_IDs(ctx, ids.data(), n);
+    heif_item_id primary = 0;
+    if (heif_context_get_primary_image_ID(ctx, &primary).code != heif_error_Ok) primary = ids[0];
+    if (frame == 0) return primary;
+    int32_t k = 0;
+    for (heif_item_id id : ids) {
+        if (id == primary) continue;
+        if (++k == frame) return id;
+    }
+    return 0;
+}
+
+void Unpremultiply(uint8_t* rgba, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x, rgba += 4) {
+        const uint32_t a = rgba[3];
+        if (a == 0 || a == 255) continue;
+        for (int c = 0; c < 3; ++c) {
+            const uint32_t v = (rgba[c] * 255u + a / 2) / a;
+            rgba[c] = uint8_t(v > 255 ? 255 : v);
+        }
+    }
+}
+
+}  // namespace
+
+bool VxHeifCodec::IsHeifSignature(const uint8_t* bytes, size_t size) {
+    return bytes && size >= 12 && std::memcmp(bytes + 4, "ftyp", 4) == 0 &&
+           vx::LoadBE32(bytes) >= 16;
+}
+
+bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
+    ImageFormat type = requested == VX_FORMAT_AVIF ? VX_FORMAT_AVIF : VX_FORMAT_HEIF;
+    // The libraries print what they find wrong with a file; the engine never does.
+    const vx::QuietStderr quiet;
+    return vx::RunCodec(*this, [&] { return vxheif::NoMemoryText(type); }, [&] {
+        if (!file) vxheif::Fail(type, "no input stream");
+        std::vector<uint8_t> data;
+        if (vx::ReadUpTo(file, data, 12) != 12 || !IsHeifSignature(data.data(), data.size()))
+            vxheif::Fail(type, "not a HEIF file");
+        vx::ReadUpTo(file, data, size_t(INT_MAX) - 12);
+        if (heif_check_filetype(data.data(), int(data.size())) == heif_filetype_no)
+            vxheif::Fail(type, "not a HEIF file");
+        type = ContentType(data);
+        vxheif::EnsureStarted();
+
+        vxheif::Context ctx(heif_context_alloc());
+        if (!ctx.p) vxheif::Fail(type, "out of memory");
+        // The library refuses pictures wider or taller than this while it
+        // reads the file, before it allocates for any of them (tiles, alpha,
+        // thumbnails); the picture limit below is the exact test.
+        const uint64_t limit = Info.MaxPixels;
+        if (limit != 0) heif_context_set_maximum_image_size_limit(ctx.p, limit > INT_MAX ? INT_MAX : int(limit));
+        // Tiles in this thread: the batch runs one worker per core already.
+        heif_context_set_max_decoding_threads(ctx.p, 0);
+        heif_error err = heif_context_read_from_memory_without_copy(ctx.p, data.data(), data.size(), nullptr);
+        if (err.code != heif_error_Ok) vxheif::Fail(type, "damaged or unsupported file", &err);
+
+        int32_t count = 0;
+        const heif_item_id id = PickImage(ctx.p, Info.Frame, &count);
+        Info.NumFrames = count;
+        if (count <= 0) vxheif::Fail(type, "the file holds no picture");
+        if (id == 0) vxheif::Fail(type, "no such picture in the file");
+        vxheif::Handle handle;
+        err = heif_context_get_image_handle(ctx.p, id, &handle.p);
+        if (err.code != heif_error_Ok) vxheif::Fail(type, "damaged picture", &err);
+        const int w = heif_image_handle_get_width(handle.p);
+        const int h = heif_image_handle_get_height(handle.p);
+        if (w <= 0 || h <= 0) vxheif::Fail(type, "picture without a size");
+        if (DimensionsOnly()) {
+            HeaderRef().biWidth = w;
+            HeaderRef().biHeight = h;
+            return true;
+        }
+        const bool alpha = heif_image_handle_has_alpha_channel(handle.p) != 0;
+        VxRequirePicture(*this, uint64_t(w), uint64_t(h), alpha ? 32 : 24);
+        // The decoders allocate for what their streams say, whatever the
+        // container declares. A coded picture up to a block (64 pixels) larger
+        // each way than the declared one is the encoder's padding; anything
+        // larger must pass the limit itself.
+        std::vector<vxheif::CodedSize> coded;
+        if (!vxheif::ReadCodedSizes(data.data(), data.size(), coded))
+            vxheif::Fail(type, "damaged file: a picture's coded size cannot be read");
+        const uint64_t padded = (uint64_t(w) + 64) * (uint64_t(h) + 64);
+        for (const vxheif::CodedSize& c : coded)
+            if (uint64_t(c.width) * c.height > padded) VxRequirePicture(*this, c.width, c.height, 24);
+        const int bits = heif_image_handle_get_luma_bits_per_pixel(handle.p);
+        const bool deep = bits > 8;
+
+        vxheif::DecodingOptions options(heif_decoding_options_alloc());
+        if (!options.p) vxheif::Fail(type, "out of memory");
+        options.p->convert_hdr_to_8bit = 0;  // scaled below, not cut
+        const heif_chroma chroma =
+            deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+                 : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+        vxheif::Image image;
+        err = heif_decode_image(handle.p, &image.p, heif_colorspace_RGB, chroma, options.p);
+        if (err.code != heif_error_Ok) vxheif::Fail(type, "cannot decode the picture", &err);
+        int stride = 0;
+        const uint8_t* plane = heif_image_get_plane_readonly(image.p, heif_channel_interleaved, &stride);
+        const int iw = heif_image_get_width(image.p, heif_channel_interleaved);
+        const int ih = heif_image_get_height(image.p, heif_channel_interleaved);
+        const int range = heif_image_get_bits_per_pixel_range(image.p, heif_channel_interleaved);
+        if (!plane || iw <= 0 || ih <= 0 || stride <= 0 || (deep && (range < 9 || range > 16)))
+            vxheif::Fail(type, "the library gave no pixels");
+        const int channels = alpha ? 4 : 3;
+        if (size_t(stride) < size_t(iw) * channels * (deep ? 2 : 1))
+            vxheif::Fail(type, "the library gave no pixels");
+
+        VxRequirePicture(*this, uint64_t(iw), uint64_t(ih), alpha ? 32 : 24);
+        if (!Create(uint32_t(iw), uint32_t(ih), 24, type))
+            vxheif::Fail(type, *GetLastError() ? GetLastError() : "out of memory");
+        if (alpha && !AlphaCreate()) vxheif::Fail(type, "out of memory");
+
+        vx::SrgbConverter srgb;
+        bool convert = false;
+        const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(handle.p);
+        if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {
+            std::vector<uint8_t> icc(heif_image_handle_get_raw_color_profile_size(handle.p));
+            if (!icc.empty() &&
+                heif_image_handle_get_raw_color_profile(handle.p, icc.data()).code == heif_error_Ok)
+                convert = srgb.Open(icc.data(), icc.size(),
+                                    alpha ? vx::SrgbConverter::Layout::Rgba8 : vx::SrgbConverter::Layout::Rgb8);
+        }
+        const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle.p);
+        std::vector<uint8_t> row(size_t(iw) * channels);
+        std::vector<uint16_t> wide(deep ? row.size() : 0);
+        for (int y = 0; y < ih; ++y) {
+            if (Cancelled()) vxheif::Fail(type, "cancelled");
+            const uint8_t* src = plane + size_t(y) * size_t(stride);
+            if (deep) {
+                for (size_t i = 0; i < wide.size(); ++i) wide[i] = vx::LoadLE16(src + 2 * i);
+                vx::NarrowSamples(wide.data(), row.data(), row.size(), range);
+            } else {
+                std::memcpy(row.data(), src, row.size());
+            }
+            if (premultiplied) Unpremultiply(row.data(), uint32_t(iw));
+            if (convert) srgb.Convert(row.data(), uint32_t(iw));
+            vx::StoreRow(*this, uint32_t(y), row.data(), channels);
+        }
+        return true;
+    });
+}

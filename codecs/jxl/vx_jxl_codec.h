@@ -1,0 +1,26 @@
+// JPEG XL reader and writer over libjxl. Reading gives 8-bit pictures (deeper
+// samples scaled), alpha kept, the file's orientation applied, and for
+// animations frame N (Frame) as the viewer shows it; colour arrives in sRGB.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/vx_image.h"
+
+class VxJxlCodec : public VxImage {
+public:
+    static constexpr bool kReportsFrames = true;
+
+    VxJxlCodec() : VxImage(VX_FORMAT_JXL) {}
+    bool Decode(VxFile* file);
+    // Lossy at --quality below 100 (mapped to a distance as cjxl maps its
+    // quality), lossless at 100.
+    bool Encode(VxFile* file);
+
+    // True when `bytes` begin a JPEG XL code stream or container.
+    static bool IsJxlSignature(const uint8_t* bytes, size_t size);
+
+    // The distance --quality stands for (0 at 100: lossless).
+    static float DistanceFor(int quality);
+};

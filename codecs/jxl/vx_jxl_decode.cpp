@@ -1,0 +1,206 @@
+#include <jxl/decode.h>
+
+#include <climits>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "codecs/jxl/vx_jxl_codec.h"
+#include "core/vx_codec_guard.h"
+#include "core/vx_quiet_stderr.h"
+#include "core/vx_rgba_rows.h"
+#include "core/vx_srgb_converter.h"
+#include "core/vx_stream_bytes.h"
+
+namespace {
+
+const char kNotJxl[] = "JPEG XL: not a JPEG XL file";
+const char kDamaged[] = "JPEG XL: damaged or unsupported file";
+const char kTruncated[] = "JPEG XL: the file is cut short";
+const char kNoMemory[] = "JPEG XL: out of memory";
+
+struct Decoder {
+    JxlDecoder* d = nullptr;
+    Decoder() : d(JxlDecoderCreate(nullptr)) {
+        if (!d) throw VxCodecFailure(kNoMemory);
+    }
+    ~Decoder() { JxlDecoderDestroy(d); }
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    void Start(const std::vector<uint8_t>& data, int events) const {
+        if (JxlDecoderSubscribeEvents(d, events) != JXL_DEC_SUCCESS ||
+            JxlDecoderSetInput(d, data.data(), data.size()) != JXL_DEC_SUCCESS)
+            throw VxCodecFailure(kDamaged);
+        JxlDecoderCloseInput(d);
+    }
+    // The next event; failures become the codec's texts.
+    JxlDecoderStatus Next() const {
+        const JxlDecoderStatus s = JxlDecoderProcessInput(d);
+        if (s == JXL_DEC_ERROR) throw VxCodecFailure(kDamaged);
+        if (s == JXL_DEC_NEED_MORE_INPUT) throw VxCodecFailure(kTruncated);
+        return s;
+    }
+};
+
+// Frames an animation shows, read from the frame headers alone.
+int32_t CountFrames(const std::vector<uint8_t>& data) {
+    Decoder dec;
+    dec.Start(data, JXL_DEC_FRAME);
+    int32_t frames = 0;
+    for (;;) {
+        const JxlDecoderStatus s = dec.Next();
+        if (s == JXL_DEC_FRAME) {
+            if (++frames == INT32_MAX) break;
+        } else if (s == JXL_DEC_SUCCESS) {
+            break;
+        }
+    }
+    return frames;
+}
+
+// Every layer as stored (the library composes them into the frames it
+// shows) passes the picture limit before any of them is decoded: a layer may
+// be larger than the picture it is cropped into.
+void CheckLayers(const std::vector<uint8_t>& data, VxImage& codec) {
+    Decoder dec;
+    if (JxlDecoderSetCoalescing(dec.d, JXL_FALSE) != JXL_DEC_SUCCESS) throw VxCodecFailure(kDamaged);
+    dec.Start(data, JXL_DEC_FRAME);
+    for (;;) {
+        const JxlDecoderStatus s = dec.Next();
+        if (s == JXL_DEC_SUCCESS) return;
+        JxlFrameHeader header;
+        if (s == JXL_DEC_FRAME && JxlDecoderGetFrameHeader(dec.d, &header) == JXL_DEC_SUCCESS)
+            VxRequirePicture(codec, header.layer_info.xsize, header.layer_info.ysize, 32);
+    }
+}
+
+bool IsSrgb(const JxlColorEncoding& c) {
+    return c.white_point == JXL_WHITE_POINT_D65 && c.transfer_function == JXL_TRANSFER_FUNCTION_SRGB &&
+           (c.color_space == JXL_COLOR_SPACE_GRAY ||
+            (c.color_space == JXL_COLOR_SPACE_RGB && c.primaries == JXL_PRIMARIES_SRGB));
+}
+
+}  // namespace
+
+bool VxJxlCodec::IsJxlSignature(const uint8_t* bytes, size_t size) {
+    if (!bytes) return false;
+    const JxlSignature sig = JxlSignatureCheck(bytes, size);
+    return sig == JXL_SIG_CODESTREAM || sig == JXL_SIG_CONTAINER;
+}
+
+bool VxJxlCodec::Decode(VxFile* file) {
+    // The libraries print what they find wrong with a file; the engine never does.
+    const vx::QuietStderr quiet;
+    return vx::RunCodec(*this, kNoMemory, [&] {
+        if (!file) throw VxCodecFailure("JPEG XL: no input stream");
+        std::vector<uint8_t> data;
+        vx::ReadUpTo(file, data, 12);
+        if (!IsJxlSignature(data.data(), data.size())) throw VxCodecFailure(kNotJxl);
+        vx::ReadUpTo(file, data, size_t(INT_MAX) - data.size());
+
+        Decoder dec;
+        dec.Start(data, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE);
+        if (JxlDecoderSetUnpremultiplyAlpha(dec.d, JXL_TRUE) != JXL_DEC_SUCCESS)
+            throw VxCodecFailure(kDamaged);
+        JxlBasicInfo info;
+        JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+        uint32_t w = 0, h = 0;
+        int bits = 8;
+        std::vector<uint8_t> pixels;
+        vx::SrgbConverter srgb;
+        bool convert = false;
+        for (;;) {
+            const JxlDecoderStatus s = dec.Next();
+            if (s == JXL_DEC_BASIC_INFO) {
+                if (JxlDecoderGetBasicInfo(dec.d, &info) != JXL_DEC_SUCCESS) throw VxCodecFailure(kDamaged);
+                // The decoder turns the picture upright.
+                const bool turned = info.orientation > JXL_ORIENT_ROTATE_180;
+                w = turned ? info.ysize : info.xsize;
+                h = turned ? info.xsize : info.ysize;
+                if (DimensionsOnly()) {
+                    HeaderRef().biWidth = int32_t(w);
+                    HeaderRef().biHeight = int32_t(h);
+                    return true;
+                }
+                const bool alpha = info.alpha_bits != 0;
+                VxRequirePicture(*this, w, h, alpha ? 32 : 24);
+                CheckLayers(data, *this);
+                Info.NumFrames = info.have_animation ? CountFrames(data) : 1;
+                if (Info.Frame < 0 || Info.Frame >= Info.NumFrames)
+                    throw VxCodecFailure("JPEG XL: no such frame");
+                const bool grey = info.num_color_channels == 1;
+                format.num_channels = (grey ? 1 : 3) + (alpha ? 1 : 0);
+                bits = info.bits_per_sample > 8 || info.exponent_bits_per_sample ? 16 : 8;
+                format.data_type = bits > 8 ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8;
+                if (Info.Frame > 0) JxlDecoderSkipFrames(dec.d, size_t(Info.Frame));
+            } else if (s == JXL_DEC_COLOR_ENCODING) {
+                JxlColorEncoding c;
+                if (!info.uses_original_profile) {
+                    // Lossy pictures are stored in the library's own colour
+                    // space: ask for sRGB directly.
+                    JxlColorEncoding srgbEncoding{};
+                    srgbEncoding.color_space = info.num_color_channels == 1 ? JXL_COLOR_SPACE_GRAY : JXL_COLOR_SPACE_RGB;
+                    srgbEncoding.white_point = JXL_WHITE_POINT_D65;
+                    srgbEncoding.primaries = JXL_PRIMARIES_SRGB;
+                    srgbEncoding.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
+                    srgbEncoding.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
+                    JxlDecoderSetPreferredColorProfile(dec.d, &srgbEncoding);
+                }
+                const bool known = JxlDecoderGetColorAsEncodedProfile(dec.d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &c) == JXL_DEC_SUCCESS;
+                size_t iccSize = 0;
+                if ((!known || !IsSrgb(c)) && info.num_color_channels == 3 &&
+                    JxlDecoderGetICCProfileSize(dec.d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &iccSize) == JXL_DEC_SUCCESS &&
+                    iccSize > 0 && iccSize < (size_t(1) << 26)) {
+                    std::vector<uint8_t> icc(iccSize);
+                    if (JxlDecoderGetColorAsICCProfile(dec.d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, icc.data(), icc.size()) == JXL_DEC_SUCCESS)
+                        convert = srgb.Open(icc.data(), icc.size(), info.alpha_bits ? vx::SrgbConverter::Layout::Rgba8 : vx::SrgbConverter::Layout::Rgb8);
+                }
+            } else if (s == JXL_DEC_FRAME) {
+                JxlFrameHeader header;
+                if (JxlDecoderGetFrameHeader(dec.d, &header) == JXL_DEC_SUCCESS && info.have_animation &&
+                    info.animation.tps_numerator > 0) {
+                    const uint64_t cs = uint64_t(header.duration) * info.animation.tps_denominator * 100 /
+                                        info.animation.tps_numerator;
+                    Info.FrameDelay = cs > UINT32_MAX ? UINT32_MAX : uint32_t(cs);
+                }
+            } else if (s == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
+                size_t size = 0;
+                if (JxlDecoderImageOutBufferSize(dec.d, &format, &size) != JXL_DEC_SUCCESS ||
+                    size != size_t(w) * h * format.num_channels * (bits / 8))
+                    throw VxCodecFailure(kDamaged);
+                pixels.resize(size);
+                if (JxlDecoderSetImageOutBuffer(dec.d, &format, pixels.data(), pixels.size()) != JXL_DEC_SUCCESS)
+                    throw VxCodecFailure(kDamaged);
+            } else if (s == JXL_DEC_FULL_IMAGE) {
+                break;
+            } else if (s == JXL_DEC_SUCCESS) {
+                throw VxCodecFailure("JPEG XL: no such frame");
+            }
+        }
+        if (pixels.empty()) throw VxCodecFailure(kDamaged);
+
+        const int channels = int(format.num_channels);
+        const bool grey = channels <= 2;
+        if (!Create(w, h, grey ? 8 : 24, VX_FORMAT_JXL))
+            throw VxCodecFailure(*GetLastError() ? GetLastError() : kNoMemory);
+        if (grey) SetGrayPalette();
+        if ((channels == 2 || channels == 4) && !AlphaCreate()) throw VxCodecFailure(kNoMemory);
+        const size_t rowSamples = size_t(w) * channels;
+        std::vector<uint8_t> narrow(bits > 8 ? rowSamples : 0);
+        for (uint32_t y = 0; y < h; ++y) {
+            if (Cancelled()) throw VxCodecFailure("JPEG XL: cancelled");
+            uint8_t* row;
+            if (bits > 8) {
+                const auto* wide = reinterpret_cast<const uint16_t*>(pixels.data()) + y * rowSamples;
+                vx::NarrowSamples(wide, narrow.data(), rowSamples, 16);
+                row = narrow.data();
+            } else {
+                row = pixels.data() + y * rowSamples;
+            }
+            if (convert) srgb.Convert(row, w);
+            vx::StoreRow(*this, y, row, channels);
+        }
+        return true;
+    });
+}

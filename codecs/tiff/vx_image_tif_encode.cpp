@@ -1,0 +1,244 @@
+// TIFF writing: one or more pages per save.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codecs/tiff/vx_image_tif.h"
+#include "core/vx_codec.h"
+#include "core/vx_swap_rb.h"
+
+bool VxImageTIF::CloseOutput(bool finish) {
+    bool ok = true;
+    if (outTiff) {
+        if (finish) ok = TIFFFlush(outTiff) != 0;
+        TIFFClose(outTiff);
+    }
+    outTiff = nullptr;
+    multiPage = false;
+    pagesWritten = 0;
+    return ok;
+}
+
+bool VxImageTIF::Encode(VxFile* file, bool append) {
+    tiffError.clear();
+    try {
+        if (!file) Fail("文件句柄为空的");
+        if (!Dib) Fail("没有图像!!!");
+        if (!outTiff) {
+            outTiff = TIFFOpenEx(file, "a");
+            if (!outTiff) Fail("initialization fail" + Detail());
+        }
+        multiPage = append || pagesWritten > 0;
+        ++pagesWritten;
+        if (!EncodeBody(outTiff, multiPage, pagesWritten - 1, pageTotal))
+            Fail("Error saving TIFF file" + Detail());
+        if (append) {
+            if (!TIFFWriteDirectory(outTiff)) Fail("Error saving TIFF directory" + Detail());
+        } else if (!CloseOutput(true)) {
+            Fail("Error saving TIFF file" + Detail());
+        }
+        return true;
+    } catch (const VxCodecFailure& f) {
+        CloseOutput(false);
+        SetLastError(f.text);
+        return false;
+    } catch (const std::bad_alloc&) {
+        CloseOutput(false);
+        SetLastError("Error saving TIFF file: out of memory");
+        return false;
+    }
+}
+
+bool VxImageTIF::Encode(VxFile* file, VxImage** images, int count) {
+    tiffError.clear();
+    try {
+        if (!file) Fail("invalid file pointer");
+        if (!images || count <= 0) Fail("multipage TIFF, no images!");
+        VxImageTIF worker;
+        worker.pageTotal = count;
+        for (int i = 0; i < count; ++i) {
+            if (!images[i]) Fail("Bad image pointer");
+            worker.Ghost(images[i]);
+            if (!worker.Encode(file, true)) {
+                const std::string why = worker.GetLastError();
+                Fail(why.rfind("Error saving TIFF", 0) == 0 ? why
+                                                            : "Error saving TIFF file: " + why);
+            }
+        }
+        // Finish the file here rather than in the destructor, where a failed
+        // write could not be reported.
+        if (!worker.CloseOutput(true)) Fail("Error saving TIFF file" + worker.Detail());
+        return true;
+    } catch (const VxCodecFailure& f) {
+        SetLastError(f.text);
+        return false;
+    }
+}
+
+namespace {
+
+bool IsBlack(const RGBQUAD& c) { return c.rgbRed == 0 && c.rgbGreen == 0 && c.rgbBlue == 0; }
+bool IsWhite(const RGBQUAD& c) { return c.rgbRed == 255 && c.rgbGreen == 255 && c.rgbBlue == 255; }
+int Gray(const RGBQUAD& c) { return (306 * c.rgbRed + 601 * c.rgbGreen + 117 * c.rgbBlue) >> 10; }
+
+// Schemes libtiff can write for this layout; anything else (decode-only
+// schemes such as old-style JPEG, fax coding of deep pages, JPEG of palette
+// indices) falls back to the default.
+bool CompressionFits(uint32_t c, uint16_t photometric, uint16_t bps, uint16_t spp) {
+    if (c > 0xFFFF || !TIFFIsCODECConfigured(uint16_t(c))) return false;
+    switch (c) {
+        case COMPRESSION_NONE:
+        case COMPRESSION_LZW:
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE:
+        case COMPRESSION_PACKBITS:
+        case COMPRESSION_LZMA:
+        case COMPRESSION_ZSTD: return true;
+        case COMPRESSION_CCITTFAX3:
+        case COMPRESSION_CCITTFAX4:
+            return bps == 1 && spp == 1 && photometric == PHOTOMETRIC_MINISWHITE;
+        case COMPRESSION_JPEG:
+            return bps == 8 && ((photometric == PHOTOMETRIC_MINISBLACK && spp == 1) ||
+                                photometric == PHOTOMETRIC_RGB);
+        default: return false;
+    }
+}
+
+}  // namespace
+
+bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) {
+    const uint32_t w = GetWidth(), h = GetHeight();
+    const uint32_t bits = GetBpp();
+    const bool hasAlpha = AlphaIsValid();
+    uint16_t spp = 1, bps = uint16_t(bits);
+    if (bits == 24 || bits == 32) {
+        spp = (bits == 32 || hasAlpha) ? 4 : 3;
+        bps = 8;
+    }
+    if (bits == 8 && hasAlpha) spp = 2;
+
+    uint16_t photometric = PHOTOMETRIC_RGB;
+    RGBQUAD* pal = GetPalette();
+    if (bits == 1) {
+        const uint32_t n = GetNumColors();
+        const bool bilevel =
+            pal && n >= 2 &&
+            ((IsBlack(pal[0]) && IsWhite(pal[1])) || (IsWhite(pal[0]) && IsBlack(pal[1])));
+        if (bilevel) {
+            // Fax coding wants 0 = white: swap the entries and invert the pixels
+            // (of the shared picture, which looks the same afterwards).
+            if (Gray(pal[0]) < Gray(pal[1])) {
+                std::swap(pal[0], pal[1]);
+                uint8_t* px = GetBits(0);
+                for (uint32_t i = 0; i < Header.biSizeImage; ++i) px[i] = uint8_t(~px[i]);
+                Info.LastNearestValid = false;
+            }
+            photometric = PHOTOMETRIC_MINISWHITE;
+        } else {
+            photometric = PHOTOMETRIC_PALETTE;  // two colours that are not black and white
+        }
+    } else if (bits == 4 || bits == 8) {
+        const uint32_t n = GetNumColors();
+        const uint32_t full = 1u << bits;
+        bool ramp = pal && n == full;
+        for (uint32_t i = 0; ramp && i < n; ++i) {
+            const uint32_t g = i * 255 / (full - 1);
+            ramp = pal[i].rgbRed == g && pal[i].rgbGreen == g && pal[i].rgbBlue == g;
+        }
+        photometric = ramp ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
+    }
+
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(GetXDPI()));
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(GetYDPI()));
+    if (spp == 2 || spp == 4) {
+        // Without this tag readers take the last sample for an unknown extra.
+        const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    if (multipage) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "Page %d", page + 1);
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(tif, TIFFTAG_PAGENUMBER, uint16_t(page), uint16_t(pageCount));
+        TIFFSetField(tif, TIFFTAG_PAGENAME, name);
+    } else {
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
+    }
+
+    if (photometric == PHOTOMETRIC_PALETTE) {
+        std::vector<uint16_t> r(256, 0), g(256, 0), b(256, 0);
+        const uint32_t n = std::min<uint32_t>(GetNumColors(), 256);
+        for (uint32_t i = 0; i < n && pal; ++i) {
+            r[i] = uint16_t(pal[i].rgbRed * 257);
+            g[i] = uint16_t(pal[i].rgbGreen * 257);
+            b[i] = uint16_t(pal[i].rgbBlue * 257);
+        }
+        TIFFSetField(tif, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
+    }
+
+    uint32_t compression = Info.CodecOption[VX_FORMAT_TIF];
+    if (compression == 0 || !CompressionFits(compression, photometric, bps, spp)) {
+        if (bits == 1)
+            compression =
+                photometric == PHOTOMETRIC_MINISWHITE ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW;
+        else if (bits == 4 || bits == 8)
+            compression = COMPRESSION_LZW;
+        else if (bits == 24 || bits == 32)
+            compression = COMPRESSION_JPEG;
+        else
+            compression = COMPRESSION_NONE;
+    }
+    if (!TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(compression))) return false;
+    if (compression == COMPRESSION_LZW && bps >= 8)
+        TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    uint32_t rps = TIFFDefaultStripSize(tif, 0xFFFFFFFFu);
+    if (compression == COMPRESSION_JPEG) {
+        if (!TIFFSetField(tif, TIFFTAG_JPEGQUALITY, int(GetJpegQuality()))) return false;
+        rps = (rps + 7) / 8 * 8;
+    }
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
+
+    // Always from the top of the picture down; libtiff may change the row it
+    // is given (predictor), so it gets a scratch copy.
+    const size_t want = (size_t(w) * spp * bps + 7) / 8;
+    std::vector<uint8_t> buf(std::max<size_t>(want, size_t(TIFFScanlineSize64(tif))));
+    const uint8_t* alphaPlane = hasAlpha ? AlphaGetPointer(0, 0) : nullptr;
+    for (uint32_t row = 0; row < h; ++row) {
+        const uint32_t stored = h - 1 - row;
+        const uint8_t* src = GetBits(stored);
+        const uint8_t* a = alphaPlane ? alphaPlane + size_t(stored) * w : nullptr;
+        uint8_t* out = buf.data();
+        if (spp == 1) {
+            std::memcpy(out, src, want);
+        } else if (spp == 2) {
+            for (uint32_t x = 0; x < w; ++x) {
+                out[2 * x] = src[x];
+                out[2 * x + 1] = a ? a[x] : 255;
+            }
+        } else if (spp == 3) {
+            vx::SwapRedBlue(src, out, w);
+        } else {
+            for (uint32_t x = 0; x < w; ++x) {
+                out[4 * x] = src[3 * x + 2];
+                out[4 * x + 1] = src[3 * x + 1];
+                out[4 * x + 2] = src[3 * x];
+                out[4 * x + 3] = a ? a[x] : 255;
+            }
+        }
+        if (TIFFWriteScanline(tif, out, row, 0) == -1) return false;
+    }
+    return true;
+}

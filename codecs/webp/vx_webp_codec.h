@@ -1,0 +1,27 @@
+// WebP reader and writer over libwebp. Still pictures (lossy, lossless,
+// alpha) and animations: frame N (Frame) is the canvas as a viewer shows it
+// after frames 0..N, composed by the library's animation decoder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/vx_image.h"
+
+class VxWebpCodec : public VxImage {
+public:
+    static constexpr bool kReportsFrames = true;
+
+    VxWebpCodec() : VxImage(VX_FORMAT_WEBP) {}
+    bool Decode(VxFile* file);
+    // Lossy at --quality below 100, lossless (every pixel kept) at 100.
+    bool Encode(VxFile* file);
+
+    // True when `bytes` start a RIFF file of form WEBP (12 bytes needed).
+    static bool IsWebpSignature(const uint8_t* bytes, size_t size);
+
+private:
+    void DecodeStill(const uint8_t* data, size_t size, bool alpha);
+    void DecodeAnimation(const uint8_t* data, size_t size, bool alpha);
+    void ApplyProfile(const uint8_t* data, size_t size, uint8_t* rgba);
+};

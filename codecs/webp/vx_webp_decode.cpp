@@ -1,0 +1,186 @@
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "codecs/webp/vx_webp_codec.h"
+#include "core/vx_codec_guard.h"
+#include "core/vx_rgba_rows.h"
+#include "core/vx_srgb_converter.h"
+#include "core/vx_stream_bytes.h"
+
+namespace {
+
+const char kNoStream[] = "WebP: no input stream";
+const char kNotWebp[] = "WebP: not a WebP file";
+const char kTruncated[] = "WebP: the file is cut short";
+const char kNoMemory[] = "WebP: out of memory";
+const char kCancelled[] = "WebP: cancelled";
+
+// The VP8X header's flag for an ICC profile.
+constexpr uint8_t kIccFlag = 0x20;
+
+const char* StatusText(VP8StatusCode status) {
+    switch (status) {
+        case VP8_STATUS_OUT_OF_MEMORY: return kNoMemory;
+        case VP8_STATUS_UNSUPPORTED_FEATURE: return "WebP: unsupported feature";
+        case VP8_STATUS_NOT_ENOUGH_DATA: return kTruncated;
+        default: return "WebP: damaged data";
+    }
+}
+
+struct Demux {
+    WebPDemuxer* d = nullptr;
+    ~Demux() { WebPDemuxDelete(d); }
+};
+
+struct AnimDecoder {
+    WebPAnimDecoder* d = nullptr;
+    ~AnimDecoder() { WebPAnimDecoderDelete(d); }
+};
+
+bool AnyClear(const std::vector<uint8_t>& rgba) {
+    for (size_t i = 3; i < rgba.size(); i += 4)
+        if (rgba[i] != 255) return true;
+    return false;
+}
+
+}  // namespace
+
+bool VxWebpCodec::IsWebpSignature(const uint8_t* bytes, size_t size) {
+    return bytes && size >= 12 && std::memcmp(bytes, "RIFF", 4) == 0 &&
+           std::memcmp(bytes + 8, "WEBP", 4) == 0;
+}
+
+bool VxWebpCodec::Decode(VxFile* file) {
+    return vx::RunCodec(*this, kNoMemory, [&] {
+        if (!file) throw VxCodecFailure(kNoStream);
+        std::vector<uint8_t> data;
+        if (vx::ReadUpTo(file, data, 12) != 12 || !IsWebpSignature(data.data(), data.size()))
+            throw VxCodecFailure(kNotWebp);
+        // The RIFF size bounds what is read, so that a container can go on
+        // reading after the picture.
+        const uint64_t total = uint64_t(vx::LoadLE32(data.data() + 4)) + 8;
+        if (total < 20) throw VxCodecFailure(kNotWebp);
+        vx::ReadUpTo(file, data, size_t(total - 12));
+        if (data.size() < total) throw VxCodecFailure(kTruncated);
+
+        WebPBitstreamFeatures features;
+        const VP8StatusCode status = WebPGetFeatures(data.data(), data.size(), &features);
+        if (status != VP8_STATUS_OK) throw VxCodecFailure(StatusText(status));
+        if (features.has_animation)
+            DecodeAnimation(data.data(), data.size(), features.has_alpha != 0);
+        else
+            DecodeStill(data.data(), data.size(), features.has_alpha != 0);
+        return true;
+    });
+}
+
+void VxWebpCodec::ApplyProfile(const uint8_t* data, size_t size, uint8_t* rgba) {
+    if (size < 21 || std::memcmp(data + 12, "VP8X", 4) != 0 || !(data[20] & kIccFlag)) return;
+    const WebPData whole{data, size};
+    Demux demux;
+    demux.d = WebPDemux(&whole);
+    WebPChunkIterator chunk;
+    if (!demux.d || !WebPDemuxGetChunk(demux.d, "ICCP", 1, &chunk)) return;
+    vx::SrgbConverter srgb;
+    const bool convert = srgb.Open(chunk.chunk.bytes, chunk.chunk.size, vx::SrgbConverter::Layout::Rgba8);
+    WebPDemuxReleaseChunkIterator(&chunk);
+    if (!convert) return;
+    const uint32_t w = GetWidth(), h = GetHeight();
+    for (uint32_t y = 0; y < h; ++y) srgb.Convert(rgba + size_t(y) * w * 4, w);
+}
+
+void VxWebpCodec::DecodeStill(const uint8_t* data, size_t size, bool alpha) {
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config) ||
+        WebPGetFeatures(data, size, &config.input) != VP8_STATUS_OK)
+        throw VxCodecFailure(kNotWebp);
+    const uint32_t w = uint32_t(config.input.width), h = uint32_t(config.input.height);
+    Info.NumFrames = 1;
+    if (DimensionsOnly()) {
+        HeaderRef().biWidth = int32_t(w);
+        HeaderRef().biHeight = int32_t(h);
+        return;
+    }
+    if (Info.Frame > 0) throw VxCodecFailure("WebP: the file has one frame only");
+    VxRequirePicture(*this, w, h, 24);
+    if (!Create(w, h, 24, VX_FORMAT_WEBP)) throw VxCodecFailure(GetLastError());
+    if (alpha && !AlphaCreate()) throw VxCodecFailure(kNoMemory);
+    config.options.use_threads = 0;
+    config.output.is_external_memory = 1;
+    const bool icc = size > 20 && std::memcmp(data + 12, "VP8X", 4) == 0 && (data[20] & kIccFlag);
+    std::vector<uint8_t> rgba;
+    if (!alpha && !icc) {
+        // Straight into the bottom-up block: flipped rows at the block's stride.
+        config.output.colorspace = MODE_BGR;
+        config.output.u.RGBA.rgba = GetBits(0);
+        config.output.u.RGBA.stride = int(GetEffWidth());
+        config.output.u.RGBA.size = size_t(GetEffWidth()) * h;
+        config.options.flip = 1;
+    } else {
+        rgba.resize(size_t(w) * h * 4);
+        config.output.colorspace = MODE_RGBA;
+        config.output.u.RGBA.rgba = rgba.data();
+        config.output.u.RGBA.stride = int(w * 4);
+        config.output.u.RGBA.size = rgba.size();
+    }
+    const VP8StatusCode status = WebPDecode(data, size, &config);
+    WebPFreeDecBuffer(&config.output);
+    if (status != VP8_STATUS_OK) throw VxCodecFailure(StatusText(status));
+    if (!rgba.empty()) {
+        ApplyProfile(data, size, rgba.data());
+        vx::StoreRows(*this, rgba.data(), size_t(w) * 4, 4);
+    }
+}
+
+void VxWebpCodec::DecodeAnimation(const uint8_t* data, size_t size, bool alpha) {
+    const WebPData whole{data, size};
+    Demux demux;
+    demux.d = WebPDemux(&whole);
+    if (!demux.d) throw VxCodecFailure("WebP: damaged animation");
+    const uint32_t w = WebPDemuxGetI(demux.d, WEBP_FF_CANVAS_WIDTH);
+    const uint32_t h = WebPDemuxGetI(demux.d, WEBP_FF_CANVAS_HEIGHT);
+    const uint32_t frames = WebPDemuxGetI(demux.d, WEBP_FF_FRAME_COUNT);
+    Info.NumFrames = int32_t(frames);
+    if (frames == 0) throw VxCodecFailure("WebP: animation without frames");
+    if (DimensionsOnly()) {
+        HeaderRef().biWidth = int32_t(w);
+        HeaderRef().biHeight = int32_t(h);
+        return;
+    }
+    if (Info.Frame < 0 || uint32_t(Info.Frame) >= frames)
+        throw VxCodecFailure("WebP: no such frame");
+    // The animation decoder keeps two canvases of this size.
+    VxRequirePicture(*this, w, h, 32);
+    WebPIterator frame;
+    if (WebPDemuxGetFrame(demux.d, Info.Frame + 1, &frame)) {
+        Info.FrameDelay = uint32_t(frame.duration > 0 ? frame.duration / 10 : 0);
+        WebPDemuxReleaseIterator(&frame);
+    }
+
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) throw VxCodecFailure(kNoMemory);
+    options.color_mode = MODE_RGBA;
+    options.use_threads = 0;
+    std::vector<uint8_t> rgba;
+    {
+        AnimDecoder anim;
+        anim.d = WebPAnimDecoderNew(&whole, &options);
+        if (!anim.d) throw VxCodecFailure("WebP: damaged animation");
+        uint8_t* canvas = nullptr;
+        for (int32_t i = 0; i <= Info.Frame; ++i) {
+            if (Cancelled()) throw VxCodecFailure(kCancelled);
+            int timestamp = 0;
+            if (!WebPAnimDecoderGetNext(anim.d, &canvas, &timestamp) || !canvas)
+                throw VxCodecFailure("WebP: damaged animation frame");
+        }
+        rgba.assign(canvas, canvas + size_t(w) * h * 4);
+    }
+    if (!Create(w, h, 24, VX_FORMAT_WEBP)) throw VxCodecFailure(GetLastError());
+    if ((alpha || AnyClear(rgba)) && !AlphaCreate()) throw VxCodecFailure(kNoMemory);
+    ApplyProfile(data, size, rgba.data());
+    vx::StoreRows(*this, rgba.data(), size_t(w) * 4, 4);
+}

@@ -1,0 +1,84 @@
+#include <webp/encode.h>
+
+#include <new>
+#include <vector>
+
+#include "codecs/webp/vx_webp_codec.h"
+#include "core/vx_codec_guard.h"
+#include "core/vx_rgba_rows.h"
+#include "core/vx_transparency.h"
+
+namespace {
+
+const char kNoMemory[] = "WebP: out of memory";
+
+// Speed settings, measured on photos (docs/webp.md): the lossy method and the
+// lossless effort level the library's tool uses by default cost a batch
+// little over faster settings and keep files small.
+constexpr int kLossyMethod = 4;
+constexpr int kLosslessLevel = 6;
+// The format's own bound on a side.
+constexpr uint32_t kMaxSide = WEBP_MAX_DIMENSION;
+
+int WriteToFile(const uint8_t* data, size_t size, const WebPPicture* picture) {
+    auto* file = static_cast<VxFile*>(picture->custom_ptr);
+    return size == 0 || file->Write(data, 1, size) == size;
+}
+
+const char* EncodeErrorText(WebPEncodingError error) {
+    switch (error) {
+        case VP8_ENC_ERROR_OUT_OF_MEMORY:
+        case VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY: return kNoMemory;
+        case VP8_ENC_ERROR_BAD_WRITE: return "WebP: cannot write the file";
+        case VP8_ENC_ERROR_FILE_TOO_BIG: return "WebP: the file would pass 4 GiB";
+        default: return "WebP: the encoder failed";
+    }
+}
+
+struct Picture {
+    WebPPicture p;
+    Picture() { WebPPictureInit(&p); }
+    ~Picture() { WebPPictureFree(&p); }
+};
+
+}  // namespace
+
+bool VxWebpCodec::Encode(VxFile* file) {
+    if (EncodeSafeCheck(file)) return false;
+    return vx::RunCodec(*this, kNoMemory, [&] {
+        const uint32_t w = GetWidth(), h = GetHeight();
+        if (w > kMaxSide || h > kMaxSide)
+            throw VxCodecFailure("WebP: a picture can be at most 16383 pixels on a side");
+        const int quality = Info.JpegQuality < 1 ? 1 : Info.JpegQuality > 100 ? 100 : Info.JpegQuality;
+        WebPConfig config;
+        if (!WebPConfigInit(&config)) throw VxCodecFailure(kNoMemory);
+        if (quality == 100) {
+            WebPConfigLosslessPreset(&config, kLosslessLevel);
+            // Colours under clear pixels are kept too: lossless means every byte.
+            config.exact = 1;
+        } else {
+            config.quality = float(quality);
+            config.method = kLossyMethod;
+        }
+        config.thread_level = 0;
+        if (!WebPValidateConfig(&config)) throw VxCodecFailure("WebP: invalid settings");
+
+        const bool alpha = vx::HasTransparency(*this);
+        const int channels = alpha ? 4 : 3;
+        std::vector<uint8_t> rows(size_t(w) * h * channels);
+        vx::LoadRows(*this, rows.data(), size_t(w) * channels, channels);
+        Picture pic;
+        pic.p.use_argb = config.lossless;
+        pic.p.width = int(w);
+        pic.p.height = int(h);
+        const int stride = int(w) * channels;
+        const int imported = alpha ? WebPPictureImportRGBA(&pic.p, rows.data(), stride)
+                                   : WebPPictureImportRGB(&pic.p, rows.data(), stride);
+        if (!imported) throw VxCodecFailure(kNoMemory);
+        std::vector<uint8_t>().swap(rows);
+        pic.p.writer = WriteToFile;
+        pic.p.custom_ptr = file;
+        if (!WebPEncode(&config, &pic.p)) throw VxCodecFailure(EncodeErrorText(pic.p.error_code));
+        return true;
+    });
+}

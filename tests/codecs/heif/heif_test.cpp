@@ -1,0 +1,186 @@
+// HEIC and AVIF: fixtures written by heif-enc and avifenc decode as
+// heif-convert and avifdec decode them, files we write are read back by
+// those tools, damaged files fail with a reason.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "codecs/heif/vx_heif_codec.h"
+#include "core/vx_image.h"
+#include "tests/support/hostile_sweep.h"
+#include "tests/support/reference_decoder.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using vt::Reference;
+
+vt::Rgba Source() {
+    // What the fixture script drew (tests/data/make_newer_fixtures.py: rgb()).
+    vt::Rgba s{48, 32, std::vector<uint8_t>(48 * 32 * 4)};
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x) {
+            uint8_t* p = &s.px[(size_t(y) * 48 + x) * 4];
+            p[0] = uint8_t(x * 5);
+            p[1] = uint8_t(y * 8);
+            p[2] = uint8_t(x * y * 3 + 40);
+            p[3] = 255;
+        }
+    return s;
+}
+
+// The reference decoders share libheif (heif-convert) or convert YUV to RGB
+// their own way (avifdec, libavif): lossy AVIF may differ by a rounding step.
+// Deep samples are scaled by both sides; lossless files equal the source.
+TEST(HeifDecode, AsTheReferenceDecodersDecodeThem) {
+    const struct {
+        const char* file;
+        Reference tool;
+        int frame;
+        int tolerance;
+        ImageFormat type;
+        bool lossless;
+    } cases[] = {
+        {"lossy.heic", Reference::HeifConvert, 0, 0, VX_FORMAT_HEIF, false},
+        {"alpha.heic", Reference::HeifConvert, 0, 0, VX_FORMAT_HEIF, false},
+        // heif-enc's lossless mode still rounds on its way to YCbCr: not the source exactly.
+        {"lossless.heic", Reference::HeifConvert, 0, 0, VX_FORMAT_HEIF, false},
+        {"two.heic", Reference::HeifConvert, 0, 0, VX_FORMAT_HEIF, false},
+        {"two.heic", Reference::HeifConvert, 1, 0, VX_FORMAT_HEIF, false},
+        {"deep10.heic", Reference::HeifConvert, 0, 1, VX_FORMAT_HEIF, false},
+        {"lossy.avif", Reference::Avifdec, 0, 2, VX_FORMAT_AVIF, false},
+        {"alpha.avif", Reference::Avifdec, 0, 2, VX_FORMAT_AVIF, false},
+        {"lossless.avif", Reference::Avifdec, 0, 0, VX_FORMAT_AVIF, true},
+        {"deep10.avif", Reference::Avifdec, 0, 2, VX_FORMAT_AVIF, false},
+        {"deep12.avif", Reference::Avifdec, 0, 2, VX_FORMAT_AVIF, false},
+        {"turned.avif", Reference::HeifConvert, 0, 0, VX_FORMAT_AVIF, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " #" + std::to_string(c.frame));
+        if (!vt::ReferenceAvailable(c.tool)) GTEST_SKIP() << "reference decoder absent";
+        const std::string path = vt::DataPath(std::string("heif/") + c.file);
+        EXPECT_LE(vt::DiffFromReference(path, c.type, c.tool, c.frame), c.tolerance);
+        // Either code reads either kind; the picture's type is its content's.
+        VxImage img(0);
+        img.SetFrame(c.frame);
+        ASSERT_TRUE(img.Load(path.c_str(), VX_FORMAT_HEIF)) << img.GetLastError();
+        EXPECT_EQ(img.GetType(), c.type);
+        EXPECT_EQ(img.GetNumFrames(), std::string(c.file) == "two.heic" ? 2 : 1);
+        if (c.lossless) {
+            EXPECT_EQ(vt::MaxChannelDiff(vt::ToRgba(img), Source()), 0);
+        }
+    }
+}
+
+// avifenc --irot 1 --imir 0: a quarter turn anticlockwise, then the rows
+// upside down (mirrored about the horizontal axis).
+TEST(HeifDecode, RotationAndMirroringApplied) {
+    VxImage img(0);
+    ASSERT_TRUE(img.Load(vt::DataPath("heif/turned.avif").c_str(), VX_FORMAT_AVIF));
+    const vt::Rgba got = vt::ToRgba(img), src = Source();
+    ASSERT_EQ(got.width, 32);
+    ASSERT_EQ(got.height, 48);
+    int worst = 0;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 32; ++x) {
+            // Rotation: (x, y) shows source (47 - y', x) with y' the unmirrored row.
+            const int ry = 47 - y;
+            const uint8_t* s = src.at(47 - ry, x);
+            for (int ch = 0; ch < 3; ++ch) worst = std::max(worst, std::abs(int(got.at(x, y)[ch]) - s[ch]));
+        }
+    EXPECT_EQ(worst, 0);
+}
+
+TEST(HeifDecode, EmbeddedProfileBecomesSrgb) {
+    if (!vt::ReferenceAvailable(Reference::Pillow)) GTEST_SKIP() << "Pillow absent";
+    VxImage img(0);
+    ASSERT_TRUE(img.Load(vt::DataPath("heif/icc.avif").c_str(), VX_FORMAT_AVIF));
+    const auto expected = vt::DecodeWithReference(vt::DataPath("heif/icc_expected.png"));
+    ASSERT_TRUE(expected);
+    EXPECT_LE(vt::MaxChannelDiff(vt::ToRgba(img), *expected), 2);
+}
+
+TEST(HeifDecode, PictureOutOfRangeKeepsTheCount) {
+    VxImage img(0);
+    img.SetFrame(2);
+    EXPECT_FALSE(img.Load(vt::DataPath("heif/two.heic").c_str(), VX_FORMAT_HEIF));
+    EXPECT_EQ(img.GetNumFrames(), 2);
+    EXPECT_NE(std::string(img.GetLastError()).find("HEIF"), std::string::npos);
+}
+
+// The container says 64 x 64, the HEVC or AV1 stream codes 1024 x 1024: the
+// stream's size is what the decoder would allocate, and the limit sees it.
+TEST(HeifDecode, TheStreamsOwnSizeMeetsTheLimit) {
+    for (const char* file : {"lying.heic", "lying.avif"}) {
+        SCOPED_TRACE(file);
+        const std::string path = vt::DataPath(std::string("heif/") + file);
+        VxImage img(0);
+        img.SetEscape(-1);
+        ASSERT_TRUE(img.Load(path.c_str(), VX_FORMAT_HEIF));
+        EXPECT_EQ(img.GetWidth(), 64u);
+        img.SetEscape(0);
+        img.SetMaxPixels(100000);
+        EXPECT_FALSE(img.Load(path.c_str(), VX_FORMAT_HEIF));
+        EXPECT_NE(std::string(img.GetLastError()).find("1024 x 1024 pixels is above the limit of 100000"),
+                  std::string::npos)
+            << img.GetLastError();
+        img.SetMaxPixels(0);
+        EXPECT_TRUE(img.Load(path.c_str(), VX_FORMAT_HEIF)) << img.GetLastError();
+    }
+}
+
+// Colour and alpha, read back by each format's reference decoder.
+TEST(HeifEncode, ReferenceDecodersReadWhatWeWrite) {
+    VxImage rgb = vt::MakeSmooth24(45, 37);
+    VxImage alpha = vt::MakeSmooth24(45, 37);
+    ASSERT_TRUE(alpha.AlphaCreate());
+    for (int y = 0; y < 37; ++y)
+        for (int x = 0; x < 45; ++x) alpha.AlphaSet(x, y, uint8_t(x < 10 ? 0 : 255));
+    vt::TempDir dir;
+    const struct {
+        ImageFormat type;
+        Reference tool;
+        const char* ext;
+    } targets[] = {{VX_FORMAT_HEIF, Reference::HeifConvert, ".heic"},
+                   {VX_FORMAT_AVIF, Reference::Avifdec, ".avif"}};
+    for (const auto& t : targets) {
+        if (!VxHeifCodec::CanWrite(t.type)) {
+            VxImage img = vt::MakeGradient24(8, 8);
+            EXPECT_FALSE(img.Save(dir.file(std::string("x") + t.ext).c_str(), t.type));
+            EXPECT_NE(std::string(img.GetLastError()).find("cannot be written"), std::string::npos);
+            continue;
+        }
+        if (!vt::ReferenceAvailable(t.tool)) GTEST_SKIP() << "reference decoder absent";
+        for (VxImage* img : {&rgb, &alpha}) {
+            SCOPED_TRACE(t.ext);
+            img->SetJpegQuality(90);
+            const std::string path = dir.file(std::string("out") + t.ext);
+            ASSERT_TRUE(img->Save(path.c_str(), t.type)) << img->GetLastError();
+            const auto back = vt::DecodeWithReference(path, t.tool);
+            ASSERT_TRUE(back);
+            const vt::Rgba source = vt::ToRgba(*img);
+            EXPECT_GT(vt::Psnr(source, *back), 30.0);
+            for (size_t i = 3; i < source.px.size(); i += 4)
+                ASSERT_NEAR(source.px[i], back->px[i], 8) << "alpha at " << i / 4;
+            VxImage ours(0);
+            ASSERT_TRUE(ours.Load(path.c_str(), VX_FORMAT_HEIF));
+            EXPECT_EQ(ours.GetType(), t.type);
+        }
+    }
+}
+
+TEST(HeifHostile, SweepOverEveryFixture) {
+    const auto files = vt::FixtureFiles("heif", {".heic", ".avif"});
+    ASSERT_GE(files.size(), 14u);
+    // The libraries' complaints about damaged files never reach the terminal.
+    testing::internal::CaptureStderr();
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        const vt::SweepStats stats = vt::HostileSweep(vt::ReadFileBytes(path), VX_FORMAT_HEIF, 9, 120);
+        EXPECT_GT(stats.decodes, 120);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+}  // namespace
