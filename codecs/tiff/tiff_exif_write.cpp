@@ -152,6 +152,9 @@ bool WriteDirectory(TIFF* tif, std::span<const uint8_t> exif, ExifDir dir, uint6
         if (d == dir && e.tag != kTagInterop) SetEntry(tif, e, big);
     });
     if (!TIFFWriteCustomDirectory(tif, &offset)) offset = 0;
+    // Writing a custom directory keeps its values; the next directory would
+    // start over them without freeing them.
+    TIFFFreeDirectory(tif);
     return true;
 }
 
