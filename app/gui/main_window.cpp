@@ -168,7 +168,8 @@ void MainWindow::PickFiles() {
                                       QFile::decodeName(programDir_.c_str()));
     std::vector<std::string> paths;
     paths.reserve(size_t(files.size()));
-    for (const QString& f : files) paths.push_back(NativePath(f));
+    NativeNames names;
+    for (const QString& f : files) paths.push_back(names.Resolve(f));
     rows_->Replace(std::move(paths));
 }
 

@@ -29,7 +29,7 @@ class WorkListModel;
 
 // Shows the open dialog and returns the chosen full paths (empty when cancelled).
 // Names that are not valid UTF-8 come back with their bad bytes replaced; the
-// window finds the files they stand for (NativePath).
+// window finds the files they stand for (NativeNames).
 using FilePicker = std::function<QStringList(QWidget* parent, const QString& title,
                                              const QString& filter, const QString& startDir)>;
 
