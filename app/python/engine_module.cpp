@@ -45,6 +45,7 @@ Summary Run(const std::vector<std::string>& sources, const RunOptions& options) 
     };
     vellumar::batch::RunSummary s;
     {
+        py::gil_scoped_release unlocked;
         s = vellumar::batch::RunRows(sources, options, callbacks);
     }
     summary.converted = s.converted;
