@@ -25,6 +25,7 @@ namespace vellumar::batch {
 std::string OutputPathOf(const RunOptions& options, int row, const std::string& source,
                          std::string& why) {
     const size_t at = size_t(row - 1);
+    if (row >= 1 && at < options.outputs.size()) return options.outputs[at];
     const std::string dir = at < options.sourceDirs.size() ? options.sourceDirs[at] : std::string();
     const std::string name = ExpandName(
         options.nameTemplate, {options.prefix, row, source, dir, options.extension}, why);
@@ -250,7 +251,8 @@ private:
         if (!Cancelled() &&
             DecodeAndFit(handle, source, options_.target, slot.result, in.readPath, options_.steps) &&
             !Cancelled() &&
-            !(*handle)->SaveToTemporary(slot.output.c_str(), options_.target, slot.temporary)) {
+            !(*handle)->SaveToTemporary(slot.output.c_str(), options_.target, slot.temporary,
+                                          options_.temporaryTag)) {
             Fail(slot, RowOutcome::EncodeFailed, (*handle)->GetLastError());
         }
         SourceGuard::Close(in);

@@ -30,6 +30,12 @@ struct RunOptions {
     std::string nameTemplate = kDefaultNameTemplate;
     // {dir} of row r is sourceDirs[r - 1] (source_list.h); "" beyond its end.
     std::vector<std::string> sourceDirs;
+    // When not empty, one file per row that the caller named itself (a share
+    // of a larger list converted elsewhere, or a file the caller chose).
+    std::vector<std::string> outputs;
+    // Letters and digits put into the names of the run's temporary files, so
+    // that a run that lost a process can remove what it left.
+    std::string temporaryTag;
 
     // Each picture.
     int quality = 90;  // JPEG, TIFF's JPEG compression, JPEG-2000
