@@ -216,8 +216,9 @@ private:
             Fail(slot, RowOutcome::EncodeFailed, nameErrors_[size_t(row)]);
             return slot;
         }
+        // Folders the template names are made; a caller naming files has its own.
         const size_t folderEnd = slot.output.rfind('/');
-        if (folderEnd > options_.outDir.size() &&
+        if (size_t(row) > options_.outputs.size() && folderEnd > options_.outDir.size() &&
             !MakeDirectories(slot.output.substr(0, folderEnd), 0777)) {
             Fail(slot, RowOutcome::EncodeFailed,
                  "cannot create the folder " + slot.output.substr(0, folderEnd));
