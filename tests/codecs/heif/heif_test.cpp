@@ -164,6 +164,12 @@ TEST(HeifDecode, DerivedPictureOfANonPictureFails) {
             EXPECT_EQ(error.find(text), std::string::npos) << error;
         }
     }
+    // A later find: the same reference behind a 'dimg' header whose size is
+    // damaged, which libheif ignores while reading the list.
+    auto damaged = vt::ReadFileBytes(vt::DataPath("fuzz/avif/dimg-with-damaged-size.bin"));
+    VxImage img(0);
+    EXPECT_FALSE(img.Decode(damaged.data(), uint32_t(damaged.size()), VX_FORMAT_AVIF));
+    EXPECT_NE(std::string(img.GetLastError()).find(text), std::string::npos) << img.GetLastError();
 }
 
 // Colour and alpha, read back by each format's reference decoder.
