@@ -96,6 +96,52 @@ TEST(MetafileHostile, FontLookUpsEndWithinTheBudget) {
     EXPECT_LE(player.FontLookups(), 1025u);
 }
 
+// A long document under one face name whose every text has characters of its
+// own, CJK ones or ones no font has, takes a few look-ups and draws to the end;
+// faces met before it fill the cache to its limit first.
+TEST(MetafileHostile, DistinctCharactersShareTheirFaces) {
+    const int otherFaces = 63;
+    for (char32_t first : {char32_t(0x4E00), char32_t(0xF0000)}) {
+        SCOPED_TRACE(int(first));
+        mft::Emf e;
+        for (int i = 0; i < otherFaces; ++i) {
+            const std::string name = "Other" + std::to_string(i);
+            e.Font(2, -8, std::u16string(name.begin(), name.end())).Select(2).TextW(0, 0, u"x");
+        }
+        e.Font(1, -16, u"NoSuchFace").Select(1);
+        const int records = 3000;
+        for (int i = 0; i < records; ++i) {
+            std::u32string text = {first + char32_t(2 * i), first + char32_t(2 * i + 1), U'A'};
+            if (i % 7 == 0) text = U"Latin";
+            std::u16string wide;
+            for (char32_t c : text) {
+                if (c < 0x10000) {
+                    wide += char16_t(c);
+                } else {
+                    wide += char16_t(0xD800 + ((c - 0x10000) >> 10));
+                    wide += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+                }
+            }
+            const bool last = i == records - 1;
+            e.TextW(last ? 100 : 0, last ? 100 : 0, wide);
+        }
+        const Bytes emf = e.Build(0, 0, 200, 200);
+        vx::mf::Canvas canvas;
+        ASSERT_TRUE(canvas.Init(200, 200, 0xFFFFFF));
+        vx::mf::Player player(canvas);
+        vx::mf::PlayEmf(player, emf.data(), emf.size(), 200, 200);
+        EXPECT_FALSE(canvas.Exhausted());
+        EXPECT_LE(player.FontLookups(), otherFaces + 4u);
+        int ink = 0;  // the last text, alone in its corner
+        for (int y = 100; y < 140; ++y)
+            for (int x = 100; x < 200; ++x) {
+                const uint8_t* px = canvas.Row(y) + x * 4;
+                ink += px[0] < 0x80 || px[1] < 0x80 || px[2] < 0x80;
+            }
+        EXPECT_GT(ink, 20);
+    }
+}
+
 TEST(MetafileHostile, BitmapsThatLieAboutTheirSize) {
     // A DIB header claiming 30000 x 30000 pixels in a few bytes.
     Bytes dib = mft::Dib24(2, 2, {0, 0, 0, 0});
