@@ -34,13 +34,16 @@ bool Decodes(const Bytes& bytes) {
 struct Work {
     double spent, budget;
 };
+// Plays `emf` onto the whole canvas; the font look-ups it made.
+size_t PlayEmfOn(vx::mf::Canvas& canvas, const Bytes& emf) {
+    vx::mf::Player player(canvas);
+    vx::mf::PlayEmf(player, emf.data(), emf.size(), canvas.Width(), canvas.Height());
+    return player.FontLookups();
+}
 Work PlayEmfWork(const Bytes& emf, int width, int height) {
     vx::mf::Canvas canvas;
     EXPECT_TRUE(canvas.Init(width, height, 0xFFFFFF));
-    {
-        vx::mf::Player player(canvas);
-        vx::mf::PlayEmf(player, emf.data(), emf.size(), width, height);
-    }
+    PlayEmfOn(canvas, emf);
     return {canvas.Spent(), canvas.Budget()};
 }
 
@@ -89,11 +92,10 @@ TEST(MetafileHostile, FontLookUpsEndWithinTheBudget) {
     const Bytes emf = e.Build(0, 0, 200, 200);
     vx::mf::Canvas canvas;
     ASSERT_TRUE(canvas.Init(200, 200, 0xFFFFFF));
-    vx::mf::Player player(canvas);
-    vx::mf::PlayEmf(player, emf.data(), emf.size(), 200, 200);
+    const size_t lookups = PlayEmfOn(canvas, emf);
     EXPECT_TRUE(canvas.Exhausted());
-    EXPECT_GT(player.FontLookups(), 100u);  // a legitimate document's fonts all fit
-    EXPECT_LE(player.FontLookups(), 1025u);
+    EXPECT_GT(lookups, 100u);  // a legitimate document's fonts all fit
+    EXPECT_LE(lookups, 1025u);
 }
 
 // A long document under one face name whose every text has characters of its
@@ -128,10 +130,8 @@ TEST(MetafileHostile, DistinctCharactersShareTheirFaces) {
         const Bytes emf = e.Build(0, 0, 200, 200);
         vx::mf::Canvas canvas;
         ASSERT_TRUE(canvas.Init(200, 200, 0xFFFFFF));
-        vx::mf::Player player(canvas);
-        vx::mf::PlayEmf(player, emf.data(), emf.size(), 200, 200);
+        EXPECT_LE(PlayEmfOn(canvas, emf), otherFaces + 4u);
         EXPECT_FALSE(canvas.Exhausted());
-        EXPECT_LE(player.FontLookups(), otherFaces + 4u);
         int ink = 0;  // the last text, alone in its corner
         for (int y = 100; y < 140; ++y)
             for (int x = 100; x < 200; ++x) {
