@@ -5,12 +5,12 @@
 
 #include <cairo.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
 #include "codecs/metafile/mf_canvas.h"
 #include "codecs/metafile/mf_dc.h"
+#include "codecs/metafile/mf_fonts.h"
 
 namespace vx::mf {
 
@@ -19,13 +19,12 @@ enum class ArcKind { kArc, kChord, kPie, kArcTo };
 class Player {
 public:
     explicit Player(Canvas& canvas) : canvas_(canvas) {}
-    ~Player();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
     DeviceContext& Dc() { return dc_; }
     // Font look-ups (fontconfig matches) made so far.
-    size_t FontLookups() const { return fontLookups_; }
+    size_t FontLookups() const { return fonts_.Lookups(); }
     Canvas& Out() { return canvas_; }
     bool Stopped() const { return canvas_.Exhausted(); }
 
@@ -80,15 +79,13 @@ private:
     Path RectPath(const Rect& r) const;
     void ApplyClip() { canvas_.ApplyClip(dc_.S().clip); }
     void DrawPathNow(const Path& out, bool fill, bool stroke, bool evenOdd);
-    cairo_font_face_t* FaceFor(const Font& font, const std::u32string& text);
 
     Canvas& canvas_;
     DeviceContext dc_;
     bool pathOpen_ = false;
     bool pathHasFigure_ = false;
     Path path_;  // output pixels
-    std::map<std::string, cairo_font_face_t*> faces_;
-    size_t fontLookups_ = 0;
+    FontCache fonts_;
 };
 
 }  // namespace vx::mf

@@ -1,12 +1,10 @@
-// Text records: fonts found through fontconfig, drawn with cairo-ft.
+// Text records: decoded to Unicode, drawn with cairo-ft in faces from the font cache.
 #include <cairo-ft.h>
-#include <fontconfig/fontconfig.h>
 #include <iconv.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <set>
 
 #include "codecs/metafile/mf_player.h"
 #include "core/vx_types.h"
@@ -15,11 +13,6 @@ namespace vx::mf {
 
 namespace {
 
-constexpr size_t kMaxFaces = 64;
-// A font look-up costs as much as filling a megapixel; charged as a share of
-// the budget, a file can ask for this many faces whatever the picture size,
-// and thousands of text records under distinct face names cannot stall.
-constexpr double kLookupsPerBudget = 1024;
 constexpr double kMaxFontPixels = 2048;
 
 const char* CodePage(int charset) {
@@ -38,11 +31,6 @@ const char* CodePage(int charset) {
         case 238: return "CP1250";
         default: return "CP1252";
     }
-}
-
-bool IsCjk(char32_t c) {
-    return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) ||
-           (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF) || c >= 0x20000;
 }
 
 // Glyphs by number, each after the advance of the one before. A number the
@@ -150,66 +138,6 @@ std::u32string GlyphIndices(const uint8_t* bytes, size_t count, bool narrow) {
     return out;
 }
 
-Player::~Player() {
-    for (auto& [key, face] : faces_) cairo_font_face_destroy(face);
-}
-
-cairo_font_face_t* Player::FaceFor(const Font& font, const std::u32string& text) {
-    std::set<char32_t> special;
-    for (char32_t c : text) {
-        if (c >= 0x80 && special.size() < 64) special.insert(c);
-    }
-    std::string key = font.face + "|" + std::to_string(font.weight >= 600) + "|" +
-                      std::to_string(font.italic) + "|";
-    for (char32_t c : special) AppendUtf8(key, c);
-    auto it = faces_.find(key);
-    if (it != faces_.end()) return it->second;
-    canvas_.Charge(canvas_.Budget() / kLookupsPerBudget);
-    if (canvas_.Exhausted()) return nullptr;
-    ++fontLookups_;
-    if (faces_.size() >= kMaxFaces) {
-        for (auto& [k, f] : faces_) cairo_font_face_destroy(f);
-        faces_.clear();
-    }
-
-    FcPattern* pat = FcPatternCreate();
-    if (!pat) return nullptr;
-    if (!font.face.empty())
-        FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(font.face.c_str()));
-    FcPatternAddInteger(pat, FC_WEIGHT, font.weight >= 600 ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-    FcPatternAddInteger(pat, FC_SLANT, font.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-    // The characters decide the font when the named family lacks them.
-    FcCharSet* cs = FcCharSetCreate();
-    bool cjk = false;
-    for (char32_t c : text) {
-        if (c >= 0x20 && c != 0xFFFD) FcCharSetAddChar(cs, FcChar32(c));
-        cjk = cjk || IsCjk(c);
-        if (FcCharSetCount(cs) > 256) break;
-    }
-    FcPatternAddCharSet(pat, FC_CHARSET, cs);
-    FcCharSetDestroy(cs);
-    if (cjk) {
-        FcLangSet* ls = FcLangSetCreate();
-        FcLangSetAdd(ls, reinterpret_cast<const FcChar8*>("zh-cn"));
-        FcPatternAddLangSet(pat, FC_LANG, ls);
-        FcLangSetDestroy(ls);
-    }
-    FcConfigSubstitute(nullptr, pat, FcMatchPattern);
-    FcDefaultSubstitute(pat);
-    FcResult result;
-    FcPattern* match = FcFontMatch(nullptr, pat, &result);
-    FcPatternDestroy(pat);
-    if (!match) return nullptr;
-    cairo_font_face_t* face = cairo_ft_font_face_create_for_pattern(match);
-    FcPatternDestroy(match);
-    if (cairo_font_face_status(face) != CAIRO_STATUS_SUCCESS) {
-        cairo_font_face_destroy(face);
-        return nullptr;
-    }
-    faces_[key] = face;
-    return face;
-}
-
 void Player::Text(Pt ref, const std::u32string& text, const std::vector<double>& dx,
                   uint32_t options, const Rect* rect) {
     if (canvas_.Exhausted()) return;
@@ -225,7 +153,7 @@ void Player::Text(Pt ref, const std::u32string& text, const std::vector<double>&
     if (text.empty()) return;
     const bool byIndex = (options & kEtoGlyphIndex) != 0;
     // Glyph numbers say nothing about the characters: the named family alone decides.
-    cairo_font_face_t* face = FaceFor(s.font, byIndex ? std::u32string() : text);
+    cairo_font_face_t* face = fonts_.Face(s.font, byIndex ? std::u32string() : text, canvas_);
     if (!face) return;
 
     const Pt origin = (s.textAlign & kTaUpdateCp) ? s.cur : ref;

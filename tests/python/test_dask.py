@@ -9,7 +9,7 @@ from distributed import Client, LocalCluster
 
 import vellumar
 import vellumar.dask
-from conftest import cli, cli_reasons, files
+from conftest import ROOT, cli, cli_reasons, files
 
 
 @pytest.fixture(scope="module")
@@ -94,3 +94,17 @@ def test_a_worker_killed_while_writing_loses_no_row(client, tmp_path):
     for i, src in enumerate(sorted(inputs.iterdir()), 1):
         want[f"main{i}.PNG"] = vellumar.convert_bytes(src.read_bytes(), "png")
     assert files(out) == want  # nothing half-written, no temporary file left
+
+
+def test_folders_list_in_byte_order_and_names_need_not_be_utf8(tmp_path):
+    gbk = os.fsdecode(b"\xb2\xe2\xca\xd4.bmp")  # not UTF-8: GBK for a Chinese word
+    for name in ("b.bmp", "a/z.bmp", "a/b/c.bmp", "B.bmp", gbk):
+        (tmp_path / name).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / name).write_bytes(b"")
+    rel = lambda paths: [os.path.relpath(p, tmp_path) for p in paths]
+    assert rel(vellumar.dask.list_folder(tmp_path)) == ["B.bmp", "b.bmp", gbk]
+    assert rel(vellumar.dask.list_folder(tmp_path, recursive=True)) == [
+        "B.bmp", "a/b/c.bmp", "a/z.bmp", "b.bmp", gbk]
+    (tmp_path / gbk).write_bytes((ROOT / "samples" / "rings.bmp").read_bytes())
+    out = vellumar.convert(tmp_path / gbk, "png", tmp_path / (gbk + ".png")).output
+    assert os.path.exists(out) and vellumar.info(out)["width"] == 96

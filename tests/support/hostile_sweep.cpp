@@ -82,4 +82,17 @@ std::vector<std::string> FixtureFiles(const std::string& dir,
     return out;
 }
 
+void QuietSweepOverFixtures(const std::string& dir, const std::vector<std::string>& extensions,
+                            uint32_t format, size_t min_files, uint32_t seed, int mutations) {
+    const auto files = FixtureFiles(dir, extensions);
+    ASSERT_GE(files.size(), min_files) << dir;
+    testing::internal::CaptureStderr();
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        const SweepStats stats = HostileSweep(ReadFileBytes(path), format, seed, mutations);
+        EXPECT_GT(stats.decodes, mutations);  // at least one cut besides the mutations
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 }  // namespace vt

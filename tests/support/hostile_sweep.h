@@ -22,4 +22,10 @@ SweepStats HostileSweep(const std::vector<uint8_t>& bytes, uint32_t format, uint
 std::vector<std::string> FixtureFiles(const std::string& dir,
                                       const std::vector<std::string>& extensions);
 
+// The sweep over every fixture of a family, for decoders built on libraries
+// that like to print: each file is swept and nothing may reach the terminal,
+// since a damaged file is reported through LastError alone.
+void QuietSweepOverFixtures(const std::string& dir, const std::vector<std::string>& extensions,
+                            uint32_t format, size_t min_files, uint32_t seed, int mutations);
+
 }  // namespace vt

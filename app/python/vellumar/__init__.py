@@ -109,7 +109,6 @@ def convert(src, to, out=None, **options):
     :class:`Error` when the file cannot be converted.
     """
     run = run_options(to, options)
-    run.jobs = 1
     if out is None or os.path.isdir(out):
         run.out_dir = os.fsencode(out if out is not None else os.curdir)
     else:

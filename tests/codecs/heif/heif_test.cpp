@@ -164,6 +164,12 @@ TEST(HeifDecode, DerivedPictureOfANonPictureFails) {
             EXPECT_EQ(error.find(text), std::string::npos) << error;
         }
     }
+    // A later find: the same reference behind a 'dimg' header whose size is
+    // damaged, which libheif ignores while reading the list.
+    auto damaged = vt::ReadFileBytes(vt::DataPath("fuzz/avif/dimg-with-damaged-size.bin"));
+    VxImage img(0);
+    EXPECT_FALSE(img.Decode(damaged.data(), uint32_t(damaged.size()), VX_FORMAT_AVIF));
+    EXPECT_NE(std::string(img.GetLastError()).find(text), std::string::npos) << img.GetLastError();
 }
 
 // Colour and alpha, read back by each format's reference decoder.
@@ -207,16 +213,7 @@ TEST(HeifEncode, ReferenceDecodersReadWhatWeWrite) {
 }
 
 TEST(HeifHostile, SweepOverEveryFixture) {
-    const auto files = vt::FixtureFiles("heif", {".heic", ".avif"});
-    ASSERT_GE(files.size(), 14u);
-    // The libraries' complaints about damaged files never reach the terminal.
-    testing::internal::CaptureStderr();
-    for (const std::string& path : files) {
-        SCOPED_TRACE(path);
-        const vt::SweepStats stats = vt::HostileSweep(vt::ReadFileBytes(path), VX_FORMAT_HEIF, 9, 120);
-        EXPECT_GT(stats.decodes, 120);
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    vt::QuietSweepOverFixtures("heif", {".heic", ".avif"}, VX_FORMAT_HEIF, 14, 9, 120);
 }
 
 }  // namespace

@@ -34,13 +34,16 @@ bool Decodes(const Bytes& bytes) {
 struct Work {
     double spent, budget;
 };
+// Plays `emf` onto the whole canvas; the font look-ups it made.
+size_t PlayEmfOn(vx::mf::Canvas& canvas, const Bytes& emf) {
+    vx::mf::Player player(canvas);
+    vx::mf::PlayEmf(player, emf.data(), emf.size(), canvas.Width(), canvas.Height());
+    return player.FontLookups();
+}
 Work PlayEmfWork(const Bytes& emf, int width, int height) {
     vx::mf::Canvas canvas;
     EXPECT_TRUE(canvas.Init(width, height, 0xFFFFFF));
-    {
-        vx::mf::Player player(canvas);
-        vx::mf::PlayEmf(player, emf.data(), emf.size(), width, height);
-    }
+    PlayEmfOn(canvas, emf);
     return {canvas.Spent(), canvas.Budget()};
 }
 
@@ -89,11 +92,54 @@ TEST(MetafileHostile, FontLookUpsEndWithinTheBudget) {
     const Bytes emf = e.Build(0, 0, 200, 200);
     vx::mf::Canvas canvas;
     ASSERT_TRUE(canvas.Init(200, 200, 0xFFFFFF));
-    vx::mf::Player player(canvas);
-    vx::mf::PlayEmf(player, emf.data(), emf.size(), 200, 200);
+    const size_t lookups = PlayEmfOn(canvas, emf);
     EXPECT_TRUE(canvas.Exhausted());
-    EXPECT_GT(player.FontLookups(), 100u);  // a legitimate document's fonts all fit
-    EXPECT_LE(player.FontLookups(), 1025u);
+    EXPECT_GT(lookups, 100u);  // a legitimate document's fonts all fit
+    EXPECT_LE(lookups, 1025u);
+}
+
+// A long document under one face name whose every text has characters of its
+// own, CJK ones or ones no font has, takes a few look-ups and draws to the end;
+// faces met before it fill the cache to its limit first.
+TEST(MetafileHostile, DistinctCharactersShareTheirFaces) {
+    const int otherFaces = 63;
+    for (char32_t first : {char32_t(0x4E00), char32_t(0xF0000)}) {
+        SCOPED_TRACE(int(first));
+        mft::Emf e;
+        for (int i = 0; i < otherFaces; ++i) {
+            const std::string name = "Other" + std::to_string(i);
+            e.Font(2, -8, std::u16string(name.begin(), name.end())).Select(2).TextW(0, 0, u"x");
+        }
+        e.Font(1, -16, u"NoSuchFace").Select(1);
+        const int records = 3000;
+        for (int i = 0; i < records; ++i) {
+            std::u32string text = {first + char32_t(2 * i), first + char32_t(2 * i + 1), U'A'};
+            if (i % 7 == 0) text = U"Latin";
+            std::u16string wide;
+            for (char32_t c : text) {
+                if (c < 0x10000) {
+                    wide += char16_t(c);
+                } else {
+                    wide += char16_t(0xD800 + ((c - 0x10000) >> 10));
+                    wide += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+                }
+            }
+            const bool last = i == records - 1;
+            e.TextW(last ? 100 : 0, last ? 100 : 0, wide);
+        }
+        const Bytes emf = e.Build(0, 0, 200, 200);
+        vx::mf::Canvas canvas;
+        ASSERT_TRUE(canvas.Init(200, 200, 0xFFFFFF));
+        EXPECT_LE(PlayEmfOn(canvas, emf), otherFaces + 4u);
+        EXPECT_FALSE(canvas.Exhausted());
+        int ink = 0;  // the last text, alone in its corner
+        for (int y = 100; y < 140; ++y)
+            for (int x = 100; x < 200; ++x) {
+                const uint8_t* px = canvas.Row(y) + x * 4;
+                ink += px[0] < 0x80 || px[1] < 0x80 || px[2] < 0x80;
+            }
+        EXPECT_GT(ink, 20);
+    }
 }
 
 TEST(MetafileHostile, BitmapsThatLieAboutTheirSize) {
