@@ -99,7 +99,7 @@ bool LooksLikeJpc(const uint8_t* head, size_t n) {
     return n >= 4 && head[0] == 0xFF && head[1] == 0x4F && head[2] == 0xFF && head[3] == 0x51;
 }
 
-void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
+void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     Messages messages;
     StreamContext ctx{file, file->Tell(), false};
     if (ctx.start < 0) throw VxCodecFailure("error: cannot open standard input");
@@ -129,8 +129,9 @@ void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
     if (image->numcomps == 0 || !image->comps) throw VxCodecFailure(kBadData);
     if (image->numcomps > 64) throw VxCodecFailure("error: too much components");
     if (image->x1 <= image->x0 || image->y1 <= image->y0) throw VxCodecFailure(kBadData);
-    // The header alone decides how much the decoder will allocate: refuse
-    // sizes no real picture of this kind needs before decoding anything.
+    // The header alone decides how much the library will allocate: the limit
+    // is checked before it decodes anything.
+    VxRequirePicture(codec, image->x1 - image->x0, image->y1 - image->y0, 8);
     uint64_t samples = 0;
     for (uint32_t i = 0; i < image->numcomps; ++i) {
         const opj_image_comp_t& c = image->comps[i];
@@ -139,7 +140,7 @@ void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
         const uint64_t hgt = CeilDiv(image->y1, c.dy) - CeilDiv(image->y0, c.dy);
         samples += w * hgt;
     }
-    if (samples > kMaxSamples) throw VxCodecFailure("error: cannot allocate memory");
+    VxRequireBuffer(codec, samples * sizeof(int32_t), kPlaneBytesPerPixel);
 
     if (!opj_decode(h.codec, h.stream, image.get()) || !opj_end_decompress(h.codec, h.stream))
         throw VxCodecFailure(kBadData);
