@@ -3,7 +3,8 @@
 // to the run driver.
 //
 // Adding an option: a field here with its default (the default keeps today's
-// output), its use in the row (row_convert.cpp) or in the naming
+// output), its use in the row (Run::Convert in run_driver.cpp, DecodeAndFit
+// in batch_engine.cpp) or in the naming
 // (OutputPathOf), a command-line flag in app/cli/cli.cpp, and, where the
 // window offers it, an item in app/gui/options_menu.cpp (saved with the other
 // settings there).

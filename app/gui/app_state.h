@@ -1,18 +1,13 @@
-// Program-wide state of the window: the one image object, the last file pick
-// and the one message box.
+// Program-wide state of the window: the one message box. The picked files
+// live in the work list's model; pictures live only inside a run.
 #pragma once
 
-#include <QStringList>
-
-#include "facade/image_facade.h"
 #include "ui_engine/skin_message_box.h"
 #include "ui_engine/ui_engine.h"
 
 namespace vellumar::gui {
 
 struct AppState {
-    ImageHandle image = nullptr;
-    QStringList selectedFiles;
     ui::SkinMessageBox messageBox;
 
     AppState() = default;
@@ -22,8 +17,6 @@ struct AppState {
 
     // Exit clean-up; safe to run twice.
     void Release() {
-        ImageFacade::Free(&image);
-        selectedFiles.clear();
         messageBox.Release();
         ui::Engine::Shutdown();
     }

@@ -1,26 +1,19 @@
 #include "app/gui/batch_converter.h"
 
-#include <QComboBox>
 #include <QFile>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QThread>
-#include <QTreeWidget>
 
-#include <algorithm>
 #include <vector>
 
 #include "app/batch/picture_memory.h"
-#include "app/gui/native_path.h"
 #include "app/gui/texts.h"
+#include "app/gui/work_list_model.h"
 #include "ui_engine/skin_message_box.h"
 
 namespace vellumar::gui {
 
-BatchConverter::BatchConverter(AppState& state, const std::string& programDir,
-                               const Controls& controls)
-    : state_(state), programDir_(programDir), c_(controls) {}
+BatchConverter::BatchConverter(WorkListModel& rows, const std::string& programDir)
+    : rows_(rows), programDir_(programDir) {}
 
 BatchConverter::~BatchConverter() { Shutdown(); }
 
@@ -43,42 +36,35 @@ void BatchConverter::Shutdown() {
     running_ = false;
 }
 
-void BatchConverter::Message(const QString& text, const char* title, int icon) {
-    const QString ti = QString::fromUtf8(title);
-    emit messageRequested(text, ti, icon);
-    state_.messageBox.Show(text, ti, icon, 0, 300, 150, c_.owner);
+void BatchConverter::Message(const char* text, const QString& reason, const char* title,
+                             int icon) {
+    // The specified text first; what really happened below it.
+    QString shown = QString::fromUtf8(text);
+    if (!reason.isEmpty()) shown += QLatin1Char('\n') + reason;
+    emit messageRequested(shown, QString::fromUtf8(title), icon);
 }
 
-void BatchConverter::Start() {
+void BatchConverter::Start(const Request& request) {
     if (running_) return;
-    if (c_.formatCombo->currentIndex() == -1) {
-        Message(QString::fromUtf8(text::kNoFormat), text::kWarningTitle, ui::kIconWarning);
+    if (request.targetItem.isEmpty()) {
+        Message(text::kNoFormat, {}, text::kWarningTitle, ui::kIconWarning);
         return;
     }
-    const batch::Target target = batch::TargetFromItem(c_.formatCombo->currentText().toStdString());
-    const int rowCount = int(state_.selectedFiles.size());
-    std::vector<std::string> sources;
-    sources.reserve(size_t(rowCount));
-    for (int r = 0; r < rowCount; ++r) {
-        const QTreeWidgetItem* item = c_.workList->topLevelItem(r);
-        sources.push_back(item ? NativePath(item->text(0)) : std::string());
-    }
-
+    const batch::Target target = batch::TargetFromItem(request.targetItem.toStdString());
     batch::RunOptions options;
     options.target = target.format;
     options.extension = target.extension;
-    options.outDir = programDir_ + "/" + QFile::encodeName(c_.saveDirEdit->text()).toStdString();
-    options.prefix = QFile::encodeName(c_.prefixEdit->text()).toStdString();
+    options.outDir = programDir_ + "/" + QFile::encodeName(request.saveDir).toStdString();
+    options.prefix = QFile::encodeName(request.prefix).toStdString();
     options.jobs = 0;  // one per core
     if (optionsSource_) optionsSource_(options);
 
     JoinWorker();
     running_ = true;
-    c_.openButton->setEnabled(false);
-    c_.startButton->setText(QString::fromUtf8(text::kStopButton));
-    c_.progress->setRange(0, std::max(rowCount, 1));
-    c_.progress->setValue(0);
-    c_.progress->setVisible(rowCount > 0);
+    // The list cannot change while the run goes (the pick is refused), so its
+    // rows stay the run's rows.
+    std::vector<std::string> sources = rows_.Paths();
+    emit runStarted(int(sources.size()));
 
     cancel_ = std::make_unique<batch::CancelFlag>();
     worker_.reset(QThread::create([this, sources = std::move(sources), options] {
@@ -100,32 +86,23 @@ void BatchConverter::Start() {
 }
 
 void BatchConverter::OnRowStart(int row) {
-    if (shutDown_) return;
-    c_.progress->setValue(row - 1);
-    if (QTreeWidgetItem* item = c_.workList->topLevelItem(row - 1)) c_.workList->scrollToItem(item);
+    if (!shutDown_) emit rowStarted(row - 1);
 }
 
 // Rows reported before a cancel are shown even when the cancel came first:
 // their files are in place.
 void BatchConverter::OnRowDone(int row, const batch::RowResult& result) {
     if (shutDown_) return;
-    QTreeWidgetItem* item = c_.workList->topLevelItem(row - 1);
     if (result.outcome == batch::RowOutcome::Done) {
-        if (item) item->setText(1, QString::fromUtf8(text::kDone));
-        c_.progress->setValue(row);
+        rows_.SetResult(row - 1, WorkListModel::Status::Done);
+        emit rowConverted(row - 1);
         return;
     }
     const QString reason = QString::fromStdString(batch::ReasonLine(result.error));
-    // The specified text first; what really happened below it.
-    QString text = QString::fromUtf8(result.outcome == batch::RowOutcome::DecodeFailed
-                                         ? text::kUnsupported
-                                         : text::kNoOutputDir);
-    if (!reason.isEmpty()) text += QLatin1Char('\n') + reason;
-    Message(text, text::kWarningTitle, ui::kIconWarning);
-    if (item) {
-        item->setText(1, QString::fromUtf8(text::kFailed));
-        for (int column : {0, 1}) item->setToolTip(column, reason);
-    }
+    Message(result.outcome == batch::RowOutcome::DecodeFailed ? text::kUnsupported
+                                                              : text::kNoOutputDir,
+            reason, text::kWarningTitle, ui::kIconWarning);
+    rows_.SetResult(row - 1, WorkListModel::Status::Failed, reason);
 }
 
 void BatchConverter::OnRunEnded(batch::RunSummary summary) {
@@ -133,10 +110,7 @@ void BatchConverter::OnRunEnded(batch::RunSummary summary) {
     JoinWorker();
     running_ = false;
     if (summary.failed == 0 && !summary.cancelled)
-        Message(QString::fromUtf8(text::kAllDone), text::kInfoTitle, ui::kIconInformation);
-    c_.progress->setVisible(false);
-    c_.openButton->setEnabled(true);
-    c_.startButton->setText(QString::fromUtf8(text::kStartButton));
+        Message(text::kAllDone, {}, text::kInfoTitle, ui::kIconInformation);
     emit runFinished();
 }
 

@@ -1,5 +1,6 @@
 // The start button's run: the work list's rows converted by the run driver on
-// a worker thread, rows reported in order, with the window's messages.
+// a worker thread, rows reported in order into the list's model. It touches
+// no widget: the window shows its messages and progress from its signals.
 #pragma once
 
 #include <QObject>
@@ -10,33 +11,24 @@
 #include <string>
 
 #include "app/batch/run_driver.h"
-#include "app/gui/app_state.h"
 
-class QComboBox;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
 class QThread;
-class QTreeWidget;
-class QWidget;
 
 namespace vellumar::gui {
+
+class WorkListModel;
 
 class BatchConverter : public QObject {
     Q_OBJECT
 public:
-    struct Controls {
-        QWidget* owner = nullptr;
-        QTreeWidget* workList = nullptr;
-        QComboBox* formatCombo = nullptr;
-        QLineEdit* saveDirEdit = nullptr;
-        QLineEdit* prefixEdit = nullptr;
-        QPushButton* openButton = nullptr;
-        QPushButton* startButton = nullptr;
-        QProgressBar* progress = nullptr;
+    // What the window's controls hold when start is clicked.
+    struct Request {
+        QString targetItem;  // the chosen target's item text; empty: none chosen
+        QString saveDir;
+        QString prefix;
     };
 
-    BatchConverter(AppState& state, const std::string& programDir, const Controls& controls);
+    BatchConverter(WorkListModel& rows, const std::string& programDir);
     ~BatchConverter() override;
 
     // Options the window's menus add to every run.
@@ -44,7 +36,7 @@ public:
         optionsSource_ = std::move(source);
     }
 
-    void Start();
+    void Start(const Request& request);
     bool Running() const { return running_; }
     // Asks the run to stop: no row starts after it, rows in progress leave no
     // file, rows already reported keep theirs; runFinished follows.
@@ -53,20 +45,23 @@ public:
     void Shutdown();
 
 signals:
-    // Every message the run asks the message box for, shown or dropped.
+    // Every message the run has for the message box, in order.
     void messageRequested(const QString& text, const QString& title, int icon);
+    void runStarted(int rows);
+    // List rows count from 0. The run now waits for `row`; rows before it are reported.
+    void rowStarted(int row);
+    void rowConverted(int row);
     void runFinished();
 
 private:
-    void Message(const QString& text, const char* title, int icon);
+    void Message(const char* text, const QString& reason, const char* title, int icon);
     void OnRowStart(int row);
     void OnRowDone(int row, const batch::RowResult& result);
     void OnRunEnded(batch::RunSummary summary);
     void JoinWorker();
 
-    AppState& state_;
+    WorkListModel& rows_;
     std::string programDir_;
-    Controls c_;
     std::function<void(batch::RunOptions&)> optionsSource_;
     bool running_ = false;
     bool shutDown_ = false;

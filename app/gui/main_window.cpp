@@ -12,13 +12,18 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
-#include <QTreeWidget>
+#include <QTreeView>
+
+#include <algorithm>
+#include <vector>
 
 #include "app/batch/program_dir.h"
 #include "app/format_table/format_table.h"
 #include "app/gui/batch_converter.h"
+#include "app/gui/native_path.h"
 #include "app/gui/options_menu.h"
 #include "app/gui/texts.h"
+#include "app/gui/work_list_model.h"
 #include "ui_engine/ui_engine.h"
 
 namespace vellumar::gui {
@@ -69,22 +74,17 @@ MainWindow::MainWindow(AppState& state, Options options)
     BuildLayout();
     setGeometry(50, 50, 465, 387);
     setFixedSize(465, 387);
-    converter_ = std::make_unique<BatchConverter>(
-        state_, programDir_,
-        BatchConverter::Controls{this, workList_, formatCombo_, saveDirEdit_, prefixEdit_,
-                                 openButton_, startButton_, progress_});
+    converter_ = std::make_unique<BatchConverter>(*rows_, programDir_);
     connect(openButton_, &QPushButton::clicked, this, &MainWindow::PickFiles);
     converter_->SetOptionsSource([this](batch::RunOptions& o) { options_->ApplyTo(o); });
     connect(startButton_, &QPushButton::clicked, this, &MainWindow::OnStartClicked);
-    connect(converter_.get(), &BatchConverter::runFinished, this, [this] {
-        if (closeWhenRunEnds_) close();
-    });
+    ConnectRun();
     RestoreSettings();
     OnCreated(options.attachSkin);
 }
 
 MainWindow::~MainWindow() {
-    // The worker may still hold the image object; it must be done before the state goes.
+    // The worker reports into the list's model; it must be done before the model goes.
     if (converter_) converter_->Shutdown();
 }
 
@@ -103,15 +103,18 @@ void MainWindow::BuildLayout() {
     client->setObjectName(QStringLiteral("client"));
     setCentralWidget(client);
 
-    workList_ = Place<QTreeWidget>(client, "超级列表框1", 8, 8, 440, 192);
-    workList_->setColumnCount(2);
-    workList_->setHeaderLabels({U(text::kListHeaderFile), U(text::kListHeaderResult)});
+    rows_ = new WorkListModel(this);
+    workList_ = Place<QTreeView>(client, "超级列表框1", 8, 8, 440, 192);
+    workList_->setModel(rows_);
     workList_->setColumnWidth(0, 330);
     workList_->setColumnWidth(1, 100);
     workList_->setRootIsDecorated(false);
+    workList_->setItemsExpandable(false);
     workList_->setUniformRowHeights(true);
     workList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    workList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     workList_->header()->setStretchLastSection(true);
+    workList_->header()->setSectionsMovable(false);
 
     PlaceLabel(client, "标签4", 8, 208, 440, 24, text::kSupportedFormats);
 
@@ -160,15 +163,41 @@ void MainWindow::OnCreated(bool attachSkin) {
 void MainWindow::PickFiles() {
     if (converter_->Running()) return;
     // Emptied before the dialog opens, so a cancelled pick leaves nothing behind.
-    workList_->clear();
+    rows_->Clear();
     const QStringList files = picker_(this, U(text::kPickTitle), U(text::kPickFilter),
                                       QFile::decodeName(programDir_.c_str()));
-    state_.selectedFiles = files;
-    QList<QTreeWidgetItem*> rows;
-    rows.reserve(files.size());
-    for (const QString& path : files)
-        rows.append(new QTreeWidgetItem(QStringList{path, U(text::kPending)}));
-    workList_->addTopLevelItems(rows);
+    std::vector<std::string> paths;
+    paths.reserve(size_t(files.size()));
+    NativeNames names;
+    for (const QString& f : files) paths.push_back(names.Resolve(f));
+    rows_->Replace(std::move(paths));
+}
+
+void MainWindow::ConnectRun() {
+    BatchConverter* run = converter_.get();
+    connect(run, &BatchConverter::messageRequested, this,
+            [this](const QString& text, const QString& title, int icon) {
+                state_.messageBox.Show(text, title, icon, 0, 300, 150, this);
+            });
+    connect(run, &BatchConverter::runStarted, this, [this](int rows) {
+        openButton_->setEnabled(false);
+        startButton_->setText(U(text::kStopButton));
+        progress_->setRange(0, std::max(rows, 1));
+        progress_->setValue(0);
+        progress_->setVisible(rows > 0);
+    });
+    connect(run, &BatchConverter::rowStarted, this, [this](int row) {
+        progress_->setValue(row);
+        workList_->scrollTo(rows_->index(row, 0));
+    });
+    connect(run, &BatchConverter::rowConverted, this,
+            [this](int row) { progress_->setValue(row + 1); });
+    connect(run, &BatchConverter::runFinished, this, [this] {
+        progress_->setVisible(false);
+        openButton_->setEnabled(true);
+        startButton_->setText(U(text::kStartButton));
+        if (closeWhenRunEnds_) close();
+    });
 }
 
 void MainWindow::ShowAbout() {
@@ -182,7 +211,8 @@ void MainWindow::OnStartClicked() {
         return;
     }
     SaveSettings();
-    converter_->Start();
+    converter_->Start({formatCombo_->currentIndex() == -1 ? QString() : formatCombo_->currentText(),
+                       saveDirEdit_->text(), prefixEdit_->text()});
 }
 
 void MainWindow::RestoreSettings() {

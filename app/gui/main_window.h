@@ -19,14 +19,17 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QTreeWidget;
+class QTreeView;
 
 namespace vellumar::gui {
 
 class BatchConverter;
 class OptionsMenu;
+class WorkListModel;
 
 // Shows the open dialog and returns the chosen full paths (empty when cancelled).
+// Names that are not valid UTF-8 come back with their bad bytes replaced; the
+// window finds the files they stand for (NativeNames).
 using FilePicker = std::function<QStringList(QWidget* parent, const QString& title,
                                              const QString& filter, const QString& startDir)>;
 
@@ -55,7 +58,8 @@ public:
     AppState& State() { return state_; }
     bool SkinLoaded() const { return skin_.Loaded(); }
 
-    QTreeWidget* WorkList() const { return workList_; }
+    QTreeView* WorkList() const { return workList_; }
+    WorkListModel& Rows() const { return *rows_; }
     QPushButton* OpenButton() const { return openButton_; }
     QPushButton* StartButton() const { return startButton_; }
     QComboBox* FormatCombo() const { return formatCombo_; }
@@ -76,6 +80,7 @@ private:
     void RestoreSettings();
     void SaveSettings();
     void OnStartClicked();
+    void ConnectRun();
     void OnCreated(bool attachSkin);
 
     AppState& state_;
@@ -88,7 +93,8 @@ private:
     std::unique_ptr<BatchConverter> converter_;
     bool closeWhenRunEnds_ = false;
 
-    QTreeWidget* workList_ = nullptr;
+    WorkListModel* rows_ = nullptr;
+    QTreeView* workList_ = nullptr;
     QPushButton* openButton_ = nullptr;
     QPushButton* startButton_ = nullptr;
     QComboBox* formatCombo_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include "codecs/heif/vx_heif_codec.h"
 #include "codecs/heif/vx_heif_coded_sizes.h"
+#include "codecs/heif/vx_heif_derived_inputs.h"
 #include "codecs/heif/vx_heif_library.h"
 #include "core/vx_codec_guard.h"
 #include "core/vx_quiet_stderr.h"
@@ -112,6 +113,8 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
         const uint64_t padded = (uint64_t(w) + 64) * (uint64_t(h) + 64);
         for (const vxheif::CodedSize& c : coded)
             if (uint64_t(c.width) * c.height > padded) VxRequirePicture(*this, c.width, c.height, 24);
+        if (!vxheif::DerivedInputsArePictures(data.data(), data.size()))
+            vxheif::Fail(type, "damaged file: a derived picture is made of an item that is not a picture");
         const int bits = heif_image_handle_get_luma_bits_per_pixel(handle.p);
         const bool deep = bits > 8;
 

@@ -247,43 +247,58 @@ void Canvas::Stroke(const Path& path, const Pen& pen, double width, uint32_t bkC
     cairo_set_line_join(cr_, pen.join == 1   ? CAIRO_LINE_JOIN_BEVEL
                              : pen.join == 2 ? CAIRO_LINE_JOIN_MITER
                                              : CAIRO_LINE_JOIN_ROUND);
-    if (width <= 1.5) {
-        // Thin GDI lines have square ends that cover the end pixel.
-        cairo_set_line_cap(cr_, CAIRO_LINE_CAP_SQUARE);
-    }
     cairo_new_path(cr_);
     AddPath(path);
 
+    // GDI's patterns: a cosmetic pen's in pixels, a wide pen's in units of a
+    // third of its width; a user style's entries are given in device pixels.
     static const double kDash[] = {18, 6};
     static const double kDot[] = {3, 3};
     static const double kDashDot[] = {9, 6, 3, 6};
     static const double kDashDotDot[] = {9, 3, 3, 3, 3, 3};
+    static const double kAlternate[] = {1, 1};
     const double* dash = nullptr;
-    int n = 0;
+    size_t n = 0;
+    double unit = width > 1.5 ? width / 3 : 1.0;
     switch (pen.style) {
         case kPsDash: dash = kDash; n = 2; break;
-        case kPsDot:
-        case kPsAlternate: dash = kDot; n = 2; break;
+        case kPsDot: dash = kDot; n = 2; break;
+        case kPsAlternate: dash = kAlternate; n = 2; unit = 1; break;
         case kPsDashDot: dash = kDashDot; n = 4; break;
         case kPsDashDotDot: dash = kDashDotDot; n = 6; break;
+        case kPsUserStyle:
+            dash = pen.userStyle.data();
+            n = std::min<size_t>(pen.userStyle.size(), 16);
+            unit = 1;
+            break;
         default: break;
     }
-    if (dash) {
-        double scaled[6];
-        double period = 0;
-        const double unit = width > 1.5 ? width / 3 : 1.0;
-        for (int i = 0; i < n; ++i) {
-            scaled[i] = dash[i] * unit;
-            period += scaled[i];
+    double scaled[16];
+    double period = 0;
+    for (size_t i = 0; i < n; ++i) {
+        scaled[i] = dash[i] * unit;
+        // cairo puts the context into an error state for a negative entry.
+        if (!std::isfinite(scaled[i]) || scaled[i] < 0) n = 0;
+        else period += scaled[i];
+    }
+    // A pattern too fine for its line would cost one segment per period.
+    const bool dashed = n > 0 && period > 0 && length / period < 200000;
+    if (width <= 1.5) {
+        // Thin GDI lines have square ends that cover the end pixel; a dash
+        // covers exactly the pixels it names. Without antialiasing cairo
+        // fills the gaps of a level or upright dashed line unless its joins
+        // are mitred.
+        cairo_set_line_cap(cr_, dashed ? CAIRO_LINE_CAP_BUTT : CAIRO_LINE_CAP_SQUARE);
+        if (dashed) cairo_set_line_join(cr_, CAIRO_LINE_JOIN_MITER);
+    }
+    if (dashed) {
+        if (bkMode == kOpaque) {
+            SetColor(bkColor);
+            cairo_stroke_preserve(cr_);
         }
-        // Dashing a very long line would cost one segment per period.
-        if (length / period < 200000) {
-            if (bkMode == kOpaque) {
-                SetColor(bkColor);
-                cairo_stroke_preserve(cr_);
-            }
-            cairo_set_dash(cr_, scaled, n, 0);
-        }
+        // A thin line runs through pixel centres; half a pixel into the
+        // pattern puts each centre inside a dash or a gap, never on an end.
+        cairo_set_dash(cr_, scaled, int(n), width <= 1.5 ? 0.5 : 0);
     }
     SetColor(color);
     cairo_stroke(cr_);

@@ -23,7 +23,8 @@ enum : int { kBsSolid = 0, kBsNull = 1, kBsHatched = 2, kBsPattern = 3, kBsDibPa
 enum : int { kTransparent = 1, kOpaque = 2 };
 enum : int { kAlternate = 1, kWinding = 2 };
 enum : uint32_t { kTaUpdateCp = 1, kTaRight = 2, kTaCenter = 6, kTaBottom = 8, kTaBaseline = 24 };
-enum : uint32_t { kEtoOpaque = 2, kEtoClipped = 4 };
+// With kEtoGlyphIndex a text record holds glyph numbers of the font, not characters.
+enum : uint32_t { kEtoOpaque = 2, kEtoClipped = 4, kEtoGlyphIndex = 0x10 };
 
 // A decoded bitmap ready for drawing: 32-bit pixels, premultiplied, cairo layout.
 struct Bitmap {
@@ -38,6 +39,9 @@ struct Pen {
     int cap = 0;   // 0 round, 1 square, 2 flat
     int join = 0;  // 0 round, 1 bevel, 2 miter
     bool cosmetic = true;
+    // Dash and gap lengths of a user style: pixels for a cosmetic pen,
+    // logical units for a geometric one. Empty draws a solid line.
+    std::vector<double> userStyle;
 };
 
 struct Brush {

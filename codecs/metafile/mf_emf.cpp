@@ -180,8 +180,9 @@ void EmfReader::TextW(const RecordView& r, bool wide) {
     const size_t offDx = r.U32(72);
     const size_t unit = wide ? 2 : 1;
     if (chars > r.n || !r.Has(offString, chars * unit)) return;
-    const std::u32string text = wide ? DecodeUtf16(r.p + offString, chars)
-                                     : DecodeAnsi(r.p + offString, chars, pl_.Dc().S().font.charset);
+    const std::u32string text = (options & kEtoGlyphIndex) ? GlyphIndices(r.p + offString, chars, !wide)
+                                : wide ? DecodeUtf16(r.p + offString, chars)
+                                       : DecodeAnsi(r.p + offString, chars, pl_.Dc().S().font.charset);
     std::vector<double> dx;
     const size_t per = (options & 0x2000) ? 2 : 1;  // ETO_PDY: x and y advances
     if (offDx && text.size() == chars && r.Has(offDx, chars * 4 * per)) {
@@ -205,8 +206,9 @@ void EmfReader::SmallText(const RecordView& r) {
     }
     const bool narrow = options & 0x200;  // ETO_SMALL_CHARS
     if (chars > r.n || !r.Has(off, chars * (narrow ? 1 : 2))) return;
-    const std::u32string text = narrow ? DecodeAnsi(r.p + off, chars, pl_.Dc().S().font.charset)
-                                       : DecodeUtf16(r.p + off, chars);
+    const std::u32string text = (options & kEtoGlyphIndex) ? GlyphIndices(r.p + off, chars, narrow)
+                                : narrow ? DecodeAnsi(r.p + off, chars, pl_.Dc().S().font.charset)
+                                         : DecodeUtf16(r.p + off, chars);
     pl_.Text(ref, text, {}, options, hasRect && (options & (kEtoOpaque | kEtoClipped)) ? &rect : nullptr);
 }
 
@@ -293,6 +295,10 @@ void EmfReader::Record(uint32_t type, const RecordView& r) {
             o.pen.join = int((style >> 12) & 0x0F);
             o.pen.color = r.U32(40) & 0xFFFFFF;
             if (r.U32(36) == kBsNull) o.pen.style = kPsNull;
+            // At most 16 entries, as GDI takes them.
+            const uint32_t entries = r.U32(48);
+            if (o.pen.style == kPsUserStyle && entries <= 16 && r.Has(52, size_t(entries) * 4))
+                for (uint32_t i = 0; i < entries; ++i) o.pen.userStyle.push_back(double(r.U32(52 + 4 * i)));
             dc.SetObject(r.U32(8), std::move(o));
             break;
         }

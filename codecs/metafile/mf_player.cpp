@@ -36,9 +36,17 @@ void Player::DrawPathNow(const Path& out, bool fill, bool stroke, bool evenOdd) 
     if (fill) canvas_.Fill(out, evenOdd, s.brush, s.bkColor, s.bkMode, s.rop2);
     if (stroke && s.pen.style != kPsNull) {
         const double w = PenWidth();
+        const Pen* pen = &s.pen;
+        Pen scaled;
+        if (pen->style == kPsUserStyle && !pen->cosmetic && !pen->userStyle.empty()) {
+            // A geometric pen's user style is in logical units.
+            scaled = *pen;
+            for (double& d : scaled.userStyle) d *= dc_.Full().MeanScale();
+            pen = &scaled;
+        }
         // A thin line belongs to the pixel row it names, not to the edge between two rows.
-        if (w <= 1.5) canvas_.Stroke(Translated(out, 0.5, 0.5), s.pen, w, s.bkColor, s.bkMode, s.rop2);
-        else canvas_.Stroke(out, s.pen, w, s.bkColor, s.bkMode, s.rop2);
+        if (w <= 1.5) canvas_.Stroke(Translated(out, 0.5, 0.5), *pen, w, s.bkColor, s.bkMode, s.rop2);
+        else canvas_.Stroke(out, *pen, w, s.bkColor, s.bkMode, s.rop2);
     }
 }
 

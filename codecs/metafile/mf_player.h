@@ -24,6 +24,8 @@ public:
     Player& operator=(const Player&) = delete;
 
     DeviceContext& Dc() { return dc_; }
+    // Font look-ups (fontconfig matches) made so far.
+    size_t FontLookups() const { return fontLookups_; }
     Canvas& Out() { return canvas_; }
     bool Stopped() const { return canvas_.Exhausted(); }
 
@@ -86,6 +88,7 @@ private:
     bool pathHasFigure_ = false;
     Path path_;  // output pixels
     std::map<std::string, cairo_font_face_t*> faces_;
+    size_t fontLookups_ = 0;
 };
 
 }  // namespace vx::mf
@@ -96,6 +99,8 @@ namespace vx::mf {
 std::u32string DecodeAnsi(const uint8_t* bytes, size_t count, int charset);
 // Text of the EMF wide records; unpaired surrogates become U+FFFD.
 std::u32string DecodeUtf16(const uint8_t* bytes, size_t units);
+// Glyph numbers of a record drawn by index: 16-bit units, or bytes when `narrow`.
+std::u32string GlyphIndices(const uint8_t* bytes, size_t count, bool narrow);
 void AppendUtf8(std::string& out, char32_t c);
 
 }  // namespace vx::mf

@@ -16,6 +16,10 @@ namespace vx::mf {
 namespace {
 
 constexpr size_t kMaxFaces = 64;
+// A font look-up costs as much as filling a megapixel; charged as a share of
+// the budget, a file can ask for this many faces whatever the picture size,
+// and thousands of text records under distinct face names cannot stall.
+constexpr double kLookupsPerBudget = 1024;
 constexpr double kMaxFontPixels = 2048;
 
 const char* CodePage(int charset) {
@@ -39,6 +43,28 @@ const char* CodePage(int charset) {
 bool IsCjk(char32_t c) {
     return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) ||
            (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF) || c >= 0x20000;
+}
+
+// Glyphs by number, each after the advance of the one before. A number the
+// face does not have becomes glyph 0 (the missing-glyph box): cairo would put
+// the shared scaled font into an error state for good.
+cairo_glyph_t* IndexedGlyphs(cairo_scaled_font_t* sf, const std::u32string& indices) {
+    FT_Face ft = cairo_ft_scaled_font_lock_face(sf);
+    if (!ft) return nullptr;
+    const unsigned long glyphsInFace = ft->num_glyphs > 0 ? (unsigned long)(ft->num_glyphs) : 0;
+    cairo_ft_scaled_font_unlock_face(sf);
+    cairo_glyph_t* glyphs = cairo_glyph_allocate(int(indices.size()));
+    if (!glyphs) return nullptr;
+    double x = 0;
+    for (size_t i = 0; i < indices.size(); ++i) {
+        glyphs[i].index = indices[i] < glyphsInFace ? indices[i] : 0;
+        glyphs[i].x = x;
+        glyphs[i].y = 0;
+        cairo_text_extents_t te;
+        cairo_scaled_font_glyph_extents(sf, &glyphs[i], 1, &te);
+        if (std::isfinite(te.x_advance)) x += te.x_advance;
+    }
+    return glyphs;
 }
 
 }  // namespace
@@ -116,6 +142,14 @@ std::u32string DecodeUtf16(const uint8_t* bytes, size_t units) {
     return out;
 }
 
+std::u32string GlyphIndices(const uint8_t* bytes, size_t count, bool narrow) {
+    std::u32string out;
+    out.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        out += narrow ? char32_t(bytes[i]) : char32_t(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    return out;
+}
+
 Player::~Player() {
     for (auto& [key, face] : faces_) cairo_font_face_destroy(face);
 }
@@ -130,6 +164,9 @@ cairo_font_face_t* Player::FaceFor(const Font& font, const std::u32string& text)
     for (char32_t c : special) AppendUtf8(key, c);
     auto it = faces_.find(key);
     if (it != faces_.end()) return it->second;
+    canvas_.Charge(canvas_.Budget() / kLookupsPerBudget);
+    if (canvas_.Exhausted()) return nullptr;
+    ++fontLookups_;
     if (faces_.size() >= kMaxFaces) {
         for (auto& [k, f] : faces_) cairo_font_face_destroy(f);
         faces_.clear();
@@ -186,7 +223,9 @@ void Player::Text(Pt ref, const std::u32string& text, const std::vector<double>&
         if (options & kEtoOpaque) canvas_.FillColor(box, false, s.bkColor);
     }
     if (text.empty()) return;
-    cairo_font_face_t* face = FaceFor(s.font, text);
+    const bool byIndex = (options & kEtoGlyphIndex) != 0;
+    // Glyph numbers say nothing about the characters: the named family alone decides.
+    cairo_font_face_t* face = FaceFor(s.font, byIndex ? std::u32string() : text);
     if (!face) return;
 
     const Pt origin = (s.textAlign & kTaUpdateCp) ? s.cur : ref;
@@ -230,13 +269,20 @@ void Player::Text(Pt ref, const std::u32string& text, const std::vector<double>&
     px = std::min(px, kMaxFontPixels);
     cairo_set_font_size(cr, px);
 
-    std::string utf8;
-    for (char32_t c : text) AppendUtf8(utf8, c);
     cairo_scaled_font_t* sf = cairo_get_scaled_font(cr);
     cairo_glyph_t* glyphs = nullptr;
     int count = 0;
-    if (cairo_scaled_font_text_to_glyphs(sf, 0, 0, utf8.data(), int(utf8.size()), &glyphs, &count,
-                                         nullptr, nullptr, nullptr) != CAIRO_STATUS_SUCCESS) {
+    if (byIndex) {
+        glyphs = IndexedGlyphs(sf, text);
+        count = glyphs ? int(text.size()) : 0;
+    } else {
+        std::string utf8;
+        for (char32_t c : text) AppendUtf8(utf8, c);
+        if (cairo_scaled_font_text_to_glyphs(sf, 0, 0, utf8.data(), int(utf8.size()), &glyphs, &count,
+                                             nullptr, nullptr, nullptr) != CAIRO_STATUS_SUCCESS)
+            glyphs = nullptr;
+    }
+    if (!glyphs) {
         cairo_restore(cr);
         return;
     }

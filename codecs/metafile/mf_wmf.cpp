@@ -292,7 +292,8 @@ void WmfReader::ExtTextOut(const RecordView& r) {
     if (!r.Has(6, 8)) return;
     const Pt at{double(P(r, 1)), double(P(r, 0))};
     const size_t count = r.U16(10);
-    const uint32_t options = r.U16(12);
+    // Glyph numbers are read from EMF text only: 16-bit metafile text stays characters.
+    const uint32_t options = r.U16(12) & ~kEtoGlyphIndex;
     size_t off = 14;
     Rect rect;
     bool hasRect = false;

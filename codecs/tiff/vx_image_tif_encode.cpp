@@ -102,9 +102,11 @@ bool CompressionFits(uint32_t c, uint16_t photometric, uint16_t bps, uint16_t sp
         case COMPRESSION_CCITTFAX3:
         case COMPRESSION_CCITTFAX4:
             return bps == 1 && spp == 1 && photometric == PHOTOMETRIC_MINISWHITE;
+        // Not with alpha: common readers take JPEG-coded RGBA for YCbCr plus
+        // an extra sample and show wrong colours.
         case COMPRESSION_JPEG:
             return bps == 8 && ((photometric == PHOTOMETRIC_MINISBLACK && spp == 1) ||
-                                photometric == PHOTOMETRIC_RGB);
+                                (photometric == PHOTOMETRIC_RGB && spp == 3));
         default: return false;
     }
 }
@@ -197,7 +199,7 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
         else if (bits == 4 || bits == 8)
             compression = COMPRESSION_LZW;
         else if (bits == 24 || bits == 32)
-            compression = COMPRESSION_JPEG;
+            compression = spp == 3 ? COMPRESSION_JPEG : COMPRESSION_LZW;  // alpha stays exact
         else
             compression = COMPRESSION_NONE;
     }

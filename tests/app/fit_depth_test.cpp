@@ -137,7 +137,7 @@ TEST(FitDepth, TransparencyGoesWhereEachTargetKeepsIt) {
     const std::pair<alpha::Target, const std::vector<std::string>*> rows[] = {
         {{VX_FORMAT_GIF, "gif", Keeps::OnOff}, &all},      {{VX_FORMAT_PNG, "png", Keeps::Exact}, &forms},
         {{VX_FORMAT_ICO, "ico", Keeps::Exact}, &forms},    {{VX_FORMAT_TGA, "tga", Keeps::Exact}, &forms},
-        {{VX_FORMAT_TIF, "tif", Keeps::Lossy}, &forms},    {{VX_FORMAT_BMP, "bmp", Keeps::OverWhite}, &forms},
+        {{VX_FORMAT_TIF, "tif", Keeps::Exact}, &forms},    {{VX_FORMAT_BMP, "bmp", Keeps::OverWhite}, &forms},
         {{VX_FORMAT_JP2, "jp2", Keeps::Lossy}, &forms},    {{VX_FORMAT_JPC, "j2k", Keeps::Lossy}, &forms},
         {{VX_FORMAT_RAS, "ras", Keeps::OverWhite}, &forms},
     };

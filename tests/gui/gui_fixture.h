@@ -11,7 +11,7 @@
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +23,7 @@
 #include "app/gui/app_state.h"
 #include "app/gui/batch_converter.h"
 #include "app/gui/main_window.h"
+#include "app/gui/work_list_model.h"
 #include "tests/support/test_support.h"
 #include "ui_engine/skin_message_box.h"
 #include "ui_engine/ui_engine.h"
@@ -32,6 +33,7 @@ namespace gt {
 using vellumar::gui::AppState;
 using vellumar::gui::BatchConverter;
 using vellumar::gui::MainWindow;
+using vellumar::gui::WorkListModel;
 
 inline QString U(const char* s) { return QString::fromUtf8(s); }
 
@@ -104,9 +106,10 @@ protected:
         return WaitFor([&] { return done.count() > 0; });
     }
 
-    QString RowText(int row, int column = 1) const {
-        QTreeWidgetItem* item = win->WorkList()->topLevelItem(row);
-        return item ? item->text(column) : QString("<no row>");
+    // What the list shows in a cell: its text, or its tooltip.
+    QString RowText(int row, int column = 1, int role = Qt::DisplayRole) const {
+        const WorkListModel& m = win->Rows();
+        return row < m.Rows() ? m.data(m.index(row, column), role).toString() : QString("<no row>");
     }
 
     void CloseBox() {

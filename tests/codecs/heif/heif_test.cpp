@@ -3,6 +3,7 @@
 // those tools, damaged files fail with a reason.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,41 @@ TEST(HeifDecode, TheStreamsOwnSizeMeetsTheLimit) {
             << img.GetLastError();
         img.SetMaxPixels(0);
         EXPECT_TRUE(img.Load(path.c_str(), VX_FORMAT_HEIF)) << img.GetLastError();
+    }
+}
+
+// A fuzzer's file: an identity picture of item 1 with a grid alpha of item 3.
+// libheif aborts the process when a derived picture's input is no picture;
+// such files fail with a reason, and a sound input still reaches the library.
+TEST(HeifDecode, DerivedPictureOfANonPictureFails) {
+    const std::vector<uint8_t> base = vt::ReadFileBytes(vt::DataPath("fuzz/avif/iden-of-unknown-item.bin"));
+    ASSERT_EQ(base.size(), 1203u);
+    const size_t typeOf[] = {0, 0xED, 0x102, 0x117, 0x12C};  // item id -> its infe type field
+    struct Case {
+        const char* item1;
+        const char* item3;
+        bool refused;
+    } cases[] = {
+        {"hvc0", "hvc1", true},   // as the fuzzer left it: an unknown codec
+        {"mime", "hvc1", true},   // a metadata item
+        {"hvc1", "Exif", true},   // the alpha grid's tile
+        {"hvc1", "hvc1", false},  // both inputs pictures
+    };
+    const char* text = "a derived picture is made of an item that is not a picture";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.item1) + "/" + c.item3);
+        std::vector<uint8_t> bytes = base;
+        std::copy_n(c.item1, 4, bytes.begin() + long(typeOf[1]));
+        std::copy_n(c.item3, 4, bytes.begin() + long(typeOf[3]));
+        VxImage img(0);
+        const bool decoded = img.Decode(bytes.data(), uint32_t(bytes.size()), VX_FORMAT_AVIF);
+        const std::string error = img.GetLastError();
+        if (c.refused) {
+            EXPECT_FALSE(decoded);
+            EXPECT_NE(error.find(text), std::string::npos) << error;
+        } else {
+            EXPECT_EQ(error.find(text), std::string::npos) << error;
+        }
     }
 }
 

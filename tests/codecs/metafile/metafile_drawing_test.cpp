@@ -1,7 +1,11 @@
 // What the player draws: shapes at their places in their colours, text, bitmaps.
+#include <cairo-ft.h>
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 
 #include "core/vx_image.h"
 #include "tests/codecs/metafile/mf_test_builder.h"
@@ -385,6 +389,100 @@ TEST(MetafileDrawing, EmfUtf16TextAndBitmap) {
     EXPECT_TRUE(Px(im, 110, 20, kRed));
     EXPECT_TRUE(Px(im, 130, 20, kGreen));
     EXPECT_TRUE(Px(im, 120, 35, kWhite));
+}
+
+// Glyph numbers of `text` in the face fontconfig gives for `family`.
+std::u16string GlyphNumbers(const char* family, const char* text) {
+    FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>(family));
+    FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+    FcDefaultSubstitute(pat);
+    FcResult result;
+    FcPattern* match = FcFontMatch(nullptr, pat, &result);
+    FcPatternDestroy(pat);
+    cairo_font_face_t* face = cairo_ft_font_face_create_for_pattern(match);
+    FcPatternDestroy(match);
+    cairo_matrix_t size, identity;
+    cairo_matrix_init_scale(&size, 20, 20);
+    cairo_matrix_init_identity(&identity);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_scaled_font_t* sf = cairo_scaled_font_create(face, &size, &identity, options);
+    cairo_glyph_t* glyphs = nullptr;
+    int count = 0;
+    std::u16string out;
+    if (cairo_scaled_font_text_to_glyphs(sf, 0, 0, text, -1, &glyphs, &count, nullptr, nullptr,
+                                         nullptr) == CAIRO_STATUS_SUCCESS)
+        for (int i = 0; i < count; ++i) out += char16_t(glyphs[i].index);
+    cairo_glyph_free(glyphs);
+    cairo_scaled_font_destroy(sf);
+    cairo_font_options_destroy(options);
+    cairo_font_face_destroy(face);
+    return out;
+}
+
+// Text written by glyph number (as office suites and printer drivers write
+// it) draws what the same text written as characters draws; a number the
+// face lacks draws its missing-glyph box and spoils nothing after it.
+TEST(MetafileDrawing, EmfTextByGlyphIndexDrawsTheGlyphs) {
+    const std::u16string hello = GlyphNumbers("DejaVu Sans", "Hello");
+    ASSERT_EQ(hello.size(), 5u);
+    ASSERT_NE(hello, u"Hello");
+    const auto render = [](const std::u16string& text, uint32_t options, bool bogusFirst) {
+        mft::Emf e;
+        e.Font(1, -24, u"DejaVu Sans").Select(1);
+        if (bogusFirst) e.TextW(10, 40, u"\xFFFF", 0x10);
+        e.TextW(10, 5, text, options);
+        return Render(e.Build(0, 0, 120, 70));
+    };
+    const vt::Rgba chars = render(u"Hello", 0, false);
+    EXPECT_GT(Ink(chars, 10, 5, 80, 30), 60);
+    for (bool bogusFirst : {false, true}) {
+        const vt::Rgba indexed = render(hello, 0x10, bogusFirst);
+        const vt::Rgba top{indexed.width, 35, {indexed.px.begin(), indexed.px.begin() + 35 * indexed.width * 4}};
+        const vt::Rgba want{chars.width, 35, {chars.px.begin(), chars.px.begin() + 35 * chars.width * 4}};
+        EXPECT_EQ(vt::MaxChannelDiff(top, want), 0) << bogusFirst;
+        if (bogusFirst) {
+            EXPECT_GT(Ink(indexed, 10, 40, 40, 70), 10);
+        }
+    }
+}
+
+// Dotted and dashed thin lines as GDI draws them, pixel for pixel: stock
+// styles, the one-on-one-off style and user styles (a geometric pen's in
+// logical units, here a hundredth of a pixel).
+TEST(MetafileDrawing, EmfThinPenStylesDrawTheirPattern) {
+    const auto extPen = [](mft::Emf& e, int style, std::initializer_list<int32_t> entries) {
+        std::vector<int32_t> v = {1, 0, 0, 0, 0, style, 1, 0, 0, 0, int32_t(entries.size())};
+        v.insert(v.end(), entries);
+        Bytes tail;
+        for (int32_t x : v) mft::Put32(tail, uint32_t(x));
+        e.Rec(95, {}, tail);
+    };
+    const struct {
+        const char* name;
+        std::function<void(mft::Emf&)> pen;
+        bool hundredths;
+        const char* row;
+    } cases[] = {
+        {"dot", [](mft::Emf& e) { e.Pen(1, 2, 0, kBlack); }, false, "###...###...###..."},
+        {"dash", [](mft::Emf& e) { e.Pen(1, 1, 0, kBlack); }, false, "##################......##"},
+        {"alternate", [&](mft::Emf& e) { extPen(e, 8, {}); }, false, "#.#.#.#.#.#."},
+        {"user", [&](mft::Emf& e) { extPen(e, 7, {2, 4}); }, false, "##....##....##...."},
+        {"geometric user", [&](mft::Emf& e) { extPen(e, 0x10000 | 7, {300, 500}); }, true, "###.....###....."},
+        {"thin geometric dot", [](mft::Emf& e) { e.Pen(1, 2, 1, kBlack); }, true, "###...###...###..."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        mft::Emf e;
+        const int k = c.hundredths ? 100 : 1;
+        if (c.hundredths) e.Rec(17, {8}).Rec(9, {200 * k, 50 * k}).Rec(11, {200, 50});
+        c.pen(e);
+        e.Select(1).Rec(18, {1});  // transparent gaps
+        e.Rec(27, {0, 20 * k}).Rec(54, {199 * k, 20 * k});
+        const vt::Rgba im = Render(e.Build(0, 0, 200, 50));
+        std::string row;
+        for (int x = 0; x < int(std::strlen(c.row)); ++x) row += Px(im, x, 20, kBlack) ? '#' : '.';
+        EXPECT_EQ(row, c.row);
+    }
 }
 
 // Bitmaps with the longer headers, image size 0 and bit fields draw: one red

@@ -77,6 +77,25 @@ TEST(MetafileHostile, HugeCoordinatesCountsAndFonts) {
     EXPECT_TRUE(Decodes(e.Build(0, 0, 200, 200)));
 }
 
+// Every text record under a face name of its own: each asks fontconfig for a
+// font, and the look-ups are charged until the budget ends them.
+TEST(MetafileHostile, FontLookUpsEndWithinTheBudget) {
+    mft::Emf e;
+    const int records = 5000;
+    for (int i = 0; i < records; ++i) {
+        const std::string name = "NoSuchFace" + std::to_string(i);
+        e.Font(1, -8, std::u16string(name.begin(), name.end())).Select(1).TextW(0, 0, u"x");
+    }
+    const Bytes emf = e.Build(0, 0, 200, 200);
+    vx::mf::Canvas canvas;
+    ASSERT_TRUE(canvas.Init(200, 200, 0xFFFFFF));
+    vx::mf::Player player(canvas);
+    vx::mf::PlayEmf(player, emf.data(), emf.size(), 200, 200);
+    EXPECT_TRUE(canvas.Exhausted());
+    EXPECT_GT(player.FontLookups(), 100u);  // a legitimate document's fonts all fit
+    EXPECT_LE(player.FontLookups(), 1025u);
+}
+
 TEST(MetafileHostile, BitmapsThatLieAboutTheirSize) {
     // A DIB header claiming 30000 x 30000 pixels in a few bytes.
     Bytes dib = mft::Dib24(2, 2, {0, 0, 0, 0});

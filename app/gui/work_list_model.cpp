@@ -1,0 +1,79 @@
+#include "app/gui/work_list_model.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include "app/gui/texts.h"
+
+namespace vellumar::gui {
+
+namespace {
+
+const char* StatusText(WorkListModel::Status s) {
+    switch (s) {
+        case WorkListModel::Status::Done: return text::kDone;
+        case WorkListModel::Status::Failed: return text::kFailed;
+        case WorkListModel::Status::Pending: break;
+    }
+    return text::kPending;
+}
+
+}  // namespace
+
+WorkListModel::WorkListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void WorkListModel::Replace(std::vector<std::string> paths) {
+    beginResetModel();
+    rows_.clear();
+    rows_.reserve(paths.size());
+    for (std::string& p : paths) {
+        const QString shown = QFile::decodeName(QByteArray::fromStdString(p));
+        rows_.push_back(Row{std::move(p), shown, Status::Pending, {}});
+    }
+    endResetModel();
+}
+
+std::vector<std::string> WorkListModel::Paths() const {
+    std::vector<std::string> out;
+    out.reserve(rows_.size());
+    for (const Row& r : rows_) out.push_back(r.path);
+    return out;
+}
+
+void WorkListModel::SetResult(int row, Status status, const QString& reason) {
+    if (row < 0 || row >= Rows()) return;
+    Row& r = rows_[size_t(row)];
+    r.status = status;
+    r.reason = status == Status::Failed ? reason : QString();
+    emit dataChanged(index(row, 0), index(row, 1), {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
+int WorkListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Rows();
+}
+
+int WorkListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 2; }
+
+QVariant WorkListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= Rows()) return {};
+    const Row& r = rows_[size_t(index.row())];
+    switch (role) {
+        case Qt::DisplayRole:
+            return index.column() == 0 ? r.shown : QString::fromUtf8(StatusText(r.status));
+        case Qt::ToolTipRole:
+            return r.reason.isEmpty() ? QVariant() : QVariant(r.reason);
+        case kPathRole:
+            return QByteArray::fromStdString(r.path);
+        default:
+            return {};
+    }
+}
+
+QVariant WorkListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    if (section == 0) return QString::fromUtf8(text::kListHeaderFile);
+    if (section == 1) return QString::fromUtf8(text::kListHeaderResult);
+    return {};
+}
+
+}  // namespace vellumar::gui
