@@ -6,6 +6,8 @@
 #   bench/run.sh [compare.py options]     e.g. --runs 5, --photos 5, --modes all,
 #                                          --workloads jpeg-png,jpeg-bmp
 #   BENCH_KERNELS=1 bench/run.sh          also runs the micro-benchmarks
+#   BENCH_PYTHON=1 bench/run.sh           also the Python package: threads and
+#                                          Dask workers beside --jobs
 #
 # Installs what is missing of scripts/packages/run/ and bench/ first.
 set -euo pipefail
@@ -40,4 +42,12 @@ if [ "${BENCH_KERNELS:-0}" = 1 ]; then
   echo
   echo "## Micro-benchmarks"
   "$build/bench/vellumar_kernels" --benchmark_min_time=0.5
+fi
+
+if [ "${BENCH_PYTHON:-0}" = 1 ]; then
+  echo
+  echo "## Python package"
+  ninja -C "$build" -j2 vellumar_python >/dev/null
+  PYTHONPATH="$build/python" /usr/bin/python3 bench/python_bench.py \
+    --cli "$build/vellumar-convert" --photos "$inputs/photos/jpg"
 fi

@@ -61,7 +61,8 @@ bool VxImage::Load(const char* filename, uint32_t type) {
     return ok;
 }
 
-bool VxImage::SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath) {
+bool VxImage::SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath,
+                              const std::string& tag) {
     tmpPath.clear();
     if (!filename || !*filename) return false;
     // The temporary file lives beside the file the name stands for, so that
@@ -73,7 +74,7 @@ bool VxImage::SaveToTemporary(const char* filename, uint32_t type, std::string& 
         return false;
     }
     std::string tmp;
-    const int fd = VxCreateTemporaryBeside(target, tmp);
+    const int fd = VxCreateTemporaryBeside(target, tmp, tag);
     if (fd < 0) {
         SetLastError(VxSaveErrorText("cannot create the output file", errno).c_str());
         return false;

@@ -255,8 +255,10 @@ public:
     bool Save(const char* filename, uint32_t type);
     // The first half of Save: the encoded picture in a new temporary file beside
     // the file `filename` names (named in `tmpPath`), for callers that commit
-    // files later. Failing to write says why in LastError.
-    bool SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath);
+    // files later. Failing to write says why in LastError. `tag`: see
+    // VxCreateTemporaryBeside.
+    bool SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath,
+                         const std::string& tag = {});
     // The second half: `tmpPath` renamed over that file (a symbolic link stays
     // and names the new file); on failure the temporary file is removed.
     bool CommitTemporary(const std::string& tmpPath, const char* filename);

@@ -1,5 +1,6 @@
 #include "core/vx_save_path.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +29,10 @@ std::string Folder(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string TemporaryPrefix(const std::string& tag) {
+    return tag.empty() ? ".vxtmp-" : ".vxtmp-" + tag + "-";
+}
+
 }  // namespace
 
 bool VxFollowLinks(const std::string& path, std::string& file) {
@@ -46,8 +51,9 @@ bool VxFollowLinks(const std::string& path, std::string& file) {
     return false;
 }
 
-int VxCreateTemporaryBeside(const std::string& file, std::string& tmpPath) {
-    tmpPath = Folder(file) + "/.vxtmp-XXXXXX";
+int VxCreateTemporaryBeside(const std::string& file, std::string& tmpPath,
+                            const std::string& tag) {
+    tmpPath = Folder(file) + "/" + TemporaryPrefix(tag) + "XXXXXX";
     const int fd = mkostemp(tmpPath.data(), O_CLOEXEC);
     if (fd < 0) {
         tmpPath.clear();
@@ -68,6 +74,22 @@ int VxCreateTemporaryBeside(const std::string& file, std::string& tmpPath) {
     }
     fchmod(fd, mode);
     return fd;
+}
+
+int VxRemoveTemporaries(const std::string& folder, const std::string& tag) {
+    const std::string prefix = TemporaryPrefix(tag);
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return 0;
+    int removed = 0;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        // mkstemp's six characters follow the prefix.
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            unlinkat(dirfd(dir), name.c_str(), 0) == 0)
+            ++removed;
+    }
+    closedir(dir);
+    return removed;
 }
 
 std::string VxSaveErrorText(const char* step, int err) {

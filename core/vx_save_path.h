@@ -13,8 +13,15 @@ bool VxFollowLinks(const std::string& path, std::string& file);
 // A new empty file in the folder of `file` (a short name, so every name the
 // file system takes for `file` itself works), open for writing. It gets the
 // permission bits `file` has when it exists, else those of a new file.
-// Returns the descriptor, or -1 with errno set.
-int VxCreateTemporaryBeside(const std::string& file, std::string& tmpPath);
+// Returns the descriptor, or -1 with errno set. A non-empty `tag` (letters
+// and digits) goes into the name, so that a run can find the files its lost
+// processes left (VxRemoveTemporaries).
+int VxCreateTemporaryBeside(const std::string& file, std::string& tmpPath,
+                            const std::string& tag = {});
+
+// Removes the temporary files with `tag` in `folder`; returns how many. Only
+// for a run that knows none of its saves is still going.
+int VxRemoveTemporaries(const std::string& folder, const std::string& tag);
 
 // "cannot write the output file: No space left on device".
 std::string VxSaveErrorText(const char* step, int err);

@@ -36,6 +36,12 @@ std::string ReasonLine(std::string_view text) {
     return line;
 }
 
+std::string RowReason(const RowResult& result) {
+    if (!result.error.empty()) return ReasonLine(result.error);
+    return result.outcome == RowOutcome::DecodeFailed ? "cannot open the file"
+                                                      : "cannot write the output file";
+}
+
 bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat target,
                   RowResult& result, const std::string& openPath) {
     const ImageFormat sourceFormat = FormatFromExtension(source);

@@ -34,6 +34,9 @@ struct RowResult {
 // message around it says that already).
 std::string ReasonLine(std::string_view text);
 
+// Why a failed row failed, as one line; a stock text when nothing said why.
+std::string RowReason(const RowResult& result);
+
 // Frees the picture's pixels and planes; the object and its settings (frame,
 // quality, texts) stay for the next row.
 void ReleasePicture(ImageHandle* handle);

@@ -21,6 +21,7 @@
 namespace vellumar::batch {
 
 std::string OutputPathOf(const RunOptions& options, int row) {
+    if (row >= 1 && size_t(row) <= options.outputs.size()) return options.outputs[size_t(row - 1)];
     return OutputPath(options.outDir, options.prefix, row, options.extension);
 }
 
@@ -214,7 +215,8 @@ private:
         if (!Cancelled() &&
             DecodeAndFit(handle, source, options_.target, slot.result, in.readPath) &&
             !Cancelled() &&
-            !(*handle)->SaveToTemporary(slot.output.c_str(), options_.target, slot.temporary)) {
+            !(*handle)->SaveToTemporary(slot.output.c_str(), options_.target, slot.temporary,
+                                          options_.temporaryTag)) {
             Fail(slot, RowOutcome::EncodeFailed, (*handle)->GetLastError());
         }
         SourceGuard::Close(in);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/vx_image.h"
 
@@ -23,6 +24,12 @@ struct RunOptions {
     std::string extension;  // as the format list spells it: ".PNG"
     std::string outDir;
     std::string prefix = "main";
+    // When not empty, one file per row that the caller named itself (a share
+    // of a larger list converted elsewhere, or a file the caller chose).
+    std::vector<std::string> outputs;
+    // Letters and digits put into the names of the run's temporary files, so
+    // that a run that lost a process can remove what it left.
+    std::string temporaryTag;
 
     // Each picture.
     int quality = 90;  // JPEG, TIFF's JPEG compression, JPEG-2000

@@ -270,11 +270,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         if (progress) err << "\r\033[K";
         err << "row " << row << ": " << Printable(o.files[size_t(row - 1)]) << ": "
             << (r.outcome == batch::RowOutcome::DecodeFailed ? "decoding failed" : "encoding failed")
-            << ": "
-            << (!r.error.empty() ? Reason(r.error)
-                : r.outcome == batch::RowOutcome::DecodeFailed ? "cannot open the file"
-                                                                : "cannot write the output file")
-            << '\n';
+            << ": " << Printable(batch::RowReason(r)) << '\n';
     };
     const batch::RunSummary summary = batch::RunRows(o.files, options, callbacks, cancel);
     if (progress) err << "\r\033[K" << std::flush;

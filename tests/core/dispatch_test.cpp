@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/vx_image.h"
+#include "core/vx_save_path.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -147,6 +148,26 @@ TEST(Save, NeverLeavesABrokenFileBehind) {
     struct stat st {};
     ASSERT_EQ(stat(target.c_str(), &st), 0);
     EXPECT_NE(st.st_mode & S_IRGRP, 0u) << "saved files get the usual permissions";
+}
+
+// A run removes only its own leftovers: another run's temporary files (tagged
+// or not), files that merely start alike and finished files stay.
+TEST(Save, TaggedTemporariesAreRemovedByTheirRunOnly) {
+    vt::TempDir dir;
+    VxImage img(3, 3, 24, 0);
+    std::string mine1, mine2, other, untagged;
+    ASSERT_TRUE(img.SaveToTemporary(dir.file("a.bmp").c_str(), VX_FORMAT_BMP, mine1, "run1"));
+    ASSERT_TRUE(img.SaveToTemporary(dir.file("b.bmp").c_str(), VX_FORMAT_BMP, mine2, "run1"));
+    ASSERT_TRUE(img.SaveToTemporary(dir.file("c.bmp").c_str(), VX_FORMAT_BMP, other, "run12"));
+    ASSERT_TRUE(img.SaveToTemporary(dir.file("d.bmp").c_str(), VX_FORMAT_BMP, untagged));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file(".vxtmp-run1-toolong"), {1}));
+    ASSERT_TRUE(img.Save(dir.file("e.bmp").c_str(), VX_FORMAT_BMP));
+
+    EXPECT_EQ(VxRemoveTemporaries(dir.path(), "run1"), 2);
+    EXPECT_FALSE(vt::FileExists(mine1) || vt::FileExists(mine2));
+    EXPECT_TRUE(vt::FileExists(other) && vt::FileExists(untagged));
+    EXPECT_EQ(FilesIn(dir.path()).size(), 4u);
+    EXPECT_EQ(VxRemoveTemporaries(dir.file("missing"), "run1"), 0);
 }
 
 // Saving replaces what the name stands for: the file's permission bits stay,

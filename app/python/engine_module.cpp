@@ -1,0 +1,148 @@
+// vellumar._engine: the run driver, its option struct, the names it gives and
+// the picture facts --info prints, for the Python package around it. Paths
+// cross as bytes (the file system's own), so any name round-trips. The GIL is
+// released while pictures are read or converted.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/batch/batch_engine.h"
+#include "app/batch/run_driver.h"
+#include "app/format_table/format_table.h"
+#include "core/vx_save_path.h"
+#include "facade/image_facade.h"
+
+namespace py = pybind11;
+using vellumar::batch::RunOptions;
+
+namespace {
+
+struct FailedRow {
+    int row = 0;
+    std::string stage;  // "decode" or "encode"
+    std::string reason;
+};
+
+struct Summary {
+    int converted = 0;
+    int failed = 0;
+    bool stoppedEarly = false;
+    std::vector<FailedRow> failures;
+};
+
+Summary Run(const std::vector<std::string>& sources, const RunOptions& options) {
+    Summary summary;
+    vellumar::batch::RunCallbacks callbacks;
+    // Called on this thread without the GIL: only C++ is touched here.
+    callbacks.onRowDone = [&](int row, const vellumar::batch::RowResult& r) {
+        if (r.outcome == vellumar::batch::RowOutcome::Done) return;
+        summary.failures.push_back(
+            {row, r.outcome == vellumar::batch::RowOutcome::DecodeFailed ? "decode" : "encode",
+             vellumar::batch::RowReason(r)});
+    };
+    vellumar::batch::RunSummary s;
+    {
+        py::gil_scoped_release unlocked;
+        s = vellumar::batch::RunRows(sources, options, callbacks);
+    }
+    summary.converted = s.converted;
+    summary.failed = s.failed;
+    summary.stoppedEarly = s.stoppedEarly;
+    return summary;
+}
+
+struct PictureInfo {
+    std::string format;
+    int width = 0, height = 0, bpp = 0, frames = 0, xdpi = 0, ydpi = 0;
+};
+
+// What --info prints for one file; the reason when it cannot be read.
+py::object Info(const std::string& path, int frame, uint64_t maxPixels) {
+    PictureInfo info;
+    std::string error;
+    bool ok = false;
+    {
+        py::gil_scoped_release unlocked;
+        ImageHandle handle = nullptr;
+        ImageFacade::SetFrame(&handle, frame);
+        handle->SetMaxPixels(maxPixels);
+        ok = ImageFacade::DecodeFromFile(&handle, path.c_str(),
+                                         int32_t(vellumar::FormatFromExtension(path)));
+        if (ok) {
+            info = {VxFormatName(uint32_t(ImageFacade::GetType(&handle))),
+                    ImageFacade::GetWidth(&handle),
+                    ImageFacade::GetHeight(&handle),
+                    ImageFacade::GetBpp(&handle),
+                    ImageFacade::GetNumFrames(&handle),
+                    ImageFacade::GetXDPI(&handle),
+                    ImageFacade::GetYDPI(&handle)};
+        } else {
+            const char* why = ImageFacade::GetLastError(&handle);
+            error = *why ? vellumar::batch::ReasonLine(why) : "cannot open the file";
+        }
+        ImageFacade::Free(&handle);
+    }
+    if (!ok) return py::make_tuple(false, error);
+    py::dict d;
+    d["format"] = info.format;
+    d["width"] = info.width;
+    d["height"] = info.height;
+    d["bpp"] = info.bpp;
+    d["frames"] = info.frames;
+    d["dpi"] = py::make_tuple(info.xdpi, info.ydpi);
+    return py::make_tuple(true, d);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_engine, m) {
+    m.doc() = "The Vellumar engine; use the vellumar package around it.";
+
+    py::class_<RunOptions>(m, "RunOptions")
+        .def(py::init<>())
+        .def_readwrite("target", &RunOptions::target)
+        .def_readwrite("extension", &RunOptions::extension)
+        .def_readwrite("out_dir", &RunOptions::outDir)
+        .def_readwrite("prefix", &RunOptions::prefix)
+        .def_readwrite("outputs", &RunOptions::outputs)
+        .def_readwrite("temporary_tag", &RunOptions::temporaryTag)
+        .def_readwrite("quality", &RunOptions::quality)
+        .def_readwrite("frame", &RunOptions::frame)
+        .def_readwrite("max_pixels", &RunOptions::maxPixels)
+        .def_readwrite("keep_going", &RunOptions::keepGoing)
+        .def_readwrite("jobs", &RunOptions::jobs)
+        .def_readwrite("max_memory", &RunOptions::maxMemory);
+
+    py::class_<FailedRow>(m, "FailedRow")
+        .def_readonly("row", &FailedRow::row)
+        .def_readonly("stage", &FailedRow::stage)
+        .def_readonly("reason", &FailedRow::reason);
+    py::class_<Summary>(m, "Summary")
+        .def_readonly("converted", &Summary::converted)
+        .def_readonly("failed", &Summary::failed)
+        .def_readonly("stopped_early", &Summary::stoppedEarly)
+        .def_readonly("failures", &Summary::failures);
+
+    m.def("target", [](const std::string& name) -> std::optional<py::tuple> {
+        const char* item = vellumar::FindTargetItem(name);
+        if (!item) return std::nullopt;
+        const vellumar::batch::Target t = vellumar::batch::TargetFromItem(item);
+        return py::make_tuple(t.format, t.extension);
+    }, "(format code, extension) of a target name such as 'png', or None.");
+    m.def("target_names", [] {
+        std::vector<std::string> names;
+        for (const char* item : vellumar::kTargetItems) names.emplace_back(item + 2);
+        return names;
+    });
+    m.def("run", &Run, py::arg("sources"), py::arg("options"),
+          "Converts the rows (paths as bytes) as the command line does.");
+    m.def("output_path", [](const RunOptions& options, int row) {
+        return py::bytes(vellumar::batch::OutputPathOf(options, row));
+    });
+    m.def("info", &Info, py::arg("path"), py::arg("frame"), py::arg("max_pixels"));
+    m.def("remove_temporaries", &VxRemoveTemporaries, py::arg("folder"), py::arg("tag"),
+          py::call_guard<py::gil_scoped_release>());
+}

@@ -1,0 +1,150 @@
+"""Vellumar's engine from Python: the conversions of ``vellumar-convert``.
+
+    import vellumar
+    vellumar.convert("scan.tif", "jp2", "scan.jp2", quality=80)
+    png = vellumar.convert_bytes(open("photo.jpg", "rb").read(), "png")
+    vellumar.info("scan.tif")   # {'format': 'TIFF', 'width': ..., ...}
+
+Options carry the command line's names with underscores (``max_memory`` for
+``--max-memory``). A file that cannot be converted raises :class:`Error`,
+whose ``reason`` is the text the command line prints for that row.
+Conversions release the GIL: threads convert files at the same time.
+"""
+
+import os
+import tempfile
+from dataclasses import dataclass
+
+from . import _engine
+
+__all__ = ["Error", "Result", "convert", "convert_bytes", "info", "target_names"]
+
+
+class Error(Exception):
+    """A file that could not be read or written, and why."""
+
+    def __init__(self, reason, source=None, row=None, stage=None):
+        super().__init__(reason if source is None else f"{os.fsdecode(source)}: {reason}")
+        self.reason = reason
+        self.source = source
+        self.row = row
+        self.stage = stage  # "decode", "encode" or None
+
+
+@dataclass(frozen=True)
+class Result:
+    source: str
+    output: str
+
+
+def target_names():
+    """The formats ``to`` accepts, as the command line lists them."""
+    return list(_engine.target_names())
+
+
+def _int_option(lo, hi):
+    def check(name, value):
+        if isinstance(value, bool) or not isinstance(value, int) or not lo <= value <= hi:
+            raise ValueError(f"{name} needs a whole number from {lo} to {hi}")
+        return value
+    return check
+
+
+def _flag(name, value):
+    if not isinstance(value, bool):
+        raise ValueError(f"{name} needs True or False")
+    return value
+
+
+def _prefix(name, value):
+    value = os.fsencode(value)
+    # A name, not a path: it must not lead out of the output folder.
+    if b"/" in value:
+        raise ValueError("prefix must not contain '/'")
+    return value
+
+
+# Python name -> check that returns the value for the engine's field of that name.
+_OPTIONS = {
+    "quality": _int_option(1, 100),
+    "frame": _int_option(0, 1 << 30),
+    "jobs": _int_option(1, 256),
+    "max_memory": _int_option(1, (1 << 64) - 1),
+    "max_pixels": _int_option(0, (1 << 64) - 1),  # 0: no limit
+    "keep_going": _flag,
+    "prefix": _prefix,
+}
+
+
+def run_options(to, options):
+    """The engine's options for target ``to`` and the keyword options given."""
+    target = _engine.target(str(to).lstrip("."))
+    if target is None:
+        raise ValueError(f"unknown format: {to} (one of {' '.join(target_names())})")
+    run = _engine.RunOptions()
+    run.target, run.extension = target
+    for name, value in options.items():
+        check = _OPTIONS.get(name)
+        if check is None:
+            raise TypeError(f"unknown option: {name}")
+        setattr(run, name, check(name, value))
+    return run
+
+
+def run_rows(sources, run):
+    """Converts ``sources`` (row r is sources[r - 1]); the engine's summary."""
+    return _engine.run([os.fsencode(s) for s in sources], run)
+
+
+def output_path(run, row):
+    return os.fsdecode(_engine.output_path(run, row))
+
+
+def convert(src, to, out=None, **options):
+    """Converts the file ``src`` into format ``to``.
+
+    ``out`` is the output file, or a folder that gets the command line's name
+    for a first row (``main1.PNG``; ``prefix`` changes ``main``); by default
+    the current folder. The file appears complete or not at all. Raises
+    :class:`Error` when the file cannot be converted.
+    """
+    run = run_options(to, options)
+    run.jobs = 1
+    if out is None or os.path.isdir(out):
+        run.out_dir = os.fsencode(out if out is not None else os.curdir)
+    else:
+        run.outputs = [os.fsencode(out)]
+    summary = run_rows([src], run)
+    if summary.failures:
+        failure = summary.failures[0]
+        raise Error(failure.reason, source=src, row=1, stage=failure.stage)
+    return Result(os.fsdecode(src), output_path(run, 1))
+
+
+def convert_bytes(data, to, source_ext=None, **options):
+    """The bytes of ``data`` (a picture file) converted into format ``to``.
+
+    The content decides the decoder; ``source_ext`` (``"wbmp"``) names the
+    format first, as a file's extension does, for formats without a signature.
+    """
+    with tempfile.TemporaryDirectory(prefix="vellumar-") as folder:
+        name = "source" + ("." + source_ext.lstrip(".") if source_ext else "")
+        source = os.path.join(folder, name)
+        with open(source, "wb") as f:
+            f.write(data)
+        result = convert(source, to, os.path.join(folder, "output"), **options)
+        with open(result.output, "rb") as f:
+            return f.read()
+
+
+def info(path, frame=0, max_pixels=None):
+    """What ``vellumar-convert --info`` tells of a file, as a dict: format,
+    width, height, bpp, frames and dpi (x, y). Raises :class:`Error`."""
+    _OPTIONS["frame"]("frame", frame)
+    run = _engine.RunOptions()
+    if max_pixels is not None:
+        run.max_pixels = _OPTIONS["max_pixels"]("max_pixels", max_pixels)
+    ok, facts = _engine.info(os.fsencode(path), frame, run.max_pixels)
+    if not ok:
+        raise Error(facts, source=path, stage="decode")
+    return facts

@@ -1,0 +1,123 @@
+import faulthandler
+import os
+import threading
+from concurrent.futures import ThreadPoolExecutor
+
+import pytest
+
+import vellumar
+from conftest import MIXED, ROOT, cli, cli_reasons, files
+
+SUNSET = ROOT / "samples" / "sunset.jpg"
+PHOTO = ROOT / "tests" / "data" / "jpeg" / "baseline_420.jpg"
+BALL = ROOT / "samples" / "ball.gif"
+WRITABLE = [n for n in vellumar.target_names() if n != "WMF"]
+
+
+@pytest.mark.parametrize("to", WRITABLE)
+def test_every_target_matches_the_command_line(tmp_path, to):
+    cli("--to", to, "--out-dir", tmp_path / "cli", "--prefix", "p", PHOTO, BALL)
+    for row, src in enumerate((PHOTO, BALL), 1):
+        result = vellumar.convert(src, to, tmp_path / f"api{row}")
+        want = (tmp_path / "cli" / f"p{row}.{to}").read_bytes()
+        assert open(result.output, "rb").read() == want, (to, src)
+        assert vellumar.convert_bytes(src.read_bytes(), to) == want, (to, src)
+
+
+@pytest.mark.parametrize("kwargs, flags", [
+    ({"quality": 40}, ["--quality", "40"]),
+    ({"frame": 3}, ["--frame", "3"]),
+    ({"prefix": "scan"}, ["--prefix", "scan"]),
+    ({"max_memory": 1 << 20, "jobs": 2}, ["--max-memory", "1M", "--jobs", "2"]),
+])
+def test_options_mean_what_the_flags_mean(tmp_path, kwargs, flags):
+    src = ROOT / "tests" / "data" / "gif" / "anim_local.gif" if "frame" in kwargs else SUNSET
+    status, err = cli("--to", "jpg", "--out-dir", tmp_path / "cli", *flags, src, check=False)
+    (tmp_path / "api").mkdir()
+    if status:
+        with pytest.raises(vellumar.Error) as caught:
+            vellumar.convert(src, "jpg", tmp_path / "api", **kwargs)
+        assert caught.value.reason == cli_reasons(err)[1]
+    else:
+        result = vellumar.convert(src, "jpg", tmp_path / "api", **kwargs)
+        assert os.path.basename(result.output) == f"{kwargs.get('prefix', 'main')}1.JPG"
+    assert files(tmp_path / "api") == files(tmp_path / "cli")
+
+
+def test_every_source_format_and_failure_as_the_command_line_says(mixed_folder, tmp_path):
+    sources = sorted(mixed_folder.iterdir())
+    _, err = cli("--to", "png", "--keep-going", "--out-dir", tmp_path / "cli", *sources,
+                 check=False)
+    reasons = cli_reasons(err)
+    assert reasons, "the broken file must fail"
+    for row, src in enumerate(sources, 1):
+        if row in reasons:
+            with pytest.raises(vellumar.Error) as caught:
+                vellumar.convert(src, "png", tmp_path / "x.png")
+            assert (caught.value.reason, caught.value.row) == (reasons[row], 1)
+        else:
+            got = vellumar.convert_bytes(src.read_bytes(), "png", source_ext=src.suffix)
+            assert got == (tmp_path / "cli" / f"main{row}.PNG").read_bytes(), src
+    assert len(reasons) < len(sources) // 2
+
+
+@pytest.mark.parametrize("call, error, words", [
+    (lambda t: vellumar.convert(t / "none.png", "png", t / "o.png"), vellumar.Error,
+     "No such file"),
+    (lambda t: vellumar.convert(SUNSET, "wmf", t / "o.wmf"), vellumar.Error, ""),
+    (lambda t: vellumar.convert(SUNSET, "png", t / "no" / "o.png"), vellumar.Error,
+     "No such file"),
+    (lambda t: vellumar.convert(SUNSET, "png", t, max_pixels=1000), vellumar.Error, "limit"),
+    (lambda t: vellumar.info(t / "none.gif"), vellumar.Error, "cannot open the file"),
+    (lambda t: vellumar.convert(SUNSET, "png", t, quality=0), ValueError, "quality"),
+    (lambda t: vellumar.convert(SUNSET, "png", t, prefix="a/b"), ValueError, "prefix"),
+    (lambda t: vellumar.convert(SUNSET, "png", t, colour=1), TypeError, "colour"),
+    (lambda t: vellumar.convert(SUNSET, "bogus", t), ValueError, "unknown format"),
+])
+def test_errors(tmp_path, call, error, words):
+    with pytest.raises(error, match=words):
+        call(tmp_path)
+    assert not [p for p in tmp_path.rglob("*") if p.is_file()], "a failure leaves no file"
+
+
+def test_info_as_the_command_line_prints_it():
+    facts = vellumar.info(SUNSET)
+    assert facts == {"format": "JPG", "width": 320, "height": 200, "bpp": 24, "frames": 0,
+                     "dpi": facts["dpi"]}
+    assert vellumar.info(BALL, frame=2)["frames"] > 2
+
+
+def test_conversions_release_the_gil(tmp_path):
+    # The converting thread waits on a pipe that only this thread feeds: with
+    # the GIL held it would wait for ever (the watchdog fails the test then).
+    # The writer stays open past the picture's end, so the conversion never
+    # waits for an end of file; it closes the pipe when done.
+    pipe = tmp_path / "pipe.png"
+    os.mkfifo(pipe)
+    (tmp_path / "out").mkdir()
+    png = vellumar.convert_bytes(SUNSET.read_bytes(), "png")
+    done = {}
+    worker = threading.Thread(
+        target=lambda: done.update(r=vellumar.convert(pipe, "bmp", tmp_path / "out")))
+    faulthandler.dump_traceback_later(120, exit=True)
+    try:
+        worker.start()
+        fd = os.open(pipe, os.O_WRONLY)
+        try:
+            os.write(fd, png + bytes(8 << 20))
+        except BrokenPipeError:
+            pass
+        worker.join()
+        os.close(fd)
+    finally:
+        faulthandler.cancel_dump_traceback_later()
+    assert os.path.getsize(done["r"].output) == 54 + 320 * 200 * 3
+
+
+def test_threads_convert_alike(tmp_path):
+    sources = [s for s in MIXED if s.suffix in (".jpg", ".bmp", ".png", ".gif", ".tif")]
+    with ThreadPoolExecutor(4) as pool:
+        outs = list(pool.map(lambda i: vellumar.convert_bytes(sources[i % len(sources)].read_bytes(),
+                                                              "webp"), range(3 * len(sources))))
+    for i, out in enumerate(outs):
+        assert out == outs[i % len(sources)]
