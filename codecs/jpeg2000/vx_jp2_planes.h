@@ -54,9 +54,8 @@ constexpr uint32_t kPlaneBytesPerPixel = 16;
 
 // Bytes left between the stream position and its end (0 when unknown).
 inline uint64_t Remaining(VxFile* file) {
-    const int32_t size = file->Size();
-    const int32_t pos = file->Tell();
-    return size > pos && pos >= 0 ? uint64_t(size - pos) : 0;
+    const int64_t left = file->Remaining();
+    return left > 0 ? uint64_t(left) : 0;
 }
 
 }  // namespace vxj2k

@@ -45,10 +45,10 @@ bool SyccTriple(const Planes& in) {
 bool VxJpeg2000Codec::Decode(VxFile* file, uint32_t /*type: the content decides*/) {
     if (!file) return false;
     try {
-        const int32_t start = file->Tell();
+        const int64_t start = file->Tell64();
         uint8_t head[12] = {};
         const size_t n = file->Read(head, 1, sizeof(head));
-        if (!file->Seek(start, SEEK_SET)) throw VxCodecFailure(kBadData);
+        if (!file->Seek64(start, SEEK_SET)) throw VxCodecFailure(kBadData);
 
         Planes planes;
         uint32_t format;

@@ -52,20 +52,19 @@ OPJ_SIZE_T WriteFn(void* buffer, OPJ_SIZE_T n, void* data) {
 
 OPJ_BOOL SeekFn(OPJ_OFF_T pos, void* data) {
     auto* s = static_cast<StreamContext*>(data);
-    const int64_t target = s->start + int64_t(pos);
-    if (pos < 0 || target > INT32_MAX) return OPJ_FALSE;
-    return s->file->Seek(int32_t(target), SEEK_SET) ? OPJ_TRUE : OPJ_FALSE;
+    if (pos < 0 || pos > INT64_MAX - s->start) return OPJ_FALSE;
+    return s->file->Seek64(s->start + int64_t(pos), SEEK_SET) ? OPJ_TRUE : OPJ_FALSE;
 }
 
 OPJ_OFF_T SkipFn(OPJ_OFF_T n, void* data) {
     auto* s = static_cast<StreamContext*>(data);
-    const int64_t here = s->file->Tell();
+    const int64_t here = s->file->Tell64();
+    if (here < 0 || n > INT64_MAX - here || here + int64_t(n) < 0) return -1;
     const int64_t target = here + int64_t(n);
-    if (here < 0 || target < 0 || target > INT32_MAX) return -1;
-    const int64_t size = s->file->Size();
+    const int64_t size = s->file->Size64();
     if (s->writing && target > size) {
         // Skipping past the end of a file being written leaves zeros behind.
-        if (!s->file->Seek(0, SEEK_END)) return -1;
+        if (size < 0 || !s->file->Seek64(0, SEEK_END)) return -1;
         static const uint8_t zeros[256] = {};
         for (int64_t left = target - size; left > 0;) {
             const size_t k = size_t(left < 256 ? left : 256);
@@ -74,7 +73,7 @@ OPJ_OFF_T SkipFn(OPJ_OFF_T n, void* data) {
         }
         return n;
     }
-    return s->file->Seek(int32_t(target), SEEK_SET) ? n : -1;
+    return s->file->Seek64(target, SEEK_SET) ? n : -1;
 }
 
 struct CodecHolder {
@@ -101,8 +100,11 @@ bool LooksLikeJpc(const uint8_t* head, size_t n) {
 
 void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     Messages messages;
-    StreamContext ctx{file, file->Tell(), false};
-    if (ctx.start < 0) throw VxCodecFailure("error: cannot open standard input");
+    StreamContext ctx{file, file->Tell64(), false};
+    // The library asserts that its reads stay inside the length it was told,
+    // so a stream that cannot tell its length is refused here.
+    const int64_t length = file->Remaining();
+    if (ctx.start < 0 || length < 0) throw VxCodecFailure("error: cannot open standard input");
     CodecHolder h;
     h.codec = opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
     if (!h.codec) throw VxCodecFailure("cannot initialize jpeg2000");
@@ -114,7 +116,7 @@ void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     h.stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
     if (!h.stream) throw VxCodecFailure("error: cannot open standard input");
     opj_stream_set_user_data(h.stream, &ctx, nullptr);
-    opj_stream_set_user_data_length(h.stream, Remaining(file));
+    opj_stream_set_user_data_length(h.stream, OPJ_UINT64(length));
     opj_stream_set_read_function(h.stream, ReadFn);
     opj_stream_set_skip_function(h.stream, SkipFn);
     opj_stream_set_seek_function(h.stream, SeekFn);
@@ -230,7 +232,7 @@ void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
     params.tcp_mct = n >= 3 ? 1 : 0;  // the colour transform takes components 0 to 2
 
     Messages messages;
-    StreamContext ctx{file, file->Tell(), true};
+    StreamContext ctx{file, file->Tell64(), true};
     if (ctx.start < 0) throw VxCodecFailure("error: cannot open standard output");
     CodecHolder h;
     h.codec = opj_create_compress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);

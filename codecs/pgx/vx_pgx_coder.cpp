@@ -53,8 +53,8 @@ void ReadPgx(VxFile* file, VxImage& codec, Planes& out) {
     // One line end (or blank) ends the header; a CR LF pair counts as one.
     if (!IsBlank(last)) throw VxCodecFailure(kBadData);
     if (last == '\r') {
-        const int32_t pos = file->Tell();
-        if (file->GetC() != '\n') file->Seek(pos, SEEK_SET);
+        const int64_t pos = file->Tell64();
+        if (file->GetC() != '\n') file->Seek64(pos, SEEK_SET);
     }
     if (prec == 0 || width == 0 || height == 0) throw VxCodecFailure(kBadData);
 

@@ -146,9 +146,9 @@ bool VxImageTIF::Decode(VxFile* file) {
 
         if (width == 0 || height == 0) Fail("Corrupted TIFF file!: empty picture");
         VxRequirePicture(*this, width, height, 24);
-        const int32_t fileSize = file->Size();
+        const int64_t fileSize = file->Size64();
         const uint64_t pixelLimit =
-            std::max(kPixelFloor, uint64_t(std::max(fileSize, 0)) * kPixelsPerFileByte);
+            std::max(kPixelFloor, uint64_t(std::max<int64_t>(fileSize, 0)) * kPixelsPerFileByte);
         if (uint64_t(width) * height > pixelLimit)
             Fail("Corrupted TIFF file!: picture size does not fit the file size");
 
