@@ -16,6 +16,10 @@
 //   (or VxRequirePicture()): it enforces the picture limit (MaxPixels,
 //   default kVxDefaultMaxPixels, 0 for none) and, given the fewest bytes the
 //   format can hold the picture in, refuses a stream that has fewer left.
+//   A working buffer that is not the picture (a strip, a band, a library's
+//   planes) is checked with BufferFits() (VxRequireBuffer()) before it is
+//   allocated: it may take what a picture at the limit takes in the
+//   format's deepest form.
 // - Cancelled(): poll it between rows; a cancelled decode fails.
 // - Every false return leaves a reason in LastError. A codec raises
 //   VxCodecFailure and catches it at the end of the same Decode or Encode.
@@ -128,3 +132,5 @@ const VxCodecEntry* VxCodecEntries(size_t* count);
 void VxRequirePicture(VxImage& codec, uint64_t width, uint64_t height, uint32_t bpp,
                       VxFile* file = nullptr, uint64_t leastBytes = 0,
                       const char* shortText = nullptr);
+// The same for a working buffer of `bytes` (VxImage::BufferFits).
+void VxRequireBuffer(VxImage& codec, uint64_t bytes, uint32_t perPixel = 4);

@@ -183,7 +183,7 @@ bool VxImage::Decode(VxFile* file, uint32_t type) {
         SetLastError(kDecodeUnknown);
         return false;
     }
-    const int32_t start = file->Tell();
+    const int64_t start = file->Tell64();
     // The registry lists the codecs in probe order. The JPEG-2000 family
     // codec, entered once, recognises its five formats by content.
     size_t count = 0;
@@ -191,7 +191,7 @@ bool VxImage::Decode(VxFile* file, uint32_t type) {
     for (size_t i = 0; i < count; ++i) {
         if (!entries[i].probed) continue;
         if (DecodeWith(entries[i].code, file, 0)) return true;
-        file->Seek(start, 0);
+        file->Seek64(start, 0);
     }
     SetLastError(kDecodeUnknown);
     return false;

@@ -15,6 +15,8 @@
 
 // The picture limit a decoder applies unless told otherwise: 256 megapixels.
 constexpr uint64_t kVxDefaultMaxPixels = uint64_t(1) << 28;
+// Bytes a pixel at the limit may take in a decoder's band or strip buffer.
+constexpr uint32_t kVxLimitBytesPerPixel = 4;
 // Create's text for a block its 32-bit size fields cannot describe.
 inline constexpr char kVxBlockTooLarge[] = "超过规定的图像数据占用的内存大小";
 
@@ -191,6 +193,12 @@ public:
     // block could not be made. Zero sides pass: Create says why they fail.
     bool PictureFits(uint64_t width, uint64_t height, uint32_t bpp, VxFile* file = nullptr,
                      uint64_t leastBytes = 0, const char* shortText = nullptr);
+    // The same question for a decoder's working buffer (a strip, a band, a
+    // library's planes): it may take `perPixel` bytes for each pixel the
+    // limit allows, the most the format needs (4 for a band: a picture at 32
+    // bits; 16 for four planes of 32-bit samples). False, with a text naming
+    // the limit, when larger.
+    bool BufferFits(uint64_t bytes, uint32_t perPixel = kVxLimitBytesPerPixel);
     void SetAlphaMax(uint8_t m) { Info.AlphaMax = m; }
 
     // --- palette ---

@@ -1,3 +1,5 @@
+#include <sys/types.h>
+
 #include "core/vx_file.h"
 
 bool VxIOFile::Open(const char* filename, const char* mode) {
@@ -25,23 +27,29 @@ size_t VxIOFile::Write(const void* buffer, size_t size, size_t count) {
     return std::fwrite(buffer, size, count, File);
 }
 
-bool VxIOFile::Seek(int32_t offset, int32_t origin) {
+bool VxIOFile::Seek(int32_t offset, int32_t origin) { return Seek64(offset, origin); }
+
+int32_t VxIOFile::Tell() { return File ? VxNarrowPosition(Tell64()) : 0; }
+
+int32_t VxIOFile::Size() { return VxNarrowPosition(Size64()); }
+
+bool VxIOFile::Seek64(int64_t offset, int32_t origin) {
     if (!File) return false;
-    return std::fseek(File, offset, origin) == 0;
+    return fseeko(File, off_t(offset), origin) == 0;
 }
 
-int32_t VxIOFile::Tell() {
+int64_t VxIOFile::Tell64() {
     if (!File) return 0;
-    return int32_t(std::ftell(File));
+    return ftello(File);
 }
 
-int32_t VxIOFile::Size() {
+int64_t VxIOFile::Size64() {
     if (!File) return -1;
-    const long pos = std::ftell(File);
-    std::fseek(File, 0, SEEK_END);
-    const long size = std::ftell(File);
-    std::fseek(File, pos, SEEK_SET);
-    return int32_t(size);
+    const off_t pos = ftello(File);
+    if (pos < 0 || fseeko(File, 0, SEEK_END) != 0) return -1;
+    const off_t size = ftello(File);
+    fseeko(File, pos, SEEK_SET);
+    return size;
 }
 
 bool VxIOFile::Flush() {

@@ -39,14 +39,14 @@ uint8_t* VxMemFile::GetBuffer(bool detachBuffer) {
 
 size_t VxMemFile::Read(void* buffer, size_t size, size_t count) {
     if (!buffer || !Buffer) return 0;
-    if (Position < 0 || uint32_t(Position) >= Length) return 0;
+    if (Position < 0 || Position >= int64_t(Length)) return 0;
     if (size == 0 || count == 0) return 0;
     if (count > SIZE_MAX / size) count = SIZE_MAX / size;
     const size_t want = size * count;
-    const size_t avail = Length - uint32_t(Position);
+    const size_t avail = size_t(Length - Position);
     const size_t n = want < avail ? want : avail;
     std::memcpy(buffer, Buffer + Position, n);
-    Position += int32_t(n);
+    Position += int64_t(n);
     return n / size;
 }
 
@@ -54,17 +54,19 @@ size_t VxMemFile::Write(const void* buffer, size_t size, size_t count) {
     if (!Buffer || !buffer || size == 0 || count == 0) return 0;
     if (count > SIZE_MAX / size) return 0;
     const size_t n = size * count;
-    const uint64_t end = uint64_t(uint32_t(Position)) + n;
-    // Positions and lengths are 32-bit; a write that cannot be described is refused.
-    if (end > uint64_t(INT32_MAX) - 4096) return 0;
-    if (end > uint64_t(uint32_t(Capacity)) && !Alloc(uint32_t(end))) return 0;
+    // A grown buffer's capacity is 32-bit; a write that cannot be described is refused.
+    if (n > uint64_t(INT32_MAX) || uint64_t(Position) + n > uint64_t(INT32_MAX) - 4096) return 0;
+    const int64_t end = Position + int64_t(n);
+    if (end > Capacity && !Alloc(uint32_t(end))) return 0;
     std::memcpy(Buffer + Position, buffer, n);
-    Position = int32_t(end);
-    if (uint32_t(Position) > Length) Length = uint32_t(Position);
+    Position = end;
+    if (Position > int64_t(Length)) Length = uint32_t(Position);
     return count;
 }
 
-bool VxMemFile::Seek(int32_t offset, int32_t origin) {
+bool VxMemFile::Seek(int32_t offset, int32_t origin) { return Seek64(offset, origin); }
+
+bool VxMemFile::Seek64(int64_t offset, int32_t origin) {
     if (!Buffer) return false;
     int64_t base;
     switch (origin) {
@@ -73,34 +75,38 @@ bool VxMemFile::Seek(int32_t offset, int32_t origin) {
         case 2: base = Length; break;
         default: return false;
     }
-    int64_t pos = base + offset;
-    if (pos < 0) pos = 0;
-    if (pos > INT32_MAX) pos = INT32_MAX;
-    Position = int32_t(pos);
+    int64_t pos;
+    // Far past the end is still past the end: keep the sum from wrapping.
+    if (__builtin_add_overflow(base, offset, &pos)) pos = offset < 0 ? 0 : INT64_MAX;
+    Position = pos < 0 ? 0 : pos;
     return true;
 }
 
-int32_t VxMemFile::Tell() { return Buffer ? Position : -1; }
+int32_t VxMemFile::Tell() { return Buffer ? VxNarrowPosition(Position) : -1; }
 
-int32_t VxMemFile::Size() { return Buffer ? int32_t(Length) : -1; }
+int32_t VxMemFile::Size() { return Buffer ? VxNarrowPosition(Length) : -1; }
+
+int64_t VxMemFile::Tell64() { return Buffer ? Position : -1; }
+
+int64_t VxMemFile::Size64() { return Buffer ? int64_t(Length) : -1; }
 
 bool VxMemFile::Flush() { return Buffer != nullptr; }
 
-bool VxMemFile::Eof() { return !Buffer || uint32_t(Position) >= Length; }
+bool VxMemFile::Eof() { return !Buffer || Position >= int64_t(Length); }
 
 int32_t VxMemFile::Error() {
     if (!Buffer) return -1;
-    return uint32_t(Position) > Length ? 1 : 0;
+    return Position > int64_t(Length) ? 1 : 0;
 }
 
 bool VxMemFile::PutC(uint8_t c) {
     if (!Buffer) return false;
-    if (int64_t(Position) + 1 > Capacity) {
-        if (uint64_t(Position) + 1 > uint64_t(INT32_MAX) - 4096) return false;
+    if (Position >= Capacity) {
+        if (Position >= int64_t(INT32_MAX) - 4096) return false;
         if (!Alloc(uint32_t(Position) + 1)) return false;
     }
     Buffer[Position++] = c;
-    if (uint32_t(Position) > Length) Length = uint32_t(Position);
+    if (Position > int64_t(Length)) Length = uint32_t(Position);
     return true;
 }
 

@@ -62,6 +62,12 @@ void SetFrame(ImageHandle* handle, int32_t frame) {
     (*handle)->SetFrame(frame);
 }
 
+void SetMaxPixels(ImageHandle* handle, uint64_t pixels) {
+    if (!handle) return;
+    if (!*handle) *handle = new VxImage(0);
+    (*handle)->SetMaxPixels(pixels);
+}
+
 void SetJpegQuality(ImageHandle* handle, int32_t quality) {
     if (!handle) return;
     if (!*handle) *handle = new VxImage(0);

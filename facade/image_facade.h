@@ -49,5 +49,7 @@ const char* GetLastError(ImageHandle* handle);
 // Creates the object like DecodeFromFile does, so settings can precede the first load.
 void SetFrame(ImageHandle* handle, int32_t frame);
 void SetJpegQuality(ImageHandle* handle, int32_t quality);
+// The picture limit the next loads apply, in pixels (0: none).
+void SetMaxPixels(ImageHandle* handle, uint64_t pixels);
 
 }  // namespace ImageFacade

@@ -30,8 +30,8 @@ const char kUsage[] =
     "                        [--quality N] [--frame N] [--jobs N] [--max-memory BYTES]\n"
     "                        [--resize SIZE] [--keep-orientation] [--strip]\n"
     "                        [--palette STYLE] [--dither STYLE]\n"
-    "                        [--quiet] FILE...\n"
-    "       vellumar-convert --info [--frame N] FILE...\n"
+    "                        [--max-pixels N] [--quiet] FILE...\n"
+    "       vellumar-convert --info [--frame N] [--max-pixels N] FILE...\n"
     "       vellumar-convert --help | --version\n"
     "FORMAT: PNG ICO TGA JPG BMP GIF TIF PCX WBMP WMF JP2 JPC PGX PNM RAS WEBP HEIC AVIF JXL\n";
 
@@ -49,6 +49,7 @@ struct Options {
     int jobs = 0;  // 0: one per core
     uint64_t maxMemory = 0;  // 0: half the machine's memory
     batch::PictureSteps steps;
+    uint64_t maxPixels = kVxDefaultMaxPixels;  // 0: no limit
     std::vector<std::string> files;
 };
 
@@ -66,6 +67,13 @@ bool ParseBytes(const std::string& text, uint64_t& value) {
     if (shift < 0 || ptr != end || v > (UINT64_MAX >> shift)) return false;
     value = v << shift;
     return true;
+}
+
+// A count of 0 or more, digits only.
+bool ParseCount(const std::string& text, uint64_t& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty();
 }
 
 // Names as a terminal may show them: control characters escaped, so a file
@@ -182,6 +190,10 @@ std::string Parse(int argc, const char* const* argv, Options& o) {
             o.steps.keepOrientation = true;
         } else if (arg == "--strip" && !hasInline) {
             o.steps.strip = true;
+        } else if (arg == "--max-pixels") {
+            std::string v;
+            if (!takeValue(v) || !ParseCount(v, o.maxPixels))
+                return "--max-pixels needs a number of pixels (0: no limit)";
         } else if (arg == "--keep-going" && !hasInline) {
             o.keepGoing = true;
         } else if (arg == "--quiet" && !hasInline) {
@@ -203,6 +215,7 @@ int RunInfo(const Options& o, std::ostream& out, std::ostream& err) {
     for (const std::string& file : o.files) {
         ImageHandle handle = nullptr;
         ImageFacade::SetFrame(&handle, o.frame);
+        ImageFacade::SetMaxPixels(&handle, o.maxPixels);
         const bool ok =
             ImageFacade::DecodeFromFile(&handle, file.c_str(), int32_t(FormatFromExtension(file)));
         out << Printable(file) << ": ";
@@ -291,6 +304,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     options.jobs = o.jobs;
     options.maxMemory = o.maxMemory;
     options.steps = o.steps;
+    options.maxPixels = o.maxPixels;
     batch::RunCallbacks callbacks;
     callbacks.onRowStart = [&](int row) {
         if (progress)

@@ -13,14 +13,7 @@ namespace {
 
 constexpr char kTruncated[] = "BMP pixel data ends before the last row";
 
-// Skips n bytes forward; the count can exceed what Seek's 32-bit offset carries.
-void SkipForward(VxFile* file, uint64_t n) {
-    while (n > 0) {
-        const int32_t step = n > 0x40000000u ? 0x40000000 : int32_t(n);
-        if (!file->Seek(step, SEEK_CUR)) return;
-        n -= uint64_t(step);
-    }
-}
+void SkipForward(VxFile* file, uint64_t n) { file->Seek64(int64_t(n), SEEK_CUR); }
 
 // Header arithmetic on hostile values: wide enough that nothing can overflow.
 using Wide = __int128;
@@ -79,13 +72,13 @@ bool VxBmpCodec::ReadInfoHeader(VxFile* file, InfoHeader& info) {
 bool VxBmpCodec::Decode(VxFile* file) {
     if (!file) return false;
     try {
-        const int32_t start = file->Tell();
+        const int64_t start = file->Tell64();
         uint8_t rawFile[kBitmapFileHeaderBytes];
         if (file->Read(rawFile, sizeof(rawFile), 1) == 0) throw VxCodecFailure("Not a BMP");
         BITMAPFILEHEADER bf = vx::LoadFileHeader(rawFile);
         if (bf.bfType != 0x4D42) {
             bf.bfOffBits = 0;
-            file->Seek(start, SEEK_SET);
+            file->Seek64(start, SEEK_SET);
         }
 
         InfoHeader info;
@@ -145,7 +138,7 @@ bool VxBmpCodec::Decode(VxFile* file) {
 
         // Where the pixels start and the fewest bytes they take: every row but
         // the last whole, the last without its padding.
-        const int64_t pos = file->Tell();
+        const int64_t pos = file->Tell64();
         const Wide tableBytes = Wide(bih.biClrUsed) * (core ? 3 : 4);
         const Wide pixelStart = bf.bfOffBits ? Wide(start) + bf.bfOffBits : pos + tableBytes;
         const Wide rowBytes = (Wide(bpp) * uint32_t(bih.biWidth) + 7) / 8;
@@ -188,9 +181,7 @@ bool VxBmpCodec::Decode(VxFile* file) {
         if (Cancelled()) throw VxCodecFailure("Cancelled");
 
         if (bf.bfOffBits)
-            file->Seek(int32_t(int64_t(start) + bf.bfOffBits > INT32_MAX ? INT32_MAX
-                                                                       : start + int64_t(bf.bfOffBits)),
-                       SEEK_SET);
+            file->Seek64(start + int64_t(bf.bfOffBits), SEEK_SET);
         if (bpp == 16 || bpp == 32) {
             DecodeBitFields(file, bpp, masks);
         } else if (compression == 1) {

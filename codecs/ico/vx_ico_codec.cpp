@@ -18,7 +18,7 @@ uint32_t MaskStride(uint32_t width) { return (width + 31) / 32 * 4; }
 // that travel to the next save, the picture limit, a dimensions-only request).
 void VxIcoCodec::DecodePngEntry(VxFile* file, int64_t offset, uint32_t bytes, int32_t entries) {
     std::vector<uint8_t> data(bytes);
-    if (!file->Seek(int32_t(offset), SEEK_SET) || file->Read(data.data(), 1, bytes) != bytes)
+    if (!file->Seek64(offset, SEEK_SET) || file->Read(data.data(), 1, bytes) != bytes)
         throw VxCodecFailure(kTruncated);
     VxMemFile mem(data.data(), bytes);
     const int32_t frame = Info.Frame;
@@ -99,10 +99,9 @@ void VxIcoCodec::ApplyMask(const uint8_t* mask, uint32_t stride, uint32_t bpp) {
 bool VxIcoCodec::Decode(VxFile* file) {
     if (!file) return false;
     try {
-        const int32_t start = file->Tell();
-        const int32_t streamSize = file->Size();
-        if (start < 0 || streamSize < 0) throw VxCodecFailure("Icon stream has no size");
-        const int64_t size = streamSize;
+        const int64_t start = file->Tell64();
+        const int64_t size = file->Size64();
+        if (start < 0 || size < 0) throw VxCodecFailure("Icon stream has no size");
         uint8_t head[6];
         if (file->Read(head, 1, 6) != 6) throw VxCodecFailure("Not an icon file");
         const uint32_t type = vx::LoadLE16(head + 2);
@@ -114,19 +113,19 @@ bool VxIcoCodec::Decode(VxFile* file) {
             throw VxCodecFailure("Icon entry out of range");
 
         // Only the chosen entry is needed; the directory must still be whole.
-        if (int64_t(start) + 6 + int64_t(count) * 16 > size) throw VxCodecFailure(kTruncated);
+        if (start + 6 + int64_t(count) * 16 > size) throw VxCodecFailure(kTruncated);
         uint8_t entry[16];
-        file->Seek(int32_t(start + 6 + 16 * Info.Frame), SEEK_SET);
+        file->Seek64(start + 6 + 16 * int64_t(Info.Frame), SEEK_SET);
         if (file->Read(entry, 1, 16) != 16) throw VxCodecFailure(kTruncated);
         const uint32_t width = entry[0] ? entry[0] : 256;
         const uint32_t height = entry[1] ? entry[1] : 256;
         const uint32_t bytes = vx::LoadLE32(entry + 8);
-        const int64_t offset = int64_t(start) + vx::LoadLE32(entry + 12);
+        const int64_t offset = start + vx::LoadLE32(entry + 12);
         if (bytes < 40 || offset + int64_t(bytes) > size)
             throw VxCodecFailure("Icon entry lies outside the file");
 
         uint8_t raw[40];
-        if (!file->Seek(int32_t(offset), SEEK_SET) || file->Read(raw, 1, 40) != 40)
+        if (!file->Seek64(offset, SEEK_SET) || file->Read(raw, 1, 40) != 40)
             throw VxCodecFailure(kTruncated);
         if (std::memcmp(raw, kPngSignature, 8) == 0) {
             DecodePngEntry(file, offset, bytes, int32_t(count));

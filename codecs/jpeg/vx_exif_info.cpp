@@ -1,6 +1,7 @@
 #include "codecs/jpeg/vx_exif_info.h"
 
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -199,15 +200,15 @@ bool VxExifInfo::DecodeExif(VxFile* file, int readMode) {
                 return false;
             case kMarkerSOS:
                 if (readMode & ReadModeImage) {
-                    const int32_t here = file->Tell();
-                    if (here < 0 || !file->Seek(0, SEEK_END)) {
+                    const int64_t here = file->Tell64();
+                    if (here < 0 || !file->Seek64(0, SEEK_END)) {
                         SetError("could not read the rest of the image");
                         return false;
                     }
-                    const int32_t end = file->Tell();
-                    file->Seek(here, SEEK_SET);
-                    const int32_t size = end - here;
-                    if (end < here) {
+                    const int64_t end = file->Tell64();
+                    file->Seek64(here, SEEK_SET);
+                    // A section's length is 32-bit: a longer rest is refused, not cut.
+                    if (end < here || end - here > INT32_MAX) {
                         SetError("could not read the rest of the image");
                         return false;
                     }
@@ -215,6 +216,7 @@ bool VxExifInfo::DecodeExif(VxFile* file, int readMode) {
                         SetError("Too many sections in jpg file");
                         return false;
                     }
+                    const int32_t size = int32_t(end - here);
                     uint8_t* image = static_cast<uint8_t*>(std::malloc(size_t(size) + 1));
                     if (!image) {
                         SetError("could not allocate data for entire image");

@@ -182,9 +182,9 @@ bool VxImageJPG::DecodeExif(VxFile* file) {
     std::memset(&exifData, 0, sizeof(exifData));
     if (!file) return false;
     exifReader = new VxExifInfo(&exifData);
-    const int32_t pos = file->Tell();
+    const int64_t pos = file->Tell64();
     exifReader->DecodeExif(file, VxExifInfo::ReadModeExif);
-    file->Seek(pos, SEEK_SET);
+    file->Seek64(pos, SEEK_SET);
     return exifData.isExif;
 }
 

@@ -48,15 +48,14 @@ struct Planes {
     std::shared_ptr<void> owner;  // keeps a library image alive while `data` points into it
 };
 
-// Largest sample count a decoder accepts (all components together): bounds the
-// memory a hostile header can ask for before any pixel is read.
-constexpr uint64_t kMaxSamples = uint64_t(1) << 28;
+// Bytes per pixel the planes of a picture at the picture limit may take: four
+// components of 32-bit samples.
+constexpr uint32_t kPlaneBytesPerPixel = 16;
 
 // Bytes left between the stream position and its end (0 when unknown).
 inline uint64_t Remaining(VxFile* file) {
-    const int32_t size = file->Size();
-    const int32_t pos = file->Tell();
-    return size > pos && pos >= 0 ? uint64_t(size - pos) : 0;
+    const int64_t left = file->Remaining();
+    return left > 0 ? uint64_t(left) : 0;
 }
 
 }  // namespace vxj2k

@@ -45,28 +45,28 @@ bool SyccTriple(const Planes& in) {
 bool VxJpeg2000Codec::Decode(VxFile* file, uint32_t /*type: the content decides*/) {
     if (!file) return false;
     try {
-        const int32_t start = file->Tell();
+        const int64_t start = file->Tell64();
         uint8_t head[12] = {};
         const size_t n = file->Read(head, 1, sizeof(head));
-        if (!file->Seek(start, SEEK_SET)) throw VxCodecFailure(kBadData);
+        if (!file->Seek64(start, SEEK_SET)) throw VxCodecFailure(kBadData);
 
         Planes planes;
         uint32_t format;
         if (vxj2k::LooksLikeJp2(head, n)) {
             format = VX_FORMAT_JP2;
-            vxj2k::ReadJpeg2000(file, true, planes);
+            vxj2k::ReadJpeg2000(file, true, *this, planes);
         } else if (vxj2k::LooksLikeJpc(head, n)) {
             format = VX_FORMAT_JPC;
-            vxj2k::ReadJpeg2000(file, false, planes);
+            vxj2k::ReadJpeg2000(file, false, *this, planes);
         } else if (vxj2k::LooksLikePgx(head, n)) {
             format = VX_FORMAT_PGX;
-            vxj2k::ReadPgx(file, planes);
+            vxj2k::ReadPgx(file, *this, planes);
         } else if (vxj2k::LooksLikePnm(head, n)) {
             format = VX_FORMAT_PNM;
-            vxj2k::ReadPnm(file, planes);
+            vxj2k::ReadPnm(file, *this, planes);
         } else if (vxj2k::LooksLikeRas(head, n)) {
             format = VX_FORMAT_RAS;
-            vxj2k::ReadRas(file, planes);
+            vxj2k::ReadRas(file, *this, planes);
         } else if (n >= 2 && head[0] == 'B' && head[1] == 'M') {
             // The dispatch's own BMP codec reads it into this object.
             return VxImage::Decode(file, VX_FORMAT_BMP);

@@ -52,20 +52,19 @@ OPJ_SIZE_T WriteFn(void* buffer, OPJ_SIZE_T n, void* data) {
 
 OPJ_BOOL SeekFn(OPJ_OFF_T pos, void* data) {
     auto* s = static_cast<StreamContext*>(data);
-    const int64_t target = s->start + int64_t(pos);
-    if (pos < 0 || target > INT32_MAX) return OPJ_FALSE;
-    return s->file->Seek(int32_t(target), SEEK_SET) ? OPJ_TRUE : OPJ_FALSE;
+    if (pos < 0 || pos > INT64_MAX - s->start) return OPJ_FALSE;
+    return s->file->Seek64(s->start + int64_t(pos), SEEK_SET) ? OPJ_TRUE : OPJ_FALSE;
 }
 
 OPJ_OFF_T SkipFn(OPJ_OFF_T n, void* data) {
     auto* s = static_cast<StreamContext*>(data);
-    const int64_t here = s->file->Tell();
+    const int64_t here = s->file->Tell64();
+    if (here < 0 || n > INT64_MAX - here || here + int64_t(n) < 0) return -1;
     const int64_t target = here + int64_t(n);
-    if (here < 0 || target < 0 || target > INT32_MAX) return -1;
-    const int64_t size = s->file->Size();
+    const int64_t size = s->file->Size64();
     if (s->writing && target > size) {
         // Skipping past the end of a file being written leaves zeros behind.
-        if (!s->file->Seek(0, SEEK_END)) return -1;
+        if (size < 0 || !s->file->Seek64(0, SEEK_END)) return -1;
         static const uint8_t zeros[256] = {};
         for (int64_t left = target - size; left > 0;) {
             const size_t k = size_t(left < 256 ? left : 256);
@@ -74,7 +73,7 @@ OPJ_OFF_T SkipFn(OPJ_OFF_T n, void* data) {
         }
         return n;
     }
-    return s->file->Seek(int32_t(target), SEEK_SET) ? n : -1;
+    return s->file->Seek64(target, SEEK_SET) ? n : -1;
 }
 
 struct CodecHolder {
@@ -99,10 +98,13 @@ bool LooksLikeJpc(const uint8_t* head, size_t n) {
     return n >= 4 && head[0] == 0xFF && head[1] == 0x4F && head[2] == 0xFF && head[3] == 0x51;
 }
 
-void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
+void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     Messages messages;
-    StreamContext ctx{file, file->Tell(), false};
-    if (ctx.start < 0) throw VxCodecFailure("error: cannot open standard input");
+    StreamContext ctx{file, file->Tell64(), false};
+    // The library asserts that its reads stay inside the length it was told,
+    // so a stream that cannot tell its length is refused here.
+    const int64_t length = file->Remaining();
+    if (ctx.start < 0 || length < 0) throw VxCodecFailure("error: cannot open standard input");
     CodecHolder h;
     h.codec = opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
     if (!h.codec) throw VxCodecFailure("cannot initialize jpeg2000");
@@ -114,7 +116,7 @@ void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
     h.stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
     if (!h.stream) throw VxCodecFailure("error: cannot open standard input");
     opj_stream_set_user_data(h.stream, &ctx, nullptr);
-    opj_stream_set_user_data_length(h.stream, Remaining(file));
+    opj_stream_set_user_data_length(h.stream, OPJ_UINT64(length));
     opj_stream_set_read_function(h.stream, ReadFn);
     opj_stream_set_skip_function(h.stream, SkipFn);
     opj_stream_set_seek_function(h.stream, SeekFn);
@@ -129,8 +131,9 @@ void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
     if (image->numcomps == 0 || !image->comps) throw VxCodecFailure(kBadData);
     if (image->numcomps > 64) throw VxCodecFailure("error: too much components");
     if (image->x1 <= image->x0 || image->y1 <= image->y0) throw VxCodecFailure(kBadData);
-    // The header alone decides how much the decoder will allocate: refuse
-    // sizes no real picture of this kind needs before decoding anything.
+    // The header alone decides how much the library will allocate: the limit
+    // is checked before it decodes anything.
+    VxRequirePicture(codec, image->x1 - image->x0, image->y1 - image->y0, 8);
     uint64_t samples = 0;
     for (uint32_t i = 0; i < image->numcomps; ++i) {
         const opj_image_comp_t& c = image->comps[i];
@@ -139,7 +142,7 @@ void ReadJpeg2000(VxFile* file, bool jp2, Planes& out) {
         const uint64_t hgt = CeilDiv(image->y1, c.dy) - CeilDiv(image->y0, c.dy);
         samples += w * hgt;
     }
-    if (samples > kMaxSamples) throw VxCodecFailure("error: cannot allocate memory");
+    VxRequireBuffer(codec, samples * sizeof(int32_t), kPlaneBytesPerPixel);
 
     if (!opj_decode(h.codec, h.stream, image.get()) || !opj_end_decompress(h.codec, h.stream))
         throw VxCodecFailure(kBadData);
@@ -229,7 +232,7 @@ void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
     params.tcp_mct = n >= 3 ? 1 : 0;  // the colour transform takes components 0 to 2
 
     Messages messages;
-    StreamContext ctx{file, file->Tell(), true};
+    StreamContext ctx{file, file->Tell64(), true};
     if (ctx.start < 0) throw VxCodecFailure("error: cannot open standard output");
     CodecHolder h;
     h.codec = opj_create_compress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);

@@ -9,7 +9,8 @@ bool LooksLikeJp2(const uint8_t* head, size_t n);
 bool LooksLikeJpc(const uint8_t* head, size_t n);
 
 // `jp2` picks the file format, else the bare code stream.
-void ReadJpeg2000(VxFile* file, bool jp2, Planes& out);
+// `codec` holds the picture limit the header is checked against.
+void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out);
 // Quality 100 (or more) codes reversibly; lower values trade size for fidelity.
 void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality);
 

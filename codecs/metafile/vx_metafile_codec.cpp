@@ -50,8 +50,8 @@ void VxMetafileCodec::LimitSize(int32_t* width, int32_t* height) {
 }
 
 bool VxMetafileCodec::LoadWindowsMetafile(VxFile* fp, Loaded& out) {
-    const int32_t size = fp->Size();
-    const int32_t start = fp->Tell();
+    const int64_t size = fp->Size64();
+    const int64_t start = fp->Tell64();
     uint8_t ph[22];
     for (int i = 0; i < 22; ++i) {
         const int32_t c = fp->GetC();
@@ -71,7 +71,7 @@ bool VxMetafileCodec::LoadWindowsMetafile(VxFile* fp, Loaded& out) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!fp->Seek(start + 22, SEEK_SET)) return false;
+    if (!fp->Seek64(start + 22, SEEK_SET)) return false;
     if (fp->Read(out.bytes.data(), 1, out.bytes.size()) != out.bytes.size()) return false;
 
     out.enhanced = false;
@@ -87,9 +87,9 @@ bool VxMetafileCodec::LoadWindowsMetafile(VxFile* fp, Loaded& out) {
 }
 
 bool VxMetafileCodec::LoadEnhancedMetafile(VxFile* fp, Loaded& out) {
-    const int32_t start = fp->Tell();
-    const int32_t size = fp->Size();
-    if (start < 0 || size < start) return false;
+    const int64_t start = fp->Tell64();
+    const int64_t size = fp->Size64();
+    if (start < 0 || size < start || uint64_t(size - start) > SIZE_MAX) return false;
     const size_t length = size_t(size - start);
     if (length < kEmfHeaderMin) return false;
     // Check the header before taking the whole stream into memory.
@@ -117,7 +117,7 @@ bool VxMetafileCodec::LoadEnhancedMetafile(VxFile* fp, Loaded& out) {
 
 bool VxMetafileCodec::Decode(VxFile* fp, int32_t maxWidth, int32_t maxHeight) {
     if (!fp) return false;
-    const int32_t start = fp->Tell();
+    const int64_t start = fp->Tell64();
     Loaded mf;
     int64_t width, height;
     if (LoadWindowsMetafile(fp, mf)) {
@@ -125,7 +125,7 @@ bool VxMetafileCodec::Decode(VxFile* fp, int32_t maxWidth, int32_t maxHeight) {
         height = (int64_t(mf.bottom) - mf.top) * kScreenDpi / mf.unitsPerInch;
     } else {
         mf = Loaded{};
-        fp->Seek(start, SEEK_SET);
+        fp->Seek64(start, SEEK_SET);
         if (!LoadEnhancedMetafile(fp, mf)) {
             SetLastError(kDamaged);
             return false;

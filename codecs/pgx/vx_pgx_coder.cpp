@@ -29,7 +29,7 @@ bool LooksLikePgx(const uint8_t* head, size_t n) {
     return n >= 3 && head[0] == 'P' && head[1] == 'G' && IsBlank(head[2]);
 }
 
-void ReadPgx(VxFile* file, Planes& out) {
+void ReadPgx(VxFile* file, VxImage& codec, Planes& out) {
     uint8_t magic[2];
     if (file->Read(magic, 1, 2) != 2 || magic[0] != 'P' || magic[1] != 'G') throw VxCodecFailure(kBadData);
     int c = SkipBlanks(file);
@@ -53,14 +53,14 @@ void ReadPgx(VxFile* file, Planes& out) {
     // One line end (or blank) ends the header; a CR LF pair counts as one.
     if (!IsBlank(last)) throw VxCodecFailure(kBadData);
     if (last == '\r') {
-        const int32_t pos = file->Tell();
-        if (file->GetC() != '\n') file->Seek(pos, SEEK_SET);
+        const int64_t pos = file->Tell64();
+        if (file->GetC() != '\n') file->Seek64(pos, SEEK_SET);
     }
     if (prec == 0 || width == 0 || height == 0) throw VxCodecFailure(kBadData);
 
-    const uint64_t samples = uint64_t(width) * height;
     const uint32_t bytes = prec <= 8 ? 1 : 2;
-    if (samples > kMaxSamples || samples * bytes > Remaining(file)) throw VxCodecFailure(kBadData);
+    VxRequirePicture(codec, width, height, 8, file, uint64_t(width) * height * bytes, kBadData);
+    VxRequireBuffer(codec, uint64_t(width) * height * sizeof(int32_t), kPlaneBytesPerPixel);
 
     out.comps.resize(1);
     Plane& p = out.comps[0];

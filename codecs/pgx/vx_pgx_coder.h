@@ -6,7 +6,8 @@
 namespace vxj2k {
 
 bool LooksLikePgx(const uint8_t* head, size_t n);
-void ReadPgx(VxFile* file, Planes& out);
+// `codec` holds the picture limit the header is checked against.
+void ReadPgx(VxFile* file, VxImage& codec, Planes& out);
 // Writes component 0 as unsigned 8-bit, most significant byte first.
 void WritePgx(VxFile* file, const Planes& in);
 

@@ -45,7 +45,7 @@ bool LooksLikePnm(const uint8_t* head, size_t n) {
            (IsSpace(head[2]) || head[2] == '#');
 }
 
-void ReadPnm(VxFile* file, Planes& out) {
+void ReadPnm(VxFile* file, VxImage& codec, Planes& out) {
     uint8_t magic[2];
     if (file->Read(magic, 1, 2) != 2 || magic[0] != 'P' || magic[1] < '1' || magic[1] > '6')
         throw VxCodecFailure(kBadData);
@@ -63,15 +63,14 @@ void ReadPnm(VxFile* file, Planes& out) {
     if (!IsSpace(last)) throw VxCodecFailure(kBadData);
 
     const uint64_t samples = uint64_t(width) * height * ncomps;
-    if (samples > kMaxSamples) throw VxCodecFailure(kBadData);
-    const uint64_t left = Remaining(file);
     const uint32_t bytesPerSample = maxval > 255 ? 2 : 1;
     const uint64_t rawRow = kind == 4 ? (uint64_t(width) + 7) / 8
                                       : uint64_t(width) * ncomps * bytesPerSample;
     // A file cannot describe more samples than it has bytes for: P1 needs one
     // character per sample, the other text forms two (digit and separator).
     const uint64_t needed = !ascii ? rawRow * height : kind == 1 ? samples : samples * 2 - 1;
-    if (needed > left) throw VxCodecFailure(kBadData);
+    VxRequirePicture(codec, width, height, ncomps == 3 ? 24 : 8, file, needed, kBadData);
+    VxRequireBuffer(codec, samples * sizeof(int32_t), kPlaneBytesPerPixel);
 
     const uint32_t prec = BitsFor(maxval);
     out.comps.resize(ncomps);

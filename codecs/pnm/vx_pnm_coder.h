@@ -7,7 +7,8 @@ namespace vxj2k {
 
 bool LooksLikePnm(const uint8_t* head, size_t n);
 // Throws VxCodecFailure on anything it cannot read completely.
-void ReadPnm(VxFile* file, Planes& out);
+// `codec` holds the picture limit the header is checked against.
+void ReadPnm(VxFile* file, VxImage& codec, Planes& out);
 // One 8-bit component gives P5, three give P6.
 void WritePnm(VxFile* file, const Planes& in);
 

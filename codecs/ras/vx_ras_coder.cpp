@@ -62,7 +62,7 @@ private:
 
 bool LooksLikeRas(const uint8_t* head, size_t n) { return n >= 4 && vx::LoadBE32(head) == kMagic; }
 
-void ReadRas(VxFile* file, Planes& out) {
+void ReadRas(VxFile* file, VxImage& codec, Planes& out) {
     uint8_t raw[32];
     if (file->Read(raw, 1, sizeof(raw)) != sizeof(raw) || vx::LoadBE32(raw) != kMagic)
         throw VxCodecFailure(kBadData);
@@ -95,10 +95,12 @@ void ReadRas(VxFile* file, Planes& out) {
     const uint64_t rowBytes = (uint64_t(width) * depth + 15) / 16 * 2;
     const uint32_t ncomps = (depth > 8 || mapColours) ? 3 : 1;
     const uint64_t samples = uint64_t(width) * height * ncomps;
-    const uint64_t left = Remaining(file);
     const uint64_t needed = rowBytes * height;
-    if (samples > kMaxSamples || needed > (type == kTypeEncoded ? left * kMaxRleExpansion : left))
-        throw VxCodecFailure(kBadData);
+    // Run-length rows need at least their bytes over the best expansion.
+    const uint64_t least = type == kTypeEncoded ? (needed + kMaxRleExpansion - 1) / kMaxRleExpansion
+                                                : needed;
+    VxRequirePicture(codec, width, height, ncomps == 3 ? 24 : 8, file, least, kBadData);
+    VxRequireBuffer(codec, samples * sizeof(int32_t), kPlaneBytesPerPixel);
 
     const uint32_t prec = (depth == 1 && !mapColours) ? 1 : 8;
     out.comps.resize(ncomps);

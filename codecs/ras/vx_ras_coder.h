@@ -7,7 +7,8 @@
 namespace vxj2k {
 
 bool LooksLikeRas(const uint8_t* head, size_t n);
-void ReadRas(VxFile* file, Planes& out);
+// `codec` holds the picture limit the header is checked against.
+void ReadRas(VxFile* file, VxImage& codec, Planes& out);
 // One component gives an 8-bit grey file, three a 24-bit standard one.
 void WriteRas(VxFile* file, const Planes& in);
 

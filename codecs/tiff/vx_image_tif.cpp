@@ -145,12 +145,12 @@ bool VxImageTIF::Decode(VxFile* file) {
         if (TIFFGetField(tif, TIFFTAG_YPOSITION, &fval)) yoff = ToInt(fval);
 
         if (width == 0 || height == 0) Fail("Corrupted TIFF file!: empty picture");
-        const int32_t fileSize = file->Size();
+        VxRequirePicture(*this, width, height, 24);
+        const int64_t fileSize = file->Size64();
         const uint64_t pixelLimit =
-            std::max(kPixelFloor, uint64_t(std::max(fileSize, 0)) * kPixelsPerFileByte);
+            std::max(kPixelFloor, uint64_t(std::max<int64_t>(fileSize, 0)) * kPixelsPerFileByte);
         if (uint64_t(width) * height > pixelLimit)
             Fail("Corrupted TIFF file!: picture size does not fit the file size");
-        VxRequirePicture(*this, width, height, 24);
 
         uint32_t iccLength = 0;
         const uint8_t* icc = nullptr;
@@ -280,6 +280,38 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
     const bool associated =
         withAlpha && extraCount > 0 && extraTypes && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
 
+    // Band geometry.
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    const bool separate = planar == PLANARCONFIG_SEPARATE && spp > 1;
+    const uint32_t planes = separate ? spp : 1;
+    const uint32_t planeSamples = separate ? 1 : spp;
+    const uint64_t line = (uint64_t(planeSamples) * bps * w + 7) / 8;
+    const bool tiled = TIFFIsTiled(tif) != 0;
+    uint32_t tileW = 0, tileL = 0, bandRows = 0;
+    uint64_t tileRow = 0, tileBytes = 0;
+    if (tiled) {
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileL);
+        tileRow = uint64_t(TIFFTileRowSize64(tif));
+        tileBytes = uint64_t(TIFFTileSize64(tif));
+        if (tileW == 0 || tileL == 0 || tileBytes == 0 || tileBytes > kMaxTileBytes ||
+            (uint64_t(tileW) * planeSamples * bps) % 8 != 0 ||
+            tileRow != (uint64_t(tileW) * planeSamples * bps) / 8 || tileBytes < tileRow * tileL)
+            Fail("Corrupted tiled TIFF file!: bad tile layout");
+        bandRows = tileL;
+    } else {
+        uint32_t rps = h;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
+        bandRows = rps == 0 ? h : rps;
+    }
+    bandRows = std::min(bandRows, h);
+    const uint64_t planeBytes = line * bandRows;
+    if (line > uint64_t(INT32_MAX) || planeBytes * planes > (uint64_t(1) << 34))
+        Fail("VxImageTIF can't allocate memory");
+    // A strip of many deep samples can dwarf the picture it makes.
+    VxRequireBuffer(*this, planeBytes * planes + (tiled ? tileBytes : 0));
+
     if (!Create(w, h, bpp, VX_FORMAT_TIF))
         Fail(std::string("VxImageTIF can't create image: ") + GetLastError());
     if (withAlpha && !AlphaCreate()) Fail("VxImageTIF can't allocate memory");
@@ -314,35 +346,6 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
     }
     if (bpp <= 8) SetPalette(pal.data(), GetNumColors());
 
-    // Band geometry.
-    uint16_t planar = PLANARCONFIG_CONTIG;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    const bool separate = planar == PLANARCONFIG_SEPARATE && spp > 1;
-    const uint32_t planes = separate ? spp : 1;
-    const uint32_t planeSamples = separate ? 1 : spp;
-    const uint64_t line = (uint64_t(planeSamples) * bps * w + 7) / 8;
-    const bool tiled = TIFFIsTiled(tif) != 0;
-    uint32_t tileW = 0, tileL = 0, bandRows = 0;
-    uint64_t tileRow = 0, tileBytes = 0;
-    if (tiled) {
-        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
-        TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileL);
-        tileRow = uint64_t(TIFFTileRowSize64(tif));
-        tileBytes = uint64_t(TIFFTileSize64(tif));
-        if (tileW == 0 || tileL == 0 || tileBytes == 0 || tileBytes > kMaxTileBytes ||
-            (uint64_t(tileW) * planeSamples * bps) % 8 != 0 ||
-            tileRow != (uint64_t(tileW) * planeSamples * bps) / 8 || tileBytes < tileRow * tileL)
-            Fail("Corrupted tiled TIFF file!: bad tile layout");
-        bandRows = tileL;
-    } else {
-        uint32_t rps = h;
-        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
-        bandRows = rps == 0 ? h : rps;
-    }
-    bandRows = std::min(bandRows, h);
-    const uint64_t planeBytes = line * bandRows;
-    if (line > uint64_t(INT32_MAX) || planeBytes * planes > (uint64_t(1) << 34))
-        Fail("VxImageTIF can't allocate memory");
     std::vector<uint8_t> bandBuf(size_t(planeBytes * planes));
     std::vector<uint8_t> tileBuf(tiled ? size_t(tileBytes) : 0);
 

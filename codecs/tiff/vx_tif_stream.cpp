@@ -29,24 +29,24 @@ toff_t SeekProc(thandle_t h, toff_t off, int whence) {
     const int64_t delta = int64_t(off);
     int64_t base = 0;
     if (whence == SEEK_CUR)
-        base = f->Tell();
+        base = f->Tell64();
     else if (whence == SEEK_END)
-        base = f->Size();
+        base = f->Size64();
     else if (whence != SEEK_SET)
         return fail;
     if (base < 0) return fail;
-    if (whence == SEEK_SET ? (off > toff_t(INT32_MAX)) : (delta < INT32_MIN || delta > INT32_MAX))
+    if (whence == SEEK_SET ? (off > toff_t(INT64_MAX)) : (delta > INT64_MAX - base))
         return fail;
-    const int64_t target = base + delta;
-    if (target < 0 || target > INT32_MAX) return fail;
-    if (!f->Seek(int32_t(target), SEEK_SET)) return fail;
+    const int64_t target = whence == SEEK_SET ? int64_t(off) : base + delta;
+    if (target < 0) return fail;
+    if (!f->Seek64(target, SEEK_SET)) return fail;
     return toff_t(target);
 }
 
 int CloseProc(thandle_t) { return 0; }
 
 toff_t SizeProc(thandle_t h) {
-    const int32_t n = static_cast<VxFile*>(h)->Size();
+    const int64_t n = static_cast<VxFile*>(h)->Size64();
     return n < 0 ? 0 : toff_t(n);
 }
 

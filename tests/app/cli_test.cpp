@@ -77,6 +77,24 @@ TEST(Cli, Info) {
     EXPECT_NE(r.out.find(dir.file("missing.bmp") + ": error: "), std::string::npos) << r.out;
 }
 
+// --max-pixels reaches the decoders of --info and of a run; 0 lifts the limit.
+TEST(Cli, MaxPixels) {
+    vt::TempDir dir;
+    const std::string f = Q(vt::DataPath("bmp/bits4.bmp"));  // 13 x 7
+    Result r = Cli(dir, "--info --max-pixels 90 " + f);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("limit of 90 pixels"), std::string::npos) << r.out;
+    r = Cli(dir, "--to PNG --max-pixels 90 --out-dir " + Q(dir.file("a")) + " " + f);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("limit of 90 pixels"), std::string::npos) << r.err;
+    for (const char* ok : {"91", "0"}) {
+        r = Cli(dir, std::string("--to PNG --max-pixels ") + ok + " --out-dir " + Q(dir.file(ok)) +
+                         " " + f);
+        EXPECT_EQ(r.status, 0) << ok << r.err;
+        EXPECT_TRUE(vt::FileExists(dir.file(ok) + "/main1.PNG")) << ok;
+    }
+}
+
 // The newer formats through the command line: read by their content whatever
 // the name says, written by --to, named by --info.
 TEST(Cli, NewerFormatsBothWays) {
@@ -117,7 +135,8 @@ TEST(Cli, BadUsage) {
         "--to PNG --max-memory 12X " + f, "--to GIF --palette best " + f,
         "--to GIF --dither yes " + f, "--to PNG --resize 0x0 " + f, "--to PNG --resize big " + f,
         "--to PNG --name '{nam}' " + f, "--to PNG --name fixed.png " + f,
-        "--to PNG --recursive=yes " + f};
+        "--to PNG --recursive=yes " + f,
+        "--to PNG --max-pixels -1 " + f, "--to PNG --max-pixels 1e6 " + f};
     for (const std::string& args : cases) {
         const Result r = Cli(dir, args);
         EXPECT_EQ(r.status, 2) << args;

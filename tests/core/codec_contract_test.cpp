@@ -57,7 +57,7 @@ TEST(PictureFits, LimitBytesLeftAndBlockSize) {
         {1000, 10, 10, 100, nullptr, true, ""},
         {1000, 10, 10, 101, nullptr, false, "needs 101 bytes, 100 are left"},
         {1000, 10, 10, 101, "corrupted XYZ", false, "corrupted XYZ"},
-        {10, 10, 10, 101, "corrupted XYZ", false, "corrupted XYZ"},  // the data's lack first
+        {10, 10, 10, 101, "corrupted XYZ", false, "limit of 10 pixels"},  // the limit first
         {10, 0, 10, 0, nullptr, true, ""},  // Create reports empty pictures
     };
     for (const Case& c : cases) {

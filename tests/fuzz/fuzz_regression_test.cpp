@@ -37,8 +37,8 @@ TEST(FuzzRegressions, EveryKeptInputDecodesOrFailsWithAReason) {
     EXPECT_GT(inputs, 0);
 }
 
-// The fuzz targets skip huge pictures after a dimensions-only probe; that pass
-// must reach the codec that owns the data instead of stopping at the first one.
+// The run driver reads sizes ahead with a dimensions-only pass; through the
+// probe it must reach the codec that owns the data, not stop at the first one.
 TEST(FuzzRegressions, DimensionsPassThroughTheProbeReachesTheOwningCodec) {
     auto bytes = vt::ReadFileBytes(vt::DataPath("fuzz/probe/gif-wide-screen.bin"));
     VxImage img(0);
