@@ -206,7 +206,9 @@ TEST(TifEncode, AlphaPlaneBecomesUnassociatedAlphaSampleLosslessly) {
         EXPECT_EQ(t.compression, c.written);
         EXPECT_EQ(t.spp, 4);
         EXPECT_EQ(t.extraCount, 1);
-        if (c.written == COMPRESSION_LZW) EXPECT_EQ(t.predictor, PREDICTOR_HORIZONTAL);
+        if (c.written == COMPRESSION_LZW) {
+            EXPECT_EQ(t.predictor, PREDICTOR_HORIZONTAL);
+        }
     }
 }
 
