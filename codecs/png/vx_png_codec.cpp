@@ -21,9 +21,50 @@ const char kLayout[] = "PNG: unsupported pixel layout";
 // Largest DPI whose pixels-per-metre value still fits the 32-bit header field.
 constexpr int32_t kMaxDpi = 54000000;
 
+// Chunks whose data the library would read into a block of the declared
+// length, and that nothing here uses: it skips them instead.
+const png_byte kUnusedChunks[] = "tEXt\0zTXt\0iTXt\0sPLT\0pCAL\0sCAL";
+constexpr int kUnusedChunkCount = 6;
+// Kept as an unknown chunk: the library's own eXIf handler allocates the
+// declared length unchecked, the unknown-chunk path honours its size limit.
+const png_byte kExifChunk[] = "eXIf";
+
+}  // namespace
+
+// Watches the length field of every chunk that passes through ReadData.
+struct VxPngCodec::ChunkWatch {
+    VxFile* file = nullptr;
+    uint64_t offset = 0;      // bytes handed to the library so far
+    uint64_t nextHeader = 8;  // where the next chunk starts (after the signature)
+    uint64_t end = UINT64_MAX;  // bytes the stream holds; UINT64_MAX when it cannot say
+    uint8_t header[8] = {};
+};
+
+namespace {
+
+// Some of the library's chunk handlers allocate the declared length before
+// reading a byte of it: a length the stream cannot hold is refused here,
+// before the library sees it. Image data is read in small pieces and left to
+// the library, so that a cut file still reports its size.
+void WatchChunks(png_structp png, VxPngCodec::ChunkWatch* w, const uint8_t* data, size_t n) {
+    const uint64_t from = w->offset, to = from + n;
+    w->offset = to;
+    while (w->nextHeader < to) {
+        const uint64_t headerEnd = w->nextHeader + sizeof(w->header);
+        for (uint64_t p = std::max(from, w->nextHeader); p < std::min(to, headerEnd); ++p)
+            w->header[p - w->nextHeader] = data[p - from];
+        if (to < headerEnd) return;  // the rest of the header comes with the next read
+        const uint32_t declared = vx::LoadBE32(w->header);
+        w->nextHeader = headerEnd + uint64_t(declared) + 4;  // data and CRC
+        if (w->nextHeader > w->end && std::memcmp(w->header + 4, "IDAT", 4) != 0)
+            png_error(png, "PNG: a chunk runs past the end of the file");
+    }
+}
+
 void ReadData(png_structp png, png_bytep data, size_t length) {
-    auto* file = static_cast<VxFile*>(png_get_io_ptr(png));
-    if (file->Read(data, 1, length) != length) png_error(png, "Read Error");
+    auto* watch = static_cast<VxPngCodec::ChunkWatch*>(png_get_io_ptr(png));
+    if (watch->file->Read(data, 1, length) != length) png_error(png, "Read Error");
+    WatchChunks(png, watch, data, length);
 }
 
 // The library's message becomes the image's error text; the jump then lands
@@ -66,6 +107,7 @@ struct VxPngCodec::ReadState {
     png_structp png = nullptr;
     png_infop info = nullptr;
     uint8_t* volatile row = nullptr;
+    ChunkWatch watch;
 };
 
 bool VxPngCodec::IsPngSignature(const uint8_t* bytes, size_t size) {
@@ -129,7 +171,12 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     png_infop info = st->info;
     if (setjmp(png_jmpbuf(png))) return ReadOutcome::LibraryError;
 
-    png_set_read_fn(png, file, ReadData);
+    st->watch.file = file;
+    const int64_t left = file->Remaining();
+    if (left >= 0) st->watch.end = uint64_t(left);
+    png_set_read_fn(png, &st->watch, ReadData);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kUnusedChunks, kUnusedChunkCount);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kExifChunk, 1);
     // Each IDAT chunk's CRC already covers the compressed bytes; zlib's Adler-32
     // over the inflated rows checks them a second time and costs as much as the
     // inflating of a flat small picture. Damaged data still fails on the CRC.
@@ -277,9 +324,13 @@ void VxPngCodec::KeepMetadata(png_structp png, png_infop info) {
     png_uint_32 length = 0;
     if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile && length)
         SetIccProfile({profile, length});
-    png_uint_32 count = 0;
-    png_bytep exif = nullptr;
-    if (png_get_eXIf_1(png, info, &count, &exif) && exif &&
-        vx::ExifHeaderValid({exif, count}))
-        SetExif({exif, count});
+    png_unknown_chunkp chunks = nullptr;
+    const int count = png_get_unknown_chunks(png, info, &chunks);
+    for (int i = 0; i < count; ++i) {
+        const png_unknown_chunk& c = chunks[i];
+        if (std::memcmp(c.name, kExifChunk, 4) != 0) continue;
+        // The first eXIf counts; a later one is a duplicate.
+        if (c.data && vx::ExifHeaderValid({c.data, c.size})) SetExif({c.data, c.size});
+        break;
+    }
 }

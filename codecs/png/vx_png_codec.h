@@ -24,6 +24,8 @@ public:
     // True when `bytes` start with the 8-byte PNG signature.
     static bool IsPngSignature(const uint8_t* bytes, size_t size);
 
+    struct ChunkWatch;
+
 private:
     struct ReadState;
     enum class ReadOutcome { Done, Dimensions, LibraryError, Cancelled, Failed };

@@ -131,3 +131,45 @@ TEST(PngHostile, HugeDeclaredSizesAreRefusedBeforeAllocation) {
 }
 
 }  // namespace
+
+namespace {
+
+// A chunk declaring far more data than the file holds is refused when its
+// header is read: the library would otherwise allocate the declared length
+// first (1.3 GB for an eXIf, a text or a palette-suggestion chunk of 200 bytes).
+// A genuine eXIf behind the image data is still read.
+TEST(PngHostile, ChunksLongerThanTheFileAreRefusedBeforeTheirData) {
+    const std::vector<uint8_t> base = vt::ReadFileBytes(vt::DataPath("png/rgb8.png"));
+    const size_t idat = size_t(std::search(base.begin(), base.end(), "IDAT", "IDAT" + 4) - base.begin()) - 4;
+    const size_t iend = base.size() - 12;
+    auto withChunk = [&](size_t at, const char* type, std::vector<uint8_t> data, uint32_t declared) {
+        std::vector<uint8_t> chunk = {uint8_t(declared >> 24), uint8_t(declared >> 16),
+                                      uint8_t(declared >> 8), uint8_t(declared)};
+        chunk.insert(chunk.end(), type, type + 4);
+        chunk.insert(chunk.end(), data.begin(), data.end());
+        const uint32_t crc = uint32_t(crc32(crc32(0, nullptr, 0), chunk.data() + 4, uInt(chunk.size() - 4)));
+        for (int i = 3; i >= 0; --i) chunk.push_back(uint8_t(crc >> (8 * i)));
+        std::vector<uint8_t> file(base.begin(), base.begin() + long(at));
+        file.insert(file.end(), chunk.begin(), chunk.end());
+        file.insert(file.end(), base.begin() + long(at), base.end());
+        return file;
+    };
+    const std::vector<uint8_t> filler(40, 'k');
+    for (const char* type : {"eXIf", "tEXt", "zTXt", "iTXt", "sPLT", "pCAL", "sCAL", "prVt"}) {
+        for (const size_t at : {idat, iend}) {
+            SCOPED_TRACE(std::string(type) + (at == idat ? " before" : " after") + " the image data");
+            std::vector<uint8_t> file = withChunk(at, type, filler, 1300000000u);
+            VxImage img(0);
+            EXPECT_FALSE(img.Decode(file.data(), uint32_t(file.size()), VX_FORMAT_PNG));
+            EXPECT_NE(std::strstr(img.GetLastError(), "past the end of the file"), nullptr)
+                << img.GetLastError();
+        }
+    }
+    const std::vector<uint8_t> exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> file = withChunk(iend, "eXIf", exif, uint32_t(exif.size()));
+    VxImage img(0);
+    ASSERT_TRUE(img.Decode(file.data(), uint32_t(file.size()), VX_FORMAT_PNG)) << img.GetLastError();
+    EXPECT_EQ(std::vector<uint8_t>(img.GetExif().begin(), img.GetExif().end()), exif);
+}
+
+}  // namespace
