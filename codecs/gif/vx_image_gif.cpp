@@ -118,9 +118,7 @@ bool VxImageGIF::Decode(VxFile* fp) {
         }
         // Every frame lies on the screen, and the screen is what gets allocated.
         VxRequirePicture(*this, dscgif.scrwidth, dscgif.scrheight, 8);
-        const int32_t dataStart = fp->Tell();
-        const int32_t size = fp->Size();
-        workLeft = kBaseWork + kWorkPerByte * std::max<int64_t>(0, int64_t(size) - dataStart);
+        workLeft = kBaseWork + kWorkPerByte * std::max<int64_t>(0, fp->Remaining());
 
         const int32_t screenW = dscgif.scrwidth, screenH = dscgif.scrheight;
         FrameScan scan;
@@ -166,7 +164,7 @@ bool VxImageGIF::Decode(VxFile* fp) {
             if (!Create(image.w, image.h, DepthFor(table.sogct), VX_FORMAT_GIF))
                 throw VxCodecFailure("GIF: cannot create the frame");
             ApplyFramePalette(table, table.sogct, (image.pf & 0x80) || globalTable);
-            int32_t frameData = 0;
+            int64_t frameData = 0;
             const int badCodes = DecodeFrameData(fp, image, frameData);
             if (Cancelled()) throw VxCodecFailure("Cancelled");
 
@@ -251,7 +249,7 @@ void VxImageGIF::ApplyFramePalette(const tag_TabCol& table, int32_t size, bool h
     SetPalette(uint32_t(Info.TransIndex == -1 ? size : 256), r, g, b);
 }
 
-int VxImageGIF::DecodeFrameData(VxFile* fp, const tag_image& image, int32_t& dataStart) {
+int VxImageGIF::DecodeFrameData(VxFile* fp, const tag_image& image, int64_t& dataStart) {
     VxImageIterator iter(this);
     iter.Upset();
     interlaced = image.pf & 0x40;
@@ -264,31 +262,31 @@ int VxImageGIF::DecodeFrameData(VxFile* fp, const tag_image& image, int32_t& dat
     terminatorSeen = false;
     linesDone = false;
     int badCodes = 0;
-    dataStart = fp->Tell();
+    dataStart = fp->Tell64();
     bytesTaken = 0;
     decoder(fp, &iter, image.w, badCodes);
     ChargeWork(uint64_t(bytesTaken) * kWorkPerDataByte);
     return badCodes;
 }
 
-void VxImageGIF::SkipFrameTail(VxFile* fp, int32_t dataStart, int badCodes) {
+void VxImageGIF::SkipFrameTail(VxFile* fp, int64_t dataStart, int badCodes) {
     if (badCodes) {
         seek_next_image(fp, dataStart);
         return;
     }
     // Back to the first byte the decoder did not use, then past any data
     // sub-blocks it left unread and their terminator.
-    fp->Seek(readPos - readCount, SEEK_CUR);
+    fp->Seek64(readPos - readCount, SEEK_CUR);
     if (terminatorSeen) return;
     for (;;) {
         uint8_t n;
         if (fp->Read(&n, 1, 1) != 1 || n == 0) return;
-        if (!fp->Seek(n, SEEK_CUR)) return;
+        if (!fp->Seek64(n, SEEK_CUR)) return;
     }
 }
 
 int VxImageGIF::get_num_frames(VxFile* fp, FrameScan scan, bool& anyDelay) {
-    const int32_t start = fp->Tell();
+    const int64_t start = fp->Tell64();
     scan.watchEscape = false;
     int count = 0;
     for (;;) {
@@ -303,16 +301,16 @@ int VxImageGIF::get_num_frames(VxFile* fp, FrameScan scan, bool& anyDelay) {
         if (!Create(image.w, image.h, DepthFor(scan.table->sogct), VX_FORMAT_GIF))
             throw VxCodecFailure("GIF: cannot create the frame");
         if (ScanFrameData(fp, image)) continue;
-        int32_t frameData = 0;
+        int64_t frameData = 0;
         const int badCodes = DecodeFrameData(fp, image, frameData);
         SkipFrameTail(fp, frameData, badCodes);
     }
-    fp->Seek(start, SEEK_SET);
+    fp->Seek64(start, SEEK_SET);
     return count;
 }
 
 bool VxImageGIF::ScanFrameData(VxFile* fp, const tag_image& image) {
-    const int32_t dataStart = fp->Tell();
+    const int64_t dataStart = fp->Tell64();
     if (dataStart < 0) return false;
     // The data sub-blocks as the decoder would meet them: their bytes joined,
     // each block's place in the stream, and how the chain ends.
@@ -324,7 +322,7 @@ bool VxImageGIF::ScanFrameData(VxFile* fp, const tag_image& image) {
     uint8_t minSize = 0;
     if (fp->Read(&minSize, 1, 1) != 1) {
         // The decoder takes nothing and stops; the tail skip finds nothing either.
-        fp->Seek(dataStart, SEEK_SET);
+        fp->Seek64(dataStart, SEEK_SET);
         return true;
     }
     int64_t taken = 1;
@@ -396,7 +394,7 @@ bool VxImageGIF::ScanFrameData(VxFile* fp, const tag_image& image) {
                                  : c < nextFree  ? uint32_t(length[c])
                                                  : 4097u;
             if (len > 4096) {
-                fp->Seek(dataStart, SEEK_SET);
+                fp->Seek64(dataStart, SEEK_SET);
                 return false;
             }
             if (nextFree < limit) {
@@ -426,24 +424,24 @@ bool VxImageGIF::ScanFrameData(VxFile* fp, const tag_image& image) {
         }
     }
     ChargeWork(uint64_t(bytesTaken) * kWorkPerDataByte);
-    fp->Seek(int32_t(dataStart + bytesTaken), SEEK_SET);
+    fp->Seek64(dataStart + bytesTaken, SEEK_SET);
     if (!terminator) {
         for (;;) {
             uint8_t n;
             if (fp->Read(&n, 1, 1) != 1 || n == 0) break;
-            if (!fp->Seek(n, SEEK_CUR)) break;
+            if (!fp->Seek64(n, SEEK_CUR)) break;
         }
     }
     return true;
 }
 
-long VxImageGIF::seek_next_image(VxFile* fp, long position) {
-    fp->Seek(int32_t(position), SEEK_SET);
+int64_t VxImageGIF::seek_next_image(VxFile* fp, int64_t position) {
+    fp->Seek64(position, SEEK_SET);
     uint8_t prev = 0, ch;
     while (fp->Read(&ch, 1, 1) == 1) {
         if (ch == 0x2C && prev == 0) {
-            fp->Seek(-1, SEEK_CUR);
-            return fp->Tell();
+            fp->Seek64(-1, SEEK_CUR);
+            return fp->Tell64();
         }
         prev = ch;
     }
@@ -503,7 +501,7 @@ bool VxImageGIF::DecodeExtension(VxFile* fp) {
         for (;;) {
             uint8_t n;
             if (fp->Read(&n, 1, 1) != 1 || n == 0) break;
-            if (!fp->Seek(n, SEEK_CUR)) break;
+            if (!fp->Seek64(n, SEEK_CUR)) break;
         }
     }
     return ok;

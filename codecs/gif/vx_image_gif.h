@@ -99,7 +99,7 @@ protected:
     // Frames in the file (every one decoded or scanned once); `anyDelay` is
     // set when one of them has a display delay.
     int get_num_frames(VxFile* fp, FrameScan scan, bool& anyDelay);
-    long seek_next_image(VxFile* fp, long position);
+    int64_t seek_next_image(VxFile* fp, int64_t position);
     int get_byte(VxFile* fp);
     void init_exp(short size);
     short get_next_code(VxFile* fp);
@@ -145,8 +145,8 @@ private:
     // few hundred bytes from demanding gigabytes or hours.
     void ChargeWork(uint64_t pixels);
     // Positions the stream after a decoded frame's data.
-    void SkipFrameTail(VxFile* fp, int32_t dataStart, int badCodes);
-    int DecodeFrameData(VxFile* fp, const tag_image& image, int32_t& dataStart);
+    void SkipFrameTail(VxFile* fp, int64_t dataStart, int badCodes);
+    int DecodeFrameData(VxFile* fp, const tag_image& image, int64_t& dataStart);
     // The counting pass's view of one frame's data: reads the LZW codes without
     // making pixels and leaves the stream, the work charge and this object's
     // frame as DecodeFrameData plus SkipFrameTail would. False (stream back at

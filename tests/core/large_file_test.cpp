@@ -121,3 +121,34 @@ TEST(LargeFile, JpegTwoThousandAndIconFilesConvertOrFailWithAText) {
 }
 
 }  // namespace
+
+namespace {
+
+// A GIF read from a stream that stands past 4 GiB (a container holding it
+// there): the reader's seeks back to the frame data must not be cut to 32 bits.
+TEST(LargeFile, GifReadFromAStreamPastFourGiB) {
+    VxImage pic(20, 10, 8, 0);
+    pic.SetGrayPalette();
+    pic.SetPixelIndex(3, 4, 200);
+    uint8_t* buffer = nullptr;
+    int32_t size = 0;
+    ASSERT_TRUE(pic.Encode(buffer, size, VX_FORMAT_GIF)) << pic.GetLastError();
+    const Bytes gif(buffer, buffer + size);
+    std::free(buffer);
+
+    vt::TempDir dir;
+    const std::string path = dir.file("big");
+    const int64_t at = 4 * kGiB + 7;
+    ASSERT_TRUE(WriteSparse(path, {0}, at, gif));
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(fp, nullptr);
+    VxIOFile file(fp);
+    ASSERT_TRUE(file.Seek64(at, SEEK_SET));
+    VxImage img(0);
+    ASSERT_TRUE(img.Decode(&file, VX_FORMAT_GIF)) << img.GetLastError();
+    EXPECT_EQ(img.GetWidth(), 20u);
+    EXPECT_EQ(img.GetPixelIndex(3, 4), 200);
+    std::fclose(fp);
+}
+
+}  // namespace
