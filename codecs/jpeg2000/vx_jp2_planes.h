@@ -10,6 +10,7 @@
 
 #include "core/vx_codec.h"
 #include "core/vx_file.h"
+#include "core/vx_image.h"
 
 namespace vxj2k {
 
@@ -51,6 +52,16 @@ struct Planes {
 // Bytes per pixel the planes of a picture at the picture limit may take: four
 // components of 32-bit samples.
 constexpr uint32_t kPlaneBytesPerPixel = 16;
+
+// A dimensions-only pass ends a reader once it has the picture's size: one
+// plane of that size without samples. True when the reader stops here.
+inline bool SizeOnly(const VxImage& codec, Planes& out, uint32_t width, uint32_t height) {
+    if (!codec.DimensionsOnly()) return false;
+    out.comps.assign(1, Plane{});
+    out.comps[0].width = width;
+    out.comps[0].height = height;
+    return true;
+}
 
 // Bytes left between the stream position and its end (0 when unknown).
 inline uint64_t Remaining(VxFile* file) {

@@ -1,5 +1,6 @@
 #include "codecs/jpeg2000/vx_jpeg2000_codec.h"
 
+#include <cstdint>
 #include <new>
 
 #include "codecs/jpeg2000/vx_jp2_colour.h"
@@ -72,6 +73,13 @@ bool VxJpeg2000Codec::Decode(VxFile* file, uint32_t /*type: the content decides*
             return VxImage::Decode(file, VX_FORMAT_BMP);
         } else {
             throw VxCodecFailure(kBadData);
+        }
+        if (DimensionsOnly()) {
+            const Plane& size = planes.comps.at(0);
+            if (size.width > INT32_MAX || size.height > INT32_MAX) throw VxCodecFailure(kBadData);
+            Header.biWidth = int32_t(size.width);
+            Header.biHeight = int32_t(size.height);
+            return true;
         }
         FromPlanes(planes, format);
         return true;

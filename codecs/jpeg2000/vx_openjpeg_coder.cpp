@@ -131,6 +131,11 @@ void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     if (image->numcomps == 0 || !image->comps) throw VxCodecFailure(kBadData);
     if (image->numcomps > 64) throw VxCodecFailure("error: too much components");
     if (image->x1 <= image->x0 || image->y1 <= image->y0) throw VxCodecFailure(kBadData);
+    const opj_image_comp_t& first = image->comps[0];
+    if (first.dx == 0 || first.dy == 0) throw VxCodecFailure(kBadData);
+    if (SizeOnly(codec, out, CeilDiv(image->x1, first.dx) - CeilDiv(image->x0, first.dx),
+                 CeilDiv(image->y1, first.dy) - CeilDiv(image->y0, first.dy)))
+        return;
     // The header alone decides how much the library will allocate: the limit
     // is checked before it decodes anything.
     VxRequirePicture(codec, image->x1 - image->x0, image->y1 - image->y0, 8);

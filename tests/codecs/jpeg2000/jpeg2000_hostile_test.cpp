@@ -2,6 +2,7 @@
 // ask for more than any file of their size can hold.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,58 @@ TEST(Jpeg2000Hostile, HugeHeadersAreRefusedCheaply) {
     vx::StoreBE32(&j2k[8], 0x7FFFFFFF);   // Xsiz
     vx::StoreBE32(&j2k[12], 0x7FFFFFFF);  // Ysiz
     ExpectRefused(j2k, VX_FORMAT_JPC, "code stream");
+}
+
+}  // namespace
+
+namespace {
+
+// Sets a code stream's picture and tile size (one tile); `siz` is where its SIZ marker stands.
+void SetSiz(std::vector<uint8_t>& b, size_t siz, uint32_t side) {
+    for (const size_t field : {6, 10, 22, 26}) vx::StoreBE32(&b.at(siz + field), side);
+}
+
+// A dimensions-only pass reads the header alone: a picture far over the
+// limit, whose file holds no samples for it, still reports its size and
+// makes no picture.
+TEST(Jpeg2000Hostile, DimensionsOnlyReadsTheHeaderAlone) {
+    constexpr uint32_t kSide = 30000;
+    std::vector<uint8_t> ras(32, 0);
+    const uint32_t v[8] = {0x59A66A95, kSide, kSide, 24, 0, 1, 0, 0};
+    for (int i = 0; i < 8; ++i) vx::StoreBE32(&ras[4 * i], v[i]);
+    auto j2k = vt::ReadFileBytes(vt::DataPath("jpeg2000/grey8_lossless.j2k"));
+    SetSiz(j2k, 2, kSide);
+    auto jp2 = vt::ReadFileBytes(vt::DataPath("jpeg2000/rgb8_lossless.jp2"));
+    const uint8_t sizMarker[] = {0xFF, 0x4F, 0xFF, 0x51}, ihdr[] = {'i', 'h', 'd', 'r'};
+    const auto siz = std::search(jp2.begin(), jp2.end(), sizMarker, sizMarker + 4);
+    const auto box = std::search(jp2.begin(), jp2.end(), ihdr, ihdr + 4);
+    ASSERT_TRUE(siz != jp2.end() && box != jp2.end());
+    SetSiz(jp2, size_t(siz - jp2.begin()) + 2, kSide);
+    vx::StoreBE32(&*box + 4, kSide);
+    vx::StoreBE32(&*box + 8, kSide);
+    const struct {
+        const char* name;
+        uint32_t format;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {"PPM", VX_FORMAT_PNM, Text("P6 30000 30000 255\n\1\2\3")},
+        {"PGX", VX_FORMAT_PGX, Text("PG ML + 8 30000 30000\n\1\2")},
+        {"raster", VX_FORMAT_RAS, ras},
+        {"code stream", VX_FORMAT_JPC, j2k},
+        {"JP2", VX_FORMAT_JP2, jp2},
+    };
+    for (const auto& c : cases) {
+        for (const uint32_t format : {c.format, uint32_t(0)}) {
+            SCOPED_TRACE(std::string(c.name) + (format ? "" : " through the probe"));
+            std::vector<uint8_t> bytes = c.bytes;
+            VxImage img(0);
+            img.SetEscape(-1);
+            ASSERT_TRUE(img.Decode(bytes.data(), uint32_t(bytes.size()), format)) << img.GetLastError();
+            EXPECT_EQ(img.GetWidth(), kSide);
+            EXPECT_EQ(img.GetHeight(), kSide);
+            EXPECT_FALSE(img.IsValid());
+        }
+    }
 }
 
 }  // namespace
