@@ -202,10 +202,15 @@ private:
         probe.SetEscape(-1);
         probe.SetFrame(options_.frame);
         probe.SetMaxPixels(options_.maxPixels);
-        if (probe.Load(readPath.c_str(), named) && probe.GetWidth() > 0 && probe.GetHeight() > 0)
+        const uint64_t largest = std::min(Largest(named), budget_.Limit());
+        // A picture over the limit fails before its decoder allocates: it
+        // needs no more than the largest one allowed, and fails with the limit's text.
+        if (probe.Load(readPath.c_str(), named) && probe.GetWidth() > 0 && probe.GetHeight() > 0 &&
+            (options_.maxPixels == 0 ||
+             uint64_t(probe.GetWidth()) * probe.GetHeight() <= options_.maxPixels))
             return RowMemoryEstimate(probe.GetWidth(), probe.GetHeight(),
                                      probe.GetType() ? probe.GetType() : named, options_.target);
-        return std::min(Largest(named), budget_.Limit());
+        return largest;
     }
 
     // The row's work, outside any lock: decode, fit, encode into a temporary file.

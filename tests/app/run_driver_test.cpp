@@ -236,6 +236,15 @@ TEST_P(RunDriver, MemoryBudget) {
     cb.onRowDone = [&](int, const batch::RowResult& r) { why = r.error; };
     EXPECT_EQ(batch::RunRows({files[0]}, opt, cb).failed, 1);
     EXPECT_NE(why.find("memory budget of 1 MiB"), std::string::npos) << why;
+
+    // A header over the picture limit fails with the limit's text: its decoder
+    // refuses it before allocating, so the budget is not what stops it.
+    const std::string bomb = out.file("bomb.pgm");
+    ASSERT_TRUE(vt::WriteFileBytes(bomb, {'P', '5', ' ', '9', '9', '9', '9', '9', ' ', '9', '9', '9',
+                                          '9', '9', ' ', '2', '5', '5', '\n', 1, 2, 3}));
+    opt.maxMemory = 64 << 20;
+    EXPECT_EQ(batch::RunRows({bomb}, opt, cb).failed, 1);
+    EXPECT_NE(why.find("above the limit"), std::string::npos) << why;
 }
 
 TEST(RunMemory, EstimatesGrowWithThePictureAndNeverOverflow) {
