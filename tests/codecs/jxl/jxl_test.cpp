@@ -8,6 +8,7 @@
 
 #include "codecs/jxl/vx_jxl_codec.h"
 #include "core/vx_image.h"
+#include "core/vx_srgb.h"
 #include "tests/support/hostile_sweep.h"
 #include "tests/support/reference_decoder.h"
 #include "tests/support/test_support.h"
@@ -61,10 +62,13 @@ TEST(JxlDecode, AnimationFramesEqualTheSourceFrames) {
     EXPECT_EQ(past.GetNumFrames(), 3);
 }
 
-TEST(JxlDecode, EmbeddedProfileBecomesSrgb) {
+TEST(JxlDecode, EmbeddedProfileComesWithThePicture) {
     if (!vt::ReferenceAvailable(Reference::Pillow)) GTEST_SKIP() << "Pillow absent";
     VxImage img(0);
     ASSERT_TRUE(img.Load(vt::DataPath("jxl/icc.jxl").c_str(), VX_FORMAT_JXL));
+    // The picture keeps the profile; converted, it shows what a viewer shows.
+    ASSERT_FALSE(img.GetIccProfile().empty());
+    ASSERT_TRUE(vx::ConvertToSrgb(img));
     const auto expected = vt::DecodeWithReference(vt::DataPath("jxl/icc_expected.png"));
     ASSERT_TRUE(expected);
     EXPECT_LE(vt::MaxChannelDiff(vt::ToRgba(img), *expected), 2);
