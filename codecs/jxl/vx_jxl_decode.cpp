@@ -114,10 +114,35 @@ std::vector<uint8_t> ReadExifBox(const std::vector<uint8_t>& data) {
     }
 }
 
+// A colour space whose samples an 8-bit picture and an ICC profile hold as
+// they are: not an HDR transfer, which would need tone mapping.
+bool Reproducible(const JxlColorEncoding& c) {
+    return c.transfer_function != JXL_TRANSFER_FUNCTION_PQ && c.transfer_function != JXL_TRANSFER_FUNCTION_HLG &&
+           c.color_space != JXL_COLOR_SPACE_XYB && c.color_space != JXL_COLOR_SPACE_UNKNOWN;
+}
+
 bool IsSrgb(const JxlColorEncoding& c) {
     return c.white_point == JXL_WHITE_POINT_D65 && c.transfer_function == JXL_TRANSFER_FUNCTION_SRGB &&
            (c.color_space == JXL_COLOR_SPACE_GRAY ||
             (c.color_space == JXL_COLOR_SPACE_RGB && c.primaries == JXL_PRIMARIES_SRGB));
+}
+
+// Lossy pictures are stored in the library's own colour space. They are asked
+// for in the file's colour space when it names one by parameters (its profile
+// then comes with the picture: wide gamut kept), else in sRGB.
+void AskForStoredColours(JxlDecoder* d, bool grey) {
+    JxlColorEncoding original;
+    if (JxlDecoderGetColorAsEncodedProfile(d, nullptr, JXL_COLOR_PROFILE_TARGET_ORIGINAL, &original) == JXL_DEC_SUCCESS &&
+        !IsSrgb(original) && Reproducible(original) &&
+        JxlDecoderSetPreferredColorProfile(d, &original) == JXL_DEC_SUCCESS)
+        return;
+    JxlColorEncoding srgb{};
+    srgb.color_space = grey ? JXL_COLOR_SPACE_GRAY : JXL_COLOR_SPACE_RGB;
+    srgb.white_point = JXL_WHITE_POINT_D65;
+    srgb.primaries = JXL_PRIMARIES_SRGB;
+    srgb.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
+    srgb.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
+    JxlDecoderSetPreferredColorProfile(d, &srgb);
 }
 
 }  // namespace
@@ -174,17 +199,7 @@ bool VxJxlCodec::Decode(VxFile* file) {
                 if (Info.Frame > 0) JxlDecoderSkipFrames(dec.d, size_t(Info.Frame));
             } else if (s == JXL_DEC_COLOR_ENCODING) {
                 JxlColorEncoding c;
-                if (!info.uses_original_profile) {
-                    // Lossy pictures are stored in the library's own colour
-                    // space: ask for sRGB directly.
-                    JxlColorEncoding srgbEncoding{};
-                    srgbEncoding.color_space = info.num_color_channels == 1 ? JXL_COLOR_SPACE_GRAY : JXL_COLOR_SPACE_RGB;
-                    srgbEncoding.white_point = JXL_WHITE_POINT_D65;
-                    srgbEncoding.primaries = JXL_PRIMARIES_SRGB;
-                    srgbEncoding.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
-                    srgbEncoding.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
-                    JxlDecoderSetPreferredColorProfile(dec.d, &srgbEncoding);
-                }
+                if (!info.uses_original_profile) AskForStoredColours(dec.d, info.num_color_channels == 1);
                 // Samples in a colour space other than sRGB keep its
                 // profile: the file's own, or for a colour space the file
                 // names by its parameters, the one the library makes for it.

@@ -112,6 +112,15 @@ TEST_F(NewerMetadata, JpegIntoEachFormat) {
                 EXPECT_EQ(ref->tags[274], "1");
                 EXPECT_EQ(ref->tags[271], "Vellumar test");
                 EXPECT_TRUE(SameColours(ref->icc, profile));
+                // Lossy JPEG XL stores a profile of bytes beside colours of
+                // its own, which libjxl 0.7 gives back only as sRGB.
+                const auto read = back.GetIccProfile();
+                if (f.code == VX_FORMAT_JXL) {
+                    EXPECT_TRUE(read.empty());
+                    EXPECT_NEAR(back.GetPixelColor(6, 6).rgbGreen, vt::SrgbOfLinear(128), 6);
+                } else {
+                    EXPECT_TRUE(SameColours({read.begin(), read.end()}, profile));
+                }
                 if (f.code != VX_FORMAT_JXL) {
                     EXPECT_EQ(ref->icc, profile);
                 }

@@ -74,6 +74,22 @@ TEST(JxlDecode, EmbeddedProfileComesWithThePicture) {
     EXPECT_LE(vt::MaxChannelDiff(vt::ToRgba(img), *expected), 2);
 }
 
+// A lossy file whose colour space is named by parameters (linear light here)
+// comes out in that space with its profile, as djxl gives it, not clipped to
+// sRGB.
+TEST(JxlDecode, LossyFileKeepsTheColourSpaceItNames) {
+    if (!vt::ReferenceAvailable(Reference::Djxl)) GTEST_SKIP() << "djxl absent";
+    vt::TempDir dir;
+    const std::string path = dir.file("linear.jxl");
+    ASSERT_EQ(vt::RunCommand("cjxl " + vt::ShellQuote(vt::DataPath("jxl/anim_frame0.png")) + " " +
+                             vt::ShellQuote(path) + " -d 1 -x color_space=RGB_D65_SRG_Rel_Lin >/dev/null 2>&1"),
+              0);
+    VxImage img(0);
+    ASSERT_TRUE(img.Load(path.c_str(), VX_FORMAT_JXL));
+    EXPECT_FALSE(img.GetIccProfile().empty());
+    EXPECT_LE(vt::DiffFromReference(path, VX_FORMAT_JXL, Reference::Djxl), 1);
+}
+
 TEST(JxlEncode, QualityMapsToDistanceLikeCjxl) {
     EXPECT_EQ(VxJxlCodec::DistanceFor(100), 0.0f);
     EXPECT_NEAR(VxJxlCodec::DistanceFor(90), 1.0f, 1e-5);
