@@ -23,8 +23,8 @@ struct ColourReduction {
     }
 };
 
-// "standard" | "adaptive" and "none" | "floyd-steinberg", as the front ends
-// spell the choices; false for anything else.
+// "standard" / "adaptive" and "none" / "floyd-steinberg"; false for anything
+// else, leaving `out` alone.
 bool ParsePaletteChoice(std::string_view text, PaletteChoice& out);
 bool ParseDitherChoice(std::string_view text, DitherChoice& out);
 
