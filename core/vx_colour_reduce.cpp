@@ -116,18 +116,6 @@ bool MapToPalette(VxImage& img, uint32_t bits, const RGBQUAD* palette, uint32_t 
     return img.Transfer(out);
 }
 
-bool ParsePaletteChoice(std::string_view text, PaletteChoice& out) {
-    if (text != "standard" && text != "adaptive") return false;
-    out = text == "adaptive" ? PaletteChoice::Adaptive : PaletteChoice::Standard;
-    return true;
-}
-
-bool ParseDitherChoice(std::string_view text, DitherChoice& out) {
-    if (text != "none" && text != "floyd-steinberg") return false;
-    out = text == "none" ? DitherChoice::None : DitherChoice::FloydSteinberg;
-    return true;
-}
-
 bool ReduceColours(VxImage& img, uint32_t bits, const ColourReduction& how) {
     if (how.IsDefault()) return img.DecreaseBpp(bits, false);
     if (!img.IsValid() || img.GetBpp() <= bits) return img.IsValid();
