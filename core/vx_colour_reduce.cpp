@@ -59,6 +59,18 @@ void DiffuseRow(const uint8_t* src, const uint8_t* alpha, uint32_t w, bool leftT
 
 }  // namespace
 
+bool ParsePaletteChoice(std::string_view text, PaletteChoice& out) {
+    if (text != "standard" && text != "adaptive") return false;
+    out = text == "adaptive" ? PaletteChoice::Adaptive : PaletteChoice::Standard;
+    return true;
+}
+
+bool ParseDitherChoice(std::string_view text, DitherChoice& out) {
+    if (text != "none" && text != "floyd-steinberg") return false;
+    out = text == "none" ? DitherChoice::None : DitherChoice::FloydSteinberg;
+    return true;
+}
+
 bool MapToPalette(VxImage& img, uint32_t bits, const RGBQUAD* palette, uint32_t count,
                   DitherChoice dither, int32_t transIndex) {
     if (!img.IsValid() || img.GetBpp() != 24 || !palette || count == 0) return false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "core/vx_types.h"
 
@@ -21,6 +22,11 @@ struct ColourReduction {
         return palette == PaletteChoice::Standard && dither == DitherChoice::None;
     }
 };
+
+// "standard" / "adaptive" and "none" / "floyd-steinberg"; false for anything
+// else, leaving `out` alone.
+bool ParsePaletteChoice(std::string_view text, PaletteChoice& out);
+bool ParseDitherChoice(std::string_view text, DitherChoice& out);
 
 // Reduces a picture deeper than `bits` (1, 4 or 8) to that depth. The default
 // choice is exactly DecreaseBpp(bits, false). An adaptive palette only applies

@@ -15,6 +15,8 @@
 namespace vellumar::batch {
 
 inline constexpr char kDefaultNameTemplate[] = "{prefix}{row}{EXT}";
+// Each output named after its source: IMG_0001.jpg gives IMG_0001.PNG.
+inline constexpr char kSourceNameTemplate[] = "{name}{EXT}";
 
 // Empty when the template can be used, else what is wrong with it.
 std::string CheckNameTemplate(std::string_view pattern);

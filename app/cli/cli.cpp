@@ -179,16 +179,12 @@ std::string Parse(int argc, const char* const* argv, Options& o) {
                 return "--resize needs WxH, WxH+, Wx, xH or N%";
         } else if (arg == "--palette") {
             std::string v;
-            if (!takeValue(v) || (v != "standard" && v != "adaptive"))
+            if (!takeValue(v) || !vx::ParsePaletteChoice(v, o.steps.colours.palette))
                 return "--palette needs standard or adaptive";
-            o.steps.colours.palette =
-                v == "adaptive" ? vx::PaletteChoice::Adaptive : vx::PaletteChoice::Standard;
         } else if (arg == "--dither") {
             std::string v;
-            if (!takeValue(v) || (v != "none" && v != "floyd-steinberg"))
+            if (!takeValue(v) || !vx::ParseDitherChoice(v, o.steps.colours.dither))
                 return "--dither needs none or floyd-steinberg";
-            o.steps.colours.dither =
-                v == "none" ? vx::DitherChoice::None : vx::DitherChoice::FloydSteinberg;
         } else if (arg == "--keep-orientation" && !hasInline) {
             o.steps.keepOrientation = true;
         } else if (arg == "--strip" && !hasInline) {

@@ -20,6 +20,7 @@
 #include "app/batch/program_dir.h"
 #include "app/format_table/format_table.h"
 #include "app/gui/batch_converter.h"
+#include "app/gui/file_drop.h"
 #include "app/gui/native_path.h"
 #include "app/gui/options_menu.h"
 #include "app/gui/texts.h"
@@ -115,6 +116,10 @@ void MainWindow::BuildLayout() {
     workList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     workList_->header()->setStretchLastSection(true);
     workList_->header()->setSectionsMovable(false);
+    // A drop adds to the list (a pick replaces it); a run's rows stay as they are.
+    new FileDrop(
+        workList_->viewport(), [this] { return converter_->Running(); },
+        [this](std::vector<std::string> paths) { rows_->Append(std::move(paths)); });
 
     PlaceLabel(client, "标签4", 8, 208, 440, 24, text::kSupportedFormats);
 

@@ -60,6 +60,7 @@ public:
 
     QTreeView* WorkList() const { return workList_; }
     WorkListModel& Rows() const { return *rows_; }
+    const OptionsMenu& Choices() const { return *options_; }
     QPushButton* OpenButton() const { return openButton_; }
     QPushButton* StartButton() const { return startButton_; }
     QComboBox* FormatCombo() const { return formatCombo_; }

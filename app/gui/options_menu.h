@@ -2,9 +2,9 @@
 // with the other settings.
 //
 // A yes/no choice is one line of kToggles in options_menu.cpp (its text, its
-// settings key and the RunOptions field it sets). A choice among several
-// values gets a sub-menu of exclusive items built beside them in the
-// constructor and read in ApplyTo.
+// settings key and how it sets the RunOptions). A choice among several values
+// is one entry of kChoices: a sub-menu of exclusive items, each with the value
+// it stands for.
 #pragma once
 
 #include <QObject>
@@ -14,6 +14,7 @@
 #include "app/batch/run_options.h"
 
 class QAction;
+class QActionGroup;
 class QMenu;
 class QSettings;
 
@@ -25,11 +26,11 @@ public:
 
     // Sets the run's options the menu owns.
     void ApplyTo(batch::RunOptions& options) const;
-    QAction* Find(const char* settingsKey) const;
 
 private:
     QSettings& settings_;
     std::vector<QAction*> toggles_;
+    std::vector<QActionGroup*> choices_;
 };
 
 }  // namespace vellumar::gui

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <unordered_set>
+
 #include "app/gui/texts.h"
 
 namespace vellumar::gui {
@@ -22,15 +24,32 @@ const char* StatusText(WorkListModel::Status s) {
 
 WorkListModel::WorkListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
+WorkListModel::Row WorkListModel::Pending(std::string path) {
+    const QString shown = QFile::decodeName(QByteArray::fromStdString(path));
+    return Row{std::move(path), shown, Status::Pending, {}};
+}
+
 void WorkListModel::Replace(std::vector<std::string> paths) {
     beginResetModel();
     rows_.clear();
     rows_.reserve(paths.size());
-    for (std::string& p : paths) {
-        const QString shown = QFile::decodeName(QByteArray::fromStdString(p));
-        rows_.push_back(Row{std::move(p), shown, Status::Pending, {}});
-    }
+    for (std::string& p : paths) rows_.push_back(Pending(std::move(p)));
     endResetModel();
+}
+
+int WorkListModel::Append(std::vector<std::string> paths) {
+    std::unordered_set<std::string> listed;
+    for (const Row& r : rows_) listed.insert(r.path);
+    std::vector<std::string> fresh;
+    for (std::string& p : paths)
+        if (listed.insert(p).second) fresh.push_back(std::move(p));
+    if (fresh.empty()) return 0;
+    const int first = Rows();
+    beginInsertRows({}, first, first + int(fresh.size()) - 1);
+    rows_.reserve(rows_.size() + fresh.size());
+    for (std::string& p : fresh) rows_.push_back(Pending(std::move(p)));
+    endInsertRows();
+    return int(fresh.size());
 }
 
 std::vector<std::string> WorkListModel::Paths() const {

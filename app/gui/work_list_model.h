@@ -22,6 +22,9 @@ public:
     // The rows become `paths` in order, each pending; nothing is kept.
     void Replace(std::vector<std::string> paths);
     void Clear() { Replace({}); }
+    // Adds the `paths` not listed yet (compared as bytes) as pending rows
+    // after the others, which keep their results; returns how many were added.
+    int Append(std::vector<std::string> paths);
 
     int Rows() const { return int(rows_.size()); }
     const std::string& Path(int row) const { return rows_.at(size_t(row)).path; }
@@ -43,6 +46,7 @@ private:
         Status status = Status::Pending;
         QString reason;
     };
+    static Row Pending(std::string path);
     std::vector<Row> rows_;
 };
 

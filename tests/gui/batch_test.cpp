@@ -1,12 +1,15 @@
 // The start button's run, driven through the window with the pick scripted.
+#include <QDropEvent>
 #include <QLineEdit>
 #include <QFile>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QTimer>
 
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <iterator>
 
 #include "app/gui/texts.h"
@@ -42,6 +45,22 @@ protected:
         const std::string path = sources.file(name);
         vt::WriteFileBytes(path, {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
         return QString::fromStdString(path);
+    }
+    // Drops the files named by `uriList` onto the list; whether it was taken.
+    bool Drop(const QByteArray& uriList) {
+        QMimeData mime;
+        mime.setData("text/uri-list", uriList);
+        QWidget* target = win->WorkList()->viewport();
+        QDragEnterEvent enter({5, 5}, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(target, &enter);
+        if (!enter.isAccepted()) return false;
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(target, &drop);
+        EXPECT_EQ(drop.dropAction(), Qt::CopyAction) << "a move would delete the dropped files";
+        return drop.isAccepted();
+    }
+    static QByteArray Uri(const std::string& path) {
+        return "file://" + QByteArray::fromStdString(path).toPercentEncoding("/") + "\r\n";
     }
     void SetSaveDir(const QString& s) { win->SaveDirEdit()->setText(s); }
     void SetPrefix(const QString& s) { win->PrefixEdit()->setText(s); }
@@ -398,6 +417,97 @@ TEST_F(BatchTest, GbkNamedFilesConvertFromTheirOwnBytes) {
         ASSERT_TRUE(want && got);
         EXPECT_EQ(vt::MaxChannelDiff(*got, *want, false), 0);
     }
+}
+
+// A drop adds a folder's files (sorted, sub-folders included) and names that
+// are not UTF-8 as their bytes; with the source names kept, a name clash
+// fails the later row and every other row is named after its source.
+TEST_F(BatchTest, DroppedFoldersAndNamesConvertUnderTheirSourceNames) {
+    MakeSaveDir("DATA");
+    FindAction(win.get(), "遇到失败时继续转换")->setChecked(true);
+    FindAction(win.get(), "保留原文件名")->setChecked(true);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(sources.file("pics/sub"))));
+    const std::string gbk = sources.file("\xD6\xD0.bmp");  // 中.bmp
+    const std::string top = Source("top.bmp", 24, 20, 10, 1).toStdString();
+    Source("pics/sub/top.bmp", 24, 20, 10, 2);
+    Source("pics/b.bmp", 24, 20, 10, 3);
+    Source("pics/sub/a.bmp", 24, 20, 10, 4);
+    Source("\xD6\xD0.bmp", 24, 20, 10, 5);
+    Pick({QString::fromStdString(top)});
+
+    ASSERT_TRUE(Drop(Uri(sources.file("pics/")) + "# a comment\r\n" + Uri(gbk) + Uri(top) +
+                     "http://example.com/x.bmp\r\n"));
+    const std::vector<std::string> want = {top, sources.file("pics/b.bmp"),
+                                           sources.file("pics/sub/a.bmp"),
+                                           sources.file("pics/sub/top.bmp"), gbk};
+    EXPECT_EQ(win->Rows().Paths(), want);
+
+    ChooseFormat("*.BMP");
+    ASSERT_TRUE(RunBatch());
+    const char* const outputs[] = {"top.BMP", "b.BMP", "a.BMP", nullptr, "\xD6\xD0.BMP"};
+    for (int row = 0; row < 5; ++row) {
+        SCOPED_TRACE(row);
+        if (!outputs[row]) {
+            EXPECT_EQ(RowText(row), U("处理失败"));
+            EXPECT_TRUE(RowText(row, 0, Qt::ToolTipRole).contains(U("row 1"))) << "names the first";
+            continue;
+        }
+        EXPECT_EQ(RowText(row), U("处理完成"));
+        EXPECT_EQ(vt::ReadFileBytes(dir.file("DATA/") + outputs[row]),
+                  vt::ReadFileBytes(want[size_t(row)]));
+    }
+    // Counted by bytes: a listing as text may leave the GBK name out.
+    const std::filesystem::directory_iterator written(dir.file("DATA"));
+    EXPECT_EQ(std::distance(begin(written), end(written)), 4);
+}
+
+TEST_F(BatchTest, DropsAreRefusedWhileARunGoes) {
+    MakeSaveDir("DATA");
+    const QString big = Source("big.bmp", 24, 900, 700);
+    Pick(QStringList(20, big));
+    ChooseFormat("*.BMP");
+    QSignalSpy done(&win->Converter(), &BatchConverter::runFinished);
+    QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+    ASSERT_TRUE(win->Converter().Running());
+    EXPECT_FALSE(Drop(Uri(Source("late.bmp", 24).toStdString())));
+    EXPECT_EQ(win->Rows().Rows(), 20);
+    win->Converter().Cancel();
+    ASSERT_TRUE(WaitFor([&] { return done.count() > 0; }, 120000));
+    EXPECT_TRUE(Drop(Uri(sources.file("late.bmp"))));
+    EXPECT_EQ(win->Rows().Rows(), 21);
+}
+
+// The 选项 palette and dither choices reach the run: an adaptive palette
+// is closer to the source than the standard one, and dithering changes it.
+TEST_F(BatchTest, PaletteChoicesReachTheEngine) {
+    if (!VxFindCodec(VX_FORMAT_GIF)) GTEST_SKIP() << "no GIF encoder in this build";
+    MakeSaveDir("DATA");
+    const QString src = Source("photo.bmp", 24, 64, 64);
+    const auto source = vt::DecodeWithReference(src.toStdString());
+    ASSERT_TRUE(source);
+    Pick({src});
+    ChooseFormat("*.GIF");
+    struct Case {
+        const char* palette;
+        const char* dither;
+    };
+    const Case cases[] = {{"标准调色板", "不抖动"},
+                          {"自适应调色板", "不抖动"},
+                          {"自适应调色板", "误差扩散 (Floyd-Steinberg)"}};
+    std::vector<std::vector<uint8_t>> files;
+    std::vector<double> psnr;
+    for (const Case& c : cases) {
+        FindAction(win.get(), c.palette)->trigger();
+        FindAction(win.get(), c.dither)->trigger();
+        ASSERT_TRUE(RunBatch());
+        CloseBox();
+        files.push_back(vt::ReadFileBytes(dir.file("DATA/main1.GIF")));
+        const auto got = vt::DecodeWithReference(dir.file("DATA/main1.GIF"));
+        ASSERT_TRUE(got);
+        psnr.push_back(vt::Psnr(*got, *source));
+    }
+    EXPECT_GT(psnr[1], psnr[0] + 3) << psnr[0] << " dB standard";
+    EXPECT_NE(files[2], files[1]);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include "app/gui/options_menu.h"
 #include "app/gui/skin_loader.h"
 #include "app/gui/texts.h"
 #include "tests/gui/gui_fixture.h"
@@ -134,16 +135,44 @@ TEST_F(WindowTest, ExitWithTheAboutBoxOpenEndsTheProgram) {
 }
 
 TEST_F(WindowTest, SettingsSurviveARestart) {
+    using vellumar::batch::RunOptions;
+    const auto applied = [this] {
+        RunOptions o;
+        win->Choices().ApplyTo(o);
+        return o;
+    };
+    // Untouched, the menu leaves every run option at its default.
+    const RunOptions fresh = applied(), defaults;
+    EXPECT_EQ(fresh.nameTemplate, defaults.nameTemplate);
+    EXPECT_FALSE(fresh.keepGoing || fresh.steps.keepOrientation || fresh.steps.strip);
+    EXPECT_TRUE(fresh.steps.colours.IsDefault());
+    EXPECT_EQ(fresh.steps.resize.kind, vx::ResizeRequest::Kind::None);
+
     ChooseFormat("*.JP2");
     win->SaveDirEdit()->setText(U("输出"));
     win->PrefixEdit()->setText(U("p-"));
-    FindAction(win.get(), "遇到失败时继续转换")->setChecked(true);
+    const char* const items[] = {"遇到失败时继续转换", "保留原文件名", "保持图像的存储方向",
+                                 "去除颜色配置和EXIF信息", "缩小到 50%", "自适应调色板",
+                                 "误差扩散 (Floyd-Steinberg)"};
+    for (const char* item : items) {
+        QAction* a = FindAction(win.get(), item);
+        ASSERT_NE(a, nullptr) << item;
+        a->trigger();
+    }
     win->close();
     Open(false);
     EXPECT_EQ(win->FormatCombo()->currentText(), U("*.JP2"));
     EXPECT_EQ(win->SaveDirEdit()->text(), U("输出"));
     EXPECT_EQ(win->PrefixEdit()->text(), U("p-"));
-    EXPECT_TRUE(FindAction(win.get(), "遇到失败时继续转换")->isChecked());
+    for (const char* item : items) EXPECT_TRUE(FindAction(win.get(), item)->isChecked()) << item;
+    EXPECT_FALSE(FindAction(win.get(), "标准调色板")->isChecked());
+    const RunOptions o = applied();
+    EXPECT_TRUE(o.keepGoing && o.steps.keepOrientation && o.steps.strip);
+    EXPECT_EQ(o.nameTemplate, "{name}{EXT}");
+    EXPECT_EQ(o.steps.resize.kind, vx::ResizeRequest::Kind::Percent);
+    EXPECT_EQ(o.steps.resize.percent, 50u);
+    EXPECT_EQ(o.steps.colours.palette, vx::PaletteChoice::Adaptive);
+    EXPECT_EQ(o.steps.colours.dither, vx::DitherChoice::FloydSteinberg);
 }
 
 TEST_F(WindowTest, SkinFilesWrittenBesideProgramAndAttached) {
