@@ -231,8 +231,8 @@ private:
         }
         const std::string& source = sources_[size_t(row - 1)];
         SourceGuard::Opened in = guard_.Open(row);
-        if (!in.why.empty()) {
-            Fail(slot, RowOutcome::DecodeFailed, in.why);
+        if (in.error) {
+            Fail(slot, RowOutcome::DecodeFailed, VxSaveErrorText("cannot open the file", in.error));
             return slot;
         }
         ImageFacade::SetFrame(handle, options_.frame);

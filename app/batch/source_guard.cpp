@@ -7,38 +7,17 @@
 
 #include <cerrno>
 
-#include "core/vx_save_path.h"
-
 namespace vellumar::batch {
-
-namespace {
-
-const char kOpenStep[] = "cannot open the file";
-
-}  // namespace
-
-std::string NotASource(mode_t mode) {
-    if (S_ISREG(mode)) return {};
-    const char* kind = S_ISDIR(mode)    ? "a folder"
-                       : S_ISFIFO(mode) ? "a pipe"
-                       : S_ISSOCK(mode) ? "a socket"
-                                        : "a device";
-    return std::string("cannot read the file: it is ") + kind + ", not a regular file";
-}
 
 SourceGuard::SourceGuard(const std::vector<std::string>& sources)
     : sources_(sources),
-      refused_(sources.size()),
+      statError_(sources.size(), 0),
       started_(sources.size(), false),
       kept_(sources.size(), -1) {
     for (size_t i = 0; i < sources.size(); ++i) {
         struct stat st {};
-        if (stat(sources[i].c_str(), &st) != 0) {
-            refused_[i] = VxSaveErrorText(kOpenStep, errno);
-            continue;
-        }
-        refused_[i] = NotASource(st.st_mode);
-        if (refused_[i].empty()) rowsOf_.emplace(FileId{st.st_dev, st.st_ino}, int(i) + 1);
+        if (stat(sources[i].c_str(), &st) != 0) statError_[i] = errno;
+        else rowsOf_.emplace(FileId{st.st_dev, st.st_ino}, int(i) + 1);
     }
     // Decoders open files by name; a kept descriptor is reached through its
     // /proc name, which opens the file even after its name was replaced.
@@ -62,22 +41,15 @@ SourceGuard::Opened SourceGuard::Open(int row) {
     if (kept_[i] >= 0) {
         o.fd = kept_[i];
         kept_[i] = -1;
-    } else if (!refused_[i].empty()) {
-        // Missing (or no file) when the run started: whatever an earlier row
-        // may have put there since is not what the user listed.
-        o.why = refused_[i];
+    } else if (statError_[i] != 0) {
+        // Missing when the run started: whatever an earlier row may have put
+        // there since is not what the user listed.
+        o.error = statError_[i];
         return o;
     } else {
-        // Not blocking: the name may have become a pipe since the first look.
-        o.fd = open(sources_[i].c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        o.fd = open(sources_[i].c_str(), O_RDONLY | O_CLOEXEC);
         if (o.fd < 0) {
-            o.why = VxSaveErrorText(kOpenStep, errno);
-            return o;
-        }
-        struct stat st {};
-        o.why = fstat(o.fd, &st) != 0 ? VxSaveErrorText(kOpenStep, errno) : NotASource(st.st_mode);
-        if (!o.why.empty()) {
-            Close(o);
+            o.error = errno;
             return o;
         }
     }
@@ -92,7 +64,7 @@ void SourceGuard::Close(Opened& opened) {
 
 int SourceGuard::OpenKept(const std::string& path, const FileId& id) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd >= 0) {
             struct stat st {};
             if (fstat(fd, &st) == 0 && FileId{st.st_dev, st.st_ino} == id) return fd;

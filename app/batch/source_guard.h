@@ -13,11 +13,6 @@
 
 namespace vellumar::batch {
 
-// Why a file of this kind (st_mode) cannot be a source; empty when it can.
-// Only regular files are read: a pipe blocks until someone writes to it and
-// gives its bytes once, while a row reads its source twice (size, picture).
-std::string NotASource(mode_t mode);
-
 class SourceGuard {
 public:
     explicit SourceGuard(const std::vector<std::string>& sources);
@@ -28,8 +23,8 @@ public:
     // A row's source, open from the moment the row starts until it is read.
     struct Opened {
         int fd = -1;
-        std::string readPath;  // what the decoder opens; empty when `why` is set
-        std::string why;       // why the source cannot be read
+        std::string readPath;  // what the decoder opens; empty when `error` is set
+        int error = 0;         // errno when the source cannot be opened
     };
     // Called once per row (1-based), when the row starts; give it back with Close.
     Opened Open(int row);
@@ -55,7 +50,7 @@ private:
 
     std::mutex mutex_;
     const std::vector<std::string>& sources_;
-    std::vector<std::string> refused_;  // by row - 1: why the first look refused it
+    std::vector<int> statError_;  // by row - 1: errno of the first look, 0 when found
     std::vector<bool> started_;
     std::vector<int> kept_;  // descriptors kept for rows not yet started, -1 for none
     std::unordered_multimap<FileId, int, FileIdHash> rowsOf_;

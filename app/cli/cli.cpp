@@ -1,7 +1,5 @@
 #include "app/cli/cli.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -18,7 +16,6 @@
 #include "app/batch/output_name.h"
 #include "app/batch/program_dir.h"
 #include "app/batch/run_driver.h"
-#include "app/batch/source_guard.h"
 #include "app/batch/source_list.h"
 #include "app/format_table/format_table.h"
 #include "vellumar_version.h"
@@ -215,15 +212,10 @@ int RunInfo(const Options& o, std::ostream& out, std::ostream& err) {
         ImageHandle handle = nullptr;
         ImageFacade::SetFrame(&handle, o.frame);
         ImageFacade::SetMaxPixels(&handle, o.maxPixels);
-        struct stat st {};
-        const std::string refused = stat(file.c_str(), &st) == 0 ? batch::NotASource(st.st_mode) : "";
-        const bool ok = refused.empty() && ImageFacade::DecodeFromFile(&handle, file.c_str(),
-                                                                       int32_t(FormatFromExtension(file)));
+        const bool ok =
+            ImageFacade::DecodeFromFile(&handle, file.c_str(), int32_t(FormatFromExtension(file)));
         out << Printable(file) << ": ";
-        if (!refused.empty()) {
-            out << "error: " << refused << '\n';
-            status = 1;
-        } else if (ok) {
+        if (ok) {
             out << VxFormatName(uint32_t(ImageFacade::GetType(&handle))) << ' '
                 << ImageFacade::GetWidth(&handle) << 'x' << ImageFacade::GetHeight(&handle) << ' '
                 << ImageFacade::GetBpp(&handle) << " bpp, " << ImageFacade::GetNumFrames(&handle)

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -76,24 +75,6 @@ TEST(Cli, Info) {
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find(dir.file("missing.bmp") + ": error: "), std::string::npos) << r.out;
-}
-
-// A named pipe nobody writes to is refused, not waited for: reading it would
-// block, and a row reads its source twice. A hang ends at the timeout (the
-// program catches SIGTERM, so SIGKILL follows), which fails the test.
-TEST(Cli, PipesAreRefusedNotWaitedFor) {
-    vt::TempDir dir;
-    const std::string pipe = dir.file("pipe.png");
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    const std::string cli = "-k 10 120 " + Q(VELLUMAR_CLI) + " ";
-    const std::string run = "--to BMP --out-dir " + Q(dir.file("out")) + " ";
-    for (const std::string& args : {"--info " + Q(pipe), run + Q(pipe), run + "--jobs 2 " + Q(pipe)}) {
-        SCOPED_TRACE(args);
-        const Result r = Cli(dir, cli + args, "timeout");
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE((r.out + r.err).find("it is a pipe, not a regular file"), std::string::npos)
-            << r.out << r.err;
-    }
 }
 
 // --max-pixels reaches the decoders of --info and of a run; 0 lifts the limit.
