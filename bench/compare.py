@@ -121,11 +121,11 @@ def workloads(cli, inputs, nphotos, nsmall):
             "libvips": vips('vips gifsave "$f" "OUT/$n.gif"'),
         }, None, "adaptive palette with Floyd-Steinberg; ImageMagick's and libvips' default GIF "
                  "(docs/gif.md compares the pictures)"),
-        "jpeg-resize": (jpg, vx("JPG", "--resize", "1280x1280"), {
-            "ImageMagick": im("jpg", "-resize", "1280x1280", "-quality", "90",
+        "jpeg-resize": (jpg, vx("JPG", "--resize", "800x800"), {
+            "ImageMagick": im("jpg", "-resize", "800x800", "-quality", "90",
                               "-sampling-factor", "2x2"),
-            "libvips": vips('vipsthumbnail "$f" --size 1280x1280 -o "OUT/$n.jpg[Q=90]"'),
-        }, None, "fit inside 1280 x 1280, JPEG quality 90 (vipsthumbnail shrinks on load)"),
+            "libvips": vips('vipsthumbnail "$f" --size 800x800 -o "OUT/$n.jpg[Q=90]"'),
+        }, None, "fit inside 800 x 800, JPEG quality 90; Vellumar and vipsthumbnail decode large JPEGs smaller first"),
         "jpeg-tiff": (jpg, vx("TIF"), {
             "ImageMagick": im("tif", "-compress", "jpeg", "-quality", "90"),
             "GraphicsMagick": gm("tif", "-compress", "jpeg", "-quality", "90"),
