@@ -1,5 +1,7 @@
 #include "core/vx_exif_edit.h"
 
+#include <algorithm>
+
 namespace vx {
 
 namespace {
@@ -101,6 +103,33 @@ bool ExifBigEndian(std::span<const uint8_t> exif) { return !exif.empty() && exif
 bool ForEachExifEntry(std::span<const uint8_t> exif,
                       const std::function<void(ExifDir, const ExifEntry&)>& visit) {
     return Walk(exif, [&](ExifDir dir, size_t, const ExifEntry& e) { visit(dir, e); });
+}
+
+int32_t ExifOrientation(std::span<const uint8_t> exif) {
+    int32_t orientation = 0;
+    const bool big = ExifBigEndian(exif);
+    Walk(exif, [&](ExifDir dir, size_t, const ExifEntry& e) {
+        if (dir != ExifDir::Main || e.tag != kTagOrientation || e.type != kShort || e.count != 1)
+            return;
+        const int32_t v = big ? e.value[0] << 8 | e.value[1] : e.value[1] << 8 | e.value[0];
+        orientation = v >= 1 && v <= 8 ? v : 0;
+    });
+    return orientation;
+}
+
+std::span<const uint8_t> ExifInChunk(std::span<const uint8_t> stored) {
+    static const uint8_t kPrefix[6] = {'E', 'x', 'i', 'f', 0, 0};
+    if (stored.size() >= 6 && std::equal(kPrefix, kPrefix + 6, stored.begin()))
+        stored = stored.subspan(6);
+    return ExifHeaderValid(stored) ? stored : std::span<const uint8_t>();
+}
+
+std::span<const uint8_t> ExifAfterOffset(std::span<const uint8_t> stored) {
+    if (stored.size() < 4) return {};
+    const uint32_t skip = uint32_t(stored[0]) << 24 | uint32_t(stored[1]) << 16 |
+                          uint32_t(stored[2]) << 8 | stored[3];
+    if (skip > stored.size() - 4) return {};
+    return ExifInChunk(stored.subspan(4 + size_t(skip)));
 }
 
 std::vector<uint8_t> ExifFitted(std::span<const uint8_t> exif, int32_t orientation,

@@ -40,4 +40,18 @@ bool ForEachExifEntry(std::span<const uint8_t> exif,
 // The block's byte order.
 bool ExifBigEndian(std::span<const uint8_t> exif);
 
+// The main directory's orientation tag (1..8); 0 when it has none or another
+// value.
+int32_t ExifOrientation(std::span<const uint8_t> exif);
+
+// The block as a container chunk holds it: from the TIFF header on, or after
+// the "Exif\0\0" that some writers keep from JPEG. Empty when neither starts a
+// readable header.
+std::span<const uint8_t> ExifInChunk(std::span<const uint8_t> stored);
+
+// The block in an ISO-box Exif item (HEIF, JPEG XL): a 4-byte big-endian
+// count of bytes to skip after it, then the block (as in ExifInChunk). Empty
+// when the count points past the end or no header follows.
+std::span<const uint8_t> ExifAfterOffset(std::span<const uint8_t> stored);
+
 }  // namespace vx

@@ -1,6 +1,7 @@
 #include "app/batch/metadata_step.h"
 
 #include "codecs/jpeg/vx_image_jpg.h"
+#include "codecs/jxl/vx_jxl_codec.h"
 #include "codecs/tiff/vx_image_tif.h"
 #include "core/vx_image.h"
 #include "core/vx_srgb.h"
@@ -15,13 +16,26 @@ bool ProfileWritten(const VxImage& img, ImageFormat target) {
     switch (target) {
         case VX_FORMAT_JPG: return vx::ProfileFits(icc, VxImageJPG::WritesGrey(img));
         case VX_FORMAT_TIF: return vx::ProfileFits(icc, VxImageTIF::WritesGrey(img));
-        case VX_FORMAT_PNG: return vx::ProfileFits(icc, false);
+        case VX_FORMAT_JXL: return vx::ProfileFits(icc, VxJxlCodec::WritesGrey(img));
+        case VX_FORMAT_PNG:
+        case VX_FORMAT_WEBP:
+        case VX_FORMAT_HEIF:
+        case VX_FORMAT_AVIF: return vx::ProfileFits(icc, false);
         default: return false;
     }
 }
 
 bool HoldsExif(ImageFormat target) {
-    return target == VX_FORMAT_JPG || target == VX_FORMAT_PNG || target == VX_FORMAT_TIF;
+    switch (target) {
+        case VX_FORMAT_JPG:
+        case VX_FORMAT_PNG:
+        case VX_FORMAT_TIF:
+        case VX_FORMAT_WEBP:
+        case VX_FORMAT_HEIF:
+        case VX_FORMAT_AVIF:
+        case VX_FORMAT_JXL: return true;
+        default: return false;
+    }
 }
 
 }  // namespace

@@ -32,6 +32,22 @@ std::string OutputPathOf(const RunOptions& options, int row, const std::string& 
     return name.empty() ? name : options.outDir + '/' + name;
 }
 
+std::vector<PlannedOutput> PlanOutputs(const RunOptions& options,
+                                       const std::vector<std::string>& sources) {
+    std::vector<PlannedOutput> plan(sources.size());
+    std::unordered_map<std::string, int> firstRow;
+    for (int row = 1; row <= int(sources.size()); ++row) {
+        PlannedOutput& out = plan[size_t(row - 1)];
+        out.path = OutputPathOf(options, row, sources[size_t(row - 1)], out.why);
+        if (out.path.empty()) continue;
+        const auto [it, fresh] = firstRow.emplace(out.path, row);
+        if (!fresh)
+            out.why = "row " + std::to_string(row) + " would write row " +
+                      std::to_string(it->second) + "'s output file " + out.path;
+    }
+    return plan;
+}
+
 namespace {
 
 struct Slot {
@@ -59,7 +75,7 @@ public:
           slots_(size_t(rows_) + 1),
           guard_(sources),
           budget_(options.maxMemory ? options.maxMemory : DefaultMemoryBudget()) {
-        NameRows();
+        names_ = PlanOutputs(options_, sources_);
         // Sizes are read ahead only when the largest pictures the decoders
         // take could, on every worker at once, pass the budget.
         bool seen[kVxFormatCount] = {};
@@ -107,23 +123,6 @@ public:
 
 private:
     bool Cancelled() const { return cancel_ && cancel_->Requested(); }
-
-    // Every row's output, before any is written: a row naming the file of an
-    // earlier row fails instead of overwriting it, whatever the timing.
-    void NameRows() {
-        outputs_.resize(size_t(rows_) + 1);
-        nameErrors_.resize(size_t(rows_) + 1);
-        std::unordered_map<std::string, int> firstRow;
-        for (int row = 1; row <= rows_; ++row) {
-            std::string& path = outputs_[size_t(row)];
-            path = OutputPathOf(options_, row, sources_[size_t(row - 1)], nameErrors_[size_t(row)]);
-            if (path.empty()) continue;
-            const auto [it, fresh] = firstRow.emplace(path, row);
-            if (!fresh)
-                nameErrors_[size_t(row)] = "row " + std::to_string(row) + " would write row " +
-                                           std::to_string(it->second) + "'s output file " + path;
-        }
-    }
 
     // The most a row of this source format may take, given the picture limit.
     uint64_t Largest(ImageFormat source) const {
@@ -211,9 +210,10 @@ private:
     // The row's work, outside any lock: decode, fit, encode into a temporary file.
     Slot Convert(int row, ImageHandle* handle) {
         Slot slot;
-        slot.output = outputs_[size_t(row)];
-        if (!nameErrors_[size_t(row)].empty()) {
-            Fail(slot, RowOutcome::EncodeFailed, nameErrors_[size_t(row)]);
+        const PlannedOutput& name = names_[size_t(row - 1)];
+        slot.output = name.path;
+        if (!name.why.empty()) {
+            Fail(slot, RowOutcome::EncodeFailed, name.why);
             return slot;
         }
         // Folders the template names are made; a caller naming files has its own.
@@ -305,8 +305,7 @@ private:
     bool closing_ = false;
     std::vector<Slot> slots_;
 
-    std::vector<std::string> outputs_;     // by row; empty when naming failed
-    std::vector<std::string> nameErrors_;  // by row: why the row has no output
+    std::vector<PlannedOutput> names_;  // row r's is names_[r - 1]
     SourceGuard guard_;
     MemoryBudget budget_;
     bool readSizes_ = false;

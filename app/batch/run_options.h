@@ -57,4 +57,15 @@ struct RunOptions {
 std::string OutputPathOf(const RunOptions& options, int row, const std::string& source,
                          std::string& why);
 
+struct PlannedOutput {
+    std::string path;  // empty when the template gives no name
+    std::string why;   // not empty: the row fails with this (no name, or an earlier row's file)
+};
+
+// Every row's output, before any is written: a row naming the file of an
+// earlier row fails instead of overwriting it, whatever the timing. Row r's
+// is element r - 1.
+std::vector<PlannedOutput> PlanOutputs(const RunOptions& options,
+                                       const std::vector<std::string>& sources);
+
 }  // namespace vellumar::batch

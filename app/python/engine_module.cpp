@@ -11,6 +11,7 @@
 
 #include "app/batch/batch_engine.h"
 #include "app/batch/run_driver.h"
+#include "app/batch/source_list.h"
 #include "app/format_table/format_table.h"
 #include "core/vx_save_path.h"
 #include "facade/image_facade.h"
@@ -114,7 +115,48 @@ PYBIND11_MODULE(_engine, m) {
         .def_readwrite("max_pixels", &RunOptions::maxPixels)
         .def_readwrite("keep_going", &RunOptions::keepGoing)
         .def_readwrite("jobs", &RunOptions::jobs)
-        .def_readwrite("max_memory", &RunOptions::maxMemory);
+        .def_readwrite("max_memory", &RunOptions::maxMemory)
+        .def_readwrite("source_dirs", &RunOptions::sourceDirs)
+        // The picture options take the command line's spellings and refuse
+        // what it refuses, with its words.
+        .def_property(
+            "name", [](const RunOptions& o) { return o.nameTemplate; },
+            [](RunOptions& o, const std::string& pattern) {
+                const std::string why = vellumar::batch::CheckNameTemplate(pattern);
+                if (!why.empty()) throw py::value_error("name: " + why);
+                o.nameTemplate = pattern;
+            })
+        .def_property("resize", nullptr,
+                      [](RunOptions& o, const std::string& text) {
+                          if (!vx::ParseResizeRequest(text, o.steps.resize))
+                              throw py::value_error("resize needs WxH, WxH+, Wx, xH or N%");
+                      })
+        .def_property(
+            "palette",
+            [](const RunOptions& o) {
+                return o.steps.colours.palette == vx::PaletteChoice::Adaptive ? "adaptive"
+                                                                              : "standard";
+            },
+            [](RunOptions& o, const std::string& text) {
+                if (!vx::ParsePaletteChoice(text, o.steps.colours.palette))
+                    throw py::value_error("palette needs standard or adaptive");
+            })
+        .def_property(
+            "dither",
+            [](const RunOptions& o) {
+                return o.steps.colours.dither == vx::DitherChoice::None ? "none"
+                                                                       : "floyd-steinberg";
+            },
+            [](RunOptions& o, const std::string& text) {
+                if (!vx::ParseDitherChoice(text, o.steps.colours.dither))
+                    throw py::value_error("dither needs none or floyd-steinberg");
+            })
+        .def_property(
+            "keep_orientation", [](const RunOptions& o) { return o.steps.keepOrientation; },
+            [](RunOptions& o, bool keep) { o.steps.keepOrientation = keep; })
+        .def_property(
+            "strip", [](const RunOptions& o) { return o.steps.strip; },
+            [](RunOptions& o, bool strip) { o.steps.strip = strip; });
 
     py::class_<FailedRow>(m, "FailedRow")
         .def_readonly("row", &FailedRow::row)
@@ -139,12 +181,18 @@ PYBIND11_MODULE(_engine, m) {
     });
     m.def("run", &Run, py::arg("sources"), py::arg("options"),
           "Converts the rows (paths as bytes) as the command line does.");
-    m.def("output_path", [](const RunOptions& options, int row) {
-        std::string why;
-        const std::string path = vellumar::batch::OutputPathOf(options, row, {}, why);
-        if (path.empty()) throw py::value_error(why);
-        return py::bytes(path);
-    });
+    m.def("plan_outputs", [](const RunOptions& options, const std::vector<std::string>& sources) {
+        std::vector<std::pair<py::bytes, std::string>> plan;
+        for (auto& row : vellumar::batch::PlanOutputs(options, sources))
+            plan.emplace_back(py::bytes(row.path), row.why);
+        return plan;
+    }, "Each row's (output path, why it has none) as the run would name them.");
+    m.def("list_sources", [](const std::vector<std::string>& names, bool recursive) {
+        std::vector<std::pair<py::bytes, py::bytes>> rows;
+        for (const auto& row : vellumar::batch::ListSources(names, recursive))
+            rows.emplace_back(py::bytes(row.path), py::bytes(row.dir));
+        return rows;
+    }, "Rows (path, folder relative to the folder named) as the command line lists them.");
     m.def("info", &Info, py::arg("path"), py::arg("frame"), py::arg("max_pixels"));
     m.def("remove_temporaries", &VxRemoveTemporaries, py::arg("folder"), py::arg("tag"),
           py::call_guard<py::gil_scoped_release>());

@@ -4,6 +4,8 @@
 // Reading takes the primary picture as frame 0 and the file's other top-level
 // pictures as frames 1, 2, ... (Frame), with the file's rotation, mirroring
 // and cropping applied and alpha kept; deeper samples are scaled to 8 bits.
+// An ICC profile and the EXIF block come with the picture (the EXIF
+// orientation then says 1: the file's own rotation is applied already).
 // The format code a decoded picture gets follows its content (AV1: AVIF),
 // whichever of the two codes asked for it.
 #pragma once
@@ -12,6 +14,8 @@
 #include <cstdint>
 
 #include "core/vx_image.h"
+
+struct heif_image_handle;
 
 class VxHeifCodec : public VxImage {
 public:
@@ -27,4 +31,7 @@ public:
     static bool IsHeifSignature(const uint8_t* bytes, size_t size);
     // Whether this system's libheif can write the format.
     static bool CanWrite(ImageFormat type);
+
+private:
+    void KeepMetadata(heif_image_handle* handle, size_t fileSize);
 };

@@ -8,9 +8,9 @@
 #include "codecs/heif/vx_heif_derived_inputs.h"
 #include "codecs/heif/vx_heif_library.h"
 #include "core/vx_codec_guard.h"
+#include "core/vx_exif_edit.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
-#include "core/vx_srgb_converter.h"
 #include "core/vx_stream_bytes.h"
 
 namespace {
@@ -52,6 +52,30 @@ void Unpremultiply(uint8_t* rgba, uint32_t width) {
 }
 
 }  // namespace
+
+void VxHeifCodec::KeepMetadata(heif_image_handle* handle, size_t fileSize) {
+    // Both are stored in the file: a size past its length is a damaged one.
+    const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(handle);
+    if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {
+        const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+        if (size > 0 && size <= fileSize) {
+            std::vector<uint8_t> icc(size);
+            if (heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok)
+                SetIccProfile(icc);
+        }
+    }
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) != 1) return;
+    const size_t size = heif_image_handle_get_metadata_size(handle, id);
+    if (size == 0 || size > fileSize) return;
+    std::vector<uint8_t> stored(size);
+    if (heif_image_handle_get_metadata(handle, id, stored.data()).code != heif_error_Ok) return;
+    // The library has turned the picture by the file's own rotation and
+    // mirroring, which is what viewers follow; the EXIF tag must not turn it
+    // again.
+    const auto exif = vx::ExifAfterOffset(stored);
+    if (!exif.empty()) SetExif(vx::ExifFitted(exif, 1, GetWidth(), GetHeight()));
+}
 
 bool VxHeifCodec::IsHeifSignature(const uint8_t* bytes, size_t size) {
     return bytes && size >= 12 && std::memcmp(bytes + 4, "ftyp", 4) == 0 &&
@@ -143,16 +167,6 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
             vxheif::Fail(type, *GetLastError() ? GetLastError() : "out of memory");
         if (alpha && !AlphaCreate()) vxheif::Fail(type, "out of memory");
 
-        vx::SrgbConverter srgb;
-        bool convert = false;
-        const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(handle.p);
-        if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {
-            std::vector<uint8_t> icc(heif_image_handle_get_raw_color_profile_size(handle.p));
-            if (!icc.empty() &&
-                heif_image_handle_get_raw_color_profile(handle.p, icc.data()).code == heif_error_Ok)
-                convert = srgb.Open(icc.data(), icc.size(),
-                                    alpha ? vx::SrgbConverter::Layout::Rgba8 : vx::SrgbConverter::Layout::Rgb8);
-        }
         const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle.p);
         std::vector<uint8_t> row(size_t(iw) * channels);
         std::vector<uint16_t> wide(deep ? row.size() : 0);
@@ -166,9 +180,9 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
                 std::memcpy(row.data(), src, row.size());
             }
             if (premultiplied) Unpremultiply(row.data(), uint32_t(iw));
-            if (convert) srgb.Convert(row.data(), uint32_t(iw));
             vx::StoreRow(*this, uint32_t(y), row.data(), channels);
         }
+        KeepMetadata(handle.p, data.size());
         return true;
     });
 }

@@ -1,10 +1,12 @@
 #include <new>
+#include <span>
 
 #include "codecs/heif/vx_heif_codec.h"
 #include "codecs/heif/vx_heif_library.h"
 #include "core/vx_codec_guard.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
+#include "core/vx_srgb.h"
 #include "core/vx_transparency.h"
 
 namespace {
@@ -77,6 +79,14 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
         nclx.p->full_range_flag = 1;
         err = heif_image_set_nclx_color_profile(image.p, nclx.p);
         if (err.code != heif_error_Ok) vxheif::Fail(type, "out of memory", &err);
+        // A carried profile describes the RGB samples. The library then
+        // writes it in place of the nclx box; the coded stream still tells
+        // readers the YCbCr matrix.
+        const std::span<const uint8_t> icc = GetIccProfile();
+        if (vx::ProfileFits(icc, false)) {
+            err = heif_image_set_raw_color_profile(image.p, "prof", icc.data(), icc.size());
+            if (err.code != heif_error_Ok) vxheif::Fail(type, "out of memory", &err);
+        }
         int stride = 0;
         uint8_t* plane = heif_image_get_plane(image.p, heif_channel_interleaved, &stride);
         if (!plane) vxheif::Fail(type, "out of memory");
@@ -84,8 +94,15 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
 
         vxheif::EncodingOptions options(heif_encoding_options_alloc());
         if (!options.p) vxheif::Fail(type, "out of memory");
-        err = heif_context_encode_image(ctx.p, image.p, encoder.p, options.p, nullptr);
+        vxheif::Handle handle;
+        err = heif_context_encode_image(ctx.p, image.p, encoder.p, options.p, &handle.p);
         if (err.code != heif_error_Ok) vxheif::Fail(type, "the encoder failed", &err);
+        // The library puts the 4-byte offset to the TIFF header in front.
+        const std::span<const uint8_t> exif = GetExif();
+        if (!exif.empty() && exif.size() < (size_t(1) << 30)) {
+            err = heif_context_add_exif_metadata(ctx.p, handle.p, exif.data(), int(exif.size()));
+            if (err.code != heif_error_Ok) vxheif::Fail(type, "cannot add the EXIF block", &err);
+        }
         heif_writer writer{1, WriteToFile};
         err = heif_context_write(ctx.p, &writer, file);
         if (err.code != heif_error_Ok) vxheif::Fail(type, "cannot write the file", &err);

@@ -1,6 +1,9 @@
 // JPEG XL reader and writer over libjxl. Reading gives 8-bit pictures (deeper
 // samples scaled), alpha kept, the file's orientation applied, and for
-// animations frame N (Frame) as the viewer shows it; colour arrives in sRGB.
+// animations frame N (Frame) as the viewer shows it. An ICC profile the
+// samples are stored in comes with the picture (other colour arrives in
+// sRGB), and so does the Exif box, its orientation set to 1: the code
+// stream's own orientation is applied.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +23,9 @@ public:
 
     // True when `bytes` begin a JPEG XL code stream or container.
     static bool IsJxlSignature(const uint8_t* bytes, size_t size);
+
+    // Whether the picture is written as grey samples (a profile must be grey).
+    static bool WritesGrey(const VxImage& img);
 
     // The distance --quality stands for (0 at 100: lossless).
     static float DistanceFor(int quality);

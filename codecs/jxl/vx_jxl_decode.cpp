@@ -1,5 +1,6 @@
 #include <jxl/decode.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -7,9 +8,9 @@
 
 #include "codecs/jxl/vx_jxl_codec.h"
 #include "core/vx_codec_guard.h"
+#include "core/vx_exif_edit.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
-#include "core/vx_srgb_converter.h"
 #include "core/vx_stream_bytes.h"
 
 namespace {
@@ -75,10 +76,73 @@ void CheckLayers(const std::vector<uint8_t>& data, VxImage& codec) {
     }
 }
 
+// An EXIF block larger than this is dropped: JPEG holds at most 64 KiB, and a
+// compressed box could otherwise unpack to any size.
+constexpr size_t kMaxExif = size_t(4) << 20;
+
+// The Exif box's contents (unpacked from a "brob" box), empty when there is
+// none or it is damaged or too large. Only the box layer is read.
+std::vector<uint8_t> ReadExifBox(const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> box;
+    if (JxlSignatureCheck(data.data(), data.size()) != JXL_SIG_CONTAINER) return box;
+    Decoder dec;
+    if (JxlDecoderSetDecompressBoxes(dec.d, JXL_TRUE) != JXL_DEC_SUCCESS) return box;
+    dec.Start(data, JXL_DEC_BOX);
+    bool reading = false;
+    size_t filled = 0;
+    for (;;) {
+        const JxlDecoderStatus s = JxlDecoderProcessInput(dec.d);
+        if (s == JXL_DEC_BOX_NEED_MORE_OUTPUT && reading) {
+            filled = box.size() - JxlDecoderReleaseBoxBuffer(dec.d);
+            if (box.size() >= kMaxExif) return {};
+            box.resize(std::min(kMaxExif, box.size() * 2));
+            JxlDecoderSetBoxBuffer(dec.d, box.data() + filled, box.size() - filled);
+            continue;
+        }
+        if (reading) {
+            // The box ends where the next one starts (or the file does).
+            box.resize(box.size() - JxlDecoderReleaseBoxBuffer(dec.d));
+            return s == JXL_DEC_BOX || s == JXL_DEC_SUCCESS ? box : std::vector<uint8_t>();
+        }
+        if (s != JXL_DEC_BOX) return {};
+        JxlBoxType type;
+        if (JxlDecoderGetBoxType(dec.d, type, JXL_TRUE) != JXL_DEC_SUCCESS) return {};
+        if (std::memcmp(type, "Exif", 4) != 0) continue;
+        reading = true;
+        box.resize(4096);
+        JxlDecoderSetBoxBuffer(dec.d, box.data(), box.size());
+    }
+}
+
+// A colour space whose samples an 8-bit picture and an ICC profile hold as
+// they are: not an HDR transfer, which would need tone mapping.
+bool Reproducible(const JxlColorEncoding& c) {
+    return c.transfer_function != JXL_TRANSFER_FUNCTION_PQ && c.transfer_function != JXL_TRANSFER_FUNCTION_HLG &&
+           c.color_space != JXL_COLOR_SPACE_XYB && c.color_space != JXL_COLOR_SPACE_UNKNOWN;
+}
+
 bool IsSrgb(const JxlColorEncoding& c) {
     return c.white_point == JXL_WHITE_POINT_D65 && c.transfer_function == JXL_TRANSFER_FUNCTION_SRGB &&
            (c.color_space == JXL_COLOR_SPACE_GRAY ||
             (c.color_space == JXL_COLOR_SPACE_RGB && c.primaries == JXL_PRIMARIES_SRGB));
+}
+
+// Lossy pictures are stored in the library's own colour space. They are asked
+// for in the file's colour space when it names one by parameters (its profile
+// then comes with the picture: wide gamut kept), else in sRGB.
+void AskForStoredColours(JxlDecoder* d, bool grey) {
+    JxlColorEncoding original;
+    if (JxlDecoderGetColorAsEncodedProfile(d, nullptr, JXL_COLOR_PROFILE_TARGET_ORIGINAL, &original) == JXL_DEC_SUCCESS &&
+        !IsSrgb(original) && Reproducible(original) &&
+        JxlDecoderSetPreferredColorProfile(d, &original) == JXL_DEC_SUCCESS)
+        return;
+    JxlColorEncoding srgb{};
+    srgb.color_space = grey ? JXL_COLOR_SPACE_GRAY : JXL_COLOR_SPACE_RGB;
+    srgb.white_point = JXL_WHITE_POINT_D65;
+    srgb.primaries = JXL_PRIMARIES_SRGB;
+    srgb.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
+    srgb.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
+    JxlDecoderSetPreferredColorProfile(d, &srgb);
 }
 
 }  // namespace
@@ -108,8 +172,7 @@ bool VxJxlCodec::Decode(VxFile* file) {
         uint32_t w = 0, h = 0;
         int bits = 8;
         std::vector<uint8_t> pixels;
-        vx::SrgbConverter srgb;
-        bool convert = false;
+        std::vector<uint8_t> icc;
         for (;;) {
             const JxlDecoderStatus s = dec.Next();
             if (s == JXL_DEC_BASIC_INFO) {
@@ -136,25 +199,18 @@ bool VxJxlCodec::Decode(VxFile* file) {
                 if (Info.Frame > 0) JxlDecoderSkipFrames(dec.d, size_t(Info.Frame));
             } else if (s == JXL_DEC_COLOR_ENCODING) {
                 JxlColorEncoding c;
-                if (!info.uses_original_profile) {
-                    // Lossy pictures are stored in the library's own colour
-                    // space: ask for sRGB directly.
-                    JxlColorEncoding srgbEncoding{};
-                    srgbEncoding.color_space = info.num_color_channels == 1 ? JXL_COLOR_SPACE_GRAY : JXL_COLOR_SPACE_RGB;
-                    srgbEncoding.white_point = JXL_WHITE_POINT_D65;
-                    srgbEncoding.primaries = JXL_PRIMARIES_SRGB;
-                    srgbEncoding.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
-                    srgbEncoding.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
-                    JxlDecoderSetPreferredColorProfile(dec.d, &srgbEncoding);
-                }
+                if (!info.uses_original_profile) AskForStoredColours(dec.d, info.num_color_channels == 1);
+                // Samples in a colour space other than sRGB keep its
+                // profile: the file's own, or for a colour space the file
+                // names by its parameters, the one the library makes for it.
                 const bool known = JxlDecoderGetColorAsEncodedProfile(dec.d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &c) == JXL_DEC_SUCCESS;
                 size_t iccSize = 0;
-                if ((!known || !IsSrgb(c)) && info.num_color_channels == 3 &&
+                if ((!known || !IsSrgb(c)) &&
                     JxlDecoderGetICCProfileSize(dec.d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &iccSize) == JXL_DEC_SUCCESS &&
                     iccSize > 0 && iccSize < (size_t(1) << 26)) {
-                    std::vector<uint8_t> icc(iccSize);
-                    if (JxlDecoderGetColorAsICCProfile(dec.d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, icc.data(), icc.size()) == JXL_DEC_SUCCESS)
-                        convert = srgb.Open(icc.data(), icc.size(), info.alpha_bits ? vx::SrgbConverter::Layout::Rgba8 : vx::SrgbConverter::Layout::Rgb8);
+                    icc.resize(iccSize);
+                    if (JxlDecoderGetColorAsICCProfile(dec.d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, icc.data(), icc.size()) != JXL_DEC_SUCCESS)
+                        icc.clear();
                 }
             } else if (s == JXL_DEC_FRAME) {
                 JxlFrameHeader header;
@@ -198,9 +254,15 @@ bool VxJxlCodec::Decode(VxFile* file) {
             } else {
                 row = pixels.data() + y * rowSamples;
             }
-            if (convert) srgb.Convert(row, w);
             vx::StoreRow(*this, y, row, channels);
         }
+        if (!icc.empty()) SetIccProfile(icc);
+        // The library has turned the picture by the code stream's orientation,
+        // which viewers follow and cjxl fills from a JPEG's EXIF tag (keeping
+        // the tag): the block must not turn it a second time.
+        const std::vector<uint8_t> stored = ReadExifBox(data);
+        const auto exif = vx::ExifAfterOffset(stored);
+        if (!exif.empty()) SetExif(vx::ExifFitted(exif, 1, w, h));
         return true;
     });
 }

@@ -1,13 +1,16 @@
 #include <jxl/encode.h>
 
+#include <algorithm>
 #include <cmath>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "codecs/jxl/vx_jxl_codec.h"
 #include "core/vx_codec_guard.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
+#include "core/vx_srgb.h"
 #include "core/vx_transparency.h"
 
 namespace {
@@ -36,6 +39,8 @@ void Check(JxlEncoderStatus status) {
 
 }  // namespace
 
+bool VxJxlCodec::WritesGrey(const VxImage& img) { return img.IsIndexed() && img.IsGrayScale(); }
+
 float VxJxlCodec::DistanceFor(int quality) {
     if (quality >= 100) return 0.0f;
     // cjxl's mapping: quality 90 is distance 1 (visually lossless), and the
@@ -52,7 +57,7 @@ bool VxJxlCodec::Encode(VxFile* file) {
         const int quality = Info.JpegQuality < 1 ? 1 : Info.JpegQuality > 100 ? 100 : Info.JpegQuality;
         const bool lossless = quality == 100;
         const bool alpha = vx::HasTransparency(*this);
-        const bool grey = IsIndexed() && IsGrayScale();
+        const bool grey = WritesGrey(*this);
 
         // The picture's samples, grey ones as one channel.
         const int rgbChannels = alpha ? 4 : 3;
@@ -82,9 +87,24 @@ bool VxJxlCodec::Encode(VxFile* file) {
         // format's perceptual colour space.
         info.uses_original_profile = lossless ? JXL_TRUE : JXL_FALSE;
         Check(JxlEncoderSetBasicInfo(enc.e, &info));
-        JxlColorEncoding colour;
-        JxlColorEncodingSetToSRGB(&colour, grey ? JXL_TRUE : JXL_FALSE);
-        Check(JxlEncoderSetColorEncoding(enc.e, &colour));
+        const std::span<const uint8_t> icc = GetIccProfile();
+        if (vx::ProfileFits(icc, grey)) {
+            Check(JxlEncoderSetICCProfile(enc.e, icc.data(), icc.size()));
+        } else {
+            JxlColorEncoding colour;
+            JxlColorEncodingSetToSRGB(&colour, grey ? JXL_TRUE : JXL_FALSE);
+            Check(JxlEncoderSetColorEncoding(enc.e, &colour));
+        }
+        // The Exif box: a 4-byte offset to the TIFF header (none here), then
+        // the block, stored as it is so that any reader finds it.
+        const std::span<const uint8_t> exif = GetExif();
+        if (!exif.empty()) {
+            std::vector<uint8_t> box(4 + exif.size(), 0);
+            std::copy(exif.begin(), exif.end(), box.begin() + 4);
+            Check(JxlEncoderUseContainer(enc.e, JXL_TRUE));
+            Check(JxlEncoderUseBoxes(enc.e));
+            Check(JxlEncoderAddBox(enc.e, "Exif", box.data(), box.size(), JXL_FALSE));
+        }
 
         JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(enc.e, nullptr);
         if (!settings) throw VxCodecFailure(kNoMemory);

@@ -1,6 +1,7 @@
 // WebP reader and writer over libwebp. Still pictures (lossy, lossless,
 // alpha) and animations: frame N (Frame) is the canvas as a viewer shows it
-// after frames 0..N, composed by the library's animation decoder.
+// after frames 0..N, composed by the library's animation decoder. The ICC
+// profile and EXIF block are read and written with the picture.
 #pragma once
 
 #include <cstddef>
@@ -23,5 +24,7 @@ public:
 private:
     void DecodeStill(const uint8_t* data, size_t size, bool alpha);
     void DecodeAnimation(const uint8_t* data, size_t size, bool alpha);
-    void ApplyProfile(const uint8_t* data, size_t size, uint8_t* rgba);
+    // The ICC profile and EXIF block go with the picture as stored; the
+    // EXIF orientation is left for the caller to apply.
+    void KeepMetadata(const uint8_t* data, size_t size);
 };

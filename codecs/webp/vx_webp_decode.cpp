@@ -7,8 +7,8 @@
 
 #include "codecs/webp/vx_webp_codec.h"
 #include "core/vx_codec_guard.h"
+#include "core/vx_exif_edit.h"
 #include "core/vx_rgba_rows.h"
-#include "core/vx_srgb_converter.h"
 #include "core/vx_stream_bytes.h"
 
 namespace {
@@ -19,8 +19,9 @@ const char kTruncated[] = "WebP: the file is cut short";
 const char kNoMemory[] = "WebP: out of memory";
 const char kCancelled[] = "WebP: cancelled";
 
-// The VP8X header's flag for an ICC profile.
+// The VP8X header's flags for an ICC profile and an EXIF chunk.
 constexpr uint8_t kIccFlag = 0x20;
+constexpr uint8_t kExifFlag = 0x08;
 
 const char* StatusText(VP8StatusCode status) {
     switch (status) {
@@ -74,23 +75,32 @@ bool VxWebpCodec::Decode(VxFile* file) {
             DecodeAnimation(data.data(), data.size(), features.has_alpha != 0);
         else
             DecodeStill(data.data(), data.size(), features.has_alpha != 0);
+        if (!DimensionsOnly()) KeepMetadata(data.data(), data.size());
         return true;
     });
 }
 
-void VxWebpCodec::ApplyProfile(const uint8_t* data, size_t size, uint8_t* rgba) {
-    if (size < 21 || std::memcmp(data + 12, "VP8X", 4) != 0 || !(data[20] & kIccFlag)) return;
+void VxWebpCodec::KeepMetadata(const uint8_t* data, size_t size) {
+    if (size < 21 || std::memcmp(data + 12, "VP8X", 4) != 0 || !(data[20] & (kIccFlag | kExifFlag)))
+        return;
     const WebPData whole{data, size};
     Demux demux;
     demux.d = WebPDemux(&whole);
+    if (!demux.d) return;
+    // The chunks lie inside the file already read, so their sizes are bounded.
     WebPChunkIterator chunk;
-    if (!demux.d || !WebPDemuxGetChunk(demux.d, "ICCP", 1, &chunk)) return;
-    vx::SrgbConverter srgb;
-    const bool convert = srgb.Open(chunk.chunk.bytes, chunk.chunk.size, vx::SrgbConverter::Layout::Rgba8);
-    WebPDemuxReleaseChunkIterator(&chunk);
-    if (!convert) return;
-    const uint32_t w = GetWidth(), h = GetHeight();
-    for (uint32_t y = 0; y < h; ++y) srgb.Convert(rgba + size_t(y) * w * 4, w);
+    if (WebPDemuxGetChunk(demux.d, "ICCP", 1, &chunk)) {
+        SetIccProfile({chunk.chunk.bytes, chunk.chunk.size});
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
+    if (WebPDemuxGetChunk(demux.d, "EXIF", 1, &chunk)) {
+        const auto exif = vx::ExifInChunk({chunk.chunk.bytes, chunk.chunk.size});
+        if (!exif.empty()) {
+            SetExif(exif);
+            SetOrientation(vx::ExifOrientation(exif));
+        }
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
 }
 
 void VxWebpCodec::DecodeStill(const uint8_t* data, size_t size, bool alpha) {
@@ -111,9 +121,8 @@ void VxWebpCodec::DecodeStill(const uint8_t* data, size_t size, bool alpha) {
     if (alpha && !AlphaCreate()) throw VxCodecFailure(kNoMemory);
     config.options.use_threads = 0;
     config.output.is_external_memory = 1;
-    const bool icc = size > 20 && std::memcmp(data + 12, "VP8X", 4) == 0 && (data[20] & kIccFlag);
     std::vector<uint8_t> rgba;
-    if (!alpha && !icc) {
+    if (!alpha) {
         // Straight into the bottom-up block: flipped rows at the block's stride.
         config.output.colorspace = MODE_BGR;
         config.output.u.RGBA.rgba = GetBits(0);
@@ -130,10 +139,7 @@ void VxWebpCodec::DecodeStill(const uint8_t* data, size_t size, bool alpha) {
     const VP8StatusCode status = WebPDecode(data, size, &config);
     WebPFreeDecBuffer(&config.output);
     if (status != VP8_STATUS_OK) throw VxCodecFailure(StatusText(status));
-    if (!rgba.empty()) {
-        ApplyProfile(data, size, rgba.data());
-        vx::StoreRows(*this, rgba.data(), size_t(w) * 4, 4);
-    }
+    if (!rgba.empty()) vx::StoreRows(*this, rgba.data(), size_t(w) * 4, 4);
 }
 
 void VxWebpCodec::DecodeAnimation(const uint8_t* data, size_t size, bool alpha) {
@@ -181,6 +187,5 @@ void VxWebpCodec::DecodeAnimation(const uint8_t* data, size_t size, bool alpha) 
     }
     if (!Create(w, h, 24, VX_FORMAT_WEBP)) throw VxCodecFailure(GetLastError());
     if ((alpha || AnyClear(rgba)) && !AlphaCreate()) throw VxCodecFailure(kNoMemory);
-    ApplyProfile(data, size, rgba.data());
     vx::StoreRows(*this, rgba.data(), size_t(w) * 4, 4);
 }

@@ -1,11 +1,14 @@
 #include <webp/encode.h>
+#include <webp/mux.h>
 
 #include <new>
+#include <span>
 #include <vector>
 
 #include "codecs/webp/vx_webp_codec.h"
 #include "core/vx_codec_guard.h"
 #include "core/vx_rgba_rows.h"
+#include "core/vx_srgb.h"
 #include "core/vx_transparency.h"
 
 namespace {
@@ -33,6 +36,41 @@ const char* EncodeErrorText(WebPEncodingError error) {
         case VP8_ENC_ERROR_FILE_TOO_BIG: return "WebP: the file would pass 4 GiB";
         default: return "WebP: the encoder failed";
     }
+}
+
+struct MemoryWriter {
+    WebPMemoryWriter w;
+    MemoryWriter() { WebPMemoryWriterInit(&w); }
+    ~MemoryWriter() { WebPMemoryWriterClear(&w); }
+};
+
+struct Mux {
+    WebPMux* m = WebPMuxNew();
+    ~Mux() { WebPMuxDelete(m); }
+};
+
+struct MuxOutput {
+    WebPData d;
+    MuxOutput() { WebPDataInit(&d); }
+    ~MuxOutput() { WebPDataClear(&d); }
+};
+
+// The encoded picture with its profile and EXIF chunks, as one extended file.
+void WriteWithChunks(VxFile* file, const WebPMemoryWriter& picture,
+                     std::span<const uint8_t> icc, std::span<const uint8_t> exif) {
+    Mux mux;
+    if (!mux.m) throw VxCodecFailure(kNoMemory);
+    const WebPData image{picture.mem, picture.size};
+    const WebPData iccData{icc.data(), icc.size()};
+    const WebPData exifData{exif.data(), exif.size()};
+    MuxOutput out;
+    if (WebPMuxSetImage(mux.m, &image, 0) != WEBP_MUX_OK ||
+        (!icc.empty() && WebPMuxSetChunk(mux.m, "ICCP", &iccData, 0) != WEBP_MUX_OK) ||
+        (!exif.empty() && WebPMuxSetChunk(mux.m, "EXIF", &exifData, 0) != WEBP_MUX_OK) ||
+        WebPMuxAssemble(mux.m, &out.d) != WEBP_MUX_OK)
+        throw VxCodecFailure("WebP: cannot add the colour profile or EXIF block");
+    if (file->Write(out.d.bytes, 1, out.d.size) != out.d.size)
+        throw VxCodecFailure("WebP: cannot write the file");
 }
 
 struct Picture {
@@ -76,9 +114,22 @@ bool VxWebpCodec::Encode(VxFile* file) {
                                    : WebPPictureImportRGB(&pic.p, rows.data(), stride);
         if (!imported) throw VxCodecFailure(kNoMemory);
         std::vector<uint8_t>().swap(rows);
-        pic.p.writer = WriteToFile;
-        pic.p.custom_ptr = file;
+        // A chunk is at most 4 GiB; the file must stay below that too.
+        const std::span<const uint8_t> icc =
+            vx::ProfileFits(GetIccProfile(), false) ? GetIccProfile() : std::span<const uint8_t>();
+        std::span<const uint8_t> exif = GetExif();
+        if (exif.size() > (size_t(1) << 30)) exif = {};
+        if (icc.empty() && exif.empty()) {
+            pic.p.writer = WriteToFile;
+            pic.p.custom_ptr = file;
+            if (!WebPEncode(&config, &pic.p)) throw VxCodecFailure(EncodeErrorText(pic.p.error_code));
+            return true;
+        }
+        MemoryWriter memory;
+        pic.p.writer = WebPMemoryWrite;
+        pic.p.custom_ptr = &memory.w;
         if (!WebPEncode(&config, &pic.p)) throw VxCodecFailure(EncodeErrorText(pic.p.error_code));
+        WriteWithChunks(file, memory.w, icc, exif);
         return true;
     });
 }

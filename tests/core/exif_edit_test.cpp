@@ -100,3 +100,42 @@ TEST(ExifEdit, DamagedBlocksStayInBounds) {
 }
 
 }  // namespace
+
+namespace {
+
+// Containers' framings around the block: the ISO-box offset and JPEG's prefix.
+TEST(ExifEdit, BlockFoundInsideContainerFramings) {
+    for (const bool big : {false, true}) {
+        const std::vector<uint8_t> block = Block(big);
+        EXPECT_EQ(vx::ExifOrientation(block), 6);
+        auto framed = [&](std::vector<uint8_t> head) {
+            head.insert(head.end(), block.begin(), block.end());
+            return head;
+        };
+        const std::vector<uint8_t> prefixed = framed({'E', 'x', 'i', 'f', 0, 0});
+        struct Case {
+            std::vector<uint8_t> stored;
+            bool afterOffset;
+            bool found;
+        } cases[] = {
+            {block, false, true},
+            {prefixed, false, true},
+            {framed({0, 0, 0, 0}), true, true},
+            {framed({0, 0, 0, 6, 'E', 'x', 'i', 'f', 0, 0}), true, true},
+            {framed({0, 0, 0, 2, 'x', 'x'}), true, true},
+            {framed({0, 0, 0, 1}), true, false},         // skips into the header
+            {framed({0xFF, 0xFF, 0xFF, 0xF0}), true, false},  // past the end
+            {{0, 0, 0}, true, false},
+            {{'E', 'x', 'i', 'f', 0, 0}, false, false},
+        };
+        for (const Case& c : cases) {
+            const auto got = c.afterOffset ? vx::ExifAfterOffset(c.stored) : vx::ExifInChunk(c.stored);
+            EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.end()),
+                      c.found ? block : std::vector<uint8_t>());
+        }
+    }
+    EXPECT_EQ(vx::ExifOrientation(vx::ExifFitted(Block(true), 3, 1, 1)), 3);
+    EXPECT_EQ(vx::ExifOrientation(std::vector<uint8_t>(8, 0)), 0);
+}
+
+}  // namespace

@@ -24,23 +24,35 @@ def test_every_target_matches_the_command_line(tmp_path, to):
         assert vellumar.convert_bytes(src.read_bytes(), to) == want, (to, src)
 
 
-@pytest.mark.parametrize("kwargs, flags", [
-    ({"quality": 40}, ["--quality", "40"]),
-    ({"frame": 3}, ["--frame", "3"]),
-    ({"prefix": "scan"}, ["--prefix", "scan"]),
-    ({"max_memory": 1 << 20, "jobs": 2}, ["--max-memory", "1M", "--jobs", "2"]),
+ORIENT6 = ROOT / "tests" / "data" / "jpeg" / "orient" / "orient6.jpg"
+
+
+@pytest.mark.parametrize("kwargs, flags, to, src", [
+    ({"quality": 40}, ["--quality", "40"], "jpg", SUNSET),
+    ({"frame": 3}, ["--frame", "3"], "jpg", ROOT / "tests" / "data" / "gif" / "anim_local.gif"),
+    ({"prefix": "scan"}, ["--prefix", "scan"], "jpg", SUNSET),
+    ({"max_memory": 1 << 20, "jobs": 2}, ["--max-memory", "1M", "--jobs", "2"], "jpg", SUNSET),
+    ({"name": "{name}.{ext}", "resize": "50%"}, ["--name", "{name}.{ext}", "--resize", "50%"],
+     "png", SUNSET),
+    ({"palette": "adaptive", "dither": "floyd-steinberg"},
+     ["--palette", "adaptive", "--dither", "floyd-steinberg"], "gif", SUNSET),
+    ({"keep_orientation": True, "strip": True}, ["--keep-orientation", "--strip"], "jpg", ORIENT6),
+    ({"strip": True}, ["--strip"], "jpg", ORIENT6),
 ])
-def test_options_mean_what_the_flags_mean(tmp_path, kwargs, flags):
-    src = ROOT / "tests" / "data" / "gif" / "anim_local.gif" if "frame" in kwargs else SUNSET
-    status, err = cli("--to", "jpg", "--out-dir", tmp_path / "cli", *flags, src, check=False)
+def test_options_mean_what_the_flags_mean(tmp_path, kwargs, flags, to, src):
+    status, err = cli("--to", to, "--out-dir", tmp_path / "cli", *flags, src, check=False)
     (tmp_path / "api").mkdir()
     if status:
         with pytest.raises(vellumar.Error) as caught:
-            vellumar.convert(src, "jpg", tmp_path / "api", **kwargs)
+            vellumar.convert(src, to, tmp_path / "api", **kwargs)
         assert caught.value.reason == cli_reasons(err)[1]
     else:
-        result = vellumar.convert(src, "jpg", tmp_path / "api", **kwargs)
-        assert os.path.basename(result.output) == f"{kwargs.get('prefix', 'main')}1.JPG"
+        result = vellumar.convert(src, to, tmp_path / "api", **kwargs)
+        assert [os.path.basename(result.output)] == list(files(tmp_path / "cli"))
+        plain = vellumar.convert_bytes(src.read_bytes(), to)
+        names_only = not kwargs.keys() - {"prefix", "jobs"}
+        assert (plain == open(result.output, "rb").read()) == names_only, \
+            "a picture option changes the picture"
     assert files(tmp_path / "api") == files(tmp_path / "cli")
 
 
@@ -73,6 +85,11 @@ def test_every_source_format_and_failure_as_the_command_line_says(mixed_folder, 
     (lambda t: vellumar.convert(SUNSET, "png", t, prefix="a/b"), ValueError, "prefix"),
     (lambda t: vellumar.convert(SUNSET, "png", t, colour=1), TypeError, "colour"),
     (lambda t: vellumar.convert(SUNSET, "bogus", t), ValueError, "unknown format"),
+    (lambda t: vellumar.convert(SUNSET, "png", t, resize="big"), ValueError, "resize needs"),
+    (lambda t: vellumar.convert(SUNSET, "gif", t, palette="best"), ValueError, "palette needs"),
+    (lambda t: vellumar.convert(SUNSET, "gif", t, dither=True), ValueError, "dither needs"),
+    (lambda t: vellumar.convert(SUNSET, "png", t, name="{nom}"), ValueError, "name: "),
+    (lambda t: vellumar.convert(SUNSET, "png", t, name="../{row}"), vellumar.Error, ""),
 ])
 def test_errors(tmp_path, call, error, words):
     with pytest.raises(error, match=words):

@@ -9,7 +9,7 @@ from distributed import Client, LocalCluster
 
 import vellumar
 import vellumar.dask
-from conftest import ROOT, cli, cli_reasons, files
+from conftest import MIXED, ROOT, cli, cli_reasons, files
 
 
 @pytest.fixture(scope="module")
@@ -33,6 +33,30 @@ def test_mixed_folder_to_png_as_the_command_line(client, mixed_folder, tmp_path)
     assert summary.converted + summary.failed == len(sources)
     assert [os.path.basename(o) for o in summary.outputs] == [
         f"main{r}.PNG" for r in range(1, len(sources) + 1)]
+
+
+def test_folder_tree_names_and_clashes_as_the_command_line(client, tmp_path):
+    tree = tmp_path / "in"
+    for name, src in (("y.jpg", ROOT / "samples" / "sunset.jpg"),
+                      ("a/y.gif", ROOT / "samples" / "ball.gif"), ("a/b/z.bmp", MIXED[1])):
+        (tree / name).parent.mkdir(parents=True, exist_ok=True)
+        (tree / name).write_bytes(src.read_bytes())
+    for template in ("{dir}/{name}{EXT}", "{name}.{ext}"):
+        out = tmp_path / template.replace("/", "_")
+        _, err = cli("--to", "png", "--keep-going", "--recursive", "--name", template,
+                     "--out-dir", out / "cli", tree, check=False)
+        summary = vellumar.dask.convert(client, tree, "png", out / "dask", recursive=True,
+                                        name=template, resize="x40")
+        cli("--to", "png", "--keep-going", "--recursive", "--name", template, "--resize", "x40",
+            "--out-dir", out / "resized", tree, check=False)
+        assert tree_files(out / "dask") == tree_files(out / "resized") != tree_files(out / "cli")
+        assert {f.row: f.reason.replace(str(out / "dask"), str(out / "cli"))
+                for f in summary.failures} == cli_reasons(err)
+    assert "would write row" in summary.failures[0].reason  # a/y.gif and y.jpg: y.png twice
+
+
+def tree_files(folder):
+    return {p.relative_to(folder): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
 
 def test_refuses_what_it_cannot_do_safely(client, tmp_path):

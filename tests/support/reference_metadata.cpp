@@ -50,6 +50,33 @@ std::optional<ReferenceMetadata> ReadMetadataWithPillow(const std::string& path)
     return m;
 }
 
+std::optional<ReferenceMetadata> ReadMetadataWithTools(const std::string& path) {
+    if (RunCommand("test -x /usr/bin/exiftool -a -x /usr/bin/djxl") != 0) return std::nullopt;
+    const bool jxl = path.size() > 4 && path.compare(path.size() - 4, 4, ".jxl") == 0;
+    const std::string icc = path + ".ref.icc";
+    const std::string cmd =
+        jxl ? "/usr/bin/djxl " + ShellQuote(path) + " " + ShellQuote(path + ".ref.png") +
+                  " --orig_icc_out=" + ShellQuote(icc) + " >/dev/null 2>&1"
+            : "/usr/bin/exiftool -b -icc_profile " + ShellQuote(path) + " > " + ShellQuote(icc);
+    if (RunCommand(cmd) != 0) return std::nullopt;
+    ReferenceMetadata m;
+    m.icc = ReadFileBytes(icc);
+    std::remove(icc.c_str());
+    if (jxl) std::remove((path + ".ref.png").c_str());
+    const std::string tags = "/usr/bin/exiftool -S -n -Make -Orientation " + ShellQuote(path);
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(tags.c_str(), "r"), pclose);
+    if (!pipe) return std::nullopt;
+    char line[512];
+    while (std::fgets(line, sizeof(line), pipe.get())) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        for (const auto& [tag, name] : {std::pair{271, std::string("Make: ")},
+                                        std::pair{274, std::string("Orientation: ")}})
+            if (text.rfind(name, 0) == 0) m.tags[tag] = text.substr(name.size());
+    }
+    return m;
+}
+
 bool WriteWithPillow(const std::string& path, const std::string& format,
                      const std::vector<uint8_t>& icc, int orientation) {
     const std::string iccPath = path + ".icc";

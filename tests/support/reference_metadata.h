@@ -21,6 +21,11 @@ struct ReferenceMetadata {
 // Empty when Pillow cannot read the file.
 std::optional<ReferenceMetadata> ReadMetadataWithPillow(const std::string& path);
 
+// The profile and the Make (271) and Orientation (274) tags as exiftool reads
+// them; a JPEG XL file's profile, coded inside its code stream, as djxl gives
+// the original one. Empty when the tools are missing or refuse the file.
+std::optional<ReferenceMetadata> ReadMetadataWithTools(const std::string& path);
+
 // A 16 x 8 picture, grey 128 with a red column at x = 3, carrying `icc` and
 // an EXIF block with Make "Vellumar test", `orientation`, an EXIF and a GPS
 // directory. `format` is

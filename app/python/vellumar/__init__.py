@@ -17,7 +17,7 @@ from dataclasses import dataclass
 
 from . import _engine
 
-__all__ = ["Error", "Result", "convert", "convert_bytes", "info", "target_names"]
+__all__ = ["Error", "Result", "convert", "convert_bytes", "info", "list_sources", "target_names"]
 
 
 class Error(Exception):
@@ -64,6 +64,14 @@ def _prefix(name, value):
     return value
 
 
+def _text(name, value):
+    # The engine parses it and refuses, with the command line's words, what
+    # the command line refuses.
+    if not isinstance(value, str):
+        raise ValueError(f"{name} needs a text")
+    return value
+
+
 # Python name -> check that returns the value for the engine's field of that name.
 _OPTIONS = {
     "quality": _int_option(1, 100),
@@ -73,6 +81,12 @@ _OPTIONS = {
     "max_pixels": _int_option(0, (1 << 64) - 1),  # 0: no limit
     "keep_going": _flag,
     "prefix": _prefix,
+    "name": _text,  # output name template: {prefix} {row} {name} {ext} {EXT} {dir}
+    "resize": _text,  # "800x600", "800x600+", "800x", "x600", "50%"
+    "palette": _text,  # "standard" or "adaptive"
+    "dither": _text,  # "none" or "floyd-steinberg"
+    "keep_orientation": _flag,
+    "strip": _flag,
 }
 
 
@@ -96,28 +110,38 @@ def run_rows(sources, run):
     return _engine.run([os.fsencode(s) for s in sources], run)
 
 
-def output_path(run, row):
-    return os.fsdecode(_engine.output_path(run, row))
+def plan_outputs(run, sources):
+    """Each row's (output path, reason it has none) as the run names them."""
+    return [(os.fsdecode(path), why)
+            for path, why in _engine.plan_outputs(run, [os.fsencode(s) for s in sources])]
+
+
+def list_sources(names, recursive=False):
+    """The rows the command line makes of ``names``: (path, folder relative to
+    the folder named, which ``{dir}`` gives). With ``recursive`` a folder is
+    every file beneath it, in the order of their paths compared as bytes."""
+    return [(os.fsdecode(p), os.fsdecode(d))
+            for p, d in _engine.list_sources([os.fsencode(n) for n in names], recursive)]
 
 
 def convert(src, to, out=None, **options):
     """Converts the file ``src`` into format ``to``.
 
     ``out`` is the output file, or a folder that gets the command line's name
-    for a first row (``main1.PNG``; ``prefix`` changes ``main``); by default
-    the current folder. The file appears complete or not at all. Raises
+    for a first row (``main1.PNG``; ``prefix`` and ``name`` change it); by
+    default the current folder. The file appears complete or not at all. Raises
     :class:`Error` when the file cannot be converted.
     """
     run = run_options(to, options)
     if out is None or os.path.isdir(out):
-        run.out_dir = os.fsencode(out if out is not None else os.curdir)
+        run.out_dir = os.fsencode(os.path.normpath(out if out is not None else os.curdir))
     else:
         run.outputs = [os.fsencode(out)]
     summary = run_rows([src], run)
     if summary.failures:
         failure = summary.failures[0]
         raise Error(failure.reason, source=src, row=1, stage=failure.stage)
-    return Result(os.fsdecode(src), output_path(run, 1))
+    return Result(os.fsdecode(src), plan_outputs(run, [src])[0][0])
 
 
 def convert_bytes(data, to, source_ext=None, **options):

@@ -20,7 +20,7 @@ from dataclasses import dataclass, field
 
 from distributed import wait
 
-from . import output_path, run_options, run_rows
+from . import list_sources, plan_outputs, run_options, run_rows
 
 __all__ = ["Failure", "Summary", "convert", "list_folder"]
 
@@ -46,16 +46,18 @@ class Summary:
 
 
 def list_folder(folder, recursive=False):
-    """The files in ``folder`` (with ``recursive``, under it), in the order of
-    their paths compared as bytes, so every run numbers them alike."""
-    top = os.fsencode(folder)
-    found = []
-    for here, dirs, files in os.walk(top):
-        found.extend(os.path.join(here, f) for f in files)
-        if not recursive:
-            break
-    found.sort()
-    return [os.fsdecode(f) for f in found]
+    """The files in ``folder`` (with ``recursive``, under it, as the command
+    line's ``--recursive`` lists them), in the order of their paths compared
+    as bytes, so every run numbers them alike."""
+    return [path for path, _ in _rows_of_folder(folder, recursive)]
+
+
+def _rows_of_folder(folder, recursive):
+    if recursive:
+        return list_sources([folder], recursive=True)
+    here = os.fsencode(folder)
+    names = sorted(e.name for e in os.scandir(here) if e.is_file())
+    return [(os.fsdecode(os.path.join(here, n)), "") for n in names]
 
 
 def _convert_batch(first_row, sources, outputs, to, options, tag):
@@ -107,25 +109,26 @@ def convert(client, sources, to, out_dir, *, recursive=False, batch_bytes=4 << 2
         raise ValueError("a distributed run always keeps going")
     options.pop("keep_going", None)
     if isinstance(sources, (str, bytes, os.PathLike)):
-        sources = list_folder(sources, recursive)
-    sources = [os.fsdecode(s) for s in sources]
+        rows = _rows_of_folder(sources, recursive)
+    else:
+        rows = [(os.fsdecode(s), "") for s in sources]
+    sources = [path for path, _ in rows]
     run = run_options(to, options)
-    run.out_dir = os.fsencode(out_dir)
-    summary = Summary(outputs=[output_path(run, row) for row in range(1, len(sources) + 1)])
+    run.out_dir = os.fsencode(os.path.normpath(out_dir))
+    run.source_dirs = [os.fsencode(d) for _, d in rows]
+    plan = plan_outputs(run, sources)
+    summary = Summary(outputs=[path for path, _ in plan])
 
     # A worker may read a source after another has replaced it: no output
-    # may be a source. Two rows never write one file: the later one fails.
+    # may be a source.
     inputs = {os.path.realpath(s) for s in sources}
     for out in summary.outputs:
-        if os.path.realpath(out) in inputs:
+        if out and os.path.realpath(out) in inputs:
             raise ValueError(f"the output {out} would replace a source")
-    first_writer = {}
     todo = []
-    for row, out in enumerate(summary.outputs, 1):
-        earlier = first_writer.setdefault(out, row)
-        if earlier != row:
-            summary.failures.append(Failure(row, sources[row - 1], "encode",
-                                            f"rows {earlier} and {row} would both write {out}"))
+    for row, (out, why) in enumerate(plan, 1):
+        if why:  # no name, or an earlier row's file: the row fails as in the command line
+            summary.failures.append(Failure(row, sources[row - 1], "encode", why))
         else:
             todo.append(row)
 

@@ -9,6 +9,7 @@
 
 #include "codecs/heif/vx_heif_codec.h"
 #include "core/vx_image.h"
+#include "core/vx_srgb.h"
 #include "tests/support/hostile_sweep.h"
 #include "tests/support/reference_decoder.h"
 #include "tests/support/test_support.h"
@@ -93,10 +94,13 @@ TEST(HeifDecode, RotationAndMirroringApplied) {
     EXPECT_EQ(worst, 0);
 }
 
-TEST(HeifDecode, EmbeddedProfileBecomesSrgb) {
+TEST(HeifDecode, EmbeddedProfileComesWithThePicture) {
     if (!vt::ReferenceAvailable(Reference::Pillow)) GTEST_SKIP() << "Pillow absent";
     VxImage img(0);
     ASSERT_TRUE(img.Load(vt::DataPath("heif/icc.avif").c_str(), VX_FORMAT_AVIF));
+    // The picture keeps the profile; converted, it shows what a viewer shows.
+    ASSERT_FALSE(img.GetIccProfile().empty());
+    ASSERT_TRUE(vx::ConvertToSrgb(img));
     const auto expected = vt::DecodeWithReference(vt::DataPath("heif/icc_expected.png"));
     ASSERT_TRUE(expected);
     EXPECT_LE(vt::MaxChannelDiff(vt::ToRgba(img), *expected), 2);

@@ -8,6 +8,7 @@
 
 #include "codecs/jxl/vx_jxl_codec.h"
 #include "core/vx_image.h"
+#include "core/vx_srgb.h"
 #include "tests/support/hostile_sweep.h"
 #include "tests/support/reference_decoder.h"
 #include "tests/support/test_support.h"
@@ -61,13 +62,32 @@ TEST(JxlDecode, AnimationFramesEqualTheSourceFrames) {
     EXPECT_EQ(past.GetNumFrames(), 3);
 }
 
-TEST(JxlDecode, EmbeddedProfileBecomesSrgb) {
+TEST(JxlDecode, EmbeddedProfileComesWithThePicture) {
     if (!vt::ReferenceAvailable(Reference::Pillow)) GTEST_SKIP() << "Pillow absent";
     VxImage img(0);
     ASSERT_TRUE(img.Load(vt::DataPath("jxl/icc.jxl").c_str(), VX_FORMAT_JXL));
+    // The picture keeps the profile; converted, it shows what a viewer shows.
+    ASSERT_FALSE(img.GetIccProfile().empty());
+    ASSERT_TRUE(vx::ConvertToSrgb(img));
     const auto expected = vt::DecodeWithReference(vt::DataPath("jxl/icc_expected.png"));
     ASSERT_TRUE(expected);
     EXPECT_LE(vt::MaxChannelDiff(vt::ToRgba(img), *expected), 2);
+}
+
+// A lossy file whose colour space is named by parameters (linear light here)
+// comes out in that space with its profile, as djxl gives it, not clipped to
+// sRGB.
+TEST(JxlDecode, LossyFileKeepsTheColourSpaceItNames) {
+    if (!vt::ReferenceAvailable(Reference::Djxl)) GTEST_SKIP() << "djxl absent";
+    vt::TempDir dir;
+    const std::string path = dir.file("linear.jxl");
+    ASSERT_EQ(vt::RunCommand("cjxl " + vt::ShellQuote(vt::DataPath("jxl/anim_frame0.png")) + " " +
+                             vt::ShellQuote(path) + " -d 1 -x color_space=RGB_D65_SRG_Rel_Lin >/dev/null 2>&1"),
+              0);
+    VxImage img(0);
+    ASSERT_TRUE(img.Load(path.c_str(), VX_FORMAT_JXL));
+    EXPECT_FALSE(img.GetIccProfile().empty());
+    EXPECT_LE(vt::DiffFromReference(path, VX_FORMAT_JXL, Reference::Djxl), 1);
 }
 
 TEST(JxlEncode, QualityMapsToDistanceLikeCjxl) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/vx_image.h"
+#include "core/vx_srgb.h"
 #include "tests/support/hostile_sweep.h"
 #include "tests/support/reference_decoder.h"
 #include "tests/support/test_support.h"
@@ -55,10 +56,13 @@ TEST(WebpDecode, AnimationFramesComposedAsAViewerShowsThem) {
     }
 }
 
-TEST(WebpDecode, EmbeddedProfileBecomesSrgb) {
+TEST(WebpDecode, EmbeddedProfileComesWithThePicture) {
     if (!vt::ReferenceAvailable(Reference::Pillow)) GTEST_SKIP() << "Pillow absent";
     VxImage img(0);
     ASSERT_TRUE(img.Load(vt::DataPath("webp/icc.webp").c_str(), VX_FORMAT_WEBP));
+    // The picture keeps the profile; converted, it shows what a viewer shows.
+    ASSERT_FALSE(img.GetIccProfile().empty());
+    ASSERT_TRUE(vx::ConvertToSrgb(img));
     const auto expected = vt::DecodeWithReference(vt::DataPath("webp/icc_expected.png"));
     ASSERT_TRUE(expected);
     // Pillow's conversion rounds differently in places.
