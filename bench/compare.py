@@ -52,8 +52,8 @@ def workloads(cli, inputs, nphotos, nsmall):
     anim = os.path.join(inputs, "anim/anim.gif")
     pil = ["/usr/bin/python3", os.path.join(HERE, "pillow_convert.py")]
 
-    def vx(fmt):
-        return lambda out, jobs: [cli, "--to", fmt, "--quiet", "--out-dir", out] + (
+    def vx(fmt, *opts):
+        return lambda out, jobs: [cli, "--to", fmt, "--quiet", "--out-dir", out, *opts] + (
             ["--jobs", str(jobs)] if jobs else [])
 
     def im(fmt, *opts):
@@ -116,6 +116,16 @@ def workloads(cli, inputs, nphotos, nsmall):
             "Pillow": pillow("gif"),
         }, None, "peers build an adaptive palette (most with dithering); Vellumar maps to "
                  "its fixed 256-colour palette"),
+        "png-gif-adaptive": (png, vx("GIF", "--palette", "adaptive", "--dither", "floyd-steinberg"), {
+            "ImageMagick": im("gif"),
+            "libvips": vips('vips gifsave "$f" "OUT/$n.gif"'),
+        }, None, "adaptive palette with Floyd-Steinberg; ImageMagick's and libvips' default GIF "
+                 "(docs/gif.md compares the pictures)"),
+        "jpeg-resize": (jpg, vx("JPG", "--resize", "800x800"), {
+            "ImageMagick": im("jpg", "-resize", "800x800", "-quality", "90",
+                              "-sampling-factor", "2x2"),
+            "libvips": vips('vipsthumbnail "$f" --size 800x800 -o "OUT/$n.jpg[Q=90]"'),
+        }, None, "fit inside 800 x 800, JPEG quality 90; Vellumar and vipsthumbnail decode large JPEGs smaller first"),
         "jpeg-tiff": (jpg, vx("TIF"), {
             "ImageMagick": im("tif", "-compress", "jpeg", "-quality", "90"),
             "GraphicsMagick": gm("tif", "-compress", "jpeg", "-quality", "90"),

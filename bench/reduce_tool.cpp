@@ -1,7 +1,6 @@
 // One picture to GIF through the engine's colour reduction, for
 // bench/gif_quality.py:  vellumar_reduce IN OUT.gif standard|adaptive none|floyd-steinberg
 #include <cstdio>
-#include <cstring>
 
 #include "core/vx_colour_reduce.h"
 #include "core/vx_image.h"
@@ -17,8 +16,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     vx::ColourReduction how;
-    if (std::strcmp(argv[3], "adaptive") == 0) how.palette = vx::PaletteChoice::Adaptive;
-    if (std::strcmp(argv[4], "floyd-steinberg") == 0) how.dither = vx::DitherChoice::FloydSteinberg;
+    if (!vx::ParsePaletteChoice(argv[3], how.palette) || !vx::ParseDitherChoice(argv[4], how.dither)) {
+        std::fprintf(stderr, "%s: unknown palette or dither\n", argv[0]);
+        return 2;
+    }
     if (img.GetBpp() > 8 && !vx::ReduceColours(img, 8, how)) return 1;
     return img.Save(argv[2], VX_FORMAT_GIF) ? 0 : 1;
 }

@@ -77,6 +77,18 @@ void ResizedSize(const ResizeRequest& req, uint32_t width, uint32_t height, uint
     outHeight = side(height, fit ? req.height : 0);
 }
 
+uint32_t DecodeReduction(const ResizeRequest& req, uint32_t width, uint32_t height) {
+    uint32_t reduction = 8;
+    for (const bool turned : {false, true}) {
+        const uint32_t w = turned ? height : width, h = turned ? width : height;
+        uint32_t tw = 0, th = 0;
+        ResizedSize(req, w, h, tw, th);
+        while (reduction > 1 && (w / reduction < 2 * uint64_t(tw) || h / reduction < 2 * uint64_t(th)))
+            reduction /= 2;
+    }
+    return reduction;
+}
+
 namespace {
 
 // Taps of one output sample along one axis.

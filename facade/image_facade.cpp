@@ -68,6 +68,12 @@ void SetMaxPixels(ImageHandle* handle, uint64_t pixels) {
     (*handle)->SetMaxPixels(pixels);
 }
 
+void SetJpegScale(ImageHandle* handle, int32_t denominator) {
+    if (!handle) return;
+    if (!*handle) *handle = new VxImage(0);
+    (*handle)->SetJpegScale(uint8_t(denominator < 1 ? 1 : denominator > 8 ? 8 : denominator));
+}
+
 void SetJpegQuality(ImageHandle* handle, int32_t quality) {
     if (!handle) return;
     if (!*handle) *handle = new VxImage(0);

@@ -51,5 +51,7 @@ void SetFrame(ImageHandle* handle, int32_t frame);
 void SetJpegQuality(ImageHandle* handle, int32_t quality);
 // The picture limit the next loads apply, in pixels (0: none).
 void SetMaxPixels(ImageHandle* handle, uint64_t pixels);
+// JPEG files are read at 1/`denominator` of their size (1, 2, 4 or 8).
+void SetJpegScale(ImageHandle* handle, int32_t denominator);
 
 }  // namespace ImageFacade

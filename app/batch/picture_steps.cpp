@@ -1,5 +1,7 @@
 #include "app/batch/picture_steps.h"
 
+#include <utility>
+
 #include "core/vx_exif_edit.h"
 #include "core/vx_image.h"
 #include "core/vx_orientation.h"
@@ -17,7 +19,12 @@ void FitExif(VxImage& img, int32_t orientation) {
 
 }  // namespace
 
-bool ShapePicture(VxImage& img, const PictureSteps& steps, std::string& error) {
+bool ShapePicture(VxImage& img, const PictureSteps& steps, std::string& error,
+                  uint32_t storedWidth, uint32_t storedHeight) {
+    if (storedWidth == 0 || storedHeight == 0) {
+        storedWidth = img.GetWidth();
+        storedHeight = img.GetHeight();
+    }
     const int32_t stored = img.GetOrientation();
     if (!steps.keepOrientation && stored >= 2 && stored <= 8) {
         if (!vx::ApplyOrientation(img, stored)) {
@@ -25,9 +32,11 @@ bool ShapePicture(VxImage& img, const PictureSteps& steps, std::string& error) {
             return false;
         }
         FitExif(img, 1);
+        // Orientations 5 to 8 turn the picture a quarter.
+        if (stored >= 5) std::swap(storedWidth, storedHeight);
     }
     uint32_t w = 0, h = 0;
-    vx::ResizedSize(steps.resize, img.GetWidth(), img.GetHeight(), w, h);
+    vx::ResizedSize(steps.resize, storedWidth, storedHeight, w, h);
     if (w != img.GetWidth() || h != img.GetHeight()) {
         if (!vx::Resample(img, w, h)) {
             error = img.GetLastError();

@@ -2,6 +2,7 @@
 // upright, changing its size, and how colours are reduced for palette targets.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "core/vx_colour_reduce.h"
@@ -19,7 +20,12 @@ struct PictureSteps {
 };
 
 // Orientation first, then size; between the decode and the depth fitting.
-// False with the reason in `error` when a step could not be done.
-bool ShapePicture(VxImage& img, const PictureSteps& steps, std::string& error);
+// A picture the decoder read smaller than stored (a JPEG's DCT scaling)
+// names its stored size in `storedWidth` x `storedHeight`: the new size is
+// reckoned from it, so it does not depend on how the picture was read. 0: the
+// picture's own size. False with the reason in `error` when a step could not
+// be done.
+bool ShapePicture(VxImage& img, const PictureSteps& steps, std::string& error,
+                  uint32_t storedWidth = 0, uint32_t storedHeight = 0);
 
 }  // namespace vellumar::batch

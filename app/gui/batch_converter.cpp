@@ -69,6 +69,7 @@ void BatchConverter::Start(const Request& request) {
     cancel_ = std::make_unique<batch::CancelFlag>();
     worker_.reset(QThread::create([this, sources = std::move(sources), options] {
         batch::RunCallbacks cb;
+        cb.onRowBegun = rowBegun_;
         cb.onRowStart = [this](int row) {
             QMetaObject::invokeMethod(this, [this, row] { OnRowStart(row); }, Qt::QueuedConnection);
         };

@@ -36,6 +36,10 @@ public:
         optionsSource_ = std::move(source);
     }
 
+    // Called on a worker thread as each row begins (1-based); lets a test
+    // hold rows back until it has done what it needs to.
+    void SetRowBegunHook(std::function<void(int row)> hook) { rowBegun_ = std::move(hook); }
+
     void Start(const Request& request);
     bool Running() const { return running_; }
     // Asks the run to stop: no row starts after it, rows in progress leave no
@@ -63,6 +67,7 @@ private:
     WorkListModel& rows_;
     std::string programDir_;
     std::function<void(batch::RunOptions&)> optionsSource_;
+    std::function<void(int)> rowBegun_;
     bool running_ = false;
     bool shutDown_ = false;
     std::unique_ptr<batch::CancelFlag> cancel_;

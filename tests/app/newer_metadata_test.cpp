@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 #include "app/batch/batch_engine.h"
 #include "codecs/heif/vx_heif_codec.h"
+#include "core/vx_exif_edit.h"
 #include "core/vx_image.h"
 #include "tests/support/reference_decoder.h"
 #include "tests/support/reference_metadata.h"
@@ -159,6 +161,38 @@ TEST_F(NewerMetadata, EachFormatIntoPngAndJpeg) {
             ASSERT_TRUE(pixels);
             ExpectPicture(*pixels, tall[i], 128, 8);
         }
+    }
+}
+
+// Fixtures from a JPEG whose EXIF says 6: the WebP leaves the turn to the
+// batch; HEIC (heif-enc keeps the pixels as stored), AVIF (avifenc adds a
+// rotation) and JPEG XL (cjxl moves the tag into the code stream and keeps a
+// Brotli-packed copy) come as their readers show them, the tag set to 1.
+TEST(NewerExif, EachReaderLeavesOneTurnAtMost) {
+    const struct {
+        const char* file;
+        uint32_t code;
+        int32_t orientation;  // what the batch still applies
+        uint32_t width;
+        int32_t tag;
+    } cases[] = {
+        {"webp/exif.webp", VX_FORMAT_WEBP, 6, 48, 6},
+        {"heif/exif.heic", VX_FORMAT_HEIF, 0, 48, 1},
+        {"heif/exif.avif", VX_FORMAT_AVIF, 0, 32, 1},
+        {"jxl/exif.jxl", VX_FORMAT_JXL, 0, 32, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        VxImage img;
+        ASSERT_TRUE(img.Load(vt::DataPath(c.file).c_str(), c.code)) << img.GetLastError();
+        EXPECT_EQ(img.GetOrientation(), c.orientation);
+        EXPECT_EQ(img.GetWidth(), c.width);
+        EXPECT_EQ(vx::ExifOrientation(img.GetExif()), c.tag);
+        bool make = false;
+        vx::ForEachExifEntry(img.GetExif(), [&](vx::ExifDir, const vx::ExifEntry& e) {
+            make |= e.tag == 271 && e.value.size() == 17 && std::memcmp(e.value.data(), "Vellumar fixture", 16) == 0;
+        });
+        EXPECT_TRUE(make);
     }
 }
 

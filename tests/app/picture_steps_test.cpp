@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/batch/batch_engine.h"
 #include "app/batch/fit_depth.h"
 #include "app/batch/picture_steps.h"
 #include "core/vx_image.h"
@@ -68,6 +69,46 @@ TEST(PictureSteps, GifPaletteChoice) {
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 96; ++x) ASSERT_EQ(handle->GetPixelIndex(x, y) == t, x < 30) << x << "," << y;
     ImageFacade::Free(&handle);
+}
+
+// A JPEG shrunk to half its size or less is read smaller (DCT scaling) and
+// comes out at the size of a full-size read, and close to its pixels.
+TEST(PictureSteps, JpegsReadSmallerBeforeAResize) {
+    vt::TempDir dir;
+    const std::string photo = dir.file("photo.jpg");
+    ASSERT_TRUE(vt::MakeSmooth24(401, 299).Save(photo.c_str(), VX_FORMAT_JPG));
+    struct Case {
+        std::string file;
+        const char* resize;
+        uint8_t scale;
+    };
+    const Case cases[] = {
+        {photo, "24%", 2},
+        {photo, "45x45", 4},
+        {photo, "60%", 1},
+        {vt::DataPath("jpeg/orient/orient6.jpg"), "4x4", 2},  // stored 16 x 24, upright 24 x 16
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.resize);
+        PictureSteps steps;
+        ASSERT_TRUE(vx::ParseResizeRequest(c.resize, steps.resize));
+        VxImage full;
+        ASSERT_TRUE(full.Load(c.file.c_str(), VX_FORMAT_JPG));
+        std::string error;
+        ASSERT_TRUE(vellumar::batch::ShapePicture(full, steps, error)) << error;
+
+        ImageHandle handle = nullptr;
+        vellumar::batch::RowResult result;
+        ASSERT_TRUE(vellumar::batch::DecodeAndFit(&handle, c.file, VX_FORMAT_PNG, result, {}, steps))
+            << result.error;
+        EXPECT_EQ(handle->GetJpegScale(), c.scale);
+        EXPECT_EQ(handle->GetWidth(), full.GetWidth());
+        EXPECT_EQ(handle->GetHeight(), full.GetHeight());
+        if (c.file == photo) {
+            EXPECT_GT(vt::Psnr(vt::ToRgba(full), vt::ToRgba(*handle)), 40);
+        }
+        ImageFacade::Free(&handle);
+    }
 }
 
 }  // namespace

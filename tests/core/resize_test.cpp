@@ -36,6 +36,27 @@ TEST(Resize, RequestsAndTheSizesTheyGive) {
     }
 }
 
+// A JPEG may be decoded smaller only while it stays twice the target size,
+// whichever way an EXIF turn leaves its sides.
+TEST(Resize, DecodeReductionKeepsTwiceTheTarget) {
+    struct Case {
+        const char* text;
+        uint32_t w, h, reduction;
+    };
+    const Case cases[] = {
+        {"800x800", 4000, 3000, 2},  {"1280x1280", 4000, 3000, 1}, {"10%", 4000, 3000, 4},
+        {"5%", 4000, 3000, 8},       {"1%", 4000, 3000, 8},        {"50%", 4000, 3000, 1},
+        {"800x200", 1000, 3000, 2},  // 4 upright, 2 once turned
+        {"5000x5000", 4000, 3000, 1}, {"8x8", 15, 15, 1},
+    };
+    for (const Case& c : cases) {
+        vx::ResizeRequest r;
+        ASSERT_TRUE(vx::ParseResizeRequest(c.text, r)) << c.text;
+        EXPECT_EQ(vx::DecodeReduction(r, c.w, c.h), c.reduction) << c.text << " " << c.w << "x" << c.h;
+    }
+    EXPECT_EQ(vx::DecodeReduction(vx::ResizeRequest{}, 4000, 3000), 1u);
+}
+
 TEST(Resize, FlatColourStaysExact) {
     VxImage img(37, 23, 24, 0);
     for (int y = 0; y < 23; ++y)

@@ -147,6 +147,16 @@ def main():
         for i, im in enumerate(frames()):
             frame_paths.append(os.path.join(t, f"f{i}.png"))
             im.save(frame_paths[-1])
+        # A JPEG whose EXIF block says orientation 6, and the block alone as
+        # Pillow writes it (with JPEG's "Exif\0\0" in front).
+        exif = Image.Exif()
+        exif[271] = "Vellumar fixture"
+        exif[274] = 6
+        src_exif = os.path.join(t, "exif.jpg")
+        rgb().save(src_exif, exif=exif.tobytes())
+        exif_path = os.path.join(t, "exif.bin")
+        with open(exif_path, "wb") as f:
+            f.write(exif.tobytes())
         apng = os.path.join(t, "anim.png")
         canvases = frames()
         canvases[0].save(apng, save_all=True, append_images=canvases[1:], duration=[100, 200, 300],
@@ -164,6 +174,7 @@ def main():
         run("cwebp", "-quiet", "-lossless", src_rgb, "-o", plain)
         run("webpmux", "-set", "icc", icc_path, plain, "-o", f"{webp}/icc.webp")
         expected_srgb(rgb(), icc, f"{webp}/icc_expected.png")
+        run("webpmux", "-set", "exif", exif_path, plain, "-o", f"{webp}/exif.webp")
 
         # HEIC and AVIF
         run("heif-enc", "-q", "80", src_rgb, "-o", f"{heif}/lossy.heic")
@@ -182,6 +193,8 @@ def main():
             f"{heif}/turned.avif")
         run("avifenc", "-j", "1", "-s", "8", "-l", "--icc", icc_path, src_rgb, f"{heif}/icc.avif")
         expected_srgb(rgb(), icc, f"{heif}/icc_expected.png")
+        run("heif-enc", "-q", "80", src_exif, "-o", f"{heif}/exif.heic")
+        run("avifenc", "-j", "1", "-s", "8", src_exif, f"{heif}/exif.avif")
         # Coded 1024 x 1024, declared 64 x 64.
         flat = os.path.join(t, "flat.png")
         Image.new("RGB", (1024, 1024), (90, 120, 30)).save(flat)
@@ -199,6 +212,8 @@ def main():
         run("cjxl", "-d", "0", apng, f"{jxl}/anim.jxl")
         run("cjxl", "-d", "0", src_icc, f"{jxl}/icc.jxl")
         expected_srgb(rgb(), icc, f"{jxl}/icc_expected.png")
+        # A rebuildable JPEG: orientation in the code stream, EXIF in "brob".
+        run("cjxl", src_exif, f"{jxl}/exif.jxl")
         for i, im in enumerate(canvases):
             im.save(f"{jxl}/anim_frame{i}.png")
 

@@ -8,9 +8,11 @@
 
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
+#include <mutex>
 
 #include "app/gui/texts.h"
 #include "core/vx_format.h"
@@ -328,15 +330,31 @@ TEST_F(BatchTest, CancelKeepsFinishedRowsAndLeavesNoPartialFile) {
     Pick(QStringList(kRows, big));
     ChooseFormat("*.BMP");
     QSignalSpy done(&win->Converter(), &BatchConverter::runFinished);
+    // Rows after the first wait until the cancel was given, so the run cannot
+    // finish before the window hears of its first row.
+    std::mutex m;
+    std::condition_variable cv;
+    bool released = false;
+    const auto release = [&] {
+        { std::lock_guard<std::mutex> lock(m); released = true; }
+        cv.notify_all();
+    };
+    win->Converter().SetRowBegunHook([&](int row) {
+        std::unique_lock<std::mutex> lock(m);
+        if (row > 1) cv.wait(lock, [&] { return released; });
+    });
     // Cancel as soon as the first row is reported.
     QObject::connect(win->WorkList()->model(), &QAbstractItemModel::dataChanged, [&] {
         if (RowText(0) == U("处理完成") && win->Converter().Running()) {
             EXPECT_EQ(win->StartButton()->text(), U("停止转换"));
             QTest::keyClick(win.get(), Qt::Key_Escape);
+            release();
         }
     });
     QTest::mouseClick(win->StartButton(), Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return done.count() > 0; }, 120000));
+    const bool ended = WaitFor([&] { return done.count() > 0; }, 120000);
+    release();
+    ASSERT_TRUE(ended);
     int finished = 0;
     while (finished < kRows && RowText(finished) == U("处理完成")) ++finished;
     EXPECT_LT(finished, kRows) << "the run went on after the cancel";
