@@ -103,7 +103,21 @@ bool VxPngCodec::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
     bool ok = false;
     try {
-        ok = WriteImage(file);
+        // A one-byte tRNS table marks entry 0 only: another transparent index
+        // trades places with it, in palette and pixels, on a copy of the
+        // picture, never on the block shared with the caller.
+        const bool indexed = GetPalette() && GetBpp() <= 8;
+        const int32_t trans = Info.TransIndex;
+        if (indexed && trans > 0 && uint32_t(trans) < Header.biClrUsed) {
+            VxPngCodec copy;
+            copy.Copy(*this);
+            if (copy.IsValid()) {
+                copy.SwapWithFirstEntry(uint32_t(trans));
+                ok = copy.WriteImage(file);
+            }
+        } else {
+            ok = WriteImage(file);
+        }
     } catch (const std::bad_alloc&) {
         ok = false;
     }
@@ -111,8 +125,8 @@ bool VxPngCodec::Encode(VxFile* file) {
     return ok;
 }
 
-// Makes `index` entry 0 so that a one-byte tRNS table can mark it. The block
-// is shared with the caller's image, which sees the same exchange.
+// Makes `index` entry 0 so that a one-byte tRNS table can mark it; only on a
+// picture of the codec's own.
 void VxPngCodec::SwapWithFirstEntry(uint32_t index) {
     RGBQUAD* pal = GetPalette();
     std::swap(pal[0], pal[index]);
@@ -126,10 +140,6 @@ void VxPngCodec::SwapWithFirstEntry(uint32_t index) {
     }
     Info.TransIndex = 0;
     Info.LastNearestValid = false;
-    if (VxImage* owner = Info.GhostOf) {
-        owner->SetTransIndex(0);
-        owner->SetPaletteColor(0, pal[0]);  // also drops its nearest-colour cache
-    }
 }
 
 uint32_t VxPngCodec::LargestIndexUsed() const {
@@ -206,8 +216,8 @@ bool VxPngCodec::WriteImage(VxFile* file) {
     if (!WriteProfile(file)) return false;
 
     if (colourType == kPalette) {
-        const bool hasTrans = Info.TransIndex >= 0 && uint32_t(Info.TransIndex) < Header.biClrUsed;
-        if (hasTrans && Info.TransIndex != 0) SwapWithFirstEntry(uint32_t(Info.TransIndex));
+        // Encode has moved any other transparent index to entry 0.
+        const bool hasTrans = Info.TransIndex == 0 && Header.biClrUsed > 0;
         uint32_t n = Header.biClrUsed;
         if (n > 2 && uint64_t(width) * height < 65536) n = LargestIndexUsed() + 1;
         uint8_t plte[3 * 256];
