@@ -222,12 +222,7 @@ void VxImage::CopyInfo(const VxImage& src) {
 bool VxImage::Transfer(VxImage& from) {
     if (&from == this) return true;
     if (!Destroy()) return false;
-    Header = from.Header;
-    Info = from.Info;
-    Dib = from.Dib;
-    Selection = from.Selection;
-    Alpha = from.Alpha;
-    Layers = from.Layers;
+    ShareFrom(from);
     from.Header = BITMAPINFOHEADER{};
     from.Info = ImageInfo{};
     from.Dib = nullptr;
@@ -239,13 +234,17 @@ bool VxImage::Transfer(VxImage& from) {
 
 void VxImage::Ghost(VxImage* from) {
     if (!from) return;
-    Header = from->Header;
-    Info = from->Info;
-    Dib = from->Dib;
-    Selection = from->Selection;
-    Alpha = from->Alpha;
-    Layers = from->Layers;
+    ShareFrom(*from);
     Info.GhostOf = from;
+}
+
+void VxImage::ShareFrom(const VxImage& from) {
+    Header = from.Header;
+    Info = from.Info;
+    Dib = from.Dib;
+    Selection = from.Selection;
+    Alpha = from.Alpha;
+    Layers = from.Layers;
 }
 
 // ---------------------------------------------------------------------------

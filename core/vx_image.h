@@ -313,4 +313,6 @@ protected:
 
 private:
     bool DecodeWith(uint32_t code, VxFile* file, uint32_t passType);
+    // Takes `from`'s header, settings and blocks as they are (no copy, no release).
+    void ShareFrom(const VxImage& from);
 };
