@@ -311,11 +311,17 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         if (r.outcome == batch::RowOutcome::Done) return;
         if (progress) err << "\r\033[K";
         err << "row " << row << ": " << Printable(o.files[size_t(row - 1)]) << ": "
-            << (r.outcome == batch::RowOutcome::DecodeFailed ? "decoding failed" : "encoding failed")
-            << ": " << Printable(batch::RowReason(r)) << '\n';
+            << (r.outcome == batch::RowOutcome::DecodeFailed ? "decoding failed: "
+                : r.outcome == batch::RowOutcome::NotWritten ? ""  // its reason says it
+                                                              : "encoding failed: ")
+            << Printable(batch::RowReason(r)) << '\n';
     };
     const batch::RunSummary summary = batch::RunRows(o.files, options, callbacks, cancel);
     if (progress) err << "\r\033[K" << std::flush;
+    if (!summary.refusal.empty()) {
+        err << "vellumar-convert: " << Printable(summary.refusal) << '\n';
+        return 1;
+    }
     if (!o.quiet) {
         out << (summary.cancelled ? "Interrupted: converted " : "Converted ") << summary.converted
             << " of " << total << " file" << (total == 1 ? "" : "s") << " to " << (o.item + 2)
