@@ -38,7 +38,10 @@ bool VxImage::Load(const char* filename, uint32_t type) {
     if (type > 0 && type < kVxFormatCount) {
         std::unique_ptr<char[]> buffer;
         FILE* fp = std::fopen(filename, "rb");
-        if (!fp) return false;
+        if (!fp) {
+            SetLastError(VxSaveErrorText("cannot open the file", errno).c_str());
+            return false;
+        }
         GiveBuffer(fp, buffer);
         const bool ok = Decode(fp, type);
         std::fclose(fp);
@@ -51,7 +54,10 @@ bool VxImage::Load(const char* filename, uint32_t type) {
     const int32_t savedFrames = Info.NumFrames;
     std::unique_ptr<char[]> buffer;
     FILE* fp = std::fopen(filename, "rb");
-    if (!fp) return false;
+    if (!fp) {
+        SetLastError(VxSaveErrorText("cannot open the file", errno).c_str());
+        return false;
+    }
     GiveBuffer(fp, buffer);
     const bool ok = Decode(fp, 0);
     std::fclose(fp);

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -226,11 +228,55 @@ private:
         if (callbacks_.onRowStart) callbacks_.onRowStart(row);
     }
 
+    // Rows that failed for want of descriptors, inodes or disk space while
+    // other rows held theirs are tried again alone, so the outcome is that of
+    // one worker.
+    static bool ShortOfResources(const Slot& slot) {
+        if (slot.result.outcome == RowOutcome::Done) return false;
+        for (const int err : {EMFILE, ENFILE, ENOSPC, EDQUOT}) {
+            char buf[128];
+            if (slot.result.error.find(strerror_r(err, buf, sizeof buf)) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+
+    void EnterShared() {
+        std::unique_lock lock(gateMutex_);
+        gate_.wait(lock, [this] { return !solo_ && soloWaiting_ == 0; });
+        ++active_;
+    }
+    void LeaveShared() {
+        std::lock_guard lock(gateMutex_);
+        --active_;
+        gate_.notify_all();
+    }
+    void EnterSolo() {
+        std::unique_lock lock(gateMutex_);
+        ++soloWaiting_;
+        gate_.wait(lock, [this] { return active_ == 0 && !solo_; });
+        --soloWaiting_;
+        solo_ = true;
+    }
+    void LeaveSolo() {
+        std::lock_guard lock(gateMutex_);
+        solo_ = false;
+        gate_.notify_all();
+    }
+
     void Worker() {
         ImageHandle handle = nullptr;
         int row = 0;
         while (Claim(row)) {
+            EnterShared();
             Slot slot = Convert(row, &handle);
+            LeaveShared();
+            if (ShortOfResources(slot) && !Cancelled()) {
+                EnterSolo();
+                Discard(slot);
+                slot = Convert(row, &handle);
+                LeaveSolo();
+            }
             const bool failed = slot.result.outcome != RowOutcome::Done;
             std::lock_guard lock(mutex_);
             if (failed && !options_.keepGoing) stopAt_ = std::min(stopAt_, row);
@@ -510,6 +556,11 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
+    std::mutex gateMutex_;
+    std::condition_variable gate_;
+    int active_ = 0;       // rows converting beside others
+    int soloWaiting_ = 0;  // rows waiting to be tried again alone
+    bool solo_ = false;
     int next_ = 1;
     int stopAt_;  // no row beyond this one is started
     bool closing_ = false;

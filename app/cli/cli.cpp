@@ -326,6 +326,10 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         out << (summary.cancelled ? "Interrupted: converted " : "Converted ") << summary.converted
             << " of " << total << " file" << (total == 1 ? "" : "s") << " to " << (o.item + 2)
             << " in " << Printable(o.outDir) << '\n';
+        if (summary.notWritten)
+            out << summary.notWritten << " converted file" << (summary.notWritten == 1 ? " was" : "s were")
+                << " not written: each would have replaced a picture that a row without a file of "
+                   "its own still needed.\n";
         if (summary.stoppedEarly)
             out << "Stopped at the first failure; use --keep-going to try every file.\n";
     }

@@ -311,3 +311,42 @@ TEST(Cli, NamesAndFolders) {
 }
 
 }  // namespace
+
+namespace {
+
+// Short of descriptors, a row that failed beside others is tried again alone:
+// the outcome is that of one worker, and the reason names the shortage. The
+// limits go from none converting to all, whatever the test itself holds open.
+TEST(Cli, SameOutcomeWhateverTheJobsWhenShortOfDescriptors) {
+    vt::TempDir dir;
+    std::string files;
+    for (int i = 0; i < 8; ++i) files += " " + Q(vt::DataPath("bmp/bits24.bmp"));
+    bool someConverted = false;
+    for (int limit = 6; limit <= 12; ++limit) {
+        std::vector<std::string> seen;
+        for (const char* jobs : {"1", "2", "4"}) {
+            const std::string out = dir.file("out" + std::to_string(limit) + jobs);
+            const std::string err = dir.file("err");
+            // The shell's own redirections need descriptors: made before the limit.
+            const int status = vt::RunCommand(
+                "exec 2>" + Q(err) + "; ulimit -n " + std::to_string(limit) + "; exec " +
+                Q(VELLUMAR_CLI) + " --to PNG --keep-going --quiet --jobs " + jobs + " --out-dir " +
+                Q(out) + files);
+            std::vector<std::string> names;
+            if (std::filesystem::is_directory(out))
+                for (const auto& e : std::filesystem::directory_iterator(out))
+                    names.push_back(e.path().filename().string());
+            std::sort(names.begin(), names.end());
+            someConverted = someConverted || names.size() == 8;
+            std::string outcome = std::to_string(status) + ":";
+            for (const std::string& n : names) outcome += n + " ";
+            const auto said = vt::ReadFileBytes(err);
+            seen.push_back(outcome + std::string(said.begin(), said.end()));
+        }
+        EXPECT_EQ(seen[0], seen[1]) << "limit " << limit;
+        EXPECT_EQ(seen[0], seen[2]) << "limit " << limit;
+    }
+    EXPECT_TRUE(someConverted);
+}
+
+}  // namespace
