@@ -155,6 +155,12 @@ public:
             Settle(true);
             Strand("the run ended before");
         }
+        // Rows in place behind one that was cut short are still told.
+        for (int row = reported_ + 1; row <= rows_; ++row)
+            if (results_[size_t(row)]) {
+                reported_ = row - 1;
+                Flush();
+            }
         summary_.cancelled = Cancelled() && summary_.converted + summary_.failed < rows_;
         summary_.peakReserved = budget_.PeakHeld();
         summary_.memoryWaits = budget_.Waits();
@@ -184,8 +190,11 @@ private:
             // Replacing a file some row reads: the new one must be whole on
             // the disk first, and the rows that read the old one done.
             durable_[size_t(row)] = true;
+            // A row reading the very file this row converts is no picture to
+            // keep: this row's file holds it.
             for (const int reader : it->second)
-                if (reader != row) waitsFor[size_t(row - 1)].push_back(reader);
+                if (reader != row && !guard_.SameFile(reader, row))
+                    waitsFor[size_t(row - 1)].push_back(reader);
         }
         // A row whose source another row's file replaces must have its own
         // file on the disk before that happens.

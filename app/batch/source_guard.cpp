@@ -77,15 +77,28 @@ int ReadOnce(int in, const std::function<bool()>& cancelled, uint64_t limit, std
 }  // namespace
 
 SourceGuard::SourceGuard(const std::vector<std::string>& sources)
-    : sources_(sources), statError_(sources.size(), 0), keys_(sources.size()) {
+    : sources_(sources),
+      statError_(sources.size(), 0),
+      keys_(sources.size()),
+      files_(sources.size(), {0, 0}) {
     for (size_t i = 0; i < sources.size(); ++i) {
         struct stat st {};
-        if (stat(sources[i].c_str(), &st) != 0) statError_[i] = errno;
-        else keys_[i] = KeysReadThrough(sources[i]);
+        if (stat(sources[i].c_str(), &st) != 0) {
+            statError_[i] = errno;
+            continue;
+        }
+        keys_[i] = KeysReadThrough(sources[i]);
+        files_[i] = {st.st_dev, st.st_ino};
     }
     // Decoders open files by name; an open descriptor is reached through its
     // /proc name, which reads the file even after its name was replaced.
     procFds_ = access("/proc/self/fd", R_OK | X_OK) == 0;
+}
+
+bool SourceGuard::SameFile(int a, int b) const {
+    const auto& x = files_[size_t(a - 1)];
+    return statError_[size_t(a - 1)] == 0 && statError_[size_t(b - 1)] == 0 &&
+           x == files_[size_t(b - 1)];
 }
 
 SourceGuard::Opened SourceGuard::Open(int row, const std::function<bool()>& cancelled,

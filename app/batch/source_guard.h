@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/batch/name_key.h"
@@ -20,6 +21,9 @@ public:
     // The names row `row` (1-based) reads through; empty when its file was
     // missing when the run started (nothing of the user's is there to keep).
     const std::vector<NameKey>& KeysOf(int row) const { return keys_[size_t(row - 1)]; }
+    // Whether rows `a` and `b` read one file (device and inode), so that
+    // either's file holds the other's picture.
+    bool SameFile(int a, int b) const;
 
     // A row's source, open from the moment the row starts until it is read.
     struct Opened {
@@ -37,6 +41,7 @@ private:
     const std::vector<std::string>& sources_;
     std::vector<int> statError_;  // by row - 1: errno of the first look, 0 when found
     std::vector<std::vector<NameKey>> keys_;
+    std::vector<std::pair<dev_t, ino_t>> files_;
     bool procFds_ = false;  // descriptors can be opened by name through /proc/self/fd
 };
 
