@@ -68,8 +68,6 @@ struct Slot {
     std::string output;
 };
 
-std::string MiB(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; }
-
 std::string FileNameOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -380,8 +378,8 @@ private:
                 break;
             case MemoryBudget::Grant::TooLarge:
                 Fail(slot, RowOutcome::DecodeFailed,
-                     "the picture needs about " + MiB(reserved) + ", more than the memory budget of " +
-                         MiB(budget_.Limit()));
+                     "the picture needs about " + BytesText(reserved) + ", more than the memory budget of " +
+                         BytesText(budget_.Limit()));
                 SourceGuard::Close(in);
                 return slot;
             case MemoryBudget::Grant::Stopped:

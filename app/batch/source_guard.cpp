@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "app/batch/memory_budget.h"
 #include "core/vx_save_path.h"
 
 namespace vellumar::batch {
@@ -15,8 +16,6 @@ namespace vellumar::batch {
 namespace {
 
 std::string OpenError(int err) { return VxSaveErrorText("cannot open the file", err); }
-
-std::string MiB(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; }
 
 // A pipe or device copied into an anonymous file, which decoders can seek in.
 // The wait for data polls the cancel request, so a signal ends a run whose
@@ -55,7 +54,7 @@ int ReadOnce(int in, const std::function<bool()>& cancelled, uint64_t limit, std
         }
         total += uint64_t(n);
         if (total > limit) {
-            error = "cannot read the file: a pipe or device giving more than " + MiB(limit) +
+            error = "cannot read the file: a pipe or device giving more than " + BytesText(limit) +
                     " (the memory budget)";
             break;
         }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <initializer_list>
@@ -18,6 +19,8 @@
 #include "app/batch/run_driver.h"
 #include "app/batch/source_list.h"
 #include "app/format_table/format_table.h"
+#include "core/vx_messages.h"
+#include "core/vx_save_path.h"
 #include "vellumar_version.h"
 
 namespace vellumar::cli {
@@ -96,7 +99,7 @@ std::string Printable(std::string_view text) {
 }
 
 // A decoder's or the system's reason, as a terminal may show it.
-std::string Reason(std::string_view text) { return Printable(batch::ReasonLine(text)); }
+std::string Reason(std::string_view text) { return Printable(batch::ReasonLine(VxEnglish(text))); }
 
 bool ParseInt(const std::string& text, int lo, int hi, int& value) {
     int v = 0;
@@ -270,11 +273,6 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         if (!places.portable) MakeDirectories(places.base, 0700);
         o.outDir = places.base + "/DATA";
     }
-    if (!MakeDirectories(o.outDir, 0777)) {
-        err << "vellumar-convert: cannot create the output folder " << Printable(o.outDir) << '\n';
-        return 1;
-    }
-
     batch::RunOptions options;
     const std::vector<batch::SourceFile> rows = batch::ListSources(o.files, o.recursive);
     o.files.clear();
@@ -284,6 +282,14 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     }
     if (o.files.empty()) {
         err << "vellumar-convert: no files in the folders given\n";
+        return 1;
+    }
+    // Folders made for this run and left empty by it (every row failed) go again.
+    std::vector<std::string> made;
+    if (!MakeDirectories(o.outDir, 0777, &made)) {
+        err << "vellumar-convert: " << Printable(VxSaveErrorText(
+                   ("cannot create the output folder " + o.outDir).c_str(), errno))
+            << '\n';
         return 1;
     }
     const batch::Target target = batch::TargetFromItem(o.item);
@@ -320,6 +326,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     if (progress) err << "\r\033[K" << std::flush;
     if (!summary.refusal.empty()) {
         err << "vellumar-convert: " << Printable(summary.refusal) << '\n';
+        RemoveEmptyFolders(made);
         return 1;
     }
     if (!o.quiet) {
@@ -332,6 +339,12 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                    "its own still needed.\n";
         if (summary.stoppedEarly)
             out << "Stopped at the first failure; use --keep-going to try every file.\n";
+    }
+    RemoveEmptyFolders(made);
+    // What it printed is part of the run: a full disk under it is a failure.
+    if (!out.flush()) {
+        err << "vellumar-convert: cannot write the output\n";
+        return 1;
     }
     return summary.failed || summary.cancelled ? 1 : 0;
 }

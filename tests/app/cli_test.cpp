@@ -350,3 +350,35 @@ TEST(Cli, SameOutcomeWhateverTheJobsWhenShortOfDescriptors) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reasons a user can act on, in the command line's language, and no empty
+// output folder left by a run that wrote nothing.
+TEST(Cli, ReasonsSayWhatIsWrong) {
+    vt::TempDir dir;
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("notes.png"), {'h', 'i', '\n'}));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("empty.bmp"), {}));
+    std::filesystem::create_directory(dir.file("folder.jpg"));
+    struct Case { std::string args, said; };
+    const Case cases[] = {
+        {"--to PNG " + Q(dir.file("notes.png")), "not an image file: it holds text"},
+        {"--to PNG " + Q(dir.file("empty.bmp")), "the file is empty"},
+        {"--to PNG " + Q(dir.file("folder.jpg")), "cannot open the file: Is a directory"},
+        {"--to WBMP " + Q(VELLUMAR_SOURCE_DIR "/samples/sunset.bmp"),
+         "cannot save the picture as WBMP: width and height cannot be above 255 pixels"},
+        {"--to PNG --max-memory 1 " + Q(vt::DataPath("bmp/bits1.bmp")),
+         "more than the memory budget of 1 byte"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Cli(dir, "--out-dir " + Q(dir.file("out/deep")) + " " + c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_FALSE(vt::FileExists(dir.file("out"))) << c.args;
+    }
+    EXPECT_NE(vt::RunCommand(Q(VELLUMAR_CLI) + " --to PNG --out-dir " + Q(dir.file("o")) + " " +
+                             Q(vt::DataPath("bmp/bits1.bmp")) + " >/dev/full 2>/dev/null"),
+              0);
+}
+
+}  // namespace
