@@ -100,11 +100,12 @@ bool FolderLocks::Hold(const std::string& folder, std::string& why) {
         return false;
     }
     std::lock_guard lock(mutex_);
-    auto& slot = held_[{st.st_dev, st.st_ino}];
-    if (slot) return true;
-    slot = FolderLock::Take(folder, mode_, why);
-    if (!slot) held_.erase({st.st_dev, st.st_ino});
-    return slot != nullptr;
+    const std::pair<dev_t, ino_t> key{st.st_dev, st.st_ino};
+    if (held_.count(key)) return true;
+    std::unique_ptr<FolderLock> taken = FolderLock::Take(folder, mode_, why);
+    if (!taken) return false;
+    held_.emplace(key, std::move(taken));
+    return true;
 }
 
 }  // namespace vellumar::batch
