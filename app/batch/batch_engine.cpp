@@ -120,7 +120,7 @@ RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat
     RowResult result;
     if (!DecodeAndFit(handle, source, target, result)) return result;
     const std::string out = outputPath ? outputPath() : std::string();
-    if (!ImageFacade::EecodeToFile(handle, out.c_str(), int32_t(target))) {
+    if (!ImageFacade::EncodeToFile(handle, out.c_str(), int32_t(target))) {
         result.outcome = RowOutcome::EncodeFailed;
         result.error = ImageFacade::GetLastError(handle);
     }
