@@ -1,5 +1,6 @@
 #include "codecs/pcx/vx_pcx_codec.h"
 #include "core/vx_codec.h"
+#include "core/vx_codec_guard.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,8 @@
 #include "core/vx_row_index.h"
 
 namespace {
+
+const char kNoMemory[] = "Can't allocate memory";
 
 constexpr size_t kHeaderBytes = 128;
 
@@ -115,7 +118,7 @@ void VxPcxCodec::WriteRunRow(const uint8_t* data, uint32_t length, std::vector<u
 
 bool VxPcxCodec::Decode(VxFile* file) {
     if (!file) return false;
-    try {
+    return vx::RunCodec(*this, kNoMemory, [&] {
         uint8_t h[kHeaderBytes];
         if (file->Read(h, 1, kHeaderBytes) != kHeaderBytes) throw VxCodecFailure("Can't read PCX image");
         if (h[0] != 10) throw VxCodecFailure("Error: Not a PCX file");
@@ -211,10 +214,7 @@ bool VxPcxCodec::Decode(VxFile* file) {
             Info.LastNearestValid = false;
         }
         return true;
-    } catch (const VxCodecFailure& failure) {
-        SetLastError(failure.text);
-        return false;
-    }
+    });
 }
 
 bool VxPcxCodec::Encode(VxFile* file) {
