@@ -15,6 +15,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "app/batch/program_dir.h"
@@ -121,7 +122,8 @@ void MainWindow::BuildLayout() {
         workList_->viewport(), [this] { return converter_->Running(); },
         [this](std::vector<std::string> paths) { rows_->Append(std::move(paths)); });
 
-    PlaceLabel(client, "标签4", 8, 208, 440, 24, text::kSupportedFormats);
+    PlaceLabel(client, "标签4", 8, 208, 440, 24,
+               (text::kSupportedFormats + FormatNames(",")).c_str());
 
     openButton_ = Place<QPushButton>(client, "按钮1", 8, 240, 264, 32);
     openButton_->setText(U(text::kOpenButton));
@@ -130,9 +132,9 @@ void MainWindow::BuildLayout() {
 
     PlaceLabel(client, "标签1", 16, 280, 96, 24, text::kFormatLabel);
     formatCombo_ = Place<QComboBox>(client, "组合框1", 112, 280, 136, 20);
-    for (const char* item : kTargetItems) formatCombo_->addItem(U(item));
+    for (const char* item : TargetItems()) formatCombo_->addItem(U(item));
     formatCombo_->setCurrentIndex(-1);
-    formatCombo_->setMaxVisibleItems(int(kTargetItems.size()));
+    formatCombo_->setMaxVisibleItems(int(TargetItems().size()));
 
     PlaceLabel(client, "标签2", 16, 304, 64, 24, text::kSaveDirLabel);
     baseDirEdit_ = Place<QLineEdit>(client, "编辑框1", 78, 309, 114, 19);

@@ -6,8 +6,8 @@ namespace vellumar::gui::text {
 inline constexpr const char* kWindowTitle = "Vellumar 1.1";
 inline constexpr const char* kListHeaderFile = "待处理图像文件";
 inline constexpr const char* kListHeaderResult = "处理结果";
-inline constexpr const char* kSupportedFormats =
-    "支持的格式：BMP,GIF,JPG,PNG,ICO,TIF,TGA,PCX,WBMP,WMF,JP2,JPC,PGX,PNM,RAS,WEBP,HEIC,AVIF,JXL";
+// Followed by the formats the registry lists, comma separated.
+inline constexpr const char* kSupportedFormats = "支持的格式：";
 inline constexpr const char* kOpenButton = "打开欲处理的图像文件（支持多文件处理）";
 inline constexpr const char* kStartButton = "开始转换";
 // The start button while a run goes, and the menu item that does the same.

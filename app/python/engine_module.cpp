@@ -176,7 +176,7 @@ PYBIND11_MODULE(_engine, m) {
     }, "(format code, extension) of a target name such as 'png', or None.");
     m.def("target_names", [] {
         std::vector<std::string> names;
-        for (const char* item : vellumar::kTargetItems) names.emplace_back(item + 2);
+        for (const char* item : vellumar::TargetItems()) names.emplace_back(item + 2);
         return names;
     });
     m.def("run", &Run, py::arg("sources"), py::arg("options"),

@@ -200,8 +200,7 @@ bool VxIcoCodec::Decode(VxFile* file) {
 bool VxIcoCodec::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
     const uint32_t width = GetWidth(), height = GetHeight();
-    // The directory's size bytes hold 1 to 255, and 0 for 256.
-    if (width > 256 || height > 256) {
+    if (width > kMaxSide || height > kMaxSide) {
         SetLastError("不能保存图像做为ICON格式: 宽和高不能超过 256 像素");
         return false;
     }

@@ -75,7 +75,7 @@ bool VxWbmpCodec::Encode(VxFile* file) {
         SetLastError("不能保存图像为WBMP格式");
         return false;
     }
-    if (width >= 256 || height >= 256) {
+    if (width > kMaxSide || height > kMaxSide) {
         SetLastError("不能保存图像为WBMP格式: 宽和高不能超过 255 像素");
         return false;
     }
