@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/option_table.h"
 #include "app/batch/program_dir.h"
 #include "app/format_table/format_table.h"
 #include "app/gui/batch_converter.h"
@@ -33,6 +34,11 @@ namespace vellumar::gui {
 namespace {
 
 QString U(const char* s) { return QString::fromUtf8(s); }
+
+// The run's own default, as the command line has it.
+QString DefaultPrefix() {
+    return QString::fromStdString(batch::DefaultOf(*batch::FindRunOption("prefix")));
+}
 
 template <typename W>
 W* Place(QWidget* parent, const char* designerName, int x, int y, int w, int h) {
@@ -145,7 +151,7 @@ void MainWindow::BuildLayout() {
     saveDirEdit_->setText(U(text::kDefaultSaveDir));
     PlaceLabel(client, "标签5", 276, 310, 124, 16, text::kPrefixLabel);
     prefixEdit_ = Place<QLineEdit>(client, "编辑框3", 404, 308, 48, 19);
-    prefixEdit_->setText(U(text::kDefaultPrefix));
+    prefixEdit_->setText(DefaultPrefix());
 
     for (QLineEdit* e : {baseDirEdit_, saveDirEdit_, prefixEdit_}) e->setTextMargins(0, 0, 0, 0);
 
@@ -226,7 +232,7 @@ void MainWindow::RestoreSettings() {
     const QSettings& s = *settings_;
     formatCombo_->setCurrentIndex(formatCombo_->findText(s.value("run/target").toString()));
     saveDirEdit_->setText(s.value("run/saveDir", U(text::kDefaultSaveDir)).toString());
-    prefixEdit_->setText(s.value("run/prefix", U(text::kDefaultPrefix)).toString());
+    prefixEdit_->setText(s.value("run/prefix", DefaultPrefix()).toString());
 }
 
 void MainWindow::SaveSettings() {
