@@ -87,7 +87,7 @@ bool VxWebpCodec::Encode(VxFile* file) {
         const uint32_t w = GetWidth(), h = GetHeight();
         if (w > VxWebpCodec::kMaxSide || h > VxWebpCodec::kMaxSide)
             throw VxCodecFailure("WebP: a picture can be at most 16383 pixels on a side");
-        const int quality = Info.JpegQuality < 1 ? 1 : Info.JpegQuality > 100 ? 100 : Info.JpegQuality;
+        const int quality = Info.JpegQuality;
         WebPConfig config;
         if (!WebPConfigInit(&config)) throw VxCodecFailure(kNoMemory);
         if (quality == 100) {
