@@ -1,8 +1,5 @@
 #include "app/cli/cli.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstdint>
 #include <initializer_list>
 #include <cstring>
 #include <ostream>

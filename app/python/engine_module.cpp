@@ -173,7 +173,8 @@ PYBIND11_MODULE(_engine, m) {
                     case OptionKind::Number: return py::int_(std::stoull(v));
                     case OptionKind::Text: break;
                 }
-                return py::bytes(v);
+                // As it was given: text the file system's encoding gave bytes.
+                return py::module_::import("os").attr("fsdecode")(py::bytes(v));
             },
             [&o](RunOptions& run, py::handle value) { SetOption(run, o, value); });
     }
