@@ -1,5 +1,6 @@
-// Every codec of this build, one line each, in the order the probe tries them
-// on a file whose format is unknown. Cheap, certain signatures go first so
+// Every format of this build, one line each: its code, name, extensions,
+// codec and what it can do (core/vx_format_caps.h). The lines stand in the
+// order the probe tries them on a file whose format is unknown. Cheap, certain signatures go first so
 // that a file is not half-read by a decoder that accepts almost anything:
 // - BMP first: the fallback of unknown extensions, and its header test fails
 //   fast on anything else.
@@ -33,26 +34,77 @@
 
 namespace {
 
+constexpr VxDepthSet kEightBits = VxDepths({8});
+constexpr uint8_t kGreyOrColour = kVxGreyRamp | kVxTrueColour;
+constexpr uint8_t kGreyBilevelOrColour = kVxBilevel | kVxGreyRamp | kVxTrueColour;
+constexpr uint8_t kIccAndExif = kVxIcc | kVxExif;
+
+// Bytes per pixel at a row's peak, from the peak resident size of one-row runs
+// on a 12-megapixel picture (docs/performance.md), rounded up with room for
+// what those runs did not reach: alpha planes, the RGBA path of unusual TIFFs,
+// composed GIF frames, four-component JPEG-2000. Decoding: a picture takes 3
+// to 4, progressive JPEG keeps its coefficients (+3), OpenJPEG and the
+// PNM/PGX/raster readers 4 bytes per sample. Encoding, beyond the decoded
+// picture: JPEG-2000 about 34 (4 bytes per sample, twice), PCX 9, PNM and
+// raster 12, PGX 5, a depth-fitted copy 1 to 3. The newer formats, from the
+// peak resident size of their libraries' own tools (dwebp, heif-convert, djxl,
+// cwebp, heif-enc, cjxl) on a 2-megapixel photo: decoding WebP 4 (an animation
+// keeps two canvases), HEIF and AVIF 9, JPEG XL 20, plus the 16-bit rows the
+// codecs take; encoding lossless WebP 40, HEIC and AVIF 25, JPEG XL 50
+// (lossless 68).
 constexpr VxCodecEntry kCodecs[] = {
-    {VX_FORMAT_BMP, "BMP", VxCodecOpsFor<VxBmpCodec>(), true},
-    {VX_FORMAT_JPG, "JPG", VxCodecOpsFor<VxImageJPG>(), true},
-    {VX_FORMAT_ICO, "ICO", VxCodecOpsFor<VxIcoCodec>(), true},
-    {VX_FORMAT_GIF, "GIF", VxCodecOpsFor<VxImageGIF>(), true},
-    {VX_FORMAT_PNG, "PNG", VxCodecOpsFor<VxPngCodec>(), true},
-    {VX_FORMAT_TIF, "TIF", VxCodecOpsFor<VxImageTIF>(), true},
-    {VX_FORMAT_TGA, "TGA", VxCodecOpsFor<VxTgaCodec>(), true},
-    {VX_FORMAT_PCX, "PCX", VxCodecOpsFor<VxPcxCodec>(), true},
-    {VX_FORMAT_WBMP, "WBMP", VxCodecOpsFor<VxWbmpCodec>(), true},
-    {VX_FORMAT_WMF, "WMF", VxCodecOpsFor<VxMetafileCodec>(), true},
-    {VX_FORMAT_JP2, "JP2", VxCodecOpsFor<VxJpeg2000Codec>(), true},
-    {VX_FORMAT_JPC, "JPC", VxCodecOpsFor<VxJpeg2000Codec>(), false},
-    {VX_FORMAT_PGX, "PGX", VxCodecOpsFor<VxJpeg2000Codec>(), false},
-    {VX_FORMAT_PNM, "PNM", VxCodecOpsFor<VxJpeg2000Codec>(), false},
-    {VX_FORMAT_RAS, "RAS", VxCodecOpsFor<VxJpeg2000Codec>(), false},
-    {VX_FORMAT_WEBP, "WEBP", VxCodecOpsFor<VxWebpCodec>(), true},
-    {VX_FORMAT_HEIF, "HEIC", VxCodecOpsFor<VxHeifCodec>(), true},
-    {VX_FORMAT_AVIF, "AVIF", VxCodecOpsFor<VxHeifCodec>(), false},
-    {VX_FORMAT_JXL, "JXL", VxCodecOpsFor<VxJxlCodec>(), true},
+    {VX_FORMAT_BMP, "BMP", "bmp", VxCodecOpsFor<VxBmpCodec>(), true,
+     {.listed = 5, .decodeBytes = 4, .encodeBytes = 1}},
+    {VX_FORMAT_JPG, "JPG", "jpg jpeg", VxCodecOpsFor<VxImageJPG>(), true,
+     {.listed = 4, .forms = kGreyOrColour, .metadata = kIccAndExif, .decodeBytes = 7,
+      .encodeBytes = 3, .readsScaled = true}},
+    {VX_FORMAT_ICO, "ICO", "ico cur", VxCodecOpsFor<VxIcoCodec>(), true,
+     {.listed = 2, .alpha = VxAlphaForm::MaskOrPlane, .pictures = kVxReadsPages,
+      .maxSide = VxIcoCodec::kMaxSide, .decodeBytes = 5, .encodeBytes = 4}},
+    {VX_FORMAT_GIF, "GIF", "gif", VxCodecOpsFor<VxImageGIF>(), true,
+     {.listed = 6, .forms = kVxPalette, .alpha = VxAlphaForm::OneIndex,
+      .pictures = kVxReadsFrames | kVxWritesFrames, .decodeBytes = 8, .encodeBytes = 2}},
+    {VX_FORMAT_PNG, "PNG", "png", VxCodecOpsFor<VxPngCodec>(), true,
+     {.listed = 1, .alpha = VxAlphaForm::AsItIs, .metadata = kIccAndExif, .decodeBytes = 5,
+      .encodeBytes = 6}},
+    {VX_FORMAT_TIF, "TIF", "tif tiff", VxCodecOpsFor<VxImageTIF>(), true,
+     {.listed = 7, .alpha = VxAlphaForm::PlaneOrGrey, .pictures = kVxReadsPages | kVxWritesPages,
+      .metadata = kIccAndExif, .decodeBytes = 8, .encodeBytes = 4}},
+    {VX_FORMAT_TGA, "TGA", "tga", VxCodecOpsFor<VxTgaCodec>(), true,
+     {.listed = 3, .depths = kEightBits, .alpha = VxAlphaForm::Plane, .decodeBytes = 5,
+      .encodeBytes = 4}},
+    {VX_FORMAT_PCX, "PCX", "pcx", VxCodecOpsFor<VxPcxCodec>(), true,
+     {.listed = 8, .decodeBytes = 5, .encodeBytes = 10}},
+    {VX_FORMAT_WBMP, "WBMP", "wbmp", VxCodecOpsFor<VxWbmpCodec>(), true,
+     {.listed = 9, .forms = kVxPalette, .depths = VxDepths({1}),
+      .maxSide = VxWbmpCodec::kMaxSide, .decodeBytes = 2, .encodeBytes = 2}},
+    {VX_FORMAT_WMF, "WMF", "wmf emf", VxCodecOpsFor<VxMetafileCodec>(), true,
+     {.listed = 10, .writes = false, .decodeBytes = 8}},
+    {VX_FORMAT_JP2, "JP2", "jp2 j2k", VxCodecOpsFor<VxJpeg2000Codec>(), true,
+     {.listed = 11, .forms = kGreyBilevelOrColour, .alpha = VxAlphaForm::PlaneOrGrey,
+      .decodeBytes = 20, .encodeBytes = 40}},
+    {VX_FORMAT_JPC, "JPC", "jpc j2c", VxCodecOpsFor<VxJpeg2000Codec>(), false,
+     {.listed = 12, .forms = kGreyBilevelOrColour, .alpha = VxAlphaForm::PlaneOrGrey,
+      .decodeBytes = 20, .encodeBytes = 40}},
+    {VX_FORMAT_PGX, "PGX", "pgx", VxCodecOpsFor<VxJpeg2000Codec>(), false,
+     {.listed = 13, .forms = kVxGreyRamp, .decodeBytes = 20, .encodeBytes = 6}},
+    {VX_FORMAT_PNM, "PNM", "pnm pgm ppm", VxCodecOpsFor<VxJpeg2000Codec>(), false,
+     {.listed = 14, .forms = kGreyBilevelOrColour, .decodeBytes = 20, .encodeBytes = 13}},
+    {VX_FORMAT_RAS, "RAS", "ras", VxCodecOpsFor<VxJpeg2000Codec>(), false,
+     {.listed = 15, .forms = kGreyBilevelOrColour, .decodeBytes = 20, .encodeBytes = 13}},
+    {VX_FORMAT_WEBP, "WEBP", "webp", VxCodecOpsFor<VxWebpCodec>(), true,
+     {.listed = 16, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames,
+      .metadata = kIccAndExif, .maxSide = VxWebpCodec::kMaxSide, .decodeBytes = 12,
+      .encodeBytes = 44}},
+    {VX_FORMAT_HEIF, "HEIC", "heic heif hif", VxCodecOpsFor<VxHeifCodec>(), true,
+     {.listed = 17, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsPages,
+      .metadata = kIccAndExif, .decodeBytes = 16, .encodeBytes = 32}},
+    {VX_FORMAT_AVIF, "AVIF", "avif", VxCodecOpsFor<VxHeifCodec>(), false,
+     {.listed = 18, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsPages,
+      .metadata = kIccAndExif, .decodeBytes = 16, .encodeBytes = 32}},
+    {VX_FORMAT_JXL, "JXL", "jxl", VxCodecOpsFor<VxJxlCodec>(), true,
+     {.listed = 19, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames,
+      .metadata = kIccAndExif, .decodeBytes = 32, .encodeBytes = 72}},
 };
 
 }  // namespace
@@ -71,6 +123,11 @@ const VxCodecEntry* VxFindCodecEntry(ImageFormat type) {
 const VxCodecOps* VxFindCodec(ImageFormat type) {
     const VxCodecEntry* e = VxFindCodecEntry(type);
     return e ? &e->ops : nullptr;
+}
+
+const VxFormatCaps* VxFindFormatCaps(ImageFormat type) {
+    const VxCodecEntry* e = VxFindCodecEntry(type);
+    return e ? &e->caps : nullptr;
 }
 
 const char* VxFormatName(ImageFormat type) {

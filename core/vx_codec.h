@@ -1,7 +1,8 @@
 // The codec contract: what every codec in codecs/<format>/ does, and the
 // pieces it is built from. A codec is a VxImage subclass; the registry
-// (codecs/registry.cpp) lists it once with VxCodecOpsFor<Codec>(), and the
-// dispatcher (core/vx_dispatch.cpp) makes one codec object per call.
+// (codecs/registry.cpp) lists each format once with VxCodecOpsFor<Codec>()
+// and what the format can do (core/vx_format_caps.h), and the dispatcher
+// (core/vx_dispatch.cpp) makes one codec object per call.
 //
 // Decoding: `bool Decode(VxFile*)`, or `bool Decode(VxFile*, ImageFormat)`
 // when the format code matters (0 while the probe tries the codec).
@@ -54,6 +55,7 @@
 #include <cstring>
 
 #include "core/vx_format.h"
+#include "core/vx_format_caps.h"
 #include "core/vx_types.h"
 
 class VxImage;
@@ -80,15 +82,24 @@ struct VxCodecOps {
     // Null for formats that hold one picture.
     bool (*encodePages)(VxImage* codec, VxFile* file, VxImage** pages, int32_t count);
     bool reportsFrames;
+    // Whether the encoder writes this picture's samples as grey, so that a
+    // grey colour profile goes with them (`static bool WritesGrey(const
+    // VxImage&)`); null: it writes colour samples.
+    bool (*writesGrey)(const VxImage& picture);
 };
 
-// One registry line: a format code, its short name as the command line prints
-// it ("BMP", "JP2"), its codec, and whether the probe tries it on its own.
+// One registry line: a format code; its name as --info prints it and as the
+// target list spells it ("BMP", "HEIC": the target item "*.HEIC" and the
+// extension ".HEIC"); the file-name extensions that name it, lower case and
+// space separated ("heic heif hif"); its codec; whether the probe tries it on
+// its own; and what the format can do.
 struct VxCodecEntry {
     ImageFormat code;
     const char* name;
+    const char* extensions;
     VxCodecOps ops;
     bool probed;
+    VxFormatCaps caps;
 };
 
 // The operations table of a codec class, from the member functions the
@@ -120,6 +131,7 @@ constexpr VxCodecOps VxCodecOpsFor() {
             return static_cast<Codec*>(c)->Encode(f, pages, n);
         };
     if constexpr (requires { Codec::kReportsFrames; }) ops.reportsFrames = Codec::kReportsFrames;
+    if constexpr (requires { &Codec::WritesGrey; }) ops.writesGrey = &Codec::WritesGrey;
     return ops;
 }
 
@@ -127,6 +139,8 @@ constexpr VxCodecOps VxCodecOpsFor() {
 const VxCodecEntry* VxFindCodecEntry(ImageFormat type);
 const VxCodecOps* VxFindCodec(ImageFormat type);
 const VxCodecEntry* VxCodecEntries(size_t* count);
+// What the format of `type` can do; null when the registry has no line for it.
+const VxFormatCaps* VxFindFormatCaps(ImageFormat type);
 
 // The picture check as a codec that raises VxCodecFailure uses it.
 void VxRequirePicture(VxImage& codec, uint64_t width, uint64_t height, uint32_t bpp,

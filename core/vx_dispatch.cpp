@@ -31,6 +31,12 @@ void GiveBuffer(FILE* fp, std::unique_ptr<char[]>& buffer) {
     if (buffer) std::setvbuf(fp, buffer.get(), _IOFBF, kStreamBuffer);
 }
 
+// A codec's failure becomes the caller's: its reason, and false.
+bool TakeFailure(VxImage& caller, const VxImage& codec) {
+    caller.SetLastError(codec.GetLastError());
+    return false;
+}
+
 }  // namespace
 
 bool VxImage::Load(const char* filename, uint32_t type) {
@@ -185,10 +191,8 @@ bool VxImage::DecodeWith(uint32_t code, VxFile* file, uint32_t passType) {
         Transfer(*codec);
         return true;
     }
-    std::memcpy(Info.LastError, codec->Info.LastError, sizeof(Info.LastError));
-    Info.LastError[sizeof(Info.LastError) - 1] = '\0';
     if (ops->reportsFrames) Info.NumFrames = codec->Info.NumFrames;
-    return false;
+    return TakeFailure(*this, *codec);
 }
 
 bool VxImage::Decode(VxFile* file, uint32_t type) {
@@ -231,12 +235,7 @@ bool VxImage::Encode(VxFile* file, uint32_t type) {
     std::unique_ptr<VxImage> codec(ops->create());
     if (!codec) return false;
     codec->Ghost(this);
-    const bool ok = ops->encode(codec.get(), file, type);
-    if (!ok) {
-        std::memcpy(Info.LastError, codec->Info.LastError, sizeof(Info.LastError));
-        Info.LastError[sizeof(Info.LastError) - 1] = '\0';
-    }
-    return ok;
+    return ops->encode(codec.get(), file, type) || TakeFailure(*this, *codec);
 }
 
 bool VxImage::Encode(uint8_t*& buffer, int32_t& size, uint32_t type) {
@@ -261,12 +260,7 @@ bool VxImage::Encode(VxFile* file, VxImage** pages, int32_t pageCount, uint32_t 
     std::unique_ptr<VxImage> codec(ops->create());
     if (!codec) return false;
     codec->Ghost(this);
-    const bool ok = ops->encodePages(codec.get(), file, pages, pageCount);
-    if (!ok) {
-        std::memcpy(Info.LastError, codec->Info.LastError, sizeof(Info.LastError));
-        Info.LastError[sizeof(Info.LastError) - 1] = '\0';
-    }
-    return ok;
+    return ops->encodePages(codec.get(), file, pages, pageCount) || TakeFailure(*this, *codec);
 }
 
 bool VxImage::EncodeSafeCheck(VxFile* file) {

@@ -87,42 +87,37 @@ bool Rotate90(VxImage& img, Map map) {
                 tmp.AlphaSet(nx, ny, img.AlphaGet(x, y));
             }
     }
-    return img.Transfer(tmp);
+    const int32_t xdpi = img.GetXDPI(), ydpi = img.GetYDPI();
+    if (!img.Transfer(tmp)) return false;
+    // A quarter turn swaps the resolutions too.
+    img.SetXDPI(ydpi);
+    img.SetYDPI(xdpi);
+    return true;
 }
 
 }  // namespace
 
 bool VxImage::RotateLeft() {
     if (!Dib) return false;
-    const int32_t xdpi = GetXDPI(), ydpi = GetYDPI();
     // Counter-clockwise, in bottom-up coordinates: (x, y) -> (h-1-y, x).
     const bool ok = Rotate90(*this, [](int32_t x, int32_t y, int32_t, int32_t h, int32_t& nx,
                                        int32_t& ny) {
         nx = h - 1 - y;
         ny = x;
     });
-    if (ok) {
-        SetXDPI(ydpi);
-        SetYDPI(xdpi);
-        SyncHeaderToDib();
-    }
+    if (ok) SyncHeaderToDib();
     return ok;
 }
 
 bool VxImage::RotateRight() {
     if (!Dib) return false;
-    const int32_t xdpi = GetXDPI(), ydpi = GetYDPI();
     // Clockwise, in bottom-up coordinates: (x, y) -> (y, w-1-x).
     const bool ok = Rotate90(*this, [](int32_t x, int32_t y, int32_t w, int32_t, int32_t& nx,
                                        int32_t& ny) {
         nx = y;
         ny = w - 1 - x;
     });
-    if (ok) {
-        SetXDPI(ydpi);
-        SetYDPI(xdpi);
-        SyncHeaderToDib();
-    }
+    if (ok) SyncHeaderToDib();
     return ok;
 }
 

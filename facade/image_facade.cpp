@@ -17,7 +17,7 @@ bool DecodeFromFile(ImageHandle* handle, const char* fileName, int32_t format) {
     return (*handle)->Load(fileName, uint32_t(format));
 }
 
-bool EecodeToFile(ImageHandle* handle, const char* fileName, int32_t format) {
+bool EncodeToFile(ImageHandle* handle, const char* fileName, int32_t format) {
     if (!handle || !*handle) return false;
     if (!fileName || std::strlen(fileName) < 4) return false;
     return (*handle)->Save(fileName, uint32_t(format));

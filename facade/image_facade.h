@@ -13,7 +13,7 @@ namespace ImageFacade {
 enum Command : int32_t {
     kFree = 0,
     kDecodeFromFile = 3,
-    kEecodeToFile = 5,
+    kEncodeToFile = 5,
     kDecreaseBpp = 14,
     kGetBpp = 46,
     kGetFrame = 54,
@@ -30,7 +30,7 @@ enum Command : int32_t {
 
 void Free(ImageHandle* handle);
 bool DecodeFromFile(ImageHandle* handle, const char* fileName, int32_t format);
-bool EecodeToFile(ImageHandle* handle, const char* fileName, int32_t format);
+bool EncodeToFile(ImageHandle* handle, const char* fileName, int32_t format);
 // `palette` may be null (omitted); `paletteBytes` is the byte array's element count.
 bool DecreaseBpp(ImageHandle* handle, int32_t bits, int32_t diffuseError,
                  const uint8_t* palette = nullptr, int32_t paletteBytes = 0,

@@ -6,6 +6,7 @@
 #include "app/batch/fit_depth.h"
 #include "app/batch/metadata_step.h"
 #include "app/format_table/format_table.h"
+#include "core/vx_codec.h"
 #include "core/vx_messages.h"
 
 namespace vellumar::batch {
@@ -51,6 +52,11 @@ struct StoredSize {
     uint32_t width = 0, height = 0;
 };
 
+bool ReadsScaled(ImageFormat format) {
+    const VxFormatCaps* caps = VxFindFormatCaps(format);
+    return caps && caps->readsScaled;
+}
+
 // A JPEG that the steps shrink to half its size or less is decoded at 1/2,
 // 1/4 or 1/8 by libjpeg's DCT scaling, which is several times faster and
 // stays at least twice the final size (vx::DecodeReduction). The handle's
@@ -60,13 +66,13 @@ struct StoredSize {
 StoredSize ReadSmallerWhenResized(ImageHandle* handle, ImageFormat sourceFormat,
                                   const std::string& path, const PictureSteps& steps) {
     ImageFacade::SetJpegScale(handle, 1);
-    if (steps.resize.kind == vx::ResizeRequest::Kind::None || sourceFormat != VX_FORMAT_JPG)
+    if (steps.resize.kind == vx::ResizeRequest::Kind::None || !ReadsScaled(sourceFormat))
         return {};
     VxImage probe(0);
     probe.SetEscape(-1);
     FILE* fp = std::fopen(path.c_str(), "rb");
     if (!fp) return {};
-    const bool read = probe.Decode(fp, VX_FORMAT_JPG);
+    const bool read = probe.Decode(fp, sourceFormat);
     std::fclose(fp);
     const uint64_t limit = (*handle)->GetMaxPixels();
     const StoredSize size{probe.GetWidth(), probe.GetHeight()};
@@ -121,7 +127,7 @@ bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat ta
         return false;
     }
     std::string why;
-    const bool scaled = (*handle)->GetType() == VX_FORMAT_JPG && (*handle)->GetJpegScale() > 1;
+    const bool scaled = ReadsScaled((*handle)->GetType()) && (*handle)->GetJpegScale() > 1;
     if (!ShapePicture(**handle, steps, why, scaled ? stored.width : 0,
                       scaled ? stored.height : 0)) {
         result.outcome = RowOutcome::DecodeFailed;
@@ -143,7 +149,7 @@ RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat
     RowResult result;
     if (!DecodeAndFit(handle, source, target, result)) return result;
     const std::string out = outputPath ? outputPath() : std::string();
-    if (!ImageFacade::EecodeToFile(handle, out.c_str(), int32_t(target))) {
+    if (!ImageFacade::EncodeToFile(handle, out.c_str(), int32_t(target))) {
         result.outcome = RowOutcome::EncodeFailed;
         result.error = ImageFacade::GetLastError(handle);
     }

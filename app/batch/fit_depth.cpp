@@ -1,5 +1,6 @@
 #include "app/batch/fit_depth.h"
 
+#include "core/vx_codec.h"
 #include "core/vx_colour_reduce.h"
 #include "core/vx_transparency.h"
 
@@ -22,56 +23,29 @@ void ToGrey8(VxImage& img) {
     img.Transfer(grey);
 }
 
-// How a target keeps what is transparent.
-enum class AlphaRule {
-    Kept,         // the writer stores every form as it is (PNG and the newer formats;
-                  // WMF is never written)
-    MaskOrPlane,  // ICO: a palette picture's on/off transparency as its mask, else 32-bit
-    AlphaPlane,   // as 24-bit with an alpha plane; the writer knows no other form
-    OneIndex,     // GIF: one transparent palette entry
-    OverWhite,    // the format holds no transparency: composited on white
-};
-
-AlphaRule RuleFor(ImageFormat target) {
-    switch (target) {
-        case VX_FORMAT_PNG:
-        case VX_FORMAT_WEBP:
-        case VX_FORMAT_HEIF:
-        case VX_FORMAT_AVIF:
-        case VX_FORMAT_JXL:
-        case VX_FORMAT_WMF: return AlphaRule::Kept;
-        case VX_FORMAT_ICO: return AlphaRule::MaskOrPlane;
-        case VX_FORMAT_TGA:
-        case VX_FORMAT_TIF:
-        case VX_FORMAT_JP2:
-        case VX_FORMAT_JPC: return AlphaRule::AlphaPlane;
-        case VX_FORMAT_GIF: return AlphaRule::OneIndex;
-        default: return AlphaRule::OverWhite;
-    }
-}
-
 // The writers' own form: a 24-bit picture whose alpha plane says it all, or
-// (TIFF, JPEG-2000) an 8-bit grey one.
-bool InPlaneForm(const VxImage& img, ImageFormat target) {
+// an 8-bit grey one where the writer takes that too.
+bool InPlaneForm(const VxImage& img, VxAlphaForm form) {
     if (!img.AlphaIsValid() || img.GetTransIndex() >= 0) return false;
     if (img.GetBpp() == 24) return true;
-    const bool greyToo =
-        target == VX_FORMAT_TIF || target == VX_FORMAT_JP2 || target == VX_FORMAT_JPC;
-    return greyToo && img.GetBpp() == 8 && img.IsGrayScale() &&
+    return form == VxAlphaForm::PlaneOrGrey && img.GetBpp() == 8 && img.IsGrayScale() &&
            !img.AlphaPaletteIsEnabled();
 }
 
-void ToAlphaPlane(VxImage& img, ImageFormat target) {
-    if (InPlaneForm(img, target) || !vx::HasTransparency(img)) return;
+void ToAlphaPlane(VxImage& img, VxAlphaForm form) {
+    if (InPlaneForm(img, form) || !vx::HasTransparency(img)) return;
     if (vx::JoinIntoAlphaPlane(img)) img.IncreaseBpp(24);
 }
 
-// To 8 bits with the chosen palette and dithering; the default is the facade's
-// fixed palette, nearest colour.
+// To `bits` with the chosen palette and dithering; the default is the
+// facade's fixed palette, nearest colour.
+void Reduce(ImageHandle* handle, uint32_t bits, const vx::ColourReduction& colours) {
+    if (colours.IsDefault()) ImageFacade::DecreaseBpp(handle, int32_t(bits), 0);
+    else vx::ReduceColours(**handle, bits, colours);
+}
+
 void ReduceTo8(ImageHandle* handle, const vx::ColourReduction& colours) {
-    if ((*handle)->GetBpp() <= 8) return;
-    if (colours.IsDefault()) ImageFacade::DecreaseBpp(handle, 8, 0);
-    else vx::ReduceColours(**handle, 8, colours);
+    if ((*handle)->GetBpp() > 8) Reduce(handle, 8, colours);
 }
 
 void ToGif(ImageHandle* handle, const vx::ColourReduction& colours) {
@@ -91,47 +65,67 @@ void ToGif(ImageHandle* handle, const vx::ColourReduction& colours) {
     vx::ReserveTransparentIndex(img, ownIndex);
 }
 
+// The deepest palette depth the writer takes, and the next one up from
+// `bits` (0: none).
+uint32_t DeepestDepth(VxDepthSet depths) {
+    for (uint32_t bits = 8; bits >= 1; --bits)
+        if (VxHasDepth(depths, bits)) return bits;
+    return 0;
+}
+
+uint32_t NextDepthUp(VxDepthSet depths, uint32_t bits) {
+    for (uint32_t b = bits + 1; b <= 8; ++b)
+        if (VxHasDepth(depths, b)) return b;
+    return 0;
+}
+
+// A picture the writer does not take as it is becomes the nearest one it
+// does: true colour where it takes that, else grey where it takes grey, else
+// a palette of its deepest depth; a palette of a depth it lacks is widened to
+// the next depth it has, or reduced.
+void ToFormTaken(ImageHandle* handle, const VxFormatCaps& caps, const vx::ColourReduction& colours) {
+    VxImage& img = **handle;
+    const uint8_t forms = caps.forms;
+    const uint32_t bpp = uint32_t(ImageFacade::GetBpp(handle));
+    const auto elsewhere = [&] {
+        if (forms & kVxTrueColour) img.IncreaseBpp(24);
+        else if (forms & kVxGreyRamp) ToGrey8(img);
+        else if (const uint32_t bits = DeepestDepth(caps.depths)) Reduce(handle, bits, colours);
+    };
+    if (!img.IsIndexed()) {
+        if (!(forms & kVxTrueColour)) elsewhere();
+        return;
+    }
+    const bool paletteTaken = (forms & kVxPalette) ||
+                              ((forms & kVxGreyRamp) && img.IsGrayScale()) ||
+                              ((forms & kVxBilevel) && img.IsBlackAndWhite());
+    if (!paletteTaken) {
+        elsewhere();
+    } else if (!VxHasDepth(caps.depths, bpp)) {
+        if (const uint32_t up = NextDepthUp(caps.depths, bpp)) img.IncreaseBpp(up);
+        else if (const uint32_t bits = DeepestDepth(caps.depths)) Reduce(handle, bits, colours);
+    }
+}
+
 }  // namespace
 
 void FitDepth(ImageHandle* handle, ImageFormat target, const vx::ColourReduction& colours) {
     if (!handle || !*handle || !(*handle)->IsValid()) return;
+    const VxFormatCaps* caps = VxFindFormatCaps(target);
+    if (!caps || !caps->writes) return;
     VxImage& img = **handle;
-    switch (RuleFor(target)) {
-        case AlphaRule::Kept: break;
-        case AlphaRule::MaskOrPlane:
+    switch (caps->alpha) {
+        case VxAlphaForm::AsItIs: break;
+        case VxAlphaForm::MaskOrPlane:
             if (img.IsIndexed() && vx::ClarityOf(img) == vx::Clarity::Partial)
-                ToAlphaPlane(img, target);
+                ToAlphaPlane(img, caps->alpha);
             break;
-        case AlphaRule::AlphaPlane: ToAlphaPlane(img, target); break;
-        case AlphaRule::OneIndex: ToGif(handle, colours); return;
-        case AlphaRule::OverWhite: vx::CompositeOnWhite(img); break;
+        case VxAlphaForm::Plane:
+        case VxAlphaForm::PlaneOrGrey: ToAlphaPlane(img, caps->alpha); break;
+        case VxAlphaForm::OneIndex: ToGif(handle, colours); return;
+        case VxAlphaForm::None: vx::CompositeOnWhite(img); break;
     }
-    const int16_t bpp = ImageFacade::GetBpp(handle);
-    switch (target) {
-        case VX_FORMAT_JPG:
-            if (img.IsIndexed() && !img.IsGrayScale()) img.IncreaseBpp(24);
-            break;
-        // These write black and white as grey.
-        case VX_FORMAT_JP2:
-        case VX_FORMAT_JPC:
-        case VX_FORMAT_PNM:
-        case VX_FORMAT_RAS:
-            if (img.IsIndexed() && !img.IsGrayScale() && !img.IsBlackAndWhite())
-                img.IncreaseBpp(24);
-            break;
-        case VX_FORMAT_TGA:
-            if (bpp < 8) img.IncreaseBpp(8);
-            break;
-        case VX_FORMAT_PGX:
-            if (!img.IsGrayScale()) ToGrey8(img);
-            break;
-        case VX_FORMAT_WBMP:
-            if (bpp != 1 && !colours.IsDefault()) vx::ReduceColours(img, 1, colours);
-            else if (bpp != 1) ImageFacade::DecreaseBpp(handle, 1, 0);
-            break;
-        default:
-            break;
-    }
+    ToFormTaken(handle, *caps, colours);
 }
 
 }  // namespace vellumar::batch

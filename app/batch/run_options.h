@@ -4,10 +4,11 @@
 //
 // Adding an option: a field here with its default (the default keeps today's
 // output), its use in the row (Run::Convert in run_driver.cpp, DecodeAndFit
-// in batch_engine.cpp) or in the naming
-// (output_name.h), a command-line flag in app/cli/cli.cpp, and, where the
-// window offers it, an item in app/gui/options_menu.cpp (saved with the other
-// settings there).
+// in batch_engine.cpp) or in the naming (output_name.h), and its line in
+// option_table.cpp (its name, value, range and the words of its error): the
+// command line and the Python package take it from there. Where the window
+// offers it, an item in app/gui/options_menu.cpp names it (saved with the
+// other settings there).
 #pragma once
 
 #include <cstdint>
@@ -39,8 +40,8 @@ struct RunOptions {
     std::string temporaryTag;
 
     // Each picture.
-    int quality = 90;  // JPEG, TIFF's JPEG compression, JPEG-2000
-    int frame = 0;     // frame or page read from GIF, ICO and TIFF files
+    int quality = 90;  // the lossy writers' quality, 1 to 100
+    int frame = 0;     // frame or page read from files that hold several
     // Decoders refuse pictures of more pixels than this; 0: no limit.
     uint64_t maxPixels = kVxDefaultMaxPixels;
     // Upright, size, palette, profile and EXIF.
@@ -48,7 +49,7 @@ struct RunOptions {
 
     // The run.
     bool keepGoing = false;  // try every row instead of stopping at the first failure
-    int jobs = 1;            // rows converted at once; 0: one per core
+    int jobs = 0;            // rows converted at once; 0: one per core
     // Peak memory the run's pictures may take together; 0: half the machine's memory.
     uint64_t maxMemory = 0;
     // A run holds its folders alone; callers writing single files share them.

@@ -1,10 +1,6 @@
 #include "app/cli/cli.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <charconv>
-#include <cstdint>
 #include <initializer_list>
 #include <cstring>
 #include <ostream>
@@ -14,6 +10,7 @@
 
 #include "app/batch/batch_engine.h"
 #include "app/batch/file_places.h"
+#include "app/batch/option_table.h"
 #include "app/batch/output_name.h"
 #include "app/batch/program_dir.h"
 #include "app/batch/run_driver.h"
@@ -27,56 +24,45 @@ namespace vellumar::cli {
 
 namespace {
 
-const char kUsage[] =
-    "usage: vellumar-convert --to FORMAT [--out-dir DIR] [--prefix TEXT] [--name TEMPLATE]\n"
-    "                        [--recursive] [--keep-going]\n"
-    "                        [--quality N] [--frame N] [--jobs N] [--max-memory BYTES]\n"
-    "                        [--resize SIZE] [--keep-orientation] [--strip]\n"
-    "                        [--palette STYLE] [--dither STYLE]\n"
-    "                        [--max-pixels N] [--quiet] FILE...\n"
-    "       vellumar-convert --info [--frame N] [--max-pixels N] FILE...\n"
-    "       vellumar-convert --help | --version\n"
-    "FORMAT: PNG ICO TGA JPG BMP GIF TIF PCX WBMP WMF JP2 JPC PGX PNM RAS WEBP HEIC AVIF JXL\n";
-
-struct Options {
+// What the command line says beyond the run's options.
+struct Command {
     const char* item = nullptr;
     bool info = false;
-    std::string outDir;
-    std::string prefix = "main";
-    std::string nameTemplate = batch::kDefaultNameTemplate;
     bool recursive = false;
-    bool keepGoing = false;
     bool quiet = false;
-    int quality = 90;
-    int frame = 0;
-    int jobs = 0;  // 0: one per core
-    uint64_t maxMemory = 0;  // 0: half the machine's memory
-    batch::PictureSteps steps;
-    uint64_t maxPixels = kVxDefaultMaxPixels;  // 0: no limit
     std::vector<std::string> files;
+    batch::RunOptions run;
 };
 
-// A byte count, with an optional K, M or G (powers of 1024).
-bool ParseBytes(const std::string& text, uint64_t& value) {
-    uint64_t v = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, v);
-    if (ec != std::errc() || v == 0) return false;
-    int shift = 0;
-    if (ptr != end) {
-        const char unit = char(std::toupper(static_cast<unsigned char>(*ptr++)));
-        shift = unit == 'K' ? 10 : unit == 'M' ? 20 : unit == 'G' ? 30 : -1;
+// The usage text: the run's options from the option table, the formats from
+// the registry.
+std::string Usage() {
+    const std::string lead = "usage: vellumar-convert ";
+    const std::string indent(lead.size(), ' ');
+    std::vector<std::string> words = {"--to FORMAT", "[--out-dir DIR]"};
+    for (const batch::RunOption& o : batch::RunOptionTable())
+        words.push_back(std::string("[--") + o.name + (*o.value ? std::string(" ") + o.value : "") +
+                        "]");
+    for (const char* w : {"[--recursive]", "[--quiet]", "FILE..."}) words.push_back(w);
+    std::string text = lead;
+    size_t column = lead.size();
+    for (const std::string& w : words) {
+        if (column > lead.size() && column + 1 + w.size() > 80) {
+            text += "\n" + indent;
+            column = indent.size();
+        } else if (column > lead.size()) {
+            text += ' ';
+            ++column;
+        }
+        text += w;
+        column += w.size();
     }
-    if (shift < 0 || ptr != end || v > (UINT64_MAX >> shift)) return false;
-    value = v << shift;
-    return true;
-}
-
-// A count of 0 or more, digits only.
-bool ParseCount(const std::string& text, uint64_t& value) {
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && ptr == end && !text.empty();
+    return text +
+           "\n"
+           "       vellumar-convert --info [--frame N] [--max-pixels N] FILE...\n"
+           "       vellumar-convert --help | --version\n"
+           "FORMAT: " +
+           TargetNames(" ") + "\n";
 }
 
 // Names as a terminal may show them: control characters escaped, so a file
@@ -101,22 +87,13 @@ std::string Printable(std::string_view text) {
 // A decoder's or the system's reason, as a terminal may show it.
 std::string Reason(std::string_view text) { return Printable(batch::ReasonLine(VxEnglish(text))); }
 
-bool ParseInt(const std::string& text, int lo, int hi, int& value) {
-    int v = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, v);
-    if (ec != std::errc() || ptr != end || v < lo || v > hi) return false;
-    value = v;
-    return true;
-}
-
 // Returns an error text, or empty on success.
-std::string Parse(int argc, const char* const* argv, Options& o) {
+std::string Parse(int argc, const char* const* argv, Command& c) {
     bool endOfOptions = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (endOfOptions || arg.empty() || arg[0] != '-' || arg == "-") {
-            o.files.push_back(arg);
+            c.files.push_back(arg);
             continue;
         }
         if (arg == "--") {
@@ -140,81 +117,43 @@ std::string Parse(int argc, const char* const* argv, Options& o) {
             into = argv[++i];
             return true;
         };
+        const batch::RunOption* option =
+            arg.rfind("--", 0) == 0 ? batch::FindRunOption(std::string_view(arg).substr(2)) : nullptr;
         if (arg == "--to") {
             std::string name;
             if (!takeValue(name)) return "--to needs a format";
-            o.item = FindTargetItem(name);
-            if (!o.item) return "unknown format: " + name;
+            c.item = FindTargetItem(name);
+            if (!c.item) return "unknown format: " + name;
         } else if (arg == "--out-dir") {
-            if (!takeValue(o.outDir) || o.outDir.empty()) return "--out-dir needs a folder";
-        } else if (arg == "--prefix") {
-            if (!takeValue(o.prefix)) return "--prefix needs a text";
-            // A name, not a path: it must not lead out of the output folder.
-            if (o.prefix.find('/') != std::string::npos) return "--prefix must not contain '/'";
-        } else if (arg == "--name") {
-            if (!takeValue(o.nameTemplate)) return "--name needs a template";
-            const std::string why = batch::CheckNameTemplate(o.nameTemplate);
-            if (!why.empty()) return "--name: " + why;
+            if (!takeValue(c.run.outDir) || c.run.outDir.empty()) return "--out-dir needs a folder";
         } else if (arg == "--recursive" && !hasInline) {
-            o.recursive = true;
-        } else if (arg == "--quality") {
-            std::string v;
-            if (!takeValue(v) || !ParseInt(v, 1, 100, o.quality))
-                return "--quality needs a number from 1 to 100";
-        } else if (arg == "--frame") {
-            std::string v;
-            if (!takeValue(v) || !ParseInt(v, 0, 1 << 30, o.frame))
-                return "--frame needs a number from 0";
-        } else if (arg == "--jobs") {
-            std::string v;
-            if (!takeValue(v) || !ParseInt(v, 1, 256, o.jobs))
-                return "--jobs needs a number from 1 to 256";
-        } else if (arg == "--max-memory") {
-            std::string v;
-            if (!takeValue(v) || !ParseBytes(v, o.maxMemory))
-                return "--max-memory needs a byte count above 0 (K, M or G may follow)";
-        } else if (arg == "--resize") {
-            std::string v;
-            if (!takeValue(v) || !vx::ParseResizeRequest(v, o.steps.resize))
-                return "--resize needs WxH, WxH+, Wx, xH or N%";
-        } else if (arg == "--palette") {
-            std::string v;
-            if (!takeValue(v) || !vx::ParsePaletteChoice(v, o.steps.colours.palette))
-                return "--palette needs standard or adaptive";
-        } else if (arg == "--dither") {
-            std::string v;
-            if (!takeValue(v) || !vx::ParseDitherChoice(v, o.steps.colours.dither))
-                return "--dither needs none or floyd-steinberg";
-        } else if (arg == "--keep-orientation" && !hasInline) {
-            o.steps.keepOrientation = true;
-        } else if (arg == "--strip" && !hasInline) {
-            o.steps.strip = true;
-        } else if (arg == "--max-pixels") {
-            std::string v;
-            if (!takeValue(v) || !ParseCount(v, o.maxPixels))
-                return "--max-pixels needs a number of pixels (0: no limit)";
-        } else if (arg == "--keep-going" && !hasInline) {
-            o.keepGoing = true;
+            c.recursive = true;
         } else if (arg == "--quiet" && !hasInline) {
-            o.quiet = true;
+            c.quiet = true;
         } else if (arg == "--info" && !hasInline) {
-            o.info = true;
+            c.info = true;
+        } else if (option && option->kind == batch::OptionKind::Flag && !hasInline) {
+            batch::SetFlag(c.run, *option, true);
+        } else if (option && option->kind != batch::OptionKind::Flag) {
+            std::string v, detail;
+            if (!takeValue(v) || !batch::SetFromText(c.run, *option, v, detail))
+                return batch::OptionError(arg, *option, detail);
         } else {
             return "unknown option: " + arg;
         }
     }
-    if (o.info && o.item) return "--info and --to do not go together";
-    if (!o.info && !o.item) return "missing --to FORMAT";
-    if (o.files.empty()) return "no input files";
+    if (c.info && c.item) return "--info and --to do not go together";
+    if (!c.info && !c.item) return "missing --to FORMAT";
+    if (c.files.empty()) return "no input files";
     return {};
 }
 
-int RunInfo(const Options& o, std::ostream& out, std::ostream& err) {
+int RunInfo(const Command& c, std::ostream& out, std::ostream& err) {
     int status = 0;
-    for (const std::string& file : o.files) {
+    for (const std::string& file : c.files) {
         ImageHandle handle = nullptr;
-        ImageFacade::SetFrame(&handle, o.frame);
-        ImageFacade::SetMaxPixels(&handle, o.maxPixels);
+        ImageFacade::SetFrame(&handle, c.run.frame);
+        ImageFacade::SetMaxPixels(&handle, c.run.maxPixels);
         const bool ok =
             ImageFacade::DecodeFromFile(&handle, file.c_str(), int32_t(FormatFromExtension(file)));
         out << Printable(file) << ": ";
@@ -251,90 +190,80 @@ bool HasOption(int argc, const char* const* argv, std::initializer_list<const ch
 
 int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         bool progressToTerminal, const batch::CancelFlag* cancel) {
-    Options o;
+    Command c;
     if (HasOption(argc, argv, {"--help", "-h"})) {
-        out << kUsage;
+        out << Usage();
         return 0;
     }
     if (HasOption(argc, argv, {"--version"})) {
         out << "vellumar-convert " << VELLUMAR_VERSION << '\n';
         return 0;
     }
-    const std::string problem = Parse(argc, argv, o);
+    const std::string problem = Parse(argc, argv, c);
     if (!problem.empty()) {
-        err << "vellumar-convert: " << problem << '\n' << kUsage;
+        err << "vellumar-convert: " << problem << '\n' << Usage();
         return 2;
     }
-    if (o.info) return RunInfo(o, out, err);
+    if (c.info) return RunInfo(c, out, err);
 
-    if (o.outDir.empty()) {
+    batch::RunOptions& options = c.run;
+    if (options.outDir.empty()) {
         const FilePlaces places = PlacesFor(ProgramDirectory());
         // The user's own data folder is private, as a new XDG folder should be.
         if (!places.portable) MakeDirectories(places.base, 0700);
-        o.outDir = places.base + "/DATA";
+        options.outDir = places.base + "/DATA";
     }
-    batch::RunOptions options;
-    const std::vector<batch::SourceFile> rows = batch::ListSources(o.files, o.recursive);
-    o.files.clear();
-    for (const batch::SourceFile& row : rows) {
-        o.files.push_back(row.path);
-        options.sourceDirs.push_back(row.dir);
+    std::vector<std::string> files;
+    for (batch::SourceFile& row : batch::ListSources(c.files, c.recursive)) {
+        files.push_back(std::move(row.path));
+        options.sourceDirs.push_back(std::move(row.dir));
     }
-    if (o.files.empty()) {
+    if (files.empty()) {
         err << "vellumar-convert: no files in the folders given\n";
         return 1;
     }
     // Folders made for this run and left empty by it (every row failed) go again.
     std::vector<std::string> made;
-    if (!MakeDirectories(o.outDir, 0777, &made)) {
+    if (!MakeDirectories(options.outDir, 0777, &made)) {
         err << "vellumar-convert: " << Printable(VxSaveErrorText(
-                   ("cannot create the output folder " + o.outDir).c_str(), errno))
+                   ("cannot create the output folder " + options.outDir).c_str(), errno))
             << '\n';
         return 1;
     }
-    const batch::Target target = batch::TargetFromItem(o.item);
-    const int total = int(o.files.size());
-    const bool progress = progressToTerminal && !o.quiet;
+    const batch::Target target = batch::TargetFromItem(c.item);
+    const int total = int(files.size());
+    const bool progress = progressToTerminal && !c.quiet;
     options.target = target.format;
     options.extension = target.extension;
-    options.outDir = o.outDir;
-    options.prefix = o.prefix;
-    options.nameTemplate = o.nameTemplate;
-    options.keepGoing = o.keepGoing;
-    options.quality = o.quality;
-    options.frame = o.frame;
-    options.jobs = o.jobs;
-    options.maxMemory = o.maxMemory;
-    options.steps = o.steps;
-    options.maxPixels = o.maxPixels;
     batch::RunCallbacks callbacks;
     callbacks.onRowStart = [&](int row) {
         if (progress)
             err << "\r\033[K[" << row << '/' << total << "] "
-                << Printable(o.files[size_t(row - 1)]) << std::flush;
+                << Printable(files[size_t(row - 1)]) << std::flush;
     };
     callbacks.onRowDone = [&](int row, const batch::RowResult& r) {
         if (r.outcome == batch::RowOutcome::Done) return;
         if (progress) err << "\r\033[K";
-        err << "row " << row << ": " << Printable(o.files[size_t(row - 1)]) << ": "
+        err << "row " << row << ": " << Printable(files[size_t(row - 1)]) << ": "
             << (r.outcome == batch::RowOutcome::DecodeFailed ? "decoding failed: "
                 : r.outcome == batch::RowOutcome::NotWritten ? ""  // its reason says it
                                                               : "encoding failed: ")
             << Printable(batch::RowReason(r)) << '\n';
     };
-    const batch::RunSummary summary = batch::RunRows(o.files, options, callbacks, cancel);
+    const batch::RunSummary summary = batch::RunRows(files, options, callbacks, cancel);
     if (progress) err << "\r\033[K" << std::flush;
     if (!summary.refusal.empty()) {
         err << "vellumar-convert: " << Printable(summary.refusal) << '\n';
         RemoveEmptyFolders(made);
         return 1;
     }
-    if (!o.quiet) {
+    if (!c.quiet) {
         out << (summary.cancelled ? "Interrupted: converted " : "Converted ") << summary.converted
-            << " of " << total << " file" << (total == 1 ? "" : "s") << " to " << (o.item + 2)
-            << " in " << Printable(o.outDir) << '\n';
+            << " of " << total << " file" << (total == 1 ? "" : "s") << " to " << (c.item + 2)
+            << " in " << Printable(options.outDir) << '\n';
         if (summary.notWritten)
-            out << summary.notWritten << " converted file" << (summary.notWritten == 1 ? " was" : "s were")
+            out << summary.notWritten << " converted file"
+                << (summary.notWritten == 1 ? " was" : "s were")
                 << " not written: each would have replaced a picture that a row without a file of "
                    "its own still needed.\n";
         if (summary.stoppedEarly)

@@ -1,29 +1,19 @@
 #include "app/format_table/format_table.h"
 
-#include <cctype>
+#include <algorithm>
+#include <span>
+
+#include "core/vx_codec.h"
 
 namespace vellumar {
 
 namespace {
 
-struct ExtensionCode {
-    const char* ext;
-    ImageFormat code;
-};
-
-// Order matters only for documentation: every extension appears once.
-constexpr ExtensionCode kExtensions[] = {
-    {"bmp", VX_FORMAT_BMP},  {"gif", VX_FORMAT_GIF},  {"jpg", VX_FORMAT_JPG},
-    {"jpeg", VX_FORMAT_JPG}, {"png", VX_FORMAT_PNG},  {"ico", VX_FORMAT_ICO},
-    {"cur", VX_FORMAT_ICO},  {"tif", VX_FORMAT_TIF},  {"tiff", VX_FORMAT_TIF},
-    {"tga", VX_FORMAT_TGA},  {"pcx", VX_FORMAT_PCX},  {"wbmp", VX_FORMAT_WBMP},
-    {"wmf", VX_FORMAT_WMF},  {"emf", VX_FORMAT_WMF},  {"j2k", VX_FORMAT_JP2},
-    {"jp2", VX_FORMAT_JP2},  {"j2c", VX_FORMAT_JPC},  {"jpc", VX_FORMAT_JPC},
-    {"pgx", VX_FORMAT_PGX},  {"ras", VX_FORMAT_RAS},  {"pnm", VX_FORMAT_PNM},
-    {"pgm", VX_FORMAT_PNM},  {"ppm", VX_FORMAT_PNM},
-    {"webp", VX_FORMAT_WEBP}, {"heic", VX_FORMAT_HEIF}, {"heif", VX_FORMAT_HEIF},
-    {"hif", VX_FORMAT_HEIF},  {"avif", VX_FORMAT_AVIF}, {"jxl", VX_FORMAT_JXL},
-};
+std::span<const VxCodecEntry> Registry() {
+    size_t count = 0;
+    const VxCodecEntry* entries = VxCodecEntries(&count);
+    return {entries, count};
+}
 
 std::string AsciiLower(std::string_view s) {
     std::string out(s);
@@ -32,14 +22,77 @@ std::string AsciiLower(std::string_view s) {
     return out;
 }
 
+// Whether `word` is one of the space-separated words of `list`.
+bool ListHolds(std::string_view list, std::string_view word) {
+    while (!list.empty()) {
+        const size_t space = list.find(' ');
+        if (list.substr(0, space) == word) return true;
+        if (space == std::string_view::npos) break;
+        list.remove_prefix(space + 1);
+    }
+    return false;
+}
+
+// The registry's targets in list order.
+const std::vector<const VxCodecEntry*>& Targets() {
+    static const std::vector<const VxCodecEntry*> targets = [] {
+        std::vector<const VxCodecEntry*> out;
+        for (const VxCodecEntry& e : Registry())
+            if (e.caps.listed) out.push_back(&e);
+        std::sort(out.begin(), out.end(), [](const VxCodecEntry* a, const VxCodecEntry* b) {
+            return a->caps.listed < b->caps.listed;
+        });
+        return out;
+    }();
+    return targets;
+}
+
+struct Items {
+    std::vector<std::string> texts;
+    std::vector<const char*> pointers;
+};
+
+const Items& TargetItemTexts() {
+    static const Items items = [] {
+        Items out;
+        for (const VxCodecEntry* e : Targets()) out.texts.push_back(std::string("*.") + e->name);
+        for (const std::string& t : out.texts) out.pointers.push_back(t.c_str());
+        return out;
+    }();
+    return items;
+}
+
 }  // namespace
+
+const std::vector<const char*>& TargetItems() { return TargetItemTexts().pointers; }
+
+std::string TargetNames(std::string_view separator) {
+    std::string out;
+    for (const VxCodecEntry* e : Targets()) {
+        if (!out.empty()) out += separator;
+        out += e->name;
+    }
+    return out;
+}
+
+std::string FormatNames(std::string_view separator) {
+    std::string out;
+    for (ImageFormat code = 1; code < kVxFormatCount; ++code) {
+        const char* name = VxFormatName(code);
+        if (!*name) continue;
+        if (!out.empty()) out += separator;
+        out += name;
+    }
+    return out;
+}
 
 ImageFormat FormatFromExtension(std::string_view text) {
     // UTF-8 continuation bytes are never '.', so the last '.' byte is a real dot.
     const size_t dot = text.rfind('.');
     const std::string ext = AsciiLower(dot == std::string_view::npos ? text : text.substr(dot + 1));
-    for (const auto& e : kExtensions)
-        if (ext == e.ext) return e.code;
+    if (!ext.empty())
+        for (const VxCodecEntry& e : Registry())
+            if (ListHolds(e.extensions, ext)) return e.code;
     return VX_FORMAT_BMP;
 }
 
@@ -55,7 +108,8 @@ const char* FindTargetItem(std::string_view name) {
     std::string upper(name);
     for (char& c : upper)
         if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    for (const char* item : kTargetItems)
+    const std::vector<const char*>& items = TargetItems();
+    for (const char* item : items)
         if (upper == item + 2) return item;
     return nullptr;
 }

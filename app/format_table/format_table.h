@@ -1,20 +1,25 @@
-// File-name extensions and target items -> format codes.
+// File-name extensions and target names -> format codes, as the registry
+// (codecs/registry.cpp) lists them.
 #pragma once
 
-#include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/vx_format.h"
 
 namespace vellumar {
 
-// The target items, in list order: the window's original fifteen, then the
-// newer formats.
-inline constexpr std::array<const char*, 19> kTargetItems = {
-    "*.PNG", "*.ICO", "*.TGA", "*.JPG",  "*.BMP",  "*.GIF",  "*.TIF",
-    "*.PCX", "*.WBMP", "*.WMF", "*.JP2", "*.JPC", "*.PGX", "*.PNM",
-    "*.RAS", "*.WEBP", "*.HEIC", "*.AVIF", "*.JXL"};
+// The target items ("*.PNG"), in list order: the window's original fifteen,
+// then the newer formats.
+const std::vector<const char*>& TargetItems();
+
+// The targets' names in list order ("PNG ICO ..." with " "), as --to takes them.
+std::string TargetNames(std::string_view separator);
+
+// Every format's name in the order of the format codes ("BMP,GIF,..." with
+// ","): the formats that can be read.
+std::string FormatNames(std::string_view separator);
 
 // Code of the text after the last dot (ASCII letters folded); 1 when nothing matches.
 ImageFormat FormatFromExtension(std::string_view text);

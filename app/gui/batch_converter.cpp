@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "app/batch/option_table.h"
 #include "app/batch/picture_memory.h"
 #include "app/gui/texts.h"
 #include "app/gui/work_list_model.h"
@@ -55,8 +56,15 @@ void BatchConverter::Start(const Request& request) {
     options.target = target.format;
     options.extension = target.extension;
     options.outDir = programDir_ + "/" + QFile::encodeName(request.saveDir).toStdString();
-    options.prefix = QFile::encodeName(request.prefix).toStdString();
-    options.jobs = 0;  // one per core
+    // The prefix is checked as the command line checks --prefix: a name, not a path.
+    const batch::RunOption& prefix = *batch::FindRunOption("prefix");
+    std::string detail;
+    if (!batch::SetFromText(options, prefix, QFile::encodeName(request.prefix).toStdString(),
+                            detail)) {
+        Message(text::kBadPrefix, QString::fromStdString(batch::OptionError("prefix", prefix, detail)),
+                text::kWarningTitle, ui::kIconWarning);
+        return;
+    }
     if (optionsSource_) optionsSource_(options);
 
     JoinWorker();

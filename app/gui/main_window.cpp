@@ -15,8 +15,10 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
+#include "app/batch/option_table.h"
 #include "app/batch/program_dir.h"
 #include "app/format_table/format_table.h"
 #include "app/gui/batch_converter.h"
@@ -32,6 +34,11 @@ namespace vellumar::gui {
 namespace {
 
 QString U(const char* s) { return QString::fromUtf8(s); }
+
+// The run's own default, as the command line has it.
+QString DefaultPrefix() {
+    return QString::fromStdString(batch::DefaultOf(*batch::FindRunOption("prefix")));
+}
 
 template <typename W>
 W* Place(QWidget* parent, const char* designerName, int x, int y, int w, int h) {
@@ -121,7 +128,8 @@ void MainWindow::BuildLayout() {
         workList_->viewport(), [this] { return converter_->Running(); },
         [this](std::vector<std::string> paths) { rows_->Append(std::move(paths)); });
 
-    PlaceLabel(client, "标签4", 8, 208, 440, 24, text::kSupportedFormats);
+    PlaceLabel(client, "标签4", 8, 208, 440, 24,
+               (text::kSupportedFormats + FormatNames(",")).c_str());
 
     openButton_ = Place<QPushButton>(client, "按钮1", 8, 240, 264, 32);
     openButton_->setText(U(text::kOpenButton));
@@ -130,9 +138,9 @@ void MainWindow::BuildLayout() {
 
     PlaceLabel(client, "标签1", 16, 280, 96, 24, text::kFormatLabel);
     formatCombo_ = Place<QComboBox>(client, "组合框1", 112, 280, 136, 20);
-    for (const char* item : kTargetItems) formatCombo_->addItem(U(item));
+    for (const char* item : TargetItems()) formatCombo_->addItem(U(item));
     formatCombo_->setCurrentIndex(-1);
-    formatCombo_->setMaxVisibleItems(int(kTargetItems.size()));
+    formatCombo_->setMaxVisibleItems(int(TargetItems().size()));
 
     PlaceLabel(client, "标签2", 16, 304, 64, 24, text::kSaveDirLabel);
     baseDirEdit_ = Place<QLineEdit>(client, "编辑框1", 78, 309, 114, 19);
@@ -143,7 +151,7 @@ void MainWindow::BuildLayout() {
     saveDirEdit_->setText(U(text::kDefaultSaveDir));
     PlaceLabel(client, "标签5", 276, 310, 124, 16, text::kPrefixLabel);
     prefixEdit_ = Place<QLineEdit>(client, "编辑框3", 404, 308, 48, 19);
-    prefixEdit_->setText(U(text::kDefaultPrefix));
+    prefixEdit_->setText(DefaultPrefix());
 
     for (QLineEdit* e : {baseDirEdit_, saveDirEdit_, prefixEdit_}) e->setTextMargins(0, 0, 0, 0);
 
@@ -224,7 +232,7 @@ void MainWindow::RestoreSettings() {
     const QSettings& s = *settings_;
     formatCombo_->setCurrentIndex(formatCombo_->findText(s.value("run/target").toString()));
     saveDirEdit_->setText(s.value("run/saveDir", U(text::kDefaultSaveDir)).toString());
-    prefixEdit_->setText(s.value("run/prefix", U(text::kDefaultPrefix)).toString());
+    prefixEdit_->setText(s.value("run/prefix", DefaultPrefix()).toString());
 }
 
 void MainWindow::SaveSettings() {

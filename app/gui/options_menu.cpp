@@ -9,33 +9,28 @@
 #include <string>
 #include <string_view>
 
+#include "app/batch/option_table.h"
 #include "app/gui/texts.h"
-#include "core/vx_colour_reduce.h"
-#include "core/vx_resize.h"
 
 namespace vellumar::gui {
 
 namespace {
 
-using batch::RunOptions;
-
-// Every toggle is off until the user turns it on.
+// Each item stands for a run option of the option table, named as the
+// command line names it. Every toggle is off until the user turns it on;
+// the "keep names" one sets --name to its template.
 struct Toggle {
     const char* text;
     const char* key;
-    void (*set)(RunOptions& options, bool on);
+    const char* option;
+    const char* value;  // for a text option, what "on" sets it to
 };
 
 const Toggle kToggles[] = {
-    {text::kMenuKeepGoing, "options/keepGoing",
-     [](RunOptions& o, bool on) { o.keepGoing = on; }},
-    {text::kMenuKeepNames, "options/keepNames",
-     [](RunOptions& o, bool on) {
-         if (on) o.nameTemplate = batch::kSourceNameTemplate;
-     }},
-    {text::kMenuKeepOrientation, "options/keepOrientation",
-     [](RunOptions& o, bool on) { o.steps.keepOrientation = on; }},
-    {text::kMenuStrip, "options/strip", [](RunOptions& o, bool on) { o.steps.strip = on; }},
+    {text::kMenuKeepGoing, "options/keepGoing", "keep-going", nullptr},
+    {text::kMenuKeepNames, "options/keepNames", "name", batch::kSourceNameTemplate},
+    {text::kMenuKeepOrientation, "options/keepOrientation", "keep-orientation", nullptr},
+    {text::kMenuStrip, "options/strip", "strip", nullptr},
 };
 
 // A choice is saved as its value, in the words of the command line's flags,
@@ -49,7 +44,7 @@ struct Choice {
     const char* title;
     const char* key;
     std::span<const ChoiceItem> items;
-    void (*set)(RunOptions& options, std::string_view value);
+    const char* option;
 };
 
 const ChoiceItem kSizes[] = {
@@ -70,13 +65,21 @@ const ChoiceItem kDithers[] = {
 };
 
 const Choice kChoices[] = {
-    {text::kMenuResize, "options/resize", kSizes,
-     [](RunOptions& o, std::string_view v) { vx::ParseResizeRequest(v, o.steps.resize); }},
-    {text::kMenuPalette, "options/palette", kPalettes,
-     [](RunOptions& o, std::string_view v) { vx::ParsePaletteChoice(v, o.steps.colours.palette); }},
-    {text::kMenuDither, "options/dither", kDithers,
-     [](RunOptions& o, std::string_view v) { vx::ParseDitherChoice(v, o.steps.colours.dither); }},
+    {text::kMenuResize, "options/resize", kSizes, "resize"},
+    {text::kMenuPalette, "options/palette", kPalettes, "palette"},
+    {text::kMenuDither, "options/dither", kDithers, "dither"},
 };
+
+// A flag is set on or off; a text option only when chosen, to the item's
+// value in the table's own spelling (one it refused would be a fault in this
+// file, which the window's tests catch).
+void Apply(batch::RunOptions& options, const char* name, const char* value, bool on) {
+    const batch::RunOption* option = batch::FindRunOption(name);
+    if (!option) return;
+    std::string detail;
+    if (option->kind == batch::OptionKind::Flag) batch::SetFlag(options, *option, on);
+    else if (on) batch::SetFromText(options, *option, value, detail);
+}
 
 }  // namespace
 
@@ -113,10 +116,10 @@ OptionsMenu::OptionsMenu(QMenu* menu, QSettings& settings) : QObject(menu), sett
 
 void OptionsMenu::ApplyTo(batch::RunOptions& options) const {
     for (size_t i = 0; i < toggles_.size(); ++i)
-        kToggles[i].set(options, toggles_[i]->isChecked());
+        Apply(options, kToggles[i].option, kToggles[i].value, toggles_[i]->isChecked());
     for (size_t i = 0; i < choices_.size(); ++i) {
         const std::string value = choices_[i]->checkedAction()->data().toString().toStdString();
-        if (!value.empty()) kChoices[i].set(options, value);
+        Apply(options, kChoices[i].option, value.c_str(), !value.empty());
     }
 }
 

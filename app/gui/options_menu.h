@@ -2,9 +2,9 @@
 // with the other settings.
 //
 // A yes/no choice is one line of kToggles in options_menu.cpp (its text, its
-// settings key and how it sets the RunOptions). A choice among several values
-// is one entry of kChoices: a sub-menu of exclusive items, each with the value
-// it stands for.
+// settings key and the run option it sets, by its name in the option table).
+// A choice among several values is one entry of kChoices: a sub-menu of
+// exclusive items, each with the value it stands for.
 #pragma once
 
 #include <QObject>

@@ -6,8 +6,8 @@ namespace vellumar::gui::text {
 inline constexpr const char* kWindowTitle = "Vellumar 1.1";
 inline constexpr const char* kListHeaderFile = "待处理图像文件";
 inline constexpr const char* kListHeaderResult = "处理结果";
-inline constexpr const char* kSupportedFormats =
-    "支持的格式：BMP,GIF,JPG,PNG,ICO,TIF,TGA,PCX,WBMP,WMF,JP2,JPC,PGX,PNM,RAS,WEBP,HEIC,AVIF,JXL";
+// Followed by the formats the registry lists, comma separated.
+inline constexpr const char* kSupportedFormats = "支持的格式：";
 inline constexpr const char* kOpenButton = "打开欲处理的图像文件（支持多文件处理）";
 inline constexpr const char* kStartButton = "开始转换";
 // The start button while a run goes, and the menu item that does the same.
@@ -17,7 +17,6 @@ inline constexpr const char* kSaveDirLabel = "保存目录：";
 inline constexpr const char* kSeparatorLabel = "/";
 inline constexpr const char* kDefaultSaveDir = "DATA";
 inline constexpr const char* kPrefixLabel = "自定义前缀名(防重复)：";
-inline constexpr const char* kDefaultPrefix = "main";
 
 inline constexpr const char* kMenuProgram = "程序";
 inline constexpr const char* kMenuExit = "退出";
@@ -61,6 +60,7 @@ inline constexpr const char* kFailed = "处理失败";
 inline constexpr const char* kWarningTitle = "警告";
 inline constexpr const char* kInfoTitle = "信息";
 inline constexpr const char* kNoFormat = "请选择欲转出的图像格式！";
+inline constexpr const char* kBadPrefix = "自定义前缀名不能含有“/”！";
 inline constexpr const char* kUnsupported = "不支持的文件格式！";
 inline constexpr const char* kNoOutputDir = "请确保输出文件的目录存在！";
 inline constexpr const char* kAllDone = "恭喜！处理已全部完成！";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/batch/batch_engine.h"
+#include "app/batch/option_table.h"
 #include "app/batch/run_driver.h"
 #include "app/batch/source_list.h"
 #include "app/format_table/format_table.h"
@@ -21,6 +22,9 @@
 namespace py = pybind11;
 using vellumar::batch::FolderLock;
 using vellumar::batch::FolderLocking;
+using vellumar::batch::OptionError;
+using vellumar::batch::OptionKind;
+using vellumar::batch::RunOption;
 using vellumar::batch::RunOptions;
 
 namespace {
@@ -107,25 +111,63 @@ py::object Info(const std::string& path, int frame, uint64_t maxPixels) {
     return py::make_tuple(true, d);
 }
 
+// max_memory for --max-memory.
+std::string PythonName(const RunOption& option) {
+    std::string name = option.name;
+    for (char& c : name)
+        if (c == '-') c = '_';
+    return name;
+}
+
+// A Python value checked and stored by the option table: a flag takes a bool,
+// a number an int, a text a str, bytes or path (as the file system encodes it).
+void SetOption(RunOptions& run, const RunOption& option, py::handle value) {
+    const std::string name = PythonName(option);
+    const auto refuse = [&](const std::string& detail = {}) {
+        throw py::value_error(OptionError(name, option, detail));
+    };
+    const bool isBool = PyBool_Check(value.ptr());
+    switch (option.kind) {
+        case OptionKind::Flag:
+            if (!isBool) refuse();
+            vellumar::batch::SetFlag(run, option, value.cast<bool>());
+            return;
+        case OptionKind::Number: {
+            if (isBool || !PyLong_Check(value.ptr())) refuse();
+            const unsigned long long v = PyLong_AsUnsignedLongLong(value.ptr());
+            if (PyErr_Occurred()) {
+                PyErr_Clear();  // negative or beyond 64 bits
+                refuse();
+            }
+            if (!vellumar::batch::SetNumber(run, option, v)) refuse();
+            return;
+        }
+        case OptionKind::Text: {
+            std::string text;
+            try {
+                text = py::module_::import("os").attr("fsencode")(value).cast<std::string>();
+            } catch (const py::error_already_set&) {
+                refuse();  // neither text nor a path
+            }
+            std::string detail;
+            if (!vellumar::batch::SetFromText(run, option, text, detail)) refuse(detail);
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_engine, m) {
     m.doc() = "The Vellumar engine; use the vellumar package around it.";
 
-    py::class_<RunOptions>(m, "RunOptions")
+    auto options = py::class_<RunOptions>(m, "RunOptions")
         .def(py::init<>())
         .def_readwrite("target", &RunOptions::target)
         .def_readwrite("extension", &RunOptions::extension)
         .def_readwrite("out_dir", &RunOptions::outDir)
-        .def_readwrite("prefix", &RunOptions::prefix)
         .def_readwrite("outputs", &RunOptions::outputs)
         .def_readwrite("temporary_tag", &RunOptions::temporaryTag)
-        .def_readwrite("quality", &RunOptions::quality)
-        .def_readwrite("frame", &RunOptions::frame)
-        .def_readwrite("max_pixels", &RunOptions::maxPixels)
-        .def_readwrite("keep_going", &RunOptions::keepGoing)
-        .def_readwrite("jobs", &RunOptions::jobs)
-        .def_readwrite("max_memory", &RunOptions::maxMemory)
         .def_readwrite("source_dirs", &RunOptions::sourceDirs)
         // "exclusive" (a run), "shared" (single files), "none" (a share of a
         // distributed run whose caller holds the folder).
@@ -141,47 +183,31 @@ PYBIND11_MODULE(_engine, m) {
                 else if (mode == "shared") o.folderLocking = FolderLocking::Shared;
                 else if (mode == "none") o.folderLocking = FolderLocking::None;
                 else throw py::value_error("folder_locking needs exclusive, shared or none");
-            })
-        // The picture options take the command line's spellings and refuse
-        // what it refuses, with its words.
-        .def_property(
-            "name", [](const RunOptions& o) { return o.nameTemplate; },
-            [](RunOptions& o, const std::string& pattern) {
-                const std::string why = vellumar::batch::CheckNameTemplate(pattern);
-                if (!why.empty()) throw py::value_error("name: " + why);
-                o.nameTemplate = pattern;
-            })
-        .def_property("resize", nullptr,
-                      [](RunOptions& o, const std::string& text) {
-                          if (!vx::ParseResizeRequest(text, o.steps.resize))
-                              throw py::value_error("resize needs WxH, WxH+, Wx, xH or N%");
-                      })
-        .def_property(
-            "palette",
-            [](const RunOptions& o) {
-                return o.steps.colours.palette == vx::PaletteChoice::Adaptive ? "adaptive"
-                                                                              : "standard";
+            });
+    // The options a caller sets: one attribute each, checked by the option
+    // table as the command line checks it, refused with its words.
+    for (const RunOption& o : vellumar::batch::RunOptionTable()) {
+        const std::string name = PythonName(o);
+        options.def_property(
+            name.c_str(),
+            [&o](const RunOptions& run) -> py::object {
+                if (!o.get) return py::none();
+                const std::string v = o.get(run);
+                switch (o.kind) {
+                    case OptionKind::Flag: return py::bool_(v == "true");
+                    case OptionKind::Number: return py::int_(std::stoull(v));
+                    case OptionKind::Text: break;
+                }
+                // As it was given: text the file system's encoding gave bytes.
+                return py::module_::import("os").attr("fsdecode")(py::bytes(v));
             },
-            [](RunOptions& o, const std::string& text) {
-                if (!vx::ParsePaletteChoice(text, o.steps.colours.palette))
-                    throw py::value_error("palette needs standard or adaptive");
-            })
-        .def_property(
-            "dither",
-            [](const RunOptions& o) {
-                return o.steps.colours.dither == vx::DitherChoice::None ? "none"
-                                                                       : "floyd-steinberg";
-            },
-            [](RunOptions& o, const std::string& text) {
-                if (!vx::ParseDitherChoice(text, o.steps.colours.dither))
-                    throw py::value_error("dither needs none or floyd-steinberg");
-            })
-        .def_property(
-            "keep_orientation", [](const RunOptions& o) { return o.steps.keepOrientation; },
-            [](RunOptions& o, bool keep) { o.steps.keepOrientation = keep; })
-        .def_property(
-            "strip", [](const RunOptions& o) { return o.steps.strip; },
-            [](RunOptions& o, bool strip) { o.steps.strip = strip; });
+            [&o](RunOptions& run, py::handle value) { SetOption(run, o, value); });
+    }
+    m.def("option_names", [] {
+        std::vector<std::string> names;
+        for (const RunOption& o : vellumar::batch::RunOptionTable()) names.push_back(PythonName(o));
+        return names;
+    }, "The keyword options convert() takes.");
 
     py::class_<FailedRow>(m, "FailedRow")
         .def_readonly("row", &FailedRow::row)
@@ -202,7 +228,7 @@ PYBIND11_MODULE(_engine, m) {
     }, "(format code, extension) of a target name such as 'png', or None.");
     m.def("target_names", [] {
         std::vector<std::string> names;
-        for (const char* item : vellumar::kTargetItems) names.emplace_back(item + 2);
+        for (const char* item : vellumar::TargetItems()) names.emplace_back(item + 2);
         return names;
     });
     m.def("run", &Run, py::arg("sources"), py::arg("options"),

@@ -8,8 +8,11 @@
 
 #include "codecs/bmp/vx_bmp_bitfields.h"
 #include "core/vx_codec.h"
+#include "core/vx_codec_guard.h"
 
 namespace {
+
+const char kNoMemory[] = "Can't allocate memory";
 
 constexpr char kTruncated[] = "BMP pixel data ends before the last row";
 
@@ -71,7 +74,7 @@ bool VxBmpCodec::ReadInfoHeader(VxFile* file, InfoHeader& info) {
 
 bool VxBmpCodec::Decode(VxFile* file) {
     if (!file) return false;
-    try {
+    return vx::RunCodec(*this, kNoMemory, [&] {
         const int64_t start = file->Tell64();
         uint8_t rawFile[kBitmapFileHeaderBytes];
         if (file->Read(rawFile, sizeof(rawFile), 1) == 0) throw VxCodecFailure("Not a BMP");
@@ -195,12 +198,7 @@ bool VxBmpCodec::Decode(VxFile* file) {
 
         if (topDown) Flip();
         return true;
-    } catch (const VxCodecFailure& failure) {
-        // A dimensions-only pass that fails (not a BMP, say) fails: the probe
-        // must move on to the next codec.
-        SetLastError(failure.text);
-        return false;
-    }
+    });
 }
 
 void VxBmpCodec::DecodeBitFields(VxFile* file, uint32_t bpp, const uint32_t masks[4]) {

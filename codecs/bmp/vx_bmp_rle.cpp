@@ -16,6 +16,29 @@ void RequireLastRow(int64_t line, int64_t height) {
     if (line < height - 1) throw VxCodecFailure(kRleShort);
 }
 
+// What follows a zero count: end of line, end of bitmap, a move, or a run of
+// absolute pixels. The first and the move are done here, on `line` and `x`.
+enum : int32_t { kEndOfData = -2, kEndOfBitmap = -1, kMoved = 0 };
+int32_t Escape(VxFile* file, int64_t& line, int64_t& x) {
+    const int32_t escape = file->GetC();
+    if (escape == 1) return kEndOfBitmap;
+    if (escape < 0) return kEndOfData;
+    if (escape == 0) {
+        ++line;
+        x = 0;
+        return kMoved;
+    }
+    if (escape == 2) {
+        const int32_t dx = file->GetC();
+        const int32_t dy = file->GetC();
+        if (dx < 0 || dy < 0) return kEndOfData;
+        x += dx;
+        line += dy;
+        return kMoved;
+    }
+    return escape;  // absolute pixels
+}
+
 }  // namespace
 
 void VxBmpCodec::DecodeRle8(VxFile* file) {
@@ -39,19 +62,10 @@ void VxBmpCodec::DecodeRle8(VxFile* file) {
             }
             continue;
         }
-        const int32_t escape = file->GetC();
-        if (escape == 1) return;
-        if (escape < 0) return RequireLastRow(line, height);
-        if (escape == 0) {
-            ++line;
-            column = 0;
-        } else if (escape == 2) {
-            const int32_t dx = file->GetC();
-            const int32_t dy = file->GetC();
-            if (dx < 0 || dy < 0) return RequireLastRow(line, height);
-            column += dx;
-            line += dy;
-        } else {
+        const int32_t escape = Escape(file, line, column);
+        if (escape == kEndOfBitmap) return;
+        if (escape == kEndOfData) return RequireLastRow(line, height);
+        if (escape != kMoved) {
             const size_t got = file->Read(buf, 1, size_t(escape));
             if (got < size_t(escape)) return RequireLastRow(line, height);
             if (escape & 1) file->GetC();
@@ -94,19 +108,10 @@ void VxBmpCodec::DecodeRle4(VxFile* file) {
             if (c < 0) return RequireLastRow(line, height);
             for (int32_t i = 0; i < count; ++i) store(uint8_t((i & 1) ? (c & 0x0F) : (c >> 4)));
         } else {
-            const int32_t escape = file->GetC();
-            if (escape == 1) return;
-            if (escape < 0) return RequireLastRow(line, height);
-            if (escape == 0) {
-                ++line;
-                x = 0;
-            } else if (escape == 2) {
-                const int32_t dx = file->GetC();
-                const int32_t dy = file->GetC();
-                if (dx < 0 || dy < 0) return RequireLastRow(line, height);
-                x += dx;
-                line += dy;
-            } else {
+            const int32_t escape = Escape(file, line, x);
+            if (escape == kEndOfBitmap) return;
+            if (escape == kEndOfData) return RequireLastRow(line, height);
+            if (escape != kMoved) {
                 const size_t bytes = size_t(escape + 1) / 2;
                 if (file->Read(buf, 1, bytes) < bytes) return RequireLastRow(line, height);
                 for (int32_t i = 0; i < escape; ++i)

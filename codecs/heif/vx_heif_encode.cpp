@@ -49,7 +49,7 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
             vxheif::Fail(type, type == VX_FORMAT_AVIF
                                    ? "this system's libheif has no AV1 encoder, AVIF cannot be written"
                                    : "this system's libheif has no HEVC encoder, HEIC cannot be written");
-        const int quality = Info.JpegQuality < 1 ? 1 : Info.JpegQuality > 100 ? 100 : Info.JpegQuality;
+        const int quality = Info.JpegQuality;
         heif_encoder_set_lossy_quality(encoder.p, quality);
         if (type == VX_FORMAT_AVIF) {
             heif_encoder_set_parameter_integer(encoder.p, "speed", kAv1Speed);

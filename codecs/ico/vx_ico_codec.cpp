@@ -1,10 +1,13 @@
 #include "codecs/ico/vx_ico_codec.h"
 #include "core/vx_codec.h"
+#include "core/vx_codec_guard.h"
 
 #include <cstring>
 #include <vector>
 
 namespace {
+
+const char kNoMemory[] = "Can't allocate memory";
 
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr char kTruncated[] = "Icon file is truncated";
@@ -98,7 +101,7 @@ void VxIcoCodec::ApplyMask(const uint8_t* mask, uint32_t stride, uint32_t bpp) {
 
 bool VxIcoCodec::Decode(VxFile* file) {
     if (!file) return false;
-    try {
+    return vx::RunCodec(*this, kNoMemory, [&] {
         const int64_t start = file->Tell64();
         const int64_t size = file->Size64();
         if (start < 0 || size < 0) throw VxCodecFailure("Icon stream has no size");
@@ -191,17 +194,13 @@ bool VxIcoCodec::Decode(VxFile* file) {
         // only for programs that cannot, and is often all ones.
         if (!ownAlpha) ApplyMask(mask.data(), stride, bpp);
         return true;
-    } catch (const VxCodecFailure& failure) {
-        SetLastError(failure.text);
-        return false;
-    }
+    });
 }
 
 bool VxIcoCodec::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
     const uint32_t width = GetWidth(), height = GetHeight();
-    // The directory's size bytes hold 1 to 255, and 0 for 256.
-    if (width > 256 || height > 256) {
+    if (width > kMaxSide || height > kMaxSide) {
         SetLastError("不能保存图像做为ICON格式: 宽和高不能超过 256 像素");
         return false;
     }

@@ -7,6 +7,8 @@
 class VxIcoCodec : public VxImage {
 public:
     static constexpr bool kReportsFrames = true;
+    // The directory's size bytes hold 1 to 255, and 0 for 256.
+    static constexpr uint32_t kMaxSide = 256;
 
     VxIcoCodec() : VxImage(VX_FORMAT_ICO) {}
     bool Decode(VxFile* file);

@@ -1,7 +1,6 @@
 #include "codecs/jpeg2000/vx_jpeg2000_codec.h"
 
 #include <cstdint>
-#include <new>
 
 #include "codecs/jpeg2000/vx_jp2_colour.h"
 #include "codecs/jpeg2000/vx_jp2_planes.h"
@@ -9,6 +8,7 @@
 #include "codecs/pgx/vx_pgx_coder.h"
 #include "codecs/pnm/vx_pnm_coder.h"
 #include "codecs/ras/vx_ras_coder.h"
+#include "core/vx_codec_guard.h"
 
 using vxj2k::Plane;
 using vxj2k::Planes;
@@ -45,7 +45,7 @@ bool SyccTriple(const Planes& in) {
 
 bool VxJpeg2000Codec::Decode(VxFile* file, uint32_t /*type: the content decides*/) {
     if (!file) return false;
-    try {
+    return vx::RunCodec(*this, "error: cannot allocate memory", [&] {
         const int64_t start = file->Tell64();
         uint8_t head[12] = {};
         const size_t n = file->Read(head, 1, sizeof(head));
@@ -83,12 +83,7 @@ bool VxJpeg2000Codec::Decode(VxFile* file, uint32_t /*type: the content decides*
         }
         FromPlanes(planes, format);
         return true;
-    } catch (const VxCodecFailure& f) {
-        SetLastError(f.text);
-    } catch (const std::bad_alloc&) {
-        SetLastError("error: cannot allocate memory");
-    }
-    return false;
+    });
 }
 
 void VxJpeg2000Codec::FromPlanes(const Planes& in, uint32_t format) {
@@ -196,18 +191,14 @@ bool VxJpeg2000Codec::Encode(VxFile* file, uint32_t type) {
         SetLastError("Jpeg2000 只能保存为RGB或灰度图像");
         return false;
     }
-    try {
+    return vx::RunCodec(*this, "error : can't allocate memory", [&] {
         const bool grey = palette != nullptr;
         // Only the JPEG-2000 files keep opacity, as one more component.
         const bool alpha = AlphaIsValid() && (type == VX_FORMAT_JP2 || type == VX_FORMAT_JPC);
         const uint32_t w = GetWidth(), h = GetHeight();
         Planes planes;
         planes.comps.resize((grey ? 1 : 3) + (alpha ? 1 : 0));
-        try {
-            for (auto& p : planes.comps) p.Allocate(w, h, 8);
-        } catch (const std::bad_alloc&) {
-            throw VxCodecFailure("error : can't allocate memory");
-        }
+        for (auto& p : planes.comps) p.Allocate(w, h, 8);
         if (alpha) planes.comps.back().alpha = true;
         uint8_t level[256];
         for (uint32_t i = 0; i < 256; ++i)
@@ -250,10 +241,5 @@ bool VxJpeg2000Codec::Encode(VxFile* file, uint32_t type) {
             default: throw VxCodecFailure("error: cannot encode image\n");
         }
         return true;
-    } catch (const VxCodecFailure& f) {
-        SetLastError(f.text);
-    } catch (const std::bad_alloc&) {
-        SetLastError("error : can't allocate memory");
-    }
-    return false;
+    });
 }

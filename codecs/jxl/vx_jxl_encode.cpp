@@ -54,7 +54,7 @@ bool VxJxlCodec::Encode(VxFile* file) {
     const vx::QuietStderr quiet;
     return vx::RunCodec(*this, kNoMemory, [&] {
         const uint32_t w = GetWidth(), h = GetHeight();
-        const int quality = Info.JpegQuality < 1 ? 1 : Info.JpegQuality > 100 ? 100 : Info.JpegQuality;
+        const int quality = Info.JpegQuality;
         const bool lossless = quality == 100;
         const bool alpha = vx::HasTransparency(*this);
         const bool grey = WritesGrey(*this);

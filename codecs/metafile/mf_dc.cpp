@@ -11,6 +11,11 @@ constexpr size_t kMaxSaveDepth = 1024;
 constexpr size_t kMaxClipSteps = 64;
 constexpr uint32_t kMaxObjects = 65536;
 
+// A zero extent would divide by zero; GDI refuses it too.
+bool UsableExtent(double x, double y) {
+    return x != 0 && y != 0 && std::isfinite(x) && std::isfinite(y);
+}
+
 }  // namespace
 
 void DeviceContext::Reset(const Affine& base, double pixelsPerMmX, double pixelsPerMmY) {
@@ -90,8 +95,7 @@ void DeviceContext::SetWindowOrg(double x, double y) {
 }
 
 void DeviceContext::SetWindowExt(double x, double y) {
-    // A zero extent would divide by zero; GDI refuses it too.
-    if (x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y)) return;
+    if (!UsableExtent(x, y)) return;
     state_.winExtX = x;
     state_.winExtY = y;
     fullValid_ = false;
@@ -104,7 +108,7 @@ void DeviceContext::SetViewportOrg(double x, double y) {
 }
 
 void DeviceContext::SetViewportExt(double x, double y) {
-    if (x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y)) return;
+    if (!UsableExtent(x, y)) return;
     state_.vpExtX = x;
     state_.vpExtY = y;
     fullValid_ = false;

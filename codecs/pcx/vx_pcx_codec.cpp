@@ -1,35 +1,38 @@
 #include "codecs/pcx/vx_pcx_codec.h"
 #include "core/vx_codec.h"
+#include "core/vx_codec_guard.h"
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "core/vx_byte_reader.h"
 #include "core/vx_row_index.h"
 
 namespace {
+
+const char kNoMemory[] = "Can't allocate memory";
 
 constexpr size_t kHeaderBytes = 128;
 
 int Brightness(const RGBQUAD& c) { return (306 * c.rgbRed + 601 * c.rgbGreen + 117 * c.rgbBlue) >> 10; }
 
-// Run-length decoder whose runs may continue into the next row. It reads the
-// stream in blocks: a call per byte was most of the decoding time.
+// Run-length decoder whose runs may continue into the next row.
 class RunReader {
 public:
-    explicit RunReader(VxFile* file) : file_(file) {}
+    explicit RunReader(VxFile* file) : bytes_(file) {}
     // Fills `n` bytes; false when the stream ends first.
     bool Fill(uint8_t* out, size_t n) {
         size_t i = 0;
         while (i < n) {
             if (count_ == 0) {
-                const int32_t b = Next();
+                const int32_t b = bytes_.Next();
                 if (b < 0) return false;
                 if (b < 0xC0) {
                     out[i++] = uint8_t(b);
                     continue;
                 }
-                const int32_t v = Next();
+                const int32_t v = bytes_.Next();
                 if (v < 0) return false;
                 count_ = uint32_t(b & 0x3F);
                 value_ = uint8_t(v);
@@ -43,26 +46,12 @@ public:
     }
     uint32_t pending() const { return count_; }
     // Puts the stream back where the pixel data ended, for the palette after it.
-    void GiveBackReadAhead() {
-        if (end_ > pos_) file_->Seek(-int32_t(end_ - pos_), SEEK_CUR);
-        pos_ = end_ = 0;
-    }
+    void GiveBackReadAhead() { bytes_.GiveBack(); }
 
 private:
-    int32_t Next() {
-        if (pos_ == end_) {
-            pos_ = 0;
-            end_ = file_->Read(buffer_, 1, sizeof(buffer_));
-            if (end_ == 0) return -1;
-        }
-        return buffer_[pos_++];
-    }
-
-    VxFile* file_;
+    vx::ByteReader bytes_;
     uint32_t count_ = 0;
     uint8_t value_ = 0;
-    size_t pos_ = 0, end_ = 0;
-    uint8_t buffer_[16384];
 };
 
 // Palette index `x` of a 1-, 4- or 8-bit row.
@@ -115,7 +104,7 @@ void VxPcxCodec::WriteRunRow(const uint8_t* data, uint32_t length, std::vector<u
 
 bool VxPcxCodec::Decode(VxFile* file) {
     if (!file) return false;
-    try {
+    return vx::RunCodec(*this, kNoMemory, [&] {
         uint8_t h[kHeaderBytes];
         if (file->Read(h, 1, kHeaderBytes) != kHeaderBytes) throw VxCodecFailure("Can't read PCX image");
         if (h[0] != 10) throw VxCodecFailure("Error: Not a PCX file");
@@ -211,10 +200,7 @@ bool VxPcxCodec::Decode(VxFile* file) {
             Info.LastNearestValid = false;
         }
         return true;
-    } catch (const VxCodecFailure& failure) {
-        SetLastError(failure.text);
-        return false;
-    }
+    });
 }
 
 bool VxPcxCodec::Encode(VxFile* file) {

@@ -1,5 +1,6 @@
 #include "codecs/ras/vx_ras_coder.h"
 
+#include "core/vx_byte_reader.h"
 #include "core/vx_types.h"
 
 namespace vxj2k {
@@ -16,7 +17,7 @@ constexpr uint64_t kMaxRleExpansion = 86;
 // Byte-encoded rows: 0x80 0x00 is one 0x80, 0x80 n v is n + 1 copies of v.
 class RleReader {
 public:
-    explicit RleReader(VxFile* f) : file_(f) {}
+    explicit RleReader(VxFile* f) : bytes_(f) {}
     void Fill(uint8_t* dst, size_t n) {
         size_t i = 0;
         while (i < n) {
@@ -44,16 +45,11 @@ public:
 
 private:
     int Next() {
-        if (pos_ == len_) {
-            len_ = file_->Read(buf_, 1, sizeof(buf_));
-            pos_ = 0;
-            if (len_ == 0) throw VxCodecFailure(kBadData);
-        }
-        return buf_[pos_++];
+        const int32_t c = bytes_.Next();
+        if (c < 0) throw VxCodecFailure(kBadData);
+        return c;
     }
-    VxFile* file_;
-    uint8_t buf_[4096];
-    size_t pos_ = 0, len_ = 0;
+    vx::ByteReader bytes_;
     size_t runLeft_ = 0;
     uint8_t runValue_ = 0;
 };

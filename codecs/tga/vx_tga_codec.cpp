@@ -1,10 +1,13 @@
 #include "codecs/tga/vx_tga_codec.h"
 #include "core/vx_codec.h"
+#include "core/vx_codec_guard.h"
 
 #include <cstring>
 #include <vector>
 
 namespace {
+
+const char kNoMemory[] = "Can't allocate memory";
 
 constexpr size_t kHeaderBytes = 18;
 
@@ -72,7 +75,7 @@ void VxTgaCodec::ReadRunLengthRow(uint8_t* dest, VxFile* file, uint32_t width, u
 
 bool VxTgaCodec::Decode(VxFile* file) {
     if (!file) return false;
-    try {
+    return vx::RunCodec(*this, kNoMemory, [&] {
         uint8_t h[kHeaderBytes];
         if (file->Read(h, 1, kHeaderBytes) != kHeaderBytes) throw VxCodecFailure("Not a TGA");
         const uint32_t idLength = h[0];
@@ -153,10 +156,7 @@ bool VxTgaCodec::Decode(VxFile* file) {
         }
         if (descriptor & 0x10) Mirror();
         return true;
-    } catch (const VxCodecFailure& failure) {
-        SetLastError(failure.text);
-        return false;
-    }
+    });
 }
 
 bool VxTgaCodec::Encode(VxFile* file) {

@@ -13,6 +13,7 @@
 
 #include "codecs/tiff/vx_image_tif.h"
 #include "core/vx_codec.h"
+#include "core/vx_orientation.h"
 #include "core/vx_row_index.h"
 
 namespace {
@@ -200,7 +201,9 @@ bool VxImageTIF::Decode(VxFile* file) {
         SetYDPI(ydpi);
         SetOffset(xoff, yoff);
         SyncHeaderToDib();
-        ApplyOrientation(orientation);
+        // Tag values name where row 0 and column 0 of the file belong on screen,
+        // as EXIF orientations do.
+        vx::ApplyOrientation(*this, orientation);
         TIFFCloseEx(tif);
         return true;
     } catch (const VxCodecFailure& f) {
@@ -440,25 +443,3 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
     }
 }
 
-void VxImageTIF::ApplyOrientation(uint16_t orientation) {
-    // Tag values name where row 0 and column 0 of the file belong on screen.
-    switch (orientation) {
-        case ORIENTATION_TOPRIGHT: Mirror(); break;
-        case ORIENTATION_BOTRIGHT:
-            Flip();
-            Mirror();
-            break;
-        case ORIENTATION_BOTLEFT: Flip(); break;
-        case ORIENTATION_LEFTTOP:
-            RotateRight();
-            Mirror();
-            break;
-        case ORIENTATION_RIGHTTOP: RotateRight(); break;
-        case ORIENTATION_RIGHTBOT:
-            RotateLeft();
-            Mirror();
-            break;
-        case ORIENTATION_LEFTBOT: RotateLeft(); break;
-        default: break;
-    }
-}

@@ -42,7 +42,6 @@ private:
     friend struct TifHandlers;
     void ReadRgbaPage(TIFF* tif);
     void ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uint16_t bps);
-    void ApplyOrientation(uint16_t orientation);
     bool CloseOutput(bool finish);
     std::string Detail() const;
     [[noreturn]] static void Fail(const std::string& text);

@@ -1,10 +1,13 @@
 #include "codecs/wbmp/vx_wbmp_codec.h"
 #include "core/vx_codec.h"
+#include "core/vx_codec_guard.h"
 
 #include <cstring>
 #include <vector>
 
 namespace {
+
+const char kNoMemory[] = "Can't allocate memory";
 
 // The format's multi-byte integer: 7 bits per byte, high bit = more follows.
 // Five bytes are enough for 32 bits; anything longer is not a size.
@@ -37,7 +40,7 @@ int Brightness(const RGBQUAD& c) { return (306 * c.rgbRed + 601 * c.rgbGreen + 1
 
 bool VxWbmpCodec::Decode(VxFile* file) {
     if (!file) return false;
-    try {
+    return vx::RunCodec(*this, kNoMemory, [&] {
         const int32_t type = file->GetC();
         if (type < 0) throw VxCodecFailure("Not a WBMP");
         if (type != 0) throw VxCodecFailure("Unsupported WBMP type");
@@ -62,10 +65,7 @@ bool VxWbmpCodec::Decode(VxFile* file) {
                 throw VxCodecFailure("Corrupted WBMP");
         }
         return true;
-    } catch (const VxCodecFailure& failure) {
-        SetLastError(failure.text);
-        return false;
-    }
+    });
 }
 
 bool VxWbmpCodec::Encode(VxFile* file) {
@@ -75,7 +75,7 @@ bool VxWbmpCodec::Encode(VxFile* file) {
         SetLastError("不能保存图像为WBMP格式");
         return false;
     }
-    if (width >= 256 || height >= 256) {
+    if (width > kMaxSide || height > kMaxSide) {
         SetLastError("不能保存图像为WBMP格式: 宽和高不能超过 255 像素");
         return false;
     }

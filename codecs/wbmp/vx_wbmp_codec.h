@@ -5,6 +5,9 @@
 
 class VxWbmpCodec : public VxImage {
 public:
+    // The largest side the writer stores.
+    static constexpr uint32_t kMaxSide = 255;
+
     VxWbmpCodec() : VxImage(VX_FORMAT_WBMP) {}
     bool Decode(VxFile* file);
     bool Encode(VxFile* file);

@@ -12,6 +12,7 @@
 class VxWebpCodec : public VxImage {
 public:
     static constexpr bool kReportsFrames = true;
+    static constexpr uint32_t kMaxSide = 16383;
 
     VxWebpCodec() : VxImage(VX_FORMAT_WEBP) {}
     bool Decode(VxFile* file);

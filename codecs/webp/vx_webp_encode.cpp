@@ -21,7 +21,7 @@ const char kNoMemory[] = "WebP: out of memory";
 constexpr int kLossyMethod = 4;
 constexpr int kLosslessLevel = 6;
 // The format's own bound on a side.
-constexpr uint32_t kMaxSide = WEBP_MAX_DIMENSION;
+static_assert(VxWebpCodec::kMaxSide == WEBP_MAX_DIMENSION);
 
 int WriteToFile(const uint8_t* data, size_t size, const WebPPicture* picture) {
     auto* file = static_cast<VxFile*>(picture->custom_ptr);
@@ -85,9 +85,9 @@ bool VxWebpCodec::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
     return vx::RunCodec(*this, kNoMemory, [&] {
         const uint32_t w = GetWidth(), h = GetHeight();
-        if (w > kMaxSide || h > kMaxSide)
+        if (w > VxWebpCodec::kMaxSide || h > VxWebpCodec::kMaxSide)
             throw VxCodecFailure("WebP: a picture can be at most 16383 pixels on a side");
-        const int quality = Info.JpegQuality < 1 ? 1 : Info.JpegQuality > 100 ? 100 : Info.JpegQuality;
+        const int quality = Info.JpegQuality;
         WebPConfig config;
         if (!WebPConfigInit(&config)) throw VxCodecFailure(kNoMemory);
         if (quality == 100) {

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <regex>
 #include <set>
+#include <sstream>
 
+#include "app/format_table/format_table.h"
+#include "core/vx_codec.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -40,13 +43,22 @@ std::string HelpFormats(const std::string& help) {
     return help.substr(at + 8, help.find('\n', at) - at - 8);
 }
 
-// Manual source as it reads: escaped hyphens plain, lines joined.
-std::string ManualText() {
-    const auto bytes = vt::ReadFileBytes(kCliDir + "/vellumar-convert.1");
-    std::string text(bytes.begin(), bytes.end());
-    text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+std::string FileText(const std::string& path) {
+    const auto bytes = vt::ReadFileBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+// Manual source with escaped hyphens plain.
+std::string ManualSource() {
+    return std::regex_replace(FileText(kCliDir + "/vellumar-convert.1"), std::regex(R"(\\-)"), "-");
+}
+
+// As it reads: lines joined.
+std::string Joined(const std::string& text) {
     return std::regex_replace(text, std::regex(R"(\s+)"), " ");
 }
+
+std::string ManualText() { return Joined(ManualSource()); }
 
 TEST(CliDocs, ManualPageHasTheOptionsFormatsAndVersionOfTheProgram) {
     const std::string help = Cli("--help"), man = ManualText();
@@ -62,6 +74,62 @@ TEST(CliDocs, ManualPageHasTheOptionsFormatsAndVersionOfTheProgram) {
         << version;
     EXPECT_NE(man.find(".TH VELLUMAR-CONVERT 1 \"\" \"Vellumar " + m[1].str() + "\""),
               std::string::npos);
+}
+
+// Every option of --help starts a paragraph of its own in the manual page.
+TEST(CliDocs, EachOptionHasItsOwnParagraph) {
+    const std::string man = ManualSource();
+    static const std::regex heading(R"(\.TP\n\.BI? (--[a-z][a-z-]*[a-z]))");
+    std::set<std::string> headed;
+    for (std::sregex_iterator i(man.begin(), man.end(), heading), end; i != end; ++i)
+        headed.insert((*i)[1].str());
+    EXPECT_EQ(headed, Options(Cli("--help")));
+}
+
+// The README and the manual page list the registry's targets and extensions
+// and say the limits its lines hold, in the words these sentences use.
+TEST(CliDocs, FormatListsAndLimitsAreTheRegistrys) {
+    const std::string readmeSource = FileText(VELLUMAR_SOURCE_DIR "/README.md");
+    const std::string readme = Joined(readmeSource);
+    const std::string man = ManualText();
+    const std::string targets = vellumar::TargetNames(" ");
+    EXPECT_NE(readme.find("`FORMAT` is one of `" + targets + "`"), std::string::npos) << targets;
+    EXPECT_NE(man.find("one of " + targets + ","), std::string::npos) << targets;
+
+    std::string limits;
+    std::set<std::string> extensions, unwritten;
+    size_t count = 0;
+    const VxCodecEntry* entries = VxCodecEntries(&count);
+    for (size_t i = 0; i < count; ++i) {
+        const VxCodecEntry& e = entries[i];
+        std::istringstream words(e.extensions);
+        for (std::string ext; words >> ext;) extensions.insert(ext);
+        if (!e.caps.writes) unwritten.insert(std::string(e.name) + " cannot be written");
+        if (!e.caps.maxSide) continue;
+        limits += limits.empty() ? std::string(e.name) + " files cannot hold pictures above " +
+                                       std::to_string(e.caps.maxSide) + " pixels on a side"
+                                 : std::string(", ") + e.name + " files above " +
+                                       std::to_string(e.caps.maxSide);
+    }
+    for (const std::string& text : {readme, man}) {
+        EXPECT_NE(text.find(limits), std::string::npos) << limits;
+        for (const std::string& u : unwritten) EXPECT_NE(text.find(u), std::string::npos) << u;
+    }
+
+    // The extensions column of the README's format table, a row a line.
+    std::set<std::string> listed;
+    const size_t table = readmeSource.find("| format | extensions |");
+    ASSERT_NE(table, std::string::npos);
+    std::istringstream rows(readmeSource.substr(table));
+    static const std::regex row(R"(^\|[^|]*\|([^|]*)\|)"), ext("`([a-z0-9]+)`");
+    for (std::string line; std::getline(rows, line) && line.rfind("|", 0) == 0;) {
+        std::smatch m;
+        if (!std::regex_search(line, m, row)) continue;
+        const std::string cell = m[1].str();
+        for (std::sregex_iterator x(cell.begin(), cell.end(), ext), end; x != end; ++x)
+            listed.insert((*x)[1].str());
+    }
+    EXPECT_EQ(listed, extensions);
 }
 
 // What the completion offers for the words typed so far (the last is the one

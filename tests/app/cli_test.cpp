@@ -136,7 +136,9 @@ TEST(Cli, BadUsage) {
         "--to GIF --dither yes " + f, "--to PNG --resize 0x0 " + f, "--to PNG --resize big " + f,
         "--to PNG --name '{nam}' " + f, "--to PNG --name fixed.png " + f,
         "--to PNG --recursive=yes " + f,
-        "--to PNG --max-pixels -1 " + f, "--to PNG --max-pixels 1e6 " + f};
+        "--to PNG --max-pixels -1 " + f, "--to PNG --max-pixels 1e6 " + f,
+        "--to PNG --max-memory 17179869184G " + f,  // 2^64 bytes
+        "--to PNG --quality 101 " + f, "--to PNG --jobs=0 " + f, "--to PNG --strip=1 " + f};
     for (const std::string& args : cases) {
         const Result r = Cli(dir, args);
         EXPECT_EQ(r.status, 2) << args;

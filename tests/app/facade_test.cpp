@@ -8,7 +8,7 @@ namespace {
 TEST(Facade, NullHandleAnswers) {
     ImageHandle h = nullptr;
     EXPECT_EQ(ImageFacade::GetBpp(&h), 0);
-    EXPECT_FALSE(ImageFacade::EecodeToFile(&h, "/tmp/whatever.bmp", 1));
+    EXPECT_FALSE(ImageFacade::EncodeToFile(&h, "/tmp/whatever.bmp", 1));
     EXPECT_FALSE(ImageFacade::DecreaseBpp(&h, 8, 0));
     EXPECT_FALSE(ImageFacade::DecodeFromFile(&h, "a.b", 1));
     EXPECT_EQ(h, nullptr);  // a short name creates nothing
@@ -48,8 +48,8 @@ TEST(Facade, DecodeReduceEncode) {
     EXPECT_EQ(h->GetPaletteColor(100).rgbRed, 0);
 
     const std::string out = dir.file("x.bmp");
-    EXPECT_TRUE(ImageFacade::EecodeToFile(&h, out.c_str(), 1));
-    EXPECT_FALSE(ImageFacade::EecodeToFile(&h, "a.b", 1));
+    EXPECT_TRUE(ImageFacade::EncodeToFile(&h, out.c_str(), 1));
+    EXPECT_FALSE(ImageFacade::EncodeToFile(&h, "a.b", 1));
     ImageFacade::Free(&h);
 }
 

@@ -30,11 +30,12 @@ TEST(FormatTable, EveryExtension) {
 
 TEST(FormatTable, ComboItemsMapToTheirCodesAndExtensions) {
     const ImageFormat codes[] = {4, 5, 7, 3, 1, 2, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
-    ASSERT_EQ(std::size(codes), vellumar::kTargetItems.size());
-    for (size_t i = 0; i < vellumar::kTargetItems.size(); ++i) {
-        const auto t = vellumar::batch::TargetFromItem(vellumar::kTargetItems[i]);
-        EXPECT_EQ(t.format, codes[i]) << vellumar::kTargetItems[i];
-        EXPECT_EQ("*" + t.extension, vellumar::kTargetItems[i]);
+    const std::vector<const char*>& items = vellumar::TargetItems();
+    ASSERT_EQ(std::size(codes), items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        const auto t = vellumar::batch::TargetFromItem(items[i]);
+        EXPECT_EQ(t.format, codes[i]) << items[i];
+        EXPECT_EQ("*" + t.extension, items[i]);
     }
     EXPECT_EQ(vellumar::TargetExtension("*.WBMP"), ".WBMP");
     EXPECT_STREQ(vellumar::FindTargetItem("wbmp"), "*.WBMP");

@@ -84,7 +84,7 @@ TEST(OutputDigest, EveryFixtureIntoEveryTarget) {
     std::string printed;
     int compared = 0;
     for (const char* source : kSources) {
-        for (const char* item : vellumar::kTargetItems) {
+        for (const char* item : vellumar::TargetItems()) {
             const vellumar::batch::Target target = vellumar::batch::TargetFromItem(item);
             const std::string out = dir.file("out" + target.extension);
             std::remove(out.c_str());
@@ -115,7 +115,7 @@ TEST(OutputDigest, EveryFixtureIntoEveryTarget) {
         }
     }
     if (Printing()) std::printf("%s", printed.c_str());
-    EXPECT_EQ(compared, int(std::size(kSources) * vellumar::kTargetItems.size()));
+    EXPECT_EQ(compared, int(std::size(kSources) * vellumar::TargetItems().size()));
 }
 
 TEST(OutputDigest, GifFramesAndFrameCounts) {

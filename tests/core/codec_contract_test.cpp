@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,11 +25,6 @@ TEST(Registry, ListsEveryFormatOnceWithItsNameAndRole) {
         EXPECT_STREQ(VxFormatName(e.code), e.name);
         EXPECT_EQ(VxFindCodec(e.code), &e.ops);
         if (e.probed) probed.push_back(e.code);
-        const bool framed = e.code == VX_FORMAT_GIF || e.code == VX_FORMAT_ICO ||
-                            e.code == VX_FORMAT_TIF || e.code >= VX_FORMAT_WEBP;
-        EXPECT_EQ(e.ops.reportsFrames, framed) << e.name;
-        EXPECT_EQ(e.ops.encodePages != nullptr, e.code == VX_FORMAT_GIF || e.code == VX_FORMAT_TIF)
-            << e.name;
     }
     for (ImageFormat code = 1; code < kVxFormatCount; ++code) EXPECT_EQ(seen[code], 1) << code;
     EXPECT_EQ(seen[0], 0);
@@ -39,6 +36,42 @@ TEST(Registry, ListsEveryFormatOnceWithItsNameAndRole) {
     EXPECT_EQ(probed, order);
     EXPECT_STREQ(VxFormatName(0), "");
     EXPECT_EQ(VxFindCodec(kVxFormatCount), nullptr);
+}
+
+// What a line says its format can do is what its codec does: the frames or
+// pages its decoder reports and its encoder writes, the largest side its
+// writer takes; and no extension or place in the target list is taken twice.
+TEST(Registry, EachLineSaysWhatItsCodecDoes) {
+    size_t count = 0;
+    const VxCodecEntry* entries = VxCodecEntries(&count);
+    std::set<std::string> extensions;
+    std::set<int> places;
+    for (size_t i = 0; i < count; ++i) {
+        const VxCodecEntry& e = entries[i];
+        SCOPED_TRACE(e.name);
+        const uint8_t many = e.caps.pictures;
+        EXPECT_EQ(e.ops.reportsFrames, (many & (kVxReadsFrames | kVxReadsPages)) != 0);
+        EXPECT_EQ(e.ops.encodePages != nullptr, (many & (kVxWritesFrames | kVxWritesPages)) != 0);
+        std::istringstream words(e.extensions);
+        for (std::string ext; words >> ext;) EXPECT_TRUE(extensions.insert(ext).second) << ext;
+        if (e.caps.listed) {
+            EXPECT_TRUE(places.insert(e.caps.listed).second);
+        }
+        if (!e.caps.maxSide) continue;
+        // A picture of a form the writer takes, at the limit and one past it, both ways.
+        const uint32_t bpp = (e.caps.forms & kVxTrueColour) ? 24 : 1;
+        for (const uint32_t side : {e.caps.maxSide, e.caps.maxSide + 1})
+            for (const bool wide : {true, false}) {
+                VxImage img(wide ? side : 1, wide ? 1 : side, bpp, 0);
+                VxMemFile out;
+                ASSERT_TRUE(out.Open());
+                EXPECT_EQ(img.Encode(&out, e.code), side == e.caps.maxSide)
+                    << side << (wide ? " wide" : " high") << ": " << img.GetLastError();
+            }
+    }
+    ASSERT_FALSE(places.empty());
+    EXPECT_EQ(*places.begin(), 1);
+    EXPECT_EQ(size_t(*places.rbegin()), places.size());
 }
 
 TEST(PictureFits, LimitBytesLeftAndBlockSize) {

@@ -133,6 +133,21 @@ TEST_F(BatchTest, MissingSaveFolderFailsFirstRowAndIsNotCreated) {
     EXPECT_FALSE(QDir(QString::fromStdString(dir.file("NOPE"))).exists());
 }
 
+// The command line's rule for --prefix: a name cannot lead out of the folder.
+TEST_F(BatchTest, PrefixWithASlashOnlyWarns) {
+    MakeSaveDir("DATA");
+    Pick({Source("a.bmp", 24)});
+    ChooseFormat("*.BMP");
+    SetPrefix("../x");
+    QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(messages, (std::vector<Msg>{{U("自定义前缀名不能含有“/”！"), U("警告"), 48}}));
+    EXPECT_EQ(reasons, std::vector<QString>{U("prefix needs a name without '/'")});
+    EXPECT_FALSE(win->Converter().Running());
+    EXPECT_EQ(RowText(0), U("待处理"));
+    EXPECT_FALSE(vt::FileExists(dir.file("x1.BMP")));
+}
+
 TEST_F(BatchTest, GifTargetReducesDeepSourcesOnly) {
     MakeSaveDir("DATA");
     const bool haveGif = VxFindCodec(VX_FORMAT_GIF) != nullptr;

@@ -97,6 +97,21 @@ def test_errors(tmp_path, call, error, words):
     assert not [p for p in tmp_path.rglob("*") if p.is_file()], "a failure leaves no file"
 
 
+@pytest.mark.parametrize("name, value, typed", [
+    ("quality", 101, "101"), ("max_memory", 0, "0"), ("frame", -1, "-1"), ("prefix", "a/b", "a/b"),
+    ("resize", "big", "big"), ("name", "{nom}", "{nom}"), ("dither", "yes", "yes"),
+])
+def test_values_are_refused_in_the_command_lines_words(tmp_path, name, value, typed):
+    flag = name.replace("_", "-")
+    status, err = cli("--to", "png", f"--{flag}={typed}", SUNSET, check=False)
+    assert status == 2
+    with pytest.raises(ValueError) as caught:
+        vellumar.convert(SUNSET, "png", tmp_path, **{name: value})
+    said = str(caught.value)
+    assert said.startswith(name)
+    assert err.startswith(f"vellumar-convert: --{flag}{said[len(name):]}\n"), (err, said)
+
+
 def test_info_as_the_command_line_prints_it():
     facts = vellumar.info(SUNSET)
     assert facts == {"format": "JPG", "width": 320, "height": 200, "bpp": 24, "frames": 0,

@@ -42,54 +42,6 @@ def target_names():
     return list(_engine.target_names())
 
 
-def _int_option(lo, hi):
-    def check(name, value):
-        if isinstance(value, bool) or not isinstance(value, int) or not lo <= value <= hi:
-            raise ValueError(f"{name} needs a whole number from {lo} to {hi}")
-        return value
-    return check
-
-
-def _flag(name, value):
-    if not isinstance(value, bool):
-        raise ValueError(f"{name} needs True or False")
-    return value
-
-
-def _prefix(name, value):
-    value = os.fsencode(value)
-    # A name, not a path: it must not lead out of the output folder.
-    if b"/" in value:
-        raise ValueError("prefix must not contain '/'")
-    return value
-
-
-def _text(name, value):
-    # The engine parses it and refuses, with the command line's words, what
-    # the command line refuses.
-    if not isinstance(value, str):
-        raise ValueError(f"{name} needs a text")
-    return value
-
-
-# Python name -> check that returns the value for the engine's field of that name.
-_OPTIONS = {
-    "quality": _int_option(1, 100),
-    "frame": _int_option(0, 1 << 30),
-    "jobs": _int_option(1, 256),
-    "max_memory": _int_option(1, (1 << 64) - 1),
-    "max_pixels": _int_option(0, (1 << 64) - 1),  # 0: no limit
-    "keep_going": _flag,
-    "prefix": _prefix,
-    "name": _text,  # output name template: {prefix} {row} {name} {ext} {EXT} {dir}
-    "resize": _text,  # "800x600", "800x600+", "800x", "x600", "50%"
-    "palette": _text,  # "standard" or "adaptive"
-    "dither": _text,  # "none" or "floyd-steinberg"
-    "keep_orientation": _flag,
-    "strip": _flag,
-}
-
-
 def run_options(to, options):
     """The engine's options for target ``to`` and the keyword options given."""
     target = _engine.target(str(to).lstrip("."))
@@ -97,11 +49,13 @@ def run_options(to, options):
         raise ValueError(f"unknown format: {to} (one of {' '.join(target_names())})")
     run = _engine.RunOptions()
     run.target, run.extension = target
+    known = set(_engine.option_names())
     for name, value in options.items():
-        check = _OPTIONS.get(name)
-        if check is None:
+        if name not in known:
             raise TypeError(f"unknown option: {name}")
-        setattr(run, name, check(name, value))
+        # The engine checks the value as the command line does: ValueError
+        # with the command line's words.
+        setattr(run, name, value)
     return run
 
 
@@ -167,11 +121,11 @@ def convert_bytes(data, to, source_ext=None, **options):
 def info(path, frame=0, max_pixels=None):
     """What ``vellumar-convert --info`` tells of a file, as a dict: format,
     width, height, bpp, frames and dpi (x, y). Raises :class:`Error`."""
-    _OPTIONS["frame"]("frame", frame)
     run = _engine.RunOptions()
+    run.frame = frame
     if max_pixels is not None:
-        run.max_pixels = _OPTIONS["max_pixels"]("max_pixels", max_pixels)
-    ok, facts = _engine.info(os.fsencode(path), frame, run.max_pixels)
+        run.max_pixels = max_pixels
+    ok, facts = _engine.info(os.fsencode(path), run.frame, run.max_pixels)
     if not ok:
         raise Error(facts, source=path, stage="decode")
     return facts

@@ -110,6 +110,7 @@ def convert(client, sources, to, out_dir, *, recursive=False, batch_bytes=4 << 2
     if options.get("keep_going", True) is not True:
         raise ValueError("a distributed run always keeps going")
     options.pop("keep_going", None)
+    options.setdefault("jobs", 1)
     if isinstance(sources, (str, bytes, os.PathLike)):
         rows = _rows_of_folder(sources, recursive)
     else:

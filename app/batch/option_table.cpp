@@ -1,0 +1,201 @@
+#include "app/batch/option_table.h"
+
+#include <cctype>
+#include <charconv>
+#include <iterator>
+
+namespace vellumar::batch {
+
+namespace {
+
+std::string OnOff(bool on) { return on ? "true" : "false"; }
+
+template <class Choice>
+bool SetChoice(bool (*parse)(std::string_view, Choice&), Choice& into, std::string_view text) {
+    Choice parsed{};
+    if (!parse(text, parsed)) return false;
+    into = parsed;
+    return true;
+}
+
+const RunOption kOptions[] = {
+    {.name = "prefix",
+     .kind = OptionKind::Text,
+     .value = "TEXT",
+     .needs = "needs a name without '/'",
+     .setText = [](RunOptions& o, std::string_view v, std::string&) {
+         // A name, not a path: it must not lead out of the output folder.
+         if (v.find('/') != std::string_view::npos) return false;
+         o.prefix = v;
+         return true;
+     },
+     .get = [](const RunOptions& o) { return o.prefix; }},
+    {.name = "name",
+     .kind = OptionKind::Text,
+     .value = "TEMPLATE",
+     .needs = "needs a template",
+     .setText = [](RunOptions& o, std::string_view v, std::string& detail) {
+         detail = CheckNameTemplate(v);
+         if (!detail.empty()) return false;
+         o.nameTemplate = v;
+         return true;
+     },
+     .get = [](const RunOptions& o) { return o.nameTemplate; }},
+    {.name = "keep-going",
+     .kind = OptionKind::Flag,
+     .value = "",
+     .needs = "needs True or False",
+     .setFlag = [](RunOptions& o, bool on) { o.keepGoing = on; },
+     .get = [](const RunOptions& o) { return OnOff(o.keepGoing); }},
+    {.name = "quality",
+     .kind = OptionKind::Number,
+     .value = "N",
+     .needs = "needs a number from 1 to 100",
+     .lo = 1,
+     .hi = 100,
+     .setNumber = [](RunOptions& o, uint64_t v) { o.quality = int(v); },
+     .get = [](const RunOptions& o) { return std::to_string(o.quality); }},
+    {.name = "frame",
+     .kind = OptionKind::Number,
+     .value = "N",
+     .needs = "needs a number from 0",
+     .lo = 0,
+     .hi = uint64_t(1) << 30,
+     .setNumber = [](RunOptions& o, uint64_t v) { o.frame = int(v); },
+     .get = [](const RunOptions& o) { return std::to_string(o.frame); }},
+    {.name = "jobs",
+     .kind = OptionKind::Number,
+     .value = "N",
+     .needs = "needs a number from 1 to 256",
+     .lo = 1,
+     .hi = 256,
+     .setNumber = [](RunOptions& o, uint64_t v) { o.jobs = int(v); },
+     .get = [](const RunOptions& o) { return std::to_string(o.jobs); }},
+    {.name = "max-memory",
+     .kind = OptionKind::Number,
+     .value = "BYTES",
+     .needs = "needs a byte count above 0 (K, M or G may follow)",
+     .lo = 1,
+     .hi = UINT64_MAX,
+     .units = true,
+     .setNumber = [](RunOptions& o, uint64_t v) { o.maxMemory = v; },
+     .get = [](const RunOptions& o) { return std::to_string(o.maxMemory); }},
+    {.name = "resize",
+     .kind = OptionKind::Text,
+     .value = "SIZE",
+     .needs = "needs WxH, WxH+, Wx, xH or N%",
+     .setText = [](RunOptions& o, std::string_view v, std::string&) {
+         return SetChoice(vx::ParseResizeRequest, o.steps.resize, v);
+     }},
+    {.name = "keep-orientation",
+     .kind = OptionKind::Flag,
+     .value = "",
+     .needs = "needs True or False",
+     .setFlag = [](RunOptions& o, bool on) { o.steps.keepOrientation = on; },
+     .get = [](const RunOptions& o) { return OnOff(o.steps.keepOrientation); }},
+    {.name = "strip",
+     .kind = OptionKind::Flag,
+     .value = "",
+     .needs = "needs True or False",
+     .setFlag = [](RunOptions& o, bool on) { o.steps.strip = on; },
+     .get = [](const RunOptions& o) { return OnOff(o.steps.strip); }},
+    {.name = "palette",
+     .kind = OptionKind::Text,
+     .value = "STYLE",
+     .needs = "needs standard or adaptive",
+     .setText = [](RunOptions& o, std::string_view v, std::string&) {
+         return SetChoice(vx::ParsePaletteChoice, o.steps.colours.palette, v);
+     },
+     .get = [](const RunOptions& o) {
+         return std::string(o.steps.colours.palette == vx::PaletteChoice::Adaptive ? "adaptive"
+                                                                                  : "standard");
+     }},
+    {.name = "dither",
+     .kind = OptionKind::Text,
+     .value = "STYLE",
+     .needs = "needs none or floyd-steinberg",
+     .setText = [](RunOptions& o, std::string_view v, std::string&) {
+         return SetChoice(vx::ParseDitherChoice, o.steps.colours.dither, v);
+     },
+     .get = [](const RunOptions& o) {
+         return std::string(o.steps.colours.dither == vx::DitherChoice::None ? "none"
+                                                                            : "floyd-steinberg");
+     }},
+    {.name = "max-pixels",
+     .kind = OptionKind::Number,
+     .value = "N",
+     .needs = "needs a number of pixels (0: no limit)",
+     .lo = 0,
+     .hi = UINT64_MAX,
+     .setNumber = [](RunOptions& o, uint64_t v) { o.maxPixels = v; },
+     .get = [](const RunOptions& o) { return std::to_string(o.maxPixels); }},
+};
+
+// Digits, then a unit where the option takes one.
+bool ParseNumber(const RunOption& option, std::string_view text, uint64_t& value) {
+    const char* end = text.data() + text.size();
+    uint64_t v = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), end, v);
+    if (ec != std::errc() || text.empty()) return false;
+    int shift = 0;
+    if (ptr != end && option.units) {
+        const char unit = char(std::toupper(static_cast<unsigned char>(*ptr++)));
+        shift = unit == 'K' ? 10 : unit == 'M' ? 20 : unit == 'G' ? 30 : -1;
+    }
+    if (shift < 0 || ptr != end || v > (UINT64_MAX >> shift)) return false;
+    value = v << shift;
+    return true;
+}
+
+}  // namespace
+
+std::span<const RunOption> RunOptionTable() { return kOptions; }
+
+const RunOption* FindRunOption(std::string_view name) {
+    for (const RunOption& o : kOptions)
+        if (name == o.name) return &o;
+    return nullptr;
+}
+
+bool SetFromText(RunOptions& options, const RunOption& option, std::string_view text,
+                 std::string& detail) {
+    detail.clear();
+    switch (option.kind) {
+        case OptionKind::Text: return option.setText(options, text, detail);
+        case OptionKind::Number: {
+            uint64_t v = 0;
+            return ParseNumber(option, text, v) && SetNumber(options, option, v);
+        }
+        case OptionKind::Flag: break;
+    }
+    return false;
+}
+
+bool SetNumber(RunOptions& options, const RunOption& option, uint64_t value) {
+    if (option.kind != OptionKind::Number || value < option.lo || value > option.hi) return false;
+    option.setNumber(options, value);
+    return true;
+}
+
+void SetFlag(RunOptions& options, const RunOption& option, bool on) {
+    if (option.kind == OptionKind::Flag) option.setFlag(options, on);
+}
+
+std::string OptionError(std::string_view shownName, const RunOption& option,
+                        std::string_view detail) {
+    std::string text(shownName);
+    if (detail.empty()) {
+        text += ' ';
+        text += option.needs;
+    } else {
+        text += ": ";
+        text += detail;
+    }
+    return text;
+}
+
+std::string DefaultOf(const RunOption& option) {
+    return option.get ? option.get(RunOptions{}) : std::string();
+}
+
+}  // namespace vellumar::batch
