@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -43,7 +44,10 @@ bool VxImage::Load(const char* filename, uint32_t type) {
     if (type > 0 && type < kVxFormatCount) {
         std::unique_ptr<char[]> buffer;
         FILE* fp = std::fopen(filename, "rb");
-        if (!fp) return false;
+        if (!fp) {
+            SetLastError(VxSaveErrorText("cannot open the file", errno).c_str());
+            return false;
+        }
         GiveBuffer(fp, buffer);
         const bool ok = Decode(fp, type);
         std::fclose(fp);
@@ -56,7 +60,10 @@ bool VxImage::Load(const char* filename, uint32_t type) {
     const int32_t savedFrames = Info.NumFrames;
     std::unique_ptr<char[]> buffer;
     FILE* fp = std::fopen(filename, "rb");
-    if (!fp) return false;
+    if (!fp) {
+        SetLastError(VxSaveErrorText("cannot open the file", errno).c_str());
+        return false;
+    }
     GiveBuffer(fp, buffer);
     const bool ok = Decode(fp, 0);
     std::fclose(fp);
@@ -67,20 +74,25 @@ bool VxImage::Load(const char* filename, uint32_t type) {
     return ok;
 }
 
-bool VxImage::SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath,
-                              const std::string& tag) {
+// Encodes into a new locked temporary file beside `filename`; `commit`, when
+// given, runs while the file is still open and locked (so no other process
+// takes it for one a dead process left), and its failure fails the save.
+bool VxImage::EncodeToTemporary(const char* filename, uint32_t type, std::string& tmpPath,
+                                const std::string& tag, bool durable,
+                                const std::function<bool(const std::string&)>& commit) {
     tmpPath.clear();
     if (!filename || !*filename) return false;
-    // The temporary file lives beside the file the name stands for, so that
-    // the final rename stays within one file system and replaces it in one
-    // step (through a symbolic link the link itself stays).
-    std::string target;
-    if (!VxFollowLinks(filename, target)) {
-        SetLastError(VxSaveErrorText("cannot create the output file", errno).c_str());
+    // The temporary file lives beside the name, so that the final rename
+    // stays within one file system and replaces the name in one step. A
+    // symbolic link is replaced, never followed: what it points to may be
+    // outside the output folder, a device, or another row's file.
+    std::string why;
+    if (!VxReplaceable(filename, why)) {
+        SetLastError(why.c_str());
         return false;
     }
     std::string tmp;
-    const int fd = VxCreateTemporaryBeside(target, tmp, tag);
+    const int fd = VxCreateTemporaryBeside(filename, tmp, tag);
     if (fd < 0) {
         SetLastError(VxSaveErrorText("cannot create the output file", errno).c_str());
         return false;
@@ -98,23 +110,32 @@ bool VxImage::SaveToTemporary(const char* filename, uint32_t type, std::string& 
     // A write the system refused is the reason, whatever the encoder made of it.
     int writeError = std::ferror(fp) ? errno : 0;
     if (std::fflush(fp) != 0 && !writeError) writeError = errno;
-    if (std::fclose(fp) != 0 && !writeError) writeError = errno;
+    // A file that replaces a picture must be on the disk before its name is.
+    if (ok && !writeError && durable && fsync(fileno(fp)) != 0) writeError = errno;
     if (writeError) {
         SetLastError(VxSaveErrorText("cannot write the output file", writeError).c_str());
+        ok = false;
+    }
+    if (ok && commit && !commit(tmp)) ok = false;
+    if (std::fclose(fp) != 0 && ok && !commit) {
+        SetLastError(VxSaveErrorText("cannot write the output file", errno).c_str());
         ok = false;
     }
     if (!ok) {
         unlink(tmp.c_str());
         return false;
     }
-    tmpPath = tmp;
+    if (!commit) tmpPath = tmp;
     return true;
 }
 
+bool VxImage::SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath,
+                              const std::string& tag, bool durable) {
+    return EncodeToTemporary(filename, type, tmpPath, tag, durable, {});
+}
+
 bool VxImage::CommitTemporary(const std::string& tmpPath, const char* filename) {
-    std::string target;
-    if (!filename || !VxFollowLinks(filename, target) ||
-        std::rename(tmpPath.c_str(), target.c_str()) != 0) {
+    if (!filename || std::rename(tmpPath.c_str(), filename) != 0) {
         SetLastError(VxSaveErrorText("cannot replace the output file", errno).c_str());
         unlink(tmpPath.c_str());
         return false;
@@ -126,8 +147,12 @@ bool VxImage::Save(const char* filename, uint32_t type) {
     // Encode into a temporary file and rename it over the target only when the
     // encoder succeeded: a failed save never leaves a broken file, and an
     // existing file of that name survives it.
-    std::string tmp;
-    return SaveToTemporary(filename, type, tmp) && CommitTemporary(tmp, filename);
+    std::string unused;
+    return EncodeToTemporary(filename, type, unused, {}, false, [&](const std::string& tmp) {
+        if (std::rename(tmp.c_str(), filename) == 0) return true;
+        SetLastError(VxSaveErrorText("cannot replace the output file", errno).c_str());
+        return false;
+    });
 }
 
 bool VxImage::Decode(FILE* fp, uint32_t type) {

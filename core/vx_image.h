@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "core/vx_codec.h"
@@ -264,13 +265,14 @@ public:
     bool Load(const char* filename, uint32_t type = 0);
     bool Save(const char* filename, uint32_t type);
     // The first half of Save: the encoded picture in a new temporary file beside
-    // the file `filename` names (named in `tmpPath`), for callers that commit
-    // files later. Failing to write says why in LastError. `tag`: see
-    // VxCreateTemporaryBeside.
+    // the name `filename` (named in `tmpPath`), for callers that commit files
+    // later. Failing to write says why in LastError. `tag`: see
+    // VxCreateTemporaryBeside; `durable`: the file is on the disk (fsync)
+    // before this returns.
     bool SaveToTemporary(const char* filename, uint32_t type, std::string& tmpPath,
-                         const std::string& tag = {});
-    // The second half: `tmpPath` renamed over that file (a symbolic link stays
-    // and names the new file); on failure the temporary file is removed.
+                         const std::string& tag = {}, bool durable = false);
+    // The second half: `tmpPath` renamed over the name (a symbolic link is
+    // replaced by the file); on failure the temporary file is removed.
     bool CommitTemporary(const std::string& tmpPath, const char* filename);
     bool Decode(FILE* fp, uint32_t type);
     bool Decode(uint8_t* buffer, uint32_t size, uint32_t type);
@@ -285,6 +287,9 @@ public:
 
 protected:
     void Startup(uint32_t imagetype);
+    bool EncodeToTemporary(const char* filename, uint32_t type, std::string& tmpPath,
+                           const std::string& tag, bool durable,
+                           const std::function<bool(const std::string&)>& commit);
     void CopyInfo(const VxImage& src);
     // The alpha and selection planes of a picture of the same size.
     void CopyPlanes(const VxImage& src, bool selection, bool alpha);

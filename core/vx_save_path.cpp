@@ -2,11 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 namespace {
@@ -23,47 +23,56 @@ mode_t CurrentUmask() {
     return mask;
 }
 
-std::string Folder(const std::string& path) {
+constexpr char kPrefix[] = ".vxtmp-";
+constexpr size_t kPrefixLength = sizeof(kPrefix) - 1;
+constexpr size_t kRandomLength = 6;  // mkstemp's XXXXXX
+
+std::string TemporaryPrefix(const std::string& tag) {
+    return tag.empty() ? kPrefix : kPrefix + tag + "-";
+}
+
+bool IsAlnum(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+}  // namespace
+
+std::string VxFolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string TemporaryPrefix(const std::string& tag) {
-    return tag.empty() ? ".vxtmp-" : ".vxtmp-" + tag + "-";
-}
-
-}  // namespace
-
-bool VxFollowLinks(const std::string& path, std::string& file) {
-    file = path;
-    // The limit the kernel puts on links followed while resolving one name.
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-        std::string target(size_t(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
-        const ssize_t n = readlink(file.c_str(), target.data(), target.size());
-        if (n < 0) return true;  // gone meanwhile: the name itself is replaced
-        target.resize(size_t(n));
-        file = target[0] == '/' ? target : Folder(file) + "/" + target;
+bool VxReplaceable(const std::string& file, std::string& why) {
+    struct stat st {};
+    if (lstat(file.c_str(), &st) != 0) {
+        if (errno == ENOENT) return true;
+        why = VxSaveErrorText("cannot create the output file", errno);
+        return false;
     }
-    errno = ELOOP;
+    if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return true;
+    // A device or a pipe would be swapped for a plain file under its user.
+    why = S_ISDIR(st.st_mode) ? VxSaveErrorText("cannot replace the output file", EISDIR)
+                              : "cannot replace the output file: it is not a regular file";
     return false;
 }
 
 int VxCreateTemporaryBeside(const std::string& file, std::string& tmpPath,
                             const std::string& tag) {
-    tmpPath = Folder(file) + "/" + TemporaryPrefix(tag) + "XXXXXX";
+    tmpPath = VxFolderOf(file) + "/" + TemporaryPrefix(tag) + "XXXXXX";
     const int fd = mkostemp(tmpPath.data(), O_CLOEXEC);
     if (fd < 0) {
         tmpPath.clear();
         return -1;
     }
+    // Nobody else has the name yet, so this never waits.
+    flock(fd, LOCK_EX | LOCK_NB);
     // mkstemp makes 0600 files. Replacing a file keeps its access as it was:
-    // never wider (a private file stays private), never narrower.
+    // never wider (a private file stays private), never narrower. A link is
+    // replaced, so what it points to says nothing about the new file.
     mode_t mode = 0666 & ~CurrentUmask();
     struct stat old {};
-    if (stat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    if (lstat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         mode = old.st_mode & 0777;
         struct stat made {};
         // Group bits are about the old file's group; without it they would
@@ -76,6 +85,18 @@ int VxCreateTemporaryBeside(const std::string& file, std::string& tmpPath,
     return fd;
 }
 
+bool VxIsTemporaryName(const std::string& name) {
+    if (name.size() < kPrefixLength + kRandomLength || name.compare(0, kPrefixLength, kPrefix) != 0)
+        return false;
+    // An optional tag of letters and digits and its dash, then six characters.
+    const size_t tagEnd = name.size() - kRandomLength;
+    if (tagEnd == kPrefixLength) return true;
+    if (name[tagEnd - 1] != '-' || tagEnd - 1 == kPrefixLength) return false;
+    for (size_t i = kPrefixLength; i + 1 < tagEnd; ++i)
+        if (!IsAlnum(name[i])) return false;
+    return true;
+}
+
 int VxRemoveTemporaries(const std::string& folder, const std::string& tag) {
     const std::string prefix = TemporaryPrefix(tag);
     DIR* dir = opendir(folder.c_str());
@@ -83,13 +104,43 @@ int VxRemoveTemporaries(const std::string& folder, const std::string& tag) {
     int removed = 0;
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        // mkstemp's six characters follow the prefix.
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+        if (name.size() == prefix.size() + kRandomLength &&
+            name.compare(0, prefix.size(), prefix) == 0 &&
             unlinkat(dirfd(dir), name.c_str(), 0) == 0)
             ++removed;
     }
     closedir(dir);
     return removed;
+}
+
+int VxRemoveDeadTemporaries(const std::string& folder,
+                            const std::function<bool(const std::string&)>& keep) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return 0;
+    int removed = 0;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!VxIsTemporaryName(name) || (keep && keep(name))) continue;
+        const int fd = openat(dirfd(dir), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        struct stat st {};
+        // A writer holds its file locked; one nobody holds was left by a
+        // process that died before it could rename or remove it.
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            unlinkat(dirfd(dir), name.c_str(), 0) == 0)
+            ++removed;
+        close(fd);
+    }
+    closedir(dir);
+    return removed;
+}
+
+bool VxSyncFolder(const std::string& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
 }
 
 std::string VxSaveErrorText(const char* step, int err) {

@@ -7,6 +7,7 @@
 #include "app/batch/metadata_step.h"
 #include "app/format_table/format_table.h"
 #include "core/vx_codec.h"
+#include "core/vx_messages.h"
 
 namespace vellumar::batch {
 
@@ -40,7 +41,7 @@ std::string ReasonLine(std::string_view text) {
 }
 
 std::string RowReason(const RowResult& result) {
-    if (!result.error.empty()) return ReasonLine(result.error);
+    if (!result.error.empty()) return ReasonLine(VxEnglish(result.error));
     return result.outcome == RowOutcome::DecodeFailed ? "cannot open the file"
                                                       : "cannot write the output file";
 }
@@ -85,6 +86,28 @@ StoredSize ReadSmallerWhenResized(ImageHandle* handle, ImageFormat sourceFormat,
 
 }  // namespace
 
+namespace {
+
+// Every decoder said no: when the file is empty or plain text, that is the
+// reason, not the last decoder's complaint about its header.
+std::string DecodeFailureText(const std::string& path, ImageFormat named, const char* said) {
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    if (!fp) return said;
+    unsigned char head[512];
+    const size_t n = std::fread(head, 1, sizeof head, fp);
+    std::fclose(fp);
+    if (n == 0) return "the file is empty";
+    // PNM headers are text, so a damaged one keeps its decoder's reason.
+    if (named == VX_FORMAT_PNM) return said;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = head[i];
+        if (c < 0x20 && c != '\n' && c != '\r' && c != '\t') return said;
+    }
+    return "not an image file: it holds text";
+}
+
+}  // namespace
+
 bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat target,
                   RowResult& result, const std::string& openPath, const PictureSteps& steps) {
     const ImageFormat sourceFormat = FormatFromExtension(source);
@@ -100,7 +123,7 @@ bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat ta
     const StoredSize stored = ReadSmallerWhenResized(handle, sourceFormat, from, steps);
     if (!ImageFacade::DecodeFromFile(handle, from.c_str(), int32_t(sourceFormat))) {
         result.outcome = RowOutcome::DecodeFailed;
-        result.error = ImageFacade::GetLastError(handle);
+        result.error = DecodeFailureText(from, sourceFormat, ImageFacade::GetLastError(handle));
         return false;
     }
     std::string why;

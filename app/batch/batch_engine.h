@@ -24,7 +24,9 @@ Target TargetFromItem(std::string_view itemText);
 std::string OutputPath(std::string_view dir, std::string_view prefix, int row,
                        std::string_view extension);
 
-enum class RowOutcome { Done, DecodeFailed, EncodeFailed };
+// NotWritten: converted, but its file would have replaced a source that a row
+// which never got its own file still needed.
+enum class RowOutcome { Done, DecodeFailed, EncodeFailed, NotWritten };
 
 struct RowResult {
     RowOutcome outcome = RowOutcome::Done;

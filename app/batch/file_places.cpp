@@ -80,18 +80,37 @@ FilePlaces PlacesFor(const std::string& programDir) {
     return ChooseFilePlaces(programDir, portable, UserFolders::FromEnvironment());
 }
 
-bool MakeDirectories(const std::string& dir, unsigned mode) {
+bool MakeDirectories(const std::string& dir, unsigned mode, std::vector<std::string>* made) {
+    std::vector<std::string> mine;
     size_t pos = 0;
+    int err = 0;
     while (pos <= dir.size()) {
         const size_t slash = dir.find('/', pos);
         const std::string partial = dir.substr(0, slash == std::string::npos ? dir.size() : slash);
-        if (!partial.empty() && mkdir(partial.c_str(), mode_t(mode)) != 0 && errno != EEXIST)
-            return false;
+        if (!partial.empty()) {
+            if (mkdir(partial.c_str(), mode_t(mode)) == 0) mine.push_back(partial);
+            else if (errno != EEXIST) {
+                err = errno;
+                break;
+            }
+        }
         if (slash == std::string::npos) break;
         pos = slash + 1;
     }
     struct stat st {};
-    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (!err && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (made) made->insert(made->end(), mine.begin(), mine.end());
+        return true;
+    }
+    if (!err) err = errno == 0 || errno == EEXIST ? ENOTDIR : errno;
+    // A failure part-way leaves none of the folders it made.
+    RemoveEmptyFolders(mine);
+    errno = err;
+    return false;
+}
+
+void RemoveEmptyFolders(const std::vector<std::string>& made) {
+    for (auto it = made.rbegin(); it != made.rend(); ++it) rmdir(it->c_str());
 }
 
 bool MakePrivateFolder(const std::string& dir) {

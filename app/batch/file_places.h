@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vellumar {
 
@@ -34,8 +35,14 @@ FilePlaces ChooseFilePlaces(const std::string& programDir, bool portable,
 // writable and the build is not a system install.
 FilePlaces PlacesFor(const std::string& programDir);
 
-// mkdir -p: missing folders are made with `mode`; true when `dir` is a folder afterwards.
-bool MakeDirectories(const std::string& dir, unsigned mode);
+// mkdir -p: missing folders are made with `mode`; true when `dir` is a folder
+// afterwards, and the folders made are added to `made`. On failure errno says
+// why and no folder made on the way is left.
+bool MakeDirectories(const std::string& dir, unsigned mode,
+                     std::vector<std::string>* made = nullptr);
+
+// Removes the folders of `made` that are empty, deepest first.
+void RemoveEmptyFolders(const std::vector<std::string>& made);
 
 // Makes `dir` if needed and checks that it is a real folder (not a link) owned
 // by this user with no access for anyone else, tightening its mode if it is

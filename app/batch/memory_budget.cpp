@@ -9,6 +9,12 @@
 
 namespace vellumar::batch {
 
+std::string BytesText(uint64_t bytes) {
+    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    if (bytes < (uint64_t(1) << 20)) return std::to_string((bytes + 1023) >> 10) + " KiB";
+    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
+}
+
 namespace {
 
 // Buffers that do not grow with the picture (streams, library state).

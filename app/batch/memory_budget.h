@@ -8,10 +8,14 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 
 #include "core/vx_format.h"
 
 namespace vellumar::batch {
+
+// "1 byte", "12 KiB", "64 MiB" (rounded up), for texts about the budget.
+std::string BytesText(uint64_t bytes);
 
 // Half the machine's physical memory: the default budget.
 uint64_t DefaultMemoryBudget();

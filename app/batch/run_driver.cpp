@@ -1,20 +1,30 @@
 // Workers take rows in order and encode each into a temporary file beside its
-// target; the calling thread commits (renames) them in row order, so that a
-// failed row stops the run before any later row's file appears, and the files
-// and reports are those of a one-worker run whatever the timing.
+// target; the calling thread commits (renames) them and reports them in row
+// order, so that a failed row stops the run before any later row's file
+// appears, and the files and reports are those of a one-worker run whatever
+// the timing. A file that would replace what another row still has to read
+// waits until that row's own file is safely in place (CommitOrder).
 #include "app/batch/run_driver.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 
+#include "app/batch/commit_journal.h"
+#include "app/batch/commit_order.h"
 #include "app/batch/file_places.h"
+#include "app/batch/folder_lock.h"
 #include "app/batch/memory_budget.h"
+#include "app/batch/name_key.h"
 #include "app/batch/picture_memory.h"
 #include "app/batch/source_guard.h"
 #include "app/format_table/format_table.h"
@@ -35,12 +45,13 @@ std::string OutputPathOf(const RunOptions& options, int row, const std::string& 
 std::vector<PlannedOutput> PlanOutputs(const RunOptions& options,
                                        const std::vector<std::string>& sources) {
     std::vector<PlannedOutput> plan(sources.size());
-    std::unordered_map<std::string, int> firstRow;
+    // Two spellings of one name ("out/a", "out/./a", a link to the folder) are one file.
+    std::unordered_map<NameKey, int, NameKeyHash> firstRow;
     for (int row = 1; row <= int(sources.size()); ++row) {
         PlannedOutput& out = plan[size_t(row - 1)];
         out.path = OutputPathOf(options, row, sources[size_t(row - 1)], out.why);
         if (out.path.empty()) continue;
-        const auto [it, fresh] = firstRow.emplace(out.path, row);
+        const auto [it, fresh] = firstRow.emplace(KeyOfName(out.path), row);
         if (!fresh)
             out.why = "row " + std::to_string(row) + " would write row " +
                       std::to_string(it->second) + "'s output file " + out.path;
@@ -57,7 +68,10 @@ struct Slot {
     std::string output;
 };
 
-std::string MiB(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; }
+std::string FileNameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 class Run {
 public:
@@ -74,8 +88,10 @@ public:
           stopAt_(rows_),
           slots_(size_t(rows_) + 1),
           guard_(sources),
-          budget_(options.maxMemory ? options.maxMemory : DefaultMemoryBudget()) {
-        names_ = PlanOutputs(options_, sources_);
+          budget_(options.maxMemory ? options.maxMemory : DefaultMemoryBudget()),
+          locks_(options.folderLocking),
+          order_(PlanCommits()),
+          results_(size_t(rows_) + 1) {
         // Sizes are read ahead only when the largest pictures the decoders
         // take could, on every worker at once, pass the budget.
         bool seen[kVxFormatCount] = {};
@@ -88,14 +104,25 @@ public:
     }
 
     RunSummary Go() {
+        // The folder is the run's from here: no other run can plan against it.
+        std::string why;
+        if (options_.outputs.empty() && !options_.outDir.empty() &&
+            !locks_.Hold(options_.outDir, why)) {
+            summary_.refusal = why;
+            return summary_;
+        }
         if (readSizes_) StopKeepingFreedPictureMemory();
+        bool ended = false;
         if (jobs_ == 1) {
             ImageHandle handle = nullptr;
             int row = 0;
             while (Claim(row)) {
                 Report(row);
                 Slot slot = Convert(row, &handle);
-                if (!Finish(row, slot)) break;
+                if (!Finish(row, slot)) {
+                    ended = true;
+                    break;
+                }
             }
             ImageFacade::Free(&handle);
         } else {
@@ -105,7 +132,10 @@ public:
                 if (Cancelled() || row > StopAt()) break;
                 Report(row);
                 Slot slot;
-                if (!WaitFor(row, slot) || !Finish(row, slot)) break;
+                if (!WaitFor(row, slot) || !Finish(row, slot)) {
+                    ended = true;
+                    break;
+                }
             }
             {
                 std::lock_guard lock(mutex_);
@@ -115,6 +145,20 @@ public:
             // Rows finished after the end were never committed: drop their files.
             for (Slot& slot : slots_) Discard(slot);
         }
+        if (Cancelled()) {
+            // Files still waiting for rows cut short are not written, and not reported.
+            for (auto& [row, slot] : waiting_) Discard(slot);
+            waiting_.clear();
+        } else if (!ended) {
+            Settle(true);
+            Strand("the run ended before");
+        }
+        // Rows in place behind one that was cut short are still told.
+        for (int row = reported_ + 1; row <= rows_; ++row)
+            if (results_[size_t(row)]) {
+                reported_ = row - 1;
+                Flush();
+            }
         summary_.cancelled = Cancelled() && summary_.converted + summary_.failed < rows_;
         summary_.peakReserved = budget_.PeakHeld();
         summary_.memoryWaits = budget_.Waits();
@@ -123,6 +167,42 @@ public:
 
 private:
     bool Cancelled() const { return cancel_ && cancel_->Requested(); }
+
+    // Which rows each row's file must wait for, and which files must be on the
+    // disk before the rename that follows them.
+    CommitOrder PlanCommits() {
+        names_ = PlanOutputs(options_, sources_);
+        std::unordered_map<NameKey, std::vector<int>, NameKeyHash> readers;
+        for (int row = 1; row <= rows_; ++row)
+            for (const NameKey& key : guard_.KeysOf(row)) readers[key].push_back(row);
+        std::unordered_map<NameKey, int, NameKeyHash> writer;
+        std::vector<std::vector<int>> waitsFor(static_cast<size_t>(rows_));
+        durable_.assign(size_t(rows_) + 1, false);
+        for (int row = 1; row <= rows_; ++row) {
+            const PlannedOutput& name = names_[size_t(row - 1)];
+            if (name.path.empty() || !name.why.empty()) continue;
+            const NameKey key = KeyOfName(name.path);
+            writer.emplace(key, row);
+            const auto it = readers.find(key);
+            if (it == readers.end()) continue;
+            // Replacing a file some row reads: the new one must be whole on
+            // the disk first, and the rows that read the old one done.
+            durable_[size_t(row)] = true;
+            // A row reading the very file this row converts is no picture to
+            // keep: this row's file holds it.
+            for (const int reader : it->second)
+                if (reader != row && !guard_.SameFile(reader, row))
+                    waitsFor[size_t(row - 1)].push_back(reader);
+        }
+        // A row whose source another row's file replaces must have its own
+        // file on the disk before that happens.
+        for (int row = 1; row <= rows_; ++row)
+            for (const NameKey& key : guard_.KeysOf(row)) {
+                const auto it = writer.find(key);
+                if (it != writer.end() && it->second != row) durable_[size_t(row)] = true;
+            }
+        return CommitOrder(std::move(waitsFor));
+    }
 
     // The most a row of this source format may take, given the picture limit.
     uint64_t Largest(ImageFormat source) const {
@@ -155,11 +235,55 @@ private:
         if (callbacks_.onRowStart) callbacks_.onRowStart(row);
     }
 
+    // Rows that failed for want of descriptors, inodes or disk space while
+    // other rows held theirs are tried again alone, so the outcome is that of
+    // one worker.
+    static bool ShortOfResources(const Slot& slot) {
+        if (slot.result.outcome == RowOutcome::Done) return false;
+        for (const int err : {EMFILE, ENFILE, ENOSPC, EDQUOT}) {
+            char buf[128];
+            if (slot.result.error.find(strerror_r(err, buf, sizeof buf)) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+
+    void EnterShared() {
+        std::unique_lock lock(gateMutex_);
+        gate_.wait(lock, [this] { return !solo_ && soloWaiting_ == 0; });
+        ++active_;
+    }
+    void LeaveShared() {
+        std::lock_guard lock(gateMutex_);
+        --active_;
+        gate_.notify_all();
+    }
+    void EnterSolo() {
+        std::unique_lock lock(gateMutex_);
+        ++soloWaiting_;
+        gate_.wait(lock, [this] { return active_ == 0 && !solo_; });
+        --soloWaiting_;
+        solo_ = true;
+    }
+    void LeaveSolo() {
+        std::lock_guard lock(gateMutex_);
+        solo_ = false;
+        gate_.notify_all();
+    }
+
     void Worker() {
         ImageHandle handle = nullptr;
         int row = 0;
         while (Claim(row)) {
+            EnterShared();
             Slot slot = Convert(row, &handle);
+            LeaveShared();
+            if (ShortOfResources(slot) && !Cancelled()) {
+                EnterSolo();
+                Discard(slot);
+                slot = Convert(row, &handle);
+                LeaveSolo();
+            }
             const bool failed = slot.result.outcome != RowOutcome::Done;
             std::lock_guard lock(mutex_);
             if (failed && !options_.keepGoing) stopAt_ = std::min(stopAt_, row);
@@ -229,10 +353,18 @@ private:
                  "cannot create the folder " + slot.output.substr(0, folderEnd));
             return slot;
         }
+        // Before its temporary file is there: no other run may take it for one
+        // a killed run left.
+        std::string why;
+        if (!locks_.Hold(VxFolderOf(slot.output), why)) {
+            Fail(slot, RowOutcome::EncodeFailed, why);
+            return slot;
+        }
         const std::string& source = sources_[size_t(row - 1)];
-        SourceGuard::Opened in = guard_.Open(row);
-        if (in.error) {
-            Fail(slot, RowOutcome::DecodeFailed, VxSaveErrorText("cannot open the file", in.error));
+        SourceGuard::Opened in =
+            guard_.Open(row, [this] { return Cancelled(); }, budget_.Limit());
+        if (!in.error.empty()) {
+            Fail(slot, RowOutcome::DecodeFailed, in.error);
             return slot;
         }
         ImageFacade::SetFrame(handle, options_.frame);
@@ -246,8 +378,8 @@ private:
                 break;
             case MemoryBudget::Grant::TooLarge:
                 Fail(slot, RowOutcome::DecodeFailed,
-                     "the picture needs about " + MiB(reserved) + ", more than the memory budget of " +
-                         MiB(budget_.Limit()));
+                     "the picture needs about " + BytesText(reserved) + ", more than the memory budget of " +
+                         BytesText(budget_.Limit()));
                 SourceGuard::Close(in);
                 return slot;
             case MemoryBudget::Grant::Stopped:
@@ -258,7 +390,7 @@ private:
             DecodeAndFit(handle, source, options_.target, slot.result, in.readPath, options_.steps) &&
             !Cancelled() &&
             !(*handle)->SaveToTemporary(slot.output.c_str(), options_.target, slot.temporary,
-                                          options_.temporaryTag)) {
+                                          options_.temporaryTag, durable_[size_t(row)])) {
             Fail(slot, RowOutcome::EncodeFailed, (*handle)->GetLastError());
         }
         SourceGuard::Close(in);
@@ -267,33 +399,159 @@ private:
         return slot;
     }
 
-    // Commits and reports one row; false when the run ends here.
+    // Takes one row's work; false when the run ends here.
     bool Finish(int row, Slot& slot) {
         if (Cancelled()) {
             Discard(slot);
             return false;
         }
-        if (!slot.temporary.empty()) {
-            std::string why;
-            if (!guard_.KeepBeforeReplacing(row, slot.output, why)) {
-                Discard(slot);
-                Fail(slot, RowOutcome::EncodeFailed, why);
-            } else {
-                VxImage committer(0);
-                if (!committer.CommitTemporary(slot.temporary, slot.output.c_str()))
-                    Fail(slot, RowOutcome::EncodeFailed, committer.GetLastError());
-                slot.temporary.clear();
+        lastFinished_ = row;
+        if (slot.result.outcome != RowOutcome::Done || slot.temporary.empty()) {
+            Discard(slot);
+            Resolve(row, slot.result);
+            order_.Failed(row);
+            if (slot.result.outcome != RowOutcome::Done && !options_.keepGoing) {
+                Stop(row);
+                return false;
+            }
+        } else {
+            waiting_[row] = std::move(slot);
+            order_.Ready(row);
+        }
+        return Settle(false);
+    }
+
+    // The run ends at `row`: no later row starts; files whose rows can go in
+    // now do, and those that wait for rows that will never run are not written.
+    void Stop(int row) {
+        // Before anyone hears of the failure, so no worker starts a later row.
+        StopAfter(row);
+        stopped_ = true;
+        Settle(true);
+        Strand("the run stopped before");
+        summary_.stoppedEarly = row < rows_;
+    }
+
+    // Files that still wait for a row that will never have its own are not written.
+    void Strand(const char* when) {
+        for (const auto& [waiting, by] : order_.Waiting()) {
+            Slot& held = waiting_[waiting];
+            Discard(held);
+            RowResult result;
+            result.outcome = RowOutcome::NotWritten;
+            result.error = "not written: " + held.output + " is what row " + std::to_string(by) +
+                           " reads, and " + when + " row " + std::to_string(by) +
+                           " had its own file in place";
+            waiting_.erase(waiting);
+            Resolve(waiting, result);
+        }
+        Flush();
+    }
+
+    // Puts in place every file that may go now; false when a failure ends the run.
+    bool Settle(bool searchRings) {
+        CommitOrder::Step step;
+        while (order_.Next(step, searchRings)) {
+            if (step.blocked) {
+                Slot& held = waiting_[step.blocked];
+                Discard(held);
+                RowResult result;
+                result.outcome = RowOutcome::NotWritten;
+                result.error = "not written: " + held.output + " is what row " +
+                               std::to_string(step.blockedBy) + " reads, and row " +
+                               std::to_string(step.blockedBy) +
+                               " has no file of its own: replacing it would lose that picture";
+                waiting_.erase(step.blocked);
+                Resolve(step.blocked, result);
+                order_.Failed(step.blocked);
+                continue;
+            }
+            const std::vector<int> failed =
+                step.commit.size() == 1 ? CommitOne(step.commit[0]) : CommitRing(step.commit);
+            std::vector<int> done;
+            for (const int row : step.commit)
+                if (std::find(failed.begin(), failed.end(), row) == failed.end()) done.push_back(row);
+            order_.Committed(done);
+            for (const int row : failed) order_.Failed(row);
+            if (!failed.empty() && !options_.keepGoing && !stopped_) {
+                Stop(lastFinished_);
+                return false;
             }
         }
-        const bool failed = slot.result.outcome != RowOutcome::Done;
-        const bool stop = failed && !options_.keepGoing;
-        // Before anyone hears of the failure, so no worker starts a later row.
-        if (stop) StopAfter(row);
-        if (failed) ++summary_.failed;
-        else ++summary_.converted;
-        if (callbacks_.onRowDone) callbacks_.onRowDone(row, slot.result);
-        if (stop) summary_.stoppedEarly = row < rows_;
-        return !stop;
+        Flush();
+        return true;
+    }
+
+    // Returns the rows that failed.
+    std::vector<int> CommitOne(int row) {
+        Slot slot = std::move(waiting_[row]);
+        waiting_.erase(row);
+        VxImage committer(0);
+        if (!committer.CommitTemporary(slot.temporary, slot.output.c_str())) {
+            Fail(slot, RowOutcome::EncodeFailed, committer.GetLastError());
+            Resolve(row, slot.result);
+            return {row};
+        }
+        // A later rename may replace this row's source, which only this file
+        // now holds: the rename must reach the disk first.
+        if (durable_[size_t(row)]) VxSyncFolder(VxFolderOf(slot.output));
+        Resolve(row, slot.result);
+        return {};
+    }
+
+    // Rows whose files replace each other's sources go in at once, through a
+    // journal a later run finishes if this one dies halfway.
+    std::vector<int> CommitRing(const std::vector<int>& rows) {
+        std::vector<Slot> slots;
+        for (const int row : rows) {
+            slots.push_back(std::move(waiting_[row]));
+            waiting_.erase(row);
+        }
+        const std::string folder = VxFolderOf(slots[0].output);
+        const NameKey folderKey = KeyOfName(folder);
+        std::vector<JournalEntry> entries;
+        std::string why;
+        for (const Slot& slot : slots) {
+            if (!(KeyOfName(VxFolderOf(slot.output)) == folderKey))
+                why = "not written: its file and those of rows it swaps sources with (" +
+                      std::to_string(rows.front()) + " to " + std::to_string(rows.back()) +
+                      ") lie in different folders, which cannot be replaced together safely";
+            entries.push_back({FileNameOf(slot.temporary), FileNameOf(slot.output)});
+        }
+        std::unique_ptr<CommitJournal> journal;
+        if (why.empty()) journal = CommitJournal::Write(folder, entries, why);
+        size_t done = 0;
+        if (journal && journal->Apply(why, done)) done = rows.size();
+        std::vector<int> failed;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (i < done) {
+                Resolve(rows[i], slots[i].result);
+                continue;
+            }
+            // Once the journal is on the disk its files are the next run's to put
+            // in place; before that nothing was renamed and they can go.
+            if (!journal) Discard(slots[i]);
+            else why += "; the next run into " + folder + " finishes it";
+            Fail(slots[i], journal ? RowOutcome::EncodeFailed : RowOutcome::NotWritten, why);
+            Resolve(rows[i], slots[i].result);
+            failed.push_back(rows[i]);
+        }
+        return failed;
+    }
+
+    void Resolve(int row, const RowResult& result) { results_[size_t(row)] = result; }
+
+    // Reports, in row order, every row whose outcome is known.
+    void Flush() {
+        while (reported_ < rows_ && results_[size_t(reported_ + 1)]) {
+            const int row = ++reported_;
+            const RowResult result = std::move(*results_[size_t(row)]);
+            results_[size_t(row)].reset();
+            if (result.outcome == RowOutcome::Done) ++summary_.converted;
+            else ++summary_.failed;
+            if (result.outcome == RowOutcome::NotWritten) ++summary_.notWritten;
+            if (callbacks_.onRowDone) callbacks_.onRowDone(row, result);
+        }
     }
 
     const std::vector<std::string>& sources_;
@@ -305,6 +563,11 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
+    std::mutex gateMutex_;
+    std::condition_variable gate_;
+    int active_ = 0;       // rows converting beside others
+    int soloWaiting_ = 0;  // rows waiting to be tried again alone
+    bool solo_ = false;
     int next_ = 1;
     int stopAt_;  // no row beyond this one is started
     bool closing_ = false;
@@ -313,6 +576,14 @@ private:
     std::vector<PlannedOutput> names_;  // row r's is names_[r - 1]
     SourceGuard guard_;
     MemoryBudget budget_;
+    FolderLocks locks_;
+    std::vector<bool> durable_;  // by row: its file must be on the disk before the next step
+    CommitOrder order_;
+    std::map<int, Slot> waiting_;  // encoded rows whose files wait for other rows
+    std::vector<std::optional<RowResult>> results_;  // known outcomes not yet reported
+    int reported_ = 0;
+    int lastFinished_ = 0;
+    bool stopped_ = false;
     bool readSizes_ = false;
     RunSummary summary_;
 };

@@ -40,8 +40,11 @@ struct RunCallbacks {
 };
 
 struct RunSummary {
+    // Not empty when the run did not start (another run holds the output folder).
+    std::string refusal;
     int converted = 0;
-    int failed = 0;
+    int failed = 0;      // rows not converted, the not written ones included
+    int notWritten = 0;  // rows whose files would have destroyed a picture
     bool stoppedEarly = false;  // a failure ended the run before its last row
     bool cancelled = false;     // a cancel request ended it
     // How the memory budget went: the most reserved at once, and how often a

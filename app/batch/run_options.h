@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/folder_lock.h"
 #include "app/batch/output_name.h"
 #include "app/batch/picture_steps.h"
 #include "core/vx_image.h"
@@ -51,6 +52,8 @@ struct RunOptions {
     int jobs = 0;            // rows converted at once; 0: one per core
     // Peak memory the run's pictures may take together; 0: half the machine's memory.
     uint64_t maxMemory = 0;
+    // A run holds its folders alone; callers writing single files share them.
+    FolderLocking folderLocking = FolderLocking::Exclusive;
 };
 
 // Output file of 1-based row `row` reading `source`; empty with `why` when the

@@ -1,60 +1,48 @@
-// Every row reads its source as it was when the run started, even when an
-// earlier row's output replaces that file (a folder converted into itself,
-// the shell listing main1, main10, main11, main2, ...). Files are told apart
-// by device and inode, not by name.
+// The sources of a run: which names each row reads through (so that no output
+// replaces them before their row's file is safely in place), and each row's
+// file opened when its row starts. Pipes and devices are read once, while a
+// cancel can still stop the wait for their writer.
 #pragma once
 
-#include <sys/types.h>
-
-#include <mutex>
+#include <cstdint>
+#include <functional>
 #include <string>
-#include <unordered_map>
+#include <utility>
 #include <vector>
+
+#include "app/batch/name_key.h"
 
 namespace vellumar::batch {
 
 class SourceGuard {
 public:
     explicit SourceGuard(const std::vector<std::string>& sources);
-    ~SourceGuard();
-    SourceGuard(const SourceGuard&) = delete;
-    SourceGuard& operator=(const SourceGuard&) = delete;
+
+    // The names row `row` (1-based) reads through; empty when its file was
+    // missing when the run started (nothing of the user's is there to keep).
+    const std::vector<NameKey>& KeysOf(int row) const { return keys_[size_t(row - 1)]; }
+    // Whether rows `a` and `b` read one file (device and inode), so that
+    // either's file holds the other's picture.
+    bool SameFile(int a, int b) const;
 
     // A row's source, open from the moment the row starts until it is read.
     struct Opened {
         int fd = -1;
         std::string readPath;  // what the decoder opens; empty when `error` is set
-        int error = 0;         // errno when the source cannot be opened
+        std::string error;     // why the source cannot be read
     };
-    // Called once per row (1-based), when the row starts; give it back with Close.
-    Opened Open(int row);
+    // Called once per row, when the row starts; give it back with Close. A
+    // pipe or device is read whole (at most `pipeLimit` bytes) into memory,
+    // giving up when `cancelled` says so.
+    Opened Open(int row, const std::function<bool()>& cancelled, uint64_t pipeLimit) const;
     static void Close(Opened& opened);
 
-    // Called before row `row`'s output replaces the file `output` names: keeps
-    // that file open for every later row that has still to read it. False, with
-    // the reason, when it cannot be kept (the output must then not be written).
-    bool KeepBeforeReplacing(int row, const std::string& output, std::string& why);
-
 private:
-    struct FileId {
-        dev_t dev = 0;
-        ino_t ino = 0;
-        bool operator==(const FileId&) const = default;
-    };
-    struct FileIdHash {
-        size_t operator()(const FileId& id) const { return std::hash<ino_t>()(id.ino) ^ id.dev; }
-    };
-
-    std::string ReadPath(int fd, const std::string& source) const;
-    int OpenKept(const std::string& path, const FileId& id);
-
-    std::mutex mutex_;
     const std::vector<std::string>& sources_;
     std::vector<int> statError_;  // by row - 1: errno of the first look, 0 when found
-    std::vector<bool> started_;
-    std::vector<int> kept_;  // descriptors kept for rows not yet started, -1 for none
-    std::unordered_multimap<FileId, int, FileIdHash> rowsOf_;
-    bool procFds_ = false;  // descriptors can be reopened through /proc/self/fd
+    std::vector<std::vector<NameKey>> keys_;
+    std::vector<std::pair<dev_t, ino_t>> files_;
+    bool procFds_ = false;  // descriptors can be opened by name through /proc/self/fd
 };
 
 }  // namespace vellumar::batch

@@ -1,5 +1,7 @@
 #include "app/batch/source_list.h"
 
+#include "app/batch/commit_journal.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -26,6 +28,8 @@ void Gather(const std::string& root, const std::string& rel, std::vector<SourceF
     }
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
+        // A run's own files in a folder converted into itself are not pictures.
+        if (IsRunWorkFileName(name)) continue;
         std::error_code kind;
         const fs::file_status own = it->symlink_status(kind);
         if (fs::is_directory(own)) {

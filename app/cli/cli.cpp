@@ -1,5 +1,6 @@
 #include "app/cli/cli.h"
 
+#include <cerrno>
 #include <initializer_list>
 #include <cstring>
 #include <ostream>
@@ -15,6 +16,8 @@
 #include "app/batch/run_driver.h"
 #include "app/batch/source_list.h"
 #include "app/format_table/format_table.h"
+#include "core/vx_messages.h"
+#include "core/vx_save_path.h"
 #include "vellumar_version.h"
 
 namespace vellumar::cli {
@@ -82,7 +85,7 @@ std::string Printable(std::string_view text) {
 }
 
 // A decoder's or the system's reason, as a terminal may show it.
-std::string Reason(std::string_view text) { return Printable(batch::ReasonLine(text)); }
+std::string Reason(std::string_view text) { return Printable(batch::ReasonLine(VxEnglish(text))); }
 
 // Returns an error text, or empty on success.
 std::string Parse(int argc, const char* const* argv, Command& c) {
@@ -210,12 +213,6 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         if (!places.portable) MakeDirectories(places.base, 0700);
         options.outDir = places.base + "/DATA";
     }
-    if (!MakeDirectories(options.outDir, 0777)) {
-        err << "vellumar-convert: cannot create the output folder " << Printable(options.outDir)
-            << '\n';
-        return 1;
-    }
-
     std::vector<std::string> files;
     for (batch::SourceFile& row : batch::ListSources(c.files, c.recursive)) {
         files.push_back(std::move(row.path));
@@ -223,6 +220,14 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     }
     if (files.empty()) {
         err << "vellumar-convert: no files in the folders given\n";
+        return 1;
+    }
+    // Folders made for this run and left empty by it (every row failed) go again.
+    std::vector<std::string> made;
+    if (!MakeDirectories(options.outDir, 0777, &made)) {
+        err << "vellumar-convert: " << Printable(VxSaveErrorText(
+                   ("cannot create the output folder " + options.outDir).c_str(), errno))
+            << '\n';
         return 1;
     }
     const batch::Target target = batch::TargetFromItem(c.item);
@@ -240,17 +245,35 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         if (r.outcome == batch::RowOutcome::Done) return;
         if (progress) err << "\r\033[K";
         err << "row " << row << ": " << Printable(files[size_t(row - 1)]) << ": "
-            << (r.outcome == batch::RowOutcome::DecodeFailed ? "decoding failed" : "encoding failed")
-            << ": " << Printable(batch::RowReason(r)) << '\n';
+            << (r.outcome == batch::RowOutcome::DecodeFailed ? "decoding failed: "
+                : r.outcome == batch::RowOutcome::NotWritten ? ""  // its reason says it
+                                                              : "encoding failed: ")
+            << Printable(batch::RowReason(r)) << '\n';
     };
     const batch::RunSummary summary = batch::RunRows(files, options, callbacks, cancel);
     if (progress) err << "\r\033[K" << std::flush;
+    if (!summary.refusal.empty()) {
+        err << "vellumar-convert: " << Printable(summary.refusal) << '\n';
+        RemoveEmptyFolders(made);
+        return 1;
+    }
     if (!c.quiet) {
         out << (summary.cancelled ? "Interrupted: converted " : "Converted ") << summary.converted
             << " of " << total << " file" << (total == 1 ? "" : "s") << " to " << (c.item + 2)
             << " in " << Printable(options.outDir) << '\n';
+        if (summary.notWritten)
+            out << summary.notWritten << " converted file"
+                << (summary.notWritten == 1 ? " was" : "s were")
+                << " not written: each would have replaced a picture that a row without a file of "
+                   "its own still needed.\n";
         if (summary.stoppedEarly)
             out << "Stopped at the first failure; use --keep-going to try every file.\n";
+    }
+    RemoveEmptyFolders(made);
+    // What it printed is part of the run: a full disk under it is a failure.
+    if (!out.flush()) {
+        err << "vellumar-convert: cannot write the output\n";
+        return 1;
     }
     return summary.failed || summary.cancelled ? 1 : 0;
 }

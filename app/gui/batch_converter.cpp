@@ -118,7 +118,10 @@ void BatchConverter::OnRunEnded(batch::RunSummary summary) {
     if (shutDown_) return;
     JoinWorker();
     running_ = false;
-    if (summary.failed == 0 && !summary.cancelled)
+    if (!summary.refusal.empty())
+        Message(text::kNoOutputDir, QString::fromStdString(batch::ReasonLine(summary.refusal)),
+                text::kWarningTitle, ui::kIconWarning);
+    else if (summary.failed == 0 && !summary.cancelled)
         Message(text::kAllDone, {}, text::kInfoTitle, ui::kIconInformation);
     emit runFinished();
 }

@@ -5,7 +5,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,8 @@
 #include "facade/image_facade.h"
 
 namespace py = pybind11;
+using vellumar::batch::FolderLock;
+using vellumar::batch::FolderLocking;
 using vellumar::batch::OptionError;
 using vellumar::batch::OptionKind;
 using vellumar::batch::RunOption;
@@ -31,7 +35,12 @@ struct FailedRow {
     std::string reason;
 };
 
+struct HeldFolder {
+    std::unique_ptr<FolderLock> lock;
+};
+
 struct Summary {
+    std::string refusal;
     int converted = 0;
     int failed = 0;
     bool stoppedEarly = false;
@@ -53,6 +62,7 @@ Summary Run(const std::vector<std::string>& sources, const RunOptions& options) 
         py::gil_scoped_release unlocked;
         s = vellumar::batch::RunRows(sources, options, callbacks);
     }
+    summary.refusal = s.refusal;
     summary.converted = s.converted;
     summary.failed = s.failed;
     summary.stoppedEarly = s.stoppedEarly;
@@ -158,7 +168,22 @@ PYBIND11_MODULE(_engine, m) {
         .def_readwrite("out_dir", &RunOptions::outDir)
         .def_readwrite("outputs", &RunOptions::outputs)
         .def_readwrite("temporary_tag", &RunOptions::temporaryTag)
-        .def_readwrite("source_dirs", &RunOptions::sourceDirs);
+        .def_readwrite("source_dirs", &RunOptions::sourceDirs)
+        // "exclusive" (a run), "shared" (single files), "none" (a share of a
+        // distributed run whose caller holds the folder).
+        .def_property(
+            "folder_locking",
+            [](const RunOptions& o) {
+                return o.folderLocking == FolderLocking::Exclusive ? "exclusive"
+                       : o.folderLocking == FolderLocking::Shared  ? "shared"
+                                                                    : "none";
+            },
+            [](RunOptions& o, const std::string& mode) {
+                if (mode == "exclusive") o.folderLocking = FolderLocking::Exclusive;
+                else if (mode == "shared") o.folderLocking = FolderLocking::Shared;
+                else if (mode == "none") o.folderLocking = FolderLocking::None;
+                else throw py::value_error("folder_locking needs exclusive, shared or none");
+            });
     // The options a caller sets: one attribute each, checked by the option
     // table as the command line checks it, refused with its words.
     for (const RunOption& o : vellumar::batch::RunOptionTable()) {
@@ -189,6 +214,7 @@ PYBIND11_MODULE(_engine, m) {
         .def_readonly("stage", &FailedRow::stage)
         .def_readonly("reason", &FailedRow::reason);
     py::class_<Summary>(m, "Summary")
+        .def_readonly("refusal", &Summary::refusal)
         .def_readonly("converted", &Summary::converted)
         .def_readonly("failed", &Summary::failed)
         .def_readonly("stopped_early", &Summary::stoppedEarly)
@@ -220,6 +246,20 @@ PYBIND11_MODULE(_engine, m) {
         return rows;
     }, "Rows (path, folder relative to the folder named) as the command line lists them.");
     m.def("info", &Info, py::arg("path"), py::arg("frame"), py::arg("max_pixels"));
+    // A distributed run's caller holds its output folder while the workers write.
+    py::class_<HeldFolder>(m, "HeldFolder")
+        .def("__enter__", [](HeldFolder& self) -> HeldFolder& { return self; })
+        .def("__exit__", [](HeldFolder& self, py::args) {
+            self.lock.reset();
+            return false;
+        });
+    m.def("lock_folder", [](const std::string& folder) {
+        HeldFolder held;
+        std::string why;
+        held.lock = FolderLock::Take(folder, FolderLocking::Exclusive, why);
+        if (!held.lock) throw std::runtime_error(why);
+        return held;
+    }, py::arg("folder"), "Holds the folder for a run until the with block ends.");
     m.def("remove_temporaries", &VxRemoveTemporaries, py::arg("folder"), py::arg("tag"),
           py::call_guard<py::gil_scoped_release>());
 }

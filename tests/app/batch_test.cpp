@@ -48,11 +48,11 @@ TEST(BatchRun, MissingFolderIsAnEncodeFailure) {
     const auto r = vellumar::batch::ConvertRow(&h, vt::DataPath("bmp/bits8.bmp"), VX_FORMAT_BMP,
                                                [&] { return dir.file("missing/x1.BMP"); });
     EXPECT_EQ(r.outcome, vellumar::batch::RowOutcome::EncodeFailed);
-    // A later row that cannot even be opened never shows the earlier reason.
+    // A later row that cannot even be opened says so, never the earlier reason.
     const auto r2 = vellumar::batch::ConvertRow(&h, dir.file("none.bmp"), VX_FORMAT_BMP,
                                                 [&] { return dir.file("y.BMP"); });
     EXPECT_EQ(r2.outcome, vellumar::batch::RowOutcome::DecodeFailed);
-    EXPECT_EQ(r2.error, "");
+    EXPECT_EQ(r2.error, "cannot open the file: No such file or directory");
     ImageFacade::Free(&h);
 }
 

@@ -313,3 +313,78 @@ TEST(Cli, NamesAndFolders) {
 }
 
 }  // namespace
+
+namespace {
+
+// Short of descriptors, a row that failed beside others is tried again alone:
+// the outcome is that of one worker, and the reason names the shortage. The
+// limits go from none converting to all, whatever the test itself holds open.
+TEST(Cli, SameOutcomeWhateverTheJobsWhenShortOfDescriptors) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' own checks need descriptors and report the shortage as faults.
+    GTEST_SKIP() << "not under the sanitizers";
+#endif
+    vt::TempDir dir;
+    std::string files;
+    for (int i = 0; i < 8; ++i) files += " " + Q(vt::DataPath("bmp/bits24.bmp"));
+    bool someConverted = false;
+    for (int limit = 6; limit <= 12; ++limit) {
+        std::vector<std::string> seen;
+        for (const char* jobs : {"1", "2", "4"}) {
+            const std::string out = dir.file("out" + std::to_string(limit) + jobs);
+            const std::string err = dir.file("err");
+            // The shell's own redirections need descriptors: made before the limit.
+            const int status = vt::RunCommand(
+                "exec 2>" + Q(err) + "; ulimit -n " + std::to_string(limit) + "; exec " +
+                Q(VELLUMAR_CLI) + " --to PNG --keep-going --quiet --jobs " + jobs + " --out-dir " +
+                Q(out) + files);
+            std::vector<std::string> names;
+            if (std::filesystem::is_directory(out))
+                for (const auto& e : std::filesystem::directory_iterator(out))
+                    names.push_back(e.path().filename().string());
+            std::sort(names.begin(), names.end());
+            someConverted = someConverted || names.size() == 8;
+            std::string outcome = std::to_string(status) + ":";
+            for (const std::string& n : names) outcome += n + " ";
+            const auto said = vt::ReadFileBytes(err);
+            seen.push_back(outcome + std::string(said.begin(), said.end()));
+        }
+        EXPECT_EQ(seen[0], seen[1]) << "limit " << limit;
+        EXPECT_EQ(seen[0], seen[2]) << "limit " << limit;
+    }
+    EXPECT_TRUE(someConverted);
+}
+
+}  // namespace
+
+namespace {
+
+// Reasons a user can act on, in the command line's language, and no empty
+// output folder left by a run that wrote nothing.
+TEST(Cli, ReasonsSayWhatIsWrong) {
+    vt::TempDir dir;
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("notes.png"), {'h', 'i', '\n'}));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("empty.bmp"), {}));
+    std::filesystem::create_directory(dir.file("folder.jpg"));
+    struct Case { std::string args, said; };
+    const Case cases[] = {
+        {"--to PNG " + Q(dir.file("notes.png")), "not an image file: it holds text"},
+        {"--to PNG " + Q(dir.file("empty.bmp")), "the file is empty"},
+        {"--to PNG " + Q(dir.file("folder.jpg")), "cannot open the file: Is a directory"},
+        {"--to WBMP " + Q(VELLUMAR_SOURCE_DIR "/samples/sunset.bmp"),
+         "cannot save the picture as WBMP: width and height cannot be above 255 pixels"},
+        {"--to PNG --max-memory 1 " + Q(vt::DataPath("bmp/bits1.bmp")),
+         "more than the memory budget of 1 byte"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Cli(dir, "--out-dir " + Q(dir.file("out/deep")) + " " + c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_FALSE(vt::FileExists(dir.file("out"))) << c.args;
+    }
+    EXPECT_NE(vt::RunCommand(Q(VELLUMAR_CLI) + " --to PNG --out-dir " + Q(dir.file("o")) + " " +
+                             Q(vt::DataPath("bmp/bits1.bmp")) + " >/dev/full 2>/dev/null"),
+              0);
+}
+
+}  // namespace

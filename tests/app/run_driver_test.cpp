@@ -7,7 +7,12 @@
 #include <filesystem>
 #include <mutex>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/batch/commit_journal.h"
 #include "app/batch/memory_budget.h"
+#include "core/vx_save_path.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -245,6 +250,105 @@ TEST_P(RunDriver, MemoryBudget) {
     opt.maxMemory = 64 << 20;
     EXPECT_EQ(batch::RunRows({bomb}, opt, cb).failed, 1);
     EXPECT_NE(why.find("above the limit"), std::string::npos) << why;
+}
+
+// Links in the output folder are replaced, never written through: not a file
+// outside the folder, not one file for two rows, not a pipe, not a later
+// row's source. A pipe standing where a file goes is refused.
+TEST_P(RunDriver, LinksInTheOutputFolderAreReplacedNotFollowed) {
+    namespace fs = std::filesystem;
+    vt::TempDir elsewhere;
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    ASSERT_TRUE(vt::WriteFileBytes(elsewhere.file("x"), old));
+    ASSERT_EQ(mkfifo(elsewhere.file("fifo").c_str(), 0600), 0);
+    auto files = Good(7);
+    files[5] = src.file("six.bmp");
+    ASSERT_TRUE(vt::WriteFileBytes(files[5], vt::ReadFileBytes(files[0])));
+    fs::create_symlink(elsewhere.file("x"), out.file("l1.BMP"));
+    fs::create_symlink(elsewhere.file("x"), out.file("l2.BMP"));
+    fs::create_symlink(elsewhere.file("x"), out.file("l3.BMP"));
+    fs::create_symlink(elsewhere.file("fifo"), out.file("l4.BMP"));
+    fs::create_symlink(files[5], out.file("l5.BMP"));
+    ASSERT_EQ(mkfifo(out.file("l7.BMP").c_str(), 0600), 0);
+    const auto rec = RunInto(out.path(), "l", files, GetParam(), true);
+    EXPECT_EQ(rec->summary.converted, 6);
+    ASSERT_EQ(rec->done.size(), 7u);
+    EXPECT_NE(rec->errors[6].find("not a regular file"), std::string::npos) << rec->errors[6];
+    EXPECT_EQ(vt::ReadFileBytes(elsewhere.file("x")), old);
+    EXPECT_TRUE(fs::is_fifo(elsewhere.file("fifo")));
+    EXPECT_EQ(vt::ReadFileBytes(files[5]), vt::ReadFileBytes(files[0]));
+    for (int row = 1; row <= 6; ++row) {
+        const std::string name = out.file("l" + std::to_string(row) + ".BMP");
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name))) << name;
+        VxImage back(0), want(0);
+        ASSERT_TRUE(back.Load(name.c_str(), VX_FORMAT_BMP)) << name;
+        ASSERT_TRUE(want.Load(files[size_t(row - 1)].c_str(), VX_FORMAT_BMP));
+        EXPECT_EQ(vt::MaxChannelDiff(vt::ToRgba(back), vt::ToRgba(want)), 0) << name;
+    }
+}
+
+// Replacing one name of a file with many names changes none of the others:
+// forty links converted into their own names all convert. A name listed twice
+// fails its second row (one file for two rows), and the first still converts:
+// its file holds the picture the second would have read.
+TEST_P(RunDriver, HardLinksConvertIntoTheirOwnNames) {
+    const std::string first = out.file("f1.bmp");
+    ASSERT_TRUE(vt::WriteFileBytes(first, vt::ReadFileBytes(Good(1)[0])));
+    std::vector<std::string> files = {first};
+    for (int i = 2; i <= 40; ++i) {
+        files.push_back(out.file("f" + std::to_string(i) + ".bmp"));
+        ASSERT_EQ(link(first.c_str(), files.back().c_str()), 0);
+    }
+    batch::RunOptions opt;
+    opt.target = VX_FORMAT_BMP;
+    opt.extension = ".bmp";
+    opt.outDir = out.path();
+    opt.nameTemplate = "{name}{EXT}";
+    opt.jobs = GetParam();
+    opt.keepGoing = true;
+    files.push_back(first);
+    EXPECT_EQ(batch::RunRows(files, opt, {}).converted, 40);
+}
+
+// What a killed run left in a folder is finished by the next run into it: a
+// journal's renames (some done already), temporary files nobody holds are
+// removed, one a live writer holds stays.
+TEST(RunDriverRecovery, TheNextRunFinishesWhatAKilledRunLeft) {
+    vt::TempDir dir;
+    std::vector<std::string> tmp(2);
+    for (int i = 0; i < 2; ++i) {
+        const int fd = VxCreateTemporaryBeside(dir.file("t"), tmp[size_t(i)]);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, i ? "BB" : "AA", 2), 2);
+        close(fd);
+    }
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("a"), {'a'}));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("b"), {'b'}));
+    const auto name = [](const std::string& p) { return p.substr(p.rfind('/') + 1); };
+    std::string why;
+    {
+        auto journal = batch::CommitJournal::Write(
+            dir.path(), {{name(tmp[0]), "b"}, {name(tmp[1]), "a"}}, why);
+        ASSERT_TRUE(journal) << why;
+        // Died after the first rename.
+        ASSERT_EQ(rename(tmp[0].c_str(), dir.file("b").c_str()), 0);
+    }
+    std::string dead, live;
+    close(VxCreateTemporaryBeside(dir.file("t"), dead));
+    const int holder = VxCreateTemporaryBeside(dir.file("t"), live);
+    ASSERT_GE(holder, 0);
+
+    batch::RunOptions opt;
+    opt.target = VX_FORMAT_BMP;
+    opt.extension = ".BMP";
+    opt.outDir = dir.path();
+    EXPECT_EQ(batch::RunRows({vt::DataPath("bmp/bits1.bmp")}, opt, {}).converted, 1);
+    EXPECT_EQ(vt::ReadFileBytes(dir.file("a")), (std::vector<uint8_t>{'B', 'B'}));
+    EXPECT_EQ(vt::ReadFileBytes(dir.file("b")), (std::vector<uint8_t>{'A', 'A'}));
+    EXPECT_FALSE(vt::FileExists(dead));
+    EXPECT_TRUE(vt::FileExists(live));
+    close(holder);
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{name(live), "a", "b", "main1.BMP"}));
 }
 
 TEST(RunMemory, EstimatesGrowWithThePictureAndNeverOverflow) {

@@ -35,7 +35,9 @@ def cli_reasons(stderr):
 
 
 def files(folder):
-    return {p.name: p.read_bytes() for p in Path(folder).iterdir()}
+    """The files of a folder; none when a run that wrote nothing left no folder."""
+    folder = Path(folder)
+    return {p.name: p.read_bytes() for p in folder.iterdir()} if folder.exists() else {}
 
 
 @pytest.fixture

@@ -87,11 +87,15 @@ def convert(src, to, out=None, **options):
     :class:`Error` when the file cannot be converted.
     """
     run = run_options(to, options)
+    # Any number of single files may go into one folder at once.
+    run.folder_locking = "shared"
     if out is None or os.path.isdir(out):
         run.out_dir = os.fsencode(os.path.normpath(out if out is not None else os.curdir))
     else:
         run.outputs = [os.fsencode(out)]
     summary = run_rows([src], run)
+    if summary.refusal:
+        raise Error(summary.refusal, source=src, row=1, stage="encode")
     if summary.failures:
         failure = summary.failures[0]
         raise Error(failure.reason, source=src, row=1, stage=failure.stage)

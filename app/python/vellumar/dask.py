@@ -20,7 +20,7 @@ from dataclasses import dataclass, field
 
 from distributed import wait
 
-from . import list_sources, plan_outputs, run_options, run_rows
+from . import _engine, list_sources, plan_outputs, run_options, run_rows
 
 __all__ = ["Failure", "Summary", "convert", "list_folder"]
 
@@ -66,6 +66,8 @@ def _convert_batch(first_row, sources, outputs, to, options, tag):
     run.keep_going = True
     run.outputs = [os.fsencode(o) for o in outputs]
     run.temporary_tag = tag
+    # The caller holds the output folder for the whole distributed run.
+    run.folder_locking = "none"
     for folder in {os.path.dirname(o) for o in outputs}:
         os.makedirs(folder or os.curdir, exist_ok=True)
     summary = run_rows(sources, run)
@@ -133,6 +135,14 @@ def convert(client, sources, to, out_dir, *, recursive=False, batch_bytes=4 << 2
         else:
             todo.append(row)
 
+    os.makedirs(out_dir, exist_ok=True)
+    with _engine.lock_folder(os.fsencode(os.path.normpath(out_dir))):
+        return _convert_rows(client, sources, to, options, summary, todo,
+                             batch_bytes, batch_rows, retries)
+
+
+def _convert_rows(client, sources, to, options, summary, todo, batch_bytes, batch_rows,
+                  retries):
     tag = uuid.uuid4().hex
     futures = []
     # Runs of rows still to do, split into batches.

@@ -1,0 +1,49 @@
+#include "core/vx_messages.h"
+
+#include "core/vx_image.h"
+
+namespace {
+
+const VxMessage kMessages[] = {
+    {"block-too-large", kVxBlockTooLarge, "the picture would take more memory than a picture may"},
+    {"decode-unknown", "解码: 未知或错误的图像格式", "decode: unknown or damaged picture format"},
+    {"encode-unknown", "编码: 未知的图像格式", "encode: unknown picture format"},
+    {"buffer-not-null", "缓冲区指针必须为空", "the buffer pointer must be null"},
+    {"no-multipage", "多页编码: 这个格式不支持", "multi-page encoding: this format does not do it"},
+    {"no-file", "文件句柄为空的", "no file to write to"},
+    {"no-picture", "没有图像!!!", "no picture"},
+    {"create-size", "创建图像对象: 高度和宽度必须大于零",
+     "create picture: width and height must be above zero"},
+    {"create-memory", "创建图像对象: 申请不到内存", "create picture: out of memory"},
+    {"jp2-rgb-grey", "Jpeg2000 只能保存为RGB或灰度图像",
+     "JPEG-2000 can only store RGB or grey pictures"},
+    {"tga-depth", "图像位深只能为 8 或 24", "the picture's depth can only be 8 or 24 bits"},
+    // The longer text first: it holds the shorter one.
+    {"wbmp-size", "不能保存图像为WBMP格式: 宽和高不能超过 255 像素",
+     "cannot save the picture as WBMP: width and height cannot be above 255 pixels"},
+    {"wbmp-save", "不能保存图像为WBMP格式", "cannot save the picture as WBMP"},
+    {"jpeg-rgb-grey", "JPEG 只能保存为RGB或灰度图像", "JPEG can only store RGB or grey pictures"},
+    {"gif-write", "GIF 文件写出错误", "GIF: cannot write the file"},
+    {"wmf-damaged", "损坏的WMF", "damaged WMF"},
+    {"cancelled", "用户取消", "cancelled"},
+    {"wmf-empty", "空的WMF", "empty WMF"},
+    {"wmf-no-save", "不支持保存WMF", "WMF cannot be written"},
+    {"ico-size", "不能保存图像做为ICON格式: 宽和高不能超过 256 像素",
+     "cannot save the picture as ICO: width and height cannot be above 256 pixels"},
+    {nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+const VxMessage* VxMessages() { return kMessages; }
+
+std::string VxEnglish(std::string_view text) {
+    std::string out(text);
+    for (const VxMessage* m = kMessages; m->id; ++m) {
+        const std::string_view native = m->native;
+        for (size_t at = out.find(native); at != std::string::npos;
+             at = out.find(native, at + std::string_view(m->english).size()))
+            out.replace(at, native.size(), m->english);
+    }
+    return out;
+}

@@ -1,0 +1,20 @@
+// The engine's own texts that are not English, each with its English form.
+// Pictures keep the engine's text in LastError (the window shows it as it
+// is); the command line and the Python package, whose other words are
+// English, say the English form. A window in English can use it too.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+struct VxMessage {
+    const char* id;       // stable name for a translation catalogue
+    const char* native;   // the text the engine puts in LastError
+    const char* english;
+};
+
+// Every such text (the table ends with a null id).
+const VxMessage* VxMessages();
+
+// `text` with each engine text in it replaced by its English form.
+std::string VxEnglish(std::string_view text);
