@@ -133,8 +133,11 @@ void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     if (image->x1 <= image->x0 || image->y1 <= image->y0) throw VxCodecFailure(kBadData);
     const opj_image_comp_t& first = image->comps[0];
     if (first.dx == 0 || first.dy == 0) throw VxCodecFailure(kBadData);
-    if (SizeOnly(codec, out, CeilDiv(image->x1, first.dx) - CeilDiv(image->x0, first.dx),
-                 CeilDiv(image->y1, first.dy) - CeilDiv(image->y0, first.dy)))
+    if (first.prec == 0 || first.prec > 31) throw VxCodecFailure(kBadData);
+    if (SizeOnly(codec, jp2 ? VX_FORMAT_JP2 : VX_FORMAT_JPC,
+                 CeilDiv(image->x1, first.dx) - CeilDiv(image->x0, first.dx),
+                 CeilDiv(image->y1, first.dy) - CeilDiv(image->y0, first.dy), image->numcomps,
+                 first.prec, (1u << first.prec) - 1))
         return;
     // The header alone decides how much the library will allocate: the limit
     // is checked before it decodes anything.
