@@ -36,10 +36,14 @@ struct StreamContext {
     VxFile* file;
     int64_t start;
     bool writing;
+    // Reading: the library reads a tile's data before it decodes it, so a
+    // cancel seen here ends the decode at the next tile.
+    const VxImage* reader = nullptr;
 };
 
 OPJ_SIZE_T ReadFn(void* buffer, OPJ_SIZE_T n, void* data) {
     auto* s = static_cast<StreamContext*>(data);
+    if (s->reader && s->reader->CancelledBetweenPieces()) return OPJ_SIZE_T(-1);
     const size_t got = s->file->Read(buffer, 1, n);
     return got ? OPJ_SIZE_T(got) : OPJ_SIZE_T(-1);
 }
@@ -100,7 +104,7 @@ bool LooksLikeJpc(const uint8_t* head, size_t n) {
 
 void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     Messages messages;
-    StreamContext ctx{file, file->Tell64(), false};
+    StreamContext ctx{file, file->Tell64(), false, &codec};
     // The library asserts that its reads stay inside the length it was told,
     // so a stream that cannot tell its length is refused here.
     const int64_t length = file->Remaining();
@@ -153,7 +157,7 @@ void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     VxRequireBuffer(codec, samples * sizeof(int32_t), kPlaneBytesPerPixel);
 
     if (!opj_decode(h.codec, h.stream, image.get()) || !opj_end_decompress(h.codec, h.stream))
-        throw VxCodecFailure(kBadData);
+        throw VxCodecFailure(codec.Cancelled() ? "error: cancelled" : kBadData);
 
     out.comps.clear();
     out.comps.resize(image->numcomps);
