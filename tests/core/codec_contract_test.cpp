@@ -2,12 +2,16 @@
 // decoder applies it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/format_table/format_table.h"
 #include "core/vx_codec.h"
 #include "core/vx_image.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -104,6 +108,50 @@ TEST(PictureLimit, EveryDecoderAppliesIt) {
         }
         std::free(buffer);
     }
+}
+
+// Every fixture, read by the format its name gives: the header-only answer
+// is what the full decode gives and makes no picture. The depth is the
+// decoded one except where only the pixels tell: a GIF's screen is composed
+// from its frames, and OpenJPEG applies a JP2 file's palette and channel
+// boxes as it decodes.
+TEST(DimensionsOnly, EveryDecoderAnswersFromTheHeaderAsItsDecodeDoes) {
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(vt::DataPath("")))
+        if (e.is_regular_file()) files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    std::vector<int> compared(kVxFormatCount, 0);
+    for (const std::string& file : files) {
+        const ImageFormat named = vellumar::FormatFromExtension(file);
+        VxImage full(0);
+        full.SetMaxPixels(0);
+        if (!full.Load(file.c_str(), named)) continue;
+        SCOPED_TRACE(file);
+        VxImage head(0);
+        head.SetEscape(-1);
+        head.SetMaxPixels(0);
+        ASSERT_TRUE(head.Load(file.c_str(), named)) << head.GetLastError();
+        const ImageFormat type = full.GetType();
+        ASSERT_LT(type, kVxFormatCount);
+        EXPECT_FALSE(head.IsValid());
+        EXPECT_FALSE(head.AlphaIsValid());
+        EXPECT_EQ(head.GetType(), type);
+        EXPECT_EQ(head.GetWidth(), full.GetWidth());
+        EXPECT_EQ(head.GetHeight(), full.GetHeight());
+        if (VxFindCodec(type)->reportsFrames) {
+            EXPECT_EQ(head.GetNumFrames(), full.GetNumFrames());
+        }
+        if (type != VX_FORMAT_GIF && type != VX_FORMAT_JP2 && type != VX_FORMAT_JPC) {
+            EXPECT_EQ(head.GetBpp(), full.GetBpp());
+        }
+        EXPECT_EQ(head.GetXDPI(), full.GetXDPI());
+        EXPECT_EQ(head.GetYDPI(), full.GetYDPI());
+        ++compared[type];
+    }
+    size_t count = 0;
+    const VxCodecEntry* entries = VxCodecEntries(&count);
+    for (size_t i = 0; i < count; ++i)
+        EXPECT_GT(compared[entries[i].code], 0) << entries[i].name << ": no fixture decoded";
 }
 
 }  // namespace
