@@ -99,7 +99,7 @@ def test_errors(tmp_path, call, error, words):
 
 def test_info_as_the_command_line_prints_it():
     facts = vellumar.info(SUNSET)
-    assert facts == {"format": "JPG", "width": 320, "height": 200, "bpp": 24, "frames": 0,
+    assert facts == {"format": "JPG", "width": 320, "height": 200, "bpp": 24, "frames": 1,
                      "dpi": facts["dpi"]}
     assert vellumar.info(BALL, frame=2)["frames"] > 2
 
