@@ -247,6 +247,60 @@ TEST_P(RunDriver, MemoryBudget) {
     EXPECT_NE(why.find("above the limit"), std::string::npos) << why;
 }
 
+// Small files of large pictures, and a small picture enlarged: the budget
+// counts each before it is decoded.
+TEST(RunMemory, EveryFormatAndAnEnlargingResizeCountAgainstTheBudget) {
+    vt::TempDir dir;
+    std::vector<uint8_t> tga(18, 0);  // 2000 x 2000, 24-bit, run-length
+    tga[2] = 10;
+    tga[12] = tga[14] = 0xD0;
+    tga[13] = tga[15] = 0x07;
+    tga[16] = 24;
+    for (int i = 0; i < 2000 * 2000 / 128; ++i) tga.insert(tga.end(), {0xFF, 9, 9, 9});
+    std::vector<uint8_t> pcx(128, 0);  // 2000 x 2000, 8-bit, runs of 63
+    pcx[0] = 10, pcx[1] = 5, pcx[2] = 1, pcx[3] = 8, pcx[65] = 1;
+    pcx[8] = pcx[10] = 0xCF, pcx[9] = pcx[11] = 0x07, pcx[66] = 0xD0, pcx[67] = 0x07;
+    for (int i = 0; i < 2000 * 2000 / 63; ++i) pcx.insert(pcx.end(), {0xFF, 7});
+    pcx.insert(pcx.end(), {0xC0 | 2000 * 2000 % 63, 7});
+    // A placeable metafile of 4000 x 4000 units at 96 a inch, holding only its end.
+    std::vector<uint8_t> wmf = {0xD7, 0xCD, 0xC6, 0x9A, 0, 0, 0, 0, 0, 0, 0xA0, 0x0F, 0xA0, 0x0F,
+                                96, 0, 0, 0, 0, 0, 0, 0, 1, 0, 9, 0, 0, 3, 12, 0, 0, 0,
+                                0, 0, 3, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0};
+    uint16_t sum = 0;
+    for (int i = 0; i < 10; ++i) sum ^= uint16_t(wmf[2 * i] | wmf[2 * i + 1] << 8);
+    wmf[20] = uint8_t(sum), wmf[21] = uint8_t(sum >> 8);
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("big.tga"), tga));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("big.pcx"), pcx));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("big.wmf"), wmf));
+    vx::ResizeRequest enlarge;
+    ASSERT_TRUE(vx::ParseResizeRequest("8000x8000+", enlarge));
+    const struct {
+        std::string file;
+        vx::ResizeRequest resize;
+        uint64_t maxPixels;
+    } cases[] = {{dir.file("big.tga"), {}, kVxDefaultMaxPixels},
+                 {dir.file("big.pcx"), {}, kVxDefaultMaxPixels},
+                 {dir.file("big.wmf"), {}, kVxDefaultMaxPixels},
+                 {vt::DataPath("bmp/bits24.bmp"), enlarge, kVxDefaultMaxPixels},
+                 {vt::DataPath("bmp/bits24.bmp"), enlarge, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        batch::RunOptions opt;
+        opt.target = VX_FORMAT_BMP;
+        opt.extension = ".BMP";
+        opt.outDir = dir.path();
+        opt.maxMemory = 8 << 20;
+        opt.maxPixels = c.maxPixels;
+        opt.steps.resize = c.resize;
+        std::string why;
+        batch::RunCallbacks cb;
+        cb.onRowDone = [&](int, const batch::RowResult& r) { why = r.error; };
+        EXPECT_EQ(batch::RunRows({c.file}, opt, cb).failed, 1);
+        EXPECT_NE(why.find("more than the memory budget of 8 MiB"), std::string::npos) << why;
+        EXPECT_FALSE(vt::FileExists(dir.file("main1.BMP")));
+    }
+}
+
 TEST(RunMemory, EstimatesGrowWithThePictureAndNeverOverflow) {
     using batch::RowMemoryEstimate;
     EXPECT_LT(RowMemoryEstimate(100, 100, VX_FORMAT_BMP, VX_FORMAT_PNG),
