@@ -117,7 +117,8 @@ void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     opj_set_default_decoder_parameters(&params);
     if (!opj_setup_decoder(h.codec, &params)) throw VxCodecFailure("cannot initialize jpeg2000");
 
-    h.stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
+    // Reads of 16 KiB: a cancel waits for no more than that, or one tile's data.
+    h.stream = opj_stream_create(size_t(16) << 10, OPJ_TRUE);
     if (!h.stream) throw VxCodecFailure("error: cannot open standard input");
     opj_stream_set_user_data(h.stream, &ctx, nullptr);
     opj_stream_set_user_data_length(h.stream, OPJ_UINT64(length));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -152,6 +153,66 @@ TEST(DimensionsOnly, EveryDecoderAnswersFromTheHeaderAsItsDecodeDoes) {
     const VxCodecEntry* entries = VxCodecEntries(&count);
     for (size_t i = 0; i < count; ++i)
         EXPECT_GT(compared[entries[i].code], 0) << entries[i].name << ": no fixture decoded";
+}
+
+struct PieceCounter {
+    int calls = 0;
+    int cancelAt = 0;  // 0: never
+    std::atomic<int32_t> cancel{0};
+};
+
+void CountPiece(void* context) {
+    auto* c = static_cast<PieceCounter*>(context);
+    if (++c->calls == c->cancelAt) c->cancel = 1;
+}
+
+// Noise, so that the lossless file is several pieces long.
+std::vector<uint8_t> NoiseFile(ImageFormat code) {
+    VxImage pic(256, 256, 24, 0);
+    uint32_t seed = 1;
+    for (int32_t y = 0; y < 256; ++y)
+        for (int32_t x = 0; x < 256; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            pic.SetPixelColor(x, y, vx::MakeRGBQUAD(uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8)));
+        }
+    pic.SetJpegQuality(100);
+    return vt::EncodeBytes(pic, code);
+}
+
+// The decoders that hand their library a piece at a time (or read a tile at
+// a time) see a cancel raised between pieces: the decode fails there, half
+// way, and the probe does not run a decoder over the file again.
+TEST(Cancel, LongDecodesStopBetweenPiecesAndAreNotProbedAgain) {
+    vt::TempDir dir;
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("noise.jxl"), NoiseFile(VX_FORMAT_JXL)));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("noise.webp"), NoiseFile(VX_FORMAT_WEBP)));
+    const struct {
+        std::string file;
+        ImageFormat code;
+    } cases[] = {{dir.file("noise.jxl"), VX_FORMAT_JXL},
+                 {dir.file("noise.webp"), VX_FORMAT_WEBP},
+                 {vt::DataPath("jpeg2000/tiled.jp2"), VX_FORMAT_JP2},
+                 {vt::DataPath("heif/two.heic"), VX_FORMAT_HEIF}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        PieceCounter whole;
+        VxImage img(0);
+        img.SetPieceHook(CountPiece, &whole);
+        img.SetCancelRequest(&whole.cancel);
+        ASSERT_TRUE(img.Load(c.file.c_str(), c.code)) << img.GetLastError();
+        ASSERT_GE(whole.calls, 2);
+
+        PieceCounter cut;
+        cut.cancelAt = (whole.calls + 1) / 2;
+        VxImage part(0);
+        part.SetPieceHook(CountPiece, &cut);
+        part.SetCancelRequest(&cut.cancel);
+        EXPECT_FALSE(part.Load(c.file.c_str(), c.code));
+        EXPECT_FALSE(part.IsValid());
+        EXPECT_NE(std::string(part.GetLastError()).find("cancel"), std::string::npos)
+            << part.GetLastError();
+        EXPECT_EQ(cut.calls, cut.cancelAt);
+    }
 }
 
 }  // namespace
