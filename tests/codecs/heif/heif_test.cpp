@@ -217,6 +217,41 @@ TEST(HeifEncode, ReferenceDecodersReadWhatWeWrite) {
     }
 }
 
+// The command line writes the same HEIC and AVIF bytes when the CPU topology
+// is hidden (no /sys) or says one CPU, each in a mount namespace of its own.
+TEST(HeifEncode, SameBytesWhateverTheCpuTopologySays) {
+    if (!VxHeifCodec::CanWrite(VX_FORMAT_HEIF)) GTEST_SKIP() << "no HEVC encoder";
+    vt::TempDir dir;
+    const std::string one = dir.file("online");
+    ASSERT_TRUE(vt::WriteFileBytes(one, {'0', '\n'}));
+    const std::string probe = "unshare --mount --propagation private mount -t tmpfs none /sys";
+    if (vt::RunCommand(probe + " >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no mount namespace here (needs root)";
+    const struct {
+        const char* name;
+        std::string setup;
+    } machines[] = {{"as it is", "true"},
+                    {"without /sys", "mount -t tmpfs none /sys"},
+                    {"one CPU", "mount --bind " + vt::ShellQuote(one) + " /sys/devices/system/cpu/online"}};
+    for (const char* to : {"HEIC", "AVIF"}) {
+        std::vector<uint8_t> first;
+        for (const auto& m : machines) {
+            SCOPED_TRACE(std::string(to) + ", " + m.name);
+            const std::string out = dir.file(std::string(to) + "-" + m.name);
+            const std::string run = vt::ShellQuote(VELLUMAR_CLI) + " --quiet --to " + to +
+                                    " --out-dir " + vt::ShellQuote(out) + " " +
+                                    vt::ShellQuote(vt::DataPath("../../samples/sunset.jpg"));
+            ASSERT_EQ(vt::RunCommand("unshare --mount --propagation private sh -c " +
+                                     vt::ShellQuote(m.setup + " && " + run) + " 2>/dev/null"),
+                      0);
+            const auto bytes = vt::ReadFileBytes(out + "/main1." + to);
+            ASSERT_FALSE(bytes.empty());
+            if (first.empty()) first = bytes;
+            EXPECT_EQ(bytes, first);
+        }
+    }
+}
+
 TEST(HeifHostile, SweepOverEveryFixture) {
     vt::QuietSweepOverFixtures("heif", {".heic", ".avif"}, VX_FORMAT_HEIF, 14, 9, 120);
 }
