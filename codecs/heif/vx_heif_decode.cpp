@@ -128,7 +128,8 @@ bool VxHeifCodec::AnswerFromBoxes(VxFile* file, int64_t start) {
         at += int64_t(length);
     }
     std::vector<uint8_t> boxes;
-    if (!file->Seek64(start, SEEK_SET) || vx::ReadUpTo(file, boxes, size_t(view)) != size_t(view))
+    if (view > INT_MAX || !file->Seek64(start, SEEK_SET) ||
+        vx::ReadUpTo(file, boxes, size_t(view)) != size_t(view))
         return false;
     // The coded sizes the full decode meets (its decoder allocates for them):
     // a grid whose canvas is stored with the coded data is read whole.

@@ -156,8 +156,7 @@ TEST(DimensionsOnly, EveryDecoderAnswersFromTheHeaderAsItsDecodeDoes) {
 }
 
 struct PieceCounter {
-    int calls = 0;
-    int cancelAt = 0;  // 0: never
+    int calls = 0, cancelAt = 0;  // 0: never
     std::atomic<int32_t> cancel{0};
 };
 
@@ -170,11 +169,8 @@ void CountPiece(void* context) {
 std::vector<uint8_t> NoiseFile(ImageFormat code) {
     VxImage pic(256, 256, 24, 0);
     uint32_t seed = 1;
-    for (int32_t y = 0; y < 256; ++y)
-        for (int32_t x = 0; x < 256; ++x) {
-            seed = seed * 1103515245u + 12345u;
-            pic.SetPixelColor(x, y, vx::MakeRGBQUAD(uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8)));
-        }
+    for (uint32_t y = 0; y < 256; ++y)
+        for (uint32_t i = 0; i < 256 * 3; ++i) pic.GetBits(y)[i] = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
     pic.SetJpegQuality(100);
     return vt::EncodeBytes(pic, code);
 }
@@ -195,19 +191,17 @@ TEST(Cancel, LongDecodesStopBetweenPiecesAndAreNotProbedAgain) {
                  {vt::DataPath("heif/two.heic"), VX_FORMAT_HEIF}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
-        PieceCounter whole;
-        VxImage img(0);
-        img.SetPieceHook(CountPiece, &whole);
-        img.SetCancelRequest(&whole.cancel);
-        ASSERT_TRUE(img.Load(c.file.c_str(), c.code)) << img.GetLastError();
+        const auto load = [&](VxImage& img, PieceCounter& n) {
+            img.SetPieceHook(CountPiece, &n);
+            img.SetCancelRequest(&n.cancel);
+            return img.Load(c.file.c_str(), c.code);
+        };
+        PieceCounter whole, cut;
+        VxImage img(0), part(0);
+        ASSERT_TRUE(load(img, whole)) << img.GetLastError();
         ASSERT_GE(whole.calls, 2);
-
-        PieceCounter cut;
         cut.cancelAt = (whole.calls + 1) / 2;
-        VxImage part(0);
-        part.SetPieceHook(CountPiece, &cut);
-        part.SetCancelRequest(&cut.cancel);
-        EXPECT_FALSE(part.Load(c.file.c_str(), c.code));
+        EXPECT_FALSE(load(part, cut));
         EXPECT_FALSE(part.IsValid());
         EXPECT_NE(std::string(part.GetLastError()).find("cancel"), std::string::npos)
             << part.GetLastError();

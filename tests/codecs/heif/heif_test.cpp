@@ -224,8 +224,8 @@ TEST(HeifEncode, SameBytesWhateverTheCpuTopologySays) {
     vt::TempDir dir;
     const std::string one = dir.file("online");
     ASSERT_TRUE(vt::WriteFileBytes(one, {'0', '\n'}));
-    const std::string probe = "unshare --mount --propagation private mount -t tmpfs none /sys";
-    if (vt::RunCommand(probe + " >/dev/null 2>&1") != 0)
+    const std::string ns = "unshare --mount --propagation private ";
+    if (vt::RunCommand(ns + "mount -t tmpfs none /sys >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "no mount namespace here (needs root)";
     const struct {
         const char* name;
@@ -241,9 +241,8 @@ TEST(HeifEncode, SameBytesWhateverTheCpuTopologySays) {
             const std::string run = vt::ShellQuote(VELLUMAR_CLI) + " --quiet --to " + to +
                                     " --out-dir " + vt::ShellQuote(out) + " " +
                                     vt::ShellQuote(vt::DataPath("../../samples/sunset.jpg"));
-            ASSERT_EQ(vt::RunCommand("unshare --mount --propagation private sh -c " +
-                                     vt::ShellQuote(m.setup + " && " + run) + " 2>/dev/null"),
-                      0);
+            const std::string inside = vt::ShellQuote(m.setup + " && " + run);
+            ASSERT_EQ(vt::RunCommand(ns + "sh -c " + inside + " 2>/dev/null"), 0);
             const auto bytes = vt::ReadFileBytes(out + "/main1." + to);
             ASSERT_FALSE(bytes.empty());
             if (first.empty()) first = bytes;
