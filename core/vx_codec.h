@@ -9,9 +9,13 @@
 // - The codec object starts without a picture and with the caller's ImageInfo
 //   (Frame, JpegScale, CodecOption, Escape, MaxPixels, ...); the dispatcher
 //   has already reset what described the caller's previous picture.
-// - DimensionsOnly(): the caller wants the picture's size. Set Header.biWidth
-//   and biHeight and return without allocating pixels (or fail, where the
-//   format cannot know the size cheaply).
+// - DimensionsOnly(): the caller wants the picture's facts, not its pixels.
+//   Read the header alone, answer with AnswerDimensions(format, width, height,
+//   bpp) as the full decode would give them, with NumFrames where the codec
+//   reports frames and the resolution where the header holds it, and return
+//   true without allocating in proportion to the picture or reading its data.
+//   A header the full decode would refuse (a frame past the end, a bad
+//   field) fails here too; the picture limit is the caller's to apply.
 // - Before anything is allocated in proportion to the picture (the pixel
 //   block, band or strip buffers, a library's planes), call PictureFits()
 //   (or VxRequirePicture()): it enforces the picture limit (MaxPixels,
@@ -21,7 +25,9 @@
 //   planes) is checked with BufferFits() (VxRequireBuffer()) before it is
 //   allocated: it may take what a picture at the limit takes in the
 //   format's deepest form.
-// - Cancelled(): poll it between rows; a cancelled decode fails.
+// - Cancelled(): poll it between rows, and between the pieces a library is
+//   fed or the tiles it decodes; a cancelled decode fails. A cancelled decode
+//   is not followed by the probe.
 // - Every false return leaves a reason in LastError. A codec raises
 //   VxCodecFailure and catches it at the end of the same Decode or Encode.
 // - After a failure the stream stands anywhere: whoever tries another decoder

@@ -51,7 +51,8 @@ bool VxImage::Load(const char* filename, uint32_t type) {
         GiveBuffer(fp, buffer);
         const bool ok = Decode(fp, type);
         std::fclose(fp);
-        if (ok) return true;
+        // A cancelled row ends here: the probe would decode the file again.
+        if (ok || Cancelled()) return ok;
     }
     // The named format's failure is what the caller gets to see: its text, and
     // the frame count a multi-frame codec reported.
@@ -220,6 +221,7 @@ bool VxImage::Decode(VxFile* file, uint32_t type) {
     for (size_t i = 0; i < count; ++i) {
         if (!entries[i].probed) continue;
         if (DecodeWith(entries[i].code, file, 0)) return true;
+        if (Cancelled()) return false;
         file->Seek64(start, 0);
     }
     SetLastError(kDecodeUnknown);

@@ -150,6 +150,15 @@ void* VxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t im
     return Dib;
 }
 
+bool VxImage::AnswerDimensions(uint32_t type, uint64_t width, uint64_t height, uint32_t bpp) {
+    // The bit pattern of a side past 2^31 survives: GetWidth reads it unsigned.
+    Header.biWidth = int32_t(uint32_t(std::min<uint64_t>(width, UINT32_MAX)));
+    Header.biHeight = int32_t(uint32_t(std::min<uint64_t>(height, UINT32_MAX)));
+    Header.biBitCount = uint16_t(RoundBpp(bpp));
+    Info.Type = type;
+    return true;
+}
+
 bool VxImage::Destroy() {
     if (Info.GhostOf) return false;
     if (Layers) {

@@ -59,6 +59,10 @@ struct ImageInfo {
     // A cancel another thread may raise while a decode or encode runs; codec
     // objects share it with the image they work for (Escape is copied).
     const std::atomic<int32_t>* CancelRequest = nullptr;
+    // Called as a long decode goes from one piece to the next (the pieces a
+    // library is fed, its tiles), just before the cancel flag is polled there.
+    void (*OnPiece)(void* context) = nullptr;
+    void* PieceContext = nullptr;
 
     // A new image's settings. (A value-initialised record, what Transfer
     // leaves in the image it empties, is zeros but for the picture limit.)
@@ -138,12 +142,24 @@ public:
     // value cancels.
     bool DimensionsOnly() const { return Info.Escape == -1; }
     bool Cancelled() const {
-        return Info.Escape != 0 ||
+        return (Info.Escape != 0 && Info.Escape != -1) ||
                (Info.CancelRequest && Info.CancelRequest->load(std::memory_order_relaxed) != 0);
     }
+    // The dimensions-only answer (core/vx_codec.h): the format, size and depth
+    // the full decode would give, without pixels. Returns true.
+    bool AnswerDimensions(uint32_t type, uint64_t width, uint64_t height, uint32_t bpp);
     void SetEscape(int32_t e) { Info.Escape = e; }
     // Nonzero in `*request` cancels from then on, from any thread; null for none.
     void SetCancelRequest(const std::atomic<int32_t>* request) { Info.CancelRequest = request; }
+    void SetPieceHook(void (*hook)(void* context), void* context) {
+        Info.OnPiece = hook;
+        Info.PieceContext = context;
+    }
+    // Between two pieces of a long decode: the hook, then the cancel flag.
+    bool CancelledBetweenPieces() const {
+        if (Info.OnPiece) Info.OnPiece(Info.PieceContext);
+        return Cancelled();
+    }
     int32_t GetFrame() const { return Info.Frame; }
     void SetFrame(int32_t f) { Info.Frame = f; }
     int32_t GetNumFrames() const { return Info.NumFrames; }

@@ -57,6 +57,19 @@ uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, ImageFormat source,
     return bytes > UINT64_MAX - kRowOverhead ? UINT64_MAX : bytes + kRowOverhead;
 }
 
+uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, uint64_t outWidth, uint64_t outHeight,
+                           ImageFormat source, ImageFormat target) {
+    if (outWidth == width && outHeight == height)
+        return RowMemoryEstimate(width, height, source, target);
+    // A resized picture is 24-bit with an alpha plane.
+    constexpr uint64_t kResizedBytes = 4;
+    const uint64_t decoded = SaturatingProduct(SaturatingProduct(width, height), PerPixel(kDecodeBytes, source));
+    const uint64_t resized = SaturatingProduct(SaturatingProduct(outWidth, outHeight),
+                                               kResizedBytes + PerPixel(kEncodeBytes, target));
+    const uint64_t bytes = decoded > UINT64_MAX - resized ? UINT64_MAX : decoded + resized;
+    return bytes > UINT64_MAX - kRowOverhead ? UINT64_MAX : bytes + kRowOverhead;
+}
+
 MemoryBudget::Grant MemoryBudget::Reserve(uint64_t bytes, const std::function<bool()>& stop) {
     if (bytes > limit_) return Grant::TooLarge;
     std::unique_lock lock(mutex_);

@@ -25,6 +25,11 @@ uint64_t DefaultMemoryBudget();
 // codec libraries hold beside it.
 // Saturates instead of overflowing.
 uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, ImageFormat source, ImageFormat target);
+// The same for a row whose picture steps give it a new size, outWidth x
+// outHeight: the decode at the stored size, the new picture beside the one
+// it is made from, and the encode at the new size.
+uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, uint64_t outWidth, uint64_t outHeight,
+                           ImageFormat source, ImageFormat target);
 
 class MemoryBudget {
 public:

@@ -101,6 +101,10 @@ public:
             seen[named] = true;
             readSizes_ = readSizes_ || Largest(named) > budget_.Limit() / uint64_t(jobs_);
         }
+        // An enlarged picture is not bounded by the picture limit.
+        const vx::ResizeRequest& resize = options_.steps.resize;
+        readSizes_ = readSizes_ || (resize.kind == vx::ResizeRequest::Kind::Fit && resize.allowEnlarge) ||
+                     (resize.kind == vx::ResizeRequest::Kind::Percent && resize.percent > 100);
     }
 
     RunSummary Go() {
@@ -328,12 +332,18 @@ private:
         const uint64_t largest = std::min(Largest(named), budget_.Limit());
         // A picture over the limit fails before its decoder allocates: it
         // needs no more than the largest one allowed, and fails with the limit's text.
-        if (probe.Load(readPath.c_str(), named) && probe.GetWidth() > 0 && probe.GetHeight() > 0 &&
-            (options_.maxPixels == 0 ||
-             uint64_t(probe.GetWidth()) * probe.GetHeight() <= options_.maxPixels))
-            return RowMemoryEstimate(probe.GetWidth(), probe.GetHeight(),
-                                     probe.GetType() ? probe.GetType() : named, options_.target);
-        return largest;
+        if (!probe.Load(readPath.c_str(), named)) return largest;
+        const uint32_t w = probe.GetWidth(), h = probe.GetHeight();
+        if (w == 0 || h == 0 || (options_.maxPixels != 0 && uint64_t(w) * h > options_.maxPixels))
+            return largest;
+        // The size the picture steps give it, in either orientation (an EXIF
+        // turn comes before the resize).
+        uint32_t ow = 0, oh = 0, tw = 0, th = 0;
+        vx::ResizedSize(options_.steps.resize, w, h, ow, oh);
+        vx::ResizedSize(options_.steps.resize, h, w, tw, th);
+        if (uint64_t(tw) * th > uint64_t(ow) * oh) ow = tw, oh = th;
+        return RowMemoryEstimate(w, h, ow, oh, probe.GetType() ? probe.GetType() : named,
+                                 options_.target);
     }
 
     // The row's work, outside any lock: decode, fit, encode into a temporary file.

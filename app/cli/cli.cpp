@@ -12,6 +12,7 @@
 #include "app/batch/file_places.h"
 #include "app/batch/option_table.h"
 #include "app/batch/output_name.h"
+#include "app/batch/picture_facts.h"
 #include "app/batch/program_dir.h"
 #include "app/batch/run_driver.h"
 #include "app/batch/source_list.h"
@@ -151,24 +152,16 @@ std::string Parse(int argc, const char* const* argv, Command& c) {
 int RunInfo(const Command& c, std::ostream& out, std::ostream& err) {
     int status = 0;
     for (const std::string& file : c.files) {
-        ImageHandle handle = nullptr;
-        ImageFacade::SetFrame(&handle, c.run.frame);
-        ImageFacade::SetMaxPixels(&handle, c.run.maxPixels);
-        const bool ok =
-            ImageFacade::DecodeFromFile(&handle, file.c_str(), int32_t(FormatFromExtension(file)));
+        const batch::PictureFacts f = batch::ReadPictureFacts(file, c.run.frame, c.run.maxPixels);
         out << Printable(file) << ": ";
-        if (ok) {
-            out << VxFormatName(uint32_t(ImageFacade::GetType(&handle))) << ' '
-                << ImageFacade::GetWidth(&handle) << 'x' << ImageFacade::GetHeight(&handle) << ' '
-                << ImageFacade::GetBpp(&handle) << " bpp, " << ImageFacade::GetNumFrames(&handle)
-                << " frames, " << ImageFacade::GetXDPI(&handle) << 'x'
-                << ImageFacade::GetYDPI(&handle) << " dpi\n";
+        if (f.ok) {
+            out << f.format << ' ' << f.width << 'x' << f.height << ' ' << f.bpp << " bpp, "
+                << f.frames << (f.frames == 1 ? " frame, " : " frames, ") << f.xdpi << 'x'
+                << f.ydpi << " dpi\n";
         } else {
-            const char* why = ImageFacade::GetLastError(&handle);
-            out << "error: " << (*why ? Reason(why) : "cannot open the file") << '\n';
+            out << "error: " << Reason(f.error) << '\n';
             status = 1;
         }
-        ImageFacade::Free(&handle);
     }
     // What it printed is the whole point: failing to print it is a failure.
     if (!out.flush()) {

@@ -13,11 +13,11 @@
 
 #include "app/batch/batch_engine.h"
 #include "app/batch/option_table.h"
+#include "app/batch/picture_facts.h"
 #include "app/batch/run_driver.h"
 #include "app/batch/source_list.h"
 #include "app/format_table/format_table.h"
 #include "core/vx_save_path.h"
-#include "facade/image_facade.h"
 
 namespace py = pybind11;
 using vellumar::batch::FolderLock;
@@ -69,45 +69,21 @@ Summary Run(const std::vector<std::string>& sources, const RunOptions& options) 
     return summary;
 }
 
-struct PictureInfo {
-    std::string format;
-    int width = 0, height = 0, bpp = 0, frames = 0, xdpi = 0, ydpi = 0;
-};
-
 // What --info prints for one file; the reason when it cannot be read.
 py::object Info(const std::string& path, int frame, uint64_t maxPixels) {
-    PictureInfo info;
-    std::string error;
-    bool ok = false;
+    vellumar::batch::PictureFacts facts;
     {
         py::gil_scoped_release unlocked;
-        ImageHandle handle = nullptr;
-        ImageFacade::SetFrame(&handle, frame);
-        handle->SetMaxPixels(maxPixels);
-        ok = ImageFacade::DecodeFromFile(&handle, path.c_str(),
-                                         int32_t(vellumar::FormatFromExtension(path)));
-        if (ok) {
-            info = {VxFormatName(uint32_t(ImageFacade::GetType(&handle))),
-                    ImageFacade::GetWidth(&handle),
-                    ImageFacade::GetHeight(&handle),
-                    ImageFacade::GetBpp(&handle),
-                    ImageFacade::GetNumFrames(&handle),
-                    ImageFacade::GetXDPI(&handle),
-                    ImageFacade::GetYDPI(&handle)};
-        } else {
-            const char* why = ImageFacade::GetLastError(&handle);
-            error = *why ? vellumar::batch::ReasonLine(why) : "cannot open the file";
-        }
-        ImageFacade::Free(&handle);
+        facts = vellumar::batch::ReadPictureFacts(path, frame, maxPixels);
     }
-    if (!ok) return py::make_tuple(false, error);
+    if (!facts.ok) return py::make_tuple(false, facts.error);
     py::dict d;
-    d["format"] = info.format;
-    d["width"] = info.width;
-    d["height"] = info.height;
-    d["bpp"] = info.bpp;
-    d["frames"] = info.frames;
-    d["dpi"] = py::make_tuple(info.xdpi, info.ydpi);
+    d["format"] = facts.format;
+    d["width"] = facts.width;
+    d["height"] = facts.height;
+    d["bpp"] = facts.bpp;
+    d["frames"] = facts.frames;
+    d["dpi"] = py::make_tuple(facts.xdpi, facts.ydpi);
     return py::make_tuple(true, d);
 }
 

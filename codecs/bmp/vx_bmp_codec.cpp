@@ -93,13 +93,6 @@ bool VxBmpCodec::Decode(VxFile* file) {
         const uint32_t height =
             topDown ? uint32_t(0) - uint32_t(bih.biHeight) : uint32_t(bih.biHeight);
 
-        if (DimensionsOnly()) {
-            Header.biWidth = bih.biWidth;
-            Header.biHeight = int32_t(height);
-            SetLastError("output dimensions returned");
-            return true;
-        }
-
         const uint32_t bpp = bih.biBitCount;
         const uint32_t compression = bih.biCompression;
         bool rle = false;
@@ -147,6 +140,13 @@ bool VxBmpCodec::Decode(VxFile* file) {
         const Wide rowBytes = (Wide(bpp) * uint32_t(bih.biWidth) + 7) / 8;
         const Wide stride = StrideBytes(uint32_t(bih.biWidth), bpp);
         const Wide pixelBytes = rle || height == 0 ? 0 : stride * (height - 1) + rowBytes;
+        const int32_t xdpi = int32_t(std::floor(bih.biXPelsPerMeter * 0.0254 + 0.5));
+        const int32_t ydpi = int32_t(std::floor(bih.biYPelsPerMeter * 0.0254 + 0.5));
+        if (DimensionsOnly()) {
+            Info.XDPI = xdpi;
+            Info.YDPI = ydpi;
+            return AnswerDimensions(VX_FORMAT_BMP, uint32_t(bih.biWidth), height, bpp);
+        }
         VxRequirePicture(*this, uint32_t(bih.biWidth), height, bpp, file,
                          ClampWide(pixelStart + pixelBytes - pos));
         if (!Create(uint32_t(bih.biWidth), height, bpp, VX_FORMAT_BMP))
@@ -154,8 +154,8 @@ bool VxBmpCodec::Decode(VxFile* file) {
 
         Header.biXPelsPerMeter = bih.biXPelsPerMeter;
         Header.biYPelsPerMeter = bih.biYPelsPerMeter;
-        Info.XDPI = int32_t(std::floor(bih.biXPelsPerMeter * 0.0254 + 0.5));
-        Info.YDPI = int32_t(std::floor(bih.biYPelsPerMeter * 0.0254 + 0.5));
+        Info.XDPI = xdpi;
+        Info.YDPI = ydpi;
         SyncHeaderToDib();
 
         if (Cancelled()) throw VxCodecFailure("Cancelled");

@@ -111,13 +111,8 @@ bool VxImageGIF::Decode(VxFile* fp) {
         tag_dscgif dscgif;
         if (!ReadScreen(fp, dscgif) || std::memcmp(dscgif.header, "GIF8", 4) != 0)
             throw VxCodecFailure("Not a GIF");
-        if (DimensionsOnly()) {
-            HeaderRef().biWidth = dscgif.scrwidth;
-            HeaderRef().biHeight = dscgif.scrheight;
-            return true;
-        }
         // Every frame lies on the screen, and the screen is what gets allocated.
-        VxRequirePicture(*this, dscgif.scrwidth, dscgif.scrheight, 8);
+        if (!DimensionsOnly()) VxRequirePicture(*this, dscgif.scrwidth, dscgif.scrheight, 8);
         workLeft = kBaseWork + kWorkPerByte * std::max<int64_t>(0, fp->Remaining());
 
         const int32_t screenW = dscgif.scrwidth, screenH = dscgif.scrheight;
@@ -133,6 +128,14 @@ bool VxImageGIF::Decode(VxFile* fp) {
         if (Info.NumFrames == 0) throw VxCodecFailure("GIF: no image in the file");
         if (Info.Frame < 0 || Info.Frame >= Info.NumFrames)
             throw VxCodecFailure("GIF: frame number out of range");
+        if (DimensionsOnly()) {
+            // Counting decodes a damaged frame into this object; the answer has no pixels.
+            Destroy();
+            tag_image first;
+            const bool found = NextFrame(fp, scan, first) == Found::Frame;
+            return AnswerDimensions(VX_FORMAT_GIF, dscgif.scrwidth, dscgif.scrheight,
+                                    found ? DepthFor(scan.table->sogct) : 8);
+        }
 
         // A graphic control extension describes the one image after it; the
         // counting pass must not leave later frames' values on this one.
@@ -298,9 +301,10 @@ int VxImageGIF::get_num_frames(VxFile* fp, FrameScan scan, bool& anyDelay) {
         if (controlBlock.delay) anyDelay = true;
         controlBlock = ControlBlock{};
         ChargeWork(uint64_t(image.w) * image.h);
+        if (ScanFrameData(fp, image)) continue;
+        // Only the decoder knows where a damaged frame's data ends.
         if (!Create(image.w, image.h, DepthFor(scan.table->sogct), VX_FORMAT_GIF))
             throw VxCodecFailure("GIF: cannot create the frame");
-        if (ScanFrameData(fp, image)) continue;
         int64_t frameData = 0;
         const int badCodes = DecodeFrameData(fp, image, frameData);
         SkipFrameTail(fp, frameData, badCodes);

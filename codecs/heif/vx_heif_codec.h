@@ -34,4 +34,7 @@ public:
 
 private:
     void KeepMetadata(heif_image_handle* handle, size_t fileSize);
+    // The dimensions-only answer from the boxes before the coded data; false
+    // when the library needs more of the file.
+    bool AnswerFromBoxes(VxFile* file, int64_t start);
 };

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -7,6 +9,7 @@
 #include "codecs/heif/vx_heif_coded_sizes.h"
 #include "codecs/heif/vx_heif_derived_inputs.h"
 #include "codecs/heif/vx_heif_library.h"
+#include "codecs/heif/vx_heif_reader.h"
 #include "core/vx_codec_guard.h"
 #include "core/vx_exif_edit.h"
 #include "core/vx_quiet_stderr.h"
@@ -38,6 +41,31 @@ heif_item_id PickImage(heif_context* ctx, int32_t frame, int32_t* count) {
         if (++k == frame) return id;
     }
     return 0;
+}
+
+// A stream coding more than any top-level picture declares (beyond an
+// encoder's padding of a block each way) decodes at its own size.
+void DecodedSize(heif_context* ctx, const std::vector<vxheif::CodedSize>& coded, uint64_t& width,
+                 uint64_t& height) {
+    const int n = heif_context_get_number_of_top_level_images(ctx);
+    std::vector<heif_item_id> ids(size_t(std::max(n, 0)));
+    heif_context_get_list_of_top_level_image_IDs(ctx, ids.data(), n);
+    uint64_t most = (width + 64) * (height + 64);
+    for (heif_item_id id : ids) {
+        vxheif::Handle other;
+        if (heif_context_get_image_handle(ctx, id, &other.p).code != heif_error_Ok) continue;
+        const uint64_t w = uint64_t(std::max(0, heif_image_handle_get_width(other.p)));
+        const uint64_t h = uint64_t(std::max(0, heif_image_handle_get_height(other.p)));
+        most = std::max(most, (w + 64) * (h + 64));
+    }
+    for (const vxheif::CodedSize& c : coded) {
+        const uint64_t area = uint64_t(c.width) * c.height;
+        if (area > most) {
+            most = area;
+            width = c.width;
+            height = c.height;
+        }
+    }
 }
 
 void Unpremultiply(uint8_t* rgba, uint32_t width) {
@@ -77,6 +105,56 @@ void VxHeifCodec::KeepMetadata(heif_image_handle* handle, size_t fileSize) {
     if (!exif.empty()) SetExif(vx::ExifFitted(exif, 1, GetWidth(), GetHeight()));
 }
 
+bool VxHeifCodec::AnswerFromBoxes(VxFile* file, int64_t start) {
+    // The library reads whole boxes, the coded data too. It is given the file
+    // up to the first media data box when no metadata box follows that; a
+    // file it cannot read so is read whole by the caller.
+    const int64_t size = file->Size64() - start;
+    if (start < 0 || size <= 0 || !file->Seek64(start, SEEK_SET)) return false;
+    int64_t view = size;
+    for (int64_t at = 0; at + 8 <= size;) {
+        uint8_t box[16];
+        if (!file->Seek64(start + at, SEEK_SET) || file->Read(box, 1, 8) != 8) return false;
+        uint64_t length = vx::LoadBE32(box);
+        if (length == 1) {
+            if (file->Read(box + 8, 1, 8) != 8) return false;
+            length = uint64_t(vx::LoadBE32(box + 8)) << 32 | vx::LoadBE32(box + 12);
+        } else if (length == 0) {
+            length = uint64_t(size - at);
+        }
+        if (length < 8 || length > uint64_t(size - at)) return false;
+        if (std::memcmp(box + 4, "mdat", 4) == 0 && view == size) view = at;
+        else if (std::memcmp(box + 4, "meta", 4) == 0 && view < size) view = size;
+        at += int64_t(length);
+    }
+    std::vector<uint8_t> boxes;
+    if (view > INT_MAX || !file->Seek64(start, SEEK_SET) ||
+        vx::ReadUpTo(file, boxes, size_t(view)) != size_t(view))
+        return false;
+    // The coded sizes the full decode meets (its decoder allocates for them):
+    // a grid whose canvas is stored with the coded data is read whole.
+    std::vector<vxheif::CodedSize> coded;
+    if (!vxheif::ReadCodedSizes(boxes.data(), boxes.size(), coded)) return false;
+    vxheif::EnsureStarted();
+    vxheif::Context ctx(heif_context_alloc());
+    if (!ctx.p || heif_context_read_from_memory_without_copy(ctx.p, boxes.data(), boxes.size(), nullptr)
+                          .code != heif_error_Ok)
+        return false;
+    int32_t count = 0;
+    const heif_item_id id = PickImage(ctx.p, Info.Frame, &count);
+    vxheif::Handle handle;
+    if (count <= 0 || id == 0 || heif_context_get_image_handle(ctx.p, id, &handle.p).code != heif_error_Ok)
+        return false;
+    uint64_t w = uint64_t(std::max(0, heif_image_handle_get_width(handle.p)));
+    uint64_t h = uint64_t(std::max(0, heif_image_handle_get_height(handle.p)));
+    if (w == 0 || h == 0) return false;
+    DecodedSize(ctx.p, coded, w, h);
+    Info.NumFrames = count;
+    // After the file, as a full read leaves the stream.
+    file->Seek64(start + size, SEEK_SET);
+    return AnswerDimensions(ContentType(boxes), w, h, 24);
+}
+
 bool VxHeifCodec::IsHeifSignature(const uint8_t* bytes, size_t size) {
     return bytes && size >= 12 && std::memcmp(bytes + 4, "ftyp", 4) == 0 &&
            vx::LoadBE32(bytes) >= 16;
@@ -88,25 +166,36 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
     const vx::QuietStderr quiet;
     return vx::RunCodec(*this, [&] { return vxheif::NoMemoryText(type); }, [&] {
         if (!file) vxheif::Fail(type, "no input stream");
+        const int64_t start = file->Tell64();
         std::vector<uint8_t> data;
         if (vx::ReadUpTo(file, data, 12) != 12 || !IsHeifSignature(data.data(), data.size()))
             vxheif::Fail(type, "not a HEIF file");
+        if (DimensionsOnly()) {
+            if (AnswerFromBoxes(file, start)) return true;
+            if (!file->Seek64(start + 12, SEEK_SET)) vxheif::Fail(type, "not a HEIF file");
+        }
         vx::ReadUpTo(file, data, size_t(INT_MAX) - 12);
         if (heif_check_filetype(data.data(), int(data.size())) == heif_filetype_no)
             vxheif::Fail(type, "not a HEIF file");
         type = ContentType(data);
         vxheif::EnsureStarted();
 
+        // Read from memory through the reader: the coded data of each picture
+        // (each tile of a grid) is read as it is decoded, after a cancel check.
+        VxMemFile memory(data.data(), uint32_t(data.size()));
+        vxheif::StreamReader reader{&memory, 0, int64_t(data.size()), this};
         vxheif::Context ctx(heif_context_alloc());
         if (!ctx.p) vxheif::Fail(type, "out of memory");
         // The library refuses pictures wider or taller than this while it
         // reads the file, before it allocates for any of them (tiles, alpha,
-        // thumbnails); the picture limit below is the exact test.
-        const uint64_t limit = Info.MaxPixels;
+        // thumbnails); the picture limit below is the exact test. A
+        // dimensions-only pass leaves the limit to its caller.
+        const uint64_t limit = DimensionsOnly() ? 0 : Info.MaxPixels;
         if (limit != 0) heif_context_set_maximum_image_size_limit(ctx.p, limit > INT_MAX ? INT_MAX : int(limit));
         // Tiles in this thread: the batch runs one worker per core already.
         heif_context_set_max_decoding_threads(ctx.p, 0);
-        heif_error err = heif_context_read_from_memory_without_copy(ctx.p, data.data(), data.size(), nullptr);
+        heif_error err = heif_context_read_from_reader(ctx.p, &vxheif::StreamReader::kFunctions, &reader, nullptr);
+        if (reader.cancelled) vxheif::Fail(type, "cancelled");
         if (err.code != heif_error_Ok) vxheif::Fail(type, "damaged or unsupported file", &err);
 
         int32_t count = 0;
@@ -120,13 +209,8 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
         const int w = heif_image_handle_get_width(handle.p);
         const int h = heif_image_handle_get_height(handle.p);
         if (w <= 0 || h <= 0) vxheif::Fail(type, "picture without a size");
-        if (DimensionsOnly()) {
-            HeaderRef().biWidth = w;
-            HeaderRef().biHeight = h;
-            return true;
-        }
         const bool alpha = heif_image_handle_has_alpha_channel(handle.p) != 0;
-        VxRequirePicture(*this, uint64_t(w), uint64_t(h), alpha ? 32 : 24);
+        if (!DimensionsOnly()) VxRequirePicture(*this, uint64_t(w), uint64_t(h), alpha ? 32 : 24);
         // The decoders allocate for what their streams say, whatever the
         // container declares. A coded picture up to a block (64 pixels) larger
         // each way than the declared one is the encoder's padding; anything
@@ -134,6 +218,11 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
         std::vector<vxheif::CodedSize> coded;
         if (!vxheif::ReadCodedSizes(data.data(), data.size(), coded))
             vxheif::Fail(type, "damaged file: a picture's coded size cannot be read");
+        if (DimensionsOnly()) {
+            uint64_t aw = uint64_t(w), ah = uint64_t(h);
+            DecodedSize(ctx.p, coded, aw, ah);
+            return AnswerDimensions(type, aw, ah, 24);
+        }
         const uint64_t padded = (uint64_t(w) + 64) * (uint64_t(h) + 64);
         for (const vxheif::CodedSize& c : coded)
             if (uint64_t(c.width) * c.height > padded) VxRequirePicture(*this, c.width, c.height, 24);
@@ -150,6 +239,7 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
                  : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
         vxheif::Image image;
         err = heif_decode_image(handle.p, &image.p, heif_colorspace_RGB, chroma, options.p);
+        if (reader.cancelled) vxheif::Fail(type, "cancelled");
         if (err.code != heif_error_Ok) vxheif::Fail(type, "cannot decode the picture", &err);
         int stride = 0;
         const uint8_t* plane = heif_image_get_plane_readonly(image.p, heif_channel_interleaved, &stride);

@@ -1,5 +1,8 @@
+#include <algorithm>
 #include <new>
 #include <span>
+#include <string>
+#include <thread>
 
 #include "codecs/heif/vx_heif_codec.h"
 #include "codecs/heif/vx_heif_library.h"
@@ -19,6 +22,17 @@ constexpr int kAv1Speed = 8;
 
 heif_compression_format CompressionOf(ImageFormat type) {
     return type == VX_FORMAT_AVIF ? heif_compression_AV1 : heif_compression_HEVC;
+}
+
+// x265 sizes its thread pool from the CPU topology it reads from /sys; where
+// it finds none (a root without /sys) it makes no pool, which turns
+// wavefront coding off and changes the bytes. The pool is named here. Its
+// size does not change the bytes, only whether there is one; a still picture
+// needs one frame thread.
+void PinX265Threads(heif_encoder* encoder) {
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 64u);
+    heif_encoder_set_parameter_string(encoder, "x265:pools", std::to_string(cores).c_str());
+    heif_encoder_set_parameter_string(encoder, "x265:frame-threads", "1");
 }
 
 heif_error WriteToFile(heif_context*, const void* data, size_t size, void* userdata) {
@@ -56,6 +70,7 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
             heif_encoder_set_parameter_integer(encoder.p, "threads", 1);
         } else {
             heif_encoder_set_parameter_string(encoder.p, "preset", kHevcPreset);
+            PinX265Threads(encoder.p);
         }
 
         const uint32_t w = GetWidth(), h = GetHeight();

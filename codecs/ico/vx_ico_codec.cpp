@@ -139,12 +139,7 @@ bool VxIcoCodec::Decode(VxFile* file) {
         if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
             throw VxCodecFailure("Unsupported icon bit depth");
         if (bih.biCompression != 0) throw VxCodecFailure("Compressed icons are not supported");
-        if (DimensionsOnly()) {
-            Header.biWidth = int32_t(width);
-            Header.biHeight = int32_t(height);
-            SetLastError("output dimensions returned");
-            return true;
-        }
+        if (DimensionsOnly()) return AnswerDimensions(VX_FORMAT_ICO, width, height, bpp);
 
         VxRequirePicture(*this, width, height, bpp);
         if (!Create(width, height, bpp, VX_FORMAT_ICO)) {

@@ -261,26 +261,6 @@ bool VxImageJPG::RunDecode(DecodeState* st, bool haveExif) {
     if (bgrDirect) cinfo->out_color_space = JCS_EXT_BGR;
 
     jpeg_calc_output_dimensions(cinfo);
-    if (DimensionsOnly()) {
-        Header.biWidth = int32_t(cinfo->output_width);
-        Header.biHeight = int32_t(cinfo->output_height);
-        return true;
-    }
-    // Before the library allocates: a progressive file keeps every coefficient
-    // of the full-size picture, whatever the scale.
-    if (!PictureFits(cinfo->output_width, cinfo->output_height, 24) ||
-        (cinfo->progressive_mode && !PictureFits(cinfo->image_width, cinfo->image_height, 24)))
-        return false;
-
-    jpeg_start_decompress(cinfo);
-    const int components = cinfo->output_components;
-    if (components != 1 && components != 3 && components != 4) {
-        SetLastError("JPEG: unsupported number of colour components");
-        return false;
-    }
-    if (!Create(cinfo->output_width, cinfo->output_height, components == 1 ? 8 : 24, VX_FORMAT_JPG))
-        return false;
-
     // Resolution. JFIF first; EXIF values, where a file gives both of an
     // axis's numbers, take precedence. Unit 0 carries only an aspect ratio, so
     // it gives no DPI (the default stays).
@@ -299,6 +279,27 @@ bool VxImageJPG::RunDecode(DecodeState* st, bool haveExif) {
         if (exifData.yResolution != 0.0f && exifData.resolutionUnit != 0.0f)
             ydpi = ClampDpi(double(exifData.yResolution) / double(exifData.resolutionUnit));
     }
+    if (DimensionsOnly()) {
+        SetXDPI(xdpi);
+        SetYDPI(ydpi);
+        return AnswerDimensions(VX_FORMAT_JPG, cinfo->output_width, cinfo->output_height,
+                                cinfo->output_components == 1 ? 8 : 24);
+    }
+    // Before the library allocates: a progressive file keeps every coefficient
+    // of the full-size picture, whatever the scale.
+    if (!PictureFits(cinfo->output_width, cinfo->output_height, 24) ||
+        (cinfo->progressive_mode && !PictureFits(cinfo->image_width, cinfo->image_height, 24)))
+        return false;
+
+    jpeg_start_decompress(cinfo);
+    const int components = cinfo->output_components;
+    if (components != 1 && components != 3 && components != 4) {
+        SetLastError("JPEG: unsupported number of colour components");
+        return false;
+    }
+    if (!Create(cinfo->output_width, cinfo->output_height, components == 1 ? 8 : 24, VX_FORMAT_JPG))
+        return false;
+
     SetXDPI(xdpi);
     SetYDPI(ydpi);
     SyncHeaderToDib();

@@ -53,13 +53,14 @@ struct Planes {
 // components of 32-bit samples.
 constexpr uint32_t kPlaneBytesPerPixel = 16;
 
-// A dimensions-only pass ends a reader once it has the picture's size: one
-// plane of that size without samples. True when the reader stops here.
-inline bool SizeOnly(const VxImage& codec, Planes& out, uint32_t width, uint32_t height) {
+// A dimensions-only pass ends a reader once it has the picture's size and
+// components: the answer is the depth their count and precision give. True
+// when the reader stops here.
+inline bool SizeOnly(VxImage& codec, uint32_t format, uint32_t width, uint32_t height,
+                     uint32_t components, uint32_t prec, uint32_t maxval) {
     if (!codec.DimensionsOnly()) return false;
-    out.comps.assign(1, Plane{});
-    out.comps[0].width = width;
-    out.comps[0].height = height;
+    const bool native = (prec == 1 || prec == 4 || prec == 8) && maxval == (1u << prec) - 1;
+    codec.AnswerDimensions(format, width, height, components >= 3 ? 24 : native ? prec : 8);
     return true;
 }
 

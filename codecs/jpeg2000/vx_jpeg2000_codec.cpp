@@ -74,13 +74,7 @@ bool VxJpeg2000Codec::Decode(VxFile* file, uint32_t /*type: the content decides*
         } else {
             throw VxCodecFailure(kBadData);
         }
-        if (DimensionsOnly()) {
-            const Plane& size = planes.comps.at(0);
-            if (size.width > INT32_MAX || size.height > INT32_MAX) throw VxCodecFailure(kBadData);
-            Header.biWidth = int32_t(size.width);
-            Header.biHeight = int32_t(size.height);
-            return true;
-        }
+        if (DimensionsOnly()) return true;  // the reader has answered
         FromPlanes(planes, format);
         return true;
     });

@@ -36,10 +36,14 @@ struct StreamContext {
     VxFile* file;
     int64_t start;
     bool writing;
+    // Reading: the library reads a tile's data before it decodes it, so a
+    // cancel seen here ends the decode at the next tile.
+    const VxImage* reader = nullptr;
 };
 
 OPJ_SIZE_T ReadFn(void* buffer, OPJ_SIZE_T n, void* data) {
     auto* s = static_cast<StreamContext*>(data);
+    if (s->reader && s->reader->CancelledBetweenPieces()) return OPJ_SIZE_T(-1);
     const size_t got = s->file->Read(buffer, 1, n);
     return got ? OPJ_SIZE_T(got) : OPJ_SIZE_T(-1);
 }
@@ -100,7 +104,7 @@ bool LooksLikeJpc(const uint8_t* head, size_t n) {
 
 void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     Messages messages;
-    StreamContext ctx{file, file->Tell64(), false};
+    StreamContext ctx{file, file->Tell64(), false, &codec};
     // The library asserts that its reads stay inside the length it was told,
     // so a stream that cannot tell its length is refused here.
     const int64_t length = file->Remaining();
@@ -113,7 +117,8 @@ void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     opj_set_default_decoder_parameters(&params);
     if (!opj_setup_decoder(h.codec, &params)) throw VxCodecFailure("cannot initialize jpeg2000");
 
-    h.stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
+    // Reads of 16 KiB: a cancel waits for no more than that, or one tile's data.
+    h.stream = opj_stream_create(size_t(16) << 10, OPJ_TRUE);
     if (!h.stream) throw VxCodecFailure("error: cannot open standard input");
     opj_stream_set_user_data(h.stream, &ctx, nullptr);
     opj_stream_set_user_data_length(h.stream, OPJ_UINT64(length));
@@ -133,8 +138,11 @@ void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     if (image->x1 <= image->x0 || image->y1 <= image->y0) throw VxCodecFailure(kBadData);
     const opj_image_comp_t& first = image->comps[0];
     if (first.dx == 0 || first.dy == 0) throw VxCodecFailure(kBadData);
-    if (SizeOnly(codec, out, CeilDiv(image->x1, first.dx) - CeilDiv(image->x0, first.dx),
-                 CeilDiv(image->y1, first.dy) - CeilDiv(image->y0, first.dy)))
+    if (first.prec == 0 || first.prec > 31) throw VxCodecFailure(kBadData);
+    if (SizeOnly(codec, jp2 ? VX_FORMAT_JP2 : VX_FORMAT_JPC,
+                 CeilDiv(image->x1, first.dx) - CeilDiv(image->x0, first.dx),
+                 CeilDiv(image->y1, first.dy) - CeilDiv(image->y0, first.dy), image->numcomps,
+                 first.prec, (1u << first.prec) - 1))
         return;
     // The header alone decides how much the library will allocate: the limit
     // is checked before it decodes anything.
@@ -150,7 +158,7 @@ void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     VxRequireBuffer(codec, samples * sizeof(int32_t), kPlaneBytesPerPixel);
 
     if (!opj_decode(h.codec, h.stream, image.get()) || !opj_end_decompress(h.codec, h.stream))
-        throw VxCodecFailure(kBadData);
+        throw VxCodecFailure(codec.Cancelled() ? "error: cancelled" : kBadData);
 
     out.comps.clear();
     out.comps.resize(image->numcomps);

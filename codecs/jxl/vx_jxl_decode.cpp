@@ -44,6 +44,89 @@ struct Decoder {
     }
 };
 
+// What the library is given at a time: a large picture decodes piece by
+// piece, so that a cancel is seen within a fraction of a second.
+constexpr size_t kPiece = size_t(64) << 10;
+
+// The file in memory, handed to a decoder a piece at a time.
+class PieceFeeder {
+public:
+    PieceFeeder(const Decoder& dec, const std::vector<uint8_t>& data, const VxImage& codec)
+        : dec_(dec), data_(data), codec_(codec) {
+        Give(0);
+    }
+    // The next event; between pieces the cancel flag is polled.
+    JxlDecoderStatus Next() {
+        for (;;) {
+            const JxlDecoderStatus s = JxlDecoderProcessInput(dec_.d);
+            if (s == JXL_DEC_ERROR) throw VxCodecFailure(kDamaged);
+            if (s != JXL_DEC_NEED_MORE_INPUT) return s;
+            if (fed_ == data_.size()) throw VxCodecFailure(kTruncated);
+            if (codec_.CancelledBetweenPieces()) throw VxCodecFailure("JPEG XL: cancelled");
+            Give(fed_ - JxlDecoderReleaseInput(dec_.d));
+        }
+    }
+
+private:
+    void Give(size_t from) {
+        fed_ = std::min(data_.size(), std::max(fed_, from) + kPiece);
+        if (JxlDecoderSetInput(dec_.d, data_.data() + from, fed_ - from) != JXL_DEC_SUCCESS)
+            throw VxCodecFailure(kDamaged);
+        if (fed_ == data_.size()) JxlDecoderCloseInput(dec_.d);
+    }
+    const Decoder& dec_;
+    const std::vector<uint8_t>& data_;
+    const VxImage& codec_;
+    size_t fed_ = 0;
+};
+
+// The size, depth and frame count from the basic info and the frame headers,
+// reading the file a piece at a time: frame data is skipped, not decoded, and
+// a still picture needs its first bytes only.
+struct HeaderFacts {
+    JxlBasicInfo info{};
+    int32_t frames = 0;
+};
+
+HeaderFacts ReadHeaderFacts(VxFile* file, std::vector<uint8_t> buffer) {
+    Decoder dec;
+    if (JxlDecoderSubscribeEvents(dec.d, JXL_DEC_BASIC_INFO | JXL_DEC_FRAME) != JXL_DEC_SUCCESS)
+        throw VxCodecFailure(kDamaged);
+    HeaderFacts facts;
+    bool closed = false;
+    size_t total = buffer.size();
+    if (JxlDecoderSetInput(dec.d, buffer.data(), buffer.size()) != JXL_DEC_SUCCESS)
+        throw VxCodecFailure(kDamaged);
+    for (;;) {
+        const JxlDecoderStatus s = JxlDecoderProcessInput(dec.d);
+        if (s == JXL_DEC_ERROR) throw VxCodecFailure(kDamaged);
+        if (s == JXL_DEC_NEED_MORE_INPUT) {
+            if (closed) throw VxCodecFailure(kTruncated);
+            // What the library has not taken yet stays; the rest goes.
+            const size_t keep = JxlDecoderReleaseInput(dec.d);
+            buffer.erase(buffer.begin(), buffer.end() - std::ptrdiff_t(keep));
+            const size_t want = std::min(kPiece, size_t(INT_MAX) - total);
+            const size_t got = vx::ReadUpTo(file, buffer, want);
+            total += got;
+            if (got == 0) closed = true;
+            if (JxlDecoderSetInput(dec.d, buffer.data(), buffer.size()) != JXL_DEC_SUCCESS)
+                throw VxCodecFailure(kDamaged);
+            if (closed) JxlDecoderCloseInput(dec.d);
+        } else if (s == JXL_DEC_BASIC_INFO) {
+            if (JxlDecoderGetBasicInfo(dec.d, &facts.info) != JXL_DEC_SUCCESS)
+                throw VxCodecFailure(kDamaged);
+            if (!facts.info.have_animation) {
+                facts.frames = 1;
+                return facts;
+            }
+        } else if (s == JXL_DEC_FRAME) {
+            if (facts.frames < INT32_MAX) ++facts.frames;
+        } else if (s == JXL_DEC_SUCCESS) {
+            return facts;
+        }
+    }
+}
+
 // Frames an animation shows, read from the frame headers alone.
 int32_t CountFrames(const std::vector<uint8_t>& data) {
     Decoder dec;
@@ -161,12 +244,24 @@ bool VxJxlCodec::Decode(VxFile* file) {
         std::vector<uint8_t> data;
         vx::ReadUpTo(file, data, 12);
         if (!IsJxlSignature(data.data(), data.size())) throw VxCodecFailure(kNotJxl);
+        if (DimensionsOnly()) {
+            const HeaderFacts facts = ReadHeaderFacts(file, std::move(data));
+            Info.NumFrames = facts.frames;
+            if (Info.Frame < 0 || Info.Frame >= Info.NumFrames)
+                throw VxCodecFailure("JPEG XL: no such frame");
+            const bool turned = facts.info.orientation > JXL_ORIENT_ROTATE_180;
+            return AnswerDimensions(VX_FORMAT_JXL, turned ? facts.info.ysize : facts.info.xsize,
+                                    turned ? facts.info.xsize : facts.info.ysize,
+                                    facts.info.num_color_channels == 1 ? 8 : 24);
+        }
         vx::ReadUpTo(file, data, size_t(INT_MAX) - data.size());
 
         Decoder dec;
-        dec.Start(data, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE);
-        if (JxlDecoderSetUnpremultiplyAlpha(dec.d, JXL_TRUE) != JXL_DEC_SUCCESS)
+        if (JxlDecoderSubscribeEvents(dec.d, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
+                                                 JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
+            JxlDecoderSetUnpremultiplyAlpha(dec.d, JXL_TRUE) != JXL_DEC_SUCCESS)
             throw VxCodecFailure(kDamaged);
+        PieceFeeder feeder(dec, data, *this);
         JxlBasicInfo info;
         JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
         uint32_t w = 0, h = 0;
@@ -174,18 +269,13 @@ bool VxJxlCodec::Decode(VxFile* file) {
         std::vector<uint8_t> pixels;
         std::vector<uint8_t> icc;
         for (;;) {
-            const JxlDecoderStatus s = dec.Next();
+            const JxlDecoderStatus s = feeder.Next();
             if (s == JXL_DEC_BASIC_INFO) {
                 if (JxlDecoderGetBasicInfo(dec.d, &info) != JXL_DEC_SUCCESS) throw VxCodecFailure(kDamaged);
                 // The decoder turns the picture upright.
                 const bool turned = info.orientation > JXL_ORIENT_ROTATE_180;
                 w = turned ? info.ysize : info.xsize;
                 h = turned ? info.xsize : info.ysize;
-                if (DimensionsOnly()) {
-                    HeaderRef().biWidth = int32_t(w);
-                    HeaderRef().biHeight = int32_t(h);
-                    return true;
-                }
                 const bool alpha = info.alpha_bits != 0;
                 VxRequirePicture(*this, w, h, alpha ? 32 : 24);
                 CheckLayers(data, *this);

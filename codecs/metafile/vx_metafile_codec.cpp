@@ -66,13 +66,6 @@ bool VxMetafileCodec::LoadWindowsMetafile(VxFile* fp, Loaded& out) {
     const uint64_t body = uint64_t(vx::LoadLE32(mh + 6)) * 2;
     // The body must at least hold its own header, and no more than the stream.
     if (body < sizeof(mh) || size < 0 || body > uint64_t(size)) return false;
-    try {
-        out.bytes.resize(size_t(body));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    if (!fp->Seek64(start + 22, SEEK_SET)) return false;
-    if (fp->Read(out.bytes.data(), 1, out.bytes.size()) != out.bytes.size()) return false;
 
     out.enhanced = false;
     out.left = int16_t(vx::LoadLE16(ph + 6));
@@ -83,7 +76,15 @@ bool VxMetafileCodec::LoadWindowsMetafile(VxFile* fp, Loaded& out) {
     out.xExt = (int32_t(out.right) - out.left) * kScreenDpi / out.unitsPerInch;
     out.yExt = (int32_t(out.bottom) - out.top) * kScreenDpi / out.unitsPerInch;
     ScaleExtents(&out.xExt, &out.yExt);
-    return true;
+    // The placeable header holds the size: the records are for playing.
+    if (DimensionsOnly()) return true;
+    try {
+        out.bytes.resize(size_t(body));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!fp->Seek64(start + 22, SEEK_SET)) return false;
+    return fp->Read(out.bytes.data(), 1, out.bytes.size()) == out.bytes.size();
 }
 
 bool VxMetafileCodec::LoadEnhancedMetafile(VxFile* fp, Loaded& out) {
@@ -99,6 +100,12 @@ bool VxMetafileCodec::LoadEnhancedMetafile(VxFile* fp, Loaded& out) {
     if (vx::LoadLE32(head) != 1 || vx::LoadLE32(head + 40) != kEmfSignature ||
         headerSize < kEmfHeaderMin || headerSize > length)
         return false;
+    out.enhanced = true;
+    out.boundsLeft = int32_t(vx::LoadLE32(head + 8));
+    out.boundsTop = int32_t(vx::LoadLE32(head + 12));
+    out.boundsRight = int32_t(vx::LoadLE32(head + 16));
+    out.boundsBottom = int32_t(vx::LoadLE32(head + 20));
+    if (DimensionsOnly()) return true;
     try {
         out.bytes.resize(length);
     } catch (const std::bad_alloc&) {
@@ -106,13 +113,7 @@ bool VxMetafileCodec::LoadEnhancedMetafile(VxFile* fp, Loaded& out) {
     }
     std::memcpy(out.bytes.data(), head, sizeof(head));
     const size_t rest = length - sizeof(head);
-    if (fp->Read(out.bytes.data() + sizeof(head), 1, rest) != rest) return false;
-    out.enhanced = true;
-    out.boundsLeft = int32_t(vx::LoadLE32(head + 8));
-    out.boundsTop = int32_t(vx::LoadLE32(head + 12));
-    out.boundsRight = int32_t(vx::LoadLE32(head + 16));
-    out.boundsBottom = int32_t(vx::LoadLE32(head + 20));
-    return true;
+    return fp->Read(out.bytes.data() + sizeof(head), 1, rest) == rest;
 }
 
 bool VxMetafileCodec::Decode(VxFile* fp, int32_t maxWidth, int32_t maxHeight) {
@@ -156,6 +157,7 @@ bool VxMetafileCodec::Decode(VxFile* fp, int32_t maxWidth, int32_t maxHeight) {
         return false;
     }
 
+    if (DimensionsOnly()) return AnswerDimensions(VX_FORMAT_WMF, uint32_t(w), uint32_t(h), 24);
     if (!PictureFits(uint32_t(w), uint32_t(h), 24)) return false;
     vx::mf::Canvas canvas;
     if (!canvas.Init(w, h, 0xFFFFFF)) return false;  // the system window colour

@@ -134,6 +134,11 @@ bool VxPcxCodec::Decode(VxFile* file) {
         uint32_t depth = bits;
         if (trueColour) depth = 24;
         else if (planes > 1) depth = 4;  // 2, 3 or 4 bit planes keep every index bit
+        if (DimensionsOnly()) {
+            SetXDPI(vx::LoadLE16(h + 12));
+            SetYDPI(vx::LoadLE16(h + 14));
+            return AnswerDimensions(VX_FORMAT_PCX, width, height, depth);
+        }
         VxRequirePicture(*this, width, height, depth, file, (total + 31) / 32, "corrupted PCX");
         if (!Create(width, height, depth, VX_FORMAT_PCX)) throw VxCodecFailure("Can't allocate memory");
         // Through the setters, so that the picture's header (which BMP and

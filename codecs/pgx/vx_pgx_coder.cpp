@@ -57,7 +57,7 @@ void ReadPgx(VxFile* file, VxImage& codec, Planes& out) {
         if (file->GetC() != '\n') file->Seek64(pos, SEEK_SET);
     }
     if (prec == 0 || width == 0 || height == 0) throw VxCodecFailure(kBadData);
-    if (SizeOnly(codec, out, width, height)) return;
+    if (SizeOnly(codec, VX_FORMAT_PGX, width, height, 1, prec, (1u << prec) - 1)) return;
 
     const uint32_t bytes = prec <= 8 ? 1 : 2;
     VxRequirePicture(codec, width, height, 8, file, uint64_t(width) * height * bytes, kBadData);

@@ -196,8 +196,11 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     const bool truecolour = alpha || colorType == PNG_COLOR_TYPE_RGB;
 
     if (DimensionsOnly()) {
-        Header.biWidth = int32_t(width);
-        Header.biHeight = int32_t(height);
+        png_uint_32 xppu = 0, yppu = 0;
+        int unit = PNG_RESOLUTION_UNKNOWN;
+        if (!png_get_pHYs(png, info, &xppu, &yppu, &unit)) unit = PNG_RESOLUTION_UNKNOWN;
+        ApplyResolution(unit == PNG_RESOLUTION_METER, xppu, yppu);
+        AnswerDimensions(VX_FORMAT_PNG, width, height, truecolour ? 24 : std::min(bitDepth, 8));
         return ReadOutcome::Dimensions;
     }
     // Before the library sizes its row buffers.

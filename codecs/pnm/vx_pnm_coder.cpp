@@ -61,7 +61,7 @@ void ReadPnm(VxFile* file, VxImage& codec, Planes& out) {
     if (width == 0 || height == 0 || maxval == 0) throw VxCodecFailure(kBadData);
     // Exactly one white-space character separates the header from raw samples.
     if (!IsSpace(last)) throw VxCodecFailure(kBadData);
-    if (SizeOnly(codec, out, width, height)) return;
+    if (SizeOnly(codec, VX_FORMAT_PNM, width, height, ncomps, BitsFor(maxval), maxval)) return;
 
     const uint64_t samples = uint64_t(width) * height * ncomps;
     const uint32_t bytesPerSample = maxval > 255 ? 2 : 1;

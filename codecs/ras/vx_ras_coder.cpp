@@ -72,7 +72,10 @@ void ReadRas(VxFile* file, VxImage& codec, Planes& out) {
         throw VxCodecFailure(kBadData);
     if (depth != 1 && depth != 8 && depth != 24 && depth != 32) throw VxCodecFailure(kBadData);
     if (type > kTypeRgb || mapType > kMapRaw) throw VxCodecFailure(kBadData);
-    if (SizeOnly(codec, out, width, height)) return;
+    if (SizeOnly(codec, VX_FORMAT_RAS, width, height,
+                 depth > 8 || (mapType == kMapRgb && mapLength > 0) ? 3 : 1, depth == 1 ? 1 : 8,
+                 depth == 1 ? 1 : 255))
+        return;
     if (uint64_t(mapLength) > Remaining(file)) throw VxCodecFailure(kBadData);
 
     // Colour map: all reds, then all greens, then all blues.

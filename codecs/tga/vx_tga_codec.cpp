@@ -107,6 +107,7 @@ bool VxTgaCodec::Decode(VxFile* file) {
                 throw VxCodecFailure("bad TGA header");
             if (kind == 1 && mapFirst + mapLength > 256) throw VxCodecFailure("bad TGA header");
         }
+        if (DimensionsOnly()) return AnswerDimensions(VX_FORMAT_TGA, width, height, depth);
 
         file->Seek(int32_t(idLength), SEEK_CUR);
 

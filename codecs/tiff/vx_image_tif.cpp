@@ -86,6 +86,14 @@ int32_t ToInt(double v) {
     return int32_t(v);
 }
 
+// The depth of a picture read band by band.
+uint32_t BandDepth(uint16_t photometric, uint16_t spp, uint16_t bps) {
+    if (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK ||
+        photometric == PHOTOMETRIC_PALETTE)
+        return (photometric == PHOTOMETRIC_PALETTE && bps > 8) ? 24 : bps == 1 ? 1 : bps <= 4 ? 4 : 8;
+    return photometric == PHOTOMETRIC_CIELAB && spp == 1 ? 8 : 24;
+}
+
 struct RgbaImageGuard {
     TIFFRGBAImage* img = nullptr;
     ~RgbaImageGuard() {
@@ -127,12 +135,6 @@ bool VxImageTIF::Decode(VxFile* file) {
         TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
         TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation);
 
-        if (DimensionsOnly()) {
-            HeaderRef().biWidth = int32_t(std::min<uint32_t>(width, INT32_MAX));
-            HeaderRef().biHeight = int32_t(std::min<uint32_t>(height, INT32_MAX));
-            Fail("output dimensions returned");
-        }
-
         uint16_t resUnit = RESUNIT_INCH;
         TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &resUnit);
         int32_t xdpi = 0, ydpi = 0;
@@ -146,7 +148,7 @@ bool VxImageTIF::Decode(VxFile* file) {
         if (TIFFGetField(tif, TIFFTAG_YPOSITION, &fval)) yoff = ToInt(fval);
 
         if (width == 0 || height == 0) Fail("Corrupted TIFF file!: empty picture");
-        VxRequirePicture(*this, width, height, 24);
+        if (!DimensionsOnly()) VxRequirePicture(*this, width, height, 24);
         const int64_t fileSize = file->Size64();
         const uint64_t pixelLimit =
             std::max(kPixelFloor, uint64_t(std::max<int64_t>(fileSize, 0)) * kPixelsPerFileByte);
@@ -155,7 +157,8 @@ bool VxImageTIF::Decode(VxFile* file) {
 
         uint32_t iccLength = 0;
         const uint8_t* icc = nullptr;
-        if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc && iccLength)
+        if (!DimensionsOnly() && TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc &&
+            iccLength)
             SetIccProfile({icc, iccLength});
 
         Info.TransIndex = -1;
@@ -183,6 +186,15 @@ bool VxImageTIF::Decode(VxFile* file) {
                 break;
             default: break;
         }
+        if (DimensionsOnly()) {
+            TIFFCloseEx(tif);
+            SetXDPI(xdpi);
+            SetYDPI(ydpi);
+            // Orientations 5 to 8 turn the picture a quarter.
+            const bool turned = orientation >= ORIENTATION_LEFTTOP && orientation <= ORIENTATION_LEFTBOT;
+            return AnswerDimensions(VX_FORMAT_TIF, turned ? height : width, turned ? width : height,
+                                    band ? BandDepth(photometric, spp, bps) : 24);
+        }
 
         if (Cancelled()) Fail("Cancelled");
         uint16_t compression = COMPRESSION_NONE;
@@ -208,7 +220,6 @@ bool VxImageTIF::Decode(VxFile* file) {
         return true;
     } catch (const VxCodecFailure& f) {
         TIFFCloseEx(tif);
-        if (DimensionsOnly() && std::strcmp(f.text, "output dimensions returned") == 0) return true;
         Destroy();
         SetLastError(f.text);
         return false;
@@ -271,11 +282,7 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
     const bool rgb = photometric == PHOTOMETRIC_RGB;
 
     // Layout of the picture.
-    uint32_t bpp = 24;
-    if (grey || palette)
-        bpp = (palette && bps > 8) ? 24 : bps == 1 ? 1 : bps <= 4 ? 4 : 8;
-    else if (lab && spp == 1)
-        bpp = 8;
+    const uint32_t bpp = BandDepth(photometric, spp, bps);
     const bool withAlpha = ((grey || palette) && spp >= 2) || ((rgb || lab) && spp >= 4);
     uint16_t extraCount = 0;
     uint16_t* extraTypes = nullptr;

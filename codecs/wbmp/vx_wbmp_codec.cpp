@@ -53,6 +53,7 @@ bool VxWbmpCodec::Decode(VxFile* file) {
             height == 0)
             throw VxCodecFailure("Corrupted WBMP");
 
+        if (DimensionsOnly()) return AnswerDimensions(VX_FORMAT_WBMP, width, height, 1);
         const uint64_t line = (uint64_t(width) + 7) / 8;
         // A truncated file would come out with blank rows; refusing it also keeps a
         // lying header from reserving memory the file cannot fill.

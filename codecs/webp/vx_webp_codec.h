@@ -23,6 +23,9 @@ public:
     static bool IsWebpSignature(const uint8_t* bytes, size_t size);
 
 private:
+    // The dimensions-only answer, from the chunk headers of a RIFF file of
+    // `total` bytes whose first 12 have been read.
+    bool AnswerFromChunkHeaders(VxFile* file, uint64_t total);
     void DecodeStill(const uint8_t* data, size_t size, bool alpha);
     void DecodeAnimation(const uint8_t* data, size_t size, bool alpha);
     // The ICC profile and EXIF block go with the picture as stored; the

@@ -1,6 +1,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -37,6 +38,14 @@ struct Demux {
     ~Demux() { WebPDemuxDelete(d); }
 };
 
+struct IncrementalDecoder {
+    WebPIDecoder* d = nullptr;
+    ~IncrementalDecoder() { WebPIDelete(d); }
+};
+
+// What the library is given at a time.
+constexpr size_t kPiece = size_t(64) << 10;
+
 struct AnimDecoder {
     WebPAnimDecoder* d = nullptr;
     ~AnimDecoder() { WebPAnimDecoderDelete(d); }
@@ -65,6 +74,7 @@ bool VxWebpCodec::Decode(VxFile* file) {
         // reading after the picture.
         const uint64_t total = uint64_t(vx::LoadLE32(data.data() + 4)) + 8;
         if (total < 20) throw VxCodecFailure(kNotWebp);
+        if (DimensionsOnly()) return AnswerFromChunkHeaders(file, total);
         vx::ReadUpTo(file, data, size_t(total - 12));
         if (data.size() < total) throw VxCodecFailure(kTruncated);
 
@@ -75,9 +85,57 @@ bool VxWebpCodec::Decode(VxFile* file) {
             DecodeAnimation(data.data(), data.size(), features.has_alpha != 0);
         else
             DecodeStill(data.data(), data.size(), features.has_alpha != 0);
-        if (!DimensionsOnly()) KeepMetadata(data.data(), data.size());
+        KeepMetadata(data.data(), data.size());
         return true;
     });
+}
+
+bool VxWebpCodec::AnswerFromChunkHeaders(VxFile* file, uint64_t total) {
+    // Chunks are walked over, not read: a huge canvas or a long animation
+    // costs a few bytes per chunk.
+    const int64_t start = file->Tell64() - 12;
+    const int64_t left = file->Remaining();
+    if (start < 0 || (left >= 0 && uint64_t(left) < total - 12)) throw VxCodecFailure(kTruncated);
+    uint32_t w = 0, h = 0, frames = 0;
+    bool animation = false;
+    for (uint64_t pos = 12; pos + 8 <= total;) {
+        uint8_t head[18];
+        if (!file->Seek64(start + int64_t(pos), SEEK_SET) || file->Read(head, 1, 8) != 8)
+            throw VxCodecFailure(kTruncated);
+        const uint32_t size = vx::LoadLE32(head + 4);
+        const size_t want = std::min<size_t>(size, 10);
+        if (file->Read(head + 8, 1, want) != want) throw VxCodecFailure(kTruncated);
+        const uint8_t* body = head + 8;
+        if (pos == 12 && std::memcmp(head, "VP8X", 4) == 0 && size >= 10) {
+            animation = (body[0] & 0x02) != 0;
+            w = 1 + (body[4] | body[5] << 8 | uint32_t(body[6]) << 16);
+            h = 1 + (body[7] | body[8] << 8 | uint32_t(body[9]) << 16);
+            if (!animation) break;
+        } else if (pos == 12 && std::memcmp(head, "VP8 ", 4) == 0 && size >= 10 &&
+                   body[3] == 0x9D && body[4] == 0x01 && body[5] == 0x2A) {
+            w = vx::LoadLE16(body + 6) & 0x3FFF;
+            h = vx::LoadLE16(body + 8) & 0x3FFF;
+            break;
+        } else if (pos == 12 && std::memcmp(head, "VP8L", 4) == 0 && size >= 5 && body[0] == 0x2F) {
+            const uint32_t bits = vx::LoadLE32(body + 1);
+            w = 1 + (bits & 0x3FFF);
+            h = 1 + ((bits >> 14) & 0x3FFF);
+            break;
+        } else if (pos == 12) {
+            throw VxCodecFailure("WebP: damaged data");
+        } else if (std::memcmp(head, "ANMF", 4) == 0) {
+            ++frames;
+        }
+        pos += 8 + uint64_t(size) + (size & 1);
+    }
+    if (w == 0 || h == 0) throw VxCodecFailure("WebP: damaged data");
+    if (animation && frames == 0) throw VxCodecFailure("WebP: animation without frames");
+    Info.NumFrames = animation ? int32_t(std::min<uint32_t>(frames, INT32_MAX)) : 1;
+    if (!animation && Info.Frame > 0) throw VxCodecFailure("WebP: the file has one frame only");
+    if (Info.Frame < 0 || Info.Frame >= Info.NumFrames) throw VxCodecFailure("WebP: no such frame");
+    // After the picture, as a full read leaves it.
+    file->Seek64(start + int64_t(total), SEEK_SET);
+    return AnswerDimensions(VX_FORMAT_WEBP, w, h, 24);
 }
 
 void VxWebpCodec::KeepMetadata(const uint8_t* data, size_t size) {
@@ -110,11 +168,6 @@ void VxWebpCodec::DecodeStill(const uint8_t* data, size_t size, bool alpha) {
         throw VxCodecFailure(kNotWebp);
     const uint32_t w = uint32_t(config.input.width), h = uint32_t(config.input.height);
     Info.NumFrames = 1;
-    if (DimensionsOnly()) {
-        HeaderRef().biWidth = int32_t(w);
-        HeaderRef().biHeight = int32_t(h);
-        return;
-    }
     if (Info.Frame > 0) throw VxCodecFailure("WebP: the file has one frame only");
     VxRequirePicture(*this, w, h, 24);
     if (!Create(w, h, 24, VX_FORMAT_WEBP)) throw VxCodecFailure(GetLastError());
@@ -136,8 +189,18 @@ void VxWebpCodec::DecodeStill(const uint8_t* data, size_t size, bool alpha) {
         config.output.u.RGBA.stride = int(w * 4);
         config.output.u.RGBA.size = rgba.size();
     }
-    const VP8StatusCode status = WebPDecode(data, size, &config);
+    // Fed a piece at a time, so that a cancel is seen while a large picture decodes.
+    IncrementalDecoder idec;
+    idec.d = WebPIDecode(nullptr, 0, &config);
+    if (!idec.d) throw VxCodecFailure(kNoMemory);
+    VP8StatusCode status = VP8_STATUS_SUSPENDED;
+    for (size_t fed = 0; status == VP8_STATUS_SUSPENDED && fed < size;) {
+        if (fed > 0 && CancelledBetweenPieces()) throw VxCodecFailure(kCancelled);
+        fed = std::min(size, fed + kPiece);
+        status = WebPIUpdate(idec.d, data, fed);
+    }
     WebPFreeDecBuffer(&config.output);
+    if (status == VP8_STATUS_SUSPENDED) status = VP8_STATUS_NOT_ENOUGH_DATA;
     if (status != VP8_STATUS_OK) throw VxCodecFailure(StatusText(status));
     if (!rgba.empty()) vx::StoreRows(*this, rgba.data(), size_t(w) * 4, 4);
 }
@@ -152,11 +215,6 @@ void VxWebpCodec::DecodeAnimation(const uint8_t* data, size_t size, bool alpha) 
     const uint32_t frames = WebPDemuxGetI(demux.d, WEBP_FF_FRAME_COUNT);
     Info.NumFrames = int32_t(frames);
     if (frames == 0) throw VxCodecFailure("WebP: animation without frames");
-    if (DimensionsOnly()) {
-        HeaderRef().biWidth = int32_t(w);
-        HeaderRef().biHeight = int32_t(h);
-        return;
-    }
     if (Info.Frame < 0 || uint32_t(Info.Frame) >= frames)
         throw VxCodecFailure("WebP: no such frame");
     // The animation decoder keeps two canvases of this size.
@@ -178,7 +236,7 @@ void VxWebpCodec::DecodeAnimation(const uint8_t* data, size_t size, bool alpha) 
         if (!anim.d) throw VxCodecFailure("WebP: damaged animation");
         uint8_t* canvas = nullptr;
         for (int32_t i = 0; i <= Info.Frame; ++i) {
-            if (Cancelled()) throw VxCodecFailure(kCancelled);
+            if (CancelledBetweenPieces()) throw VxCodecFailure(kCancelled);
             int timestamp = 0;
             if (!WebPAnimDecoderGetNext(anim.d, &canvas, &timestamp) || !canvas)
                 throw VxCodecFailure("WebP: damaged animation frame");

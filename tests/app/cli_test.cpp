@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <zlib.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -66,15 +67,65 @@ TEST(Cli, StopsAfterTheFailedRowAndKeepsGoingWhenAsked) {
     }
 }
 
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v, bool big) {
+    for (int i = 0; i < 4; ++i) b.at(at + size_t(i)) = uint8_t(v >> (big ? 24 - 8 * i : 8 * i));
+}
+
+// A 15000 x 15000 PNG whose pixel data is rubbish: only its header can be read.
+std::vector<uint8_t> HugePng() {
+    std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H',
+                              'D', 'R', 0, 0, 0, 0, 0, 0, 0, 0, 8, 2, 0, 0, 0, 0, 0, 0, 0,
+                              0, 0, 0, 16, 'I', 'D', 'A', 'T'};
+    Put32(b, 16, 15000, true);
+    Put32(b, 20, 15000, true);
+    Put32(b, 29, uint32_t(crc32(0, &b[12], 17)), true);
+    b.resize(b.size() + 20, 0xA5);
+    return b;
+}
+
+// 108 bytes: an animation on a 16383 x 16383 canvas, two frames of rubbish.
+std::vector<uint8_t> HugeWebp() {
+    std::vector<uint8_t> b = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P',
+                              'V', 'P', '8', 'X', 10, 0, 0, 0, 0x02, 0, 0, 0,
+                              0xFE, 0x3F, 0, 0xFE, 0x3F, 0, 'A', 'N', 'I', 'M', 6, 0, 0, 0};
+    b.resize(b.size() + 6, 0);
+    for (int frame = 0; frame < 2; ++frame) {
+        const std::vector<uint8_t> anmf = {'A', 'N', 'M', 'F', 24, 0, 0, 0};
+        b.insert(b.end(), anmf.begin(), anmf.end());
+        b.resize(b.size() + 24, 0x5A);
+    }
+    Put32(b, 4, uint32_t(b.size() - 8), false);
+    return b;
+}
+
+// --info reads headers alone: frame counts, a still picture's one frame, and
+// pictures that could not be decoded at all or only at great cost.
 TEST(Cli, Info) {
     vt::TempDir dir;
-    const Result r = Cli(dir, "--info " + Q(vt::DataPath("bmp/bits4.bmp")) + " " +
-                                  Q(dir.file("missing.bmp")));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("huge.png"), HugePng()));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("huge.webp"), HugeWebp()));
+    const struct {
+        std::string file, line;
+    } cases[] = {
+        {vt::DataPath("bmp/bits4.bmp"), "BMP 13x7 4 bpp, 1 frame, 0x0 dpi"},
+        {vt::DataPath("gif/anim_local.gif"), "GIF 30x22 4 bpp, 4 frames, 96x96 dpi"},
+        {vt::DataPath("jxl/anim.jxl"), "JXL 40x30 24 bpp, 3 frames, 96x96 dpi"},
+        {vt::DataPath("tiff/two_pages.tif"), "TIF 41x29 24 bpp, 2 frames, 96x96 dpi"},
+        {dir.file("huge.png"), "PNG 15000x15000 24 bpp, 1 frame, 96x96 dpi"},
+        {dir.file("huge.webp"), "WEBP 16383x16383 24 bpp, 2 frames, 96x96 dpi"},
+        {dir.file("missing.bmp"), "error: cannot open the file"},
+    };
+    std::string args = "--info";
+    for (const auto& c : cases) args += " " + Q(c.file);
+    Result r = Cli(dir, args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find(vt::DataPath("bmp/bits4.bmp") + ": BMP 13x7 4 bpp, 0 frames, "),
-              std::string::npos)
+    for (const auto& c : cases)
+        EXPECT_NE(r.out.find(c.file + ": " + c.line + "\n"), std::string::npos) << r.out;
+    // The limit holds as a decode holds it.
+    r = Cli(dir, "--info --max-pixels 268402688 " + Q(dir.file("huge.webp")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("16383 x 16383 pixels is above the limit of 268402688"), std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find(dir.file("missing.bmp") + ": error: "), std::string::npos) << r.out;
 }
 
 // --max-pixels reaches the decoders of --info and of a run; 0 lifts the limit.
@@ -113,7 +164,7 @@ TEST(Cli, NewerFormatsBothWays) {
         ASSERT_TRUE(vt::WriteFileBytes(misnamed, vt::ReadFileBytes(vt::DataPath(c.fixture))));
         Result r = Cli(dir, "--info " + Q(misnamed));
         EXPECT_EQ(r.status, 0) << r.out;
-        EXPECT_NE(r.out.find(std::string(": ") + c.name + " 48x32 24 bpp, 1 frames"), std::string::npos)
+        EXPECT_NE(r.out.find(std::string(": ") + c.name + " 48x32 24 bpp, 1 frame,"), std::string::npos)
             << r.out;
         const std::string out = dir.file("out");
         r = Cli(dir, std::string("--to ") + c.name + " --out-dir " + Q(out) + " " + Q(misnamed));

@@ -13,6 +13,7 @@
 #include "app/batch/commit_journal.h"
 #include "app/batch/memory_budget.h"
 #include "core/vx_save_path.h"
+#include "tests/codecs/metafile/mf_test_builder.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -349,6 +350,53 @@ TEST(RunDriverRecovery, TheNextRunFinishesWhatAKilledRunLeft) {
     EXPECT_TRUE(vt::FileExists(live));
     close(holder);
     EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{name(live), "a", "b", "main1.BMP"}));
+}
+
+// Small files of large pictures, and a small picture enlarged: the budget
+// counts each before it is decoded.
+TEST(RunMemory, EveryFormatAndAnEnlargingResizeCountAgainstTheBudget) {
+    vt::TempDir dir;
+    std::vector<uint8_t> tga(18, 0);  // 2000 x 2000, 24-bit, run-length
+    tga[2] = 10;
+    tga[12] = tga[14] = 0xD0;
+    tga[13] = tga[15] = 0x07;
+    tga[16] = 24;
+    for (int i = 0; i < 2000 * 2000 / 128; ++i) tga.insert(tga.end(), {0xFF, 9, 9, 9});
+    std::vector<uint8_t> pcx(128, 0);  // 2000 x 2000, 8-bit, runs of 63
+    pcx[0] = 10, pcx[1] = 5, pcx[2] = 1, pcx[3] = 8, pcx[65] = 1;
+    pcx[8] = pcx[10] = 0xCF, pcx[9] = pcx[11] = 0x07, pcx[66] = 0xD0, pcx[67] = 0x07;
+    for (int i = 0; i < 2000 * 2000 / 63; ++i) pcx.insert(pcx.end(), {0xFF, 7});
+    pcx.insert(pcx.end(), {0xC0 | 2000 * 2000 % 63, 7});
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("big.tga"), tga));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("big.pcx"), pcx));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("big.wmf"), mft::Wmf().Build(0, 0, 4000, 4000, 96)));
+    vx::ResizeRequest enlarge;
+    ASSERT_TRUE(vx::ParseResizeRequest("8000x8000+", enlarge));
+    const struct {
+        std::string file;
+        vx::ResizeRequest resize;
+        uint64_t maxPixels;
+    } cases[] = {{dir.file("big.tga"), {}, 0},
+                 {dir.file("big.pcx"), {}, 0},
+                 {dir.file("big.wmf"), {}, 0},
+                 // A limit that alone would not make the run read sizes ahead.
+                 {vt::DataPath("bmp/bits24.bmp"), enlarge, 100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        batch::RunOptions opt;
+        opt.target = VX_FORMAT_BMP;
+        opt.extension = ".BMP";
+        opt.outDir = dir.path();
+        opt.maxMemory = 8 << 20;
+        opt.maxPixels = c.maxPixels;
+        opt.steps.resize = c.resize;
+        std::string why;
+        batch::RunCallbacks cb;
+        cb.onRowDone = [&](int, const batch::RowResult& r) { why = r.error; };
+        EXPECT_EQ(batch::RunRows({c.file}, opt, cb).failed, 1);
+        EXPECT_NE(why.find("more than the memory budget of 8 MiB"), std::string::npos) << why;
+        EXPECT_FALSE(vt::FileExists(dir.file("main1.BMP")));
+    }
 }
 
 TEST(RunMemory, EstimatesGrowWithThePictureAndNeverOverflow) {

@@ -2,14 +2,19 @@
 // decoder applies it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/format_table/format_table.h"
 #include "core/vx_codec.h"
 #include "core/vx_image.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -136,6 +141,104 @@ TEST(PictureLimit, EveryDecoderAppliesIt) {
             }
         }
         std::free(buffer);
+    }
+}
+
+// Every fixture, read by the format its name gives: the header-only answer
+// is what the full decode gives and makes no picture. The depth is the
+// decoded one except where only the pixels tell: a GIF's screen is composed
+// from its frames, and OpenJPEG applies a JP2 file's palette and channel
+// boxes as it decodes.
+TEST(DimensionsOnly, EveryDecoderAnswersFromTheHeaderAsItsDecodeDoes) {
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(vt::DataPath("")))
+        if (e.is_regular_file()) files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    std::vector<int> compared(kVxFormatCount, 0);
+    for (const std::string& file : files) {
+        const ImageFormat named = vellumar::FormatFromExtension(file);
+        VxImage full(0);
+        full.SetMaxPixels(0);
+        if (!full.Load(file.c_str(), named)) continue;
+        SCOPED_TRACE(file);
+        VxImage head(0);
+        head.SetEscape(-1);
+        head.SetMaxPixels(0);
+        ASSERT_TRUE(head.Load(file.c_str(), named)) << head.GetLastError();
+        const ImageFormat type = full.GetType();
+        ASSERT_LT(type, kVxFormatCount);
+        EXPECT_FALSE(head.IsValid());
+        EXPECT_FALSE(head.AlphaIsValid());
+        EXPECT_EQ(head.GetType(), type);
+        EXPECT_EQ(head.GetWidth(), full.GetWidth());
+        EXPECT_EQ(head.GetHeight(), full.GetHeight());
+        if (VxFindCodec(type)->reportsFrames) {
+            EXPECT_EQ(head.GetNumFrames(), full.GetNumFrames());
+        }
+        if (type != VX_FORMAT_GIF && type != VX_FORMAT_JP2 && type != VX_FORMAT_JPC) {
+            EXPECT_EQ(head.GetBpp(), full.GetBpp());
+        }
+        EXPECT_EQ(head.GetXDPI(), full.GetXDPI());
+        EXPECT_EQ(head.GetYDPI(), full.GetYDPI());
+        ++compared[type];
+    }
+    size_t count = 0;
+    const VxCodecEntry* entries = VxCodecEntries(&count);
+    for (size_t i = 0; i < count; ++i)
+        EXPECT_GT(compared[entries[i].code], 0) << entries[i].name << ": no fixture decoded";
+}
+
+struct PieceCounter {
+    int calls = 0, cancelAt = 0;  // 0: never
+    std::atomic<int32_t> cancel{0};
+};
+
+void CountPiece(void* context) {
+    auto* c = static_cast<PieceCounter*>(context);
+    if (++c->calls == c->cancelAt) c->cancel = 1;
+}
+
+// Noise, so that the lossless file is several pieces long.
+std::vector<uint8_t> NoiseFile(ImageFormat code) {
+    VxImage pic(256, 256, 24, 0);
+    uint32_t seed = 1;
+    for (uint32_t y = 0; y < 256; ++y)
+        for (uint32_t i = 0; i < 256 * 3; ++i) pic.GetBits(y)[i] = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+    pic.SetJpegQuality(100);
+    return vt::EncodeBytes(pic, code);
+}
+
+// The decoders that hand their library a piece at a time (or read a tile at
+// a time) see a cancel raised between pieces: the decode fails there, half
+// way, and the probe does not run a decoder over the file again.
+TEST(Cancel, LongDecodesStopBetweenPiecesAndAreNotProbedAgain) {
+    vt::TempDir dir;
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("noise.jxl"), NoiseFile(VX_FORMAT_JXL)));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("noise.webp"), NoiseFile(VX_FORMAT_WEBP)));
+    const struct {
+        std::string file;
+        ImageFormat code;
+    } cases[] = {{dir.file("noise.jxl"), VX_FORMAT_JXL},
+                 {dir.file("noise.webp"), VX_FORMAT_WEBP},
+                 {vt::DataPath("jpeg2000/tiled.jp2"), VX_FORMAT_JP2},
+                 {vt::DataPath("heif/two.heic"), VX_FORMAT_HEIF}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const auto load = [&](VxImage& img, PieceCounter& n) {
+            img.SetPieceHook(CountPiece, &n);
+            img.SetCancelRequest(&n.cancel);
+            return img.Load(c.file.c_str(), c.code);
+        };
+        PieceCounter whole, cut;
+        VxImage img(0), part(0);
+        ASSERT_TRUE(load(img, whole)) << img.GetLastError();
+        ASSERT_GE(whole.calls, 2);
+        cut.cancelAt = (whole.calls + 1) / 2;
+        EXPECT_FALSE(load(part, cut));
+        EXPECT_FALSE(part.IsValid());
+        EXPECT_NE(std::string(part.GetLastError()).find("cancel"), std::string::npos)
+            << part.GetLastError();
+        EXPECT_EQ(cut.calls, cut.cancelAt);
     }
 }
 

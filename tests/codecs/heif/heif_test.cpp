@@ -115,7 +115,8 @@ TEST(HeifDecode, PictureOutOfRangeKeepsTheCount) {
 }
 
 // The container says 64 x 64, the HEVC or AV1 stream codes 1024 x 1024: the
-// stream's size is what the decoder would allocate, and the limit sees it.
+// stream's size is what the decoder would allocate, and the limit sees it;
+// the header-only answer gives it too.
 TEST(HeifDecode, TheStreamsOwnSizeMeetsTheLimit) {
     for (const char* file : {"lying.heic", "lying.avif"}) {
         SCOPED_TRACE(file);
@@ -123,7 +124,7 @@ TEST(HeifDecode, TheStreamsOwnSizeMeetsTheLimit) {
         VxImage img(0);
         img.SetEscape(-1);
         ASSERT_TRUE(img.Load(path.c_str(), VX_FORMAT_HEIF));
-        EXPECT_EQ(img.GetWidth(), 64u);
+        EXPECT_EQ(img.GetWidth(), 1024u);
         img.SetEscape(0);
         img.SetMaxPixels(100000);
         EXPECT_FALSE(img.Load(path.c_str(), VX_FORMAT_HEIF));
@@ -212,6 +213,40 @@ TEST(HeifEncode, ReferenceDecodersReadWhatWeWrite) {
             VxImage ours(0);
             ASSERT_TRUE(ours.Load(path.c_str(), VX_FORMAT_HEIF));
             EXPECT_EQ(ours.GetType(), t.type);
+        }
+    }
+}
+
+// The command line writes the same HEIC and AVIF bytes when the CPU topology
+// is hidden (no /sys) or says one CPU, each in a mount namespace of its own.
+TEST(HeifEncode, SameBytesWhateverTheCpuTopologySays) {
+    if (!VxHeifCodec::CanWrite(VX_FORMAT_HEIF)) GTEST_SKIP() << "no HEVC encoder";
+    vt::TempDir dir;
+    const std::string one = dir.file("online");
+    ASSERT_TRUE(vt::WriteFileBytes(one, {'0', '\n'}));
+    const std::string ns = "unshare --mount --propagation private ";
+    if (vt::RunCommand(ns + "mount -t tmpfs none /sys >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no mount namespace here (needs root)";
+    const struct {
+        const char* name;
+        std::string setup;
+    } machines[] = {{"as it is", "true"},
+                    {"without /sys", "mount -t tmpfs none /sys"},
+                    {"one CPU", "mount --bind " + vt::ShellQuote(one) + " /sys/devices/system/cpu/online"}};
+    for (const char* to : {"HEIC", "AVIF"}) {
+        std::vector<uint8_t> first;
+        for (const auto& m : machines) {
+            SCOPED_TRACE(std::string(to) + ", " + m.name);
+            const std::string out = dir.file(std::string(to) + "-" + m.name);
+            const std::string run = vt::ShellQuote(VELLUMAR_CLI) + " --quiet --to " + to +
+                                    " --out-dir " + vt::ShellQuote(out) + " " +
+                                    vt::ShellQuote(vt::DataPath("../../samples/sunset.jpg"));
+            const std::string inside = vt::ShellQuote(m.setup + " && " + run);
+            ASSERT_EQ(vt::RunCommand(ns + "sh -c " + inside + " 2>/dev/null"), 0);
+            const auto bytes = vt::ReadFileBytes(out + "/main1." + to);
+            ASSERT_FALSE(bytes.empty());
+            if (first.empty()) first = bytes;
+            EXPECT_EQ(bytes, first);
         }
     }
 }

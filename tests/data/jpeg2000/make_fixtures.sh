@@ -116,3 +116,8 @@ convert "$tmp/rgba.png" rgba32.ras
 # 65 components: more than the codec takes.
 /usr/bin/python3 -c "import sys; sys.stdout.buffer.write(bytes((i * 37) % 256 for i in range(8 * 8 * 65)))" > "$tmp/c65.raw"
 opj_compress -i "$tmp/c65.raw" -o comps65.j2k -F 8,8,65,8,u -n 2 >/dev/null 2>&1
+
+# Noise in 32 x 32 tiles: the decoder reads each tile's data before it
+# decodes it, so a cancel is seen between tiles.
+/usr/bin/python3 -c "import random, sys; random.seed(7); sys.stdout.buffer.write(b'P6\n128 128\n255\n' + bytes(random.randrange(64) for _ in range(128 * 128 * 3)))" > "$tmp/noise.ppm"
+opj_compress -i "$tmp/noise.ppm" -o tiled.jp2 -t 32,32 >/dev/null 2>&1

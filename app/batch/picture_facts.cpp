@@ -1,0 +1,46 @@
+#include "app/batch/picture_facts.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "app/batch/batch_engine.h"
+#include "app/format_table/format_table.h"
+#include "core/vx_image.h"
+#include "core/vx_messages.h"
+#include "core/vx_save_path.h"
+
+namespace vellumar::batch {
+
+PictureFacts ReadPictureFacts(const std::string& path, int frame, uint64_t maxPixels) {
+    PictureFacts facts;
+    // Opening a pipe would wait for its writer, beyond the reach of a signal.
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        facts.error = S_ISDIR(st.st_mode) ? VxSaveErrorText("cannot open the file", EISDIR)
+                                          : "cannot open the file: --info reads regular files only";
+        return facts;
+    }
+    VxImage probe(0);
+    probe.SetEscape(-1);
+    probe.SetFrame(frame);
+    probe.SetMaxPixels(maxPixels);
+    if (!probe.Load(path.c_str(), FormatFromExtension(path)) ||
+        !probe.PictureFits(probe.GetWidth(), probe.GetHeight(), probe.GetBpp())) {
+        const char* why = probe.GetLastError();
+        facts.error = *why ? ReasonLine(VxEnglish(why)) : "cannot open the file";
+        return facts;
+    }
+    facts.ok = true;
+    facts.format = VxFormatName(probe.GetType());
+    facts.width = probe.GetWidth();
+    facts.height = probe.GetHeight();
+    facts.bpp = probe.GetBpp();
+    facts.frames = std::max(1, probe.GetNumFrames());
+    facts.xdpi = probe.GetXDPI();
+    facts.ydpi = probe.GetYDPI();
+    return facts;
+}
+
+}  // namespace vellumar::batch
