@@ -63,9 +63,9 @@ uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, uint64_t outWidth, u
         return RowMemoryEstimate(width, height, source, target);
     // A resized picture is 24-bit with an alpha plane.
     constexpr uint64_t kResizedBytes = 4;
-    const uint64_t decoded = SaturatingProduct(SaturatingProduct(width, height), PerPixel(kDecodeBytes, source));
+    const uint64_t decoded = SaturatingProduct(SaturatingProduct(width, height), DecodeBytes(source));
     const uint64_t resized = SaturatingProduct(SaturatingProduct(outWidth, outHeight),
-                                               kResizedBytes + PerPixel(kEncodeBytes, target));
+                                               kResizedBytes + EncodeBytes(target));
     const uint64_t bytes = decoded > UINT64_MAX - resized ? UINT64_MAX : decoded + resized;
     return bytes > UINT64_MAX - kRowOverhead ? UINT64_MAX : bytes + kRowOverhead;
 }

@@ -113,7 +113,7 @@ TEST(Cli, Info) {
         {vt::DataPath("tiff/two_pages.tif"), "TIF 41x29 24 bpp, 2 frames, 96x96 dpi"},
         {dir.file("huge.png"), "PNG 15000x15000 24 bpp, 1 frame, 96x96 dpi"},
         {dir.file("huge.webp"), "WEBP 16383x16383 24 bpp, 2 frames, 96x96 dpi"},
-        {dir.file("missing.bmp"), "error: cannot open the file"},
+        {dir.file("missing.bmp"), "error: cannot open the file: No such file or directory"},
     };
     std::string args = "--info";
     for (const auto& c : cases) args += " " + Q(c.file);
