@@ -161,7 +161,13 @@ bool SetFromText(RunOptions& options, const RunOption& option, std::string_view 
                  std::string& detail) {
     detail.clear();
     switch (option.kind) {
-        case OptionKind::Text: return option.setText(options, text, detail);
+        case OptionKind::Text:
+            // A name the system would cut at its first NUL is not the name given.
+            if (text.find('\0') != std::string_view::npos) {
+                detail = "a NUL byte cannot stand in a name";
+                return false;
+            }
+            return option.setText(options, text, detail);
         case OptionKind::Number: {
             uint64_t v = 0;
             return ParseNumber(option, text, v) && SetNumber(options, option, v);

@@ -17,6 +17,7 @@
 #include "app/batch/run_driver.h"
 #include "app/batch/source_list.h"
 #include "app/format_table/format_table.h"
+#include "core/vx_codec.h"
 #include "core/vx_messages.h"
 #include "core/vx_save_path.h"
 #include "vellumar_version.h"
@@ -28,6 +29,7 @@ namespace {
 // What the command line says beyond the run's options.
 struct Command {
     const char* item = nullptr;
+    std::vector<std::string> given;  // run options named on the line, for --info's warning
     bool info = false;
     bool recursive = false;
     bool quiet = false;
@@ -125,20 +127,27 @@ std::string Parse(int argc, const char* const* argv, Command& c) {
             if (!takeValue(name)) return "--to needs a format";
             c.item = FindTargetItem(name);
             if (!c.item) return "unknown format: " + name;
+            const VxFormatCaps* caps = VxFindFormatCaps(batch::TargetFromItem(c.item).format);
+            if (caps && !caps->writes) return "--to " + name + ": it can be read but not written";
         } else if (arg == "--out-dir") {
             if (!takeValue(c.run.outDir) || c.run.outDir.empty()) return "--out-dir needs a folder";
+        } else if (hasInline && (arg == "--recursive" || arg == "--quiet" || arg == "--info" ||
+                                 (option && option->kind == batch::OptionKind::Flag))) {
+            return arg + " takes no value";
         } else if (arg == "--recursive" && !hasInline) {
             c.recursive = true;
         } else if (arg == "--quiet" && !hasInline) {
             c.quiet = true;
         } else if (arg == "--info" && !hasInline) {
             c.info = true;
-        } else if (option && option->kind == batch::OptionKind::Flag && !hasInline) {
+        } else if (option && option->kind == batch::OptionKind::Flag) {
             batch::SetFlag(c.run, *option, true);
-        } else if (option && option->kind != batch::OptionKind::Flag) {
+            c.given.push_back(arg);
+        } else if (option) {
             std::string v, detail;
             if (!takeValue(v) || !batch::SetFromText(c.run, *option, v, detail))
                 return batch::OptionError(arg, *option, detail);
+            c.given.push_back(arg);
         } else {
             return "unknown option: " + arg;
         }
@@ -151,6 +160,12 @@ std::string Parse(int argc, const char* const* argv, Command& c) {
 
 int RunInfo(const Command& c, std::ostream& out, std::ostream& err) {
     int status = 0;
+    // Only the frame and the picture limit change what --info reads.
+    for (const std::string& name : c.given)
+        if (name != "--frame" && name != "--max-pixels")
+            err << "vellumar-convert: --info ignores " << name << '\n';
+    if (!c.run.outDir.empty()) err << "vellumar-convert: --info ignores --out-dir\n";
+    if (c.recursive) err << "vellumar-convert: --info ignores --recursive\n";
     for (const std::string& file : c.files) {
         const batch::PictureFacts f = batch::ReadPictureFacts(file, c.run.frame, c.run.maxPixels);
         out << Printable(file) << ": ";

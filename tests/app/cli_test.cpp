@@ -189,12 +189,20 @@ TEST(Cli, BadUsage) {
         "--to PNG --recursive=yes " + f,
         "--to PNG --max-pixels -1 " + f, "--to PNG --max-pixels 1e6 " + f,
         "--to PNG --max-memory 17179869184G " + f,  // 2^64 bytes
-        "--to PNG --quality 101 " + f, "--to PNG --jobs=0 " + f, "--to PNG --strip=1 " + f};
+        "--to PNG --quality 101 " + f, "--to PNG --jobs=0 " + f, "--to PNG --strip=1 " + f,
+        "--to wmf " + f};
     for (const std::string& args : cases) {
         const Result r = Cli(dir, args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
     }
+    EXPECT_NE(Cli(dir, "--to PNG --strip=1 " + f).err.find("--strip takes no value"),
+              std::string::npos);
+    EXPECT_NE(Cli(dir, "--to WMF " + f).err.find("can be read but not written"), std::string::npos);
+    const Result info = Cli(dir, "--info --quality 50 --strip --frame 0 " + f);
+    EXPECT_EQ(info.status, 0);
+    EXPECT_EQ(info.err, "vellumar-convert: --info ignores --quality\n"
+                        "vellumar-convert: --info ignores --strip\n");
 }
 
 TEST(Cli, HelpAnywhereAndWhatItPrintsIsClean) {

@@ -90,6 +90,11 @@ def test_every_source_format_and_failure_as_the_command_line_says(mixed_folder, 
     (lambda t: vellumar.convert(SUNSET, "gif", t, dither=True), ValueError, "dither needs"),
     (lambda t: vellumar.convert(SUNSET, "png", t, name="{nom}"), ValueError, "name: "),
     (lambda t: vellumar.convert(SUNSET, "png", t, name="../{row}"), vellumar.Error, ""),
+    (lambda t: vellumar.convert(SUNSET, "png", t, prefix="a\0b"), ValueError, "NUL"),
+    (lambda t: vellumar.convert(SUNSET, "png", t, name="{row}\0x"), ValueError, "NUL"),
+    (lambda t: vellumar.convert(SUNSET, "png", str(t / "o\0.png")), ValueError, "NUL"),
+    (lambda t: vellumar.convert(str(SUNSET) + "\0x", "png", t), ValueError, "NUL"),
+    (lambda t: vellumar.convert_bytes(b"x", "png", source_ext="png/x"), ValueError, "source_ext"),
 ])
 def test_errors(tmp_path, call, error, words):
     with pytest.raises(error, match=words):
@@ -150,3 +155,11 @@ def test_threads_convert_alike(tmp_path):
                                                               "webp"), range(3 * len(sources))))
     for i, out in enumerate(outs):
         assert out == outs[i % len(sources)]
+
+
+def test_out_is_a_folder_when_it_ends_in_a_slash_or_is_one(tmp_path):
+    assert vellumar.convert(SUNSET, "png", f"{tmp_path}/new/").output == f"{tmp_path}/new/main1.PNG"
+    assert vellumar.convert(SUNSET, "png", tmp_path / "file").output == str(tmp_path / "file")
+    assert (tmp_path / "file").is_file()
+    # One path is one path, not its letters.
+    assert vellumar.list_sources(str(tmp_path / "new")) == [(str(tmp_path / "new"), "")]

@@ -59,40 +59,61 @@ def run_options(to, options):
     return run
 
 
+def _path(value, what):
+    """A path as the file system's bytes; a NUL byte would cut it short."""
+    raw = os.fsencode(value)
+    if b"\0" in raw:
+        raise ValueError(f"{what}: a NUL byte cannot stand in a name")
+    return raw
+
+
+def _paths(names, what):
+    """One path or a list of them (a single text is one path, not its letters)."""
+    if isinstance(names, (str, bytes, os.PathLike)):
+        names = [names]
+    return [_path(n, what) for n in names]
+
+
 def run_rows(sources, run):
     """Converts ``sources`` (row r is sources[r - 1]); the engine's summary."""
-    return _engine.run([os.fsencode(s) for s in sources], run)
+    return _engine.run(_paths(sources, "src"), run)
 
 
 def plan_outputs(run, sources):
     """Each row's (output path, reason it has none) as the run names them."""
     return [(os.fsdecode(path), why)
-            for path, why in _engine.plan_outputs(run, [os.fsencode(s) for s in sources])]
+            for path, why in _engine.plan_outputs(run, _paths(sources, "src"))]
 
 
 def list_sources(names, recursive=False):
-    """The rows the command line makes of ``names``: (path, folder relative to
-    the folder named, which ``{dir}`` gives). With ``recursive`` a folder is
-    every file beneath it, in the order of their paths compared as bytes."""
+    """The rows the command line makes of ``names`` (a path or a list of
+    paths): (path, folder relative to the folder named, which ``{dir}``
+    gives). With ``recursive`` a folder is every file beneath it, in the order
+    of their paths compared as bytes."""
     return [(os.fsdecode(p), os.fsdecode(d))
-            for p, d in _engine.list_sources([os.fsencode(n) for n in names], recursive)]
+            for p, d in _engine.list_sources(_paths(names, "names"), recursive)]
 
 
 def convert(src, to, out=None, **options):
     """Converts the file ``src`` into format ``to``.
 
-    ``out`` is the output file, or a folder that gets the command line's name
-    for a first row (``main1.PNG``; ``prefix`` and ``name`` change it); by
-    default the current folder. The file appears complete or not at all. Raises
-    :class:`Error` when the file cannot be converted.
+    ``out`` is a folder when it is an existing folder or ends in ``/`` (made
+    when missing): the file gets the command line's name for a first row
+    there (``main1.PNG``; ``prefix`` and ``name`` change it). Otherwise it is
+    the output file itself. By default the current folder. The file appears
+    complete or not at all. Raises :class:`Error` when the file cannot be
+    converted.
     """
     run = run_options(to, options)
+    _path(src, "src")
     # Any number of single files may go into one folder at once.
     run.folder_locking = "shared"
-    if out is None or os.path.isdir(out):
-        run.out_dir = os.fsencode(os.path.normpath(out if out is not None else os.curdir))
+    raw = _path(out if out is not None else os.curdir, "out")
+    if raw.endswith(b"/") or os.path.isdir(raw):
+        os.makedirs(raw, exist_ok=True)
+        run.out_dir = os.path.normpath(raw)
     else:
-        run.outputs = [os.fsencode(out)]
+        run.outputs = [raw]
     summary = run_rows([src], run)
     if summary.refusal:
         raise Error(summary.refusal, source=src, row=1, stage="encode")
@@ -108,6 +129,9 @@ def convert_bytes(data, to, source_ext=None, **options):
     The content decides the decoder; ``source_ext`` (``"wbmp"``) names the
     format first, as a file's extension does, for formats without a signature.
     """
+    if source_ext is not None and (not isinstance(source_ext, str) or "/" in source_ext
+                                   or "\0" in source_ext):
+        raise ValueError(f"source_ext needs an extension such as 'wbmp': {source_ext!r}")
     with tempfile.TemporaryDirectory(prefix="vellumar-") as folder:
         name = "source" + ("." + source_ext.lstrip(".") if source_ext else "")
         source = os.path.join(folder, name)
@@ -125,7 +149,7 @@ def info(path, frame=0, max_pixels=None):
     run.frame = frame
     if max_pixels is not None:
         run.max_pixels = max_pixels
-    ok, facts = _engine.info(os.fsencode(path), run.frame, run.max_pixels)
+    ok, facts = _engine.info(_path(path, "path"), run.frame, run.max_pixels)
     if not ok:
         raise Error(facts, source=path, stage="decode")
     return facts
