@@ -56,6 +56,13 @@ enum VxMetadataKind : uint8_t {
     kVxIptc = 8,
 };
 
+// Whether a writer may change the pixels it is given.
+enum class VxLossiness : uint8_t {
+    Never,     // what is written reads back as it was given
+    Below100,  // lossy below quality 100, exact at 100
+    Always,    // lossy at any quality (or by default)
+};
+
 struct VxFormatCaps {
     // Its place in the list of targets, from 1 (the window's list, --to, the
     // format list of the documentation).
@@ -78,4 +85,8 @@ struct VxFormatCaps {
     // The decoder can read the picture at 1/2, 1/4 or 1/8 of its size
     // (JpegScale), which a shrinking resize uses.
     bool readsScaled = false;
+    VxLossiness lossy = VxLossiness::Never;
+    // Its file size follows its quality, so that a file size can be aimed at
+    // by choosing the quality (--target-size).
+    bool sizedByQuality = false;
 };

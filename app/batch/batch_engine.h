@@ -26,11 +26,22 @@ std::string OutputPath(std::string_view dir, std::string_view prefix, int row,
 
 // NotWritten: converted, but its file would have replaced a source that a row
 // which never got its own file still needed.
-enum class RowOutcome { Done, DecodeFailed, EncodeFailed, NotWritten };
+// Skipped: left alone as --if-exists says (its reason in `error`).
+enum class RowOutcome { Done, DecodeFailed, EncodeFailed, NotWritten, Skipped };
 
 struct RowResult {
     RowOutcome outcome = RowOutcome::Done;
     std::string error;  // the image's last error text on failure
+
+    // What the row read and wrote, for reports: filled as far as it got.
+    std::string output;           // the file written (empty when none)
+    ImageFormat sourceFormat = 0;  // as decoded
+    uint32_t width = 0, height = 0;  // the decoded picture
+    uint64_t sourceBytes = 0, outputBytes = 0;
+    double seconds = 0;           // the row's own work, decode to encode
+    double psnr = -1;             // --verify on a lossy file: the figure; infinity when exact
+    int encodes = 0;              // encodes the row needed (--target-size searches)
+    int quality = 0;              // the quality written with, for lossy targets
 };
 
 // A row's reason as one line, without a leading "error:" of its own (the

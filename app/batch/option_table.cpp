@@ -10,6 +10,30 @@ namespace {
 
 std::string OnOff(bool on) { return on ? "true" : "false"; }
 
+// "200K", "1.5M", "3000": a size in bytes, powers of 1024, rounded down.
+bool ParseFileSize(std::string_view text, uint64_t& bytes) {
+    uint64_t whole = 0, fraction = 0, scale = 1;
+    size_t at = 0;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) && whole < (1ull << 50))
+        whole = whole * 10 + uint64_t(text[at++] - '0');
+    if (at == 0) return false;
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) && scale < 1000000)
+            fraction = fraction * 10 + uint64_t(text[at++] - '0'), scale *= 10;
+    }
+    int shift = 0;
+    if (at < text.size()) {
+        const char unit = char(std::toupper(static_cast<unsigned char>(text[at++])));
+        shift = unit == 'K' ? 10 : unit == 'M' ? 20 : unit == 'G' ? 30 : -1;
+    }
+    if (shift < 0 || at != text.size()) return false;
+    const uint64_t value = (whole << shift) + ((fraction << shift) / scale);
+    if (value == 0) return false;
+    bytes = value;
+    return true;
+}
+
 template <class Choice>
 bool SetChoice(bool (*parse)(std::string_view, Choice&), Choice& into, std::string_view text) {
     Choice parsed{};
@@ -129,6 +153,28 @@ const RunOption kOptions[] = {
      .hi = UINT64_MAX,
      .setNumber = [](RunOptions& o, uint64_t v) { o.maxPixels = v; },
      .get = [](const RunOptions& o) { return std::to_string(o.maxPixels); }},
+    {.name = "if-exists",
+     .kind = OptionKind::Text,
+     .value = "MODE",
+     .needs = "needs replace, skip, newer or rename",
+     .setText = [](RunOptions& o, std::string_view v, std::string&) {
+         return ParseIfExists(v, o.ifExists);
+     },
+     .get = [](const RunOptions& o) { return std::string(IfExistsName(o.ifExists)); }},
+    {.name = "verify",
+     .kind = OptionKind::Flag,
+     .value = "",
+     .needs = "needs True or False",
+     .setFlag = [](RunOptions& o, bool on) { o.verify = on; },
+     .get = [](const RunOptions& o) { return OnOff(o.verify); }},
+    {.name = "target-size",
+     .kind = OptionKind::Text,
+     .value = "BYTES",
+     .needs = "needs a file size above 0 (200K, 1.5M)",
+     .setText = [](RunOptions& o, std::string_view v, std::string&) {
+         return ParseFileSize(v, o.targetSize);
+     },
+     .get = [](const RunOptions& o) { return std::to_string(o.targetSize); }},
 };
 
 // Digits, then a unit where the option takes one.

@@ -6,11 +6,25 @@ namespace vellumar::batch {
 
 namespace {
 
-enum class Field { Prefix, Row, Name, Ext, EXT, Dir, Unknown };
+enum class Field { Prefix, Row, Name, Ext, EXT, Dir, Date, Size, Unknown };
+
+// "row:04": the row number padded with zeros to that many digits (1 to 9).
+int RowWidth(std::string_view key) {
+    if (key.size() < 6 || key.substr(0, 5) != "row:0") return 0;
+    int width = 0;
+    for (const char c : key.substr(5)) {
+        if (c < '0' || c > '9') return 0;
+        width = width * 10 + (c - '0');
+        if (width > 9) return 0;
+    }
+    return width;
+}
 
 Field FieldOf(std::string_view key) {
     if (key == "prefix") return Field::Prefix;
-    if (key == "row") return Field::Row;
+    if (key == "row" || RowWidth(key)) return Field::Row;
+    if (key == "date") return Field::Date;
+    if (key == "size") return Field::Size;
     if (key == "name") return Field::Name;
     if (key == "ext") return Field::Ext;
     if (key == "EXT") return Field::EXT;
@@ -18,7 +32,7 @@ Field FieldOf(std::string_view key) {
     return Field::Unknown;
 }
 
-// Calls `literal(text)` and `field(Field)` in order; false with `why` on a
+// Calls `literal(text)` and `field(Field, key)` in order; false with `why` on a
 // brace that does not pair or an unknown field.
 template <typename Literal, typename OnField>
 bool Walk(std::string_view pattern, std::string& why, Literal literal, OnField field) {
@@ -38,7 +52,7 @@ bool Walk(std::string_view pattern, std::string& why, Literal literal, OnField f
             why = "unknown field {" + std::string(key) + "} in the name template";
             return false;
         }
-        field(f);
+        field(f, key);
         at = close + 1;
     }
     return true;
@@ -68,11 +82,21 @@ bool Tidy(const std::string& raw, std::string& out) {
 std::string CheckNameTemplate(std::string_view pattern) {
     std::string why;
     bool fields = false;
-    if (!Walk(pattern, why, [](std::string_view) {}, [&](Field) { fields = true; })) return why;
+    if (!Walk(pattern, why, [](std::string_view) {}, [&](Field, std::string_view) { fields = true; }))
+        return why;
     if (!fields) return "the name template has no field, so every row would write one file";
     if (!pattern.empty() && pattern.front() == '/')
         return "the name template must not start with '/'";
     return {};
+}
+
+bool TemplateUses(std::string_view pattern, std::string_view field) {
+    std::string why;
+    bool found = false;
+    Walk(pattern, why, [](std::string_view) {}, [&](Field f, std::string_view) {
+        found = found || (f == Field::Date && field == "date") || (f == Field::Size && field == "size");
+    });
+    return found;
 }
 
 std::string SourceStem(std::string_view source) {
@@ -86,10 +110,18 @@ std::string ExpandName(std::string_view pattern, const NameParts& parts, std::st
     std::string raw;
     const bool ok = Walk(
         pattern, why, [&](std::string_view text) { raw += text; },
-        [&](Field f) {
+        [&](Field f, std::string_view key) {
             switch (f) {
                 case Field::Prefix: raw += parts.prefix; break;
-                case Field::Row: raw += std::to_string(parts.row); break;
+                case Field::Row: {
+                    const std::string digits = std::to_string(parts.row);
+                    const size_t width = size_t(RowWidth(key));
+                    if (digits.size() < width) raw.append(width - digits.size(), '0');
+                    raw += digits;
+                    break;
+                }
+                case Field::Date: raw += parts.date; break;
+                case Field::Size: raw += parts.size; break;
                 case Field::Name: raw += SourceStem(parts.source); break;
                 case Field::Ext: {
                     std::string_view e = parts.extension;

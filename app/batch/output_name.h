@@ -1,5 +1,10 @@
-// Output file names from a template: {prefix} {row} {name} {ext} {EXT} {dir}.
+// Output file names from a template: {prefix} {row} {name} {ext} {EXT} {dir}
+// {date} {size}.
 //
+// {row:04} pads the row number with zeros to four digits. {date} is the
+// picture's EXIF date ("2024-05-01"), or its file's modification date.
+// {size} is the width a --resize size asks for ("1600" for "1600x"), the
+// request itself when it names no width ("x800", "50%"), empty without one.
 // {name} is the source's file name without its last extension: the text
 // after the last dot goes, the dots before it stay ("scan.2024.tif" gives
 // "scan.2024"); a name whose only dot leads it (".hidden") keeps it whole.
@@ -27,7 +32,13 @@ struct NameParts {
     std::string_view source;     // the source's path; its file name gives {name}
     std::string_view dir;        // {dir}
     std::string_view extension;  // {EXT}, e.g. ".PNG"
+    std::string_view date;       // {date}
+    std::string_view size;       // {size}
 };
+
+// Whether the template names the field ("date", "size"): its value then has
+// to be found before the name can be made.
+bool TemplateUses(std::string_view pattern, std::string_view field);
 
 // The source's file name without its last extension, as {name} gives it.
 std::string SourceStem(std::string_view source);

@@ -6,6 +6,7 @@
 // waits until that row's own file is safely in place (CommitOrder).
 #include "app/batch/run_driver.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,38 +27,12 @@
 #include "app/batch/memory_budget.h"
 #include "app/batch/name_key.h"
 #include "app/batch/picture_memory.h"
+#include "app/batch/row_output.h"
 #include "app/batch/source_guard.h"
 #include "app/format_table/format_table.h"
 #include "core/vx_save_path.h"
 
 namespace vellumar::batch {
-
-std::string OutputPathOf(const RunOptions& options, int row, const std::string& source,
-                         std::string& why) {
-    const size_t at = size_t(row - 1);
-    if (row >= 1 && at < options.outputs.size()) return options.outputs[at];
-    const std::string dir = at < options.sourceDirs.size() ? options.sourceDirs[at] : std::string();
-    const std::string name = ExpandName(
-        options.nameTemplate, {options.prefix, row, source, dir, options.extension}, why);
-    return name.empty() ? name : options.outDir + '/' + name;
-}
-
-std::vector<PlannedOutput> PlanOutputs(const RunOptions& options,
-                                       const std::vector<std::string>& sources) {
-    std::vector<PlannedOutput> plan(sources.size());
-    // Two spellings of one name ("out/a", "out/./a", a link to the folder) are one file.
-    std::unordered_map<NameKey, int, NameKeyHash> firstRow;
-    for (int row = 1; row <= int(sources.size()); ++row) {
-        PlannedOutput& out = plan[size_t(row - 1)];
-        out.path = OutputPathOf(options, row, sources[size_t(row - 1)], out.why);
-        if (out.path.empty()) continue;
-        const auto [it, fresh] = firstRow.emplace(KeyOfName(out.path), row);
-        if (!fresh)
-            out.why = "row " + std::to_string(row) + " would write row " +
-                      std::to_string(it->second) + "'s output file " + out.path;
-    }
-    return plan;
-}
 
 namespace {
 
@@ -163,7 +138,8 @@ public:
                 reported_ = row - 1;
                 Flush();
             }
-        summary_.cancelled = Cancelled() && summary_.converted + summary_.failed < rows_;
+        summary_.cancelled =
+            Cancelled() && summary_.converted + summary_.failed + summary_.skipped < rows_;
         summary_.peakReserved = budget_.PeakHeld();
         summary_.memoryWaits = budget_.Waits();
         return summary_;
@@ -288,7 +264,8 @@ private:
                 slot = Convert(row, &handle);
                 LeaveSolo();
             }
-            const bool failed = slot.result.outcome != RowOutcome::Done;
+            const bool failed = slot.result.outcome != RowOutcome::Done &&
+                                slot.result.outcome != RowOutcome::Skipped;
             std::lock_guard lock(mutex_);
             if (failed && !options_.keepGoing) stopAt_ = std::min(stopAt_, row);
             slot.ready = true;
@@ -355,6 +332,12 @@ private:
             Fail(slot, RowOutcome::EncodeFailed, name.why);
             return slot;
         }
+        if (!name.skip.empty()) {
+            Fail(slot, RowOutcome::Skipped, name.skip);
+            slot.result.output = name.path;
+            return slot;
+        }
+        const auto began = std::chrono::steady_clock::now();
         // Folders the template names are made; a caller naming files has its own.
         const size_t folderEnd = slot.output.rfind('/');
         if (size_t(row) > options_.outputs.size() && folderEnd > options_.outDir.size() &&
@@ -396,13 +379,20 @@ private:
                 SourceGuard::Close(in);
                 return slot;
         }
+        struct stat st {};
+        if (fstat(in.fd, &st) == 0) slot.result.sourceBytes = uint64_t(st.st_size);
         if (!Cancelled() &&
             DecodeAndFit(handle, source, options_.target, slot.result, in.readPath, options_.steps) &&
-            !Cancelled() &&
-            !(*handle)->SaveToTemporary(slot.output.c_str(), options_.target, slot.temporary,
-                                          options_.temporaryTag, durable_[size_t(row)])) {
-            Fail(slot, RowOutcome::EncodeFailed, (*handle)->GetLastError());
+            !Cancelled()) {
+            slot.result.sourceFormat = (*handle)->GetType();
+            slot.result.width = (*handle)->GetWidth();
+            slot.result.height = (*handle)->GetHeight();
+            if (EncodeRow(**handle, options_, slot.output, durable_[size_t(row)], slot.temporary,
+                          slot.result))
+                slot.result.output = slot.output;
         }
+        slot.result.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         SourceGuard::Close(in);
         ReleasePicture(handle);
         budget_.Release(reserved);
@@ -420,7 +410,9 @@ private:
             Discard(slot);
             Resolve(row, slot.result);
             order_.Failed(row);
-            if (slot.result.outcome != RowOutcome::Done && !options_.keepGoing) {
+            const bool failed = slot.result.outcome != RowOutcome::Done &&
+                                slot.result.outcome != RowOutcome::Skipped;
+            if (failed && !options_.keepGoing) {
                 Stop(row);
                 return false;
             }
@@ -558,6 +550,7 @@ private:
             const RowResult result = std::move(*results_[size_t(row)]);
             results_[size_t(row)].reset();
             if (result.outcome == RowOutcome::Done) ++summary_.converted;
+            else if (result.outcome == RowOutcome::Skipped) ++summary_.skipped;
             else ++summary_.failed;
             if (result.outcome == RowOutcome::NotWritten) ++summary_.notWritten;
             if (callbacks_.onRowDone) callbacks_.onRowDone(row, result);

@@ -43,6 +43,7 @@ struct RunSummary {
     // Not empty when the run did not start (another run holds the output folder).
     std::string refusal;
     int converted = 0;
+    int skipped = 0;     // left alone as --if-exists says
     int failed = 0;      // rows not converted, the not written ones included
     int notWritten = 0;  // rows whose files would have destroyed a picture
     bool stoppedEarly = false;  // a failure ended the run before its last row

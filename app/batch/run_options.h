@@ -12,7 +12,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/batch/folder_lock.h"
@@ -21,6 +23,16 @@
 #include "core/vx_image.h"
 
 namespace vellumar::batch {
+
+// What a run does with an output file that is already there.
+enum class IfExists {
+    Replace,  // write over it (the default)
+    Skip,     // leave it, the row is skipped: a later run resumes an interrupted one
+    Newer,    // convert only when the source is newer than it
+    Rename,   // write "name (2).ext", "name (3).ext", ... beside it
+};
+bool ParseIfExists(std::string_view text, IfExists& out);
+const char* IfExistsName(IfExists value);
 
 struct RunOptions {
     // What is written and where: outDir/<the name template filled in>; sub-folders
@@ -54,21 +66,40 @@ struct RunOptions {
     uint64_t maxMemory = 0;
     // A run holds its folders alone; callers writing single files share them.
     FolderLocking folderLocking = FolderLocking::Exclusive;
+
+    IfExists ifExists = IfExists::Replace;
+    // Each written file is read back and compared with the picture encoded.
+    bool verify = false;
+    // Not 0: the lossy writers' highest quality whose file takes at most this
+    // many bytes (found by search) instead of `quality`.
+    uint64_t targetSize = 0;
+    // For tests: called on each encoded temporary file before it is checked
+    // and put in place.
+    std::function<void(const std::string&)> afterEncode;
 };
 
 // Output file of 1-based row `row` reading `source`; empty with `why` when the
-// template gives no usable name for it.
+// template gives no usable name for it. (--if-exists is PlanOutputs' business.)
 std::string OutputPathOf(const RunOptions& options, int row, const std::string& source,
                          std::string& why);
+
+// What {size} gives for a resize request ("1600" for "1600x"); empty for none.
+std::string SizeName(const vx::ResizeRequest& request);
+
+// The picture's date for {date}: its EXIF date (the original's, else the
+// file's), or the file's modification date (UTC); "" when neither is found.
+std::string SourceDate(const std::string& path);
 
 struct PlannedOutput {
     std::string path;  // empty when the template gives no name
     std::string why;   // not empty: the row fails with this (no name, or an earlier row's file)
+    std::string skip;  // not empty: the row is skipped for this (--if-exists)
 };
 
 // Every row's output, before any is written: a row naming the file of an
-// earlier row fails instead of overwriting it, whatever the timing. Row r's
-// is element r - 1.
+// earlier row fails instead of overwriting it, whatever the timing; an output
+// already there is skipped or renamed as --if-exists says. Row r's is element
+// r - 1.
 std::vector<PlannedOutput> PlanOutputs(const RunOptions& options,
                                        const std::vector<std::string>& sources);
 

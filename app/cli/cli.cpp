@@ -1,6 +1,10 @@
 #include "app/cli/cli.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <memory>
 #include <initializer_list>
 #include <cstring>
 #include <ostream>
@@ -15,6 +19,7 @@
 #include "app/batch/picture_facts.h"
 #include "app/batch/program_dir.h"
 #include "app/batch/run_driver.h"
+#include "app/batch/run_report.h"
 #include "app/batch/source_list.h"
 #include "app/format_table/format_table.h"
 #include "core/vx_codec.h"
@@ -33,6 +38,7 @@ struct Command {
     bool info = false;
     bool recursive = false;
     bool quiet = false;
+    std::string report;  // --report FILE
     std::vector<std::string> files;
     batch::RunOptions run;
 };
@@ -46,7 +52,8 @@ std::string Usage() {
     for (const batch::RunOption& o : batch::RunOptionTable())
         words.push_back(std::string("[--") + o.name + (*o.value ? std::string(" ") + o.value : "") +
                         "]");
-    for (const char* w : {"[--recursive]", "[--quiet]", "FILE..."}) words.push_back(w);
+    for (const char* w : {"[--report FILE]", "[--recursive]", "[--quiet]", "FILE..."})
+        words.push_back(w);
     std::string text = lead;
     size_t column = lead.size();
     for (const std::string& w : words) {
@@ -131,6 +138,8 @@ std::string Parse(int argc, const char* const* argv, Command& c) {
             if (caps && !caps->writes) return "--to " + name + ": it can be read but not written";
         } else if (arg == "--out-dir") {
             if (!takeValue(c.run.outDir) || c.run.outDir.empty()) return "--out-dir needs a folder";
+        } else if (arg == "--report") {
+            if (!takeValue(c.report) || c.report.empty()) return "--report needs a file name";
         } else if (hasInline && (arg == "--recursive" || arg == "--quiet" || arg == "--info" ||
                                  (option && option->kind == batch::OptionKind::Flag))) {
             return arg + " takes no value";
@@ -184,6 +193,13 @@ int RunInfo(const Command& c, std::ostream& out, std::ostream& err) {
         return 1;
     }
     return status;
+}
+
+// "41 s", "2.3 s": whole units from ten on.
+std::string Seconds(double value, const char* unit) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, value >= 10 ? "%.0f %s" : "%.1f %s", value, unit);
+    return buf;
 }
 
 // Whether one of `names` stands among the options (before a "--").
@@ -243,14 +259,44 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     const bool progress = progressToTerminal && !c.quiet;
     options.target = target.format;
     options.extension = target.extension;
+    std::unique_ptr<batch::RunReport> report;
+    if (!c.report.empty()) {
+        std::string why;
+        report = batch::RunReport::Open(c.report, why);
+        if (!report) {
+            err << "vellumar-convert: " << Printable(why) << '\n';
+            RemoveEmptyFolders(made);
+            return 1;
+        }
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
+    int finished = 0;
     batch::RunCallbacks callbacks;
     callbacks.onRowStart = [&](int row) {
-        if (progress)
-            err << "\r\033[K[" << row << '/' << total << "] "
-                << Printable(files[size_t(row - 1)]) << std::flush;
+        if (!progress) return;
+        err << "\r\033[K[" << finished << '/' << total << ']';
+        // The rate and time left, once a row has shown how fast they go.
+        if (finished > 0) {
+            const double rate = finished / std::max(elapsed(), 1e-3);
+            err << ' ' << Seconds(rate, "files/s") << ", " << Seconds((total - finished) / rate, "s")
+                << " left";
+        }
+        err << ' ' << Printable(files[size_t(row - 1)]) << std::flush;
     };
     callbacks.onRowDone = [&](int row, const batch::RowResult& r) {
+        ++finished;
+        if (report) report->Row(row, files[size_t(row - 1)], options.target, r);
         if (r.outcome == batch::RowOutcome::Done) return;
+        if (progress) err << "\r\033[K";
+        if (r.outcome == batch::RowOutcome::Skipped) {
+            if (!c.quiet)
+                err << "row " << row << ": " << Printable(files[size_t(row - 1)])
+                    << ": skipped: " << Printable(batch::RowReason(r)) << '\n';
+            return;
+        }
         if (progress) err << "\r\033[K";
         err << "row " << row << ": " << Printable(files[size_t(row - 1)]) << ": "
             << (r.outcome == batch::RowOutcome::DecodeFailed ? "decoding failed: "
@@ -267,8 +313,9 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     }
     if (!c.quiet) {
         out << (summary.cancelled ? "Interrupted: converted " : "Converted ") << summary.converted
-            << " of " << total << " file" << (total == 1 ? "" : "s") << " to " << (c.item + 2)
-            << " in " << Printable(options.outDir) << '\n';
+            << ", skipped " << summary.skipped << ", failed " << summary.failed << " of " << total
+            << " file" << (total == 1 ? "" : "s") << " in " << Seconds(elapsed(), "s") << " ("
+            << (c.item + 2) << " into " << Printable(options.outDir) << ")\n";
         if (summary.notWritten)
             out << summary.notWritten << " converted file"
                 << (summary.notWritten == 1 ? " was" : "s were")
@@ -278,6 +325,10 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             out << "Stopped at the first failure; use --keep-going to try every file.\n";
     }
     RemoveEmptyFolders(made);
+    if (report && report->Failed()) {
+        err << "vellumar-convert: cannot write the report " << Printable(c.report) << '\n';
+        return 1;
+    }
     // What it printed is part of the run: a full disk under it is a failure.
     if (!out.flush()) {
         err << "vellumar-convert: cannot write the output\n";

@@ -42,6 +42,7 @@ struct HeldFolder {
 struct Summary {
     std::string refusal;
     int converted = 0;
+    int skipped = 0;
     int failed = 0;
     bool stoppedEarly = false;
     std::vector<FailedRow> failures;
@@ -53,6 +54,10 @@ Summary Run(const std::vector<std::string>& sources, const RunOptions& options) 
     // Called on this thread without the GIL: only C++ is touched here.
     callbacks.onRowDone = [&](int row, const vellumar::batch::RowResult& r) {
         if (r.outcome == vellumar::batch::RowOutcome::Done) return;
+        if (r.outcome == vellumar::batch::RowOutcome::Skipped) {
+            ++summary.skipped;
+            return;
+        }
         summary.failures.push_back(
             {row, r.outcome == vellumar::batch::RowOutcome::DecodeFailed ? "decode" : "encode",
              vellumar::batch::RowReason(r)});
@@ -192,6 +197,7 @@ PYBIND11_MODULE(_engine, m) {
     py::class_<Summary>(m, "Summary")
         .def_readonly("refusal", &Summary::refusal)
         .def_readonly("converted", &Summary::converted)
+        .def_readonly("skipped", &Summary::skipped)
         .def_readonly("failed", &Summary::failed)
         .def_readonly("stopped_early", &Summary::stoppedEarly)
         .def_readonly("failures", &Summary::failures);

@@ -28,11 +28,13 @@ TEST(OutputName, TemplatesFilledIn) {
         {"{name}/../{row}", "x.jpg", "", ""},          // would leave the output folder
         {"{name}", "in/...", "", ""},                  // "..." without its extension is ".."
         {"{dir}/{name}", "../up/x.jpg", "..", ""},
+        {"{row:04}_{date}_{size}{EXT}", "x.jpg", "", "0007_2024-05-01_1600.PNG"},
+        {"{row:01}{row:0}", "x.jpg", "", ""},         // {row:0} names no width
     };
     for (const auto& c : cases) {
         std::string why;
-        const std::string got =
-            batch::ExpandName(c.pattern, {"main", 7, c.source, c.dir, ".PNG"}, why);
+        const std::string got = batch::ExpandName(
+            c.pattern, {"main", 7, c.source, c.dir, ".PNG", "2024-05-01", "1600"}, why);
         EXPECT_EQ(got, c.expected) << c.pattern << " " << c.source;
         EXPECT_EQ(why.empty(), *c.expected != '\0') << c.pattern << " " << c.source << ": " << why;
     }
@@ -42,7 +44,7 @@ TEST(OutputName, DefaultIsTodaysName) {
     for (const char* prefix : {"main", "", "scan "}) {
         std::string why;
         EXPECT_EQ("/o/" + batch::ExpandName(batch::kDefaultNameTemplate,
-                                             {prefix, 12, "any.jpg", "", ".TIF"}, why),
+                                             {prefix, 12, "any.jpg", "", ".TIF", "", ""}, why),
                   batch::OutputPath("/o", prefix, 12, ".TIF"));
     }
 }

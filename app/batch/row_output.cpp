@@ -1,0 +1,178 @@
+#include "app/batch/row_output.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "app/batch/memory_budget.h"
+#include "core/vx_codec.h"
+#include "core/vx_rgba_rows.h"
+#include "core/vx_save_path.h"
+
+namespace vellumar::batch {
+
+namespace {
+
+struct Encoded {
+    uint8_t* bytes = nullptr;
+    int32_t size = 0;
+    ~Encoded() { std::free(bytes); }
+};
+
+bool EncodeInMemory(VxImage& picture, ImageFormat format, int quality, Encoded& out) {
+    std::free(out.bytes);
+    out.bytes = nullptr;
+    out.size = 0;
+    picture.SetJpegQuality(uint8_t(quality));
+    return picture.Encode(out.bytes, out.size, format);
+}
+
+bool WriteTemporary(const std::string& output, const Encoded& data, const RunOptions& options,
+                    bool durable, std::string& temporary, std::string& why) {
+    if (!VxReplaceable(output, why)) return false;
+    const int fd = VxCreateTemporaryBeside(output, temporary, options.temporaryTag);
+    if (fd < 0) {
+        why = VxSaveErrorText("cannot create the output file", errno);
+        return false;
+    }
+    for (int32_t at = 0; at < data.size;) {
+        const ssize_t n = write(fd, data.bytes + at, size_t(data.size - at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            why = VxSaveErrorText("cannot write the output file", errno);
+            close(fd);
+            unlink(temporary.c_str());
+            temporary.clear();
+            return false;
+        }
+        at += int32_t(n);
+    }
+    if ((durable && fsync(fd) != 0) || close(fd) != 0) {
+        why = VxSaveErrorText("cannot write the output file", errno);
+        unlink(temporary.c_str());
+        temporary.clear();
+        return false;
+    }
+    return true;
+}
+
+// The highest quality whose file takes at most `limit` bytes: 100 first, then
+// halving the range, so at most 8 encodes.
+bool EncodeToSize(VxImage& picture, const RunOptions& options, Encoded& best, int& quality,
+                  RowResult& result, std::string& why) {
+    Encoded trial;
+    int lo = 1, hi = 100;
+    uint64_t smallest = UINT64_MAX;
+    quality = 0;
+    for (int q = 100; lo <= hi; q = lo + (hi - lo) / 2) {
+        ++result.encodes;
+        if (!EncodeInMemory(picture, options.target, q, trial)) {
+            why = picture.GetLastError();
+            return false;
+        }
+        smallest = std::min<uint64_t>(smallest, uint64_t(trial.size));
+        if (uint64_t(trial.size) <= options.targetSize) {
+            quality = q;
+            std::swap(best.bytes, trial.bytes);
+            std::swap(best.size, trial.size);
+            lo = q + 1;
+        } else {
+            hi = q - 1;
+        }
+    }
+    if (quality == 0) {
+        why = "no quality makes the file fit " + BytesText(options.targetSize) +
+              ": the smallest is " + BytesText(smallest) + " at quality 1, after " +
+              std::to_string(result.encodes) + " encodes";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool VerifyWritten(const VxImage& picture, const std::string& file, ImageFormat format,
+                   double& psnr, std::string& why) {
+    VxImage back(0);
+    back.SetMaxPixels(0);
+    if (!back.Load(file.c_str(), format)) {
+        why = std::string("verification failed: the written file does not read back: ") +
+              back.GetLastError();
+        return false;
+    }
+    const uint32_t w = picture.GetWidth(), h = picture.GetHeight();
+    if (back.GetWidth() != w || back.GetHeight() != h) {
+        why = "verification failed: the written file reads back as " +
+              std::to_string(back.GetWidth()) + "x" + std::to_string(back.GetHeight()) +
+              " instead of " + std::to_string(w) + "x" + std::to_string(h);
+        return false;
+    }
+    const size_t stride = size_t(w) * 4;
+    std::vector<uint8_t> a(stride * h), b(stride * h);
+    vx::LoadRows(picture, a.data(), stride, 4);
+    vx::LoadRows(back, b.data(), stride, 4);
+    // Colours under full transparency are nobody's business.
+    double squared = 0;
+    uint64_t samples = 0;
+    for (size_t i = 0; i < a.size(); i += 4) {
+        const bool clear = a[i + 3] == 0 && b[i + 3] == 0;
+        for (size_t c = clear ? 3 : 0; c < 4; ++c) {
+            const double d = double(a[i + c]) - double(b[i + c]);
+            squared += d * d;
+        }
+        samples += clear ? 1 : 4;
+    }
+    psnr = squared == 0 ? std::numeric_limits<double>::infinity()
+                        : 10 * std::log10(255.0 * 255.0 * double(samples) / squared);
+    const VxFormatCaps* caps = VxFindFormatCaps(format);
+    const bool mayChange = caps && caps->lossy != VxLossiness::Never;
+    if (squared == 0 || (mayChange && psnr >= kVerifyFloorDb)) return true;
+    char figure[32];
+    std::snprintf(figure, sizeof figure, "%.1f", psnr);
+    why = std::string("verification failed: the written file differs from the picture (") +
+          figure + " dB" + (mayChange ? ", below " + std::to_string(int(kVerifyFloorDb)) + " dB" : "") +
+          ")";
+    return false;
+}
+
+bool EncodeRow(VxImage& picture, const RunOptions& options, const std::string& output,
+               bool durable, std::string& temporary, RowResult& result) {
+    const auto fail = [&](const std::string& why) {
+        if (!temporary.empty()) unlink(temporary.c_str());
+        temporary.clear();
+        result.outcome = RowOutcome::EncodeFailed;
+        result.error = why;
+        return false;
+    };
+    const VxFormatCaps* caps = VxFindFormatCaps(options.target);
+    const bool lossy = caps && caps->lossy != VxLossiness::Never;
+    std::string why;
+    if (options.targetSize && caps && caps->sizedByQuality) {
+        Encoded best;
+        int quality = 0;
+        if (!EncodeToSize(picture, options, best, quality, result, why)) return fail(why);
+        picture.SetJpegQuality(uint8_t(quality));
+        result.quality = quality;
+        if (!WriteTemporary(output, best, options, durable, temporary, why)) return fail(why);
+    } else {
+        ++result.encodes;
+        if (lossy) result.quality = options.quality;
+        if (!picture.SaveToTemporary(output.c_str(), options.target, temporary,
+                                     options.temporaryTag, durable))
+            return fail(picture.GetLastError());
+    }
+    if (options.afterEncode) options.afterEncode(temporary);
+    if (options.verify && !VerifyWritten(picture, temporary, options.target, result.psnr, why))
+        return fail(why);
+    struct stat st {};
+    if (stat(temporary.c_str(), &st) == 0) result.outputBytes = uint64_t(st.st_size);
+    return true;
+}
+
+}  // namespace vellumar::batch
