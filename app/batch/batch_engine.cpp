@@ -1,5 +1,6 @@
 #include "app/batch/batch_engine.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -48,10 +49,6 @@ std::string RowReason(const RowResult& result) {
 
 namespace {
 
-struct StoredSize {
-    uint32_t width = 0, height = 0;
-};
-
 bool ReadsScaled(ImageFormat format) {
     const VxFormatCaps* caps = VxFindFormatCaps(format);
     return caps && caps->readsScaled;
@@ -64,10 +61,13 @@ bool ReadsScaled(ImageFormat format) {
 // resize to be reckoned from. A picture over the picture limit is read at full
 // size, so that it is refused as it would be without the resize.
 StoredSize ReadSmallerWhenResized(ImageHandle* handle, ImageFormat sourceFormat,
-                                  const std::string& path, const PictureSteps& steps) {
+                                  const std::string& path,
+                                  const std::vector<vx::ResizeRequest>& sizes) {
     ImageFacade::SetJpegScale(handle, 1);
-    if (steps.resize.kind == vx::ResizeRequest::Kind::None || !ReadsScaled(sourceFormat))
-        return {};
+    // Every size is made from one decode: the largest one decides.
+    for (const vx::ResizeRequest& r : sizes)
+        if (r.kind == vx::ResizeRequest::Kind::None) return {};
+    if (sizes.empty() || !ReadsScaled(sourceFormat)) return {};
     VxImage probe(0);
     probe.SetEscape(-1);
     FILE* fp = std::fopen(path.c_str(), "rb");
@@ -79,8 +79,10 @@ StoredSize ReadSmallerWhenResized(ImageHandle* handle, ImageFormat sourceFormat,
     if (!read || size.width == 0 || size.height == 0 ||
         (limit && uint64_t(size.width) * size.height > limit))
         return {};
-    ImageFacade::SetJpegScale(handle, int32_t(vx::DecodeReduction(steps.resize, size.width,
-                                                                  size.height)));
+    uint32_t reduction = 8;
+    for (const vx::ResizeRequest& r : sizes)
+        reduction = std::min(reduction, vx::DecodeReduction(r, size.width, size.height));
+    ImageFacade::SetJpegScale(handle, int32_t(reduction));
     return size;
 }
 
@@ -108,8 +110,9 @@ std::string DecodeFailureText(const std::string& path, ImageFormat named, const 
 
 }  // namespace
 
-bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat target,
-                  RowResult& result, const std::string& openPath, const PictureSteps& steps) {
+bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& result,
+                  const std::string& openPath, const std::vector<vx::ResizeRequest>& sizes,
+                  StoredSize& stored) {
     const ImageFormat sourceFormat = FormatFromExtension(source);
     // A file that cannot be opened leaves the text alone: clear it, so that a
     // reused handle never reports an earlier row's reason. Codec options start
@@ -120,16 +123,21 @@ bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat ta
         for (uint32_t f = 1; f < kVxFormatCount; ++f) (*handle)->SetCodecOption(0, f);
     }
     const std::string& from = openPath.empty() ? source : openPath;
-    const StoredSize stored = ReadSmallerWhenResized(handle, sourceFormat, from, steps);
+    stored = ReadSmallerWhenResized(handle, sourceFormat, from, sizes);
     if (!ImageFacade::DecodeFromFile(handle, from.c_str(), int32_t(sourceFormat))) {
         result.outcome = RowOutcome::DecodeFailed;
         result.error = DecodeFailureText(from, sourceFormat, ImageFacade::GetLastError(handle));
         return false;
     }
+    // The stored size counts only when the decoder really read it smaller.
+    if (!(ReadsScaled((*handle)->GetType()) && (*handle)->GetJpegScale() > 1)) stored = {};
+    return true;
+}
+
+bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& steps,
+                const StoredSize& stored, RowResult& result) {
     std::string why;
-    const bool scaled = ReadsScaled((*handle)->GetType()) && (*handle)->GetJpegScale() > 1;
-    if (!ShapePicture(**handle, steps, why, scaled ? stored.width : 0,
-                      scaled ? stored.height : 0)) {
+    if (!ShapePicture(**handle, steps, why, stored.width, stored.height)) {
         result.outcome = RowOutcome::DecodeFailed;
         result.error = why;
         return false;
@@ -138,6 +146,13 @@ bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat ta
     SettleMetadata(**handle, target, steps.strip);
     (*handle)->SetLastError("");
     return true;
+}
+
+bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat target,
+                  RowResult& result, const std::string& openPath, const PictureSteps& steps) {
+    StoredSize stored;
+    return DecodeSource(handle, source, result, openPath, {steps.resize}, stored) &&
+           FitPicture(handle, target, steps, stored, result);
 }
 
 void ReleasePicture(ImageHandle* handle) {

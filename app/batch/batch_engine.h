@@ -61,6 +61,22 @@ void ReleasePicture(ImageHandle* handle);
 RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat target,
                      const std::function<std::string()>& outputPath);
 
+// The size a picture is stored at, when its decoder read it smaller (a JPEG's
+// DCT scaling); 0 x 0 when it was read as stored.
+struct StoredSize {
+    uint32_t width = 0, height = 0;
+};
+
+// The decoding half of a row: `source` decoded into the handle, read smaller
+// where every size of `sizes` allows it. False with `result` filled.
+bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& result,
+                  const std::string& openPath, const std::vector<vx::ResizeRequest>& sizes,
+                  StoredSize& stored);
+
+// The picture steps and depth fitting for one target; false with `result` filled.
+bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& steps,
+                const StoredSize& stored, RowResult& result);
+
 // The decode and depth-fitting half of a row, with the picture steps between
 // them; false (with `result` filled) on failure. `source` names the file (its
 // extension picks the decoder); it is read from `openPath` when that is given

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <iterator>
+#include <vector>
 
 namespace vellumar::batch {
 
@@ -107,9 +108,21 @@ const RunOption kOptions[] = {
     {.name = "resize",
      .kind = OptionKind::Text,
      .value = "SIZE",
-     .needs = "needs WxH, WxH+, Wx, xH or N%",
+     .needs = "needs WxH, WxH+, Wx, xH or N%, or several of them with commas",
      .setText = [](RunOptions& o, std::string_view v, std::string&) {
-         return SetChoice(vx::ParseResizeRequest, o.steps.resize, v);
+         // "1600x,800x,400x": one output of each size from one decode.
+         std::vector<vx::ResizeRequest> sizes;
+         for (size_t at = 0; at <= v.size();) {
+             size_t end = v.find(',', at);
+             if (end == std::string_view::npos) end = v.size();
+             vx::ResizeRequest r;
+             if (!vx::ParseResizeRequest(v.substr(at, end - at), r)) return false;
+             sizes.push_back(r);
+             at = end + 1;
+         }
+         o.steps.resize = sizes.front();
+         o.alsoSizes.assign(sizes.begin() + 1, sizes.end());
+         return true;
      }},
     {.name = "keep-orientation",
      .kind = OptionKind::Flag,

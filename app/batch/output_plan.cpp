@@ -48,15 +48,16 @@ std::string ExifDate(std::span<const uint8_t> exif) {
     return original.empty() ? modified : original;
 }
 
-std::string NameFor(const RunOptions& options, int row, const std::string& source,
-                    std::string_view date, std::string& why) {
+std::string NameFor(const RunOptions& options, int row, const RowPlan& plan,
+                    const std::string& source, std::string_view date, std::string& why) {
     const size_t at = size_t(row - 1);
     if (row >= 1 && at < options.outputs.size()) return options.outputs[at];
-    const std::string dir = at < options.sourceDirs.size() ? options.sourceDirs[at] : std::string();
-    const std::string size = SizeName(options.steps.resize);
+    const size_t from = size_t(plan.source);
+    const std::string dir =
+        from < options.sourceDirs.size() ? options.sourceDirs[from] : std::string();
+    const std::string size = SizeName(plan.resize);
     const std::string name = ExpandName(
-        options.nameTemplate, {options.prefix, row, source, dir, options.extension, date, size},
-        why);
+        options.nameTemplate, {options.prefix, row, source, dir, plan.extension, date, size}, why);
     return name.empty() ? name : options.outDir + '/' + name;
 }
 
@@ -136,22 +137,43 @@ std::string SourceDate(const std::string& path) {
     return date;
 }
 
+std::vector<RowPlan> ExpandRows(size_t sourceCount, const RunOptions& options) {
+    std::vector<vx::ResizeRequest> sizes = {options.steps.resize};
+    sizes.insert(sizes.end(), options.alsoSizes.begin(), options.alsoSizes.end());
+    std::vector<std::pair<ImageFormat, std::string>> targets = {{options.target, options.extension}};
+    targets.insert(targets.end(), options.alsoTo.begin(), options.alsoTo.end());
+    std::vector<RowPlan> rows;
+    rows.reserve(sourceCount * sizes.size() * targets.size());
+    for (size_t s = 0; s < sourceCount; ++s)
+        for (size_t z = 0; z < sizes.size(); ++z)
+            for (size_t t = 0; t < targets.size(); ++t)
+                rows.push_back({int(s), targets[t].first, targets[t].second, sizes[z],
+                                z == 0 && t == 0});
+    return rows;
+}
+
 std::string OutputPathOf(const RunOptions& options, int row, const std::string& source,
                          std::string& why) {
     const bool dated = TemplateUses(options.nameTemplate, "date");
-    return NameFor(options, row, source, dated ? SourceDate(source) : std::string(), why);
+    const RowPlan plan{0, options.target, options.extension, options.steps.resize, true};
+    return NameFor(options, row, plan, source, dated ? SourceDate(source) : std::string(), why);
 }
 
 std::vector<PlannedOutput> PlanOutputs(const RunOptions& options,
                                        const std::vector<std::string>& sources) {
-    std::vector<PlannedOutput> plan(sources.size());
+    const std::vector<RowPlan> rows = ExpandRows(sources.size(), options);
+    std::vector<PlannedOutput> plan(rows.size());
     const bool dated = options.outputs.empty() && TemplateUses(options.nameTemplate, "date");
+    std::vector<std::string> dates(dated ? sources.size() : 0);
+    for (size_t i = 0; i < dates.size(); ++i) dates[i] = SourceDate(sources[i]);
     // Two spellings of one name ("out/a", "out/./a", a link to the folder) are one file.
     std::unordered_map<NameKey, int, NameKeyHash> firstRow;
-    for (int row = 1; row <= int(sources.size()); ++row) {
+    for (int row = 1; row <= int(rows.size()); ++row) {
         PlannedOutput& out = plan[size_t(row - 1)];
-        const std::string& source = sources[size_t(row - 1)];
-        out.path = NameFor(options, row, source, dated ? SourceDate(source) : std::string(), out.why);
+        const RowPlan& r = rows[size_t(row - 1)];
+        const std::string& source = sources[size_t(r.source)];
+        out.path = NameFor(options, row, r, source, dated ? dates[size_t(r.source)] : std::string(),
+                           out.why);
         if (out.path.empty()) continue;
         struct stat there {};
         if (options.ifExists != IfExists::Replace && Exists(out.path, &there)) {

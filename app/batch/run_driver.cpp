@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <new>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -52,17 +54,19 @@ class Run {
 public:
     Run(const std::vector<std::string>& sources, const RunOptions& options,
         const RunCallbacks& callbacks, const CancelFlag* cancel)
-        : sources_(sources),
+        : plans_(ExpandRows(sources.size(), options)),
+          rowSources_(RowSources(sources, plans_)),
+          sources_(sources),
           options_(options),
           callbacks_(callbacks),
           cancel_(cancel),
-          rows_(int(sources.size())),
+          rows_(int(plans_.size())),
           jobs_(std::clamp(options.jobs > 0 ? options.jobs
                                             : int(std::max(1u, std::thread::hardware_concurrency())),
                            1, std::max(1, rows_))),
           stopAt_(rows_),
           slots_(size_t(rows_) + 1),
-          guard_(sources),
+          guard_(rowSources_),
           budget_(options.maxMemory ? options.maxMemory : DefaultMemoryBudget()),
           locks_(options.folderLocking),
           order_(PlanCommits()),
@@ -76,10 +80,30 @@ public:
             seen[named] = true;
             readSizes_ = readSizes_ || Largest(named) > budget_.Limit() / uint64_t(jobs_);
         }
-        // An enlarged picture is not bounded by the picture limit.
-        const vx::ResizeRequest& resize = options_.steps.resize;
-        readSizes_ = readSizes_ || (resize.kind == vx::ResizeRequest::Kind::Fit && resize.allowEnlarge) ||
-                     (resize.kind == vx::ResizeRequest::Kind::Percent && resize.percent > 100);
+        // An enlarged picture is not bounded by the picture limit; a source
+        // kept while several outputs are made of it takes more than one row.
+        for (const RowPlan& plan : plans_) {
+            const vx::ResizeRequest& resize = plan.resize;
+            readSizes_ = readSizes_ ||
+                         (resize.kind == vx::ResizeRequest::Kind::Fit && resize.allowEnlarge) ||
+                         (resize.kind == vx::ResizeRequest::Kind::Percent && resize.percent > 100);
+        }
+        readSizes_ = readSizes_ || plans_.size() > sources.size();
+    }
+
+    static std::vector<std::string> RowSources(const std::vector<std::string>& sources,
+                                               const std::vector<RowPlan>& plans) {
+        std::vector<std::string> rows;
+        rows.reserve(plans.size());
+        for (const RowPlan& p : plans) rows.push_back(sources[size_t(p.source)]);
+        return rows;
+    }
+
+    // The row after the last one made from row `row`'s decode.
+    int GroupEnd(int row) const {
+        int end = row + 1;
+        while (end <= rows_ && !plans_[size_t(end - 1)].firstOfSource) ++end;
+        return end;
     }
 
     RunSummary Go() {
@@ -95,12 +119,15 @@ public:
         if (jobs_ == 1) {
             ImageHandle handle = nullptr;
             int row = 0;
-            while (Claim(row)) {
+            while (!ended && Claim(row)) {
                 Report(row);
-                Slot slot = Convert(row, &handle);
-                if (!Finish(row, slot)) {
-                    ended = true;
-                    break;
+                std::vector<Slot> group = Convert(row, &handle);
+                for (size_t k = 0; k < group.size(); ++k) {
+                    if (ended) {
+                        Discard(group[k]);
+                    } else if (!Finish(row + int(k), group[k])) {
+                        ended = true;
+                    }
                 }
             }
             ImageFacade::Free(&handle);
@@ -140,6 +167,7 @@ public:
             }
         summary_.cancelled =
             Cancelled() && summary_.converted + summary_.failed + summary_.skipped < rows_;
+        summary_.decodes = decodes_;
         summary_.peakReserved = budget_.PeakHeld();
         summary_.memoryWaits = budget_.Waits();
         return summary_;
@@ -151,7 +179,7 @@ private:
     // Which rows each row's file must wait for, and which files must be on the
     // disk before the rename that follows them.
     CommitOrder PlanCommits() {
-        names_ = PlanOutputs(options_, sources_);
+        names_ = PlanOutputs(options_, sources_);  // by row, as ExpandRows gives them
         std::unordered_map<NameKey, std::vector<int>, NameKeyHash> readers;
         for (int row = 1; row <= rows_; ++row)
             for (const NameKey& key : guard_.KeysOf(row)) readers[key].push_back(row);
@@ -201,13 +229,17 @@ private:
         stopAt_ = std::min(stopAt_, row);
     }
 
+    // Takes the rows of the next source (they come from one decode).
     bool Claim(int& row) {
+        int end = 0;
         {
             std::lock_guard lock(mutex_);
             if (closing_ || Cancelled() || next_ > stopAt_) return false;
-            row = next_++;
+            row = next_;
+            end = next_ = GroupEnd(row);
         }
-        if (callbacks_.onRowBegun) callbacks_.onRowBegun(row);
+        if (callbacks_.onRowBegun)
+            for (int r = row; r < end; ++r) callbacks_.onRowBegun(r);
         return true;
     }
 
@@ -251,25 +283,35 @@ private:
         gate_.notify_all();
     }
 
+    static bool AnyShortOfResources(const std::vector<Slot>& group) {
+        for (const Slot& slot : group)
+            if (ShortOfResources(slot)) return true;
+        return false;
+    }
+
     void Worker() {
         ImageHandle handle = nullptr;
         int row = 0;
         while (Claim(row)) {
             EnterShared();
-            Slot slot = Convert(row, &handle);
+            std::vector<Slot> group = Convert(row, &handle);
             LeaveShared();
-            if (ShortOfResources(slot) && !Cancelled()) {
+            if (AnyShortOfResources(group) && !Cancelled()) {
                 EnterSolo();
-                Discard(slot);
-                slot = Convert(row, &handle);
+                for (Slot& slot : group) Discard(slot);
+                group = Convert(row, &handle);
                 LeaveSolo();
             }
-            const bool failed = slot.result.outcome != RowOutcome::Done &&
-                                slot.result.outcome != RowOutcome::Skipped;
             std::lock_guard lock(mutex_);
-            if (failed && !options_.keepGoing) stopAt_ = std::min(stopAt_, row);
-            slot.ready = true;
-            slots_[size_t(row)] = std::move(slot);
+            for (size_t k = 0; k < group.size(); ++k) {
+                Slot& slot = group[k];
+                const int r = row + int(k);
+                const bool failed = slot.result.outcome != RowOutcome::Done &&
+                                    slot.result.outcome != RowOutcome::Skipped;
+                if (failed && !options_.keepGoing) stopAt_ = std::min(stopAt_, r);
+                slot.ready = true;
+                slots_[size_t(r)] = std::move(slot);
+            }
             changed_.notify_all();
         }
         ImageFacade::Free(&handle);
@@ -298,9 +340,10 @@ private:
         slot.temporary.clear();
     }
 
-    // The memory a row's picture will take, read from its header; the largest
-    // a row may take when the header does not tell.
-    uint64_t Estimate(const std::string& source, const std::string& readPath) const {
+    // The memory the rows `row` to `end` - 1 (one source's) will take, read
+    // from its header; the largest a row may take when the header does not tell.
+    uint64_t Estimate(int row, int end, const std::string& source,
+                      const std::string& readPath) const {
         const ImageFormat named = FormatFromExtension(source);
         VxImage probe(0);
         probe.SetEscape(-1);
@@ -313,90 +356,162 @@ private:
         const uint32_t w = probe.GetWidth(), h = probe.GetHeight();
         if (w == 0 || h == 0 || (options_.maxPixels != 0 && uint64_t(w) * h > options_.maxPixels))
             return largest;
-        // The size the picture steps give it, in either orientation (an EXIF
-        // turn comes before the resize).
-        uint32_t ow = 0, oh = 0, tw = 0, th = 0;
-        vx::ResizedSize(options_.steps.resize, w, h, ow, oh);
-        vx::ResizedSize(options_.steps.resize, h, w, tw, th);
-        if (uint64_t(tw) * th > uint64_t(ow) * oh) ow = tw, oh = th;
-        return RowMemoryEstimate(w, h, ow, oh, probe.GetType() ? probe.GetType() : named,
-                                 options_.target);
+        const ImageFormat type = probe.GetType() ? probe.GetType() : named;
+        uint64_t most = 0;
+        for (int r = row; r < end; ++r) {
+            const RowPlan& plan = plans_[size_t(r - 1)];
+            // The size the picture steps give it, in either orientation (an
+            // EXIF turn comes before the resize).
+            uint32_t ow = 0, oh = 0, tw = 0, th = 0;
+            vx::ResizedSize(plan.resize, w, h, ow, oh);
+            vx::ResizedSize(plan.resize, h, w, tw, th);
+            if (uint64_t(tw) * th > uint64_t(ow) * oh) ow = tw, oh = th;
+            most = std::max(most, RowMemoryEstimate(w, h, ow, oh, type, plan.target));
+        }
+        // Several outputs keep the decoded picture beside each one's copy.
+        if (end - row > 1) {
+            const uint64_t kept = RowMemoryEstimate(w, h, type, 0);
+            most = most > UINT64_MAX - kept ? UINT64_MAX : most + kept;
+        }
+        return most;
     }
 
-    // The row's work, outside any lock: decode, fit, encode into a temporary file.
-    Slot Convert(int row, ImageHandle* handle) {
-        Slot slot;
-        const PlannedOutput& name = names_[size_t(row - 1)];
-        slot.output = name.path;
-        if (!name.why.empty()) {
-            Fail(slot, RowOutcome::EncodeFailed, name.why);
-            return slot;
+    // The rows of one source, outside any lock: one decode, then for each row
+    // its steps, depth and encode into a temporary file.
+    std::vector<Slot> Convert(int row, ImageHandle* handle) {
+        const int end = GroupEnd(row);
+        std::vector<Slot> group(size_t(end - row));
+        std::vector<int> wanted;  // rows that need the picture
+        for (int r = row; r < end; ++r) {
+            Slot& slot = group[size_t(r - row)];
+            const PlannedOutput& name = names_[size_t(r - 1)];
+            slot.output = name.path;
+            if (!name.why.empty()) {
+                Fail(slot, RowOutcome::EncodeFailed, name.why);
+                continue;
+            }
+            if (!name.skip.empty()) {
+                Fail(slot, RowOutcome::Skipped, name.skip);
+                slot.result.output = name.path;
+                continue;
+            }
+            // Folders the template names are made; a caller naming files has its own.
+            const size_t folderEnd = slot.output.rfind('/');
+            if (size_t(r) > options_.outputs.size() && folderEnd > options_.outDir.size() &&
+                !MakeDirectories(slot.output.substr(0, folderEnd), 0777)) {
+                Fail(slot, RowOutcome::EncodeFailed,
+                     "cannot create the folder " + slot.output.substr(0, folderEnd));
+                continue;
+            }
+            // Before its temporary file is there: no other run may take it for
+            // one a killed run left.
+            std::string why;
+            if (!locks_.Hold(VxFolderOf(slot.output), why)) {
+                Fail(slot, RowOutcome::EncodeFailed, why);
+                continue;
+            }
+            wanted.push_back(r);
         }
-        if (!name.skip.empty()) {
-            Fail(slot, RowOutcome::Skipped, name.skip);
-            slot.result.output = name.path;
-            return slot;
-        }
+        if (wanted.empty()) return group;
         const auto began = std::chrono::steady_clock::now();
-        // Folders the template names are made; a caller naming files has its own.
-        const size_t folderEnd = slot.output.rfind('/');
-        if (size_t(row) > options_.outputs.size() && folderEnd > options_.outDir.size() &&
-            !MakeDirectories(slot.output.substr(0, folderEnd), 0777)) {
-            Fail(slot, RowOutcome::EncodeFailed,
-                 "cannot create the folder " + slot.output.substr(0, folderEnd));
-            return slot;
-        }
-        // Before its temporary file is there: no other run may take it for one
-        // a killed run left.
-        std::string why;
-        if (!locks_.Hold(VxFolderOf(slot.output), why)) {
-            Fail(slot, RowOutcome::EncodeFailed, why);
-            return slot;
-        }
-        const std::string& source = sources_[size_t(row - 1)];
+        const std::string& source = rowSources_[size_t(row - 1)];
+        const auto failAll = [&](RowOutcome outcome, const std::string& why) {
+            for (const int r : wanted) Fail(group[size_t(r - row)], outcome, why);
+        };
         SourceGuard::Opened in =
             guard_.Open(row, [this] { return Cancelled(); }, budget_.Limit());
         if (!in.error.empty()) {
-            Fail(slot, RowOutcome::DecodeFailed, in.error);
-            return slot;
+            failAll(RowOutcome::DecodeFailed, in.error);
+            return group;
         }
         ImageFacade::SetFrame(handle, options_.frame);
         ImageFacade::SetJpegQuality(handle, options_.quality);
         (*handle)->SetMaxPixels(options_.maxPixels);
         // Codecs that poll it stop a row in progress when the run is cancelled.
         (*handle)->SetCancelRequest(cancel_ ? cancel_->Raw() : nullptr);
-        const uint64_t reserved = readSizes_ ? Estimate(source, in.readPath) : 0;
+        const uint64_t reserved = readSizes_ ? Estimate(row, end, source, in.readPath) : 0;
         switch (budget_.Reserve(reserved, [this] { return Cancelled(); })) {
             case MemoryBudget::Grant::Granted:
                 break;
             case MemoryBudget::Grant::TooLarge:
-                Fail(slot, RowOutcome::DecodeFailed,
-                     "the picture needs about " + BytesText(reserved) + ", more than the memory budget of " +
-                         BytesText(budget_.Limit()));
+                failAll(RowOutcome::DecodeFailed,
+                        "the picture needs about " + BytesText(reserved) +
+                            ", more than the memory budget of " + BytesText(budget_.Limit()));
                 SourceGuard::Close(in);
-                return slot;
+                return group;
             case MemoryBudget::Grant::Stopped:
                 SourceGuard::Close(in);
-                return slot;
+                return group;
         }
         struct stat st {};
-        if (fstat(in.fd, &st) == 0) slot.result.sourceBytes = uint64_t(st.st_size);
-        if (!Cancelled() &&
-            DecodeAndFit(handle, source, options_.target, slot.result, in.readPath, options_.steps) &&
-            !Cancelled()) {
-            slot.result.sourceFormat = (*handle)->GetType();
-            slot.result.width = (*handle)->GetWidth();
-            slot.result.height = (*handle)->GetHeight();
-            if (EncodeRow(**handle, options_, slot.output, durable_[size_t(row)], slot.temporary,
-                          slot.result))
-                slot.result.output = slot.output;
+        const uint64_t sourceBytes = fstat(in.fd, &st) == 0 ? uint64_t(st.st_size) : 0;
+        std::vector<vx::ResizeRequest> sizes;
+        for (const int r : wanted) sizes.push_back(plans_[size_t(r - 1)].resize);
+        StoredSize stored;
+        RowResult decoded;
+        ++decodes_;
+        if (Cancelled() || !DecodeSource(handle, source, decoded, in.readPath, sizes, stored)) {
+            if (!Cancelled()) failAll(decoded.outcome, decoded.error);
+        } else {
+            const bool alone = group.size() == 1;
+            for (const int r : wanted) {
+                if (Cancelled()) break;
+                Slot& slot = group[size_t(r - row)];
+                slot.result.sourceBytes = sourceBytes;
+                Produce(r, handle, stored, alone, slot);
+            }
         }
-        slot.result.seconds =
+        const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        for (const int r : wanted) group[size_t(r - row)].result.seconds = seconds;
         SourceGuard::Close(in);
         ReleasePicture(handle);
         budget_.Release(reserved);
-        return slot;
+        return group;
+    }
+
+    // One output of a decoded picture. A source's only row works on the
+    // decoded picture itself; rows sharing it work on copies.
+    void Produce(int row, ImageHandle* handle, const StoredSize& stored, bool alone, Slot& slot) {
+        const RowPlan& plan = plans_[size_t(row - 1)];
+        PictureSteps steps = options_.steps;
+        steps.resize = plan.resize;
+        const uint32_t w = stored.width ? stored.width : (*handle)->GetWidth();
+        const uint32_t h = stored.height ? stored.height : (*handle)->GetHeight();
+        if (!options_.alsoSizes.empty() && WouldEnlarge(plan.resize, w, h)) {
+            Fail(slot, RowOutcome::Skipped,
+                 "the picture is " + std::to_string(w) + "x" + std::to_string(h) + ": no " +
+                     SizeName(plan.resize) + " version, sizes never enlarge");
+            return;
+        }
+        ImageHandle copy = alone ? nullptr : new (std::nothrow) VxImage(**handle);
+        if (!alone && (!copy || !copy->IsValid())) {
+            ImageFacade::Free(&copy);
+            Fail(slot, RowOutcome::EncodeFailed, "cannot copy the picture for this output");
+            return;
+        }
+        ImageHandle* work = alone ? handle : &copy;
+        RunOptions options = options_;
+        options.target = plan.target;
+        if (FitPicture(work, plan.target, steps, stored, slot.result)) {
+            slot.result.sourceFormat = (*work)->GetType();
+            slot.result.width = (*work)->GetWidth();
+            slot.result.height = (*work)->GetHeight();
+            if (EncodeRow(**work, options, slot.output, durable_[size_t(row)], slot.temporary,
+                          slot.result))
+                slot.result.output = slot.output;
+        }
+        ImageFacade::Free(&copy);
+    }
+
+    // Whether a size of several asks for more than the picture has: the
+    // picture would stay as it is without reaching the size asked.
+    static bool WouldEnlarge(const vx::ResizeRequest& r, uint32_t w, uint32_t h) {
+        if (r.kind == vx::ResizeRequest::Kind::Percent) return r.percent > 100;
+        if (r.kind != vx::ResizeRequest::Kind::Fit || r.allowEnlarge) return false;
+        uint32_t ow = 0, oh = 0;
+        vx::ResizedSize(r, w, h, ow, oh);
+        return ow == w && oh == h && !(r.width == w || r.height == h);
     }
 
     // Takes one row's work; false when the run ends here.
@@ -557,6 +672,8 @@ private:
         }
     }
 
+    const std::vector<RowPlan> plans_;           // by row - 1
+    const std::vector<std::string> rowSources_;  // the source of each row, by row - 1
     const std::vector<std::string>& sources_;
     const RunOptions& options_;
     const RunCallbacks& callbacks_;
@@ -588,6 +705,7 @@ private:
     int lastFinished_ = 0;
     bool stopped_ = false;
     bool readSizes_ = false;
+    std::atomic<int> decodes_{0};
     RunSummary summary_;
 };
 

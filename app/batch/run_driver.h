@@ -46,6 +46,7 @@ struct RunSummary {
     int skipped = 0;     // left alone as --if-exists says
     int failed = 0;      // rows not converted, the not written ones included
     int notWritten = 0;  // rows whose files would have destroyed a picture
+    int decodes = 0;     // sources decoded: one for all the outputs made of each
     bool stoppedEarly = false;  // a failure ended the run before its last row
     bool cancelled = false;     // a cancel request ended it
     // How the memory budget went: the most reserved at once, and how often a

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/batch/folder_lock.h"
@@ -58,6 +59,10 @@ struct RunOptions {
     uint64_t maxPixels = kVxDefaultMaxPixels;
     // Upright, size, palette, profile and EXIF.
     PictureSteps steps;
+    // Further outputs of every source from the same decode: each size (after
+    // steps.resize) in each format (after target), one row each.
+    std::vector<vx::ResizeRequest> alsoSizes;
+    std::vector<std::pair<ImageFormat, std::string>> alsoTo;  // format, extension
 
     // The run.
     bool keepGoing = false;  // try every row instead of stopping at the first failure
@@ -77,6 +82,18 @@ struct RunOptions {
     // and put in place.
     std::function<void(const std::string&)> afterEncode;
 };
+
+// One row of a run: one output of one source. Without further sizes or
+// formats a source is one row; with them its rows follow each other, size by
+// size, each size in every format.
+struct RowPlan {
+    int source = 0;  // 0-based index into the sources
+    ImageFormat target = 0;
+    std::string extension;
+    vx::ResizeRequest resize;
+    bool firstOfSource = true;
+};
+std::vector<RowPlan> ExpandRows(size_t sourceCount, const RunOptions& options);
 
 // Output file of 1-based row `row` reading `source`; empty with `why` when the
 // template gives no usable name for it. (--if-exists is PlanOutputs' business.)

@@ -130,12 +130,24 @@ std::string Parse(int argc, const char* const* argv, Command& c) {
         const batch::RunOption* option =
             arg.rfind("--", 0) == 0 ? batch::FindRunOption(std::string_view(arg).substr(2)) : nullptr;
         if (arg == "--to") {
-            std::string name;
-            if (!takeValue(name)) return "--to needs a format";
-            c.item = FindTargetItem(name);
-            if (!c.item) return "unknown format: " + name;
-            const VxFormatCaps* caps = VxFindFormatCaps(batch::TargetFromItem(c.item).format);
-            if (caps && !caps->writes) return "--to " + name + ": it can be read but not written";
+            std::string names;
+            if (!takeValue(names) || names.empty()) return "--to needs a format";
+            // "WEBP,AVIF,JPG": an output in each from one decode.
+            c.item = nullptr;
+            c.run.alsoTo.clear();
+            for (size_t at = 0; at <= names.size();) {
+                size_t end = names.find(',', at);
+                if (end == std::string::npos) end = names.size();
+                const std::string name = names.substr(at, end - at);
+                at = end + 1;
+                const char* item = FindTargetItem(name);
+                if (!item) return "unknown format: " + name;
+                const batch::Target t = batch::TargetFromItem(item);
+                const VxFormatCaps* caps = VxFindFormatCaps(t.format);
+                if (caps && !caps->writes) return "--to " + name + ": it can be read but not written";
+                if (!c.item) c.item = item;
+                else c.run.alsoTo.emplace_back(t.format, t.extension);
+            }
         } else if (arg == "--out-dir") {
             if (!takeValue(c.run.outDir) || c.run.outDir.empty()) return "--out-dir needs a folder";
         } else if (arg == "--report") {
@@ -255,10 +267,15 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         return 1;
     }
     const batch::Target target = batch::TargetFromItem(c.item);
-    const int total = int(files.size());
     const bool progress = progressToTerminal && !c.quiet;
     options.target = target.format;
     options.extension = target.extension;
+    // Each output is a row of its own; a row's source is its plan's.
+    const std::vector<batch::RowPlan> plans = batch::ExpandRows(files.size(), options);
+    const int total = int(plans.size());
+    const auto sourceOf = [&](int row) -> const std::string& {
+        return files[size_t(plans[size_t(row - 1)].source)];
+    };
     std::unique_ptr<batch::RunReport> report;
     if (!c.report.empty()) {
         std::string why;
@@ -284,21 +301,20 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             err << ' ' << Seconds(rate, "files/s") << ", " << Seconds((total - finished) / rate, "s")
                 << " left";
         }
-        err << ' ' << Printable(files[size_t(row - 1)]) << std::flush;
+        err << ' ' << Printable(sourceOf(row)) << std::flush;
     };
     callbacks.onRowDone = [&](int row, const batch::RowResult& r) {
         ++finished;
-        if (report) report->Row(row, files[size_t(row - 1)], options.target, r);
+        if (report) report->Row(row, sourceOf(row), plans[size_t(row - 1)].target, r);
         if (r.outcome == batch::RowOutcome::Done) return;
         if (progress) err << "\r\033[K";
         if (r.outcome == batch::RowOutcome::Skipped) {
             if (!c.quiet)
-                err << "row " << row << ": " << Printable(files[size_t(row - 1)])
-                    << ": skipped: " << Printable(batch::RowReason(r)) << '\n';
+                err << "row " << row << ": " << Printable(sourceOf(row)) << ": skipped: " << Printable(batch::RowReason(r)) << '\n';
             return;
         }
         if (progress) err << "\r\033[K";
-        err << "row " << row << ": " << Printable(files[size_t(row - 1)]) << ": "
+        err << "row " << row << ": " << Printable(sourceOf(row)) << ": "
             << (r.outcome == batch::RowOutcome::DecodeFailed ? "decoding failed: "
                 : r.outcome == batch::RowOutcome::NotWritten ? ""  // its reason says it
                                                               : "encoding failed: ")
@@ -315,7 +331,9 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         out << (summary.cancelled ? "Interrupted: converted " : "Converted ") << summary.converted
             << ", skipped " << summary.skipped << ", failed " << summary.failed << " of " << total
             << " file" << (total == 1 ? "" : "s") << " in " << Seconds(elapsed(), "s") << " ("
-            << (c.item + 2) << " into " << Printable(options.outDir) << ")\n";
+            << (c.item + 2);
+        for (const auto& [format, extension] : options.alsoTo) out << ", " << VxFormatName(format);
+        out << " into " << Printable(options.outDir) << ")\n";
         if (summary.notWritten)
             out << summary.notWritten << " converted file"
                 << (summary.notWritten == 1 ? " was" : "s were")

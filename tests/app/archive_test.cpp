@@ -227,3 +227,38 @@ TEST(ArchiveRun, TargetSizeIsMetWithinABoundedSearch) {
 }
 
 }  // namespace
+
+namespace {
+
+// Several formats and sizes from one decode of each source: each output a
+// row of its own, named by {size} and {ext}; no size larger than the picture.
+TEST(ArchiveRun, SeveralOutputsFromOneDecode) {
+    vt::TempDir dir;
+    const std::string photo = VELLUMAR_SOURCE_DIR "/samples/sunset.jpg";  // 320 x 200
+    const std::string small = vt::DataPath("bmp/bits24.bmp");
+    batch::RunOptions opt = Options(dir.path(), VX_FORMAT_WEBP, ".WEBP");
+    opt.alsoTo = {{VX_FORMAT_PNG, ".PNG"}};
+    ASSERT_TRUE(vx::ParseResizeRequest("300x", opt.steps.resize));
+    opt.alsoSizes.resize(1);
+    ASSERT_TRUE(vx::ParseResizeRequest("100x", opt.alsoSizes[0]));
+    opt.nameTemplate = "{row:02}-{name}-{size}.{ext}";
+    const Outcome o = RunRowsOf({photo, small}, opt);
+    EXPECT_EQ(o.summary.decodes, 2);
+    // The small picture (37 wide) has neither size: its four rows are skipped.
+    EXPECT_EQ(o.summary.converted, 4);
+    EXPECT_EQ(o.summary.skipped, 4);
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : Files(dir.path())) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"01-sunset-300.webp", "02-sunset-300.png",
+                                               "03-sunset-100.webp", "04-sunset-100.png"}));
+    VxImage png(0);
+    ASSERT_TRUE(png.Load(dir.file("04-sunset-100.png").c_str(), VX_FORMAT_PNG));
+    EXPECT_EQ(png.GetWidth(), 100u);
+    for (const auto& r : o.rows) {
+        if (r.outcome == batch::RowOutcome::Skipped) {
+            EXPECT_NE(r.error.find("sizes never enlarge"), std::string::npos) << r.error;
+        }
+    }
+}
+
+}  // namespace

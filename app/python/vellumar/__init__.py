@@ -53,6 +53,8 @@ def run_options(to, options):
     for name, value in options.items():
         if name not in known:
             raise TypeError(f"unknown option: {name}")
+        if name == "resize" and "," in str(value):
+            raise ValueError("resize takes one size a call (several are the command line's)")
         # The engine checks the value as the command line does: ValueError
         # with the command line's words.
         setattr(run, name, value)
