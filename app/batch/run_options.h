@@ -75,6 +75,9 @@ struct RunOptions {
     IfExists ifExists = IfExists::Replace;
     // Each written file is read back and compared with the picture encoded.
     bool verify = false;
+    // Set when the caller chose `quality`: the pixel path then, not a direct
+    // way from the source's file.
+    bool qualityGiven = false;
     // Each output gets its source's access and modification times.
     bool keepDates = false;
     // Not 0: the lossy writers' highest quality whose file takes at most this
