@@ -75,6 +75,9 @@ struct RunOptions {
     IfExists ifExists = IfExists::Replace;
     // Each written file is read back and compared with the picture encoded.
     bool verify = false;
+    // A row whose output would lose what the source had (its notes) fails
+    // instead of being written.
+    bool strict = false;
     // Not 0: the lossy writers' highest quality whose file takes at most this
     // many bytes (found by search) instead of `quality`.
     uint64_t targetSize = 0;
