@@ -28,6 +28,24 @@ constexpr int kUnusedChunkCount = 6;
 // Kept as an unknown chunk: the library's own eXIf handler allocates the
 // declared length unchecked, the unknown-chunk path honours its size limit.
 const png_byte kExifChunk[] = "eXIf";
+// An animation's control chunk, which stands before the image data: its frame
+// count is the picture's. The frames themselves are not read here.
+const png_byte kKeptChunks[] = "eXIf\0acTL";
+constexpr int kKeptChunkCount = 2;
+
+// The frames an animation control chunk declares; 1 without a usable one.
+int32_t DeclaredFrames(png_structp png, png_infop info) {
+    png_unknown_chunkp chunks = nullptr;
+    const int count = png_get_unknown_chunks(png, info, &chunks);
+    for (int i = 0; i < count; ++i) {
+        const png_unknown_chunk& c = chunks[i];
+        if (std::memcmp(c.name, "acTL", 4) != 0 || !c.data || c.size != 8) continue;
+        const uint32_t frames = uint32_t(c.data[0]) << 24 | uint32_t(c.data[1]) << 16 |
+                                uint32_t(c.data[2]) << 8 | c.data[3];
+        return frames == 0 ? 1 : int32_t(std::min<uint32_t>(frames, INT32_MAX));
+    }
+    return 1;
+}
 
 }  // namespace
 
@@ -176,7 +194,7 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     if (left >= 0) st->watch.end = uint64_t(left);
     png_set_read_fn(png, &st->watch, ReadData);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kUnusedChunks, kUnusedChunkCount);
-    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kExifChunk, 1);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kKeptChunks, kKeptChunkCount);
     // Each IDAT chunk's CRC already covers the compressed bytes; zlib's Adler-32
     // over the inflated rows checks them a second time and costs as much as the
     // inflating of a flat small picture. Damaged data still fails on the CRC.
@@ -195,6 +213,9 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || (hasTrns && !palette && !greyKey);
     const bool truecolour = alpha || colorType == PNG_COLOR_TYPE_RGB;
 
+    // Only the still image is decoded: it stands for the first frame.
+    Info.NumFrames = DeclaredFrames(png, info);
+    Info.Frame = 0;
     if (DimensionsOnly()) {
         png_uint_32 xppu = 0, yppu = 0;
         int unit = PNG_RESOLUTION_UNKNOWN;
