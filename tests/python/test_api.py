@@ -24,20 +24,6 @@ def test_every_target_matches_the_command_line(tmp_path, to):
         assert vellumar.convert_bytes(src.read_bytes(), to) == want, (to, src)
 
 
-@pytest.mark.parametrize("src, to, lost", [(BALL, "bmp", True), (BALL, "jpg", True),
-                                            (PHOTO, "png", False)])
-def test_notes_are_what_strict_refuses(tmp_path, src, to, lost):
-    result = vellumar.convert(src, to, tmp_path / "kept")
-    assert bool(result.notes) == lost
-    if not lost:
-        assert vellumar.convert(src, to, tmp_path / "strict", strict=True).notes == ()
-        return
-    with pytest.raises(vellumar.Error) as caught:
-        vellumar.convert(src, to, tmp_path / "strict", strict=True)
-    assert caught.value.reason.endswith(": " + "; ".join(result.notes))
-    assert not (tmp_path / "strict").exists()
-
-
 ORIENT6 = ROOT / "tests" / "data" / "jpeg" / "orient" / "orient6.jpg"
 
 
