@@ -25,8 +25,10 @@ std::vector<std::string> LossNotes(const HeldFacts& before, const VxImage& after
     const std::string name = VxFormatName(target);
     if (before.frames > 1) {
         const VxFormatCaps* from = VxFindFormatCaps(before.source);
-        const bool pages = from && (from->pictures & kVxReadsPages) && !(from->pictures & kVxReadsFrames);
-        const bool many = caps && (caps->pictures & (kVxWritesFrames | kVxWritesPages));
+        const bool pages =
+            from && (from->pictures & kVxReadsPages) && !(from->pictures & kVxReadsFrames);
+        const uint8_t several = kVxWritesFrames | kVxWritesPages | kVxHoldsFrames;
+        const bool many = caps && (caps->pictures & several);
         notes.push_back(VxNote(many ? "frames-not-carried" : "frames-one",
                                {pages ? "page" : "frame", std::to_string(before.frame + 1),
                                 std::to_string(before.frames), name}));

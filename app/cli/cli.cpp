@@ -310,7 +310,8 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             if (c.quiet || r.notes.empty()) return;
             if (progress) err << "\r\033[K";
             for (const std::string& note : r.notes)
-                err << "row " << row << ": " << Printable(sourceOf(row)) << ": " << Printable(note) << '\n';
+                err << "row " << row << ": " << Printable(sourceOf(row)) << ": "
+                    << Printable(note) << '\n';
             return;
         }
         if (progress) err << "\r\033[K";
