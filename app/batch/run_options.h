@@ -78,6 +78,8 @@ struct RunOptions {
     // A row whose output would lose what the source had (its notes) fails
     // instead of being written.
     bool strict = false;
+    // Each output gets its source's access and modification times.
+    bool keepDates = false;
     // Not 0: the lossy writers' highest quality whose file takes at most this
     // many bytes (found by search) instead of `quality`.
     uint64_t targetSize = 0;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codecs/png/png_xmp_text.h"
 #include "core/vx_exif_edit.h"
 
 namespace {
@@ -23,15 +24,17 @@ constexpr int32_t kMaxDpi = 54000000;
 
 // Chunks whose data the library would read into a block of the declared
 // length, and that nothing here uses: it skips them instead.
-const png_byte kUnusedChunks[] = "tEXt\0zTXt\0iTXt\0sPLT\0pCAL\0sCAL";
-constexpr int kUnusedChunkCount = 6;
-// Kept as an unknown chunk: the library's own eXIf handler allocates the
-// declared length unchecked, the unknown-chunk path honours its size limit.
+const png_byte kUnusedChunks[] = "tEXt\0zTXt\0sPLT\0pCAL\0sCAL";
+constexpr int kUnusedChunkCount = 5;
+// Kept as unknown chunks: the library's own eXIf handler allocates the
+// declared length unchecked, the unknown-chunk path honours its size limit;
+// iTXt is parsed here for the XMP packet only; acTL, the animation control
+// chunk before the image data, for its frame count (the frames themselves
+// are not read here).
+const png_byte kKeptChunks[] = "eXIf\0iTXt\0acTL";
+constexpr int kKeptChunkCount = 3;
 const png_byte kExifChunk[] = "eXIf";
-// An animation's control chunk, which stands before the image data: its frame
-// count is the picture's. The frames themselves are not read here.
-const png_byte kKeptChunks[] = "eXIf\0acTL";
-constexpr int kKeptChunkCount = 2;
+const png_byte kTextChunk[] = "iTXt";
 
 // The frames an animation control chunk declares; 1 without a usable one.
 int32_t DeclaredFrames(png_structp png, png_infop info) {
@@ -350,11 +353,20 @@ void VxPngCodec::KeepMetadata(png_structp png, png_infop info) {
         SetIccProfile({profile, length});
     png_unknown_chunkp chunks = nullptr;
     const int count = png_get_unknown_chunks(png, info, &chunks);
+    // The first of each counts; a later one is a duplicate.
+    bool haveExif = false, haveXmp = false;
     for (int i = 0; i < count; ++i) {
         const png_unknown_chunk& c = chunks[i];
-        if (std::memcmp(c.name, kExifChunk, 4) != 0) continue;
-        // The first eXIf counts; a later one is a duplicate.
-        if (c.data && vx::ExifHeaderValid({c.data, c.size})) SetExif({c.data, c.size});
-        break;
+        if (!c.data) continue;
+        if (!haveExif && std::memcmp(c.name, kExifChunk, 4) == 0) {
+            haveExif = true;
+            if (vx::ExifHeaderValid({c.data, c.size})) SetExif({c.data, c.size});
+        } else if (!haveXmp && std::memcmp(c.name, kTextChunk, 4) == 0) {
+            const auto xmp = vx::png::XmpOfText({c.data, c.size});
+            if (!xmp.empty()) {
+                haveXmp = true;
+                SetXmp(xmp);
+            }
+        }
     }
 }
