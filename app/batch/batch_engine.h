@@ -42,6 +42,9 @@ struct RowResult {
     double psnr = -1;             // --verify on a lossy file: the figure; infinity when exact
     int encodes = 0;              // encodes the row needed (--target-size searches)
     int quality = 0;              // the quality written with, for lossy targets
+    // What the output could not keep of the source, one English line each
+    // ("kept frame 1 of 4: BMP stores one picture").
+    std::vector<std::string> notes;
 };
 
 // A row's reason as one line, without a leading "error:" of its own (the
@@ -73,7 +76,8 @@ bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& res
                   const std::string& openPath, const std::vector<vx::ResizeRequest>& sizes,
                   StoredSize& stored);
 
-// The picture steps and depth fitting for one target; false with `result` filled.
+// The picture steps and depth fitting for one target; false with `result`
+// filled. What the target could not keep goes to `result.notes`.
 bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& steps,
                 const StoredSize& stored, RowResult& result);
 

@@ -517,9 +517,15 @@ private:
             slot.result.sourceFormat = (*work)->GetType();
             slot.result.width = (*work)->GetWidth();
             slot.result.height = (*work)->GetHeight();
-            if (EncodeRow(**work, options, slot.output, durable_[size_t(row)], slot.temporary,
-                          slot.result))
+            if (options_.strict && !slot.result.notes.empty()) {
+                std::string why = "would lose what the source has (strict): ";
+                for (size_t i = 0; i < slot.result.notes.size(); ++i)
+                    why += (i ? "; " : "") + slot.result.notes[i];
+                Fail(slot, RowOutcome::EncodeFailed, why);
+            } else if (EncodeRow(**work, options, slot.output, durable_[size_t(row)],
+                                 slot.temporary, slot.result)) {
                 slot.result.output = slot.output;
+            }
         }
         ImageFacade::Free(&copy);
     }

@@ -75,6 +75,9 @@ struct RunOptions {
     IfExists ifExists = IfExists::Replace;
     // Each written file is read back and compared with the picture encoded.
     bool verify = false;
+    // A row whose output would lose what the source had (its notes) fails
+    // instead of being written.
+    bool strict = false;
     // Each output gets its source's access and modification times.
     bool keepDates = false;
     // Not 0: the lossy writers' highest quality whose file takes at most this
