@@ -131,6 +131,7 @@ TEST(JpegDecode, TruncatedFileCompletesWithInsertedEndMarker) {
     const auto full = vt::ReadFileBytes(vt::DataPath("jpeg/baseline_420.jpg"));
     VxImageJPG whole, cut;
     ASSERT_TRUE(jt::DecodeBytes(full, whole));
+    cut.SetAllowTruncated(true);
     ASSERT_TRUE(DecodePath(vt::DataPath("jpeg/truncated.jpg"), cut)) << cut.GetLastError();
     ASSERT_EQ(cut.GetWidth(), 64u);
     ASSERT_EQ(cut.GetHeight(), 48u);
@@ -138,6 +139,34 @@ TEST(JpegDecode, TruncatedFileCompletesWithInsertedEndMarker) {
     const vt::Rgba a = vt::ToRgba(whole), b = vt::ToRgba(cut);
     EXPECT_EQ(std::memcmp(a.px.data(), b.px.data(), 64 * 8 * 4), 0);
     EXPECT_NE(a.px, b.px);
+}
+
+// Coded data that ends early fails unless allowed; a file that lacks only
+// its end marker is whole.
+TEST(JpegDecode, CutFilesFailUnlessAllowed) {
+    const struct {
+        const char* file;
+        int keepPercent;  // 0: all but the end marker
+        bool allow;
+        bool decodes;
+    } cases[] = {
+        {"baseline_420.jpg", 33, false, false}, {"baseline_420.jpg", 90, false, false},
+        {"progressive.jpg", 50, false, false},  {"restart.jpg", 60, false, false},
+        {"baseline_420.jpg", 33, true, true},   {"progressive.jpg", 50, true, true},
+        {"baseline_420.jpg", 0, false, true},   {"progressive.jpg", 0, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.keepPercent));
+        auto bytes = vt::ReadFileBytes(vt::DataPath(std::string("jpeg/") + c.file));
+        ASSERT_GT(bytes.size(), 100u);
+        bytes.resize(c.keepPercent ? bytes.size() * size_t(c.keepPercent) / 100 : bytes.size() - 2);
+        VxImageJPG img;
+        img.SetAllowTruncated(c.allow);
+        EXPECT_EQ(jt::DecodeBytes(bytes, img), c.decodes) << img.GetLastError();
+        if (!c.decodes) {
+            EXPECT_NE(std::string(img.GetLastError()).find("cut short"), std::string::npos);
+        }
+    }
 }
 
 TEST(JpegDecode, FailuresCarryTheLibraryMessage) {
