@@ -156,9 +156,11 @@ TEST(BmpDecode, SixteenBitMasks) {
         uint16_t pixel;
         uint8_t red, green, blue;
     } cases[] = {
-        // The 5-5-5 layout, implied or spelled out, keeps the plain shift.
-        {0, {}, 0x7FFF, 0xF8, 0xF8, 0xF8},
-        {3, {0x7C00, 0x03E0, 0x001F}, 0x7FFF, 0xF8, 0xF8, 0xF8},
+        // The 5-5-5 layout, implied or spelled out, repeats its top bits.
+        {0, {}, 0x7FFF, 255, 255, 255},
+        {3, {0x7C00, 0x03E0, 0x001F}, 0x7FFF, 255, 255, 255},
+        {0, {}, 0x0C63, 24, 24, 24},
+        {0, {}, 0x4210, 132, 132, 132},
         // Other fields scale to 8 bits: 31 of 5 bits is 255, 32 of 6 is 130.
         {3, {0xF800, 0x07E0, 0x001F}, 0xFFFF, 255, 255, 255},
         {3, {0xF800, 0x07E0, 0x001F}, 0x0400, 0, 130, 0},
@@ -287,6 +289,32 @@ TEST(BmpDecode, CutFilesFailUnlessOnlyPaddingIsMissing) {
             }
         }
         EXPECT_EQ(failures, int(complete));
+    }
+}
+
+// RLE4 that writes past a row or below the picture, and a colour count the
+// palette cannot hold, are refused; a run filling an odd row's pad nibble is not.
+TEST(BmpDecode, DamagedRunLengthAndColourCountsAreRefused) {
+    const std::vector<uint8_t> table16(16 * 4), table2(2 * 4);
+    const struct {
+        std::vector<uint8_t> file;
+        const char* text;  // null: decodes
+    } cases[] = {
+        {Dib(4, 2, 4, 2, table16, {6, 0x12, 0, 0, 4, 0x34, 0, 1}), "past the edge"},
+        {Dib(4, 1, 4, 2, table16, {0, 6, 0x12, 0x34, 0x56, 0, 0, 1}), "past the edge"},
+        {Dib(4, 2, 4, 2, table16, {0, 2, 0, 2, 2, 0x11, 0, 1}), "past the edge"},
+        {Dib(3, 1, 4, 2, table16, {4, 0x12, 0, 1}), nullptr},
+        {Dib(4, 1, 4, 2, table16, {4, 0x12, 0, 1}), nullptr},
+        {Dib(2, 1, 1, 0, std::vector<uint8_t>(3 * 4), {0x40, 0, 0, 0}), "palette can hold"},
+        {Dib(2, 1, 1, 0, table2, {0x40, 0, 0, 0}), nullptr},
+    };
+    for (const auto& c : cases) {
+        VxImage img(0);
+        const bool ok = vt::DecodeBytes(c.file, 1, img);
+        EXPECT_EQ(ok, c.text == nullptr) << img.GetLastError();
+        if (c.text) {
+            EXPECT_NE(std::string(img.GetLastError()).find(c.text), std::string::npos);
+        }
     }
 }
 

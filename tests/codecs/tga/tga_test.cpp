@@ -157,13 +157,13 @@ TEST(Tga, ColourMapsUseTheirEntrySizeAndFirstEntry) {
     EXPECT_EQ(img.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(3, 2, 1));
     EXPECT_EQ(img.GetPixelColor(2, 0, false), vx::MakeRGBQUAD(6, 5, 4));
 
-    // 16-bit entries: 0x7FFF is (248, 248, 248), 0x001F pure blue.
+    // 16-bit entries: 0x7FFF is white, 0x001F pure blue.
     Bytes c = Header(1, 2, 1, 8, 0, 1, 0, 2, 16);
     Append(c, {0xFF, 0x7F, 0x1F, 0x00, 1, 0});
     VxImage img16(0);
     ASSERT_TRUE(DecodeBytes(c, img16)) << img16.GetLastError();
-    EXPECT_EQ(img16.GetPixelColor(0, 0, false), vx::MakeRGBQUAD(0, 0, 248));
-    EXPECT_EQ(img16.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(248, 248, 248));
+    EXPECT_EQ(img16.GetPixelColor(0, 0, false), vx::MakeRGBQUAD(0, 0, 255));
+    EXPECT_EQ(img16.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(255, 255, 255));
 
     // A colour map that cannot fit 8-bit indices.
     Bytes big = Header(1, 1, 1, 8, 0, 1, 200, 100, 24);
@@ -175,12 +175,12 @@ TEST(Tga, ColourMapsUseTheirEntrySizeAndFirstEntry) {
 
 TEST(Tga, SixteenBitPixelsAndGreyWithMap) {
     Bytes b = Header(2, 2, 1, 16);
-    Append(b, {0xFF, 0x7F, 0xFF, 0xFF});
+    Append(b, {0xFF, 0x7F, 0x63, 0x0C});
     VxImage img(0);
     ASSERT_TRUE(DecodeBytes(b, img));
     EXPECT_EQ(img.GetBpp(), 24);
-    EXPECT_EQ(img.GetPixelColor(0, 0, false), vx::MakeRGBQUAD(248, 248, 248));
-    EXPECT_EQ(img.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(248, 248, 248));
+    EXPECT_EQ(img.GetPixelColor(0, 0, false), vx::MakeRGBQUAD(255, 255, 255));
+    EXPECT_EQ(img.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(24, 24, 24));
 
     // A grey file keeps the grey ramp even with a colour map in it.
     Bytes g = Header(3, 2, 1, 8, 0, 1, 0, 2, 24);
@@ -189,6 +189,46 @@ TEST(Tga, SixteenBitPixelsAndGreyWithMap) {
     ASSERT_TRUE(DecodeBytes(g, grey));
     EXPECT_TRUE(grey.IsGrayScale());
     EXPECT_EQ(grey.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(100, 100, 100));
+}
+
+// 16-bit grey is grey then alpha, raw and run-length, in every origin; a
+// run-length packet cut by the end of the file fails, one ending exactly there
+// does not.
+TEST(Tga, GreyAlphaOriginsAndCutPackets) {
+    const struct {
+        uint8_t type, desc;
+        Bytes data;  // 2 x 2 pixels in file order
+        bool decodes;
+    } cases[] = {
+        {3, 0x00, {10, 1, 20, 2, 30, 3, 40, 4}, true},
+        {3, 0x10, {10, 1, 20, 2, 30, 3, 40, 4}, true},
+        {11, 0x20, {0x01, 10, 1, 20, 2, 0x01, 30, 3, 40, 4}, true},
+        {11, 0x30, {0x81, 10, 1, 0x81, 30, 3}, true},
+        {11, 0x00, {0x01, 10, 1, 20, 2, 0x01, 30, 3, 40}, false},
+        {11, 0x00, {0x01, 10, 1, 20, 2, 0x81, 30}, false},
+        {11, 0x00, {0x03, 10, 1, 20, 2, 30, 3}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.desc));
+        Bytes b = Header(c.type, 2, 2, 16, c.desc | 8);
+        b.insert(b.end(), c.data.begin(), c.data.end());
+        VxImage img(0);
+        ASSERT_EQ(DecodeBytes(b, img), c.decodes) << img.GetLastError();
+        if (!c.decodes) {
+            EXPECT_STREQ(img.GetLastError(), "TGA run-length data ends before the last pixel");
+            continue;
+        }
+        const bool repeat = c.data[0] == 0x81;
+        for (int i = 0; i < 4; ++i) {
+            const int fileRow = i / 2, fileX = i % 2;
+            const int x = (c.desc & 0x10) ? 1 - fileX : fileX;
+            const int y = (c.desc & 0x20) ? 1 - fileRow : fileRow;  // bottom-up
+            const int grey = repeat ? (fileRow ? 30 : 10) : 10 * (i + 1);
+            EXPECT_EQ(img.GetPixelIndex(x, y), grey) << i;
+            EXPECT_EQ(img.AlphaGet(x, y), repeat ? (fileRow ? 3 : 1) : i + 1) << i;
+        }
+        EXPECT_TRUE(img.IsGrayScale());
+    }
 }
 
 TEST(Tga, ShortLastRowLeavesZeros) {
