@@ -115,6 +115,31 @@ TEST(GifDecode, FrameOutsideTheScreenIsNeitherCountedNorShown) {
     EXPECT_EQ(IndexAt(img, 4, 2), 7);
 }
 
+// A first frame larger than the screen grows it; later frames must fit.
+TEST(GifDecode, FirstFrameLargerThanTheScreenGrowsIt) {
+    const struct {
+        int screenW, screenH, l, t, w, h;
+        uint32_t wantW, wantH;
+    } cases[] = {
+        {1, 1, 0, 0, 5, 3, 5, 3}, {0, 0, 2, 1, 3, 2, 5, 3}, {8, 2, 1, 0, 4, 4, 8, 4},
+        {6, 4, 0, 0, 6, 4, 6, 4},
+    };
+    for (const auto& c : cases) {
+        const Bytes gif = Builder(c.screenW, c.screenH, kGrey16)
+                              .Image(c.l, c.t, c.w, c.h, SolidData(c.w, c.h, 4, 9))
+                              .Image(0, 0, c.w + 9, 1, SolidData(c.w + 9, 1, 4, 3))
+                              .Done();
+        VxImage img, size;
+        ASSERT_TRUE(gt::DecodeGif(gif, img)) << img.GetLastError();
+        ASSERT_TRUE(gt::DecodeGif(gif, size, 0, -1));
+        EXPECT_EQ(img.GetWidth(), c.wantW);
+        EXPECT_EQ(img.GetHeight(), c.wantH);
+        EXPECT_EQ(size.GetWidth(), c.wantW);
+        EXPECT_EQ(img.GetNumFrames(), 1);
+        EXPECT_EQ(IndexAt(img, c.l + c.w - 1, c.t + c.h - 1), 9);
+    }
+}
+
 TEST(GifDecode, GraphicControlOfWrongLengthEndsTheScan) {
     const Bytes gif = Builder(6, 4, kGrey16)
                           .Image(0, 0, 6, 4, SolidData(6, 4, 4, 2))
