@@ -94,6 +94,25 @@ TEST(HeifDecode, RotationAndMirroringApplied) {
     EXPECT_EQ(worst, 0);
 }
 
+// Luma-only AVIF of either range, any depth, reads back as the full-range ramp
+// it was made from (tests/data/heif/make_grey_range.py).
+TEST(HeifDecode, LimitedRangeGreyIsWidened) {
+    for (const char* name : {"grey8_limited", "grey10_limited", "grey12_limited", "grey8_full",
+                             "grey12_full"}) {
+        SCOPED_TRACE(name);
+        VxImage img(0);
+        ASSERT_TRUE(img.Load(vt::DataPath(std::string("heif/") + name + ".avif").c_str(), VX_FORMAT_AVIF))
+            << img.GetLastError();
+        const vt::Rgba got = vt::ToRgba(img);
+        ASSERT_EQ(got.width, 32);
+        int worst = 0;
+        for (int y = 0; y < got.height; ++y)
+            for (int x = 0; x < got.width; ++x)
+                worst = std::max(worst, std::abs(int(got.at(x, y)[0]) - (x * 8 + y * 3) % 256));
+        EXPECT_LE(worst, 2);
+    }
+}
+
 TEST(HeifDecode, EmbeddedProfileComesWithThePicture) {
     if (!vt::ReferenceAvailable(Reference::Pillow)) GTEST_SKIP() << "Pillow absent";
     VxImage img(0);
