@@ -226,6 +226,11 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
         const uint64_t padded = (uint64_t(w) + 64) * (uint64_t(h) + 64);
         for (const vxheif::CodedSize& c : coded)
             if (uint64_t(c.width) * c.height > padded) VxRequirePicture(*this, c.width, c.height, 24);
+        // The library decodes every layer; a file that selects fewer would
+        // come out at another size than it declares.
+        for (const vxheif::CodedSize& c : coded)
+            if (c.partLayer)
+                vxheif::Fail(type, "the file selects one layer of a layered picture, which this reader cannot decode");
         if (!vxheif::DerivedInputsArePictures(data.data(), data.size()))
             vxheif::Fail(type, "damaged file: a derived picture is made of an item that is not a picture");
         const int bits = heif_image_handle_get_luma_bits_per_pixel(handle.p);

@@ -113,6 +113,24 @@ TEST(HeifDecode, LimitedRangeGreyIsWidened) {
     }
 }
 
+// A selected layer (other than all of them) is refused; the first operating
+// point is the picture the library decodes. A property box is renamed to make them.
+TEST(HeifDecode, SelectedLayerIsRefused) {
+    const auto bytes = vt::ReadFileBytes(vt::DataPath("heif/lossy.avif"));
+    const std::string text(bytes.begin(), bytes.end());
+    const size_t at = text.find("pixi");
+    ASSERT_NE(at, std::string::npos);
+    for (const auto& [name, decodes] : {std::pair{"lsel", false}, std::pair{"a1op", true}}) {
+        auto changed = bytes;
+        std::copy(name, name + 4, changed.begin() + long(at));
+        VxImage img(0);
+        EXPECT_EQ(vt::DecodeBytes(changed, VX_FORMAT_AVIF, img), decodes) << name << img.GetLastError();
+        if (!decodes) {
+            EXPECT_NE(std::string(img.GetLastError()).find("one layer"), std::string::npos);
+        }
+    }
+}
+
 TEST(HeifDecode, EmbeddedProfileComesWithThePicture) {
     if (!vt::ReferenceAvailable(Reference::Pillow)) GTEST_SKIP() << "Pillow absent";
     VxImage img(0);
