@@ -138,23 +138,15 @@ TEST(ExifEdit, BlockFoundInsideContainerFramings) {
     EXPECT_EQ(vx::ExifOrientation(std::vector<uint8_t>(8, 0)), 0);
 }
 
-// Orientations outside 1..8 go; everything else in the block still reads.
+// Orientations outside 1..8 go; the rest of the block still reads.
 TEST(ExifEdit, BadOrientationIsDropped) {
-    const struct {
-        uint32_t value;
-        bool kept;
-    } cases[] = {{0, false}, {1, true}, {8, true}, {9, false}, {255, false}, {65535, false}};
     for (const bool big : {false, true})
-        for (const auto& c : cases) {
+        for (const uint32_t v : {0u, 1u, 8u, 9u, 255u, 65535u}) {
             std::vector<uint8_t> block = Block(big);
-            // Orientation is the main directory's second entry; its value at 30.
-            block[big ? 30 : 31] = uint8_t(c.value >> 8);
-            block[big ? 31 : 30] = uint8_t(c.value);
-            const auto values = Values(vx::ExifWithoutBadOrientation(block));
-            EXPECT_EQ(values.count(0x0112), c.kept ? 1u : 0u) << c.value;
-            EXPECT_EQ(values.count(0x010F), 1u);
-            EXPECT_EQ(values.count(0xA002) ? values.at(0xA002) : 0u, 4000u);
-            EXPECT_EQ(values.size(), c.kept ? 5u : 4u);
+            block[big ? 30 : 31] = uint8_t(v >> 8), block[big ? 31 : 30] = uint8_t(v);  // Orientation's value
+            auto values = Values(vx::ExifWithoutBadOrientation(block));
+            EXPECT_EQ(values[0x0112], v >= 1 && v <= 8 ? v : 0u) << v;
+            EXPECT_EQ(values[0xA002], 4000u);
         }
 }
 

@@ -94,40 +94,23 @@ TEST(HeifDecode, RotationAndMirroringApplied) {
     EXPECT_EQ(worst, 0);
 }
 
-// Luma-only AVIF of either range, any depth, reads back as the full-range ramp
-// it was made from (tests/data/heif/make_grey_range.py).
-TEST(HeifDecode, LimitedRangeGreyIsWidened) {
-    for (const char* name : {"grey8_limited", "grey10_limited", "grey12_limited", "grey8_full",
-                             "grey12_full"}) {
-        SCOPED_TRACE(name);
+// Luma-only AVIF of either range and any depth reads back as the full-range
+// ramp it was made from (tests/data/heif/make_grey_range.py); a file selecting
+// one layer (a property renamed to make one) fails, the first operating point does not.
+TEST(HeifDecode, GreyRangeAndSelectedLayers) {
+    for (const char* name : {"grey8_limited", "grey10_limited", "grey12_limited", "grey8_full", "grey12_full"}) {
         VxImage img(0);
-        ASSERT_TRUE(img.Load(vt::DataPath(std::string("heif/") + name + ".avif").c_str(), VX_FORMAT_AVIF))
-            << img.GetLastError();
+        ASSERT_TRUE(img.Load(vt::DataPath(std::string("heif/") + name + ".avif").c_str(), VX_FORMAT_AVIF));
         const vt::Rgba got = vt::ToRgba(img);
-        ASSERT_EQ(got.width, 32);
-        int worst = 0;
-        for (int y = 0; y < got.height; ++y)
-            for (int x = 0; x < got.width; ++x)
-                worst = std::max(worst, std::abs(int(got.at(x, y)[0]) - (x * 8 + y * 3) % 256));
-        EXPECT_LE(worst, 2);
+        for (int i = 0; i < got.width * got.height; ++i)
+            ASSERT_LE(std::abs(got.px[size_t(i) * 4] - (i % 32 * 8 + i / 32 * 3) % 256), 2) << name << i;
     }
-}
-
-// A selected layer (other than all of them) is refused; the first operating
-// point is the picture the library decodes. A property box is renamed to make them.
-TEST(HeifDecode, SelectedLayerIsRefused) {
-    const auto bytes = vt::ReadFileBytes(vt::DataPath("heif/lossy.avif"));
-    const std::string text(bytes.begin(), bytes.end());
-    const size_t at = text.find("pixi");
-    ASSERT_NE(at, std::string::npos);
-    for (const auto& [name, decodes] : {std::pair{"lsel", false}, std::pair{"a1op", true}}) {
-        auto changed = bytes;
-        std::copy(name, name + 4, changed.begin() + long(at));
+    auto bytes = vt::ReadFileBytes(vt::DataPath("heif/lossy.avif"));
+    const auto at = std::search(bytes.begin(), bytes.end(), std::begin("pixi"), std::end("pixi") - 1);
+    for (const char* box : {"lsel", "a1op"}) {
+        std::copy(box, box + 4, at);
         VxImage img(0);
-        EXPECT_EQ(vt::DecodeBytes(changed, VX_FORMAT_AVIF, img), decodes) << name << img.GetLastError();
-        if (!decodes) {
-            EXPECT_NE(std::string(img.GetLastError()).find("one layer"), std::string::npos);
-        }
+        EXPECT_EQ(vt::DecodeBytes(bytes, VX_FORMAT_AVIF, img), box[0] == 'a') << img.GetLastError();
     }
 }
 
