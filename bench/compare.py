@@ -28,6 +28,9 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 IM_CONVERT = "/usr/bin/convert"  # past any wrapper on PATH
 SIZE_MATTERS = {"jpeg-png"}  # lossless targets whose size depends on the effort spent
+WEB_LOOP = "1600 800 400"
+WEB_SIZES = ",".join(f"{s}x{s}" for s in WEB_LOOP.split())
+OUTPUTS_PER_FILE = {"web-bundle": 6}
 ONE_THREAD_ENV = {"OMP_NUM_THREADS": "1", "MAGICK_THREAD_LIMIT": "1", "VIPS_CONCURRENCY": "1"}
 
 
@@ -143,6 +146,21 @@ def workloads(cli, inputs, nphotos, nsmall):
             "libvips": vips('vips magicksave "$f" "OUT/$n.bmp" --format BMP'),
             "Pillow": pillow("bmp"),
         }, None, ""),
+        # One source, three sizes in two formats: one pass decoding each photo
+        # once, against six runs of Vellumar and a thumbnailer called per output.
+        "web-bundle": (jpg, vx("WEBP,JPG", "--quality", "90", "--resize", WEB_SIZES,
+                               "--name", "{name}-{size}{ext}"), {
+            "vellumar-convert, six runs": lambda out: ["sh", "-c", (
+                f'for s in {WEB_LOOP}; do for t in WEBP JPG; do "{cli}" --to $t --quality 90 '
+                f'--resize ${{s}}x$s --name "{{name}}-$s{{ext}}" --quiet --out-dir "{out}" "$@" '
+                '|| exit 1; done; done'), "sh"],
+            "libvips": vips(f'for s in {WEB_LOOP}; do for t in webp jpg; do vipsthumbnail "$f" '
+                            '--size ${s}x$s -o "OUT/$n-$s.$t[Q=90]"; done; done'),
+            "ImageMagick": lambda out: shell_loop(
+                f'{IM_CONVERT} "$f" -quality 90 ' + " ".join(
+                    f'\\( +clone -resize {s}x{s} -write "{out}/$n-{s}.webp" -write "{out}/$n-{s}.jpg" '
+                    '+delete \\)' for s in WEB_LOOP.split()) + " null:"),
+        }, None, "3 sizes (fit 1600, 800, 400) x WebP and JPEG at quality 90: 6 files per photo"),
         "gif-anim": ([anim],
                      lambda out, jobs: [cli, "--info", "--frame", "99"],
                      {
@@ -253,7 +271,8 @@ def main():
                     os.makedirs(out)
                     cmd, cwd = build_command(builder(out), files, name)
                     got, err = measure(cmd, env, pin, cwd, out,
-                                       0 if name == "gif-anim" else len(files))
+                                       0 if name == "gif-anim"
+                                       else len(files) * OUTPUTS_PER_FILE.get(name, 1))
                     if got is None:
                         errors[tool] = err
                     else:

@@ -38,6 +38,7 @@ constexpr VxDepthSet kEightBits = VxDepths({8});
 constexpr uint8_t kGreyOrColour = kVxGreyRamp | kVxTrueColour;
 constexpr uint8_t kGreyBilevelOrColour = kVxBilevel | kVxGreyRamp | kVxTrueColour;
 constexpr uint8_t kIccAndExif = kVxIcc | kVxExif;
+constexpr uint8_t kAllMetadata = kVxIcc | kVxExif | kVxXmp | kVxIptc;
 
 // Bytes per pixel at a row's peak, from the peak resident size of one-row runs
 // on a 12-megapixel picture (docs/performance.md), rounded up with room for
@@ -56,7 +57,7 @@ constexpr VxCodecEntry kCodecs[] = {
     {VX_FORMAT_BMP, "BMP", "bmp", VxCodecOpsFor<VxBmpCodec>(), true,
      {.listed = 5, .decodeBytes = 4, .encodeBytes = 1}},
     {VX_FORMAT_JPG, "JPG", "jpg jpeg", VxCodecOpsFor<VxImageJPG>(), true,
-     {.listed = 4, .forms = kGreyOrColour, .metadata = kIccAndExif, .decodeBytes = 7,
+     {.listed = 4, .forms = kGreyOrColour, .metadata = kAllMetadata, .decodeBytes = 7,
       .encodeBytes = 3, .readsScaled = true, .lossy = VxLossiness::Always, .sizedByQuality = true}},
     {VX_FORMAT_ICO, "ICO", "ico cur", VxCodecOpsFor<VxIcoCodec>(), true,
      {.listed = 2, .alpha = VxAlphaForm::MaskOrPlane, .pictures = kVxReadsPages,
@@ -65,11 +66,11 @@ constexpr VxCodecEntry kCodecs[] = {
      {.listed = 6, .forms = kVxPalette, .alpha = VxAlphaForm::OneIndex,
       .pictures = kVxReadsFrames | kVxWritesFrames, .decodeBytes = 8, .encodeBytes = 2}},
     {VX_FORMAT_PNG, "PNG", "png", VxCodecOpsFor<VxPngCodec>(), true,
-     {.listed = 1, .alpha = VxAlphaForm::AsItIs, .metadata = kIccAndExif, .decodeBytes = 5,
+     {.listed = 1, .alpha = VxAlphaForm::AsItIs, .metadata = kIccAndExif | kVxXmp, .decodeBytes = 5,
       .encodeBytes = 6}},
     {VX_FORMAT_TIF, "TIF", "tif tiff", VxCodecOpsFor<VxImageTIF>(), true,
      {.listed = 7, .alpha = VxAlphaForm::PlaneOrGrey, .pictures = kVxReadsPages | kVxWritesPages,
-      .metadata = kIccAndExif, .decodeBytes = 8, .encodeBytes = 4, .lossy = VxLossiness::Always}},
+      .metadata = kAllMetadata, .decodeBytes = 8, .encodeBytes = 4, .lossy = VxLossiness::Always}},
     {VX_FORMAT_TGA, "TGA", "tga", VxCodecOpsFor<VxTgaCodec>(), true,
      {.listed = 3, .depths = kEightBits, .alpha = VxAlphaForm::Plane, .decodeBytes = 5,
       .encodeBytes = 4}},
@@ -94,19 +95,19 @@ constexpr VxCodecEntry kCodecs[] = {
      {.listed = 15, .forms = kGreyBilevelOrColour, .decodeBytes = 20, .encodeBytes = 13}},
     {VX_FORMAT_WEBP, "WEBP", "webp", VxCodecOpsFor<VxWebpCodec>(), true,
      {.listed = 16, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames,
-      .metadata = kIccAndExif, .maxSide = VxWebpCodec::kMaxSide, .decodeBytes = 12,
+      .metadata = kIccAndExif | kVxXmp, .maxSide = VxWebpCodec::kMaxSide, .decodeBytes = 12,
       .encodeBytes = 44, .lossy = VxLossiness::Below100, .sizedByQuality = true}},
     {VX_FORMAT_HEIF, "HEIC", "heic heif hif", VxCodecOpsFor<VxHeifCodec>(), true,
      {.listed = 17, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsPages,
-      .metadata = kIccAndExif, .decodeBytes = 16, .encodeBytes = 32,
+      .metadata = kIccAndExif | kVxXmp, .decodeBytes = 16, .encodeBytes = 32,
       .lossy = VxLossiness::Always, .sizedByQuality = true}},
     {VX_FORMAT_AVIF, "AVIF", "avif", VxCodecOpsFor<VxHeifCodec>(), false,
      {.listed = 18, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsPages,
-      .metadata = kIccAndExif, .decodeBytes = 16, .encodeBytes = 32,
+      .metadata = kIccAndExif | kVxXmp, .decodeBytes = 16, .encodeBytes = 32,
       .lossy = VxLossiness::Always, .sizedByQuality = true}},
     {VX_FORMAT_JXL, "JXL", "jxl", VxCodecOpsFor<VxJxlCodec>(), true,
      {.listed = 19, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames,
-      .metadata = kIccAndExif, .decodeBytes = 32, .encodeBytes = 72,
+      .metadata = kIccAndExif | kVxXmp, .decodeBytes = 32, .encodeBytes = 72,
       .lossy = VxLossiness::Below100, .sizedByQuality = true}},
 };
 

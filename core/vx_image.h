@@ -202,6 +202,11 @@ public:
     std::span<const uint8_t> GetExif() const;
     void SetIccProfile(std::span<const uint8_t> icc) { Info.Meta = vx::WithIcc(Info.Meta, icc); }
     void SetExif(std::span<const uint8_t> exif) { Info.Meta = vx::WithExif(Info.Meta, exif); }
+    // The XMP packet and IPTC records, carried as found.
+    std::span<const uint8_t> GetXmp() const;
+    std::span<const uint8_t> GetIptc() const;
+    void SetXmp(std::span<const uint8_t> xmp) { Info.Meta = vx::WithXmp(Info.Meta, xmp); }
+    void SetIptc(std::span<const uint8_t> iptc) { Info.Meta = vx::WithIptc(Info.Meta, iptc); }
     // Decoders refuse pictures of more pixels than this (0: no limit).
     uint64_t GetMaxPixels() const { return Info.MaxPixels; }
     void SetMaxPixels(uint64_t pixels) { Info.MaxPixels = pixels; }

@@ -25,8 +25,11 @@ void SettleMetadata(VxImage& img, ImageFormat target, bool strip) {
     if (!img.GetIccProfile().empty() && (strip || !entry || !ProfileWritten(img, *entry)) &&
         !vx::ConvertToSrgb(img))
         img.SetIccProfile({});
-    if (strip || !entry || !(entry->caps.metadata & kVxExif)) img.SetExif({});
+    const uint8_t kept = strip || !entry ? 0 : entry->caps.metadata;
+    if (!(kept & kVxExif)) img.SetExif({});
     else if (!img.GetExif().empty()) img.SetExif(vx::ExifWithoutBadOrientation(img.GetExif()));
+    if (!(kept & kVxXmp)) img.SetXmp({});
+    if (!(kept & kVxIptc)) img.SetIptc({});
 }
 
 }  // namespace vellumar::batch

@@ -1,4 +1,5 @@
-// What a row's output keeps of the source's colour profile and EXIF block.
+// What a row's output keeps of the source's colour profile, EXIF block, XMP
+// packet and IPTC records.
 #pragma once
 
 #include "core/vx_format.h"
@@ -9,8 +10,8 @@ namespace vellumar::batch {
 
 // After the depth fitting: a profile the target writes with the samples stays;
 // otherwise the pixels are converted to sRGB and the profile goes (a profile
-// Little CMS cannot use is dropped, pixels as stored). `strip` drops profile
-// and EXIF block alike; targets without EXIF lose the block.
+// Little CMS cannot use is dropped, pixels as stored). `strip` drops all of
+// them; a target loses what its format cannot hold.
 void SettleMetadata(VxImage& img, ImageFormat target, bool strip);
 
 }  // namespace vellumar::batch

@@ -6,6 +6,7 @@
 // waits until that row's own file is safely in place (CommitOrder).
 #include "app/batch/run_driver.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,18 @@ struct Slot {
     std::string temporary;  // encoded file waiting for its commit
     std::string output;
 };
+
+// Gives the encoded file its source's access and modification times, which
+// the rename into place keeps. Only a source that is a file has dates of its
+// own (a pipe's are the moment it was read).
+bool StampDates(const std::string& source, const std::string& temporary, std::string& why) {
+    struct stat st {};
+    if (stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    if (utimensat(AT_FDCWD, temporary.c_str(), times, 0) == 0) return true;
+    why = std::string("cannot give the file its source's dates: ") + std::strerror(errno);
+    return false;
+}
 
 std::string FileNameOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -460,6 +473,13 @@ private:
                 Slot& slot = group[size_t(r - row)];
                 slot.result.sourceBytes = sourceBytes;
                 Produce(r, handle, stored, alone, slot);
+                std::string why;
+                if (options_.keepDates && !slot.temporary.empty() &&
+                    !StampDates(source, slot.temporary, why)) {
+                    Discard(slot);
+                    slot.result.output.clear();
+                    Fail(slot, RowOutcome::EncodeFailed, why);
+                }
             }
         }
         const double seconds =

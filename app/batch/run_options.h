@@ -78,6 +78,8 @@ struct RunOptions {
     IfExists ifExists = IfExists::Replace;
     // Each written file is read back and compared with the picture encoded.
     bool verify = false;
+    // Each output gets its source's access and modification times.
+    bool keepDates = false;
     // Not 0: the lossy writers' highest quality whose file takes at most this
     // many bytes (found by search) instead of `quality`.
     uint64_t targetSize = 0;

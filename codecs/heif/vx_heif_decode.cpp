@@ -79,6 +79,16 @@ void Unpremultiply(uint8_t* rgba, uint32_t width) {
     }
 }
 
+// A metadata item's bytes; empty when it is missing or claims more than the
+// file holds.
+std::vector<uint8_t> MetadataBlock(heif_image_handle* handle, heif_item_id id, size_t fileSize) {
+    const size_t size = heif_image_handle_get_metadata_size(handle, id);
+    if (size == 0 || size > fileSize) return {};
+    std::vector<uint8_t> stored(size);
+    if (heif_image_handle_get_metadata(handle, id, stored.data()).code != heif_error_Ok) return {};
+    return stored;
+}
+
 }  // namespace
 
 void VxHeifCodec::KeepMetadata(heif_image_handle* handle, size_t fileSize) {
@@ -92,12 +102,20 @@ void VxHeifCodec::KeepMetadata(heif_image_handle* handle, size_t fileSize) {
                 SetIccProfile(icc);
         }
     }
+    // The first XMP packet: a "mime" item of the RDF content type.
+    heif_item_id ids[16];
+    const int mimes = heif_image_handle_get_list_of_metadata_block_IDs(handle, "mime", ids, 16);
+    for (int i = 0; i < mimes; ++i) {
+        const char* type = heif_image_handle_get_metadata_content_type(handle, ids[i]);
+        if (!type || std::strcmp(type, "application/rdf+xml") != 0) continue;
+        const std::vector<uint8_t> xmp = MetadataBlock(handle, ids[i], fileSize);
+        if (xmp.empty()) continue;
+        SetXmp(xmp);
+        break;
+    }
     heif_item_id id = 0;
     if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) != 1) return;
-    const size_t size = heif_image_handle_get_metadata_size(handle, id);
-    if (size == 0 || size > fileSize) return;
-    std::vector<uint8_t> stored(size);
-    if (heif_image_handle_get_metadata(handle, id, stored.data()).code != heif_error_Ok) return;
+    const std::vector<uint8_t> stored = MetadataBlock(handle, id, fileSize);
     // The library has turned the picture by the file's own rotation and
     // mirroring, which is what viewers follow; the EXIF tag must not turn it
     // again.

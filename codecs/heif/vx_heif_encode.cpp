@@ -118,6 +118,11 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
             err = heif_context_add_exif_metadata(ctx.p, handle.p, exif.data(), int(exif.size()));
             if (err.code != heif_error_Ok) vxheif::Fail(type, "cannot add the EXIF block", &err);
         }
+        const std::span<const uint8_t> xmp = GetXmp();
+        if (!xmp.empty() && xmp.size() < (size_t(1) << 30)) {
+            err = heif_context_add_XMP_metadata(ctx.p, handle.p, xmp.data(), int(xmp.size()));
+            if (err.code != heif_error_Ok) vxheif::Fail(type, "cannot add the XMP packet", &err);
+        }
         heif_writer writer{1, WriteToFile};
         err = heif_context_write(ctx.p, &writer, file);
         if (err.code != heif_error_Ok) vxheif::Fail(type, "cannot write the file", &err);

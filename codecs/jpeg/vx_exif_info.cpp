@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codecs/jpeg/vx_jpeg_app_segments.h"
+
 namespace {
 
 constexpr int kBytesPerFormat[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
@@ -237,6 +239,9 @@ bool VxExifInfo::DecodeExif(VxFile* file, int readMode) {
             case kMarkerAPP1:
                 if ((readMode & ReadModeExif) && itemlen >= 6 && std::memcmp(data + 2, "Exif", 4) == 0)
                     m_exifinfo->isExif = process_EXIF(data + 2, unsigned(itemlen));
+                else if (!(readMode & ReadModeExif) && itemlen >= 2 &&
+                         !vx::jpeg::XmpOfSegment({data + 2, size_t(itemlen) - 2}).empty())
+                    break;  // the new picture's own XMP segment, kept on write-back
                 else
                     drop();
                 break;

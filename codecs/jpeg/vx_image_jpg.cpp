@@ -4,12 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
 
 // clang-format off
 #include <jpeglib.h>
 #include <jerror.h>
 // clang-format on
 
+#include "codecs/jpeg/vx_jpeg_app_segments.h"
 #include "core/vx_exif_edit.h"
 #include "core/vx_srgb.h"
 
@@ -164,6 +168,27 @@ int32_t ClampDpi(double v) {
 
 }  // namespace
 
+// The first XMP packet, and the IPTC records of the APP13 segments read as
+// one resource block (writers split long blocks over several segments).
+void KeepXmpAndIptc(VxImage& img, jpeg_saved_marker_ptr marker) {
+    bool haveXmp = false;
+    std::vector<uint8_t> resources;
+    for (; marker; marker = marker->next) {
+        const std::span<const uint8_t> payload(marker->data, marker->data_length);
+        if (marker->marker == JPEG_APP0 + 1 && !haveXmp) {
+            const auto xmp = vx::jpeg::XmpOfSegment(payload);
+            if (!xmp.empty()) {
+                img.SetXmp(xmp);
+                haveXmp = true;
+            }
+        } else if (marker->marker == JPEG_APP0 + 13 && vx::jpeg::IsIrbSegment(payload)) {
+            const auto rest = payload.subspan(vx::jpeg::kIrbSignatureSize);
+            resources.insert(resources.end(), rest.begin(), rest.end());
+        }
+    }
+    if (!resources.empty()) img.SetIptc(vx::jpeg::IptcOfResources(resources));
+}
+
 struct VxImageJPG::DecodeState {
     jpeg_decompress_struct cinfo;
     VxJpegErrorMgr err;
@@ -183,6 +208,9 @@ struct VxImageJPG::EncodeState {
     unsigned iccLength;
     const uint8_t* exif;
     unsigned exifLength;
+    // APP1 XMP and APP13 IPTC payloads; empty: not written.
+    std::vector<uint8_t> xmp;
+    std::vector<uint8_t> iptc;
 };
 
 VxImageJPG::VxImageJPG() : VxImage(VX_FORMAT_JPG) { std::memset(&exifData, 0, sizeof(exifData)); }
@@ -253,8 +281,15 @@ bool VxImageJPG::RunDecode(DecodeState* st, bool haveExif) {
     cinfo->progress = &st->progress;
 
     jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
+    if (!DimensionsOnly()) {
+        jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+        jpeg_save_markers(cinfo, JPEG_APP0 + 13, 0xFFFF);
+    }
     jpeg_read_header(cinfo, TRUE);
-    if (!DimensionsOnly()) jpeg_read_icc_profile(cinfo, &st->icc, &st->iccLength);
+    if (!DimensionsOnly()) {
+        jpeg_read_icc_profile(cinfo, &st->icc, &st->iccLength);
+        KeepXmpAndIptc(*this, cinfo->marker_list);
+    }
 
     const uint32_t options = GetCodecOption(VX_FORMAT_JPG);
     if (options & DecodeGrayscale) cinfo->out_color_space = JCS_GRAYSCALE;
@@ -405,7 +440,7 @@ bool VxImageJPG::Encode(VxFile* file) {
         return false;
     }
 
-    EncodeState* st = static_cast<EncodeState*>(std::calloc(1, sizeof(EncodeState)));
+    EncodeState* st = new (std::nothrow) EncodeState{};
     if (!st) {
         SetLastError("JPEG: out of memory");
         return false;
@@ -421,7 +456,7 @@ bool VxImageJPG::Encode(VxFile* file) {
         SetLastError("JPEG: out of memory");
     jpeg_destroy_compress(&st->cinfo);
     std::free(st->stream.buffer);
-    std::free(st);
+    delete st;
     if (!ok || !writeBack) return ok;
 
     // The block and comment of the file this object decoded, then the new
@@ -485,6 +520,11 @@ bool VxImageJPG::RunEncode(EncodeState* st) {
         for (unsigned i = 0; i < st->exifLength; ++i) jpeg_write_m_byte(cinfo, st->exif[i]);
     }
     if (st->icc) jpeg_write_icc_profile(cinfo, st->icc, st->iccLength);
+    for (const auto& [marker, payload] : {std::pair{JPEG_APP0 + 1, &st->xmp},
+                                          std::pair{JPEG_APP0 + 13, &st->iptc}}) {
+        if (payload->empty()) continue;
+        jpeg_write_marker(cinfo, marker, payload->data(), unsigned(payload->size()));
+    }
     const uint32_t height = GetHeight();
     while (cinfo->next_scanline < height) {
         // libjpeg only reads the rows it is given.
@@ -525,4 +565,6 @@ void VxImageJPG::ChooseMetadata(EncodeState* st) const {
         st->exif = exif.data();
         st->exifLength = unsigned(exif.size());
     }
+    st->xmp = vx::jpeg::XmpSegment(GetXmp());
+    st->iptc = vx::jpeg::IptcSegment(GetIptc());
 }

@@ -159,13 +159,14 @@ void CheckLayers(const std::vector<uint8_t>& data, VxImage& codec) {
     }
 }
 
-// An EXIF block larger than this is dropped: JPEG holds at most 64 KiB, and a
-// compressed box could otherwise unpack to any size.
-constexpr size_t kMaxExif = size_t(4) << 20;
+// A metadata box larger than this is dropped: JPEG holds at most 64 KiB of
+// either, and a compressed box could otherwise unpack to any size.
+constexpr size_t kMaxBox = size_t(4) << 20;
 
-// The Exif box's contents (unpacked from a "brob" box), empty when there is
-// none or it is damaged or too large. Only the box layer is read.
-std::vector<uint8_t> ReadExifBox(const std::vector<uint8_t>& data) {
+// The first box of the type ("Exif", "xml "), unpacked from a "brob" box;
+// empty when there is none or it is damaged or too large. Only the box layer
+// is read.
+std::vector<uint8_t> ReadBox(const std::vector<uint8_t>& data, const char (&wanted)[5]) {
     std::vector<uint8_t> box;
     if (JxlSignatureCheck(data.data(), data.size()) != JXL_SIG_CONTAINER) return box;
     Decoder dec;
@@ -177,8 +178,8 @@ std::vector<uint8_t> ReadExifBox(const std::vector<uint8_t>& data) {
         const JxlDecoderStatus s = JxlDecoderProcessInput(dec.d);
         if (s == JXL_DEC_BOX_NEED_MORE_OUTPUT && reading) {
             filled = box.size() - JxlDecoderReleaseBoxBuffer(dec.d);
-            if (box.size() >= kMaxExif) return {};
-            box.resize(std::min(kMaxExif, box.size() * 2));
+            if (box.size() >= kMaxBox) return {};
+            box.resize(std::min(kMaxBox, box.size() * 2));
             JxlDecoderSetBoxBuffer(dec.d, box.data() + filled, box.size() - filled);
             continue;
         }
@@ -190,7 +191,7 @@ std::vector<uint8_t> ReadExifBox(const std::vector<uint8_t>& data) {
         if (s != JXL_DEC_BOX) return {};
         JxlBoxType type;
         if (JxlDecoderGetBoxType(dec.d, type, JXL_TRUE) != JXL_DEC_SUCCESS) return {};
-        if (std::memcmp(type, "Exif", 4) != 0) continue;
+        if (std::memcmp(type, wanted, 4) != 0) continue;
         reading = true;
         box.resize(4096);
         JxlDecoderSetBoxBuffer(dec.d, box.data(), box.size());
@@ -350,9 +351,10 @@ bool VxJxlCodec::Decode(VxFile* file) {
         // The library has turned the picture by the code stream's orientation,
         // which viewers follow and cjxl fills from a JPEG's EXIF tag (keeping
         // the tag): the block must not turn it a second time.
-        const std::vector<uint8_t> stored = ReadExifBox(data);
+        const std::vector<uint8_t> stored = ReadBox(data, "Exif");
         const auto exif = vx::ExifAfterOffset(stored);
         if (!exif.empty()) SetExif(vx::ExifFitted(exif, 1, w, h));
+        SetXmp(ReadBox(data, "xml "));
         return true;
     });
 }

@@ -95,16 +95,20 @@ bool VxJxlCodec::Encode(VxFile* file) {
             JxlColorEncodingSetToSRGB(&colour, grey ? JXL_TRUE : JXL_FALSE);
             Check(JxlEncoderSetColorEncoding(enc.e, &colour));
         }
+        const auto addBox = [&](const char* type, std::span<const uint8_t> box) {
+            Check(JxlEncoderUseContainer(enc.e, JXL_TRUE));
+            Check(JxlEncoderUseBoxes(enc.e));
+            Check(JxlEncoderAddBox(enc.e, type, box.data(), box.size(), JXL_FALSE));
+        };
         // The Exif box: a 4-byte offset to the TIFF header (none here), then
         // the block, stored as it is so that any reader finds it.
         const std::span<const uint8_t> exif = GetExif();
         if (!exif.empty()) {
             std::vector<uint8_t> box(4 + exif.size(), 0);
             std::copy(exif.begin(), exif.end(), box.begin() + 4);
-            Check(JxlEncoderUseContainer(enc.e, JXL_TRUE));
-            Check(JxlEncoderUseBoxes(enc.e));
-            Check(JxlEncoderAddBox(enc.e, "Exif", box.data(), box.size(), JXL_FALSE));
+            addBox("Exif", box);
         }
+        if (!GetXmp().empty()) addBox("xml ", GetXmp());
 
         JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(enc.e, nullptr);
         if (!settings) throw VxCodecFailure(kNoMemory);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codecs/png/png_xmp_text.h"
 #include "core/vx_exif_edit.h"
 
 namespace {
@@ -23,11 +24,15 @@ constexpr int32_t kMaxDpi = 54000000;
 
 // Chunks whose data the library would read into a block of the declared
 // length, and that nothing here uses: it skips them instead.
-const png_byte kUnusedChunks[] = "tEXt\0zTXt\0iTXt\0sPLT\0pCAL\0sCAL";
-constexpr int kUnusedChunkCount = 6;
-// Kept as an unknown chunk: the library's own eXIf handler allocates the
-// declared length unchecked, the unknown-chunk path honours its size limit.
+const png_byte kUnusedChunks[] = "tEXt\0zTXt\0sPLT\0pCAL\0sCAL";
+constexpr int kUnusedChunkCount = 5;
+// Kept as unknown chunks: the library's own eXIf handler allocates the
+// declared length unchecked, the unknown-chunk path honours its size limit;
+// iTXt is parsed here for the XMP packet only.
+const png_byte kKeptChunks[] = "eXIf\0iTXt";
+constexpr int kKeptChunkCount = 2;
 const png_byte kExifChunk[] = "eXIf";
+const png_byte kTextChunk[] = "iTXt";
 
 }  // namespace
 
@@ -176,7 +181,7 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     if (left >= 0) st->watch.end = uint64_t(left);
     png_set_read_fn(png, &st->watch, ReadData);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kUnusedChunks, kUnusedChunkCount);
-    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kExifChunk, 1);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kKeptChunks, kKeptChunkCount);
     // Each IDAT chunk's CRC already covers the compressed bytes; zlib's Adler-32
     // over the inflated rows checks them a second time and costs as much as the
     // inflating of a flat small picture. Damaged data still fails on the CRC.
@@ -329,11 +334,20 @@ void VxPngCodec::KeepMetadata(png_structp png, png_infop info) {
         SetIccProfile({profile, length});
     png_unknown_chunkp chunks = nullptr;
     const int count = png_get_unknown_chunks(png, info, &chunks);
+    // The first of each counts; a later one is a duplicate.
+    bool haveExif = false, haveXmp = false;
     for (int i = 0; i < count; ++i) {
         const png_unknown_chunk& c = chunks[i];
-        if (std::memcmp(c.name, kExifChunk, 4) != 0) continue;
-        // The first eXIf counts; a later one is a duplicate.
-        if (c.data && vx::ExifHeaderValid({c.data, c.size})) SetExif({c.data, c.size});
-        break;
+        if (!c.data) continue;
+        if (!haveExif && std::memcmp(c.name, kExifChunk, 4) == 0) {
+            haveExif = true;
+            if (vx::ExifHeaderValid({c.data, c.size})) SetExif({c.data, c.size});
+        } else if (!haveXmp && std::memcmp(c.name, kTextChunk, 4) == 0) {
+            const auto xmp = vx::png::XmpOfText({c.data, c.size});
+            if (!xmp.empty()) {
+                haveXmp = true;
+                SetXmp(xmp);
+            }
+        }
     }
 }

@@ -9,6 +9,7 @@
 
 #include "codecs/png/png_chunks.h"
 #include "codecs/png/png_filter.h"
+#include "codecs/png/png_xmp_text.h"
 #include "codecs/png/vx_png_codec.h"
 #include "codecs/png/zlib_pieces.h"
 #include "core/vx_srgb.h"
@@ -256,6 +257,8 @@ bool VxPngCodec::WriteImage(VxFile* file) {
 
     const std::span<const uint8_t> exif = GetExif();
     if (!exif.empty() && !vx::png::WriteChunk(file, "eXIf", exif.data(), exif.size())) return false;
+    const std::vector<uint8_t> xmp = vx::png::XmpText(GetXmp());
+    if (!xmp.empty() && !vx::png::WriteChunk(file, "iTXt", xmp.data(), xmp.size())) return false;
 
     // Palette rows go unfiltered, as is usual for them; true colour rows get
     // the adaptive choice.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "codecs/tiff/vx_image_tif.h"
+#include "codecs/tiff/tiff_xmp_iptc.h"
 #include "core/vx_codec.h"
 #include "core/vx_orientation.h"
 #include "core/vx_row_index.h"
@@ -169,6 +170,7 @@ bool VxImageTIF::Decode(VxFile* file) {
         if (!DimensionsOnly() && TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc &&
             iccLength)
             SetIccProfile({icc, iccLength});
+        if (!DimensionsOnly()) vx::tiff::KeepXmpAndIptc(tif, *this);
 
         Info.TransIndex = -1;
         if (rowsPerStrip > height) {

@@ -10,6 +10,7 @@
 
 #include "codecs/tiff/vx_image_tif.h"
 #include "codecs/tiff/tiff_exif_write.h"
+#include "codecs/tiff/tiff_xmp_iptc.h"
 #include "core/vx_codec.h"
 #include "core/vx_srgb.h"
 #include "core/vx_swap_rb.h"
@@ -192,6 +193,7 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
     if (vx::ProfileFits(icc, greyPage))
         TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
     vx::tiff::SetExifPageFields(tif, exif, exifLinks);
+    if (!multipage) vx::tiff::SetXmpAndIptc(tif, GetXmp(), GetIptc());
     if (spp == 2 || spp == 4) {
         // Without this tag readers take the last sample for an unknown extra.
         const uint16_t extra = EXTRASAMPLE_UNASSALPHA;

@@ -20,9 +20,10 @@ const char kTruncated[] = "WebP: the file is cut short";
 const char kNoMemory[] = "WebP: out of memory";
 const char kCancelled[] = "WebP: cancelled";
 
-// The VP8X header's flags for an ICC profile and an EXIF chunk.
+// The VP8X header's flags for an ICC profile, an EXIF and an XMP chunk.
 constexpr uint8_t kIccFlag = 0x20;
 constexpr uint8_t kExifFlag = 0x08;
+constexpr uint8_t kXmpFlag = 0x04;
 
 const char* StatusText(VP8StatusCode status) {
     switch (status) {
@@ -139,7 +140,7 @@ bool VxWebpCodec::AnswerFromChunkHeaders(VxFile* file, uint64_t total) {
 }
 
 void VxWebpCodec::KeepMetadata(const uint8_t* data, size_t size) {
-    if (size < 21 || std::memcmp(data + 12, "VP8X", 4) != 0 || !(data[20] & (kIccFlag | kExifFlag)))
+    if (size < 21 || std::memcmp(data + 12, "VP8X", 4) != 0 || !(data[20] & (kIccFlag | kExifFlag | kXmpFlag)))
         return;
     const WebPData whole{data, size};
     Demux demux;
@@ -157,6 +158,10 @@ void VxWebpCodec::KeepMetadata(const uint8_t* data, size_t size) {
             SetExif(exif);
             SetOrientation(vx::ExifOrientation(exif));
         }
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
+    if (WebPDemuxGetChunk(demux.d, "XMP ", 1, &chunk)) {
+        SetXmp({chunk.chunk.bytes, chunk.chunk.size});
         WebPDemuxReleaseChunkIterator(&chunk);
     }
 }

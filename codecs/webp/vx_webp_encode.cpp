@@ -55,20 +55,22 @@ struct MuxOutput {
     ~MuxOutput() { WebPDataClear(&d); }
 };
 
-// The encoded picture with its profile and EXIF chunks, as one extended file.
-void WriteWithChunks(VxFile* file, const WebPMemoryWriter& picture,
-                     std::span<const uint8_t> icc, std::span<const uint8_t> exif) {
+// The encoded picture with its profile, EXIF and XMP chunks, as one extended file.
+void WriteWithChunks(VxFile* file, const WebPMemoryWriter& picture, std::span<const uint8_t> icc,
+                     std::span<const uint8_t> exif, std::span<const uint8_t> xmp) {
     Mux mux;
     if (!mux.m) throw VxCodecFailure(kNoMemory);
     const WebPData image{picture.mem, picture.size};
     const WebPData iccData{icc.data(), icc.size()};
     const WebPData exifData{exif.data(), exif.size()};
+    const WebPData xmpData{xmp.data(), xmp.size()};
     MuxOutput out;
     if (WebPMuxSetImage(mux.m, &image, 0) != WEBP_MUX_OK ||
         (!icc.empty() && WebPMuxSetChunk(mux.m, "ICCP", &iccData, 0) != WEBP_MUX_OK) ||
         (!exif.empty() && WebPMuxSetChunk(mux.m, "EXIF", &exifData, 0) != WEBP_MUX_OK) ||
+        (!xmp.empty() && WebPMuxSetChunk(mux.m, "XMP ", &xmpData, 0) != WEBP_MUX_OK) ||
         WebPMuxAssemble(mux.m, &out.d) != WEBP_MUX_OK)
-        throw VxCodecFailure("WebP: cannot add the colour profile or EXIF block");
+        throw VxCodecFailure("WebP: cannot add the colour profile or metadata");
     if (file->Write(out.d.bytes, 1, out.d.size) != out.d.size)
         throw VxCodecFailure("WebP: cannot write the file");
 }
@@ -119,7 +121,9 @@ bool VxWebpCodec::Encode(VxFile* file) {
             vx::ProfileFits(GetIccProfile(), false) ? GetIccProfile() : std::span<const uint8_t>();
         std::span<const uint8_t> exif = GetExif();
         if (exif.size() > (size_t(1) << 30)) exif = {};
-        if (icc.empty() && exif.empty()) {
+        std::span<const uint8_t> xmp = GetXmp();
+        if (xmp.size() > (size_t(1) << 30)) xmp = {};
+        if (icc.empty() && exif.empty() && xmp.empty()) {
             pic.p.writer = WriteToFile;
             pic.p.custom_ptr = file;
             if (!WebPEncode(&config, &pic.p)) throw VxCodecFailure(EncodeErrorText(pic.p.error_code));
@@ -129,7 +133,7 @@ bool VxWebpCodec::Encode(VxFile* file) {
         pic.p.writer = WebPMemoryWrite;
         pic.p.custom_ptr = &memory.w;
         if (!WebPEncode(&config, &pic.p)) throw VxCodecFailure(EncodeErrorText(pic.p.error_code));
-        WriteWithChunks(file, memory.w, icc, exif);
+        WriteWithChunks(file, memory.w, icc, exif, xmp);
         return true;
     });
 }
