@@ -440,6 +440,7 @@ private:
         ImageFacade::SetFrame(handle, options_.frame);
         ImageFacade::SetJpegQuality(handle, options_.quality);
         (*handle)->SetMaxPixels(options_.maxPixels);
+        (*handle)->SetAllowTruncated(options_.allowTruncated);
         // Codecs that poll it stop a row in progress when the run is cancelled.
         (*handle)->SetCancelRequest(cancel_ ? cancel_->Raw() : nullptr);
         const uint64_t reserved = readSizes_ ? Estimate(row, end, source, in.readPath) : 0;

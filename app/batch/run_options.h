@@ -57,6 +57,9 @@ struct RunOptions {
     int frame = 0;     // frame or page read from files that hold several
     // Decoders refuse pictures of more pixels than this; 0: no limit.
     uint64_t maxPixels = kVxDefaultMaxPixels;
+    // A JPEG cut short converts with what it holds (the missing rows grey)
+    // instead of failing.
+    bool allowTruncated = false;
     // Upright, size, palette, profile and EXIF.
     PictureSteps steps;
     // Further outputs of every source from the same decode: each size (after
