@@ -150,4 +150,31 @@ std::vector<uint8_t> ExifFitted(std::span<const uint8_t> exif, int32_t orientati
     return out;
 }
 
+std::vector<uint8_t> ExifWithoutBadOrientation(std::span<const uint8_t> exif) {
+    std::vector<uint8_t> out(exif.begin(), exif.end());
+    const bool big = ExifBigEndian(exif);
+    size_t bad = 0;
+    Walk(exif, [&](ExifDir dir, size_t at, const ExifEntry& e) {
+        if (bad || dir != ExifDir::Main || e.tag != kTagOrientation || e.count != 1) return;
+        uint32_t v = 0;
+        if (e.type == kShort) v = big ? e.value[0] << 8 | e.value[1] : e.value[1] << 8 | e.value[0];
+        else if (e.type == kLong) v = Block{e.value, big}.U32(0);
+        else return;
+        if (v < 1 || v > 8) bad = at;
+    });
+    if (!bad) return out;
+    // The later entries and the next-directory link move up one entry; the
+    // freed entry at the end is zeroed. Nothing else moves, so every offset
+    // in the block still holds.
+    const Block blk{exif, big};
+    const size_t dir = blk.U32(4);
+    const uint16_t n = blk.U16(dir);
+    const size_t end = std::min(exif.size(), dir + 2 + size_t(n) * 12 + 4);
+    std::copy(out.begin() + ptrdiff_t(bad) + 12, out.begin() + ptrdiff_t(end), out.begin() + ptrdiff_t(bad));
+    std::fill(out.begin() + ptrdiff_t(end) - 12, out.begin() + ptrdiff_t(end), uint8_t(0));
+    Put(out.data() + dir, kShort, big, n - 1u);
+    // A second such tag goes the same way.
+    return ExifWithoutBadOrientation(out);
+}
+
 }  // namespace vx

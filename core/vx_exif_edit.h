@@ -18,6 +18,10 @@ bool ExifHeaderValid(std::span<const uint8_t> exif);
 std::vector<uint8_t> ExifFitted(std::span<const uint8_t> exif, int32_t orientation,
                                 uint32_t width, uint32_t height);
 
+// The block without main-directory orientation tags whose value is outside
+// 1..8 (the rest as it was); unchanged when it has none or cannot be read.
+std::vector<uint8_t> ExifWithoutBadOrientation(std::span<const uint8_t> exif);
+
 // One directory entry. `value` holds count x size-of-type bytes in the
 // block's byte order (empty for a type this reader does not know).
 struct ExifEntry {

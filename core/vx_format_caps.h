@@ -46,6 +46,9 @@ enum VxPictureSet : uint8_t {
     kVxReadsPages = 2,    // pages or independent pictures, read one at a time
     kVxWritesFrames = 4,  // an animation from several pictures
     kVxWritesPages = 8,   // a page each
+    // The format holds animations (or sequences) its writer here does not
+    // make: a row that keeps one frame of several says it is this build's limit.
+    kVxHoldsFrames = 16,
 };
 
 // Metadata a writer embeds.

@@ -56,6 +56,9 @@ struct ImageInfo {
     // Colour profile and EXIF block of the decoded file (null: none).
     VxMetadataRef Meta;
     uint64_t MaxPixels = kVxDefaultMaxPixels;  // 0: no limit
+    // Decoders that can tell a file cut short keep what it holds instead of
+    // refusing it.
+    bool AllowTruncated = false;
     // A cancel another thread may raise while a decode or encode runs; codec
     // objects share it with the image they work for (Escape is copied).
     const std::atomic<int32_t>* CancelRequest = nullptr;
@@ -207,6 +210,8 @@ public:
     // Decoders refuse pictures of more pixels than this (0: no limit).
     uint64_t GetMaxPixels() const { return Info.MaxPixels; }
     void SetMaxPixels(uint64_t pixels) { Info.MaxPixels = pixels; }
+    bool GetAllowTruncated() const { return Info.AllowTruncated; }
+    void SetAllowTruncated(bool allow) { Info.AllowTruncated = allow; }
     // The decoder's question before it allocates for a picture. False, with
     // the reason in LastError, when `file` has fewer than `leastBytes` bytes
     // left (the fewest the format can hold the picture in; 0 skips the test;

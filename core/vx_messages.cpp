@@ -33,7 +33,35 @@ const VxMessage kMessages[] = {
     {nullptr, nullptr, nullptr},
 };
 
+const VxNoteText kNotes[] = {
+    {"frames-one", "kept {1} {2} of {3}: {4} stores one picture"},
+    {"frames-not-carried", "kept {1} {2} of {3}: this build writes one picture to {4}"},
+    {"alpha-none", "dropped the transparency: {1} has none (composited on white)"},
+    {"alpha-on-off", "kept on/off transparency only: {1} stores one transparent colour"},
+    {"icc-dropped", "dropped the colour profile: {1} cannot hold it"},
+    {nullptr, nullptr},
+};
+
 }  // namespace
+
+const VxNoteText* VxNoteTexts() { return kNotes; }
+
+std::string VxNote(std::string_view id, std::initializer_list<std::string_view> values) {
+    const VxNoteText* n = kNotes;
+    while (n->id && id != n->id) ++n;
+    if (!n->id) return {};
+    std::string out;
+    for (const char* c = n->english; *c; ++c) {
+        const size_t k = size_t(c[1] - '1');
+        if (c[0] == '{' && c[1] >= '1' && c[1] <= '9' && c[2] == '}' && k < values.size()) {
+            out += values.begin()[k];
+            c += 2;
+        } else {
+            out += *c;
+        }
+    }
+    return out;
+}
 
 const VxMessage* VxMessages() { return kMessages; }
 

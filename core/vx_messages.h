@@ -4,6 +4,7 @@
 // English, say the English form. A window in English can use it too.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -18,3 +19,16 @@ const VxMessage* VxMessages();
 
 // `text` with each engine text in it replaced by its English form.
 std::string VxEnglish(std::string_view text);
+
+// What a row's output could not keep of its source, said in English; the
+// window, the command line and the run's report show the same words.
+struct VxNoteText {
+    const char* id;       // stable name for a translation catalogue
+    const char* english;  // {1}, {2}, ... stand for the note's values
+};
+
+// Every note text (the table ends with a null id).
+const VxNoteText* VxNoteTexts();
+
+// The note `id` with its values put in; empty for an unknown id.
+std::string VxNote(std::string_view id, std::initializer_list<std::string_view> values);

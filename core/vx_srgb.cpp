@@ -148,6 +148,17 @@ bool ProfileFits(std::span<const uint8_t> icc, bool greySamples) {
            icc.size() < (1u << 24);
 }
 
+bool ProfileSound(std::span<const uint8_t> icc) {
+    if (icc.size() < 128 || icc.size() > 0xFFFFFFFFu) return false;
+    const uint32_t declared = uint32_t(icc[0]) << 24 | uint32_t(icc[1]) << 16 |
+                              uint32_t(icc[2]) << 8 | icc[3];
+    if (declared != icc.size()) return false;
+    Lcms l;
+    if (!l.ctx) return false;
+    l.in = cmsOpenProfileFromMemTHR(l.ctx, icc.data(), cmsUInt32Number(icc.size()));
+    return l.in != nullptr;
+}
+
 bool IsGreyPicture(const VxImage& img) { return img.GetBpp() == 8 && img.IsGrayScale(); }
 
 bool ConvertToSrgb(VxImage& img) {

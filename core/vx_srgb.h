@@ -20,6 +20,10 @@ IccSpace IccColourSpace(std::span<const uint8_t> icc);
 // profile with grey samples, an RGB one with colour samples.
 bool ProfileFits(std::span<const uint8_t> icc, bool greySamples);
 
+// Whether the profile is one to pass on: its header's size field gives its
+// length and Little CMS can open it.
+bool ProfileSound(std::span<const uint8_t> icc);
+
 // An 8-bit picture whose palette is the identity grey ramp: what the JPEG,
 // TIFF and JPEG-2000 writers store as grey.
 bool IsGreyPicture(const VxImage& img);

@@ -6,6 +6,7 @@
 
 #include "app/batch/fit_depth.h"
 #include "app/batch/metadata_step.h"
+#include "app/batch/row_notes.h"
 #include "app/format_table/format_table.h"
 #include "core/vx_codec.h"
 #include "core/vx_messages.h"
@@ -137,13 +138,16 @@ bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& res
 bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& steps,
                 const StoredSize& stored, RowResult& result) {
     std::string why;
+    HeldFacts held = FactsOf(**handle);
     if (!ShapePicture(**handle, steps, why, stored.width, stored.height)) {
         result.outcome = RowOutcome::DecodeFailed;
         result.error = why;
         return false;
     }
+    held.clarity = vx::ClarityOf(**handle);
     FitDepth(handle, target, steps.colours);
     SettleMetadata(**handle, target, steps.strip);
+    result.notes = LossNotes(held, **handle, target, steps.strip);
     (*handle)->SetLastError("");
     return true;
 }

@@ -45,6 +45,9 @@ struct RowResult {
     // How the file was made when not from the pixels ("coefficients,
     // reversible"), or why a direct way was not taken; empty: from the pixels.
     std::string method;
+    // What the output could not keep of the source, one English line each
+    // ("kept frame 1 of 4: BMP stores one picture").
+    std::vector<std::string> notes;
 };
 
 // A row's reason as one line, without a leading "error:" of its own (the
@@ -76,7 +79,8 @@ bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& res
                   const std::string& openPath, const std::vector<vx::ResizeRequest>& sizes,
                   StoredSize& stored);
 
-// The picture steps and depth fitting for one target; false with `result` filled.
+// The picture steps and depth fitting for one target; false with `result`
+// filled. What the target could not keep goes to `result.notes`.
 bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& steps,
                 const StoredSize& stored, RowResult& result);
 

@@ -1,6 +1,7 @@
 #include "app/batch/metadata_step.h"
 
 #include "core/vx_codec.h"
+#include "core/vx_exif_edit.h"
 #include "core/vx_image.h"
 #include "core/vx_srgb.h"
 
@@ -12,7 +13,9 @@ namespace {
 bool ProfileWritten(const VxImage& img, const VxCodecEntry& target) {
     if (!(target.caps.metadata & kVxIcc)) return false;
     const bool grey = target.ops.writesGrey && target.ops.writesGrey(img);
-    return vx::ProfileFits(img.GetIccProfile(), grey);
+    // One that lies about its size is not passed on, though its colours may
+    // still be read.
+    return vx::ProfileFits(img.GetIccProfile(), grey) && vx::ProfileSound(img.GetIccProfile());
 }
 
 }  // namespace
@@ -24,6 +27,7 @@ void SettleMetadata(VxImage& img, ImageFormat target, bool strip) {
         img.SetIccProfile({});
     const uint8_t kept = strip || !entry ? 0 : entry->caps.metadata;
     if (!(kept & kVxExif)) img.SetExif({});
+    else if (!img.GetExif().empty()) img.SetExif(vx::ExifWithoutBadOrientation(img.GetExif()));
     if (!(kept & kVxXmp)) img.SetXmp({});
     if (!(kept & kVxIptc)) img.SetIptc({});
 }

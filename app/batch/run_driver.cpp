@@ -440,6 +440,7 @@ private:
         ImageFacade::SetFrame(handle, options_.frame);
         ImageFacade::SetJpegQuality(handle, options_.quality);
         (*handle)->SetMaxPixels(options_.maxPixels);
+        (*handle)->SetAllowTruncated(options_.allowTruncated);
         // Codecs that poll it stop a row in progress when the run is cancelled.
         (*handle)->SetCancelRequest(cancel_ ? cancel_->Raw() : nullptr);
         const uint64_t reserved = readSizes_ ? Estimate(row, end, source, in.readPath) : 0;
@@ -537,9 +538,15 @@ private:
             slot.result.sourceFormat = (*work)->GetType();
             slot.result.width = (*work)->GetWidth();
             slot.result.height = (*work)->GetHeight();
-            if (EncodeRow(**work, options, slot.output, durable_[size_t(row)], slot.temporary,
-                          slot.result))
+            if (options_.strict && !slot.result.notes.empty()) {
+                std::string why = "would lose what the source has (strict): ";
+                for (size_t i = 0; i < slot.result.notes.size(); ++i)
+                    why += (i ? "; " : "") + slot.result.notes[i];
+                Fail(slot, RowOutcome::EncodeFailed, why);
+            } else if (EncodeRow(**work, options, slot.output, durable_[size_t(row)],
+                                 slot.temporary, slot.result)) {
                 slot.result.output = slot.output;
+            }
         }
         ImageFacade::Free(&copy);
     }

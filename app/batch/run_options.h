@@ -57,6 +57,9 @@ struct RunOptions {
     int frame = 0;     // frame or page read from files that hold several
     // Decoders refuse pictures of more pixels than this; 0: no limit.
     uint64_t maxPixels = kVxDefaultMaxPixels;
+    // A JPEG cut short converts with what it holds (the missing rows grey)
+    // instead of failing.
+    bool allowTruncated = false;
     // Upright, size, palette, profile and EXIF.
     PictureSteps steps;
     // Further outputs of every source from the same decode: each size (after
@@ -78,6 +81,9 @@ struct RunOptions {
     // Set when the caller chose `quality`: the pixel path then, not a direct
     // way from the source's file.
     bool qualityGiven = false;
+    // A row whose output would lose what the source had (its notes) fails
+    // instead of being written.
+    bool strict = false;
     // Each output gets its source's access and modification times.
     bool keepDates = false;
     // Not 0: the lossy writers' highest quality whose file takes at most this

@@ -16,7 +16,7 @@ const char* const kColumns[] = {"row",          "source",       "output",  "stat
                                 "stage",        "reason",       "source_format", "output_format",
                                 "width",        "height",       "source_bytes",  "output_bytes",
                                 "seconds",      "quality",      "encodes", "psnr",
-                                "method"};
+                                "method",       "dropped"};
 
 // File names are bytes; a report is text: bytes that are not UTF-8 become
 // U+FFFD (the report says which row, the row's own name is in the file system).
@@ -144,7 +144,11 @@ void RunReport::Row(int row, const std::string& source, ImageFormat target, cons
                     (text && !(i == 15 && value.empty()) ? Json(value) : value.empty() ? "null" : value);
         }
     }
-    line += csv_ ? "\n" : "}\n";
+    // What the output could not keep: a list in JSON, "; " between notes in CSV.
+    std::string dropped;
+    for (size_t i = 0; i < r.notes.size(); ++i)
+        dropped += (i ? (csv_ ? "; " : ", ") : "") + (csv_ ? r.notes[i] : Json(r.notes[i]));
+    line += csv_ ? "," + Csv(dropped) + "\n" : ", \"dropped\": [" + dropped + "]}\n";
     if (std::fputs(line.c_str(), file_) < 0 || std::fflush(file_) != 0) failed_ = true;
 }
 

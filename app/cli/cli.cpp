@@ -306,7 +306,14 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     callbacks.onRowDone = [&](int row, const batch::RowResult& r) {
         ++finished;
         if (report) report->Row(row, sourceOf(row), plans[size_t(row - 1)].target, r);
-        if (r.outcome == batch::RowOutcome::Done) return;
+        if (r.outcome == batch::RowOutcome::Done) {
+            if (c.quiet || r.notes.empty()) return;
+            if (progress) err << "\r\033[K";
+            for (const std::string& note : r.notes)
+                err << "row " << row << ": " << Printable(sourceOf(row)) << ": "
+                    << Printable(note) << '\n';
+            return;
+        }
         if (progress) err << "\r\033[K";
         if (r.outcome == batch::RowOutcome::Skipped) {
             if (!c.quiet)

@@ -103,7 +103,9 @@ void BatchConverter::OnRowStart(int row) {
 void BatchConverter::OnRowDone(int row, const batch::RowResult& result) {
     if (shutDown_) return;
     if (result.outcome == batch::RowOutcome::Done) {
-        rows_.SetResult(row - 1, WorkListModel::Status::Done);
+        QStringList notes;
+        for (const std::string& note : result.notes) notes << QString::fromStdString(note);
+        rows_.SetResult(row - 1, WorkListModel::Status::Done, notes.join(QLatin1Char('\n')));
         emit rowConverted(row - 1);
         return;
     }

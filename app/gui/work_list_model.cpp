@@ -63,7 +63,7 @@ void WorkListModel::SetResult(int row, Status status, const QString& reason) {
     if (row < 0 || row >= Rows()) return;
     Row& r = rows_[size_t(row)];
     r.status = status;
-    r.reason = status == Status::Failed ? reason : QString();
+    r.reason = status == Status::Failed || status == Status::Done ? reason : QString();
     emit dataChanged(index(row, 0), index(row, 1), {Qt::DisplayRole, Qt::ToolTipRole});
 }
 

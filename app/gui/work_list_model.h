@@ -31,7 +31,8 @@ public:
     std::vector<std::string> Paths() const;
     Status StatusOf(int row) const { return rows_.at(size_t(row)).status; }
     const QString& Reason(int row) const { return rows_.at(size_t(row)).reason; }
-    // A failed row's reason shows as its tooltip; other rows carry none.
+    // A failed row's reason, or what a converted row's output lost, shows as
+    // its tooltip; other rows carry none.
     void SetResult(int row, Status status, const QString& reason = {});
 
     int rowCount(const QModelIndex& parent = {}) const override;

@@ -46,6 +46,7 @@ struct Summary {
     int failed = 0;
     bool stoppedEarly = false;
     std::vector<FailedRow> failures;
+    std::vector<std::vector<std::string>> notes;  // what each row's output lost, by row - 1
 };
 
 Summary Run(const std::vector<std::string>& sources, const RunOptions& options) {
@@ -53,6 +54,8 @@ Summary Run(const std::vector<std::string>& sources, const RunOptions& options) 
     vellumar::batch::RunCallbacks callbacks;
     // Called on this thread without the GIL: only C++ is touched here.
     callbacks.onRowDone = [&](int row, const vellumar::batch::RowResult& r) {
+        if (summary.notes.size() < size_t(row)) summary.notes.resize(size_t(row));
+        summary.notes[size_t(row - 1)] = r.notes;
         if (r.outcome == vellumar::batch::RowOutcome::Done) return;
         if (r.outcome == vellumar::batch::RowOutcome::Skipped) {
             ++summary.skipped;
@@ -200,7 +203,8 @@ PYBIND11_MODULE(_engine, m) {
         .def_readonly("skipped", &Summary::skipped)
         .def_readonly("failed", &Summary::failed)
         .def_readonly("stopped_early", &Summary::stoppedEarly)
-        .def_readonly("failures", &Summary::failures);
+        .def_readonly("failures", &Summary::failures)
+        .def_readonly("notes", &Summary::notes);
 
     m.def("target", [](const std::string& name) -> std::optional<py::tuple> {
         const char* item = vellumar::FindTargetItem(name);

@@ -32,7 +32,7 @@ VxBmpBitFields::VxBmpBitFields(uint32_t bpp, const uint32_t masks[4]) : bpp_(bpp
         // Bits of a mask with holes still give values no larger than max.
         c.table.resize(size_t(c.max) + 1);
         for (uint32_t v = 0; v <= c.max; ++v)
-            c.table[v] = legacy555 && i < 3 ? uint8_t(v << 3)
+            c.table[v] = legacy555 && i < 3 ? uint8_t(v << 3 | v >> 2)
                                             : uint8_t((uint64_t(v) * 255 + c.max / 2) / c.max);
     }
     plain32_ = bpp == 32 && channels_[0].mask == 0x00FF0000u && channels_[1].mask == 0x0000FF00u &&

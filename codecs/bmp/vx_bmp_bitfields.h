@@ -9,8 +9,7 @@ class VxBmpBitFields {
 public:
     // `masks`: red, green, blue, alpha (0: no alpha). Bits above `bpp` are
     // ignored. A channel is scaled from its width to 8 bits (a 5-bit 31 is
-    // 255); the classic 5-5-5 layout keeps the plain shift (31 is 248), as
-    // files without masks have always been read.
+    // 255); the classic 5-5-5 layout repeats its top bits into the low ones.
     VxBmpBitFields(uint32_t bpp, const uint32_t masks[4]);
 
     bool HasAlpha() const { return channels_[3].max != 0; }

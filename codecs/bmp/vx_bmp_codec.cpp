@@ -95,6 +95,8 @@ bool VxBmpCodec::Decode(VxFile* file) {
 
         const uint32_t bpp = bih.biBitCount;
         const uint32_t compression = bih.biCompression;
+        if (bpp <= 8 && bih.biClrUsed > (1u << bpp))
+            throw VxCodecFailure("BMP colour count is larger than its palette can hold");
         bool rle = false;
         switch (bpp) {
             case 1:

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr char kRleShort[] = "BMP run-length data ends before the last row";
+constexpr char kRleOutside[] = "BMP run-length data runs past the edge of the picture";
 
 void RequireLastRow(int64_t line, int64_t height) {
     if (line < height - 1) throw VxCodecFailure(kRleShort);
@@ -90,9 +91,12 @@ void VxBmpCodec::DecodeRle4(VxFile* file) {
     uint8_t* base = GetBits(0);
     int64_t line = 0;
     int64_t x = 0;
-    // The bound on the byte column matters when a file pairs RLE4 with 1 bit.
+    // A run may fill the pad nibble of an odd row, nothing beyond it. The
+    // bound on the byte column matters when a file pairs RLE4 with 1 bit.
+    const int64_t rowEnd = (width + 1) & ~int64_t(1);
     auto store = [&](uint8_t nibble) {
-        if (line < height && x < width && (x >> 1) < stride) {
+        if (line >= height || x >= rowEnd) throw VxCodecFailure(kRleOutside);
+        if (x < width && (x >> 1) < stride) {
             uint8_t& b = base[line * stride + (x >> 1)];
             if (x & 1) b = uint8_t((b & 0xF0) | nibble);
             else b = uint8_t((b & 0x0F) | (nibble << 4));

@@ -115,7 +115,6 @@ bool VxImageGIF::Decode(VxFile* fp) {
         if (!DimensionsOnly()) VxRequirePicture(*this, dscgif.scrwidth, dscgif.scrheight, 8);
         workLeft = kBaseWork + kWorkPerByte * std::max<int64_t>(0, fp->Remaining());
 
-        const int32_t screenW = dscgif.scrwidth, screenH = dscgif.scrheight;
         FrameScan scan;
         scan.screen = &dscgif;
         scan.global.colres = int16_t(((dscgif.pflds >> 4) & 7) + 1);
@@ -126,6 +125,8 @@ bool VxImageGIF::Decode(VxFile* fp) {
         bool anyDelay = false;
         Info.NumFrames = get_num_frames(fp, scan, anyDelay);
         if (Info.NumFrames == 0) throw VxCodecFailure("GIF: no image in the file");
+        const int32_t screenW = dscgif.scrwidth, screenH = dscgif.scrheight;
+        if (!DimensionsOnly()) VxRequirePicture(*this, dscgif.scrwidth, dscgif.scrheight, 8);
         if (Info.Frame < 0 || Info.Frame >= Info.NumFrames)
             throw VxCodecFailure("GIF: frame number out of range");
         if (DimensionsOnly()) {
@@ -227,7 +228,13 @@ VxImageGIF::Found VxImageGIF::NextFrame(VxFile* fp, FrameScan& scan, tag_image& 
             continue;
         }
         if (!ReadImageDescriptor(fp, image)) return Found::End;
+        if (scan.first && image.w > 0 && image.h > 0) {
+            tag_dscgif& screen = *scan.screen;
+            screen.scrwidth = uint16_t(std::clamp<int32_t>(int32_t(image.l) + image.w, screen.scrwidth, 0xFFFF));
+            screen.scrheight = uint16_t(std::clamp<int32_t>(int32_t(image.t) + image.h, screen.scrheight, 0xFFFF));
+        }
         if (!FrameFits(image, *scan.screen)) continue;
+        scan.first = false;
         if (image.pf & 0x80) {
             ReadTable(fp, scan.local, image.pf);
             scan.table = &scan.local;

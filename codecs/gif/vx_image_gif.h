@@ -88,7 +88,10 @@ protected:
     // The frame scan both passes share: blocks up to the next image
     // descriptor that fits the screen, and that frame's colour table.
     struct FrameScan {
-        const tag_dscgif* screen = nullptr;
+        // Grown to hold the file's first frame where that is larger, as
+        // browsers show it.
+        tag_dscgif* screen = nullptr;
+        bool first = true;
         tag_TabCol global{}, local{};
         const tag_TabCol* table = nullptr;
         bool prevZero = true;

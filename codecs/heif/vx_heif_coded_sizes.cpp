@@ -249,10 +249,18 @@ bool ReadCodedSizes(const uint8_t* file, size_t size, std::vector<CodedSize>& ou
         if (hevc) {
             const Box* hvcc = PropertyOf(item.id, Tag("hvcC"), ipco, ipma);
             found = hvcc && HevcSize(*hvcc, s);
+            s.coded = true;
+            s.grey = hvcc && hvcc->size > 16 && (hvcc->body[16] & 3) == 0;
         } else if (av1) {
             const Box* av1c = PropertyOf(item.id, Tag("av1C"), ipco, ipma);
             found = (av1c && av1c->size > 4 && Av1Size(av1c->body + 4, av1c->size - 4, s)) ||
                     (data && Av1Size(data, length, s));
+            s.coded = true;
+            s.grey = av1c && av1c->size > 2 && (av1c->body[2] & 0x10) != 0;
+            const Box* op = PropertyOf(item.id, Tag("a1op"), ipco, ipma);
+            const Box* layer = PropertyOf(item.id, Tag("lsel"), ipco, ipma);
+            s.partLayer = (op && op->size >= 1 && op->body[0] != 0) ||
+                          (layer && layer->size >= 2 && (layer->body[0] != 0xFF || layer->body[1] != 0xFF));
         } else {
             found = data && CanvasSize(item.type, data, length, s);
         }

@@ -15,6 +15,11 @@ namespace vxheif {
 struct CodedSize {
     uint32_t width = 0;
     uint32_t height = 0;
+    bool coded = false;  // an HEVC or AV1 item (not a grid or overlay canvas)...
+    bool grey = false;   // ...whose configuration says it has luma only
+    // An AV1 item whose file selects an operating point or layer other than
+    // the full picture the library decodes.
+    bool partLayer = false;
 };
 
 // Every HEVC and AV1 item's coded size (from its SPS or sequence header) and

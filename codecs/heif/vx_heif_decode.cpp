@@ -244,6 +244,11 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
         const uint64_t padded = (uint64_t(w) + 64) * (uint64_t(h) + 64);
         for (const vxheif::CodedSize& c : coded)
             if (uint64_t(c.width) * c.height > padded) VxRequirePicture(*this, c.width, c.height, 24);
+        // The library decodes every layer; a file that selects fewer would
+        // come out at another size than it declares.
+        for (const vxheif::CodedSize& c : coded)
+            if (c.partLayer)
+                vxheif::Fail(type, "the file selects one layer of a layered picture, which this reader cannot decode");
         if (!vxheif::DerivedInputsArePictures(data.data(), data.size()))
             vxheif::Fail(type, "damaged file: a derived picture is made of an item that is not a picture");
         const int bits = heif_image_handle_get_luma_bits_per_pixel(handle.p);
@@ -275,6 +280,23 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
             vxheif::Fail(type, *GetLastError() ? GetLastError() : "out of memory");
         if (alpha && !AlphaCreate()) vxheif::Fail(type, "out of memory");
 
+        // The library widens limited-range colour but hands luma-only pictures
+        // over as coded: their range is widened here.
+        bool anyCoded = false, allGrey = true;
+        for (const vxheif::CodedSize& c : coded)
+            if (c.coded) anyCoded = true, allGrey = allGrey && c.grey;
+        heif_color_profile_nclx* nclx = nullptr;
+        bool limited = false;
+        if (heif_image_handle_get_nclx_color_profile(handle.p, &nclx).code == heif_error_Ok && nclx)
+            limited = nclx->full_range_flag == 0;
+        heif_nclx_color_profile_free(nclx);
+        const bool widen = anyCoded && allGrey && limited;
+        const int depth = deep ? range : 8;
+        const uint32_t top = (1u << depth) - 1, low = 16u << (depth - 8), span = 219u << (depth - 8);
+        auto full = [&](uint32_t v) {
+            if (v <= low) return 0u;
+            return std::min(top, ((v - low) * top + span / 2) / span);
+        };
         const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle.p);
         std::vector<uint8_t> row(size_t(iw) * channels);
         std::vector<uint16_t> wide(deep ? row.size() : 0);
@@ -283,9 +305,15 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
             const uint8_t* src = plane + size_t(y) * size_t(stride);
             if (deep) {
                 for (size_t i = 0; i < wide.size(); ++i) wide[i] = vx::LoadLE16(src + 2 * i);
+                if (widen)
+                    for (size_t i = 0; i < wide.size(); ++i)
+                        if (i % size_t(channels) < 3) wide[i] = uint16_t(full(wide[i]));
                 vx::NarrowSamples(wide.data(), row.data(), row.size(), range);
             } else {
                 std::memcpy(row.data(), src, row.size());
+                if (widen)
+                    for (size_t i = 0; i < row.size(); ++i)
+                        if (i % size_t(channels) < 3) row[i] = uint8_t(full(row[i]));
             }
             if (premultiplied) Unpremultiply(row.data(), uint32_t(iw));
             vx::StoreRow(*this, uint32_t(y), row.data(), channels);

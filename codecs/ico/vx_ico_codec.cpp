@@ -148,6 +148,13 @@ bool VxIcoCodec::Decode(VxFile* file) {
         // A header that names fewer colours than the depth allows stores only those.
         uint32_t fileColours = Header.biClrUsed;
         if (bih.biClrUsed != 0 && bih.biClrUsed < fileColours) fileColours = bih.biClrUsed;
+        // The entry's stored length must hold its colours and pixels, and
+        // then either no mask or a whole one: more would belong to another entry.
+        const uint64_t pixels = bpp == 32 ? uint64_t(width) * 4 * height : Header.biSizeImage;
+        const uint64_t image = 40 + uint64_t(fileColours) * 4 + pixels;
+        const uint64_t withMask = image + uint64_t(MaskStride(width)) * height;
+        if (bytes != image && bytes < withMask)
+            throw VxCodecFailure("Icon entry's stored length disagrees with its image");
         if (fileColours) {
             std::vector<uint8_t> pal(size_t(fileColours) * 4);
             if (file->Read(pal.data(), 1, pal.size()) != pal.size()) throw VxCodecFailure(kTruncated);

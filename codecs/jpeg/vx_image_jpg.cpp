@@ -36,6 +36,10 @@ struct VxJpegStream {
     VxFile* file;
     JOCTET* buffer;
     boolean startOfFile;
+    // The file ended and an end marker was made up in its place...
+    boolean endSupplied;
+    // ...and the picture's coded data then ran into it: rows are missing.
+    boolean cutShort;
 };
 
 struct VxJpegErrorMgr {
@@ -57,6 +61,15 @@ void ErrorExit(j_common_ptr cinfo) {
 
 // Warnings are still counted by libjpeg; they are just never printed.
 void OutputMessage(j_common_ptr) {}
+
+// A file that ends after its last coded byte (only the end marker missing)
+// is whole; coded data that meets the made-up marker is not.
+void EmitMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;
+    ++cinfo->err->num_warnings;
+    VxJpegStream* s = StreamOf(cinfo);
+    if (cinfo->err->msg_code == JWRN_HIT_MARKER && s->endSupplied) s->cutShort = TRUE;
+}
 
 // A progressive or multi-scan file passes over the whole coefficient buffer
 // once per scan; a forged file of thousands of tiny scans would take hours.
@@ -80,6 +93,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
     if (n == 0) {
         if (s->startOfFile) ERREXIT(cinfo, JERR_INPUT_EMPTY);
         // Premature end: supply an end-of-image marker so the decode completes.
+        s->endSupplied = TRUE;
         WARNMS(cinfo, JWRN_JPEG_EOF);
         s->buffer[0] = 0xFF;
         s->buffer[1] = JPEG_EOI;
@@ -132,6 +146,7 @@ void InstallErrorTrap(VxJpegErrorMgr* err, char* text, size_t textSize) {
     jpeg_std_error(&err->pub);
     err->pub.error_exit = ErrorExit;
     err->pub.output_message = OutputMessage;
+    err->pub.emit_message = EmitMessage;
     err->text = text;
     err->textSize = textSize;
 }
@@ -401,6 +416,10 @@ bool VxImageJPG::RunDecode(DecodeState* st, bool haveExif) {
         }
     }
     jpeg_finish_decompress(cinfo);
+    if (st->stream.cutShort && !GetAllowTruncated()) {
+        SetLastError("JPEG: the file is cut short (premature end of data)");
+        return false;
+    }
     return true;
 }
 

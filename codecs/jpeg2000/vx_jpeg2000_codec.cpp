@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "codecs/jpeg2000/vx_jp2_cdef.h"
 #include "codecs/jpeg2000/vx_jp2_colour.h"
 #include "codecs/jpeg2000/vx_jp2_planes.h"
 #include "codecs/jpeg2000/vx_openjpeg_coder.h"
@@ -55,6 +56,7 @@ bool VxJpeg2000Codec::Decode(VxFile* file, uint32_t /*type: the content decides*
         uint32_t format;
         if (vxj2k::LooksLikeJp2(head, n)) {
             format = VX_FORMAT_JP2;
+            declaredOpacity_ = vxj2k::DeclaresOpacity(file);
             vxj2k::ReadJpeg2000(file, true, *this, planes);
         } else if (vxj2k::LooksLikeJpc(head, n)) {
             format = VX_FORMAT_JPC;
@@ -88,7 +90,12 @@ void VxJpeg2000Codec::FromPlanes(const Planes& in, uint32_t format) {
 
     // A bare code stream cannot mark a component as opacity: one past the
     // colours on the picture's grid is taken as alpha, as other readers do.
-    const bool bare = format == VX_FORMAT_JPC;
+    // The library may lose the mark of an opacity channel the file defines
+    // (one listed first comes out last, unmarked): such a file is read the
+    // same way.
+    bool marked = false;
+    for (const Plane& c : in.comps) marked |= c.alpha;
+    const bool bare = format == VX_FORMAT_JPC || (format == VX_FORMAT_JP2 && declaredOpacity_ && !marked);
     auto opacity = [&](size_t i) -> const Plane* {
         if (i + 1 != count) return nullptr;
         const Plane& a = in.comps[i];

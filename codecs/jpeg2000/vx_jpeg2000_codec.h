@@ -21,4 +21,6 @@ private:
     // A 24-bit picture on component 0's grid, with `alpha` as its alpha plane.
     void CreateColour(const vxj2k::Plane& p0, const vxj2k::Plane* alpha, uint32_t format);
     void FillAlpha(const vxj2k::Plane& alpha);
+
+    bool declaredOpacity_ = false;  // the JP2 boxes name an opacity channel
 };

@@ -28,11 +28,27 @@ const png_byte kUnusedChunks[] = "tEXt\0zTXt\0sPLT\0pCAL\0sCAL";
 constexpr int kUnusedChunkCount = 5;
 // Kept as unknown chunks: the library's own eXIf handler allocates the
 // declared length unchecked, the unknown-chunk path honours its size limit;
-// iTXt is parsed here for the XMP packet only.
-const png_byte kKeptChunks[] = "eXIf\0iTXt";
-constexpr int kKeptChunkCount = 2;
+// iTXt is parsed here for the XMP packet only; acTL, the animation control
+// chunk before the image data, for its frame count (the frames themselves
+// are not read here).
+const png_byte kKeptChunks[] = "eXIf\0iTXt\0acTL";
+constexpr int kKeptChunkCount = 3;
 const png_byte kExifChunk[] = "eXIf";
 const png_byte kTextChunk[] = "iTXt";
+
+// The frames an animation control chunk declares; 1 without a usable one.
+int32_t DeclaredFrames(png_structp png, png_infop info) {
+    png_unknown_chunkp chunks = nullptr;
+    const int count = png_get_unknown_chunks(png, info, &chunks);
+    for (int i = 0; i < count; ++i) {
+        const png_unknown_chunk& c = chunks[i];
+        if (std::memcmp(c.name, "acTL", 4) != 0 || !c.data || c.size != 8) continue;
+        const uint32_t frames = uint32_t(c.data[0]) << 24 | uint32_t(c.data[1]) << 16 |
+                                uint32_t(c.data[2]) << 8 | c.data[3];
+        return frames == 0 ? 1 : int32_t(std::min<uint32_t>(frames, INT32_MAX));
+    }
+    return 1;
+}
 
 }  // namespace
 
@@ -200,6 +216,9 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || (hasTrns && !palette && !greyKey);
     const bool truecolour = alpha || colorType == PNG_COLOR_TYPE_RGB;
 
+    // Only the still image is decoded: it stands for the first frame.
+    Info.NumFrames = DeclaredFrames(png, info);
+    Info.Frame = 0;
     if (DimensionsOnly()) {
         png_uint_32 xppu = 0, yppu = 0;
         int unit = PNG_RESOLUTION_UNKNOWN;

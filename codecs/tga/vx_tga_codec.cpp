@@ -11,11 +11,15 @@ const char kNoMemory[] = "Can't allocate memory";
 
 constexpr size_t kHeaderBytes = 18;
 
-// 5-5-5 word: each channel's top five bits, low three bits zero.
+constexpr char kRunCut[] = "TGA run-length data ends before the last pixel";
+
+// Five bits to eight, the top bits repeated below: 31 is 255.
+uint8_t Widen5(uint32_t v) { return uint8_t(v << 3 | v >> 2); }
+
 void Unpack555(uint16_t v, uint8_t* bgr) {
-    bgr[0] = uint8_t((v & 0x1F) << 3);
-    bgr[1] = uint8_t((v >> 2) & 0xF8);
-    bgr[2] = uint8_t((v >> 7) & 0xF8);
+    bgr[0] = Widen5(v & 0x1F);
+    bgr[1] = Widen5((v >> 5) & 0x1F);
+    bgr[2] = Widen5((v >> 10) & 0x1F);
 }
 
 }  // namespace
@@ -25,7 +29,14 @@ void VxTgaCodec::StorePixel(uint8_t* dest, const uint8_t* value, uint32_t row, u
     switch (depth) {
         case 8: dest[x] = value[0]; break;
         case 15:
-        case 16: Unpack555(vx::LoadLE16(value), dest + size_t(x) * 3); break;
+        case 16:
+            if (greyAlpha_) {
+                dest[x] = value[0];
+                AlphaSet(int32_t(x), int32_t(row), value[1]);
+            } else {
+                Unpack555(vx::LoadLE16(value), dest + size_t(x) * 3);
+            }
+            break;
         case 24: std::memcpy(dest + size_t(x) * 3, value, 3); break;
         default:
             std::memcpy(dest + size_t(x) * 3, value, 3);
@@ -34,17 +45,18 @@ void VxTgaCodec::StorePixel(uint8_t* dest, const uint8_t* value, uint32_t row, u
     }
 }
 
-// Pixels the stream cannot deliver stay zero.
-void VxTgaCodec::ReadRawPixels(uint8_t* dest, VxFile* file, uint32_t count, uint32_t row,
+// Pixels the stream cannot deliver stay zero; false when some are missing.
+bool VxTgaCodec::ReadRawPixels(uint8_t* dest, VxFile* file, uint32_t count, uint32_t row,
                                uint32_t x, uint32_t depth) {
     const uint32_t bytes = (depth + 7) / 8;
     if (depth == 8 || depth == 24) {
-        file->Read(dest + size_t(x) * bytes, 1, size_t(count) * bytes);
-        return;
+        const size_t want = size_t(count) * bytes;
+        return file->Read(dest + size_t(x) * bytes, 1, want) == want;
     }
     std::vector<uint8_t> buf(size_t(count) * bytes);
     const size_t got = file->Read(buf.data(), bytes, count);
     for (size_t i = 0; i < got; ++i) StorePixel(dest, &buf[i * bytes], row, uint32_t(x + i), depth);
+    return got == count;
 }
 
 void VxTgaCodec::ReadRunLengthRow(uint8_t* dest, VxFile* file, uint32_t width, uint32_t row,
@@ -54,19 +66,17 @@ void VxTgaCodec::ReadRunLengthRow(uint8_t* dest, VxFile* file, uint32_t width, u
     while (x < width) {
         if (state.left == 0) {
             const int32_t h = file->GetC();
-            if (h < 0) return;
+            if (h < 0) throw VxCodecFailure(kRunCut);
             state.repeat = h >= 128;
             state.left = uint32_t(h & 0x7F) + 1;
-            if (state.repeat && file->Read(state.value, 1, bytes) != bytes) {
-                state.left = 0;
-                return;
-            }
+            if (state.repeat && file->Read(state.value, 1, bytes) != bytes)
+                throw VxCodecFailure(kRunCut);
         }
         const uint32_t n = std::min(state.left, width - x);
         if (state.repeat) {
             for (uint32_t i = 0; i < n; ++i) StorePixel(dest, state.value, row, x + i, depth);
-        } else {
-            ReadRawPixels(dest, file, n, row, x, depth);
+        } else if (!ReadRawPixels(dest, file, n, row, x, depth)) {
+            throw VxCodecFailure(kRunCut);
         }
         state.left -= n;
         x += n;
@@ -99,8 +109,12 @@ bool VxTgaCodec::Decode(VxFile* file) {
         if (width == 0 || height == 0) throw VxCodecFailure("bad TGA header");
         if (depth != 8 && depth != 15 && depth != 16 && depth != 24 && depth != 32)
             throw VxCodecFailure("bad TGA header");
-        // Indices and grey levels are one byte here; true colour is never one byte.
-        if ((kind == 2) == (depth == 8)) throw VxCodecFailure("bad TGA header");
+        // Indices are one byte, grey one byte or grey and alpha two; true
+        // colour is never one byte.
+        if ((kind == 2) == (depth == 8) && !(kind == 3 && depth == 16))
+            throw VxCodecFailure("bad TGA header");
+        if (kind == 3 && depth != 8 && depth != 16) throw VxCodecFailure("bad TGA header");
+        greyAlpha_ = kind == 3 && depth == 16;
         if (mapType) {
             if (mapEntryBits != 15 && mapEntryBits != 16 && mapEntryBits != 24 &&
                 mapEntryBits != 32)
@@ -128,8 +142,9 @@ bool VxTgaCodec::Decode(VxFile* file) {
         const uint64_t need = rle ? before / 128 * (1 + pixelBytes) : before * pixelBytes;
         VxRequirePicture(*this, width, height, depth, file, need + 1, "corrupted TGA");
 
-        if (!Create(width, height, depth, VX_FORMAT_TGA)) throw VxCodecFailure("TGA Create failed");
-        if (depth == 32 && !AlphaCreate()) throw VxCodecFailure("TGA Create failed");
+        if (!Create(width, height, greyAlpha_ ? 8 : depth, VX_FORMAT_TGA))
+            throw VxCodecFailure("TGA Create failed");
+        if ((depth == 32 || greyAlpha_) && !AlphaCreate()) throw VxCodecFailure("TGA Create failed");
         if (Cancelled()) throw VxCodecFailure("Cancelled");
 
         if (kind == 1 && mapType) {

@@ -1,4 +1,4 @@
-// TGA reader (colour-mapped, true-colour and grey; raw and run-length) and
+// TGA reader (colour-mapped, true-colour, grey and grey with alpha; raw and run-length) and
 // writer (uncompressed 8-bit colour-mapped, 24/32-bit true-colour).
 #pragma once
 
@@ -21,8 +21,11 @@ public:
 protected:
     void ReadRunLengthRow(uint8_t* dest, VxFile* file, uint32_t width, uint32_t row,
                           uint32_t depth, RunState& state);
-    void ReadRawPixels(uint8_t* dest, VxFile* file, uint32_t count, uint32_t row, uint32_t x,
+    bool ReadRawPixels(uint8_t* dest, VxFile* file, uint32_t count, uint32_t row, uint32_t x,
                        uint32_t depth);
     void StorePixel(uint8_t* dest, const uint8_t* value, uint32_t row, uint32_t x,
                     uint32_t depth);
+
+private:
+    bool greyAlpha_ = false;  // 16-bit grey: a grey byte, then an alpha byte
 };

@@ -44,6 +44,15 @@ inline uint32_t Sample(const uint8_t* row, size_t i, unsigned bps) {
     return (acc >> (nbytes * 8 - off - bps)) & ((1u << bps) - 1);
 }
 
+// A float sample of 0..1 to 0..255, rounded; beyond the range clamped, NaN black.
+inline uint32_t FloatTo8(const uint8_t* row, size_t i) {
+    float f;
+    std::memcpy(&f, row + 4 * i, 4);
+    if (!(f > 0.0f)) return 0;
+    if (f >= 1.0f) return 255;
+    return uint32_t(f * 255.0f + 0.5f);
+}
+
 // Any depth to 0..255, keeping black and white at the ends.
 inline uint8_t To8(uint32_t v, unsigned bps) {
     if (bps == 8) return uint8_t(v);
@@ -172,15 +181,20 @@ bool VxImageTIF::Decode(VxFile* file) {
         uint16_t sampleFormat = SAMPLEFORMAT_UINT;
         TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
         const bool uintSamples = sampleFormat == SAMPLEFORMAT_UINT;
+        const bool floatSamples = sampleFormat == SAMPLEFORMAT_IEEEFP && bps == 32;
         bool band = false;
         switch (photometric) {
             case PHOTOMETRIC_MINISWHITE:
             case PHOTOMETRIC_MINISBLACK:
+                band = (uintSamples && bps >= 1 && bps <= 16 && spp >= 1 && spp <= 8) ||
+                       (floatSamples && spp >= 1 && spp <= 8);
+                break;
             case PHOTOMETRIC_PALETTE:
                 band = uintSamples && bps >= 1 && bps <= 16 && spp >= 1 && spp <= 8;
                 break;
             case PHOTOMETRIC_RGB:
-                band = uintSamples && (bps == 8 || bps == 16) && spp >= 3 && spp <= 8;
+                band = (uintSamples || floatSamples) && (bps == 8 || bps == 16 || floatSamples) &&
+                       spp >= 3 && spp <= 8;
                 break;
             case PHOTOMETRIC_CIELAB:
                 band = (uintSamples || sampleFormat == SAMPLEFORMAT_INT) &&
@@ -361,7 +375,11 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
     std::vector<uint8_t> bandBuf(size_t(planeBytes * planes));
     std::vector<uint8_t> tileBuf(tiled ? size_t(tileBytes) : 0);
 
-    const unsigned ubps = bps;
+    // Float samples come out of `sample` as 8-bit values already.
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    const bool floats = sampleFormat == SAMPLEFORMAT_IEEEFP && bps == 32;
+    const unsigned ubps = floats ? 8 : bps;
     for (uint32_t ys = 0; ys < h; ys += bandRows) {
         if (Cancelled()) Fail("Cancelled");
         const uint32_t nrow = std::min(bandRows, h - ys);
@@ -397,12 +415,13 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
                 rows[p] = bandBuf.data() + size_t(planeBytes * p + line * r);
             // Sample s of pixel x, wherever the planar layout keeps it.
             auto sample = [&](uint32_t x, uint32_t s) -> uint32_t {
-                return separate ? Sample(rows[s], x, ubps)
-                                : Sample(rows[0], size_t(x) * spp + s, ubps);
+                const uint8_t* from = separate ? rows[s] : rows[0];
+                const size_t at = separate ? x : size_t(x) * spp + s;
+                return floats ? FloatTo8(from, at) : Sample(from, at, ubps);
             };
 
             if ((grey || palette) && bpp <= 8) {
-                if (spp == 1 && ubps == bpp) {
+                if (spp == 1 && ubps == bpp && !floats) {
                     std::memcpy(dst, rows[0], size_t(std::min<uint64_t>(line, GetEffWidth())));
                 } else {
                     for (uint32_t x = 0; x < w; ++x) {

@@ -83,6 +83,15 @@ std::vector<uint8_t> HugePng() {
     return b;
 }
 
+// The huge PNG with an animation control chunk declaring five frames.
+std::vector<uint8_t> DeclaredAnimation() {
+    std::vector<uint8_t> b = HugePng(), chunk = {0, 0, 0, 8, 'a', 'c', 'T', 'L', 0, 0, 0, 5,
+                                                 0, 0, 0, 0, 0, 0, 0, 0};
+    Put32(chunk, 16, uint32_t(crc32(0, &chunk[4], 12)), true);
+    b.insert(b.begin() + 33, chunk.begin(), chunk.end());
+    return b;
+}
+
 // 108 bytes: an animation on a 16383 x 16383 canvas, two frames of rubbish.
 std::vector<uint8_t> HugeWebp() {
     std::vector<uint8_t> b = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P',
@@ -104,6 +113,7 @@ TEST(Cli, Info) {
     vt::TempDir dir;
     ASSERT_TRUE(vt::WriteFileBytes(dir.file("huge.png"), HugePng()));
     ASSERT_TRUE(vt::WriteFileBytes(dir.file("huge.webp"), HugeWebp()));
+    ASSERT_TRUE(vt::WriteFileBytes(dir.file("anim.png"), DeclaredAnimation()));
     const struct {
         std::string file, line;
     } cases[] = {
@@ -113,6 +123,7 @@ TEST(Cli, Info) {
         {vt::DataPath("tiff/two_pages.tif"), "TIF 41x29 24 bpp, 2 frames, 96x96 dpi"},
         {dir.file("huge.png"), "PNG 15000x15000 24 bpp, 1 frame, 96x96 dpi"},
         {dir.file("huge.webp"), "WEBP 16383x16383 24 bpp, 2 frames, 96x96 dpi"},
+        {dir.file("anim.png"), "PNG 15000x15000 24 bpp, 5 frames, 96x96 dpi"},
         {dir.file("missing.bmp"), "error: cannot open the file: No such file or directory"},
     };
     std::string args = "--info";

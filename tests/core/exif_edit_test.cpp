@@ -138,4 +138,17 @@ TEST(ExifEdit, BlockFoundInsideContainerFramings) {
     EXPECT_EQ(vx::ExifOrientation(std::vector<uint8_t>(8, 0)), 0);
 }
 
+// Orientations outside 1..8 go; the rest of the block still reads.
+TEST(ExifEdit, BadOrientationIsDropped) {
+    for (const bool big : {false, true})
+        for (const uint32_t v : {0u, 1u, 8u, 9u, 255u, 65535u}) {
+            std::vector<uint8_t> block = Block(big);
+            block[big ? 30 : 31] = uint8_t(v >> 8), block[big ? 31 : 30] = uint8_t(v);  // Orientation's value
+            auto values = Values(vx::ExifWithoutBadOrientation(block));
+            EXPECT_EQ(values[0x0112], v >= 1 && v <= 8 ? v : 0u) << v;
+            EXPECT_EQ(values[0xA002], 4000u);
+        }
+}
+
 }  // namespace
+

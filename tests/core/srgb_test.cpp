@@ -92,4 +92,15 @@ TEST(Srgb, ProfilesFitSamplesOfTheirOwnKind) {
     EXPECT_FALSE(vx::ProfileFits({}, false));
 }
 
+// Passed on only when the size field gives the length and Little CMS opens it.
+TEST(Srgb, OnlySoundProfilesArePassedOn) {
+    const std::vector<uint8_t> good = vt::MakeProfile(ProfileKind::LinearRgb);
+    for (const uint32_t size : {0u, 0xFFFFFFFFu, uint32_t(good.size()) - 1, uint32_t(good.size()), 100u}) {
+        std::vector<uint8_t> p(good.begin(), good.begin() + (size == 100 ? 100 : long(good.size())));
+        for (int i = 0; i < 4 && size != 100; ++i) p[size_t(i)] = uint8_t(size >> (24 - 8 * i));
+        EXPECT_EQ(vx::ProfileSound(p), size == good.size()) << size;
+    }
+}
+
 }  // namespace
+

@@ -38,6 +38,7 @@ ORIENT6 = ROOT / "tests" / "data" / "jpeg" / "orient" / "orient6.jpg"
      ["--palette", "adaptive", "--dither", "floyd-steinberg"], "gif", SUNSET),
     ({"keep_orientation": True, "strip": True}, ["--keep-orientation", "--strip"], "jpg", ORIENT6),
     ({"strip": True}, ["--strip"], "jpg", ORIENT6),
+    ({"strict": True}, ["--strict"], "bmp", BALL),
 ])
 def test_options_mean_what_the_flags_mean(tmp_path, kwargs, flags, to, src):
     status, err = cli("--to", to, "--out-dir", tmp_path / "cli", *flags, src, check=False)

@@ -7,7 +7,10 @@
 
 Options carry the command line's names with underscores (``max_memory`` for
 ``--max-memory``). A file that cannot be converted raises :class:`Error`,
-whose ``reason`` is the text the command line prints for that row.
+whose ``reason`` is the text the command line prints for that row. What a
+converted file could not keep of its source (frames, transparency, a colour
+profile) is in its :class:`Result`'s ``notes``; ``strict=True`` makes such a
+file an :class:`Error` instead.
 Conversions release the GIL: threads convert files at the same time.
 """
 
@@ -35,6 +38,7 @@ class Error(Exception):
 class Result:
     source: str
     output: str
+    notes: tuple = ()  # what the output lost, one English line each
 
 
 def target_names():
@@ -122,7 +126,8 @@ def convert(src, to, out=None, **options):
     if summary.failures:
         failure = summary.failures[0]
         raise Error(failure.reason, source=src, row=1, stage=failure.stage)
-    return Result(os.fsdecode(src), plan_outputs(run, [src])[0][0])
+    notes = tuple(summary.notes[0]) if summary.notes else ()
+    return Result(os.fsdecode(src), plan_outputs(run, [src])[0][0], notes)
 
 
 def convert_bytes(data, to, source_ext=None, **options):

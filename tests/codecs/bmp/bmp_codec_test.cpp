@@ -156,9 +156,10 @@ TEST(BmpDecode, SixteenBitMasks) {
         uint16_t pixel;
         uint8_t red, green, blue;
     } cases[] = {
-        // The 5-5-5 layout, implied or spelled out, keeps the plain shift.
-        {0, {}, 0x7FFF, 0xF8, 0xF8, 0xF8},
-        {3, {0x7C00, 0x03E0, 0x001F}, 0x7FFF, 0xF8, 0xF8, 0xF8},
+        // The 5-5-5 layout, implied or spelled out, repeats its top bits.
+        {0, {}, 0x7FFF, 255, 255, 255},
+        {3, {0x7C00, 0x03E0, 0x001F}, 0x7FFF, 255, 255, 255},
+        {0, {}, 0x0C63, 24, 24, 24},
         // Other fields scale to 8 bits: 31 of 5 bits is 255, 32 of 6 is 130.
         {3, {0xF800, 0x07E0, 0x001F}, 0xFFFF, 255, 255, 255},
         {3, {0xF800, 0x07E0, 0x001F}, 0x0400, 0, 130, 0},
@@ -287,6 +288,19 @@ TEST(BmpDecode, CutFilesFailUnlessOnlyPaddingIsMissing) {
             }
         }
         EXPECT_EQ(failures, int(complete));
+    }
+}
+
+// RLE4 past a row or the picture and colour counts beyond the palette fail; an odd row's pad nibble may be filled.
+TEST(BmpDecode, DamagedRunLengthAndColourCountsAreRefused) {
+    const std::vector<uint8_t> t16(16 * 4), t2(2 * 4), t3(3 * 4);
+    const std::pair<std::vector<uint8_t>, bool> cases[] = {
+        {Dib(4, 2, 4, 2, t16, {6, 0x12, 0, 0, 4, 0x34, 0, 1}), false}, {Dib(3, 1, 4, 2, t16, {4, 0x12, 0, 1}), true},
+        {Dib(4, 1, 4, 2, t16, {0, 6, 0x12, 0x34, 0x56, 0, 0, 1}), false}, {Dib(2, 1, 1, 0, t2, {0x40, 0, 0, 0}), true},
+        {Dib(4, 2, 4, 2, t16, {0, 2, 0, 2, 2, 0x11, 0, 1}), false}, {Dib(2, 1, 1, 0, t3, {0x40, 0, 0, 0}), false}};
+    for (const auto& [file, decodes] : cases) {
+        VxImage img(0);
+        EXPECT_EQ(vt::DecodeBytes(file, 1, img), decodes) << file.size() << img.GetLastError();
     }
 }
 

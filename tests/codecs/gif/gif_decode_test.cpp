@@ -2,6 +2,9 @@
 // interlace order, compositing, damaged and hostile streams.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <tuple>
+
 
 #include "tests/codecs/gif/gif_test_util.h"
 #include "tests/support/test_support.h"
@@ -113,6 +116,18 @@ TEST(GifDecode, FrameOutsideTheScreenIsNeitherCountedNorShown) {
     ASSERT_TRUE(gt::DecodeGif(gif, img, 1));
     EXPECT_EQ(img.GetNumFrames(), 2);
     EXPECT_EQ(IndexAt(img, 4, 2), 7);
+}
+
+// A first frame larger than the screen grows it; later frames must fit.
+TEST(GifDecode, FirstFrameLargerThanTheScreenGrowsIt) {
+    for (const auto& [sw, sh, l, t, w, h] : {std::array{1, 1, 0, 0, 5, 3}, {0, 0, 2, 1, 3, 2}, {8, 2, 1, 0, 4, 4}}) {
+        const Bytes gif = Builder(sw, sh, kGrey16).Image(l, t, w, h, SolidData(w, h, 4, 9))
+                              .Image(0, 0, w + 9, 1, SolidData(w + 9, 1, 4, 3)).Done();
+        VxImage img, size;
+        ASSERT_TRUE(gt::DecodeGif(gif, img) && gt::DecodeGif(gif, size, 0, -1)) << img.GetLastError();
+        EXPECT_EQ(std::tuple(img.GetWidth(), size.GetHeight(), img.GetNumFrames(), IndexAt(img, l + w - 1, t + h - 1)),
+                  std::tuple(uint32_t(std::max(sw, l + w)), uint32_t(std::max(sh, t + h)), 1, 9));
+    }
 }
 
 TEST(GifDecode, GraphicControlOfWrongLengthEndsTheScan) {

@@ -94,6 +94,26 @@ TEST(HeifDecode, RotationAndMirroringApplied) {
     EXPECT_EQ(worst, 0);
 }
 
+// Luma-only AVIF of either range and any depth reads back as the full-range
+// ramp it was made from (tests/data/heif/make_grey_range.py); a file selecting
+// one layer (a property renamed to make one) fails, the first operating point does not.
+TEST(HeifDecode, GreyRangeAndSelectedLayers) {
+    for (const char* name : {"grey8_limited", "grey10_limited", "grey12_limited", "grey8_full", "grey12_full"}) {
+        VxImage img(0);
+        ASSERT_TRUE(img.Load(vt::DataPath(std::string("heif/") + name + ".avif").c_str(), VX_FORMAT_AVIF));
+        const vt::Rgba got = vt::ToRgba(img);
+        for (int i = 0; i < got.width * got.height; ++i)
+            ASSERT_LE(std::abs(got.px[size_t(i) * 4] - (i % 32 * 8 + i / 32 * 3) % 256), 2) << name << i;
+    }
+    auto bytes = vt::ReadFileBytes(vt::DataPath("heif/lossy.avif"));
+    const auto at = std::search(bytes.begin(), bytes.end(), std::begin("pixi"), std::end("pixi") - 1);
+    for (const char* box : {"lsel", "a1op"}) {
+        std::copy(box, box + 4, at);
+        VxImage img(0);
+        EXPECT_EQ(vt::DecodeBytes(bytes, VX_FORMAT_AVIF, img), box[0] == 'a') << img.GetLastError();
+    }
+}
+
 TEST(HeifDecode, EmbeddedProfileComesWithThePicture) {
     if (!vt::ReferenceAvailable(Reference::Pillow)) GTEST_SKIP() << "Pillow absent";
     VxImage img(0);

@@ -332,6 +332,8 @@ TEST(Ico, BadFilesFailWithText) {
         Bytes(good.begin(), good.begin() + 30),  // directory cut
         noPixels,
         halfMask,
+        patched(14, {good[14] - 1}),           // length short of the mask
+        patched(14, {0xE7, 0}),                // length short of the pixels
     };
     for (const auto& bytes : cases) {
         VxImage img(0);

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <tuple>
 #include <unistd.h>
 
 #include <cstdio>
@@ -131,6 +133,7 @@ TEST(JpegDecode, TruncatedFileCompletesWithInsertedEndMarker) {
     const auto full = vt::ReadFileBytes(vt::DataPath("jpeg/baseline_420.jpg"));
     VxImageJPG whole, cut;
     ASSERT_TRUE(jt::DecodeBytes(full, whole));
+    cut.SetAllowTruncated(true);
     ASSERT_TRUE(DecodePath(vt::DataPath("jpeg/truncated.jpg"), cut)) << cut.GetLastError();
     ASSERT_EQ(cut.GetWidth(), 64u);
     ASSERT_EQ(cut.GetHeight(), 48u);
@@ -138,6 +141,19 @@ TEST(JpegDecode, TruncatedFileCompletesWithInsertedEndMarker) {
     const vt::Rgba a = vt::ToRgba(whole), b = vt::ToRgba(cut);
     EXPECT_EQ(std::memcmp(a.px.data(), b.px.data(), 64 * 8 * 4), 0);
     EXPECT_NE(a.px, b.px);
+}
+
+// Coded data cut short fails unless allowed; only the end marker missing (0%) is whole.
+TEST(JpegDecode, CutFilesFailUnlessAllowed) {
+    for (const auto& [file, keep, allow] : {std::tuple{"baseline_420", 33, false}, {"baseline_420", 90, false},
+             {"progressive", 50, false}, {"restart", 60, false}, {"baseline_420", 33, true},
+             {"progressive", 50, true}, {"baseline_420", 0, false}, {"progressive", 0, false}}) {
+        auto bytes = vt::ReadFileBytes(vt::DataPath(std::string("jpeg/") + file + ".jpg"));
+        bytes.resize(keep ? bytes.size() * size_t(keep) / 100 : bytes.size() - 2);
+        VxImageJPG img;
+        img.SetAllowTruncated(allow);
+        EXPECT_EQ(jt::DecodeBytes(bytes, img), allow || !keep) << file << keep << img.GetLastError();
+    }
 }
 
 TEST(JpegDecode, FailuresCarryTheLibraryMessage) {

@@ -216,6 +216,16 @@ TEST(Jpeg2000Components, UnmarkedExtraComponentsAreFramesOfGrey) {
     EXPECT_STREQ(img.GetLastError(), "wrong frame!");
 }
 
+// sYCC with opacity keeps colour and alpha wherever the channels list the opacity.
+TEST(Jpeg2000Components, SyccOpacityInAnyChannelOrder) {
+    for (const char* name : {"jpeg2000/sycc_alpha_last.jp2", "jpeg2000/sycc_alpha_first.jp2"}) {
+        VxImage img(0);
+        ASSERT_TRUE(DecodeFile(img, vt::DataPath(name), VX_FORMAT_JP2) && img.AlphaIsValid()) << name;
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(img.AlphaGet(x, 3), 50 + 20 * x) << name;
+        EXPECT_GT(img.GetPixelColor(4, 3, false).rgbRed, img.GetPixelColor(4, 3, false).rgbBlue + 100);  // Cb 90, Cr 170
+    }
+}
+
 TEST(Jpeg2000Components, MoreThan64ComponentsAreRefused) {
     VxImage img(0);
     EXPECT_FALSE(DecodeFile(img, vt::DataPath("jpeg2000/comps65.j2k"), VX_FORMAT_JPC));

@@ -157,13 +157,13 @@ TEST(Tga, ColourMapsUseTheirEntrySizeAndFirstEntry) {
     EXPECT_EQ(img.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(3, 2, 1));
     EXPECT_EQ(img.GetPixelColor(2, 0, false), vx::MakeRGBQUAD(6, 5, 4));
 
-    // 16-bit entries: 0x7FFF is (248, 248, 248), 0x001F pure blue.
+    // 16-bit entries: 0x7FFF is white, 0x001F pure blue.
     Bytes c = Header(1, 2, 1, 8, 0, 1, 0, 2, 16);
     Append(c, {0xFF, 0x7F, 0x1F, 0x00, 1, 0});
     VxImage img16(0);
     ASSERT_TRUE(DecodeBytes(c, img16)) << img16.GetLastError();
-    EXPECT_EQ(img16.GetPixelColor(0, 0, false), vx::MakeRGBQUAD(0, 0, 248));
-    EXPECT_EQ(img16.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(248, 248, 248));
+    EXPECT_EQ(img16.GetPixelColor(0, 0, false), vx::MakeRGBQUAD(0, 0, 255));
+    EXPECT_EQ(img16.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(255, 255, 255));
 
     // A colour map that cannot fit 8-bit indices.
     Bytes big = Header(1, 1, 1, 8, 0, 1, 200, 100, 24);
@@ -175,12 +175,12 @@ TEST(Tga, ColourMapsUseTheirEntrySizeAndFirstEntry) {
 
 TEST(Tga, SixteenBitPixelsAndGreyWithMap) {
     Bytes b = Header(2, 2, 1, 16);
-    Append(b, {0xFF, 0x7F, 0xFF, 0xFF});
+    Append(b, {0xFF, 0x7F, 0x63, 0x0C});
     VxImage img(0);
     ASSERT_TRUE(DecodeBytes(b, img));
     EXPECT_EQ(img.GetBpp(), 24);
-    EXPECT_EQ(img.GetPixelColor(0, 0, false), vx::MakeRGBQUAD(248, 248, 248));
-    EXPECT_EQ(img.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(248, 248, 248));
+    EXPECT_EQ(img.GetPixelColor(0, 0, false), vx::MakeRGBQUAD(255, 255, 255));
+    EXPECT_EQ(img.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(24, 24, 24));
 
     // A grey file keeps the grey ramp even with a colour map in it.
     Bytes g = Header(3, 2, 1, 8, 0, 1, 0, 2, 24);
@@ -189,6 +189,26 @@ TEST(Tga, SixteenBitPixelsAndGreyWithMap) {
     ASSERT_TRUE(DecodeBytes(g, grey));
     EXPECT_TRUE(grey.IsGrayScale());
     EXPECT_EQ(grey.GetPixelColor(1, 0, false), vx::MakeRGBQUAD(100, 100, 100));
+}
+
+// 16-bit grey is grey then alpha, raw and run-length, every origin; a
+// run-length packet cut by the end of the file fails.
+TEST(Tga, GreyAlphaOriginsAndCutPackets) {
+    const struct { uint8_t type, desc; Bytes data; } cases[] = {  // 2 x 2 pixels, file order
+        {3, 0x00, {10, 1, 20, 2, 30, 3, 40, 4}}, {3, 0x10, {10, 1, 20, 2, 30, 3, 40, 4}},
+        {11, 0x20, {1, 10, 1, 20, 2, 1, 30, 3, 40, 4}}, {11, 0x30, {0, 10, 1, 2, 20, 2, 30, 3, 40, 4}},
+        {11, 0, {1, 10, 1, 20, 2, 1, 30, 3, 40}}, {11, 0, {1, 10, 1, 20, 2, 0x81, 30}}, {11, 0, {3, 10, 1, 20, 2, 30, 3}}};
+    for (const auto& c : cases) {
+        Bytes b = Header(c.type, 2, 2, 16, c.desc | 8);
+        b.insert(b.end(), c.data.begin(), c.data.end());
+        VxImage img(0);
+        const bool whole = c.data.size() % 2 == 0;  // the cut ones are odd
+        ASSERT_EQ(DecodeBytes(b, img), whole) << img.GetLastError();
+        for (int i = 0; whole && i < 4; ++i) {  // x, y: where file pixel i lands, bottom-up
+            const int x = (c.desc & 0x10) ? 1 - i % 2 : i % 2, y = (c.desc & 0x20) ? 1 - i / 2 : i / 2;
+            EXPECT_EQ(img.GetPixelIndex(x, y) * 100 + img.AlphaGet(x, y), 1000 * (i + 1) + i + 1) << int(c.desc);
+        }
+    }
 }
 
 TEST(Tga, ShortLastRowLeavesZeros) {

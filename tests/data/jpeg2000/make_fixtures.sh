@@ -121,3 +121,32 @@ opj_compress -i "$tmp/c65.raw" -o comps65.j2k -F 8,8,65,8,u -n 2 >/dev/null 2>&1
 # decodes it, so a cancel is seen between tiles.
 /usr/bin/python3 -c "import random, sys; random.seed(7); sys.stdout.buffer.write(b'P6\n128 128\n255\n' + bytes(random.randrange(64) for _ in range(128 * 128 * 3)))" > "$tmp/noise.ppm"
 opj_compress -i "$tmp/noise.ppm" -o tiled.jp2 -t 32,32 >/dev/null 2>&1
+
+# sYCC with an opacity channel, the same code stream with the opacity listed
+# last and first in the channel definitions (opacity 50 + 20 x column).
+/usr/bin/python3 - "$tmp" <<'PY'
+import sys
+t = sys.argv[1]
+alpha = bytes(50 + (i % 8) * 20 for i in range(64))
+y = bytes((i % 8) * 30 for i in range(64))
+open(t + "/last.raw", "wb").write(y + bytes([90]) * 64 + bytes([170]) * 64 + alpha)
+open(t + "/first.raw", "wb").write(alpha + y + bytes([90]) * 64 + bytes([170]) * 64)
+PY
+for order in last first; do
+    opj_compress -i "$tmp/$order.raw" -o "$tmp/$order.j2k" -F 8,8,4,8,u -n 2 -mct 0 >/dev/null 2>&1
+done
+/usr/bin/python3 - "$tmp" <<'PY'
+import struct, sys
+t = sys.argv[1]
+def box(kind, body):
+    return struct.pack(">I", 8 + len(body)) + kind + body
+for order, channels in (("last", [(0, 0, 1), (1, 0, 2), (2, 0, 3), (3, 1, 0)]),
+                        ("first", [(0, 1, 0), (1, 0, 1), (2, 0, 2), (3, 0, 3)])):
+    cdef = box(b"cdef", struct.pack(">H", 4) + b"".join(struct.pack(">HHH", *c) for c in channels))
+    header = box(b"jp2h", box(b"ihdr", struct.pack(">IIHBBBB", 8, 8, 4, 7, 7, 0, 0)) +
+                 box(b"colr", struct.pack(">BBBI", 1, 0, 0, 18)) + cdef)
+    stream = open(t + "/" + order + ".j2k", "rb").read()
+    open("sycc_alpha_" + order + ".jp2", "wb").write(
+        box(b"jP  ", b"\r\n\x87\n") + box(b"ftyp", b"jp2 " + bytes(4) + b"jp2 ") + header +
+        box(b"jp2c", stream))
+PY

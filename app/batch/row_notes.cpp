@@ -1,0 +1,47 @@
+#include "app/batch/row_notes.h"
+
+#include <string>
+
+#include "core/vx_codec.h"
+#include "core/vx_image.h"
+#include "core/vx_messages.h"
+
+namespace vellumar::batch {
+
+HeldFacts FactsOf(const VxImage& img) {
+    HeldFacts facts;
+    facts.frame = img.GetFrame();
+    facts.frames = img.GetNumFrames() > 1 ? img.GetNumFrames() : 1;
+    facts.source = img.GetType();
+    facts.profile = !img.GetIccProfile().empty();
+    facts.clarity = vx::ClarityOf(img);
+    return facts;
+}
+
+std::vector<std::string> LossNotes(const HeldFacts& before, const VxImage& after,
+                                   ImageFormat target, bool stripped) {
+    std::vector<std::string> notes;
+    const VxFormatCaps* caps = VxFindFormatCaps(target);
+    const std::string name = VxFormatName(target);
+    if (before.frames > 1) {
+        const VxFormatCaps* from = VxFindFormatCaps(before.source);
+        const bool pages =
+            from && (from->pictures & kVxReadsPages) && !(from->pictures & kVxReadsFrames);
+        const uint8_t several = kVxWritesFrames | kVxWritesPages | kVxHoldsFrames;
+        const bool many = caps && (caps->pictures & several);
+        notes.push_back(VxNote(many ? "frames-not-carried" : "frames-one",
+                               {pages ? "page" : "frame", std::to_string(before.frame + 1),
+                                std::to_string(before.frames), name}));
+    }
+    if (before.clarity != vx::Clarity::Opaque) {
+        const vx::Clarity now = vx::ClarityOf(after);
+        if (now == vx::Clarity::Opaque) notes.push_back(VxNote("alpha-none", {name}));
+        else if (before.clarity == vx::Clarity::Partial && now != vx::Clarity::Partial)
+            notes.push_back(VxNote("alpha-on-off", {name}));
+    }
+    if (before.profile && !stripped && after.GetIccProfile().empty())
+        notes.push_back(VxNote("icc-dropped", {name}));
+    return notes;
+}
+
+}  // namespace vellumar::batch
