@@ -23,6 +23,7 @@
 #include "codecs/jpeg/vx_image_jpg.h"
 #include "codecs/jpeg2000/vx_jpeg2000_codec.h"
 #include "codecs/jxl/vx_jxl_codec.h"
+#include "codecs/jxl/vx_jxl_jpeg_transcode.h"
 #include "codecs/metafile/vx_metafile_codec.h"
 #include "codecs/pcx/vx_pcx_codec.h"
 #include "codecs/png/vx_png_codec.h"
@@ -112,6 +113,17 @@ constexpr VxCodecEntry kCodecs[] = {
 };
 
 }  // namespace
+
+constexpr VxTranscoder kTranscoders[] = {
+    {VX_FORMAT_JPG, VX_FORMAT_JXL, &vx::jxl::JxlFromJpeg, true},
+    {VX_FORMAT_JXL, VX_FORMAT_JPG, &vx::jxl::JpegFromJxl, false},
+};
+
+const VxTranscoder* VxFindTranscoder(ImageFormat from, ImageFormat to) {
+    for (const VxTranscoder& t : kTranscoders)
+        if (t.from == from && t.to == to) return &t;
+    return nullptr;
+}
 
 const VxCodecEntry* VxCodecEntries(size_t* count) {
     *count = std::size(kCodecs);

@@ -59,6 +59,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "core/vx_format.h"
 #include "core/vx_format_caps.h"
@@ -147,6 +150,20 @@ const VxCodecOps* VxFindCodec(ImageFormat type);
 const VxCodecEntry* VxCodecEntries(size_t* count);
 // What the format of `type` can do; null when the registry has no line for it.
 const VxFormatCaps* VxFindFormatCaps(ImageFormat type);
+
+// A file of one format rewritten as another without decoding its pixels
+// (JPEG coefficients into JPEG XL and back); false with `why` when this file
+// cannot take that way.
+using VxTranscode = bool (*)(std::span<const uint8_t> in, std::vector<uint8_t>& out,
+                             std::string& why);
+struct VxTranscoder {
+    ImageFormat from, to;
+    VxTranscode run;
+    // Whether `to`'s file gives back `from`'s bytes exactly.
+    bool reversible;
+};
+// Null when no such way exists.
+const VxTranscoder* VxFindTranscoder(ImageFormat from, ImageFormat to);
 
 // The picture check as a codec that raises VxCodecFailure uses it.
 void VxRequirePicture(VxImage& codec, uint64_t width, uint64_t height, uint32_t bpp,

@@ -42,6 +42,9 @@ struct RowResult {
     double psnr = -1;             // --verify on a lossy file: the figure; infinity when exact
     int encodes = 0;              // encodes the row needed (--target-size searches)
     int quality = 0;              // the quality written with, for lossy targets
+    // How the file was made when not from the pixels ("coefficients,
+    // reversible"), or why a direct way was not taken; empty: from the pixels.
+    std::string method;
     // What the output could not keep of the source, one English line each
     // ("kept frame 1 of 4: BMP stores one picture").
     std::vector<std::string> notes;

@@ -78,7 +78,11 @@ const RunOption kOptions[] = {
      .needs = "needs a number from 1 to 100",
      .lo = 1,
      .hi = 100,
-     .setNumber = [](RunOptions& o, uint64_t v) { o.quality = int(v); },
+     .setNumber =
+         [](RunOptions& o, uint64_t v) {
+             o.quality = int(v);
+             o.qualityGiven = true;
+         },
      .get = [](const RunOptions& o) { return std::to_string(o.quality); }},
     {.name = "frame",
      .kind = OptionKind::Number,

@@ -1,13 +1,16 @@
 #include "app/batch/row_output.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "app/batch/memory_budget.h"
@@ -33,16 +36,17 @@ bool EncodeInMemory(VxImage& picture, ImageFormat format, int quality, Encoded& 
     return picture.Encode(out.bytes, out.size, format);
 }
 
-bool WriteTemporary(const std::string& output, const Encoded& data, const RunOptions& options,
-                    bool durable, std::string& temporary, std::string& why) {
+bool WriteTemporary(const std::string& output, std::span<const uint8_t> data,
+                    const RunOptions& options, bool durable, std::string& temporary,
+                    std::string& why) {
     if (!VxReplaceable(output, why)) return false;
     const int fd = VxCreateTemporaryBeside(output, temporary, options.temporaryTag);
     if (fd < 0) {
         why = VxSaveErrorText("cannot create the output file", errno);
         return false;
     }
-    for (int32_t at = 0; at < data.size;) {
-        const ssize_t n = write(fd, data.bytes + at, size_t(data.size - at));
+    for (size_t at = 0; at < data.size();) {
+        const ssize_t n = write(fd, data.data() + at, data.size() - at);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             why = VxSaveErrorText("cannot write the output file", errno);
@@ -51,7 +55,7 @@ bool WriteTemporary(const std::string& output, const Encoded& data, const RunOpt
             temporary.clear();
             return false;
         }
-        at += int32_t(n);
+        at += size_t(n);
     }
     if ((durable && fsync(fd) != 0) || close(fd) != 0) {
         why = VxSaveErrorText("cannot write the output file", errno);
@@ -159,7 +163,9 @@ bool EncodeRow(VxImage& picture, const RunOptions& options, const std::string& o
         if (!EncodeToSize(picture, options, best, quality, result, why)) return fail(why);
         picture.SetJpegQuality(uint8_t(quality));
         result.quality = quality;
-        if (!WriteTemporary(output, best, options, durable, temporary, why)) return fail(why);
+        if (!WriteTemporary(output, {best.bytes, size_t(best.size)}, options, durable, temporary,
+                            why))
+            return fail(why);
     } else {
         ++result.encodes;
         if (lossy) result.quality = options.quality;
@@ -173,6 +179,94 @@ bool EncodeRow(VxImage& picture, const RunOptions& options, const std::string& o
     struct stat st {};
     if (stat(temporary.c_str(), &st) == 0) result.outputBytes = uint64_t(st.st_size);
     return true;
+}
+
+const VxTranscoder* TranscoderFor(ImageFormat source, ImageFormat target,
+                                  const vx::ResizeRequest& resize, const RunOptions& options) {
+    // The way keeps every byte of the source's metadata and its stored
+    // orientation: any step or a chosen quality asks for the pixels.
+    if (resize.kind != vx::ResizeRequest::Kind::None || options.steps.strip ||
+        options.qualityGiven || options.targetSize)
+        return nullptr;
+    return VxFindTranscoder(source, target);
+}
+
+namespace {
+
+bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes, std::string& why) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        why = VxSaveErrorText("cannot read the source again", errno);
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    bytes.resize(size_t(st.st_size));
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = pread(fd, bytes.data() + at, bytes.size() - at, off_t(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        at += size_t(n);
+    }
+    close(fd);
+    if (at == bytes.size()) return true;
+    why = "cannot read the source again: it changed while it was converted";
+    return false;
+}
+
+// The written file must give the source back: exactly for a reversible way;
+// otherwise the way back and forth again must give the written bytes.
+bool VerifyTranscoded(const VxTranscoder& way, std::span<const uint8_t> in,
+                      std::span<const uint8_t> out, std::string& why) {
+    const VxTranscoder* back = VxFindTranscoder(way.to, way.from);
+    std::vector<uint8_t> again, twice;
+    bool same = false;
+    if (back && way.reversible)
+        same = back->run(out, again, why) && std::equal(again.begin(), again.end(), in.begin(), in.end());
+    else if (back)
+        same = back->run(out, again, why) && way.run(again, twice, why) &&
+               std::equal(twice.begin(), twice.end(), out.begin(), out.end());
+    if (!same) why = "verification failed: the written file does not give the source back";
+    return same;
+}
+
+}  // namespace
+
+Transcoded TranscodeRow(const VxTranscoder& way, const std::string& readPath,
+                        const RunOptions& options, const std::string& output, bool durable,
+                        std::string& temporary, RowResult& result) {
+    std::vector<uint8_t> in, out;
+    std::string why;
+    if (!ReadWhole(readPath, in, why)) {
+        result.outcome = RowOutcome::DecodeFailed;
+        result.error = why;
+        return Transcoded::Failed;
+    }
+    if (!way.run(in, out, why)) {
+        result.method = "pixels (" + why + ")";
+        return Transcoded::NotThisWay;
+    }
+    ++result.encodes;
+    const auto fail = [&](const std::string& text) {
+        if (!temporary.empty()) unlink(temporary.c_str());
+        temporary.clear();
+        result.outcome = RowOutcome::EncodeFailed;
+        result.error = text;
+        return Transcoded::Failed;
+    };
+    if (!WriteTemporary(output, out, options, durable, temporary, why)) return fail(why);
+    if (options.afterEncode) {
+        options.afterEncode(temporary);
+        if (!ReadWhole(temporary, out, why)) return fail(why);
+    }
+    if (options.verify) {
+        if (!VerifyTranscoded(way, in, out, why)) return fail(why);
+        result.psnr = std::numeric_limits<double>::infinity();
+    }
+    result.method = way.reversible ? "coefficients, reversible" : "rebuilt original";
+    result.outputBytes = out.size();
+    return Transcoded::Done;
 }
 
 }  // namespace vellumar::batch

@@ -7,6 +7,8 @@
 
 #include "app/batch/batch_engine.h"
 #include "app/batch/run_options.h"
+#include "core/vx_codec.h"
+#include "core/vx_resize.h"
 
 namespace vellumar::batch {
 
@@ -24,5 +26,21 @@ bool EncodeRow(VxImage& picture, const RunOptions& options, const std::string& o
 // at least kVerifyFloorDb. `psnr` gets the figure (infinity when exact).
 bool VerifyWritten(const VxImage& picture, const std::string& file, ImageFormat format,
                    double& psnr, std::string& why);
+
+// The way from the source's file straight to the target's (JPEG coefficients
+// into JPEG XL, the original JPEG out of it) when the row asks for nothing
+// that needs the pixels: no resize, no strip, no quality or size of its own.
+// Null: the row goes through the pixels.
+const VxTranscoder* TranscoderFor(ImageFormat source, ImageFormat target,
+                                  const vx::ResizeRequest& resize, const RunOptions& options);
+
+enum class Transcoded { Done, NotThisWay, Failed };
+// Writes the row's file by `way` from the source's bytes at `readPath`.
+// NotThisWay (nothing written, `result.method` says why) when this file
+// cannot take it: the row goes through the pixels instead. --verify checks
+// that the written file gives the source back.
+Transcoded TranscodeRow(const VxTranscoder& way, const std::string& readPath,
+                        const RunOptions& options, const std::string& output, bool durable,
+                        std::string& temporary, RowResult& result);
 
 }  // namespace vellumar::batch

@@ -472,7 +472,7 @@ private:
                 if (Cancelled()) break;
                 Slot& slot = group[size_t(r - row)];
                 slot.result.sourceBytes = sourceBytes;
-                Produce(r, handle, stored, alone, slot);
+                Produce(r, handle, stored, alone, in.readPath, slot);
                 std::string why;
                 if (options_.keepDates && !slot.temporary.empty() &&
                     !StampDates(source, slot.temporary, why)) {
@@ -493,8 +493,28 @@ private:
 
     // One output of a decoded picture. A source's only row works on the
     // decoded picture itself; rows sharing it work on copies.
-    void Produce(int row, ImageHandle* handle, const StoredSize& stored, bool alone, Slot& slot) {
+    void Produce(int row, ImageHandle* handle, const StoredSize& stored, bool alone,
+                 const std::string& readPath, Slot& slot) {
         const RowPlan& plan = plans_[size_t(row - 1)];
+        // Straight from the source's file where no pixel needs to change.
+        if (const VxTranscoder* way =
+                TranscoderFor((*handle)->GetType(), plan.target, plan.resize, options_)) {
+            slot.result.sourceFormat = (*handle)->GetType();
+            slot.result.width = stored.width ? stored.width : (*handle)->GetWidth();
+            slot.result.height = stored.height ? stored.height : (*handle)->GetHeight();
+            RunOptions options = options_;
+            options.target = plan.target;
+            switch (TranscodeRow(*way, readPath, options, slot.output, durable_[size_t(row)],
+                                 slot.temporary, slot.result)) {
+                case Transcoded::Done:
+                    slot.result.output = slot.output;
+                    return;
+                case Transcoded::Failed:
+                    return;
+                case Transcoded::NotThisWay:
+                    break;
+            }
+        }
         PictureSteps steps = options_.steps;
         steps.resize = plan.resize;
         const uint32_t w = stored.width ? stored.width : (*handle)->GetWidth();

@@ -78,6 +78,9 @@ struct RunOptions {
     IfExists ifExists = IfExists::Replace;
     // Each written file is read back and compared with the picture encoded.
     bool verify = false;
+    // Set when the caller chose `quality`: the pixel path then, not a direct
+    // way from the source's file.
+    bool qualityGiven = false;
     // A row whose output would lose what the source had (its notes) fails
     // instead of being written.
     bool strict = false;

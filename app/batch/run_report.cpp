@@ -16,7 +16,7 @@ const char* const kColumns[] = {"row",          "source",       "output",  "stat
                                 "stage",        "reason",       "source_format", "output_format",
                                 "width",        "height",       "source_bytes",  "output_bytes",
                                 "seconds",      "quality",      "encodes", "psnr",
-                                "dropped"};
+                                "method",       "dropped"};
 
 // File names are bytes; a report is text: bytes that are not UTF-8 become
 // U+FFFD (the report says which row, the row's own name is in the file system).
@@ -132,6 +132,7 @@ void RunReport::Row(int row, const std::string& source, ImageFormat target, cons
         {std::to_string(r.quality), false},
         {std::to_string(r.encodes), false},
         {psnr, true},
+        {r.method.empty() ? "pixels" : r.method, true},
     };
     std::string line;
     for (size_t i = 0; i < values.size(); ++i) {

@@ -43,6 +43,7 @@ bool Convert(const std::string& src, ImageFormat target, const char* ext, const 
     opt.outDir = out;
     opt.steps.strip = strip;
     opt.keepDates = keepDates;
+    opt.qualityGiven = true;  // the writers under test, not a JPEG's way into JPEG XL
     batch::RunCallbacks cb;
     std::string why;
     cb.onRowDone = [&](int, const batch::RowResult& r) { why = r.error; };
