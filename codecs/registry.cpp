@@ -21,6 +21,7 @@
 #include "codecs/heif/vx_heif_codec.h"
 #include "codecs/ico/vx_ico_codec.h"
 #include "codecs/jpeg/vx_image_jpg.h"
+#include "codecs/jpeg/vx_jpeg_lossless.h"
 #include "codecs/jpeg2000/vx_jpeg2000_codec.h"
 #include "codecs/jxl/vx_jxl_codec.h"
 #include "codecs/jxl/vx_jxl_jpeg_transcode.h"
@@ -115,8 +116,9 @@ constexpr VxCodecEntry kCodecs[] = {
 }  // namespace
 
 constexpr VxTranscoder kTranscoders[] = {
-    {VX_FORMAT_JPG, VX_FORMAT_JXL, &vx::jxl::JxlFromJpeg, true},
-    {VX_FORMAT_JXL, VX_FORMAT_JPG, &vx::jxl::JpegFromJxl, false},
+    {VX_FORMAT_JPG, VX_FORMAT_JXL, &vx::jxl::JxlFromJpeg, true, false, "coefficients, reversible"},
+    {VX_FORMAT_JXL, VX_FORMAT_JPG, &vx::jxl::JpegFromJxl, false, false, "rebuilt original"},
+    {VX_FORMAT_JPG, VX_FORMAT_JPG, &vx::jpeg::JpegLossless, false, true, "coefficients"},
 };
 
 const VxTranscoder* VxFindTranscoder(ImageFormat from, ImageFormat to) {

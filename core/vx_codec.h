@@ -151,16 +151,26 @@ const VxCodecEntry* VxCodecEntries(size_t* count);
 // What the format of `type` can do; null when the registry has no line for it.
 const VxFormatCaps* VxFindFormatCaps(ImageFormat type);
 
+// What a direct way is asked to do besides carrying the picture over.
+struct VxTranscodeSteps {
+    bool upright = true;     // turn a picture its EXIF turns (without decoding it)
+    bool strip = false;      // leave out the metadata
+    bool trimEdges = false;  // a turn that would move partial edge blocks trims them
+};
 // A file of one format rewritten as another without decoding its pixels
-// (JPEG coefficients into JPEG XL and back); false with `why` when this file
-// cannot take that way.
-using VxTranscode = bool (*)(std::span<const uint8_t> in, std::vector<uint8_t>& out,
-                             std::string& why);
+// (JPEG coefficients into JPEG XL and back, JPEG turned by its coefficients).
+// False with the reason in `note` when this file cannot take that way; true
+// with what was done beyond the copy in `note` ("" when nothing).
+using VxTranscode = bool (*)(std::span<const uint8_t> in, const VxTranscodeSteps& steps,
+                             std::vector<uint8_t>& out, std::string& note);
 struct VxTranscoder {
     ImageFormat from, to;
     VxTranscode run;
     // Whether `to`'s file gives back `from`'s bytes exactly.
     bool reversible;
+    // Whether the way can leave out the metadata (`steps.strip`).
+    bool strips;
+    const char* method;  // the report's name for the way
 };
 // Null when no such way exists.
 const VxTranscoder* VxFindTranscoder(ImageFormat from, ImageFormat to);

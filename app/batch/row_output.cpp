@@ -185,10 +185,10 @@ const VxTranscoder* TranscoderFor(ImageFormat source, ImageFormat target,
                                   const vx::ResizeRequest& resize, const RunOptions& options) {
     // The way keeps every byte of the source's metadata and its stored
     // orientation: any step or a chosen quality asks for the pixels.
-    if (resize.kind != vx::ResizeRequest::Kind::None || options.steps.strip ||
-        options.qualityGiven || options.targetSize)
+    if (resize.kind != vx::ResizeRequest::Kind::None || options.qualityGiven || options.targetSize)
         return nullptr;
-    return VxFindTranscoder(source, target);
+    const VxTranscoder* way = VxFindTranscoder(source, target);
+    return way && (way->strips || !options.steps.strip) ? way : nullptr;
 }
 
 namespace {
@@ -217,15 +217,17 @@ bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes, std::string
 
 // The written file must give the source back: exactly for a reversible way;
 // otherwise the way back and forth again must give the written bytes.
-bool VerifyTranscoded(const VxTranscoder& way, std::span<const uint8_t> in,
-                      std::span<const uint8_t> out, std::string& why) {
+bool VerifyTranscoded(const VxTranscoder& way, const VxTranscodeSteps& steps,
+                      std::span<const uint8_t> in, std::span<const uint8_t> out,
+                      std::string& why) {
     const VxTranscoder* back = VxFindTranscoder(way.to, way.from);
     std::vector<uint8_t> again, twice;
     bool same = false;
     if (back && way.reversible)
-        same = back->run(out, again, why) && std::equal(again.begin(), again.end(), in.begin(), in.end());
+        same = back->run(out, steps, again, why) &&
+               std::equal(again.begin(), again.end(), in.begin(), in.end());
     else if (back)
-        same = back->run(out, again, why) && way.run(again, twice, why) &&
+        same = back->run(out, steps, again, why) && way.run(again, steps, twice, why) &&
                std::equal(twice.begin(), twice.end(), out.begin(), out.end());
     if (!same) why = "verification failed: the written file does not give the source back";
     return same;
@@ -243,8 +245,12 @@ Transcoded TranscodeRow(const VxTranscoder& way, const std::string& readPath,
         result.error = why;
         return Transcoded::Failed;
     }
-    if (!way.run(in, out, why)) {
-        result.method = "pixels (" + why + ")";
+    const VxTranscodeSteps steps {.upright = !options.steps.keepOrientation,
+                                  .strip = options.steps.strip,
+                                  .trimEdges = options.losslessTrim};
+    std::string note;
+    if (!way.run(in, steps, out, note)) {
+        result.method = "pixels (" + note + ")";
         return Transcoded::NotThisWay;
     }
     ++result.encodes;
@@ -261,10 +267,10 @@ Transcoded TranscodeRow(const VxTranscoder& way, const std::string& readPath,
         if (!ReadWhole(temporary, out, why)) return fail(why);
     }
     if (options.verify) {
-        if (!VerifyTranscoded(way, in, out, why)) return fail(why);
+        if (!VerifyTranscoded(way, steps, in, out, why)) return fail(why);
         result.psnr = std::numeric_limits<double>::infinity();
     }
-    result.method = way.reversible ? "coefficients, reversible" : "rebuilt original";
+    result.method = note.empty() ? way.method : std::string(way.method) + ", " + note;
     result.outputBytes = out.size();
     return Transcoded::Done;
 }

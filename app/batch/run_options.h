@@ -81,6 +81,10 @@ struct RunOptions {
     // Set when the caller chose `quality`: the pixel path then, not a direct
     // way from the source's file.
     bool qualityGiven = false;
+    // A JPEG turned upright by its coefficients whose size is not a whole
+    // number of blocks loses its partial edge blocks instead of going
+    // through the pixels.
+    bool losslessTrim = false;
     // A row whose output would lose what the source had (its notes) fails
     // instead of being written.
     bool strict = false;

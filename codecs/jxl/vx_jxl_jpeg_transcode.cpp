@@ -24,7 +24,8 @@ struct DecoderFree {
 
 }  // namespace
 
-bool JxlFromJpeg(std::span<const uint8_t> jpeg, std::vector<uint8_t>& jxl, std::string& why) {
+bool JxlFromJpeg(std::span<const uint8_t> jpeg, const VxTranscodeSteps&, std::vector<uint8_t>& jxl,
+                 std::string& why) {
     const vx::QuietStderr quiet;
     std::unique_ptr<JxlEncoder, EncoderFree> enc(JxlEncoderCreate(nullptr));
     why = "JPEG XL: the encoder cannot take this JPEG's coefficients";
@@ -52,7 +53,8 @@ bool JxlFromJpeg(std::span<const uint8_t> jpeg, std::vector<uint8_t>& jxl, std::
     return true;
 }
 
-bool JpegFromJxl(std::span<const uint8_t> jxl, std::vector<uint8_t>& jpeg, std::string& why) {
+bool JpegFromJxl(std::span<const uint8_t> jxl, const VxTranscodeSteps&, std::vector<uint8_t>& jpeg,
+                 std::string& why) {
     const vx::QuietStderr quiet;
     std::unique_ptr<JxlDecoder, DecoderFree> dec(JxlDecoderCreate(nullptr));
     why = "JPEG XL: the file cannot be read";

@@ -2,6 +2,7 @@
 // checked with the format's own tools; rows that need the pixels take them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/batch/run_driver.h"
@@ -97,6 +98,78 @@ TEST(LosslessJpeg, IntoJpegXlAndBackGivesTheSameBytes) {
     const Row r = Convert(fromPixels, VX_FORMAT_JPG, ".jpg", dir.file("fallback"));
     EXPECT_TRUE(r.converted);
     EXPECT_EQ(r.method, "pixels (JPEG XL: the file keeps no original JPEG to rebuild)");
+}
+
+// JPEG to JPEG turns by the coefficients: the pixels equal jpegtran's turn of
+// the same file, the EXIF says upright, and sizes the turn cannot keep whole
+// go through the pixels unless trimming is asked for.
+TEST(LosslessJpeg, TurnsUprightAsJpegtranDoes) {
+    vt::TempDir dir;
+    const std::string ppm = dir.file("src.ppm");
+    if (vt::RunCommand("convert -size 64x48 gradient:orange-navy -swirl 90 " + vt::ShellQuote(ppm)) ||
+        vt::RunCommand("command -v cjpeg djpeg jpegtran exiftool >/dev/null"))
+        GTEST_SKIP() << "ImageMagick, libjpeg's tools or exiftool is not available";
+    const auto pixels = [&](const std::string& jpg) {
+        const std::string out = jpg + ".ppm";
+        EXPECT_EQ(vt::RunCommand("djpeg -ppm " + vt::ShellQuote(jpg) + " > " + vt::ShellQuote(out)), 0);
+        return vt::ReadFileBytes(out);
+    };
+    const struct {
+        int orientation;
+        const char* crop;  // "" keeps 64x48, whole 16-pixel blocks
+        bool trim;
+        const char* turn;  // jpegtran's
+        const char* method;
+    } kCases[] = {
+        {1, "", false, "", "coefficients"},
+        {2, "", false, "-flip horizontal", "coefficients, turned upright"},
+        {3, "", false, "-rotate 180", "coefficients, turned upright"},
+        {4, "", false, "-flip vertical", "coefficients, turned upright"},
+        {5, "", false, "-transpose", "coefficients, turned upright"},
+        {6, "", false, "-rotate 90", "coefficients, turned upright"},
+        {7, "", false, "-transverse", "coefficients, turned upright"},
+        {8, "", false, "-rotate 270", "coefficients, turned upright"},
+        {6, "37x29", true, "-rotate 90 -trim", "coefficients, turned upright, edge trimmed"},
+        {3, "37x29", false, nullptr, "pixels (its size is not a whole number of blocks"},
+    };
+    int n = 0;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::to_string(c.orientation) + " " + c.crop);
+        const std::string base = dir.file("t" + std::to_string(++n));
+        std::string source = ppm;
+        if (*c.crop) {
+            source = base + "-crop.ppm";
+            ASSERT_EQ(vt::RunCommand("convert " + vt::ShellQuote(ppm) + " -crop " + c.crop +
+                                     "+0+0 +repage " + vt::ShellQuote(source)), 0);
+        }
+        const std::string jpg = base + ".jpg";
+        ASSERT_EQ(vt::RunCommand("cjpeg -sample 2x2 -progressive " + vt::ShellQuote(source) +
+                                 " > " + vt::ShellQuote(jpg) +
+                                 " && exiftool -q -overwrite_original -Orientation#=" +
+                                 std::to_string(c.orientation) + " " + vt::ShellQuote(jpg)), 0);
+        const Row row = Convert(jpg, VX_FORMAT_JPG, ".jpg", base,
+                                [&](batch::RunOptions& o) { o.losslessTrim = c.trim; });
+        ASSERT_TRUE(row.converted) << row.method;
+        EXPECT_EQ(row.method.rfind(c.method, 0), 0u) << row.method;
+        if (!c.turn) continue;
+        const std::string ours = base + "/main1.jpg", theirs = base + "-jpegtran.jpg";
+        ASSERT_EQ(vt::RunCommand(std::string("jpegtran -copy none ") + c.turn + " " +
+                                 vt::ShellQuote(jpg) + " > " + vt::ShellQuote(theirs)), 0);
+        EXPECT_EQ(pixels(ours), pixels(theirs));
+        EXPECT_EQ(vt::RunCommand("exiftool -n -s3 -Orientation " + vt::ShellQuote(ours) +
+                                 " | grep -qx 1"), 0);
+        // Progressive stays progressive (SOF2).
+        const std::vector<uint8_t> bytes = vt::ReadFileBytes(ours);
+        const uint8_t sof2[] = {0xFF, 0xC2};
+        EXPECT_NE(std::search(bytes.begin(), bytes.end(), std::begin(sof2), std::end(sof2)), bytes.end());
+    }
+    // --strip leaves every segment out and stays lossless.
+    const Row stripped = Convert(dir.file("t1.jpg"), VX_FORMAT_JPG, ".jpg", dir.file("strip"),
+                                 [](batch::RunOptions& o) { o.steps.strip = true; });
+    EXPECT_EQ(stripped.method, "coefficients, metadata left out");
+    EXPECT_EQ(pixels(dir.file("strip") + "/main1.jpg"), pixels(dir.file("t1.jpg")));
+    EXPECT_NE(vt::RunCommand("exiftool -q -EXIF:all " + vt::ShellQuote(dir.file("strip") + "/main1.jpg") +
+                             " | grep -q ."), 0);
 }
 
 }  // namespace
