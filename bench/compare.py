@@ -135,6 +135,17 @@ def workloads(cli, inputs, nphotos, nsmall):
             "libvips": vips('vips copy "$f" "OUT/$n.tif[compression=jpeg,Q=90]"'),
             "Pillow": pillow("tif"),
         }, None, "JPEG-compressed TIFF, quality 90 (libvips writes YCbCr 4:2:0, the others RGB)"),
+        # No pixel decoded or coded again: JPEG XL keeping the original JPEG,
+        # and JPEG to JPEG by the coefficients (the peers re-encode).
+        "jpeg-jxl-lossless": (jpg, vx("JXL"), {}, (
+            "cjxl --lossless_jpeg=1", vips('cjxl --quiet --lossless_jpeg=1 "$f" "OUT/$n.jxl"')),
+            "JPEG coefficients into JPEG XL, the original recoverable; effort 7 on both sides"),
+        "jpeg-jpeg-strip": (jpg, vx("JPG", "--strip"), {
+            "ImageMagick": im("jpg", "-strip", "-quality", "90"),
+            "libvips": vips('vips copy "$f" "OUT/$n.jpg[Q=90,strip]"'),
+            "Pillow": pillow("jpg"),
+        }, ("jpegtran -copy none", vips('jpegtran -copy none -outfile "OUT/$n.jpg" "$f"')),
+            "metadata removed; Vellumar and jpegtran copy the coefficients, the peers re-encode at 90"),
         "small-ico": (small, vx("ICO"), {
             "ImageMagick": im("ico"),
             "libvips": vips('vips magicksave "$f" "OUT/$n.ico" --format ICO'),
