@@ -72,7 +72,7 @@ constexpr VxCodecEntry kCodecs[] = {
       .metadata = kIccAndExif | kVxXmp, .decodeBytes = 5, .encodeBytes = 6}},
     {VX_FORMAT_TIF, "TIF", "tif tiff", VxCodecOpsFor<VxImageTIF>(), true,
      {.listed = 7, .alpha = VxAlphaForm::PlaneOrGrey, .pictures = kVxReadsPages | kVxWritesPages,
-      .metadata = kAllMetadata, .decodeBytes = 8, .encodeBytes = 4, .lossy = VxLossiness::Always}},
+      .metadata = kAllMetadata, .decodeBytes = 8, .encodeBytes = 4, .lossy = VxLossiness::Below100}},
     {VX_FORMAT_TGA, "TGA", "tga", VxCodecOpsFor<VxTgaCodec>(), true,
      {.listed = 3, .depths = kEightBits, .alpha = VxAlphaForm::Plane, .decodeBytes = 5,
       .encodeBytes = 4}},

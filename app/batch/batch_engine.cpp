@@ -7,6 +7,8 @@
 #include "app/batch/fit_depth.h"
 #include "app/batch/metadata_step.h"
 #include "app/batch/row_notes.h"
+#include "app/batch/row_output.h"
+#include "core/vx_rgba_rows.h"
 #include "app/format_table/format_table.h"
 #include "core/vx_codec.h"
 #include "core/vx_messages.h"
@@ -135,6 +137,16 @@ bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& res
     return true;
 }
 
+namespace {
+
+std::vector<uint8_t> RgbaOf(const VxImage& img) {
+    std::vector<uint8_t> rows(size_t(img.GetWidth()) * img.GetHeight() * 4);
+    if (!rows.empty()) vx::LoadRows(img, rows.data(), size_t(img.GetWidth()) * 4, 4);
+    return rows;
+}
+
+}  // namespace
+
 bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& steps,
                 const StoredSize& stored, RowResult& result) {
     std::string why;
@@ -145,7 +157,13 @@ bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& ste
         return false;
     }
     held.clarity = vx::ClarityOf(**handle);
+    const std::vector<uint8_t> before = steps.lossless ? RgbaOf(**handle) : std::vector<uint8_t>();
     FitDepth(handle, target, steps.colours);
+    if (steps.lossless && RgbaOf(**handle) != before) {
+        result.outcome = RowOutcome::EncodeFailed;
+        result.error = LosslessRefusal(target, "cannot hold this picture's colours or transparency as they are");
+        return false;
+    }
     SettleMetadata(**handle, target, steps.strip);
     result.notes = LossNotes(held, **handle, target, steps.strip);
     (*handle)->SetLastError("");

@@ -17,6 +17,9 @@ struct PictureSteps {
     vx::ResizeRequest resize;      // Kind::None keeps the size
     vx::ColourReduction colours;   // palette and dithering for 8-bit and 1-bit targets
     bool strip = false;            // no colour profile (pixels to sRGB) and no EXIF in the output
+    // Every pixel kept: a direct way from the source's file, else the
+    // target's lossless coding; a row whose target would change a pixel fails.
+    bool lossless = false;
 };
 
 // Orientation first, then size; between the decode and the depth fitting.

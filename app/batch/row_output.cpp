@@ -135,7 +135,9 @@ bool VerifyWritten(const VxImage& picture, const std::string& file, ImageFormat 
     psnr = squared == 0 ? std::numeric_limits<double>::infinity()
                         : 10 * std::log10(255.0 * 255.0 * double(samples) / squared);
     const VxFormatCaps* caps = VxFindFormatCaps(format);
-    const bool mayChange = caps && caps->lossy != VxLossiness::Never;
+    const bool mayChange = caps && (caps->lossy == VxLossiness::Always ||
+                                    (caps->lossy == VxLossiness::Below100 &&
+                                     picture.GetJpegQuality() < 100));
     if (squared == 0 || (mayChange && psnr >= kVerifyFloorDb)) return true;
     char figure[32];
     std::snprintf(figure, sizeof figure, "%.1f", psnr);
@@ -157,7 +159,11 @@ bool EncodeRow(VxImage& picture, const RunOptions& options, const std::string& o
     const VxFormatCaps* caps = VxFindFormatCaps(options.target);
     const bool lossy = caps && caps->lossy != VxLossiness::Never;
     std::string why;
-    if (options.targetSize && caps && caps->sizedByQuality) {
+    if (options.steps.lossless && caps && caps->lossy == VxLossiness::Always)
+        return fail(LosslessRefusal(options.target, "is lossy at every quality"));
+    if (options.steps.lossless && lossy) picture.SetJpegQuality(100);
+    const int quality = options.steps.lossless && lossy ? 100 : options.quality;
+    if (options.targetSize && caps && caps->sizedByQuality && !options.steps.lossless) {
         Encoded best;
         int quality = 0;
         if (!EncodeToSize(picture, options, best, quality, result, why)) return fail(why);
@@ -168,7 +174,7 @@ bool EncodeRow(VxImage& picture, const RunOptions& options, const std::string& o
             return fail(why);
     } else {
         ++result.encodes;
-        if (lossy) result.quality = options.quality;
+        if (lossy) result.quality = quality;
         if (!picture.SaveToTemporary(output.c_str(), options.target, temporary,
                                      options.temporaryTag, durable))
             return fail(picture.GetLastError());
@@ -179,6 +185,12 @@ bool EncodeRow(VxImage& picture, const RunOptions& options, const std::string& o
     struct stat st {};
     if (stat(temporary.c_str(), &st) == 0) result.outputBytes = uint64_t(st.st_size);
     return true;
+}
+
+std::string LosslessRefusal(ImageFormat target, const std::string& what) {
+    const VxCodecEntry* entry = VxFindCodecEntry(target);
+    return std::string("cannot be written losslessly: ") + (entry ? entry->name : "the target") +
+           " " + what;
 }
 
 const VxTranscoder* TranscoderFor(ImageFormat source, ImageFormat target,

@@ -34,6 +34,10 @@ bool VerifyWritten(const VxImage& picture, const std::string& file, ImageFormat 
 const VxTranscoder* TranscoderFor(ImageFormat source, ImageFormat target,
                                   const vx::ResizeRequest& resize, const RunOptions& options);
 
+// The failure text of a --lossless row that `target` would change: "cannot
+// be written losslessly: GIF " + `what`.
+std::string LosslessRefusal(ImageFormat target, const std::string& what);
+
 enum class Transcoded { Done, NotThisWay, Failed };
 // Writes the row's file by `way` from the source's bytes at `readPath`.
 // NotThisWay (nothing written, `result.method` says why) when this file

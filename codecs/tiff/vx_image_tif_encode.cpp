@@ -228,7 +228,8 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
         else if (bits == 4 || bits == 8)
             compression = COMPRESSION_LZW;
         else if (bits == 24 || bits == 32)
-            compression = spp == 3 ? COMPRESSION_JPEG : COMPRESSION_LZW;  // alpha stays exact
+            // Alpha stays exact, and quality 100 means every pixel as given.
+            compression = spp == 3 && GetJpegQuality() < 100 ? COMPRESSION_JPEG : COMPRESSION_LZW;
         else
             compression = COMPRESSION_NONE;
     }

@@ -172,4 +172,37 @@ TEST(LosslessJpeg, TurnsUprightAsJpegtranDoes) {
                              " | grep -q ."), 0);
 }
 
+// --lossless: each row keeps every pixel or fails saying why.
+TEST(LosslessJpeg, LosslessRunsKeepEveryPixelOrFail) {
+    vt::TempDir dir;
+    const std::string png = dir.file("src.png"), odd = dir.file("odd.jpg");
+    if (vt::RunCommand("convert -size 40x30 gradient:orange-navy -swirl 90 " + vt::ShellQuote(png)) ||
+        vt::RunCommand("convert " + vt::ShellQuote(png) + " -quality 80 " + vt::ShellQuote(odd) +
+                       " && exiftool -q -overwrite_original -Orientation#=6 " + vt::ShellQuote(odd)))
+        GTEST_SKIP() << "ImageMagick or exiftool is not available";
+    const struct {
+        const std::string& source;
+        ImageFormat target;
+        const char* ext;
+        const char* failure;  // nullptr: converts, verified exact
+    } kCases[] = {
+        {png, VX_FORMAT_WEBP, ".webp", nullptr},
+        {png, VX_FORMAT_TIF, ".tif", nullptr},
+        {png, VX_FORMAT_JXL, ".jxl", nullptr},
+        {png, VX_FORMAT_GIF, ".gif", "cannot be written losslessly: GIF cannot hold"},
+        {png, VX_FORMAT_HEIF, ".heic", "cannot be written losslessly: HEIC is lossy"},
+        {odd, VX_FORMAT_JPG, ".jpg", "cannot be written losslessly: JPG without decoding: its size"},
+    };
+    int n = 0;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.ext);
+        const Row row = Convert(c.source, c.target, c.ext, dir.file("out" + std::to_string(++n)),
+                                [](batch::RunOptions& o) { o.steps.lossless = true; });
+        EXPECT_EQ(row.converted, c.failure == nullptr) << row.method;
+        if (c.failure) {
+            EXPECT_NE(row.method.find(c.failure), std::string::npos) << row.method;
+        }
+    }
+}
+
 }  // namespace
