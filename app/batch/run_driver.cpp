@@ -27,6 +27,7 @@
 #include "app/batch/commit_order.h"
 #include "app/batch/file_places.h"
 #include "app/batch/folder_lock.h"
+#include "app/batch/frame_steps.h"
 #include "app/batch/memory_budget.h"
 #include "app/batch/name_key.h"
 #include "app/batch/picture_memory.h"
@@ -438,6 +439,9 @@ private:
             return group;
         }
         ImageFacade::SetFrame(handle, options_.frame);
+        bool animates = false;
+        for (const int r : wanted) animates = animates || TargetAnimates(plans_[size_t(r - 1)].target);
+        (*handle)->SetWantAnimation(animates && !options_.frameGiven);
         ImageFacade::SetJpegQuality(handle, options_.quality);
         (*handle)->SetMaxPixels(options_.maxPixels);
         (*handle)->SetAllowTruncated(options_.allowTruncated);
