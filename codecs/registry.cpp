@@ -95,7 +95,7 @@ constexpr VxCodecEntry kCodecs[] = {
     {VX_FORMAT_RAS, "RAS", "ras", VxCodecOpsFor<VxJpeg2000Codec>(), false,
      {.listed = 15, .forms = kGreyBilevelOrColour, .decodeBytes = 20, .encodeBytes = 13}},
     {VX_FORMAT_WEBP, "WEBP", "webp", VxCodecOpsFor<VxWebpCodec>(), true,
-     {.listed = 16, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames | kVxHoldsFrames,
+     {.listed = 16, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames | kVxWritesFrames,
       .metadata = kIccAndExif | kVxXmp, .maxSide = VxWebpCodec::kMaxSide, .decodeBytes = 12,
       .encodeBytes = 44, .lossy = VxLossiness::Below100, .sizedByQuality = true}},
     {VX_FORMAT_HEIF, "HEIC", "heic heif hif", VxCodecOpsFor<VxHeifCodec>(), true,

@@ -72,6 +72,13 @@ const Case kCases[] = {
     {"gif/anim_offsets.gif", "GIF", "", 0},
     {"gif/anim_clear.gif", "GIF", "", 0},
     {"gif/anim_local.gif", "GIF", "", 0, 2},
+    // True colour, some of it half clear, into a palette of each frame's own.
+    {"webp/anim.webp", "GIF", "--palette adaptive --dither floyd-steinberg", 0},
+    {"webp/anim.webp", "GIF", "", 64},
+    {"gif/anim_clear.gif", "WEBP", "", 0},
+    {"gif/anim_offsets.gif", "WEBP", "", 0},
+    {"webp/anim.webp", "WEBP", "", 0},
+    {"webp/anim_lossy.webp", "WEBP", "", 0},
 };
 
 TEST(Animation, EveryFrameItsDelayAndThePlayCountReachAnimatedTargets) {

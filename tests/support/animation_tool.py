@@ -5,8 +5,10 @@ usage: animation_tool.py FILE OUTDIR
 
 Writes OUTDIR/frame<i>.rgba (top-down RGBA) and prints
 "W H FRAMES PLAYS DELAY0 DELAY1 ..." (delays in milliseconds, PLAYS 0 for
-forever). Pillow composes GIF, WebP and APNG frames; a JPEG XL file is first
-turned into an APNG by djxl. A GIF's loop block counts repeats after the
+forever). ImageMagick composes GIF frames (`convert -coalesce`, which clears
+a frame disposed to the background as browsers do), Pillow WebP and APNG
+frames; a JPEG XL file is first turned into an APNG by djxl. Pillow reads
+the delays and the loop count. A GIF's loop block counts repeats after the
 first play, and a GIF without one plays once.
 """
 import os
@@ -32,8 +34,13 @@ def main():
             im.seek(i)
             im.load()
             delays.append(int(round(float(im.info.get("duration", 0)))))
-            with open(os.path.join(outdir, f"frame{i}.rgba"), "wb") as f:
-                f.write(im.convert("RGBA").tobytes())
+            if im.format != "GIF":
+                with open(os.path.join(outdir, f"frame{i}.rgba"), "wb") as f:
+                    f.write(im.convert("RGBA").tobytes())
+        if im.format == "GIF":
+            subprocess.run(["/usr/bin/convert", path, "-coalesce", "-depth", "8",
+                            "+adjoin", "rgba:" + os.path.join(outdir, "frame%d.rgba")],
+                           check=True, capture_output=True)
         loop = im.info.get("loop")
         if im.format == "GIF":
             plays = 1 if loop is None else (0 if loop == 0 else loop + 1)
