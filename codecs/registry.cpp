@@ -67,7 +67,7 @@ constexpr VxCodecEntry kCodecs[] = {
      {.listed = 6, .forms = kVxPalette, .alpha = VxAlphaForm::OneIndex,
       .pictures = kVxReadsFrames | kVxWritesFrames, .decodeBytes = 8, .encodeBytes = 2}},
     {VX_FORMAT_PNG, "PNG", "png", VxCodecOpsFor<VxPngCodec>(), true,
-     {.listed = 1, .alpha = VxAlphaForm::AsItIs, .pictures = kVxHoldsFrames,
+     {.listed = 1, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames | kVxWritesFrames,
       .metadata = kIccAndExif | kVxXmp, .decodeBytes = 5, .encodeBytes = 6}},
     {VX_FORMAT_TIF, "TIF", "tif tiff", VxCodecOpsFor<VxImageTIF>(), true,
      {.listed = 7, .alpha = VxAlphaForm::PlaneOrGrey, .pictures = kVxReadsPages | kVxWritesPages,

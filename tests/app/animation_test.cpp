@@ -79,6 +79,11 @@ const Case kCases[] = {
     {"gif/anim_offsets.gif", "WEBP", "", 0},
     {"webp/anim.webp", "WEBP", "", 0},
     {"webp/anim_lossy.webp", "WEBP", "", 0},
+    {"png/anim.png", "PNG", "", 0},
+    {"png/anim.png", "WEBP", "", 0},
+    {"png/anim.png", "PNG", "", 0, 3},
+    {"gif/anim_clear.gif", "PNG", "", 0},
+    {"webp/anim.webp", "PNG", "", 0},
 };
 
 TEST(Animation, EveryFrameItsDelayAndThePlayCountReachAnimatedTargets) {
