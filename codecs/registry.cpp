@@ -107,7 +107,7 @@ constexpr VxCodecEntry kCodecs[] = {
       .metadata = kIccAndExif | kVxXmp, .decodeBytes = 16, .encodeBytes = 32,
       .lossy = VxLossiness::Always, .sizedByQuality = true}},
     {VX_FORMAT_JXL, "JXL", "jxl", VxCodecOpsFor<VxJxlCodec>(), true,
-     {.listed = 19, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames | kVxHoldsFrames,
+     {.listed = 19, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames | kVxWritesFrames,
       .metadata = kIccAndExif | kVxXmp, .decodeBytes = 32, .encodeBytes = 72,
       .lossy = VxLossiness::Below100, .sizedByQuality = true}},
 };

@@ -84,6 +84,10 @@ const Case kCases[] = {
     {"png/anim.png", "PNG", "", 0, 3},
     {"gif/anim_clear.gif", "PNG", "", 0},
     {"webp/anim.webp", "PNG", "", 0},
+    {"jxl/anim.jxl", "JXL", "", 0},
+    {"jxl/anim.jxl", "GIF", "--palette adaptive", 0},
+    {"gif/anim_clear.gif", "JXL", "", 0},
+    {"png/anim.png", "JXL", "", 0},
 };
 
 TEST(Animation, EveryFrameItsDelayAndThePlayCountReachAnimatedTargets) {
