@@ -25,6 +25,10 @@ bool CarryFrames(VxImage& img, ImageFormat target, const PictureSteps& steps,
     fitted->plays = from->plays;
     fitted->frames.reserve(from->frames.size());
     for (const VxFrame& f : from->frames) {
+        if (img.Cancelled()) {
+            error = "cancelled";
+            return false;
+        }
         ImageHandle frame = new (std::nothrow) VxImage(*f.picture);
         std::shared_ptr<VxImage> owned(frame);
         if (!frame || !frame->IsValid()) {
