@@ -136,9 +136,10 @@ std::shared_ptr<VxFrames> ReadApngFrames(std::span<const uint8_t> file, VxImage&
                 if (c.data.size() < 4 || controls.empty() || (stillIsFrame && controls.size() == 1))
                     Fail("PNG: damaged frame data chunk");
                 controls.back().data.push_back(c.data.subspan(4));
-            } else if (!seenData && type != "IEND" &&
-                       (type == "IHDR" || type == "PLTE" || type == "tRNS" || type == "gAMA" ||
+            } else if (!seenData &&
+                       (&c == &chunks[0] || type == "PLTE" || type == "tRNS" || type == "gAMA" ||
                         type == "cHRM" || type == "sRGB" || type == "sBIT")) {
+                // Only the first header: a second one would be read as 13 bytes.
                 header.push_back(c);
             }
         }
