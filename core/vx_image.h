@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "core/vx_codec.h"
 #include "core/vx_file.h"
 #include "core/vx_format.h"
+#include "core/vx_frames.h"
 #include "core/vx_metadata.h"
 #include "core/vx_types.h"
 
@@ -66,6 +68,10 @@ struct ImageInfo {
     // library is fed, its tiles), just before the cancel flag is polled there.
     void (*OnPiece)(void* context) = nullptr;
     void* PieceContext = nullptr;
+    // Every frame of an animated file (core/vx_frames.h), read only when
+    // WantAnimation asks; null for a still picture.
+    VxFramesRef Animation;
+    bool WantAnimation = false;
 
     // A new image's settings. (A value-initialised record, what Transfer
     // leaves in the image it empties, is zeros but for the picture limit.)
@@ -91,6 +97,7 @@ struct ImageInfo {
         YOffset = fresh.YOffset;
         Orientation = fresh.Orientation;
         Meta.reset();
+        Animation.reset();
     }
 };
 
@@ -207,6 +214,12 @@ public:
     std::span<const uint8_t> GetIptc() const;
     void SetXmp(std::span<const uint8_t> xmp) { Info.Meta = vx::WithXmp(Info.Meta, xmp); }
     void SetIptc(std::span<const uint8_t> iptc) { Info.Meta = vx::WithIptc(Info.Meta, iptc); }
+    // Every frame of an animation; null when the file had one, or when not asked.
+    const VxFrames* GetAnimation() const { return Info.Animation.get(); }
+    const VxFramesRef& GetAnimationRef() const { return Info.Animation; }
+    void SetAnimation(VxFramesRef frames) { Info.Animation = std::move(frames); }
+    bool WantsAnimation() const { return Info.WantAnimation; }
+    void SetWantAnimation(bool want) { Info.WantAnimation = want; }
     // Decoders refuse pictures of more pixels than this (0: no limit).
     uint64_t GetMaxPixels() const { return Info.MaxPixels; }
     void SetMaxPixels(uint64_t pixels) { Info.MaxPixels = pixels; }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/batch/fit_depth.h"
+#include "app/batch/frame_steps.h"
 #include "app/batch/metadata_step.h"
 #include "app/batch/row_notes.h"
 #include "app/batch/row_output.h"
@@ -151,7 +152,9 @@ bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& ste
                 const StoredSize& stored, RowResult& result) {
     std::string why;
     HeldFacts held = FactsOf(**handle);
-    if (!ShapePicture(**handle, steps, why, stored.width, stored.height)) {
+    const int32_t orientation = (*handle)->GetOrientation();
+    if (!ShapePicture(**handle, steps, why, stored.width, stored.height) ||
+        !CarryFrames(**handle, target, steps, orientation, why)) {
         result.outcome = RowOutcome::DecodeFailed;
         result.error = why;
         return false;
@@ -178,12 +181,16 @@ bool DecodeAndFit(ImageHandle* handle, const std::string& source, ImageFormat ta
 }
 
 void ReleasePicture(ImageHandle* handle) {
-    if (handle && *handle) (*handle)->Destroy();
+    if (!handle || !*handle) return;
+    (*handle)->Destroy();
+    (*handle)->SetAnimation(nullptr);
 }
 
 RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat target,
                      const std::function<std::string()>& outputPath) {
     RowResult result;
+    if (!*handle) *handle = new VxImage(0);
+    (*handle)->SetWantAnimation(TargetAnimates(target));
     if (!DecodeAndFit(handle, source, target, result)) return result;
     const std::string out = outputPath ? outputPath() : std::string();
     if (!ImageFacade::EncodeToFile(handle, out.c_str(), int32_t(target))) {

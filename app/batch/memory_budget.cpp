@@ -70,6 +70,22 @@ uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, uint64_t outWidth, u
     return bytes > UINT64_MAX - kRowOverhead ? UINT64_MAX : bytes + kRowOverhead;
 }
 
+uint64_t AnimationMemoryEstimate(uint64_t width, uint64_t height, uint64_t outWidth,
+                                 uint64_t outHeight, ImageFormat source, ImageFormat target,
+                                 uint64_t frames) {
+    const uint64_t picture = RowMemoryEstimate(width, height, outWidth, outHeight, source, target);
+    if (frames < 2) return picture;
+    // A canvas is 24-bit with an alpha plane, as decoded and as fitted.
+    constexpr uint64_t kCanvasBytes = 4;
+    const uint64_t each = SaturatingProduct(
+        SaturatingProduct(width, height) > UINT64_MAX - SaturatingProduct(outWidth, outHeight)
+            ? UINT64_MAX
+            : SaturatingProduct(width, height) + SaturatingProduct(outWidth, outHeight),
+        kCanvasBytes);
+    const uint64_t all = SaturatingProduct(each, frames);
+    return all > UINT64_MAX - picture ? UINT64_MAX : picture + all;
+}
+
 MemoryBudget::Grant MemoryBudget::Reserve(uint64_t bytes, const std::function<bool()>& stop) {
     if (bytes > limit_) return Grant::TooLarge;
     std::unique_lock lock(mutex_);

@@ -30,6 +30,12 @@ uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, ImageFormat source, 
 // it is made from, and the encode at the new size.
 uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, uint64_t outWidth, uint64_t outHeight,
                            ImageFormat source, ImageFormat target);
+// The same for a row that keeps `frames` frames of an animation: beside the
+// picture, each frame's canvas as decoded and its fitted copy (the encoders
+// take one frame at a time beyond that).
+uint64_t AnimationMemoryEstimate(uint64_t width, uint64_t height, uint64_t outWidth,
+                                 uint64_t outHeight, ImageFormat source, ImageFormat target,
+                                 uint64_t frames);
 
 class MemoryBudget {
 public:

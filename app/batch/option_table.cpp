@@ -90,7 +90,11 @@ const RunOption kOptions[] = {
      .needs = "needs a number from 0",
      .lo = 0,
      .hi = uint64_t(1) << 30,
-     .setNumber = [](RunOptions& o, uint64_t v) { o.frame = int(v); },
+     .setNumber =
+         [](RunOptions& o, uint64_t v) {
+             o.frame = int(v);
+             o.frameGiven = true;
+         },
      .get = [](const RunOptions& o) { return std::to_string(o.frame); }},
     {.name = "jobs",
      .kind = OptionKind::Number,

@@ -12,6 +12,7 @@ HeldFacts FactsOf(const VxImage& img) {
     HeldFacts facts;
     facts.frame = img.GetFrame();
     facts.frames = img.GetNumFrames() > 1 ? img.GetNumFrames() : 1;
+    facts.picked = !img.WantsAnimation();
     facts.source = img.GetType();
     facts.profile = !img.GetIccProfile().empty();
     facts.clarity = vx::ClarityOf(img);
@@ -23,7 +24,11 @@ std::vector<std::string> LossNotes(const HeldFacts& before, const VxImage& after
     std::vector<std::string> notes;
     const VxFormatCaps* caps = VxFindFormatCaps(target);
     const std::string name = VxFormatName(target);
-    if (before.frames > 1) {
+    // A frame picked for a target that animates is what was asked for.
+    const bool animates = caps && (caps->pictures & kVxWritesFrames);
+    const VxFrames* kept = after.GetAnimation();
+    const bool carried = kept && kept->frames.size() == size_t(before.frames);
+    if (before.frames > 1 && !(animates && (carried || before.picked))) {
         const VxFormatCaps* from = VxFindFormatCaps(before.source);
         const bool pages =
             from && (from->pictures & kVxReadsPages) && !(from->pictures & kVxReadsFrames);

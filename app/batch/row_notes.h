@@ -16,6 +16,7 @@ namespace vellumar::batch {
 
 struct HeldFacts {
     int32_t frame = 0, frames = 1;  // the frame read, of how many the file holds
+    bool picked = false;            // one frame was asked for, not the animation
     ImageFormat source = 0;
     bool profile = false;
     vx::Clarity clarity = vx::Clarity::Opaque;

@@ -27,6 +27,7 @@
 #include "app/batch/commit_order.h"
 #include "app/batch/file_places.h"
 #include "app/batch/folder_lock.h"
+#include "app/batch/frame_steps.h"
 #include "app/batch/memory_budget.h"
 #include "app/batch/name_key.h"
 #include "app/batch/picture_memory.h"
@@ -228,7 +229,12 @@ private:
     // The most a row of this source format may take, given the picture limit.
     uint64_t Largest(ImageFormat source) const {
         if (options_.maxPixels == 0) return UINT64_MAX;
-        return RowMemoryEstimate(options_.maxPixels, 1, source, options_.target);
+        const uint64_t still = RowMemoryEstimate(options_.maxPixels, 1, source, options_.target);
+        if (options_.frameGiven || !TargetAnimates(options_.target)) return still;
+        // The limit bounds an animation's frames together.
+        const uint64_t half = std::max<uint64_t>(options_.maxPixels / 2, 1);
+        return std::max(still, AnimationMemoryEstimate(half, 1, half, 1, source,
+                                                       options_.target, 2));
     }
 
     int StopAt() {
@@ -379,7 +385,11 @@ private:
             vx::ResizedSize(plan.resize, w, h, ow, oh);
             vx::ResizedSize(plan.resize, h, w, tw, th);
             if (uint64_t(tw) * th > uint64_t(ow) * oh) ow = tw, oh = th;
-            most = std::max(most, RowMemoryEstimate(w, h, ow, oh, type, plan.target));
+            // Every frame when the row keeps the animation.
+            const uint64_t frames = !options_.frameGiven && TargetAnimates(plan.target)
+                                        ? uint64_t(std::max(1, probe.GetNumFrames()))
+                                        : 1;
+            most = std::max(most, AnimationMemoryEstimate(w, h, ow, oh, type, plan.target, frames));
         }
         // Several outputs keep the decoded picture beside each one's copy.
         if (end - row > 1) {
@@ -438,6 +448,9 @@ private:
             return group;
         }
         ImageFacade::SetFrame(handle, options_.frame);
+        bool animates = false;
+        for (const int r : wanted) animates = animates || TargetAnimates(plans_[size_t(r - 1)].target);
+        (*handle)->SetWantAnimation(animates && !options_.frameGiven);
         ImageFacade::SetJpegQuality(handle, options_.quality);
         (*handle)->SetMaxPixels(options_.maxPixels);
         (*handle)->SetAllowTruncated(options_.allowTruncated);

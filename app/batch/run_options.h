@@ -55,6 +55,8 @@ struct RunOptions {
     // Each picture.
     int quality = 90;  // the lossy writers' quality, 1 to 100
     int frame = 0;     // frame or page read from files that hold several
+    // A frame was picked: animated targets get that one frame, not them all.
+    bool frameGiven = false;
     // Decoders refuse pictures of more pixels than this; 0: no limit.
     uint64_t maxPixels = kVxDefaultMaxPixels;
     // A JPEG cut short converts with what it holds (the missing rows grey)

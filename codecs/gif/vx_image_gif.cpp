@@ -113,6 +113,7 @@ bool VxImageGIF::Decode(VxFile* fp) {
             throw VxCodecFailure("Not a GIF");
         // Every frame lies on the screen, and the screen is what gets allocated.
         if (!DimensionsOnly()) VxRequirePicture(*this, dscgif.scrwidth, dscgif.scrheight, 8);
+        loopSeen = false;
         workLeft = kBaseWork + kWorkPerByte * std::max<int64_t>(0, fp->Remaining());
 
         FrameScan scan;
@@ -147,6 +148,15 @@ bool VxImageGIF::Decode(VxFile* fp) {
         scan.watchEscape = true;
         std::unique_ptr<GifCanvas> canvas;
         int32_t last = Info.Frame;
+        std::shared_ptr<VxFrames> anim;
+        if (WantsAnimation() && Info.NumFrames > 1) {
+            if (!vx::AnimationFits(*this, uint64_t(Info.NumFrames), uint64_t(screenW),
+                                   uint64_t(screenH)))
+                throw VxCodecFailure(GetLastError());
+            anim = std::make_shared<VxFrames>();
+            anim->plays = loopSeen ? (loops == 0 ? 0 : uint32_t(loops) + 1) : 1;
+            last = Info.NumFrames - 1;
+        }
         for (int32_t frameNo = 0; frameNo <= last; ++frameNo) {
             tag_image image;
             const Found found = NextFrame(fp, scan, image);
@@ -157,8 +167,10 @@ bool VxImageGIF::Decode(VxFile* fp) {
                 // tile smaller than the screen both ways, no delays) shows all
                 // its tiles at once.
                 if (!globalTable && Info.NumFrames > 1 && !anyDelay && image.w != screenW &&
-                    image.h != screenH)
+                    image.h != screenH) {
                     last = Info.Frame = Info.NumFrames - 1;
+                    anim.reset();
+                }
                 canvas = std::make_unique<GifCanvas>(screenW, screenH,
                                                      [this](uint64_t n) { ChargeWork(n); });
             }
@@ -179,7 +191,14 @@ bool VxImageGIF::Decode(VxFile* fp) {
             frame.tableSize = table.sogct;
             frame.transIndex = Info.TransIndex;
             frame.disposal = (controlBlock.flags >> 2) & 7;
+            const uint32_t delayMs = uint32_t(controlBlock.delay) * 10;
             canvas->Draw(frame);
+            if (anim) {
+                ChargeWork(uint64_t(screenW) * uint64_t(screenH));
+                auto shown = std::make_shared<VxImage>(VX_FORMAT_GIF);
+                if (!canvas->Result(*shown)) throw VxCodecFailure("GIF: cannot create the picture");
+                anim->frames.push_back({std::move(shown), delayMs});
+            }
             SkipFrameTail(fp, frameData, badCodes);
             controlBlock = ControlBlock{};
             Info.TransIndex = -1;
@@ -187,7 +206,13 @@ bool VxImageGIF::Decode(VxFile* fp) {
         if (!canvas) throw VxCodecFailure("GIF: no image decoded");
 
         VxImageGIF result;
-        if (!canvas->Result(result)) throw VxCodecFailure("GIF: cannot create the picture");
+        if (anim && anim->frames.size() < 2) anim.reset();
+        if (anim && size_t(Info.Frame) < anim->frames.size()) {
+            result.Copy(*anim->frames[size_t(Info.Frame)].picture);
+            if (!result.IsValid()) throw VxCodecFailure("GIF: cannot create the picture");
+        } else if (!canvas->Result(result)) {
+            throw VxCodecFailure("GIF: cannot create the picture");
+        }
         canvas.reset();
         ImageInfo info = Info;
         info.EffWidth = result.Info.EffWidth;
@@ -197,6 +222,7 @@ bool VxImageGIF::Decode(VxFile* fp) {
         info.TransColor = RGBQUAD{};
         info.LastNearestValid = false;
         info.GhostOf = nullptr;
+        info.Animation = std::move(anim);
         result.Info = info;
         Transfer(result);
         return true;
@@ -503,7 +529,10 @@ bool VxImageGIF::DecodeExtension(VxFile* fp) {
             // Other applications' blocks (a writer's gamma note, say) carry no loop count.
             const bool loopBlock = std::memcmp(ident, "NETSCAPE2.0", 11) == 0 ||
                                    std::memcmp(ident, "ANIMEXTS1.0", 11) == 0;
-            if (ok && len > 2 && loopBlock) loops = data[1] + 256 * data[2];
+            if (ok && len > 2 && loopBlock) {
+                loops = data[1] + 256 * data[2];
+                loopSeen = true;
+            }
             break;
         }
         default: break;

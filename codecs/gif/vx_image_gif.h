@@ -116,6 +116,7 @@ protected:
     void EncodeComment(VxFile* fp);
     void EncodeBody(VxFile* fp, bool localColorMap = false);
     bool EncodeRGB(VxFile* fp);
+    bool EncodeAnimation(VxFile* fp, const VxFrames& anim);
     int GifNextPixel();
     void Putword(int w, VxFile* fp);
     void compressNONE(int initBits, VxFile* outfile);
@@ -207,6 +208,7 @@ private:
     int64_t workLeft = 0;
     int64_t bytesTaken = 0;
     bool terminatorSeen = false;
+    bool loopSeen = false;  // a loop block was read (none: the animation plays once)
     bool linesDone = false;
     bool writeFailed = false;
     const uint8_t* encodeRowPtr = nullptr;

@@ -28,6 +28,8 @@ bool VxImageGIF::Encode(VxFile* fp) {
         return false;
     }
     writeFailed = false;
+    if (const VxFrames* anim = GetAnimation(); anim && anim->frames.size() > 1)
+        return EncodeAnimation(fp, *anim);
     if (GetBpp() > 8) return EncodeRGB(fp);
     EncodeHeader(fp);
     EncodeExtension(fp);
@@ -579,4 +581,40 @@ bool VxImageGIF::Encode(VxFile* fp, VxImage** images, int count, bool localColor
         SetLastError(text);
         return false;
     }
+}
+
+// Every frame is a whole canvas: each one is cleared away before the next
+// when any shows through, so that no earlier frame shows beneath it.
+bool VxImageGIF::EncodeAnimation(VxFile* fp, const VxFrames& anim) {
+    for (const VxFrame& f : anim.frames) {
+        const VxImage* im = f.picture.get();
+        if (!im || !im->IsValid() || im->GetBpp() > 8 || im->GetWidth() != GetWidth() ||
+            im->GetHeight() != GetHeight()) {
+            SetLastError("GIF: the animation's frames must be palette pictures of one size");
+            return false;
+        }
+    }
+    const int clearAway = vx::AnyFrameTransparent(anim) ? 2 : 1;
+    auto ghost = std::make_unique<VxImageGIF>();
+    for (size_t i = 0; i < anim.frames.size(); ++i) {
+        VxImage* frame = anim.frames[i].picture.get();
+        ghost->Ghost(frame);
+        ghost->SetOffset(0, 0);
+        // Hundredths of a second, rounded.
+        ghost->SetFrameDelay(std::min<uint32_t>((anim.frames[i].delayMs + 5) / 10, 0xFFFF));
+        ghost->disposal = clearAway;
+        if (i == 0) {
+            ghost->EncodeHeader(fp);
+            if (anim.plays != 1) {
+                ghost->loops = int32_t(std::min<uint32_t>(anim.plays ? anim.plays - 1 : 0, 0xFFFF));
+                ghost->EncodeLoopExtension(fp);
+            }
+            EncodeComment(fp);
+        }
+        ghost->EncodeExtension(fp);
+        ghost->EncodeBody(fp, i > 0 && !frame->IsSamePalette(*anim.frames[0].picture, false));
+        if (ghost->writeFailed) writeFailed = true;
+    }
+    fp->PutC(0x3B);
+    return FinishEncode(fp);
 }

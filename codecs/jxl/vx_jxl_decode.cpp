@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <memory>
 #include <vector>
 
 #include "codecs/jxl/vx_jxl_codec.h"
@@ -269,6 +270,34 @@ bool VxJxlCodec::Decode(VxFile* file) {
         int bits = 8;
         std::vector<uint8_t> pixels;
         std::vector<uint8_t> icc;
+        // The decoded frame into `into`: 8-bit grey or 24-bit, alpha plane.
+        const auto store = [&](VxImage& into) {
+            const int channels = int(format.num_channels);
+            const bool grey = channels <= 2;
+            if (!into.Create(w, h, grey ? 8 : 24, VX_FORMAT_JXL))
+                throw VxCodecFailure(*into.GetLastError() ? into.GetLastError() : kNoMemory);
+            if (grey) into.SetGrayPalette();
+            if ((channels == 2 || channels == 4) && !into.AlphaCreate()) throw VxCodecFailure(kNoMemory);
+            const size_t rowSamples = size_t(w) * channels;
+            std::vector<uint8_t> narrow(bits > 8 ? rowSamples : 0);
+            for (uint32_t y = 0; y < h; ++y) {
+                if (Cancelled()) throw VxCodecFailure("JPEG XL: cancelled");
+                uint8_t* row;
+                if (bits > 8) {
+                    const auto* wide = reinterpret_cast<const uint16_t*>(pixels.data()) + y * rowSamples;
+                    vx::NarrowSamples(wide, narrow.data(), rowSamples, 16);
+                    row = narrow.data();
+                } else {
+                    row = pixels.data() + y * rowSamples;
+                }
+                vx::StoreRow(into, y, row, channels);
+            }
+        };
+        // Asked for the animation, every frame is decoded; frame Frame is the picture.
+        std::shared_ptr<VxFrames> all;
+        int32_t index = 0;
+        uint32_t delayMs = 0;
+        bool shown = false;
         for (;;) {
             const JxlDecoderStatus s = feeder.Next();
             if (s == JXL_DEC_BASIC_INFO) {
@@ -287,7 +316,15 @@ bool VxJxlCodec::Decode(VxFile* file) {
                 format.num_channels = (grey ? 1 : 3) + (alpha ? 1 : 0);
                 bits = info.bits_per_sample > 8 || info.exponent_bits_per_sample ? 16 : 8;
                 format.data_type = bits > 8 ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8;
-                if (Info.Frame > 0) JxlDecoderSkipFrames(dec.d, size_t(Info.Frame));
+                if (WantsAnimation() && Info.NumFrames > 1) {
+                    if (!vx::AnimationFits(*this, uint64_t(Info.NumFrames), w, h))
+                        throw VxCodecFailure(GetLastError());
+                    all = std::make_shared<VxFrames>();
+                    all->plays = info.animation.num_loops;
+                } else if (Info.Frame > 0) {
+                    JxlDecoderSkipFrames(dec.d, size_t(Info.Frame));
+                    index = Info.Frame;
+                }
             } else if (s == JXL_DEC_COLOR_ENCODING) {
                 JxlColorEncoding c;
                 if (!info.uses_original_profile) AskForStoredColours(dec.d, info.num_color_channels == 1);
@@ -310,6 +347,7 @@ bool VxJxlCodec::Decode(VxFile* file) {
                     const uint64_t cs = uint64_t(header.duration) * info.animation.tps_denominator * 100 /
                                         info.animation.tps_numerator;
                     Info.FrameDelay = cs > UINT32_MAX ? UINT32_MAX : uint32_t(cs);
+                    delayMs = uint32_t(std::min<uint64_t>(cs * 10, UINT32_MAX));
                 }
             } else if (s == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
                 size_t size = 0;
@@ -320,33 +358,24 @@ bool VxJxlCodec::Decode(VxFile* file) {
                 if (JxlDecoderSetImageOutBuffer(dec.d, &format, pixels.data(), pixels.size()) != JXL_DEC_SUCCESS)
                     throw VxCodecFailure(kDamaged);
             } else if (s == JXL_DEC_FULL_IMAGE) {
-                break;
+                if (pixels.empty()) throw VxCodecFailure(kDamaged);
+                if (index == Info.Frame) {
+                    store(*this);
+                    shown = true;
+                }
+                ++index;
+                if (!all) break;
+                auto frame = std::make_shared<VxImage>(VX_FORMAT_JXL);
+                store(*frame);
+                all->frames.push_back({std::move(frame), delayMs});
+                if (index >= Info.NumFrames) break;
             } else if (s == JXL_DEC_SUCCESS) {
+                if (all && shown) break;
                 throw VxCodecFailure("JPEG XL: no such frame");
             }
         }
-        if (pixels.empty()) throw VxCodecFailure(kDamaged);
-
-        const int channels = int(format.num_channels);
-        const bool grey = channels <= 2;
-        if (!Create(w, h, grey ? 8 : 24, VX_FORMAT_JXL))
-            throw VxCodecFailure(*GetLastError() ? GetLastError() : kNoMemory);
-        if (grey) SetGrayPalette();
-        if ((channels == 2 || channels == 4) && !AlphaCreate()) throw VxCodecFailure(kNoMemory);
-        const size_t rowSamples = size_t(w) * channels;
-        std::vector<uint8_t> narrow(bits > 8 ? rowSamples : 0);
-        for (uint32_t y = 0; y < h; ++y) {
-            if (Cancelled()) throw VxCodecFailure("JPEG XL: cancelled");
-            uint8_t* row;
-            if (bits > 8) {
-                const auto* wide = reinterpret_cast<const uint16_t*>(pixels.data()) + y * rowSamples;
-                vx::NarrowSamples(wide, narrow.data(), rowSamples, 16);
-                row = narrow.data();
-            } else {
-                row = pixels.data() + y * rowSamples;
-            }
-            vx::StoreRow(*this, y, row, channels);
-        }
+        if (!shown) throw VxCodecFailure(kDamaged);
+        SetAnimation(std::move(all));
         if (!icc.empty()) SetIccProfile(icc);
         // The library has turned the picture by the code stream's orientation,
         // which viewers follow and cjxl fills from a JPEG's EXIF tag (keeping

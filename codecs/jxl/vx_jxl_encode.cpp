@@ -49,6 +49,17 @@ float VxJxlCodec::DistanceFor(int quality) {
     return 6.4f + float(std::pow(2.5, (30 - quality) / 5.0)) / 6.25f;
 }
 
+bool VxJxlCodec::Encode(VxFile* file, VxImage** pages, int32_t count) {
+    VxFramesRef frames = vx::FramesFromPages(pages, count);
+    if (!frames) {
+        SetLastError("JPEG XL: an animation needs pictures of one size");
+        return false;
+    }
+    Ghost(pages[0]);
+    SetAnimation(std::move(frames));
+    return Encode(file);
+}
+
 bool VxJxlCodec::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
     const vx::QuietStderr quiet;
@@ -56,23 +67,29 @@ bool VxJxlCodec::Encode(VxFile* file) {
         const uint32_t w = GetWidth(), h = GetHeight();
         const int quality = Info.JpegQuality;
         const bool lossless = quality == 100;
-        const bool alpha = vx::HasTransparency(*this);
-        const bool grey = WritesGrey(*this);
+        // An animation's frames are written in true colour, in one form.
+        const VxFrames* anim = GetAnimation();
+        if (anim && anim->frames.size() < 2) anim = nullptr;
+        const bool alpha = anim ? vx::AnyFrameTransparent(*anim) : vx::HasTransparency(*this);
+        const bool grey = !anim && WritesGrey(*this);
 
-        // The picture's samples, grey ones as one channel.
+        // A picture's samples, grey ones as one channel.
         const int rgbChannels = alpha ? 4 : 3;
-        std::vector<uint8_t> pixels(size_t(w) * h * rgbChannels);
-        vx::LoadRows(*this, pixels.data(), size_t(w) * rgbChannels, rgbChannels);
-        int channels = rgbChannels;
-        if (grey) {
-            channels = alpha ? 2 : 1;
+        const int channels = grey ? (alpha ? 2 : 1) : rgbChannels;
+        std::vector<uint8_t> pixels;
+        const auto samples = [&](const VxImage& picture) {
+            if (picture.GetWidth() != w || picture.GetHeight() != h)
+                throw VxCodecFailure("JPEG XL: the animation's frames differ in size");
+            pixels.resize(size_t(w) * h * rgbChannels);
+            vx::LoadRows(picture, pixels.data(), size_t(w) * rgbChannels, rgbChannels);
+            if (!grey) return;
             const size_t n = size_t(w) * h;
             for (size_t i = 0; i < n; ++i) {
                 pixels[i * channels] = pixels[i * rgbChannels];
                 if (alpha) pixels[i * channels + 1] = pixels[i * rgbChannels + 3];
             }
             pixels.resize(n * channels);
-        }
+        };
 
         Encoder enc;
         JxlBasicInfo info;
@@ -86,6 +103,12 @@ bool VxJxlCodec::Encode(VxFile* file) {
         // Lossless pictures keep their own samples; lossy ones go through the
         // format's perceptual colour space.
         info.uses_original_profile = lossless ? JXL_TRUE : JXL_FALSE;
+        if (anim) {
+            info.have_animation = JXL_TRUE;
+            info.animation.tps_numerator = 1000;  // ticks of a millisecond
+            info.animation.tps_denominator = 1;
+            info.animation.num_loops = anim->plays;
+        }
         Check(JxlEncoderSetBasicInfo(enc.e, &info));
         const std::span<const uint8_t> icc = GetIccProfile();
         if (vx::ProfileFits(icc, grey)) {
@@ -118,7 +141,19 @@ bool VxJxlCodec::Encode(VxFile* file) {
         else
             Check(JxlEncoderSetFrameDistance(settings, DistanceFor(quality)));
         const JxlPixelFormat format{uint32_t(channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-        Check(JxlEncoderAddImageFrame(settings, &format, pixels.data(), pixels.size()));
+        if (!anim) {
+            samples(*this);
+            Check(JxlEncoderAddImageFrame(settings, &format, pixels.data(), pixels.size()));
+        }
+        for (size_t i = 0; anim && i < anim->frames.size(); ++i) {
+            if (Cancelled()) throw VxCodecFailure("JPEG XL: cancelled");
+            JxlFrameHeader header;
+            JxlEncoderInitFrameHeader(&header);
+            header.duration = anim->frames[i].delayMs;
+            Check(JxlEncoderSetFrameHeader(settings, &header));
+            samples(*anim->frames[i].picture);
+            Check(JxlEncoderAddImageFrame(settings, &format, pixels.data(), pixels.size()));
+        }
         JxlEncoderCloseInput(enc.e);
         std::vector<uint8_t>().swap(pixels);
 

@@ -34,11 +34,19 @@ bool WriteChunk(VxFile* file, const char type[4], const uint8_t* data, size_t si
            file->Write(tail, 1, 4) == 4;
 }
 
+bool IdatWriter::Put(const uint8_t* data, size_t size) {
+    if (!sequence_) return WriteChunk(file_, "IDAT", data, size);
+    std::vector<uint8_t> chunk(4 + size);
+    PutBE32(chunk.data(), (*sequence_)++);
+    std::memcpy(chunk.data() + 4, data, size);
+    return WriteChunk(file_, "fdAT", chunk.data(), chunk.size());
+}
+
 bool IdatWriter::Append(const uint8_t* data, size_t size) {
     while (size) {
         // Whole chunks straight from the caller's buffer when nothing waits.
         if (pending_.empty() && size >= kIdatBytes) {
-            if (!WriteChunk(file_, "IDAT", data, kIdatBytes)) return false;
+            if (!Put(data, kIdatBytes)) return false;
             data += kIdatBytes;
             size -= kIdatBytes;
             continue;
@@ -48,7 +56,7 @@ bool IdatWriter::Append(const uint8_t* data, size_t size) {
         data += take;
         size -= take;
         if (pending_.size() == kIdatBytes) {
-            if (!WriteChunk(file_, "IDAT", pending_.data(), pending_.size())) return false;
+            if (!Put(pending_.data(), pending_.size())) return false;
             pending_.clear();
         }
     }
@@ -57,7 +65,7 @@ bool IdatWriter::Append(const uint8_t* data, size_t size) {
 
 bool IdatWriter::Finish() {
     if (pending_.empty()) return true;
-    const bool ok = WriteChunk(file_, "IDAT", pending_.data(), pending_.size());
+    const bool ok = Put(pending_.data(), pending_.size());
     pending_.clear();
     return ok;
 }

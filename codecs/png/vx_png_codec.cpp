@@ -7,7 +7,9 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "codecs/png/apng_frames.h"
 #include "codecs/png/png_xmp_text.h"
 #include "core/vx_exif_edit.h"
 
@@ -156,10 +158,59 @@ bool VxPngCodec::Decode(VxFile* file) {
         SetLastError(kInfoFailed);
         return false;
     }
+    const int64_t start = file->Tell64();
+    const int32_t wanted = Info.Frame;
     const ReadOutcome outcome = ReadImage(file, &st);
     std::free(st.row);
     png_destroy_read_struct(&st.png, &st.info, nullptr);
+    if (outcome == ReadOutcome::Done && Info.NumFrames > 1 && (WantsAnimation() || wanted > 0))
+        return ReadAnimation(file, start, wanted);
     return outcome == ReadOutcome::Done || outcome == ReadOutcome::Dimensions;
+}
+
+bool VxPngCodec::ReadAnimation(VxFile* file, int64_t start, int32_t wanted) {
+    const int64_t end = file->Tell64();
+    std::vector<uint8_t> bytes;
+    if (start < 0 || end <= start || !file->Seek64(start, SEEK_SET)) {
+        SetLastError("PNG: the animation's frames cannot be read from this stream");
+        return false;
+    }
+    bytes.resize(size_t(end - start));
+    if (file->Read(bytes.data(), 1, bytes.size()) != bytes.size()) {
+        SetLastError("Read Error");
+        return false;
+    }
+    const std::shared_ptr<VxFrames> frames = vx::png::ReadApngFrames(bytes, *this);
+    if (!frames) {
+        if (*GetLastError()) return false;
+        return wanted == 0;  // fewer than two frames after all: the still picture
+    }
+    if (size_t(wanted) >= frames->frames.size()) {
+        SetLastError("PNG: no such frame");
+        return false;
+    }
+    // The frame shown takes the still picture's place; the file's settings stay.
+    VxPngCodec shown;
+    shown.Copy(*frames->frames[size_t(wanted)].picture);
+    if (!shown.IsValid()) {
+        SetLastError(kNoMemory);
+        return false;
+    }
+    ImageInfo info = Info;
+    info.EffWidth = shown.Info.EffWidth;
+    info.Image = shown.Info.Image;
+    info.TransIndex = -1;
+    info.AlphaPaletteEnabled = false;
+    info.LastNearestValid = false;
+    info.Frame = wanted;
+    info.NumFrames = int32_t(frames->frames.size());
+    if (WantsAnimation()) info.Animation = frames;
+    const int32_t xdpi = Info.XDPI, ydpi = Info.YDPI;
+    shown.Info = info;
+    Transfer(shown);
+    SetXDPI(xdpi);
+    SetYDPI(ydpi);
+    return true;
 }
 
 void VxPngCodec::ApplyResolution(bool metre, uint32_t xppu, uint32_t yppu) {
@@ -216,7 +267,8 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || (hasTrns && !palette && !greyKey);
     const bool truecolour = alpha || colorType == PNG_COLOR_TYPE_RGB;
 
-    // Only the still image is decoded: it stands for the first frame.
+    // The still image stands for the first frame; the animation's frames
+    // are read afterwards, when asked for (ReadAnimation).
     Info.NumFrames = DeclaredFrames(png, info);
     Info.Frame = 0;
     if (DimensionsOnly()) {

@@ -1,5 +1,7 @@
 // PNG reader over libpng and writer of its own (vx_png_encode.cpp: rows
-// filtered here, compressed with libdeflate, chunks written directly).
+// filtered here, compressed with libdeflate, chunks written directly). The
+// frames of an animated PNG are read around libpng (apng_frames.h) and
+// written here.
 //
 // Other codecs that carry PNG data inside their own container (PNG-compressed
 // icon entries) position a stream at the PNG signature and call
@@ -17,9 +19,13 @@ struct png_info_def;
 
 class VxPngCodec : public VxImage {
 public:
+    static constexpr bool kReportsFrames = true;
+
     VxPngCodec() : VxImage(VX_FORMAT_PNG) {}
     bool Decode(VxFile* file);
     bool Encode(VxFile* file);
+    // An animated PNG of pictures of one size, each shown for its FrameDelay.
+    bool Encode(VxFile* file, VxImage** pages, int32_t count);
 
     // True when `bytes` start with the 8-byte PNG signature.
     static bool IsPngSignature(const uint8_t* bytes, size_t size);
@@ -32,7 +38,12 @@ private:
 
     // Holds the library's jump target: no object with a destructor may live in it.
     ReadOutcome ReadImage(VxFile* file, ReadState* st);
+    // Every frame of an animated PNG from `start` to where the still image
+    // ended; frame `wanted` becomes the picture.
+    bool ReadAnimation(VxFile* file, int64_t start, int32_t wanted);
     bool WriteImage(VxFile* file);
+    // acTL, then each frame's fcTL and data (the first as IDAT), then IEND.
+    bool WriteFrames(VxFile* file, const VxFrames& anim, bool rgba);
 
     void ApplyResolution(bool metre, uint32_t xppu, uint32_t yppu);
     // The file's iCCP profile and eXIf block, carried on the picture.

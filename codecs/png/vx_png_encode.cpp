@@ -12,6 +12,8 @@
 #include "codecs/png/png_xmp_text.h"
 #include "codecs/png/vx_png_codec.h"
 #include "codecs/png/zlib_pieces.h"
+#include "core/vx_frames.h"
+#include "core/vx_rgba_rows.h"
 #include "core/vx_srgb.h"
 #include "core/vx_swap_rb.h"
 
@@ -69,8 +71,8 @@ void PickPixels(const uint8_t* full, uint8_t* out, uint32_t count, const Pass& p
 // the stream as IDAT chunks.
 class ImageData {
 public:
-    ImageData(VxFile* file, size_t maxRowBytes)
-        : idat_(file), capacity_(std::max(kPieceBytes, maxRowBytes + 1)),
+    ImageData(VxFile* file, size_t maxRowBytes, uint32_t* sequence = nullptr)
+        : idat_(file, sequence), capacity_(std::max(kPieceBytes, maxRowBytes + 1)),
           piece_(new uint8_t[capacity_]) {}
 
     bool Row(const uint8_t* row, const uint8_t* prior, size_t rowBytes, unsigned bpp, bool adaptive) {
@@ -99,6 +101,17 @@ private:
 };
 
 }  // namespace
+
+bool VxPngCodec::Encode(VxFile* file, VxImage** pages, int32_t count) {
+    VxFramesRef frames = vx::FramesFromPages(pages, count);
+    if (!frames) {
+        SetLastError("PNG: an animation needs pictures of one size");
+        return false;
+    }
+    Ghost(pages[0]);
+    SetAnimation(std::move(frames));
+    return Encode(file);
+}
 
 bool VxPngCodec::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
@@ -194,13 +207,56 @@ bool VxPngCodec::WriteProfile(VxFile* file) const {
     return vx::png::WriteChunk(file, "iCCP", chunk.data(), chunk.size());
 }
 
+bool VxPngCodec::WriteFrames(VxFile* file, const VxFrames& anim, bool rgba) {
+    const uint32_t width = GetWidth(), height = GetHeight();
+    const unsigned channels = rgba ? 4 : 3;
+    uint8_t actl[8];
+    PutBE32(actl, uint32_t(anim.frames.size()));
+    PutBE32(actl + 4, anim.plays);
+    if (!vx::png::WriteChunk(file, "acTL", actl, sizeof(actl))) return false;
+    uint32_t sequence = 0;
+    const size_t rowBytes = size_t(width) * channels;
+    std::vector<uint8_t> rows(rowBytes * height);
+    const std::vector<uint8_t> zeros(rowBytes, 0);
+    for (size_t i = 0; i < anim.frames.size(); ++i) {
+        const VxImage& frame = *anim.frames[i].picture;
+        if (frame.GetWidth() != width || frame.GetHeight() != height) return false;
+        // Milliseconds while they fit the field, else hundredths.
+        const uint32_t ms = anim.frames[i].delayMs;
+        const bool fine = ms <= 0xFFFF;
+        uint8_t fctl[26] = {};
+        PutBE32(fctl, sequence++);
+        PutBE32(fctl + 4, width);
+        PutBE32(fctl + 8, height);
+        const uint32_t num = fine ? ms : std::min<uint32_t>((ms + 5) / 10, 0xFFFF);
+        const uint32_t den = fine ? 1000 : 100;
+        fctl[20] = uint8_t(num >> 8);
+        fctl[21] = uint8_t(num);
+        fctl[22] = uint8_t(den >> 8);
+        fctl[23] = uint8_t(den);
+        // Every frame covers the canvas: no disposal, no blending (24, 25 = 0).
+        if (!vx::png::WriteChunk(file, "fcTL", fctl, sizeof(fctl))) return false;
+        vx::LoadRows(frame, rows.data(), rowBytes, int(channels));
+        ImageData data(file, rowBytes, i == 0 ? nullptr : &sequence);
+        for (uint32_t y = 0; y < height; ++y) {
+            const uint8_t* prior = y ? rows.data() + (y - 1) * rowBytes : zeros.data();
+            if (!data.Row(rows.data() + y * rowBytes, prior, rowBytes, channels, true)) return false;
+        }
+        if (!data.Finish()) return false;
+    }
+    return vx::png::WriteChunk(file, "IEND", nullptr, 0) && file->Flush();
+}
+
 bool VxPngCodec::WriteImage(VxFile* file) {
     const uint32_t width = GetWidth(), height = GetHeight(), bpp = GetBpp();
-    const bool interlaced = Info.CodecOption[VX_FORMAT_PNG] == 1;
+    // An animation is written in true colour, every frame in the form of the first.
+    const VxFrames* anim = GetAnimation();
+    if (anim && anim->frames.size() < 2) anim = nullptr;
+    const bool interlaced = !anim && Info.CodecOption[VX_FORMAT_PNG] == 1;
     RGBQUAD* pal = GetPalette();
-    const bool indexed = pal != nullptr && bpp <= 8;
-    const bool transColour = !indexed && Info.TransIndex >= 0;
-    const bool rgba = Alpha != nullptr || transColour;
+    const bool indexed = !anim && pal != nullptr && bpp <= 8;
+    const bool transColour = !anim && !indexed && Info.TransIndex >= 0;
+    const bool rgba = anim ? vx::AnyFrameTransparent(*anim) : Alpha != nullptr || transColour;
     const uint8_t colourType = rgba ? kRgba : indexed ? kPalette : kRgb;
     const unsigned bits = rgba ? 32 : indexed ? bpp : 24;
 
@@ -260,6 +316,7 @@ bool VxPngCodec::WriteImage(VxFile* file) {
     const std::vector<uint8_t> xmp = vx::png::XmpText(GetXmp());
     if (!xmp.empty() && !vx::png::WriteChunk(file, "iTXt", xmp.data(), xmp.size())) return false;
 
+    if (anim) return WriteFrames(file, *anim, rgba);
     // Palette rows go unfiltered, as is usual for them; true colour rows get
     // the adaptive choice.
     const bool adaptive = colourType != kPalette;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -234,21 +235,36 @@ void VxWebpCodec::DecodeAnimation(const uint8_t* data, size_t size, bool alpha) 
     if (!WebPAnimDecoderOptionsInit(&options)) throw VxCodecFailure(kNoMemory);
     options.color_mode = MODE_RGBA;
     options.use_threads = 0;
+    std::shared_ptr<VxFrames> all;
+    if (WantsAnimation() && frames > 1) {
+        if (!vx::AnimationFits(*this, frames, w, h)) throw VxCodecFailure(GetLastError());
+        all = std::make_shared<VxFrames>();
+    }
     std::vector<uint8_t> rgba;
     {
         AnimDecoder anim;
         anim.d = WebPAnimDecoderNew(&whole, &options);
         if (!anim.d) throw VxCodecFailure("WebP: damaged animation");
+        WebPAnimInfo about;
+        if (all && WebPAnimDecoderGetInfo(anim.d, &about)) all->plays = about.loop_count;
         uint8_t* canvas = nullptr;
-        for (int32_t i = 0; i <= Info.Frame; ++i) {
+        const int32_t last = all ? int32_t(frames) - 1 : Info.Frame;
+        int before = 0;
+        for (int32_t i = 0; i <= last; ++i) {
             if (CancelledBetweenPieces()) throw VxCodecFailure(kCancelled);
             int timestamp = 0;
             if (!WebPAnimDecoderGetNext(anim.d, &canvas, &timestamp) || !canvas)
                 throw VxCodecFailure("WebP: damaged animation frame");
+            if (i == Info.Frame) rgba.assign(canvas, canvas + size_t(w) * h * 4);
+            if (!all) continue;
+            auto shown = vx::CanvasFromRgba(canvas, w, h, VX_FORMAT_WEBP);
+            if (!shown) throw VxCodecFailure(kNoMemory);
+            all->frames.push_back({std::move(shown), uint32_t(std::max(timestamp - before, 0))});
+            before = timestamp;
         }
-        rgba.assign(canvas, canvas + size_t(w) * h * 4);
     }
     if (!Create(w, h, 24, VX_FORMAT_WEBP)) throw VxCodecFailure(GetLastError());
     if ((alpha || AnyClear(rgba)) && !AlphaCreate()) throw VxCodecFailure(kNoMemory);
     vx::StoreRows(*this, rgba.data(), size_t(w) * 4, 4);
+    SetAnimation(std::move(all));
 }

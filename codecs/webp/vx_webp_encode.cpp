@@ -1,6 +1,7 @@
 #include <webp/encode.h>
 #include <webp/mux.h>
 
+#include <algorithm>
 #include <new>
 #include <span>
 #include <vector>
@@ -81,7 +82,106 @@ struct Picture {
     ~Picture() { WebPPictureFree(&p); }
 };
 
+struct AnimEncoder {
+    WebPAnimEncoder* e = nullptr;
+    ~AnimEncoder() { WebPAnimEncoderDelete(e); }
+};
+
+// The settings every picture and frame is written with: --quality, one thread.
+WebPConfig ConfigFor(int quality) {
+    WebPConfig config;
+    if (!WebPConfigInit(&config)) throw VxCodecFailure(kNoMemory);
+    if (quality == 100) {
+        WebPConfigLosslessPreset(&config, kLosslessLevel);
+        // Colours under clear pixels are kept too: lossless means every byte.
+        config.exact = 1;
+    } else {
+        config.quality = float(quality);
+        config.method = kLossyMethod;
+    }
+    config.thread_level = 0;
+    if (!WebPValidateConfig(&config)) throw VxCodecFailure("WebP: invalid settings");
+    return config;
+}
+
 }  // namespace
+
+bool VxWebpCodec::Encode(VxFile* file, VxImage** pages, int32_t count) {
+    VxFramesRef frames = vx::FramesFromPages(pages, count);
+    if (!frames) {
+        SetLastError("WebP: an animation needs pictures of one size");
+        return false;
+    }
+    Ghost(pages[0]);
+    SetAnimation(std::move(frames));
+    return Encode(file);
+}
+
+void VxWebpCodec::EncodeAnimation(VxFile* file, const VxFrames& anim, int quality) {
+    const uint32_t w = GetWidth(), h = GetHeight();
+    WebPAnimEncoderOptions options;
+    if (!WebPAnimEncoderOptionsInit(&options)) throw VxCodecFailure(kNoMemory);
+    options.anim_params.loop_count = int(std::min<uint32_t>(anim.plays, 65535));
+    options.anim_params.bgcolor = 0;
+    // Every frame is coded as given (no search over mixed lossy and lossless):
+    // the file depends on the pictures and the quality only.
+    options.minimize_size = 0;
+    options.allow_mixed = 0;
+    options.verbose = 0;
+    const WebPConfig config = ConfigFor(quality);
+    AnimEncoder enc;
+    enc.e = WebPAnimEncoderNew(int(w), int(h), &options);
+    if (!enc.e) throw VxCodecFailure(kNoMemory);
+    int timestamp = 0;
+    std::vector<uint8_t> rows(size_t(w) * h * 4);
+    for (const VxFrame& f : anim.frames) {
+        const VxImage& frame = *f.picture;
+        if (frame.GetWidth() != w || frame.GetHeight() != h)
+            throw VxCodecFailure("WebP: the animation's frames differ in size");
+        if (Cancelled()) throw VxCodecFailure("WebP: cancelled");
+        vx::LoadRows(frame, rows.data(), size_t(w) * 4, 4);
+        Picture pic;
+        pic.p.use_argb = 1;
+        pic.p.width = int(w);
+        pic.p.height = int(h);
+        if (!WebPPictureImportRGBA(&pic.p, rows.data(), int(w) * 4)) throw VxCodecFailure(kNoMemory);
+        if (!WebPAnimEncoderAdd(enc.e, &pic.p, timestamp, &config))
+            throw VxCodecFailure(EncodeErrorText(pic.p.error_code));
+        timestamp += int(std::min<uint32_t>(f.delayMs, 1u << 24));
+    }
+    if (!WebPAnimEncoderAdd(enc.e, nullptr, timestamp, nullptr)) throw VxCodecFailure(kNoMemory);
+    MuxOutput assembled;
+    if (!WebPAnimEncoderAssemble(enc.e, &assembled.d))
+        throw VxCodecFailure("WebP: cannot assemble the animation");
+    WriteAnimation(file, assembled.d);
+}
+
+void VxWebpCodec::WriteAnimation(VxFile* file, const WebPData& assembled) {
+    const std::span<const uint8_t> icc =
+        vx::ProfileFits(GetIccProfile(), false) ? GetIccProfile() : std::span<const uint8_t>();
+    const std::span<const uint8_t> exif =
+        GetExif().size() > (size_t(1) << 30) ? std::span<const uint8_t>() : GetExif();
+    const std::span<const uint8_t> xmp =
+        GetXmp().size() > (size_t(1) << 30) ? std::span<const uint8_t>() : GetXmp();
+    const WebPData* out = &assembled;
+    MuxOutput withChunks;
+    Mux mux;
+    if (!icc.empty() || !exif.empty() || !xmp.empty()) {
+        WebPMuxDelete(mux.m);
+        mux.m = WebPMuxCreate(&assembled, 1);
+        const WebPData iccData{icc.data(), icc.size()};
+        const WebPData exifData{exif.data(), exif.size()};
+        const WebPData xmpData{xmp.data(), xmp.size()};
+        if (!mux.m || (!icc.empty() && WebPMuxSetChunk(mux.m, "ICCP", &iccData, 1) != WEBP_MUX_OK) ||
+            (!exif.empty() && WebPMuxSetChunk(mux.m, "EXIF", &exifData, 1) != WEBP_MUX_OK) ||
+            (!xmp.empty() && WebPMuxSetChunk(mux.m, "XMP ", &xmpData, 1) != WEBP_MUX_OK) ||
+            WebPMuxAssemble(mux.m, &withChunks.d) != WEBP_MUX_OK)
+            throw VxCodecFailure("WebP: cannot add the colour profile or metadata");
+        out = &withChunks.d;
+    }
+    if (file->Write(out->bytes, 1, out->size) != out->size)
+        throw VxCodecFailure("WebP: cannot write the file");
+}
 
 bool VxWebpCodec::Encode(VxFile* file) {
     if (EncodeSafeCheck(file)) return false;
@@ -90,18 +190,11 @@ bool VxWebpCodec::Encode(VxFile* file) {
         if (w > VxWebpCodec::kMaxSide || h > VxWebpCodec::kMaxSide)
             throw VxCodecFailure("WebP: a picture can be at most 16383 pixels on a side");
         const int quality = Info.JpegQuality;
-        WebPConfig config;
-        if (!WebPConfigInit(&config)) throw VxCodecFailure(kNoMemory);
-        if (quality == 100) {
-            WebPConfigLosslessPreset(&config, kLosslessLevel);
-            // Colours under clear pixels are kept too: lossless means every byte.
-            config.exact = 1;
-        } else {
-            config.quality = float(quality);
-            config.method = kLossyMethod;
+        if (const VxFrames* anim = GetAnimation(); anim && anim->frames.size() > 1) {
+            EncodeAnimation(file, *anim, quality);
+            return true;
         }
-        config.thread_level = 0;
-        if (!WebPValidateConfig(&config)) throw VxCodecFailure("WebP: invalid settings");
+        const WebPConfig config = ConfigFor(quality);
 
         const bool alpha = vx::HasTransparency(*this);
         const int channels = alpha ? 4 : 3;

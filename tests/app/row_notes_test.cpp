@@ -13,7 +13,7 @@ struct NoteCase {
 };
 const NoteCase kNoteCases[] = {
     {"gif/anim_local.gif", VX_FORMAT_BMP, 0, false, {"kept frame 1 of 4: BMP stores one picture"}},
-    {"gif/anim_local.gif", VX_FORMAT_PNG, 2, false, {"kept frame 3 of 4: this build writes one picture to PNG"}},
+    {"gif/anim_local.gif", VX_FORMAT_HEIF, 2, false, {"kept frame 3 of 4: this build writes one picture to HEIC"}},
     {"png/rgba8.png", VX_FORMAT_JPG, 0, false,
      {"dropped the transparency: JPG has none (composited on white)"}},
     {"png/rgba8.png", VX_FORMAT_GIF, 0, false,

@@ -399,6 +399,33 @@ TEST(RunMemory, EveryFormatAndAnEnlargingResizeCountAgainstTheBudget) {
     }
 }
 
+// A row that keeps an animation reserves for every frame: a budget with room
+// for the picture alone refuses it, not the one frame --frame picks.
+TEST(RunMemory, AnimatedRowsReserveForEveryFrame) {
+    const uint64_t still =
+        batch::AnimationMemoryEstimate(30, 22, 30, 22, VX_FORMAT_GIF, VX_FORMAT_GIF, 1);
+    EXPECT_EQ(still, batch::RowMemoryEstimate(30, 22, VX_FORMAT_GIF, VX_FORMAT_GIF));
+    EXPECT_GE(batch::AnimationMemoryEstimate(30, 22, 30, 22, VX_FORMAT_GIF, VX_FORMAT_GIF, 4),
+              still + 4 * 30 * 22 * 8);
+    EXPECT_EQ(batch::AnimationMemoryEstimate(1 << 20, 1 << 20, 1, 1, 0, 0, uint64_t(1) << 40),
+              UINT64_MAX);
+    for (const bool picked : {false, true}) {
+        vt::TempDir dir;
+        batch::RunOptions opt;
+        opt.target = VX_FORMAT_GIF;
+        opt.extension = ".GIF";
+        opt.outDir = dir.path();
+        opt.maxMemory = still + 1000;
+        opt.frameGiven = picked;
+        std::string why;
+        batch::RunCallbacks cb;
+        cb.onRowDone = [&](int, const batch::RowResult& r) { why = r.error; };
+        const auto summary = batch::RunRows({vt::DataPath("gif/anim_local.gif")}, opt, cb);
+        EXPECT_EQ(summary.converted, picked ? 1 : 0) << why;
+        if (!picked) EXPECT_NE(why.find("more than the memory budget"), std::string::npos) << why;
+    }
+}
+
 TEST(RunMemory, EstimatesGrowWithThePictureAndNeverOverflow) {
     using batch::RowMemoryEstimate;
     EXPECT_LT(RowMemoryEstimate(100, 100, VX_FORMAT_BMP, VX_FORMAT_PNG),

@@ -28,6 +28,8 @@ bool DecodeExact(const uint8_t* data, size_t size, uint32_t format, VxImage& img
 void CheckOne(const uint8_t* data, size_t size, uint32_t format, SweepStats& stats,
               const char* what, size_t detail) {
     VxImage img(0);
+    // Animated fixtures are read whole, every frame, as a row into an animated target reads them.
+    img.SetWantAnimation(true);
     const bool ok = DecodeExact(data, size, format, img);
     ++stats.decodes;
     if (ok) {

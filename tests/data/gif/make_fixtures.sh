@@ -85,3 +85,19 @@ for i in range(start + 2 + first_len // 3, start + 2 + first_len // 3 + 6):
     data[i] = 0xFF
 open("damaged.gif", "wb").write(bytes(data))
 PYEOF
+
+# Animated with transparency: a frame with clear pixels over a frame that is
+# cleared away (dispose to background), and delays that differ per frame.
+$PY - <<'PYEOF'
+from PIL import Image
+pal = [0, 0, 0, 230, 40, 40, 40, 200, 60, 50, 80, 220, 250, 220, 30] + [0] * (256 - 5) * 3
+frames = []
+for f in range(3):
+    fr = Image.new("P", (24, 18), 0)
+    fr.putpalette(pal)
+    fr.putdata([0 if (x + y + f * 3) % 7 == 0 else 1 + (x // 6 + y // 6 + f) % 4
+                for y in range(18) for x in range(24)])
+    frames.append(fr)
+frames[0].save("anim_clear.gif", save_all=True, append_images=frames[1:], duration=[40, 120, 60],
+               loop=0, disposal=[1, 2, 1], transparency=0, optimize=False)
+PYEOF

@@ -145,6 +145,27 @@ def main():
            "-define", "png:color-type=4", out("ga8_bkgd.png"))
     Image.fromarray(rgb_pattern(), "RGB").save(out("rgb8_phys300.png"), dpi=(300, 150))
     magick(src_rgb, "-units", "undefined", "-density", "2x1", "PNG24:" + out("rgb8_phys_aspect.png"))
+    apng()
+
+
+def apng():
+    """An animated PNG: half-clear pixels in the frames drawn as they are,
+    clear ones in the frames blended over the canvas (Pillow's blending of
+    half-clear pixels is not the format's), frames disposed to the
+    background and to the previous canvas, delays that differ, two plays."""
+    frames = []
+    for f in range(4):
+        a = np.zeros((20, 30, 4), np.uint8)
+        a[:, :, 0] = (np.arange(30)[None, :] * 8 + f * 50) % 256
+        a[:, :, 1] = (np.arange(20)[:, None] * 12 + f * 30) % 256
+        a[:, :, 2] = 90 + f * 40
+        a[:, :, 3] = 255
+        # A patch that moves: half clear, or clear where the frame is blended.
+        a[2 + f * 3:9 + f * 3, 4 + f * 5:14 + f * 5, 3] = 0 if f in (1, 2) else 96
+        a[0:3, 0:4, 3] = 0
+        frames.append(Image.fromarray(a, "RGBA"))
+    frames[0].save(out("anim.png"), save_all=True, append_images=frames[1:],
+                   duration=[80, 160, 40, 250], loop=2, disposal=[0, 1, 2, 0], blend=[0, 1, 1, 0])
 
 
 if __name__ == "__main__":
