@@ -3,15 +3,27 @@
 #include <QFile>
 #include <QThread>
 
+#include <cerrno>
 #include <vector>
+
+#include "app/batch/file_places.h"
 
 #include "app/batch/option_table.h"
 #include "app/batch/picture_memory.h"
 #include "app/gui/texts.h"
 #include "app/gui/work_list_model.h"
+#include "core/vx_save_path.h"
 #include "ui_engine/skin_message_box.h"
 
 namespace vellumar::gui {
+
+std::string OutputFolder(const std::string& programDir, const QString& saveDir) {
+    const std::string dir = QFile::encodeName(saveDir).toStdString();
+    // A folder picked with the browse button is absolute; a bare name lives
+    // under the program's folder, as DATA does.
+    if (!dir.empty() && dir.front() == '/') return dir;
+    return programDir + "/" + dir;
+}
 
 BatchConverter::BatchConverter(WorkListModel& rows, const std::string& programDir)
     : rows_(rows), programDir_(programDir) {}
@@ -51,24 +63,43 @@ void BatchConverter::Start(const Request& request) {
         Message(text::kNoFormat, {}, text::kWarningTitle, ui::kIconWarning);
         return;
     }
+    if (rows_.Rows() == 0) {
+        Message(text::kEmptyList, {}, text::kWarningTitle, ui::kIconWarning);
+        return;
+    }
     const batch::Target target = batch::TargetFromItem(request.targetItem.toStdString());
     batch::RunOptions options;
     options.target = target.format;
     options.extension = target.extension;
-    options.outDir = programDir_ + "/" + QFile::encodeName(request.saveDir).toStdString();
-    // The prefix is checked as the command line checks --prefix: a name, not a path.
-    const batch::RunOption& prefix = *batch::FindRunOption("prefix");
-    std::string detail;
-    if (!batch::SetFromText(options, prefix, QFile::encodeName(request.prefix).toStdString(),
-                            detail)) {
-        Message(text::kBadPrefix, QString::fromStdString(batch::OptionError("prefix", prefix, detail)),
+    options.outDir = OutputFolder(programDir_, request.saveDir);
+    if (optionsSource_) optionsSource_(options);
+    // The prefix is checked as the command line checks --prefix: a name, not a
+    // path; a template without it (keep the source names) ignores it.
+    if (options.nameTemplate.find("{prefix}") != std::string::npos) {
+        const batch::RunOption& prefix = *batch::FindRunOption("prefix");
+        std::string detail;
+        if (!batch::SetFromText(options, prefix, QFile::encodeName(request.prefix).toStdString(),
+                                detail)) {
+            Message(text::kBadPrefix,
+                    QString::fromStdString(batch::OptionError("prefix", prefix, detail)),
+                    text::kWarningTitle, ui::kIconWarning);
+            return;
+        }
+    }
+    // As the command line does: a missing save folder is made, and a folder
+    // that cannot be made is named in the reason.
+    if (!MakeDirectories(options.outDir, 0777)) {
+        const std::string why =
+            VxSaveErrorText(("cannot create the output folder " + options.outDir).c_str(), errno);
+        Message(text::kNoOutputDir, QFile::decodeName(QByteArray::fromStdString(why)),
                 text::kWarningTitle, ui::kIconWarning);
         return;
     }
-    if (optionsSource_) optionsSource_(options);
 
     JoinWorker();
     running_ = true;
+    // Statuses of an earlier run say nothing about this one.
+    rows_.ResetAll();
     // The list cannot change while the run goes (the pick is refused), so its
     // rows stay the run's rows.
     std::vector<std::string> sources = rows_.Paths();
@@ -77,7 +108,11 @@ void BatchConverter::Start(const Request& request) {
     cancel_ = std::make_unique<batch::CancelFlag>();
     worker_.reset(QThread::create([this, sources = std::move(sources), options] {
         batch::RunCallbacks cb;
-        cb.onRowBegun = rowBegun_;
+        cb.onRowBegun = [this](int row) {
+            // Posted before the hook runs, so a held row already shows as in flight.
+            QMetaObject::invokeMethod(this, [this, row] { OnRowBegun(row); }, Qt::QueuedConnection);
+            if (rowBegun_) rowBegun_(row);
+        };
         cb.onRowStart = [this](int row) {
             QMetaObject::invokeMethod(this, [this, row] { OnRowStart(row); }, Qt::QueuedConnection);
         };
@@ -92,6 +127,12 @@ void BatchConverter::Start(const Request& request) {
                                   Qt::QueuedConnection);
     }));
     worker_->start();
+}
+
+void BatchConverter::OnRowBegun(int row) {
+    if (shutDown_ || !running_) return;
+    if (rows_.StatusOf(row - 1) == WorkListModel::Status::Pending)
+        rows_.SetResult(row - 1, WorkListModel::Status::Converting);
 }
 
 void BatchConverter::OnRowStart(int row) {
@@ -120,6 +161,8 @@ void BatchConverter::OnRunEnded(batch::RunSummary summary) {
     if (shutDown_) return;
     JoinWorker();
     running_ = false;
+    // Rows cut short by a stop or a cancel left no file.
+    rows_.ResetStatuses(WorkListModel::Status::Converting, WorkListModel::Status::Pending);
     if (!summary.refusal.empty())
         Message(text::kNoOutputDir, QString::fromStdString(batch::ReasonLine(summary.refusal)),
                 text::kWarningTitle, ui::kIconWarning);

@@ -18,6 +18,9 @@ namespace vellumar::gui {
 
 class WorkListModel;
 
+// Where a run writes: `saveDir` itself when absolute, else under `programDir`.
+std::string OutputFolder(const std::string& programDir, const QString& saveDir);
+
 class BatchConverter : public QObject {
     Q_OBJECT
 public:
@@ -59,6 +62,7 @@ signals:
 
 private:
     void Message(const char* text, const QString& reason, const char* title, int icon);
+    void OnRowBegun(int row);
     void OnRowStart(int row);
     void OnRowDone(int row, const batch::RowResult& result);
     void OnRunEnded(batch::RunSummary summary);

@@ -88,6 +88,13 @@ MainWindow::MainWindow(AppState& state, Options options)
     connect(startButton_, &QPushButton::clicked, this, &MainWindow::OnStartClicked);
     ConnectRun();
     RestoreSettings();
+    // Source names leave no place for the prefix: its field says so.
+    if (QAction* keepNames = options_->ToggleFor("name")) {
+        connect(keepNames, &QAction::toggled, prefixEdit_, [this](bool on) {
+            prefixEdit_->setEnabled(!on);
+        });
+        prefixEdit_->setEnabled(!keepNames->isChecked());
+    }
     OnCreated(options.attachSkin);
 }
 
@@ -98,8 +105,10 @@ MainWindow::~MainWindow() {
 
 void MainWindow::BuildMenu() {
     QMenu* program = menuBar()->addMenu(U(text::kMenuProgram));
-    QAction* stop = program->addAction(U(text::kMenuStop), this, [this] { converter_->Cancel(); });
-    stop->setShortcut(QKeySequence(Qt::Key_Escape));
+    stopAction_ = program->addAction(U(text::kMenuStop), this, [this] { converter_->Cancel(); });
+    stopAction_->setShortcut(QKeySequence(Qt::Key_Escape));
+    // Only a run can be stopped.
+    stopAction_->setEnabled(false);
     program->addAction(U(text::kMenuExit), this, &QWidget::close);
     options_ = new OptionsMenu(menuBar()->addMenu(U(text::kMenuOptions)), *settings_);
     QMenu* about = menuBar()->addMenu(U(text::kMenuAbout));
@@ -175,10 +184,10 @@ void MainWindow::OnCreated(bool attachSkin) {
 
 void MainWindow::PickFiles() {
     if (converter_->Running()) return;
-    // Emptied before the dialog opens, so a cancelled pick leaves nothing behind.
-    rows_->Clear();
     const QStringList files = picker_(this, U(text::kPickTitle), U(text::kPickFilter),
                                       QFile::decodeName(programDir_.c_str()));
+    // A cancelled pick keeps the list.
+    if (files.isEmpty()) return;
     std::vector<std::string> paths;
     paths.reserve(size_t(files.size()));
     NativeNames names;
@@ -194,6 +203,7 @@ void MainWindow::ConnectRun() {
             });
     connect(run, &BatchConverter::runStarted, this, [this](int rows) {
         openButton_->setEnabled(false);
+        stopAction_->setEnabled(true);
         startButton_->setText(U(text::kStopButton));
         progress_->setRange(0, std::max(rows, 1));
         progress_->setValue(0);
@@ -208,6 +218,7 @@ void MainWindow::ConnectRun() {
     connect(run, &BatchConverter::runFinished, this, [this] {
         progress_->setVisible(false);
         openButton_->setEnabled(true);
+        stopAction_->setEnabled(false);
         startButton_->setText(U(text::kStartButton));
         if (closeWhenRunEnds_) close();
     });

@@ -68,6 +68,7 @@ public:
     QLineEdit* SaveDirEdit() const { return saveDirEdit_; }
     QLineEdit* PrefixEdit() const { return prefixEdit_; }
     QProgressBar* Progress() const { return progress_; }
+    QAction* StopAction() const { return stopAction_; }
 
     void PickFiles();
     void ShowAbout();
@@ -103,6 +104,7 @@ private:
     QLineEdit* saveDirEdit_ = nullptr;
     QLineEdit* prefixEdit_ = nullptr;
     QProgressBar* progress_ = nullptr;
+    QAction* stopAction_ = nullptr;
 };
 
 }  // namespace vellumar::gui

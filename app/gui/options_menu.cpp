@@ -114,6 +114,12 @@ OptionsMenu::OptionsMenu(QMenu* menu, QSettings& settings) : QObject(menu), sett
     }
 }
 
+QAction* OptionsMenu::ToggleFor(const char* option) const {
+    for (size_t i = 0; i < toggles_.size(); ++i)
+        if (std::string_view(kToggles[i].option) == option) return toggles_[i];
+    return nullptr;
+}
+
 void OptionsMenu::ApplyTo(batch::RunOptions& options) const {
     for (size_t i = 0; i < toggles_.size(); ++i)
         Apply(options, kToggles[i].option, kToggles[i].value, toggles_[i]->isChecked());

@@ -54,6 +54,7 @@ inline constexpr const char* kPickTitle = "选择要转换的文件";
 inline constexpr const char* kPickFilter = "图形格式(*.*) (*)";
 
 inline constexpr const char* kPending = "待处理";
+inline constexpr const char* kConverting = "转换中";
 inline constexpr const char* kDone = "处理完成";
 inline constexpr const char* kFailed = "处理失败";
 
@@ -63,6 +64,7 @@ inline constexpr const char* kNoFormat = "请选择欲转出的图像格式！";
 inline constexpr const char* kBadPrefix = "自定义前缀名不能含有“/”！";
 inline constexpr const char* kUnsupported = "不支持的文件格式！";
 inline constexpr const char* kNoOutputDir = "请确保输出文件的目录存在！";
+inline constexpr const char* kEmptyList = "请先打开欲处理的图像文件！";
 inline constexpr const char* kAllDone = "恭喜！处理已全部完成！";
 
 }  // namespace vellumar::gui::text

@@ -15,6 +15,7 @@ const char* StatusText(WorkListModel::Status s) {
     switch (s) {
         case WorkListModel::Status::Done: return text::kDone;
         case WorkListModel::Status::Failed: return text::kFailed;
+        case WorkListModel::Status::Converting: return text::kConverting;
         case WorkListModel::Status::Pending: break;
     }
     return text::kPending;
@@ -65,6 +66,23 @@ void WorkListModel::SetResult(int row, Status status, const QString& reason) {
     r.status = status;
     r.reason = status == Status::Failed || status == Status::Done ? reason : QString();
     emit dataChanged(index(row, 0), index(row, 1), {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
+void WorkListModel::ResetStatuses(Status from, Status to) {
+    for (Row& r : rows_)
+        if (r.status == from) {
+            r.status = to;
+            r.reason.clear();
+        }
+    if (!rows_.empty()) emit dataChanged(index(0, 0), index(Rows() - 1, 1));
+}
+
+void WorkListModel::ResetAll() {
+    for (Row& r : rows_) {
+        r.status = Status::Pending;
+        r.reason.clear();
+    }
+    if (!rows_.empty()) emit dataChanged(index(0, 0), index(Rows() - 1, 1));
 }
 
 int WorkListModel::rowCount(const QModelIndex& parent) const {

@@ -13,7 +13,7 @@ namespace vellumar::gui {
 class WorkListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum class Status { Pending, Done, Failed };
+    enum class Status { Pending, Converting, Done, Failed };
     // The row's source path, the exact bytes on disk, as a QByteArray.
     static constexpr int kPathRole = Qt::UserRole + 1;
 
@@ -34,6 +34,10 @@ public:
     // A failed row's reason, or what a converted row's output lost, shows as
     // its tooltip; other rows carry none.
     void SetResult(int row, Status status, const QString& reason = {});
+    // Every row with status `from` becomes `to`, its reason dropped.
+    void ResetStatuses(Status from, Status to);
+    // Every row pending again, as before a run.
+    void ResetAll();
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

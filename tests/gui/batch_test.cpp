@@ -8,9 +8,11 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <mutex>
 
@@ -87,16 +89,6 @@ TEST_F(BatchTest, NoFormatChosenOnlyWarns) {
     }
 }
 
-TEST_F(BatchTest, EmptyListWithFormatCompletesAtOnce) {
-    ChooseFormat("*.BMP");
-    ASSERT_TRUE(RunBatch());
-    EXPECT_EQ(messages, std::vector<Msg>{kAllDone});
-    ASSERT_TRUE(state->messageBox.IsOpen());
-    ui::MessageBoxWindow* box = state->messageBox.Window();
-    EXPECT_EQ(box->Icon(), 64);
-    EXPECT_EQ(box->windowTitle(), U("信息"));
-}
-
 TEST_F(BatchTest, SecondFileUnreadableStopsTheRun) {
     MakeSaveDir("DATA");
     Pick({Source("one.bmp", 24), Garbage("two.bmp"), Source("three.bmp", 24)});
@@ -122,18 +114,6 @@ TEST_F(BatchTest, SecondFileUnreadableStopsTheRun) {
     EXPECT_TRUE(win->StartButton()->isEnabled());
 }
 
-TEST_F(BatchTest, MissingSaveFolderFailsFirstRowAndIsNotCreated) {
-    Pick({Source("a.bmp", 24), Source("b.bmp", 24)});
-    SetSaveDir("NOPE");
-    ChooseFormat("*.BMP");
-    ASSERT_TRUE(RunBatch());
-    EXPECT_EQ(RowText(0), U("处理失败"));
-    EXPECT_EQ(RowText(1), U("待处理"));
-    EXPECT_EQ(messages, std::vector<Msg>{kNoDir});
-    EXPECT_FALSE(QDir(QString::fromStdString(dir.file("NOPE"))).exists());
-}
-
-// The command line's rule for --prefix: a name cannot lead out of the folder.
 TEST_F(BatchTest, PrefixWithASlashOnlyWarns) {
     MakeSaveDir("DATA");
     Pick({Source("a.bmp", 24)});
@@ -219,37 +199,27 @@ TEST_F(BatchTest, OutputNamesComeFromRowNumbersAndSecondRunOverwrites) {
 
 TEST_F(BatchTest, SecondRunWhileFirstBoxIsOpenStillWritesRows) {
     MakeSaveDir("DATA");
-    Pick({Source("a.bmp", 24)});
+    const QString a = Garbage("a.bmp");
+    Pick({a});
     ChooseFormat("*.BMP");
-    SetSaveDir("NOPE");
     ASSERT_TRUE(RunBatch());
     ASSERT_EQ(RowText(0), U("处理失败"));
     ASSERT_TRUE(state->messageBox.IsOpen());
 
     ASSERT_FALSE(RowText(0, 0, Qt::ToolTipRole).isEmpty());
-    SetSaveDir("DATA");
+    Source("a.bmp", 24);
     ASSERT_TRUE(RunBatch());
     EXPECT_EQ(RowText(0), U("处理完成"));
     EXPECT_TRUE(RowText(0, 0, Qt::ToolTipRole).isEmpty()) << "the old failure's reason stays";
     EXPECT_TRUE(vt::FileExists(dir.file("DATA/main1.BMP")));
-    EXPECT_EQ(messages, (std::vector<Msg>{kNoDir, kAllDone}));
+    EXPECT_EQ(messages, (std::vector<Msg>{kUnsupported, kAllDone}));
     // Only the first box is on screen; the completion note was dropped.
     int boxes = 0;
     for (QWidget* w : QApplication::topLevelWidgets())
         if (dynamic_cast<ui::MessageBoxWindow*>(w))
             boxes += w->isVisible();
     EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(state->messageBox.Window()->Text().section('\n', 0, 0), std::get<0>(kNoDir));
-}
-
-TEST_F(BatchTest, CancelledPickThenStartConvertsNothing) {
-    MakeSaveDir("DATA");
-    Pick({Source("a.bmp", 24)});
-    Pick({});
-    ChooseFormat("*.BMP");
-    ASSERT_TRUE(RunBatch());
-    EXPECT_EQ(messages, std::vector<Msg>{kAllDone});
-    EXPECT_FALSE(vt::FileExists(dir.file("DATA/main1.BMP")));
+    EXPECT_EQ(state->messageBox.Window()->Text().section('\n', 0, 0), std::get<0>(kUnsupported));
 }
 
 TEST_F(BatchTest, RunIsOffTheGuiThreadWithButtonsDisabledAndProgress) {
@@ -541,6 +511,130 @@ TEST_F(BatchTest, PaletteChoicesReachTheEngine) {
     }
     EXPECT_GT(psnr[1], psnr[0] + 3) << psnr[0] << " dB standard";
     EXPECT_NE(files[2], files[1]);
+}
+
+// Holds every row a worker takes until opened; counts the rows taken.
+struct RowGate {
+    std::mutex m;
+    std::condition_variable cv;
+    bool open = false;
+    std::atomic<int> begun{0};
+    void Hold(BatchConverter& run) {
+        run.SetRowBegunHook([this](int) {
+            ++begun;
+            std::unique_lock<std::mutex> lock(m);
+            cv.wait(lock, [this] { return open; });
+        });
+    }
+    void Open() {
+        { std::lock_guard<std::mutex> lock(m); open = true; }
+        cv.notify_all();
+    }
+};
+
+// Each case reproduces a way the window misled its user.
+TEST_F(BatchTest, WindowTellsTheTruth) {
+    const Msg kEmpty{U("请先打开欲处理的图像文件！"), U("警告"), 48};
+    struct Case {
+        const char* name;
+        std::function<void()> run;
+    };
+    const Case cases[] = {
+        {"a later run's rows start pending",
+         [&] {
+             const QString a = Source("a.bmp", 24), b = Source("b.bmp", 24);
+             Pick({a, b});
+             ChooseFormat("*.BMP");
+             ASSERT_TRUE(RunBatch());
+             ASSERT_EQ(RowText(1), U("处理完成"));
+             vt::WriteFileBytes(a.toStdString(), {'x'});
+             ASSERT_TRUE(RunBatch());
+             EXPECT_EQ(RowText(0), U("处理失败"));
+             EXPECT_EQ(RowText(1), U("待处理"));
+         }},
+        {"an empty list is not a finished run",
+         [&] {
+             ChooseFormat("*.BMP");
+             QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+             EXPECT_FALSE(win->Converter().Running());
+             EXPECT_EQ(messages, std::vector<Msg>{kEmpty});
+         }},
+        {"a cancelled pick keeps the list",
+         [&] {
+             Pick({"/p/a.bmp", "/p/b.bmp"});
+             Pick({});
+             EXPECT_EQ(win->Rows().Paths(), (std::vector<std::string>{"/p/a.bmp", "/p/b.bmp"}));
+         }},
+        {"a missing save folder is made",
+         [&] {
+             Pick({Source("a.bmp", 24)});
+             ChooseFormat("*.BMP");
+             SetSaveDir(U("新/DATA"));
+             ASSERT_TRUE(RunBatch());
+             EXPECT_EQ(RowText(0), U("处理完成"));
+             EXPECT_TRUE(vt::FileExists(dir.file("新/DATA/main1.BMP")));
+         }},
+        {"a save folder that cannot be made is named",
+         [&] {
+             vt::WriteFileBytes(dir.file("taken"), {'x'});
+             Pick({Source("a.bmp", 24)});
+             ChooseFormat("*.BMP");
+             SetSaveDir("taken/sub");
+             QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+             EXPECT_FALSE(win->Converter().Running());
+             EXPECT_EQ(messages, std::vector<Msg>{kNoDir});
+             ASSERT_EQ(reasons.size(), 1u);
+             EXPECT_TRUE(reasons[0].contains(QString::fromStdString(dir.file("taken/sub"))))
+                 << reasons[0].toStdString();
+             EXPECT_EQ(RowText(0), U("待处理"));
+         }},
+        {"rows in flight say so, stop only while a run goes",
+         [&] {
+             QAction* stop = FindAction(win.get(), "停止转换");
+             EXPECT_FALSE(stop->isEnabled());
+             Pick({Source("a.bmp", 24), Source("b.bmp", 24)});
+             ChooseFormat("*.BMP");
+             RowGate gate;
+             gate.Hold(win->Converter());
+             QSignalSpy done(&win->Converter(), &BatchConverter::runFinished);
+             QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+             const bool held = WaitFor([&] { return gate.begun > 0; });
+             QCoreApplication::processEvents();
+             EXPECT_TRUE(held);
+             EXPECT_EQ(RowText(0), U("转换中"));
+             EXPECT_TRUE(stop->isEnabled());
+             win->Converter().Cancel();
+             gate.Open();
+             ASSERT_TRUE(WaitFor([&] { return done.count() > 0; }));
+             EXPECT_NE(RowText(0), U("转换中"));
+             EXPECT_EQ(RowText(1), U("待处理"));
+             EXPECT_FALSE(stop->isEnabled());
+         }},
+        {"the prefix is off while source names are kept",
+         [&] {
+             QAction* keepNames = FindAction(win.get(), "保留原文件名");
+             EXPECT_TRUE(win->PrefixEdit()->isEnabled());
+             keepNames->trigger();
+             EXPECT_FALSE(win->PrefixEdit()->isEnabled());
+             // An ignored prefix cannot refuse the run.
+             SetPrefix("a/b");
+             Pick({Source("pic.bmp", 24)});
+             ChooseFormat("*.BMP");
+             ASSERT_TRUE(RunBatch());
+             EXPECT_TRUE(vt::FileExists(dir.file("DATA/pic.BMP")));
+             keepNames->trigger();
+             EXPECT_TRUE(win->PrefixEdit()->isEnabled());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        messages.clear();
+        reasons.clear();
+        Open(false);
+        SetSaveDir("DATA");  // an earlier case's start remembered its own
+        c.run();
+        CloseBox();
+    }
 }
 
 }  // namespace

@@ -311,21 +311,6 @@ TEST_F(WindowTest, PickFillsListAndSelectionTogetherInDialogOrder) {
     Pick({"/p/a.bmp"});
     EXPECT_EQ(win->Rows().Paths(), std::vector<std::string>{"/p/a.bmp"});
 
-    // A cancelled pick empties both.
-    Pick({});
-    EXPECT_EQ(win->Rows().Rows(), 0);
-}
-
-TEST_F(WindowTest, ListIsEmptiedBeforeTheDialogOpens) {
-    Pick({"/p/a.bmp", "/p/b.bmp"});
-    int rowsWhileOpen = -1;
-    win->SetFilePicker([&](QWidget*, const QString&, const QString&, const QString&) {
-        rowsWhileOpen = win->WorkList()->model()->rowCount();
-        return QStringList{"/p/z.bmp"};
-    });
-    QTest::mouseClick(win->OpenButton(), Qt::LeftButton);
-    EXPECT_EQ(rowsWhileOpen, 0);
-    EXPECT_EQ(RowText(0, 0), U("/p/z.bmp"));
 }
 
 TEST_F(WindowTest, LargePickYieldsEveryFile) {
