@@ -4,6 +4,8 @@
 #include <QThread>
 
 #include <cerrno>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "app/batch/file_places.h"
@@ -94,6 +96,20 @@ void BatchConverter::Start(const Request& request) {
         Message(text::kNoOutputDir, QFile::decodeName(QByteArray::fromStdString(why)),
                 text::kWarningTitle, ui::kIconWarning);
         return;
+    }
+
+    if (access(options.outDir.c_str(), W_OK | X_OK) != 0) {
+        const std::string why = VxSaveErrorText(
+            ("cannot write into the output folder " + options.outDir).c_str(), errno);
+        Message(text::kNoOutputDir, QFile::decodeName(QByteArray::fromStdString(why)),
+                text::kWarningTitle, ui::kIconWarning);
+        return;
+    }
+    // Through the table, which also marks the quality as chosen.
+    if (request.quality > 0) {
+        std::string detail;
+        batch::SetFromText(options, *batch::FindRunOption("quality"),
+                           std::to_string(request.quality), detail);
     }
 
     JoinWorker();

@@ -29,6 +29,7 @@ public:
         QString targetItem;  // the chosen target's item text; empty: none chosen
         QString saveDir;
         QString prefix;
+        int quality = 0;  // 0: not chosen
     };
 
     BatchConverter(WorkListModel& rows, const std::string& programDir);

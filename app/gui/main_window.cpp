@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
@@ -12,6 +13,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
+#include <QStyle>
 #include <QTreeView>
 
 #include <algorithm>
@@ -21,6 +24,7 @@
 #include "app/batch/option_table.h"
 #include "app/batch/program_dir.h"
 #include "app/format_table/format_table.h"
+#include "app/gui/anchor_layout.h"
 #include "app/gui/batch_converter.h"
 #include "app/gui/file_drop.h"
 #include "app/gui/native_path.h"
@@ -41,19 +45,24 @@ QString DefaultPrefix() {
 }
 
 template <typename W>
-W* Place(QWidget* parent, const char* designerName, int x, int y, int w, int h) {
+W* Make(QWidget* parent, const char* designerName) {
     auto* widget = new W(parent);
     widget->setObjectName(U(designerName));
-    widget->setGeometry(x, y, w, h);
     return widget;
 }
 
-QLabel* PlaceLabel(QWidget* parent, const char* designerName, int x, int y, int w, int h,
-                   const char* text) {
-    QLabel* label = Place<QLabel>(parent, designerName, x, y, w, h);
-    label->setText(U(text));
+QLabel* MakeLabel(QWidget* parent, const char* designerName, const QString& text) {
+    QLabel* label = Make<QLabel>(parent, designerName);
+    label->setText(text);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
+}
+
+// The targets whose writers lose detail, which the quality steers.
+bool LossyTarget(const QString& item) {
+    static const QStringList lossy{"*.JPG", "*.WEBP", "*.HEIC", "*.AVIF",
+                                   "*.JXL", "*.JP2", "*.JPC", "*.TIF"};
+    return lossy.contains(item);
 }
 
 }  // namespace
@@ -66,6 +75,10 @@ QStringList PickFilesWithDialog(QWidget* parent, const QString& title, const QSt
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     if (dialog.exec() != QDialog::Accepted) return {};
     return dialog.selectedFiles();
+}
+
+QString PickFolderWithDialog(QWidget* parent, const QString& title, const QString& startDir) {
+    return QFileDialog::getExistingDirectory(parent, title, startDir);
 }
 
 MainWindow::MainWindow(AppState& state, Options options)
@@ -81,9 +94,10 @@ MainWindow::MainWindow(AppState& state, Options options)
     BuildMenu();
     BuildLayout();
     setGeometry(50, 50, 465, 387);
-    setFixedSize(465, 387);
+    // Smaller, the arrangement would no longer fit.
+    setMinimumSize(465, 387);
     converter_ = std::make_unique<BatchConverter>(*rows_, programDir_);
-    connect(openButton_, &QPushButton::clicked, this, &MainWindow::PickFiles);
+    connect(openButton_, &QPushButton::clicked, this, [this] { PickFiles(false); });
     converter_->SetOptionsSource([this](batch::RunOptions& o) { options_->ApplyTo(o); });
     connect(startButton_, &QPushButton::clicked, this, &MainWindow::OnStartClicked);
     ConnectRun();
@@ -119,54 +133,141 @@ void MainWindow::BuildLayout() {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     setCentralWidget(client);
+    // The rectangles are those of the window's starting size, 465 x 387.
+    auto* layout = new AnchorLayout(client, QSize(465, 387 - menuBar()->sizeHint().height()));
+    using A = AnchorLayout;
+    const A::Share half{0.5, 0.5}, halfGrow{0, 0.5}, halfMove{0.5, 0};
 
     rows_ = new WorkListModel(this);
-    workList_ = Place<QTreeView>(client, "超级列表框1", 8, 8, 440, 192);
+    workList_ = Make<QTreeView>(client, "超级列表框1");
+    layout->Place(workList_, {8, 8, 440, 192}, A::kStretch, A::kStretch);
     workList_->setModel(rows_);
     workList_->setColumnWidth(0, 330);
     workList_->setColumnWidth(1, 100);
     workList_->setRootIsDecorated(false);
     workList_->setItemsExpandable(false);
     workList_->setUniformRowHeights(true);
-    workList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    workList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     workList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The file name is the end of a path: keep both ends in sight.
+    workList_->setTextElideMode(Qt::ElideMiddle);
     workList_->header()->setStretchLastSection(true);
     workList_->header()->setSectionsMovable(false);
+    // The result column keeps its width; the path column takes the growth.
+    workList_->installEventFilter(this);
     // A drop adds to the list (a pick replaces it); a run's rows stay as they are.
     new FileDrop(
         workList_->viewport(), [this] { return converter_->Running(); },
         [this](std::vector<std::string> paths) { rows_->Append(std::move(paths)); });
+    BuildListMenu();
 
-    PlaceLabel(client, "标签4", 8, 208, 440, 24,
-               (text::kSupportedFormats + FormatNames(",")).c_str());
+    layout->Place(MakeLabel(client, "标签4", U((text::kSupportedFormats + FormatNames(",")).c_str())),
+                  {8, 208, 440, 24}, A::kStretch, A::kMove);
 
-    openButton_ = Place<QPushButton>(client, "按钮1", 8, 240, 264, 32);
+    openButton_ = Make<QPushButton>(client, "按钮1");
     openButton_->setText(U(text::kOpenButton));
-    startButton_ = Place<QPushButton>(client, "按钮2", 296, 240, 144, 56);
+    layout->Place(openButton_, {8, 240, 264, 32}, A::kStretch, A::kMove);
+    startButton_ = Make<QPushButton>(client, "按钮2");
     startButton_->setText(U(text::kStartButton));
+    layout->Place(startButton_, {296, 240, 144, 56}, A::kMove, A::kMove);
 
-    PlaceLabel(client, "标签1", 16, 280, 96, 24, text::kFormatLabel);
-    formatCombo_ = Place<QComboBox>(client, "组合框1", 112, 280, 136, 20);
+    layout->Place(MakeLabel(client, "标签1", U(text::kFormatLabel)), {16, 280, 96, 24}, A::kStay,
+                  A::kMove);
+    formatCombo_ = Make<QComboBox>(client, "组合框1");
+    layout->Place(formatCombo_, {112, 280, 136, 20}, A::kStay, A::kMove);
     for (const char* item : TargetItems()) formatCombo_->addItem(U(item));
     formatCombo_->setCurrentIndex(-1);
     formatCombo_->setMaxVisibleItems(int(TargetItems().size()));
 
-    PlaceLabel(client, "标签2", 16, 304, 64, 24, text::kSaveDirLabel);
-    baseDirEdit_ = Place<QLineEdit>(client, "编辑框1", 78, 309, 114, 19);
-    // The run always writes under the program's own folder; this box only shows it.
+    // In the gap between the target and the start button; only lossy targets have one.
+    qualityBox_ = Make<QSpinBox>(client, "quality");
+    layout->Place(qualityBox_, {252, 280, 40, 20}, A::kStay, A::kMove);
+    qualityBox_->setRange(0, 100);
+    qualityBox_->setSpecialValueText(U(text::kQualityDefault));
+    qualityBox_->setToolTip(U(text::kQualityTip));
+    qualityBox_->setVisible(false);
+    connect(formatCombo_, &QComboBox::currentTextChanged, qualityBox_,
+            [this](const QString& item) { qualityBox_->setVisible(LossyTarget(item)); });
+
+    layout->Place(MakeLabel(client, "标签2", U(text::kSaveDirLabel)), {16, 304, 64, 24},
+                  A::kStay, A::kMove);
+    baseDirEdit_ = Make<QLineEdit>(client, "编辑框1");
+    layout->Place(baseDirEdit_, {78, 309, 114, 19}, halfGrow, A::kMove);
+    // It only shows where a bare save folder name lives.
     baseDirEdit_->setReadOnly(true);
-    PlaceLabel(client, "标签3", 194, 307, 8, 24, text::kSeparatorLabel);
-    saveDirEdit_ = Place<QLineEdit>(client, "编辑框2", 204, 309, 68, 19);
+    layout->Place(MakeLabel(client, "标签3", U(text::kSeparatorLabel)), {194, 307, 8, 24},
+                  halfMove, A::kMove);
+    saveDirEdit_ = Make<QLineEdit>(client, "编辑框2");
+    layout->Place(saveDirEdit_, {204, 309, 68, 19}, half, A::kMove);
     saveDirEdit_->setText(U(text::kDefaultSaveDir));
-    PlaceLabel(client, "标签5", 276, 310, 124, 16, text::kPrefixLabel);
-    prefixEdit_ = Place<QLineEdit>(client, "编辑框3", 404, 308, 48, 19);
+    QAction* browse = saveDirEdit_->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon),
+                                              QLineEdit::TrailingPosition);
+    browse->setObjectName(QStringLiteral("saveDirBrowse"));
+    browse->setToolTip(U(text::kBrowseSaveDir));
+    connect(browse, &QAction::triggered, this, &MainWindow::BrowseSaveDir);
+    // A folder of its own does not live under the program's folder.
+    connect(saveDirEdit_, &QLineEdit::textChanged, baseDirEdit_,
+            [this](const QString& t) { baseDirEdit_->setEnabled(!t.startsWith('/')); });
+    layout->Place(MakeLabel(client, "标签5", U(text::kPrefixLabel)), {276, 310, 124, 16},
+                  A::kMove, A::kMove);
+    prefixEdit_ = Make<QLineEdit>(client, "编辑框3");
+    layout->Place(prefixEdit_, {404, 308, 48, 19}, A::kMove, A::kMove);
     prefixEdit_->setText(DefaultPrefix());
 
     for (QLineEdit* e : {baseDirEdit_, saveDirEdit_, prefixEdit_}) e->setTextMargins(0, 0, 0, 0);
 
-    progress_ = Place<QProgressBar>(client, "progress", 8, 334, 440, 14);
+    progress_ = Make<QProgressBar>(client, "progress");
+    layout->Place(progress_, {8, 334, 440, 14}, A::kStretch, A::kMove);
     progress_->setTextVisible(false);
     progress_->setVisible(false);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+    // The path column takes what the list has grown by, so names stay whole.
+    if (watched == workList_ && e->type() == QEvent::Resize)
+        workList_->setColumnWidth(0, 330 + std::max(0, workList_->width() - 440));
+    // The view would take Delete for itself before the action's shortcut.
+    if (watched == workList_ && e->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(e)->matches(QKeySequence::Delete)) {
+        RemoveSelectedRows();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+void MainWindow::BuildListMenu() {
+    workList_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    const auto add = [this](const char* text, auto slot) {
+        QAction* a = new QAction(U(text), workList_);
+        connect(a, &QAction::triggered, this, slot);
+        workList_->addAction(a);
+        listActions_.push_back(a);
+        return a;
+    };
+    add(text::kAddFiles, [this] { PickFiles(true); });
+    QAction* remove = add(text::kRemoveRows, [this] { RemoveSelectedRows(); });
+    remove->setShortcut(QKeySequence::Delete);
+    remove->setShortcutContext(Qt::WidgetShortcut);
+    add(text::kClearList, [this] { rows_->Clear(); });
+}
+
+void MainWindow::RemoveSelectedRows() {
+    if (converter_->Running()) return;
+    std::vector<int> rows;
+    for (const QModelIndex& i : workList_->selectionModel()->selectedRows()) rows.push_back(i.row());
+    rows_->Remove(std::move(rows));
+}
+
+void MainWindow::BrowseSaveDir() {
+    const std::string current = OutputFolder(programDir_, saveDirEdit_->text());
+    const QString chosen = folderPicker_(this, U(text::kBrowseSaveDir),
+                                         QFile::decodeName(QByteArray::fromStdString(current)));
+    if (chosen.isEmpty()) return;
+    // A folder under the program's folder stays a bare name, as DATA is.
+    const QString base = QFile::decodeName(QByteArray::fromStdString(programDir_)) + '/';
+    saveDirEdit_->setText(chosen.startsWith(base) && chosen.size() > base.size()
+                              ? chosen.mid(base.size())
+                              : chosen);
 }
 
 void MainWindow::OnCreated(bool attachSkin) {
@@ -182,7 +283,7 @@ void MainWindow::OnCreated(bool attachSkin) {
     baseDirEdit_->setCursorPosition(0);
 }
 
-void MainWindow::PickFiles() {
+void MainWindow::PickFiles(bool add) {
     if (converter_->Running()) return;
     const QStringList files = picker_(this, U(text::kPickTitle), U(text::kPickFilter),
                                       QFile::decodeName(programDir_.c_str()));
@@ -192,7 +293,8 @@ void MainWindow::PickFiles() {
     paths.reserve(size_t(files.size()));
     NativeNames names;
     for (const QString& f : files) paths.push_back(names.Resolve(f));
-    rows_->Replace(std::move(paths));
+    if (add) rows_->Append(std::move(paths));
+    else rows_->Replace(std::move(paths));
 }
 
 void MainWindow::ConnectRun() {
@@ -203,6 +305,7 @@ void MainWindow::ConnectRun() {
             });
     connect(run, &BatchConverter::runStarted, this, [this](int rows) {
         openButton_->setEnabled(false);
+        for (QAction* a : listActions_) a->setEnabled(false);
         stopAction_->setEnabled(true);
         startButton_->setText(U(text::kStopButton));
         progress_->setRange(0, std::max(rows, 1));
@@ -218,6 +321,7 @@ void MainWindow::ConnectRun() {
     connect(run, &BatchConverter::runFinished, this, [this] {
         progress_->setVisible(false);
         openButton_->setEnabled(true);
+        for (QAction* a : listActions_) a->setEnabled(true);
         stopAction_->setEnabled(false);
         startButton_->setText(U(text::kStartButton));
         if (closeWhenRunEnds_) close();
@@ -236,7 +340,8 @@ void MainWindow::OnStartClicked() {
     }
     SaveSettings();
     converter_->Start({formatCombo_->currentIndex() == -1 ? QString() : formatCombo_->currentText(),
-                       saveDirEdit_->text(), prefixEdit_->text()});
+                       saveDirEdit_->text(), prefixEdit_->text(),
+                       qualityBox_->isVisibleTo(this) ? qualityBox_->value() : 0});
 }
 
 void MainWindow::RestoreSettings() {
@@ -244,12 +349,14 @@ void MainWindow::RestoreSettings() {
     formatCombo_->setCurrentIndex(formatCombo_->findText(s.value("run/target").toString()));
     saveDirEdit_->setText(s.value("run/saveDir", U(text::kDefaultSaveDir)).toString());
     prefixEdit_->setText(s.value("run/prefix", DefaultPrefix()).toString());
+    qualityBox_->setValue(s.value("run/quality", 0).toInt());
 }
 
 void MainWindow::SaveSettings() {
     settings_->setValue("run/target", formatCombo_->currentText());
     settings_->setValue("run/saveDir", saveDirEdit_->text());
     settings_->setValue("run/prefix", prefixEdit_->text());
+    settings_->setValue("run/quality", qualityBox_->value());
     settings_->sync();
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/batch/file_places.h"
 #include "app/gui/app_state.h"
@@ -18,6 +19,7 @@ class QSettings;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QSpinBox;
 class QPushButton;
 class QTreeView;
 
@@ -35,6 +37,11 @@ using FilePicker = std::function<QStringList(QWidget* parent, const QString& tit
 
 QStringList PickFilesWithDialog(QWidget* parent, const QString& title, const QString& filter,
                                 const QString& startDir);
+
+// Shows the folder dialog; the chosen folder, or empty when cancelled.
+using FolderPicker =
+    std::function<QString(QWidget* parent, const QString& title, const QString& startDir)>;
+QString PickFolderWithDialog(QWidget* parent, const QString& title, const QString& startDir);
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -54,6 +61,7 @@ public:
     const FilePlaces& Places() const { return places_; }
     const SkinEngine& Skin() const { return skin_; }
     void SetFilePicker(FilePicker picker) { picker_ = std::move(picker); }
+    void SetFolderPicker(FolderPicker picker) { folderPicker_ = std::move(picker); }
     BatchConverter& Converter() { return *converter_; }
     AppState& State() { return state_; }
     bool SkinLoaded() const { return skin_.Loaded(); }
@@ -69,16 +77,22 @@ public:
     QLineEdit* PrefixEdit() const { return prefixEdit_; }
     QProgressBar* Progress() const { return progress_; }
     QAction* StopAction() const { return stopAction_; }
+    QSpinBox* QualityBox() const { return qualityBox_; }
 
-    void PickFiles();
+    // The file dialog's files replace the list, or with `add` join it.
+    void PickFiles(bool add);
+    void BrowseSaveDir();
     void ShowAbout();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void BuildLayout();
     void BuildMenu();
+    void BuildListMenu();
+    void RemoveSelectedRows();
     void RestoreSettings();
     void SaveSettings();
     void OnStartClicked();
@@ -90,6 +104,7 @@ private:
     std::string programDir_;
     SkinEngine skin_;
     FilePicker picker_ = PickFilesWithDialog;
+    FolderPicker folderPicker_ = PickFolderWithDialog;
     std::unique_ptr<QSettings> settings_;
     OptionsMenu* options_ = nullptr;
     std::unique_ptr<BatchConverter> converter_;
@@ -105,6 +120,8 @@ private:
     QLineEdit* prefixEdit_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QAction* stopAction_ = nullptr;
+    QSpinBox* qualityBox_ = nullptr;
+    std::vector<QAction*> listActions_;  // disabled while a run goes
 };
 
 }  // namespace vellumar::gui

@@ -53,6 +53,15 @@ inline constexpr const char* kPickTitle = "选择要转换的文件";
 // "*.*" would hide files without an extension.
 inline constexpr const char* kPickFilter = "图形格式(*.*) (*)";
 
+// The list's context menu.
+inline constexpr const char* kAddFiles = "添加文件…";
+inline constexpr const char* kRemoveRows = "移除所选行";
+inline constexpr const char* kClearList = "清空列表";
+inline constexpr const char* kBrowseSaveDir = "选择保存目录…";
+// The quality box of the lossy targets; 0 leaves each writer its default.
+inline constexpr const char* kQualityDefault = "默认";
+inline constexpr const char* kQualityTip = "图像质量（1–100）；默认：各格式自己的质量";
+
 inline constexpr const char* kPending = "待处理";
 inline constexpr const char* kConverting = "转换中";
 inline constexpr const char* kDone = "处理完成";

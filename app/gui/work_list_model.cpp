@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
+#include <functional>
 #include <unordered_set>
 
 #include "app/gui/texts.h"
@@ -85,6 +87,17 @@ void WorkListModel::ResetAll() {
     if (!rows_.empty()) emit dataChanged(index(0, 0), index(Rows() - 1, 1));
 }
 
+void WorkListModel::Remove(std::vector<int> rows) {
+    std::sort(rows.begin(), rows.end(), std::greater<>());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (int row : rows) {
+        if (row < 0 || row >= Rows()) continue;
+        beginRemoveRows({}, row, row);
+        rows_.erase(rows_.begin() + row);
+        endRemoveRows();
+    }
+}
+
 int WorkListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : Rows();
 }
@@ -98,6 +111,8 @@ QVariant WorkListModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             return index.column() == 0 ? r.shown : QString::fromUtf8(StatusText(r.status));
         case Qt::ToolTipRole:
+            // The path column elides long paths; its tooltip has the whole one.
+            if (index.column() == 0) return r.shown;
             return r.reason.isEmpty() ? QVariant() : QVariant(r.reason);
         case kPathRole:
             return QByteArray::fromStdString(r.path);

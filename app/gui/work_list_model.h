@@ -26,6 +26,9 @@ public:
     // after the others, which keep their results; returns how many were added.
     int Append(std::vector<std::string> paths);
 
+    // Drops the rows at these indexes (any order, repeats ignored).
+    void Remove(std::vector<int> rows);
+
     int Rows() const { return int(rows_.size()); }
     const std::string& Path(int row) const { return rows_.at(size_t(row)).path; }
     std::vector<std::string> Paths() const;

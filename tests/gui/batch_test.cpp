@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QSpinBox>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -206,11 +207,11 @@ TEST_F(BatchTest, SecondRunWhileFirstBoxIsOpenStillWritesRows) {
     ASSERT_EQ(RowText(0), U("处理失败"));
     ASSERT_TRUE(state->messageBox.IsOpen());
 
-    ASSERT_FALSE(RowText(0, 0, Qt::ToolTipRole).isEmpty());
+    ASSERT_FALSE(RowText(0, 1, Qt::ToolTipRole).isEmpty());
     Source("a.bmp", 24);
     ASSERT_TRUE(RunBatch());
     EXPECT_EQ(RowText(0), U("处理完成"));
-    EXPECT_TRUE(RowText(0, 0, Qt::ToolTipRole).isEmpty()) << "the old failure's reason stays";
+    EXPECT_TRUE(RowText(0, 1, Qt::ToolTipRole).isEmpty()) << "the old failure's reason stays";
     EXPECT_TRUE(vt::FileExists(dir.file("DATA/main1.BMP")));
     EXPECT_EQ(messages, (std::vector<Msg>{kUnsupported, kAllDone}));
     // Only the first box is on screen; the completion note was dropped.
@@ -299,7 +300,7 @@ TEST_F(BatchTest, KeepGoingTriesEveryRowAndShowsEachReason) {
     EXPECT_TRUE(reasons[1].contains(U("No such file"))) << reasons[1].toStdString();
     EXPECT_EQ(state->messageBox.Window()->Text(), std::get<0>(kUnsupported) + '\n' + reasons[0]);
     EXPECT_EQ(RowText(0, 1, Qt::ToolTipRole), reasons[0]);
-    EXPECT_EQ(RowText(2, 0, Qt::ToolTipRole), reasons[1]);
+    EXPECT_EQ(RowText(2, 1, Qt::ToolTipRole), reasons[1]);
     EXPECT_TRUE(RowText(1, 1, Qt::ToolTipRole).isEmpty());
     // scripts/screenshot.sh --run keeps this picture of a finished run.
     if (const char* shot = std::getenv("VELLUMAR_SCREENSHOT")) {
@@ -452,7 +453,7 @@ TEST_F(BatchTest, DroppedFoldersAndNamesConvertUnderTheirSourceNames) {
         SCOPED_TRACE(row);
         if (!outputs[row]) {
             EXPECT_EQ(RowText(row), U("处理失败"));
-            EXPECT_TRUE(RowText(row, 0, Qt::ToolTipRole).contains(U("row 1"))) << "names the first";
+            EXPECT_TRUE(RowText(row, 1, Qt::ToolTipRole).contains(U("row 1"))) << "names the first";
             continue;
         }
         EXPECT_EQ(RowText(row), U("处理完成"));
@@ -511,6 +512,48 @@ TEST_F(BatchTest, PaletteChoicesReachTheEngine) {
     }
     EXPECT_GT(psnr[1], psnr[0] + 3) << psnr[0] << " dB standard";
     EXPECT_NE(files[2], files[1]);
+}
+
+// Any folder through the browse button, and the quality of lossy targets,
+// both kept for the next start.
+TEST_F(BatchTest, SaveFolderAnywhereAndQualityAreUsedAndKept) {
+    vt::TempDir out;
+    const QString outDir = QString::fromStdString(out.path());
+    QString picked = outDir;
+    const auto browse = [&] {
+        win->SetFolderPicker([&](QWidget*, const QString&, const QString&) { return picked; });
+        win->SaveDirEdit()->findChild<QAction*>(QStringLiteral("saveDirBrowse"))->trigger();
+    };
+    browse();
+    EXPECT_EQ(win->SaveDirEdit()->text(), outDir);
+    EXPECT_FALSE(win->BaseDirEdit()->isEnabled());
+
+    ChooseFormat("*.PNG");
+    EXPECT_FALSE(win->QualityBox()->isVisibleTo(win.get()));
+    ChooseFormat("*.JPG");
+    EXPECT_TRUE(win->QualityBox()->isVisibleTo(win.get()));
+    Pick({Source("a.bmp", 24, 200, 150, 7)});
+    std::vector<size_t> sizes;
+    for (int quality : {0, 10}) {
+        win->QualityBox()->setValue(quality);
+        ASSERT_TRUE(RunBatch());
+        CloseBox();
+        sizes.push_back(vt::ReadFileBytes(out.file("main1.JPG")).size());
+    }
+    EXPECT_LT(sizes[1], sizes[0]) << "quality 10 should give a smaller file than the default";
+
+    win->close();
+    Open(false);
+    EXPECT_EQ(win->SaveDirEdit()->text(), outDir);
+    EXPECT_EQ(win->QualityBox()->value(), 10);
+    // A folder under the program's folder stays a bare name; a cancel keeps the field.
+    picked = QString::fromStdString(MakeSaveDir("mine"));
+    browse();
+    EXPECT_EQ(win->SaveDirEdit()->text(), U("mine"));
+    EXPECT_TRUE(win->BaseDirEdit()->isEnabled());
+    picked.clear();
+    browse();
+    EXPECT_EQ(win->SaveDirEdit()->text(), U("mine"));
 }
 
 // Holds every row a worker takes until opened; counts the rows taken.

@@ -91,6 +91,59 @@ TEST_F(WindowTest, StartUpLayoutTextsAndState) {
     EXPECT_EQ(ui::Engine::DisplayFlag(), 1);
 }
 
+// Grown, the list takes the room and nothing else changes size or overlaps.
+TEST_F(WindowTest, ResizingKeepsTheArrangement) {
+    QWidget* client = win->centralWidget();
+    const QList<QWidget*> all = client->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    std::vector<QRect> before;
+    for (QWidget* w : all) before.push_back(w->geometry());
+    const QSize grow(335, 213);
+    win->resize(win->size() + grow);
+    QCoreApplication::processEvents();
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        SCOPED_TRACE(all[i]->objectName().toStdString());
+        const QRect now = all[i]->geometry();
+        EXPECT_GE(now.width(), before[i].width());
+        EXPECT_EQ(now.height(), before[i].height() + (all[i] == win->WorkList() ? grow.height() : 0));
+        if (all[i] != win->WorkList()) {
+            EXPECT_EQ(now.top(), before[i].top() + grow.height());
+        }
+        for (qsizetype j = 0; j < i; ++j)
+            if (!before[i].intersects(before[j])) {
+                EXPECT_FALSE(now.intersects(all[j]->geometry())) << all[j]->objectName().toStdString();
+            }
+    }
+    EXPECT_EQ(win->WorkList()->width(), 440 + grow.width());
+    EXPECT_EQ(win->WorkList()->columnWidth(0), 330 + grow.width());
+}
+
+// Rows go one by one, all at once, or join through the dialog; a pick replaces.
+TEST_F(WindowTest, RowsAreRemovedClearedAndAdded) {
+    const auto act = [this](const char* text) {
+        QAction* a = FindAction(win->WorkList(), text);
+        ASSERT_NE(a, nullptr) << text;
+        a->trigger();
+    };
+    Pick({"/p/a.bmp", "/p/b.bmp", "/p/c.bmp"});
+    EXPECT_EQ(win->WorkList()->textElideMode(), Qt::ElideMiddle);
+    EXPECT_EQ(RowText(2, 0, Qt::ToolTipRole), U("/p/c.bmp"));
+    win->WorkList()->setFocus();
+    win->WorkList()->selectionModel()->select(win->Rows().index(1, 0),
+                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::keyClick(win->WorkList(), Qt::Key_Delete);
+    EXPECT_EQ(win->Rows().Paths(), (std::vector<std::string>{"/p/a.bmp", "/p/c.bmp"}));
+    win->SetFilePicker([](QWidget*, const QString&, const QString&, const QString&) {
+        return QStringList{"/p/d.bmp", "/p/a.bmp"};
+    });
+    act("添加文件…");
+    EXPECT_EQ(win->Rows().Paths(), (std::vector<std::string>{"/p/a.bmp", "/p/c.bmp", "/p/d.bmp"}));
+    act("清空列表");
+    EXPECT_EQ(win->Rows().Rows(), 0);
+    Pick({"/p/e.bmp"});
+    Pick({"/p/f.bmp"});
+    EXPECT_EQ(win->Rows().Paths(), std::vector<std::string>{"/p/f.bmp"});
+}
+
 TEST_F(WindowTest, MenuHasProgramExitAndAboutAuthor) {
     const QList<QAction*> top = win->menuBar()->actions();
     ASSERT_EQ(top.size(), 3);
