@@ -119,7 +119,12 @@ void BatchConverter::Start(const Request& request) {
     // The list cannot change while the run goes (the pick is refused), so its
     // rows stay the run's rows.
     std::vector<std::string> sources = rows_.Paths();
-    emit runStarted(int(sources.size()));
+    keepGoing_ = options.keepGoing;
+    total_ = int(sources.size());
+    ended_ = 0;
+    folder_ = QFile::decodeName(QByteArray::fromStdString(options.outDir));
+    clock_.start();
+    emit runStarted(total_);
 
     cancel_ = std::make_unique<batch::CancelFlag>();
     worker_.reset(QThread::create([this, sources = std::move(sources), options] {
@@ -164,10 +169,14 @@ void BatchConverter::OnRowDone(int row, const batch::RowResult& result) {
         for (const std::string& note : result.notes) notes << QString::fromStdString(note);
         rows_.SetResult(row - 1, WorkListModel::Status::Done, notes.join(QLatin1Char('\n')));
         emit rowConverted(row - 1);
+        emit progressed(++ended_, total_, clock_.elapsed());
         return;
     }
+    emit progressed(++ended_, total_, clock_.elapsed());
     const QString reason = QString::fromStdString(batch::ReasonLine(result.error));
-    Message(result.outcome == batch::RowOutcome::DecodeFailed ? text::kUnsupported
+    // Past failures, the rows keep the reasons and the end sums them up.
+    if (!keepGoing_)
+        Message(result.outcome == batch::RowOutcome::DecodeFailed ? text::kUnsupported
                                                               : text::kNoOutputDir,
             reason, text::kWarningTitle, ui::kIconWarning);
     rows_.SetResult(row - 1, WorkListModel::Status::Failed, reason);
@@ -182,6 +191,9 @@ void BatchConverter::OnRunEnded(batch::RunSummary summary) {
     if (!summary.refusal.empty())
         Message(text::kNoOutputDir, QString::fromStdString(batch::ReasonLine(summary.refusal)),
                 text::kWarningTitle, ui::kIconWarning);
+    else if (keepGoing_ && !summary.cancelled)
+        emit summaryReady(summary.converted, summary.failed, summary.skipped, clock_.elapsed(),
+                          folder_);
     else if (summary.failed == 0 && !summary.cancelled)
         Message(text::kAllDone, {}, text::kInfoTitle, ui::kIconInformation);
     emit runFinished();

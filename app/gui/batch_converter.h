@@ -3,6 +3,7 @@
 // no widget: the window shows its messages and progress from its signals.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -59,6 +60,11 @@ signals:
     // List rows count from 0. The run now waits for `row`; rows before it are reported.
     void rowStarted(int row);
     void rowConverted(int row);
+    // Rows ended so far, converted or not, of the run's `total`; the time the run has taken.
+    void progressed(int ended, int total, qint64 elapsedMs);
+    // A run past failures ends with one account instead of a box per failure.
+    void summaryReady(int converted, int failed, int skipped, qint64 elapsedMs,
+                      const QString& folder);
     void runFinished();
 
 private:
@@ -74,6 +80,10 @@ private:
     std::function<void(batch::RunOptions&)> optionsSource_;
     std::function<void(int)> rowBegun_;
     bool running_ = false;
+    bool keepGoing_ = false;
+    int total_ = 0, ended_ = 0;
+    QString folder_;
+    QElapsedTimer clock_;
     bool shutDown_ = false;
     std::unique_ptr<batch::CancelFlag> cancel_;
     std::unique_ptr<QThread> worker_;

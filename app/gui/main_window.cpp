@@ -2,6 +2,9 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
 #include <QKeyEvent>
 #include <QComboBox>
 #include <QFile>
@@ -56,6 +59,10 @@ QLabel* MakeLabel(QWidget* parent, const char* designerName, const QString& text
     label->setText(text);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
+}
+
+QString Duration(qint64 seconds) {
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 // The targets whose writers lose detail, which the quality steers.
@@ -217,9 +224,12 @@ void MainWindow::BuildLayout() {
     for (QLineEdit* e : {baseDirEdit_, saveDirEdit_, prefixEdit_}) e->setTextMargins(0, 0, 0, 0);
 
     progress_ = Make<QProgressBar>(client, "progress");
-    layout->Place(progress_, {8, 334, 440, 14}, A::kStretch, A::kMove);
+    layout->Place(progress_, {8, 334, 300, 14}, A::kStretch, A::kMove);
     progress_->setTextVisible(false);
     progress_->setVisible(false);
+    progressText_ = Make<QLabel>(client, "progressText");
+    layout->Place(progressText_, {312, 331, 136, 20}, A::kMove, A::kMove);
+    progressText_->setVisible(false);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
@@ -311,7 +321,18 @@ void MainWindow::ConnectRun() {
         progress_->setRange(0, std::max(rows, 1));
         progress_->setValue(0);
         progress_->setVisible(rows > 0);
+        progressText_->setText(U(text::kProgressCount).arg(0).arg(rows));
+        progressText_->setVisible(rows > 0);
     });
+    connect(run, &BatchConverter::progressed, this, [this](int ended, int total, qint64 ms) {
+        const QString count = U(text::kProgressCount).arg(ended).arg(total);
+        // What the rows so far took, for each row still to go.
+        const qint64 left = ended > 0 ? ms * (total - ended) / ended / 1000 : 0;
+        progressText_->setText(ended > 0 && ended < total
+                                   ? U(text::kTimeLeft).arg(count, Duration(left))
+                                   : count);
+    });
+    connect(run, &BatchConverter::summaryReady, this, &MainWindow::ShowSummary);
     connect(run, &BatchConverter::rowStarted, this, [this](int row) {
         progress_->setValue(row);
         workList_->scrollTo(rows_->index(row, 0));
@@ -320,12 +341,36 @@ void MainWindow::ConnectRun() {
             [this](int row) { progress_->setValue(row + 1); });
     connect(run, &BatchConverter::runFinished, this, [this] {
         progress_->setVisible(false);
+        progressText_->setVisible(false);
         openButton_->setEnabled(true);
         for (QAction* a : listActions_) a->setEnabled(true);
         stopAction_->setEnabled(false);
         startButton_->setText(U(text::kStartButton));
         if (closeWhenRunEnds_) close();
     });
+}
+
+void MainWindow::ShowSummary(int converted, int failed, int skipped, qint64 ms,
+                             const QString& folder) {
+    if (!summary_) {
+        summary_ = new QMessageBox(this);
+        summary_->setObjectName(QStringLiteral("summary"));
+        summary_->setWindowTitle(U(text::kSummaryTitle));
+        summary_->setIcon(QMessageBox::Information);
+        summary_->setWindowModality(Qt::NonModal);
+        summary_->setStandardButtons(QMessageBox::Ok);
+        QPushButton* open = summary_->addButton(U(text::kOpenSaveDir), QMessageBox::ActionRole);
+        open->setObjectName(QStringLiteral("openSaveDir"));
+        connect(open, &QAbstractButton::clicked, this,
+                [this] { folderOpener_(QUrl::fromLocalFile(summaryFolder_)); });
+    }
+    summaryFolder_ = folder;
+    summary_->setText(U(text::kSummaryText)
+                          .arg(converted)
+                          .arg(failed)
+                          .arg(skipped)
+                          .arg(Duration((ms + 500) / 1000)));
+    summary_->show();
 }
 
 void MainWindow::ShowAbout() {

@@ -2,7 +2,9 @@
 // start of a batch run.
 #pragma once
 
+#include <QDesktopServices>
 #include <QMainWindow>
+#include <QUrl>
 #include <QStringList>
 
 #include <functional>
@@ -17,6 +19,7 @@
 class QComboBox;
 class QSettings;
 class QLabel;
+class QMessageBox;
 class QLineEdit;
 class QProgressBar;
 class QSpinBox;
@@ -62,6 +65,13 @@ public:
     const SkinEngine& Skin() const { return skin_; }
     void SetFilePicker(FilePicker picker) { picker_ = std::move(picker); }
     void SetFolderPicker(FolderPicker picker) { folderPicker_ = std::move(picker); }
+    // How the summary's button shows a folder (the desktop's file manager).
+    void SetFolderOpener(std::function<void(const QUrl&)> opener) {
+        folderOpener_ = std::move(opener);
+    }
+    // The end-of-run account of a run past failures; null before the first.
+    QMessageBox* SummaryBox() const { return summary_; }
+    QLabel* ProgressText() const { return progressText_; }
     BatchConverter& Converter() { return *converter_; }
     AppState& State() { return state_; }
     bool SkinLoaded() const { return skin_.Loaded(); }
@@ -93,6 +103,7 @@ private:
     void BuildMenu();
     void BuildListMenu();
     void RemoveSelectedRows();
+    void ShowSummary(int converted, int failed, int skipped, qint64 ms, const QString& folder);
     void RestoreSettings();
     void SaveSettings();
     void OnStartClicked();
@@ -105,6 +116,12 @@ private:
     SkinEngine skin_;
     FilePicker picker_ = PickFilesWithDialog;
     FolderPicker folderPicker_ = PickFolderWithDialog;
+    std::function<void(const QUrl&)> folderOpener_ = [](const QUrl& u) {
+        QDesktopServices::openUrl(u);
+    };
+    QMessageBox* summary_ = nullptr;
+    QString summaryFolder_;
+    QLabel* progressText_ = nullptr;
     std::unique_ptr<QSettings> settings_;
     OptionsMenu* options_ = nullptr;
     std::unique_ptr<BatchConverter> converter_;

@@ -62,6 +62,14 @@ inline constexpr const char* kBrowseSaveDir = "选择保存目录…";
 inline constexpr const char* kQualityDefault = "默认";
 inline constexpr const char* kQualityTip = "图像质量（1–100）；默认：各格式自己的质量";
 
+// Beside the progress bar: rows ended of all, then the time left once known.
+inline constexpr const char* kProgressCount = "%1/%2";
+inline constexpr const char* kTimeLeft = "%1，剩余约 %2";
+// The box at the end of a run past failures.
+inline constexpr const char* kSummaryTitle = "转换结果";
+inline constexpr const char* kSummaryText = "已转换：%1\n失败：%2\n跳过：%3\n用时：%4";
+inline constexpr const char* kOpenSaveDir = "打开保存目录";
+
 inline constexpr const char* kPending = "待处理";
 inline constexpr const char* kConverting = "转换中";
 inline constexpr const char* kDone = "处理完成";
