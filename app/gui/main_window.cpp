@@ -32,6 +32,7 @@
 #include "app/gui/file_drop.h"
 #include "app/gui/native_path.h"
 #include "app/gui/options_menu.h"
+#include "app/gui/preview_pane.h"
 #include "app/gui/texts.h"
 #include "app/gui/work_list_model.h"
 #include "ui_engine/ui_engine.h"
@@ -147,7 +148,10 @@ void MainWindow::BuildLayout() {
 
     rows_ = new WorkListModel(this);
     workList_ = Make<QTreeView>(client, "超级列表框1");
-    layout->Place(workList_, {8, 8, 440, 192}, A::kStretch, A::kStretch);
+    // The preview has no room at the starting size; it takes half of what the window grows.
+    layout->Place(workList_, {8, 8, 440, 192}, halfGrow, A::kStretch);
+    preview_ = new PreviewPane(client);
+    layout->Place(preview_, {452, 8, 0, 192}, half, A::kStretch);
     workList_->setModel(rows_);
     workList_->setColumnWidth(0, 330);
     workList_->setColumnWidth(1, 100);
@@ -167,6 +171,10 @@ void MainWindow::BuildLayout() {
         workList_->viewport(), [this] { return converter_->Running(); },
         [this](std::vector<std::string> paths) { rows_->Append(std::move(paths)); });
     BuildListMenu();
+    connect(workList_->selectionModel(), &QItemSelectionModel::currentRowChanged, preview_,
+            [this](const QModelIndex& current) {
+                preview_->Show(current.isValid() ? rows_->Path(current.row()) : std::string());
+            });
 
     layout->Place(MakeLabel(client, "标签4", U((text::kSupportedFormats + FormatNames(",")).c_str())),
                   {8, 208, 440, 24}, A::kStretch, A::kMove);

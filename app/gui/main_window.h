@@ -30,6 +30,7 @@ namespace vellumar::gui {
 
 class BatchConverter;
 class OptionsMenu;
+class PreviewPane;
 class WorkListModel;
 
 // Shows the open dialog and returns the chosen full paths (empty when cancelled).
@@ -72,6 +73,7 @@ public:
     // The end-of-run account of a run past failures; null before the first.
     QMessageBox* SummaryBox() const { return summary_; }
     QLabel* ProgressText() const { return progressText_; }
+    PreviewPane* Preview() const { return preview_; }
     BatchConverter& Converter() { return *converter_; }
     AppState& State() { return state_; }
     bool SkinLoaded() const { return skin_.Loaded(); }
@@ -122,6 +124,7 @@ private:
     QMessageBox* summary_ = nullptr;
     QString summaryFolder_;
     QLabel* progressText_ = nullptr;
+    PreviewPane* preview_ = nullptr;
     std::unique_ptr<QSettings> settings_;
     OptionsMenu* options_ = nullptr;
     std::unique_ptr<BatchConverter> converter_;

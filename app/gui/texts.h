@@ -70,6 +70,9 @@ inline constexpr const char* kSummaryTitle = "转换结果";
 inline constexpr const char* kSummaryText = "已转换：%1\n失败：%2\n跳过：%3\n用时：%4";
 inline constexpr const char* kOpenSaveDir = "打开保存目录";
 
+// The preview's facts: format, width, height, bits per pixel, frames.
+inline constexpr const char* kPreviewFacts = "%1\n%2 × %3 像素\n%4 位/像素\n%5 帧";
+
 inline constexpr const char* kPending = "待处理";
 inline constexpr const char* kConverting = "转换中";
 inline constexpr const char* kDone = "处理完成";

@@ -19,6 +19,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "app/gui/preview_pane.h"
 #include "app/gui/texts.h"
 #include "core/vx_format.h"
 #include "tests/gui/gui_fixture.h"
@@ -560,6 +561,24 @@ TEST_F(BatchTest, SaveFolderAnywhereAndQualityAreUsedAndKept) {
     picked.clear();
     browse();
     EXPECT_EQ(win->SaveDirEdit()->text(), U("mine"));
+}
+
+// Selecting a row shows its source as the engine reads it, off the GUI thread.
+TEST_F(BatchTest, PreviewShowsTheSelectedSource) {
+    Pick({Source("wide.bmp", 8, 320, 160), Garbage("bad.bmp")});
+    vellumar::gui::PreviewPane* pane = win->Preview();
+    struct Case { int row; const char* facts; QSize thumb; };
+    for (const Case c : {Case{0, "BMP\n320 × 160 像素\n8 位/像素\n1 帧", {160, 80}},
+                         Case{1, nullptr, {0, 0}}}) {
+        SCOPED_TRACE(c.row);
+        QSignalSpy shown(pane, &vellumar::gui::PreviewPane::shown);
+        win->WorkList()->setCurrentIndex(win->Rows().index(c.row, 0));
+        ASSERT_TRUE(WaitFor([&] { return shown.count() > 0; }));
+        const QPixmap thumb = pane->Thumbnail()->pixmap();
+        EXPECT_EQ(thumb.size(), c.thumb);
+        if (c.facts) EXPECT_EQ(pane->Facts()->text(), U(c.facts));
+        else EXPECT_FALSE(pane->Facts()->text().isEmpty()) << "a file that cannot be read says why";
+    }
 }
 
 // Holds every row a worker takes until opened; counts the rows taken.

@@ -97,24 +97,26 @@ TEST_F(WindowTest, ResizingKeepsTheArrangement) {
     const QList<QWidget*> all = client->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     std::vector<QRect> before;
     for (QWidget* w : all) before.push_back(w->geometry());
-    const QSize grow(335, 213);
+    const QSize grow(336, 213);
     win->resize(win->size() + grow);
     QCoreApplication::processEvents();
     for (qsizetype i = 0; i < all.size(); ++i) {
         SCOPED_TRACE(all[i]->objectName().toStdString());
         const QRect now = all[i]->geometry();
         EXPECT_GE(now.width(), before[i].width());
-        EXPECT_EQ(now.height(), before[i].height() + (all[i] == win->WorkList() ? grow.height() : 0));
-        if (all[i] != win->WorkList()) {
-            EXPECT_EQ(now.top(), before[i].top() + grow.height());
-        }
+        // The list and the preview beside it take the height; the rest move down.
+        const bool besideList = before[i].top() == 8;
+        EXPECT_EQ(now.height(), before[i].height() + (besideList ? grow.height() : 0));
+        EXPECT_EQ(now.top(), before[i].top() + (besideList ? 0 : grow.height()));
         for (qsizetype j = 0; j < i; ++j)
             if (!before[i].intersects(before[j])) {
                 EXPECT_FALSE(now.intersects(all[j]->geometry())) << all[j]->objectName().toStdString();
             }
     }
-    EXPECT_EQ(win->WorkList()->width(), 440 + grow.width());
-    EXPECT_EQ(win->WorkList()->columnWidth(0), 330 + grow.width());
+    // Half the width goes to the list, half to the preview beside it.
+    EXPECT_EQ(win->WorkList()->width(), 440 + grow.width() / 2);
+    EXPECT_EQ(win->WorkList()->columnWidth(0), 330 + grow.width() / 2);
+    EXPECT_EQ(win->findChild<QWidget*>("preview")->width(), grow.width() / 2);
 }
 
 // Rows go one by one, all at once, or join through the dialog; a pick replaces.
