@@ -51,12 +51,12 @@ void BatchConverter::Shutdown() {
     running_ = false;
 }
 
-void BatchConverter::Message(const char* text, const QString& reason, const char* title,
+void BatchConverter::Message(const char* words, const QString& reason, const char* title,
                              int icon) {
     // The specified text first; what really happened below it.
-    QString shown = QString::fromUtf8(text);
+    QString shown = text::T(words);
     if (!reason.isEmpty()) shown += QLatin1Char('\n') + reason;
-    emit messageRequested(shown, QString::fromUtf8(title), icon);
+    emit messageRequested(shown, text::T(title), icon);
 }
 
 void BatchConverter::Start(const Request& request) {

@@ -68,7 +68,7 @@ signals:
     void runFinished();
 
 private:
-    void Message(const char* text, const QString& reason, const char* title, int icon);
+    void Message(const char* words, const QString& reason, const char* title, int icon);
     void OnRowBegun(int row);
     void OnRowStart(int row);
     void OnRowDone(int row, const batch::RowResult& result);

@@ -98,7 +98,7 @@ MainWindow::MainWindow(AppState& state, Options options)
     // Beside the skin data: the program's folder when portable, else the user's config folder.
     settings_ = std::make_unique<QSettings>(
         QFile::decodeName((places_.skinData + "/vellumar.ini").c_str()), QSettings::IniFormat);
-    setWindowTitle(U(text::kWindowTitle));
+    setWindowTitle(text::T(text::kWindowTitle));
     BuildMenu();
     BuildLayout();
     setGeometry(50, 50, 465, 387);
@@ -126,15 +126,15 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::BuildMenu() {
-    QMenu* program = menuBar()->addMenu(U(text::kMenuProgram));
-    stopAction_ = program->addAction(U(text::kMenuStop), this, [this] { converter_->Cancel(); });
+    QMenu* program = menuBar()->addMenu(text::T(text::kMenuProgram));
+    stopAction_ = program->addAction(text::T(text::kMenuStop), this, [this] { converter_->Cancel(); });
     stopAction_->setShortcut(QKeySequence(Qt::Key_Escape));
     // Only a run can be stopped.
     stopAction_->setEnabled(false);
-    program->addAction(U(text::kMenuExit), this, &QWidget::close);
-    options_ = new OptionsMenu(menuBar()->addMenu(U(text::kMenuOptions)), *settings_);
-    QMenu* about = menuBar()->addMenu(U(text::kMenuAbout));
-    about->addAction(U(text::kMenuAboutAuthor), this, &MainWindow::ShowAbout);
+    program->addAction(text::T(text::kMenuExit), this, &QWidget::close);
+    options_ = new OptionsMenu(menuBar()->addMenu(text::T(text::kMenuOptions)), *settings_);
+    QMenu* about = menuBar()->addMenu(text::T(text::kMenuAbout));
+    about->addAction(text::T(text::kMenuAboutAuthor), this, &MainWindow::ShowAbout);
 }
 
 void MainWindow::BuildLayout() {
@@ -176,17 +176,17 @@ void MainWindow::BuildLayout() {
                 preview_->Show(current.isValid() ? rows_->Path(current.row()) : std::string());
             });
 
-    layout->Place(MakeLabel(client, "标签4", U((text::kSupportedFormats + FormatNames(",")).c_str())),
+    layout->Place(MakeLabel(client, "标签4", text::T(text::kSupportedFormats) + QString::fromStdString(FormatNames(","))),
                   {8, 208, 440, 24}, A::kStretch, A::kMove);
 
     openButton_ = Make<QPushButton>(client, "按钮1");
-    openButton_->setText(U(text::kOpenButton));
+    openButton_->setText(text::T(text::kOpenButton));
     layout->Place(openButton_, {8, 240, 264, 32}, A::kStretch, A::kMove);
     startButton_ = Make<QPushButton>(client, "按钮2");
-    startButton_->setText(U(text::kStartButton));
+    startButton_->setText(text::T(text::kStartButton));
     layout->Place(startButton_, {296, 240, 144, 56}, A::kMove, A::kMove);
 
-    layout->Place(MakeLabel(client, "标签1", U(text::kFormatLabel)), {16, 280, 96, 24}, A::kStay,
+    layout->Place(MakeLabel(client, "标签1", text::T(text::kFormatLabel)), {16, 280, 96, 24}, A::kStay,
                   A::kMove);
     formatCombo_ = Make<QComboBox>(client, "组合框1");
     layout->Place(formatCombo_, {112, 280, 136, 20}, A::kStay, A::kMove);
@@ -198,32 +198,32 @@ void MainWindow::BuildLayout() {
     qualityBox_ = Make<QSpinBox>(client, "quality");
     layout->Place(qualityBox_, {252, 280, 40, 20}, A::kStay, A::kMove);
     qualityBox_->setRange(0, 100);
-    qualityBox_->setSpecialValueText(U(text::kQualityDefault));
-    qualityBox_->setToolTip(U(text::kQualityTip));
+    qualityBox_->setSpecialValueText(text::T(text::kQualityDefault));
+    qualityBox_->setToolTip(text::T(text::kQualityTip));
     qualityBox_->setVisible(false);
     connect(formatCombo_, &QComboBox::currentTextChanged, qualityBox_,
             [this](const QString& item) { qualityBox_->setVisible(LossyTarget(item)); });
 
-    layout->Place(MakeLabel(client, "标签2", U(text::kSaveDirLabel)), {16, 304, 64, 24},
+    layout->Place(MakeLabel(client, "标签2", text::T(text::kSaveDirLabel)), {16, 304, 64, 24},
                   A::kStay, A::kMove);
     baseDirEdit_ = Make<QLineEdit>(client, "编辑框1");
     layout->Place(baseDirEdit_, {78, 309, 114, 19}, halfGrow, A::kMove);
     // It only shows where a bare save folder name lives.
     baseDirEdit_->setReadOnly(true);
-    layout->Place(MakeLabel(client, "标签3", U(text::kSeparatorLabel)), {194, 307, 8, 24},
+    layout->Place(MakeLabel(client, "标签3", text::T(text::kSeparatorLabel)), {194, 307, 8, 24},
                   halfMove, A::kMove);
     saveDirEdit_ = Make<QLineEdit>(client, "编辑框2");
     layout->Place(saveDirEdit_, {204, 309, 68, 19}, half, A::kMove);
-    saveDirEdit_->setText(U(text::kDefaultSaveDir));
+    saveDirEdit_->setText(text::T(text::kDefaultSaveDir));
     QAction* browse = saveDirEdit_->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon),
                                               QLineEdit::TrailingPosition);
     browse->setObjectName(QStringLiteral("saveDirBrowse"));
-    browse->setToolTip(U(text::kBrowseSaveDir));
+    browse->setToolTip(text::T(text::kBrowseSaveDir));
     connect(browse, &QAction::triggered, this, &MainWindow::BrowseSaveDir);
     // A folder of its own does not live under the program's folder.
     connect(saveDirEdit_, &QLineEdit::textChanged, baseDirEdit_,
             [this](const QString& t) { baseDirEdit_->setEnabled(!t.startsWith('/')); });
-    layout->Place(MakeLabel(client, "标签5", U(text::kPrefixLabel)), {276, 310, 124, 16},
+    layout->Place(MakeLabel(client, "标签5", text::T(text::kPrefixLabel)), {276, 310, 124, 16},
                   A::kMove, A::kMove);
     prefixEdit_ = Make<QLineEdit>(client, "编辑框3");
     layout->Place(prefixEdit_, {404, 308, 48, 19}, A::kMove, A::kMove);
@@ -255,8 +255,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
 
 void MainWindow::BuildListMenu() {
     workList_->setContextMenuPolicy(Qt::ActionsContextMenu);
-    const auto add = [this](const char* text, auto slot) {
-        QAction* a = new QAction(U(text), workList_);
+    const auto add = [this](const char* label, auto slot) {
+        QAction* a = new QAction(text::T(label), workList_);
         connect(a, &QAction::triggered, this, slot);
         workList_->addAction(a);
         listActions_.push_back(a);
@@ -278,7 +278,7 @@ void MainWindow::RemoveSelectedRows() {
 
 void MainWindow::BrowseSaveDir() {
     const std::string current = OutputFolder(programDir_, saveDirEdit_->text());
-    const QString chosen = folderPicker_(this, U(text::kBrowseSaveDir),
+    const QString chosen = folderPicker_(this, text::T(text::kBrowseSaveDir),
                                          QFile::decodeName(QByteArray::fromStdString(current)));
     if (chosen.isEmpty()) return;
     // A folder under the program's folder stays a bare name, as DATA is.
@@ -303,7 +303,7 @@ void MainWindow::OnCreated(bool attachSkin) {
 
 void MainWindow::PickFiles(bool add) {
     if (converter_->Running()) return;
-    const QStringList files = picker_(this, U(text::kPickTitle), U(text::kPickFilter),
+    const QStringList files = picker_(this, text::T(text::kPickTitle), text::T(text::kPickFilter),
                                       QFile::decodeName(programDir_.c_str()));
     // A cancelled pick keeps the list.
     if (files.isEmpty()) return;
@@ -325,19 +325,19 @@ void MainWindow::ConnectRun() {
         openButton_->setEnabled(false);
         for (QAction* a : listActions_) a->setEnabled(false);
         stopAction_->setEnabled(true);
-        startButton_->setText(U(text::kStopButton));
+        startButton_->setText(text::T(text::kStopButton));
         progress_->setRange(0, std::max(rows, 1));
         progress_->setValue(0);
         progress_->setVisible(rows > 0);
-        progressText_->setText(U(text::kProgressCount).arg(0).arg(rows));
+        progressText_->setText(text::T(text::kProgressCount).arg(0).arg(rows));
         progressText_->setVisible(rows > 0);
     });
     connect(run, &BatchConverter::progressed, this, [this](int ended, int total, qint64 ms) {
-        const QString count = U(text::kProgressCount).arg(ended).arg(total);
+        const QString count = text::T(text::kProgressCount).arg(ended).arg(total);
         // What the rows so far took, for each row still to go.
         const qint64 left = ended > 0 ? ms * (total - ended) / ended / 1000 : 0;
         progressText_->setText(ended > 0 && ended < total
-                                   ? U(text::kTimeLeft).arg(count, Duration(left))
+                                   ? text::T(text::kTimeLeft).arg(count, Duration(left))
                                    : count);
     });
     connect(run, &BatchConverter::summaryReady, this, &MainWindow::ShowSummary);
@@ -353,7 +353,7 @@ void MainWindow::ConnectRun() {
         openButton_->setEnabled(true);
         for (QAction* a : listActions_) a->setEnabled(true);
         stopAction_->setEnabled(false);
-        startButton_->setText(U(text::kStartButton));
+        startButton_->setText(text::T(text::kStartButton));
         if (closeWhenRunEnds_) close();
     });
 }
@@ -363,17 +363,17 @@ void MainWindow::ShowSummary(int converted, int failed, int skipped, qint64 ms,
     if (!summary_) {
         summary_ = new QMessageBox(this);
         summary_->setObjectName(QStringLiteral("summary"));
-        summary_->setWindowTitle(U(text::kSummaryTitle));
+        summary_->setWindowTitle(text::T(text::kSummaryTitle));
         summary_->setIcon(QMessageBox::Information);
         summary_->setWindowModality(Qt::NonModal);
         summary_->setStandardButtons(QMessageBox::Ok);
-        QPushButton* open = summary_->addButton(U(text::kOpenSaveDir), QMessageBox::ActionRole);
+        QPushButton* open = summary_->addButton(text::T(text::kOpenSaveDir), QMessageBox::ActionRole);
         open->setObjectName(QStringLiteral("openSaveDir"));
         connect(open, &QAbstractButton::clicked, this,
                 [this] { folderOpener_(QUrl::fromLocalFile(summaryFolder_)); });
     }
     summaryFolder_ = folder;
-    summary_->setText(U(text::kSummaryText)
+    summary_->setText(text::T(text::kSummaryText)
                           .arg(converted)
                           .arg(failed)
                           .arg(skipped)
@@ -382,7 +382,7 @@ void MainWindow::ShowSummary(int converted, int failed, int skipped, qint64 ms,
 }
 
 void MainWindow::ShowAbout() {
-    state_.messageBox.Show(U(text::kAboutText), U(text::kAboutTitle), ui::kIconInformation, 1,
+    state_.messageBox.Show(text::T(text::kAboutText), text::T(text::kAboutTitle), ui::kIconInformation, 1,
                            300, 150, nullptr);
 }
 
@@ -400,7 +400,7 @@ void MainWindow::OnStartClicked() {
 void MainWindow::RestoreSettings() {
     const QSettings& s = *settings_;
     formatCombo_->setCurrentIndex(formatCombo_->findText(s.value("run/target").toString()));
-    saveDirEdit_->setText(s.value("run/saveDir", U(text::kDefaultSaveDir)).toString());
+    saveDirEdit_->setText(s.value("run/saveDir", text::T(text::kDefaultSaveDir)).toString());
     prefixEdit_->setText(s.value("run/prefix", DefaultPrefix()).toString());
     qualityBox_->setValue(s.value("run/quality", 0).toInt());
 }

@@ -76,7 +76,7 @@ void PreviewPane::Show(const std::string& path) {
         };
         const batch::PictureFacts f = batch::ReadPictureFacts(path, 0, kVxDefaultMaxPixels);
         const QString text =
-            f.ok ? QString::fromUtf8(text::kPreviewFacts)
+            f.ok ? text::T(text::kPreviewFacts)
                        .arg(QString::fromStdString(f.format))
                        .arg(f.width)
                        .arg(f.height)

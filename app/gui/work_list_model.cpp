@@ -109,7 +109,7 @@ QVariant WorkListModel::data(const QModelIndex& index, int role) const {
     const Row& r = rows_[size_t(index.row())];
     switch (role) {
         case Qt::DisplayRole:
-            return index.column() == 0 ? r.shown : QString::fromUtf8(StatusText(r.status));
+            return index.column() == 0 ? r.shown : text::T(StatusText(r.status));
         case Qt::ToolTipRole:
             // The path column elides long paths; its tooltip has the whole one.
             if (index.column() == 0) return r.shown;
@@ -123,8 +123,8 @@ QVariant WorkListModel::data(const QModelIndex& index, int role) const {
 
 QVariant WorkListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    if (section == 0) return QString::fromUtf8(text::kListHeaderFile);
-    if (section == 1) return QString::fromUtf8(text::kListHeaderResult);
+    if (section == 0) return text::T(text::kListHeaderFile);
+    if (section == 1) return text::T(text::kListHeaderResult);
     return {};
 }
 
