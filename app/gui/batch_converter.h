@@ -3,6 +3,7 @@
 // no widget: the window shows its messages and progress from its signals.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -18,6 +19,9 @@ namespace vellumar::gui {
 
 class WorkListModel;
 
+// Where a run writes: `saveDir` itself when absolute, else under `programDir`.
+std::string OutputFolder(const std::string& programDir, const QString& saveDir);
+
 class BatchConverter : public QObject {
     Q_OBJECT
 public:
@@ -26,6 +30,7 @@ public:
         QString targetItem;  // the chosen target's item text; empty: none chosen
         QString saveDir;
         QString prefix;
+        int quality = 0;  // 0: not chosen
     };
 
     BatchConverter(WorkListModel& rows, const std::string& programDir);
@@ -55,10 +60,16 @@ signals:
     // List rows count from 0. The run now waits for `row`; rows before it are reported.
     void rowStarted(int row);
     void rowConverted(int row);
+    // Rows ended so far, converted or not, of the run's `total`; the time the run has taken.
+    void progressed(int ended, int total, qint64 elapsedMs);
+    // A run past failures ends with one account instead of a box per failure.
+    void summaryReady(int converted, int failed, int skipped, qint64 elapsedMs,
+                      const QString& folder);
     void runFinished();
 
 private:
-    void Message(const char* text, const QString& reason, const char* title, int icon);
+    void Message(const char* words, const QString& reason, const char* title, int icon);
+    void OnRowBegun(int row);
     void OnRowStart(int row);
     void OnRowDone(int row, const batch::RowResult& result);
     void OnRunEnded(batch::RunSummary summary);
@@ -69,6 +80,10 @@ private:
     std::function<void(batch::RunOptions&)> optionsSource_;
     std::function<void(int)> rowBegun_;
     bool running_ = false;
+    bool keepGoing_ = false;
+    int total_ = 0, ended_ = 0;
+    QString folder_;
+    QElapsedTimer clock_;
     bool shutDown_ = false;
     std::unique_ptr<batch::CancelFlag> cancel_;
     std::unique_ptr<QThread> worker_;

@@ -2,12 +2,15 @@
 // start of a batch run.
 #pragma once
 
+#include <QDesktopServices>
 #include <QMainWindow>
+#include <QUrl>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/batch/file_places.h"
 #include "app/gui/app_state.h"
@@ -16,8 +19,10 @@
 class QComboBox;
 class QSettings;
 class QLabel;
+class QMessageBox;
 class QLineEdit;
 class QProgressBar;
+class QSpinBox;
 class QPushButton;
 class QTreeView;
 
@@ -25,6 +30,7 @@ namespace vellumar::gui {
 
 class BatchConverter;
 class OptionsMenu;
+class PreviewPane;
 class WorkListModel;
 
 // Shows the open dialog and returns the chosen full paths (empty when cancelled).
@@ -35,6 +41,11 @@ using FilePicker = std::function<QStringList(QWidget* parent, const QString& tit
 
 QStringList PickFilesWithDialog(QWidget* parent, const QString& title, const QString& filter,
                                 const QString& startDir);
+
+// Shows the folder dialog; the chosen folder, or empty when cancelled.
+using FolderPicker =
+    std::function<QString(QWidget* parent, const QString& title, const QString& startDir)>;
+QString PickFolderWithDialog(QWidget* parent, const QString& title, const QString& startDir);
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -54,6 +65,15 @@ public:
     const FilePlaces& Places() const { return places_; }
     const SkinEngine& Skin() const { return skin_; }
     void SetFilePicker(FilePicker picker) { picker_ = std::move(picker); }
+    void SetFolderPicker(FolderPicker picker) { folderPicker_ = std::move(picker); }
+    // How the summary's button shows a folder (the desktop's file manager).
+    void SetFolderOpener(std::function<void(const QUrl&)> opener) {
+        folderOpener_ = std::move(opener);
+    }
+    // The end-of-run account of a run past failures; null before the first.
+    QMessageBox* SummaryBox() const { return summary_; }
+    QLabel* ProgressText() const { return progressText_; }
+    PreviewPane* Preview() const { return preview_; }
     BatchConverter& Converter() { return *converter_; }
     AppState& State() { return state_; }
     bool SkinLoaded() const { return skin_.Loaded(); }
@@ -68,16 +88,24 @@ public:
     QLineEdit* SaveDirEdit() const { return saveDirEdit_; }
     QLineEdit* PrefixEdit() const { return prefixEdit_; }
     QProgressBar* Progress() const { return progress_; }
+    QAction* StopAction() const { return stopAction_; }
+    QSpinBox* QualityBox() const { return qualityBox_; }
 
-    void PickFiles();
+    // The file dialog's files replace the list, or with `add` join it.
+    void PickFiles(bool add);
+    void BrowseSaveDir();
     void ShowAbout();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void BuildLayout();
     void BuildMenu();
+    void BuildListMenu();
+    void RemoveSelectedRows();
+    void ShowSummary(int converted, int failed, int skipped, qint64 ms, const QString& folder);
     void RestoreSettings();
     void SaveSettings();
     void OnStartClicked();
@@ -89,6 +117,14 @@ private:
     std::string programDir_;
     SkinEngine skin_;
     FilePicker picker_ = PickFilesWithDialog;
+    FolderPicker folderPicker_ = PickFolderWithDialog;
+    std::function<void(const QUrl&)> folderOpener_ = [](const QUrl& u) {
+        QDesktopServices::openUrl(u);
+    };
+    QMessageBox* summary_ = nullptr;
+    QString summaryFolder_;
+    QLabel* progressText_ = nullptr;
+    PreviewPane* preview_ = nullptr;
     std::unique_ptr<QSettings> settings_;
     OptionsMenu* options_ = nullptr;
     std::unique_ptr<BatchConverter> converter_;
@@ -103,6 +139,9 @@ private:
     QLineEdit* saveDirEdit_ = nullptr;
     QLineEdit* prefixEdit_ = nullptr;
     QProgressBar* progress_ = nullptr;
+    QAction* stopAction_ = nullptr;
+    QSpinBox* qualityBox_ = nullptr;
+    std::vector<QAction*> listActions_;  // disabled while a run goes
 };
 
 }  // namespace vellumar::gui

@@ -85,7 +85,7 @@ void Apply(batch::RunOptions& options, const char* name, const char* value, bool
 
 OptionsMenu::OptionsMenu(QMenu* menu, QSettings& settings) : QObject(menu), settings_(settings) {
     for (const Toggle& t : kToggles) {
-        QAction* a = menu->addAction(QString::fromUtf8(t.text));
+        QAction* a = menu->addAction(text::T(t.text));
         a->setCheckable(true);
         const QString key = QString::fromUtf8(t.key);
         a->setChecked(settings_.value(key, false).toBool());
@@ -94,14 +94,14 @@ OptionsMenu::OptionsMenu(QMenu* menu, QSettings& settings) : QObject(menu), sett
     }
     menu->addSeparator();
     for (const Choice& c : kChoices) {
-        QMenu* sub = menu->addMenu(QString::fromUtf8(c.title));
+        QMenu* sub = menu->addMenu(text::T(c.title));
         auto* group = new QActionGroup(sub);
         group->setExclusive(true);
         const QString key = QString::fromUtf8(c.key);
         // A value this version does not know (a later one wrote it) leaves the default.
         const QString saved = settings_.value(key).toString();
         for (const ChoiceItem& item : c.items) {
-            QAction* a = sub->addAction(QString::fromUtf8(item.text));
+            QAction* a = sub->addAction(text::T(item.text));
             a->setCheckable(true);
             a->setData(QString::fromUtf8(item.value));
             group->addAction(a);
@@ -112,6 +112,12 @@ OptionsMenu::OptionsMenu(QMenu* menu, QSettings& settings) : QObject(menu), sett
                 [this, key](QAction* a) { settings_.setValue(key, a->data()); });
         choices_.push_back(group);
     }
+}
+
+QAction* OptionsMenu::ToggleFor(const char* option) const {
+    for (size_t i = 0; i < toggles_.size(); ++i)
+        if (std::string_view(kToggles[i].option) == option) return toggles_[i];
+    return nullptr;
 }
 
 void OptionsMenu::ApplyTo(batch::RunOptions& options) const {

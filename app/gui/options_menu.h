@@ -26,6 +26,8 @@ public:
 
     // Sets the run's options the menu owns.
     void ApplyTo(batch::RunOptions& options) const;
+    // The yes/no item that sets the run option `option` (its table name).
+    QAction* ToggleFor(const char* option) const;
 
 private:
     QSettings& settings_;

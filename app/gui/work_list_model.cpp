@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
+#include <functional>
 #include <unordered_set>
 
 #include "app/gui/texts.h"
@@ -15,6 +17,7 @@ const char* StatusText(WorkListModel::Status s) {
     switch (s) {
         case WorkListModel::Status::Done: return text::kDone;
         case WorkListModel::Status::Failed: return text::kFailed;
+        case WorkListModel::Status::Converting: return text::kConverting;
         case WorkListModel::Status::Pending: break;
     }
     return text::kPending;
@@ -67,6 +70,34 @@ void WorkListModel::SetResult(int row, Status status, const QString& reason) {
     emit dataChanged(index(row, 0), index(row, 1), {Qt::DisplayRole, Qt::ToolTipRole});
 }
 
+void WorkListModel::ResetStatuses(Status from, Status to) {
+    for (Row& r : rows_)
+        if (r.status == from) {
+            r.status = to;
+            r.reason.clear();
+        }
+    if (!rows_.empty()) emit dataChanged(index(0, 0), index(Rows() - 1, 1));
+}
+
+void WorkListModel::ResetAll() {
+    for (Row& r : rows_) {
+        r.status = Status::Pending;
+        r.reason.clear();
+    }
+    if (!rows_.empty()) emit dataChanged(index(0, 0), index(Rows() - 1, 1));
+}
+
+void WorkListModel::Remove(std::vector<int> rows) {
+    std::sort(rows.begin(), rows.end(), std::greater<>());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (int row : rows) {
+        if (row < 0 || row >= Rows()) continue;
+        beginRemoveRows({}, row, row);
+        rows_.erase(rows_.begin() + row);
+        endRemoveRows();
+    }
+}
+
 int WorkListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : Rows();
 }
@@ -78,8 +109,10 @@ QVariant WorkListModel::data(const QModelIndex& index, int role) const {
     const Row& r = rows_[size_t(index.row())];
     switch (role) {
         case Qt::DisplayRole:
-            return index.column() == 0 ? r.shown : QString::fromUtf8(StatusText(r.status));
+            return index.column() == 0 ? r.shown : text::T(StatusText(r.status));
         case Qt::ToolTipRole:
+            // The path column elides long paths; its tooltip has the whole one.
+            if (index.column() == 0) return r.shown;
             return r.reason.isEmpty() ? QVariant() : QVariant(r.reason);
         case kPathRole:
             return QByteArray::fromStdString(r.path);
@@ -90,8 +123,8 @@ QVariant WorkListModel::data(const QModelIndex& index, int role) const {
 
 QVariant WorkListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    if (section == 0) return QString::fromUtf8(text::kListHeaderFile);
-    if (section == 1) return QString::fromUtf8(text::kListHeaderResult);
+    if (section == 0) return text::T(text::kListHeaderFile);
+    if (section == 1) return text::T(text::kListHeaderResult);
     return {};
 }
 

@@ -13,7 +13,7 @@ namespace vellumar::gui {
 class WorkListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum class Status { Pending, Done, Failed };
+    enum class Status { Pending, Converting, Done, Failed };
     // The row's source path, the exact bytes on disk, as a QByteArray.
     static constexpr int kPathRole = Qt::UserRole + 1;
 
@@ -26,6 +26,9 @@ public:
     // after the others, which keep their results; returns how many were added.
     int Append(std::vector<std::string> paths);
 
+    // Drops the rows at these indexes (any order, repeats ignored).
+    void Remove(std::vector<int> rows);
+
     int Rows() const { return int(rows_.size()); }
     const std::string& Path(int row) const { return rows_.at(size_t(row)).path; }
     std::vector<std::string> Paths() const;
@@ -34,6 +37,10 @@ public:
     // A failed row's reason, or what a converted row's output lost, shows as
     // its tooltip; other rows carry none.
     void SetResult(int row, Status status, const QString& reason = {});
+    // Every row with status `from` becomes `to`, its reason dropped.
+    void ResetStatuses(Status from, Status to);
+    // Every row pending again, as before a run.
+    void ResetAll();
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -1,19 +1,26 @@
 // The start button's run, driven through the window with the pick scripted.
 #include <QDropEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QFile>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QSpinBox>
 #include <QTimer>
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <mutex>
 
+#include "app/gui/preview_pane.h"
 #include "app/gui/texts.h"
 #include "core/vx_format.h"
 #include "tests/gui/gui_fixture.h"
@@ -87,16 +94,6 @@ TEST_F(BatchTest, NoFormatChosenOnlyWarns) {
     }
 }
 
-TEST_F(BatchTest, EmptyListWithFormatCompletesAtOnce) {
-    ChooseFormat("*.BMP");
-    ASSERT_TRUE(RunBatch());
-    EXPECT_EQ(messages, std::vector<Msg>{kAllDone});
-    ASSERT_TRUE(state->messageBox.IsOpen());
-    ui::MessageBoxWindow* box = state->messageBox.Window();
-    EXPECT_EQ(box->Icon(), 64);
-    EXPECT_EQ(box->windowTitle(), U("信息"));
-}
-
 TEST_F(BatchTest, SecondFileUnreadableStopsTheRun) {
     MakeSaveDir("DATA");
     Pick({Source("one.bmp", 24), Garbage("two.bmp"), Source("three.bmp", 24)});
@@ -122,18 +119,6 @@ TEST_F(BatchTest, SecondFileUnreadableStopsTheRun) {
     EXPECT_TRUE(win->StartButton()->isEnabled());
 }
 
-TEST_F(BatchTest, MissingSaveFolderFailsFirstRowAndIsNotCreated) {
-    Pick({Source("a.bmp", 24), Source("b.bmp", 24)});
-    SetSaveDir("NOPE");
-    ChooseFormat("*.BMP");
-    ASSERT_TRUE(RunBatch());
-    EXPECT_EQ(RowText(0), U("处理失败"));
-    EXPECT_EQ(RowText(1), U("待处理"));
-    EXPECT_EQ(messages, std::vector<Msg>{kNoDir});
-    EXPECT_FALSE(QDir(QString::fromStdString(dir.file("NOPE"))).exists());
-}
-
-// The command line's rule for --prefix: a name cannot lead out of the folder.
 TEST_F(BatchTest, PrefixWithASlashOnlyWarns) {
     MakeSaveDir("DATA");
     Pick({Source("a.bmp", 24)});
@@ -219,37 +204,27 @@ TEST_F(BatchTest, OutputNamesComeFromRowNumbersAndSecondRunOverwrites) {
 
 TEST_F(BatchTest, SecondRunWhileFirstBoxIsOpenStillWritesRows) {
     MakeSaveDir("DATA");
-    Pick({Source("a.bmp", 24)});
+    const QString a = Garbage("a.bmp");
+    Pick({a});
     ChooseFormat("*.BMP");
-    SetSaveDir("NOPE");
     ASSERT_TRUE(RunBatch());
     ASSERT_EQ(RowText(0), U("处理失败"));
     ASSERT_TRUE(state->messageBox.IsOpen());
 
-    ASSERT_FALSE(RowText(0, 0, Qt::ToolTipRole).isEmpty());
-    SetSaveDir("DATA");
+    ASSERT_FALSE(RowText(0, 1, Qt::ToolTipRole).isEmpty());
+    Source("a.bmp", 24);
     ASSERT_TRUE(RunBatch());
     EXPECT_EQ(RowText(0), U("处理完成"));
-    EXPECT_TRUE(RowText(0, 0, Qt::ToolTipRole).isEmpty()) << "the old failure's reason stays";
+    EXPECT_TRUE(RowText(0, 1, Qt::ToolTipRole).isEmpty()) << "the old failure's reason stays";
     EXPECT_TRUE(vt::FileExists(dir.file("DATA/main1.BMP")));
-    EXPECT_EQ(messages, (std::vector<Msg>{kNoDir, kAllDone}));
+    EXPECT_EQ(messages, (std::vector<Msg>{kUnsupported, kAllDone}));
     // Only the first box is on screen; the completion note was dropped.
     int boxes = 0;
     for (QWidget* w : QApplication::topLevelWidgets())
         if (dynamic_cast<ui::MessageBoxWindow*>(w))
             boxes += w->isVisible();
     EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(state->messageBox.Window()->Text().section('\n', 0, 0), std::get<0>(kNoDir));
-}
-
-TEST_F(BatchTest, CancelledPickThenStartConvertsNothing) {
-    MakeSaveDir("DATA");
-    Pick({Source("a.bmp", 24)});
-    Pick({});
-    ChooseFormat("*.BMP");
-    ASSERT_TRUE(RunBatch());
-    EXPECT_EQ(messages, std::vector<Msg>{kAllDone});
-    EXPECT_FALSE(vt::FileExists(dir.file("DATA/main1.BMP")));
+    EXPECT_EQ(state->messageBox.Window()->Text().section('\n', 0, 0), std::get<0>(kUnsupported));
 }
 
 TEST_F(BatchTest, RunIsOffTheGuiThreadWithButtonsDisabledAndProgress) {
@@ -321,16 +296,19 @@ TEST_F(BatchTest, KeepGoingTriesEveryRowAndShowsEachReason) {
     EXPECT_EQ(RowText(2), U("处理失败"));
     EXPECT_TRUE(vt::FileExists(dir.file("DATA/main2.BMP")));
     EXPECT_FALSE(vt::FileExists(dir.file("DATA/main1.BMP")));
-    // The first failure is on screen (the second is dropped while it is
-    // open), with the specified text over the real reason; no completion note.
-    EXPECT_EQ(messages, (std::vector<Msg>{kUnsupported, kUnsupported}));
-    ASSERT_EQ(reasons.size(), 2u);
-    EXPECT_FALSE(reasons[0].isEmpty());
-    EXPECT_TRUE(reasons[1].contains(U("No such file"))) << reasons[1].toStdString();
-    EXPECT_EQ(state->messageBox.Window()->Text(), std::get<0>(kUnsupported) + '\n' + reasons[0]);
-    EXPECT_EQ(RowText(0, 1, Qt::ToolTipRole), reasons[0]);
-    EXPECT_EQ(RowText(2, 0, Qt::ToolTipRole), reasons[1]);
+    // No box per failure: one account at the end, the reasons in the rows.
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(RowText(0, 1, Qt::ToolTipRole).isEmpty());
+    EXPECT_TRUE(RowText(2, 1, Qt::ToolTipRole).contains(U("No such file")));
     EXPECT_TRUE(RowText(1, 1, Qt::ToolTipRole).isEmpty());
+    EXPECT_EQ(win->ProgressText()->text(), U("3/3"));
+    QMessageBox* summary = win->SummaryBox();
+    ASSERT_TRUE(summary && summary->isVisible());
+    EXPECT_TRUE(summary->text().startsWith(U("已转换：1\n失败：2\n跳过：0\n用时："))) << summary->text().toStdString();
+    QUrl opened;  // the desktop's file manager stays shut
+    win->SetFolderOpener([&](const QUrl& u) { opened = u; });
+    summary->findChild<QPushButton*>(QStringLiteral("openSaveDir"))->click();
+    EXPECT_EQ(opened, QUrl::fromLocalFile(QString::fromStdString(dir.file("DATA"))));
     // scripts/screenshot.sh --run keeps this picture of a finished run.
     if (const char* shot = std::getenv("VELLUMAR_SCREENSHOT")) {
         EXPECT_TRUE(win->grab().save(QString::fromLocal8Bit(shot)));
@@ -482,7 +460,7 @@ TEST_F(BatchTest, DroppedFoldersAndNamesConvertUnderTheirSourceNames) {
         SCOPED_TRACE(row);
         if (!outputs[row]) {
             EXPECT_EQ(RowText(row), U("处理失败"));
-            EXPECT_TRUE(RowText(row, 0, Qt::ToolTipRole).contains(U("row 1"))) << "names the first";
+            EXPECT_TRUE(RowText(row, 1, Qt::ToolTipRole).contains(U("row 1"))) << "names the first";
             continue;
         }
         EXPECT_EQ(RowText(row), U("处理完成"));
@@ -541,6 +519,150 @@ TEST_F(BatchTest, PaletteChoicesReachTheEngine) {
     }
     EXPECT_GT(psnr[1], psnr[0] + 3) << psnr[0] << " dB standard";
     EXPECT_NE(files[2], files[1]);
+}
+
+// Any folder through the browse button, and the quality of lossy targets,
+// both kept for the next start.
+TEST_F(BatchTest, SaveFolderAnywhereAndQualityAreUsedAndKept) {
+    vt::TempDir out;
+    const QString outDir = QString::fromStdString(out.path());
+    QString picked = outDir;
+    const auto browse = [&] {
+        win->SetFolderPicker([&](QWidget*, const QString&, const QString&) { return picked; });
+        win->SaveDirEdit()->findChild<QAction*>(QStringLiteral("saveDirBrowse"))->trigger();
+    };
+    browse();
+    EXPECT_EQ(win->SaveDirEdit()->text(), outDir);
+    ChooseFormat("*.PNG");
+    EXPECT_FALSE(win->QualityBox()->isVisibleTo(win.get()));
+    ChooseFormat("*.JPG");
+    EXPECT_TRUE(win->QualityBox()->isVisibleTo(win.get()));
+    Pick({Source("a.bmp", 24, 200, 150, 7)});
+    std::vector<size_t> sizes;
+    for (int quality : {0, 10}) {
+        win->QualityBox()->setValue(quality);
+        ASSERT_TRUE(RunBatch());
+        CloseBox();
+        sizes.push_back(vt::ReadFileBytes(out.file("main1.JPG")).size());
+    }
+    EXPECT_LT(sizes[1], sizes[0]) << "quality 10 should give a smaller file than the default";
+    win->close();
+    Open(false);
+    EXPECT_EQ(win->SaveDirEdit()->text(), outDir);
+    EXPECT_EQ(win->QualityBox()->value(), 10);
+    // A folder under the program's folder stays a bare name.
+    picked = QString::fromStdString(MakeSaveDir("mine"));
+    browse();
+    EXPECT_EQ(win->SaveDirEdit()->text(), U("mine"));
+}
+
+// Selecting a row shows its source as the engine reads it, off the GUI thread.
+TEST_F(BatchTest, PreviewShowsTheSelectedSource) {
+    Pick({Source("wide.bmp", 8, 320, 160), Garbage("bad.bmp")});
+    vellumar::gui::PreviewPane* pane = win->Preview();
+    struct Case { int row; const char* facts; QSize thumb; };
+    for (const Case c : {Case{0, "BMP\n320 × 160 像素\n8 位/像素\n1 帧", {160, 80}},
+                         Case{1, nullptr, {0, 0}}}) {
+        SCOPED_TRACE(c.row);
+        QSignalSpy shown(pane, &vellumar::gui::PreviewPane::shown);
+        win->WorkList()->setCurrentIndex(win->Rows().index(c.row, 0));
+        ASSERT_TRUE(WaitFor([&] { return shown.count() > 0; }));
+        EXPECT_EQ(pane->Thumbnail()->pixmap().size(), c.thumb);
+        if (c.facts) EXPECT_EQ(pane->Facts()->text(), U(c.facts));
+        else EXPECT_FALSE(pane->Facts()->text().isEmpty()) << "a file that cannot be read says why";
+    }
+}
+
+// Each case reproduces a way the window misled its user.
+TEST_F(BatchTest, WindowTellsTheTruth) {
+    const Msg kEmpty{U("请先打开欲处理的图像文件！"), U("警告"), 48};
+    struct Case { const char* name; std::function<void()> run; };
+    const Case cases[] = {
+        {"a later run's rows start pending",
+         [&] {
+             Pick({Source("a.bmp", 24), Source("b.bmp", 24)});
+             ChooseFormat("*.BMP");
+             ASSERT_TRUE(RunBatch() && RowText(1) == U("处理完成"));
+             Garbage("a.bmp");
+             ASSERT_TRUE(RunBatch());
+             EXPECT_EQ(RowText(0), U("处理失败"));
+             EXPECT_EQ(RowText(1), U("待处理"));
+         }},
+        {"an empty list is not a finished run",
+         [&] {
+             ChooseFormat("*.BMP");
+             QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+             EXPECT_EQ(messages, std::vector<Msg>{kEmpty});
+         }},
+        {"a cancelled pick keeps the list",
+         [&] {
+             Pick({"/p/a.bmp", "/p/b.bmp"});
+             Pick({});
+             EXPECT_EQ(win->Rows().Paths(), (std::vector<std::string>{"/p/a.bmp", "/p/b.bmp"}));
+         }},
+        {"a missing save folder is made, one that cannot be is named",
+         [&] {
+             Pick({Source("a.bmp", 24)});
+             ChooseFormat("*.BMP");
+             SetSaveDir(U("新/DATA"));
+             ASSERT_TRUE(RunBatch());
+             EXPECT_TRUE(vt::FileExists(dir.file("新/DATA/main1.BMP")));
+             vt::WriteFileBytes(dir.file("taken"), {'x'});
+             SetSaveDir("taken/sub");
+             QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+             EXPECT_EQ(messages, (std::vector<Msg>{kAllDone, kNoDir}));
+             ASSERT_EQ(reasons.size(), 1u);
+             EXPECT_TRUE(reasons[0].contains(QString::fromStdString(dir.file("taken/sub"))))
+                 << reasons[0].toStdString();
+         }},
+        {"rows in flight say so, stop only while a run goes",
+         [&] {
+             QAction* stop = FindAction(win.get(), "停止转换");
+             EXPECT_FALSE(stop->isEnabled());
+             Pick({Source("a.bmp", 24), Source("b.bmp", 24)});
+             ChooseFormat("*.BMP");
+             // Every row a worker takes waits for the cancel.
+             std::atomic<int> begun{0}, cancelled{0};
+             win->Converter().SetRowBegunHook([&](int) {
+                 for (++begun; !cancelled;) std::this_thread::yield();
+             });
+             QSignalSpy done(&win->Converter(), &BatchConverter::runFinished);
+             QTest::mouseClick(win->StartButton(), Qt::LeftButton);
+             EXPECT_TRUE(WaitFor([&] { return begun > 0; }));
+             QCoreApplication::processEvents();
+             EXPECT_EQ(RowText(0), U("转换中"));
+             EXPECT_TRUE(stop->isEnabled());
+             win->Converter().Cancel();
+             cancelled = 1;
+             ASSERT_TRUE(WaitFor([&] { return done.count() > 0; }));
+             EXPECT_EQ(RowText(0), U("待处理"));
+             EXPECT_FALSE(stop->isEnabled());
+         }},
+        {"the prefix is off while source names are kept",
+         [&] {
+             QAction* keepNames = FindAction(win.get(), "保留原文件名");
+             EXPECT_TRUE(win->PrefixEdit()->isEnabled());
+             keepNames->trigger();
+             EXPECT_FALSE(win->PrefixEdit()->isEnabled());
+             // An ignored prefix cannot refuse the run.
+             SetPrefix("a/b");
+             Pick({Source("pic.bmp", 24)});
+             ChooseFormat("*.BMP");
+             ASSERT_TRUE(RunBatch());
+             EXPECT_TRUE(vt::FileExists(dir.file("DATA/pic.BMP")));
+             keepNames->trigger();
+             EXPECT_TRUE(win->PrefixEdit()->isEnabled());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        messages.clear();
+        reasons.clear();
+        Open(false);
+        SetSaveDir("DATA");  // an earlier case's start remembered its own
+        c.run();
+        CloseBox();
+    }
 }
 
 }  // namespace
