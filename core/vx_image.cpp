@@ -143,6 +143,7 @@ void* VxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t im
         return nullptr;
     }
     Info.LastNearestValid = false;
+    Info.Deep.reset();
     SelectionDelete();
     AlphaDelete();
     SyncHeaderToDib();
@@ -199,6 +200,7 @@ void VxImage::Copy(const VxImage& src, bool copypixels, bool copyselection, bool
     if (copypixels && Dib && src.Dib) {
         std::memcpy(Dib, src.Dib, GetSize());
         Header = src.Header;
+        Info.Deep = src.Info.Deep;
     } else {
         SetPalette(src.GetPalette(), 256);
         Header.biXPelsPerMeter = src.Header.biXPelsPerMeter;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/vx_codec.h"
+#include "core/vx_deep.h"
 #include "core/vx_file.h"
 #include "core/vx_format.h"
 #include "core/vx_metadata.h"
@@ -55,6 +56,8 @@ struct ImageInfo {
     int32_t Orientation = 0;
     // Colour profile and EXIF block of the decoded file (null: none).
     VxMetadataRef Meta;
+    // Samples deeper than the block's 8 bits (core/vx_deep.h; null: none).
+    VxDeepRef Deep;
     uint64_t MaxPixels = kVxDefaultMaxPixels;  // 0: no limit
     // Decoders that can tell a file cut short keep what it holds instead of
     // refusing it.
@@ -91,6 +94,7 @@ struct ImageInfo {
         YOffset = fresh.YOffset;
         Orientation = fresh.Orientation;
         Meta.reset();
+        Deep.reset();
     }
 };
 
@@ -207,6 +211,9 @@ public:
     std::span<const uint8_t> GetIptc() const;
     void SetXmp(std::span<const uint8_t> xmp) { Info.Meta = vx::WithXmp(Info.Meta, xmp); }
     void SetIptc(std::span<const uint8_t> iptc) { Info.Meta = vx::WithIptc(Info.Meta, iptc); }
+    // The deep samples beside the block (core/vx_deep.h); Create drops them.
+    const VxDeepRef& GetDeep() const { return Info.Deep; }
+    void SetDeep(VxDeepRef deep) { Info.Deep = std::move(deep); }
     // Decoders refuse pictures of more pixels than this (0: no limit).
     uint64_t GetMaxPixels() const { return Info.MaxPixels; }
     void SetMaxPixels(uint64_t pixels) { Info.MaxPixels = pixels; }

@@ -138,6 +138,8 @@ bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& res
 bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& steps,
                 const StoredSize& stored, RowResult& result) {
     std::string why;
+    // Asked for, 8 bits is no loss.
+    if (steps.depth == 8) (*handle)->SetDeep(nullptr);
     HeldFacts held = FactsOf(**handle);
     if (!ShapePicture(**handle, steps, why, stored.width, stored.height)) {
         result.outcome = RowOutcome::DecodeFailed;
@@ -146,6 +148,7 @@ bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& ste
     }
     held.clarity = vx::ClarityOf(**handle);
     FitDepth(handle, target, steps.colours);
+    if (steps.depth == 16) WidenSamples(**handle, target);
     SettleMetadata(**handle, target, steps.strip);
     result.notes = LossNotes(held, **handle, target, steps.strip);
     (*handle)->SetLastError("");

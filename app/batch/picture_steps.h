@@ -17,6 +17,7 @@ struct PictureSteps {
     vx::ResizeRequest resize;      // Kind::None keeps the size
     vx::ColourReduction colours;   // palette and dithering for 8-bit and 1-bit targets
     bool strip = false;            // no colour profile (pixels to sRGB) and no EXIF in the output
+    uint8_t depth = 0;             // bits a sample asked for (--depth 8 or 16); 0: as decoded
 };
 
 // Orientation first, then size; between the decode and the depth fitting.

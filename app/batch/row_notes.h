@@ -18,6 +18,7 @@ struct HeldFacts {
     int32_t frame = 0, frames = 1;  // the frame read, of how many the file holds
     ImageFormat source = 0;
     bool profile = false;
+    unsigned bits = 8;  // a sample
     vx::Clarity clarity = vx::Clarity::Opaque;
 };
 

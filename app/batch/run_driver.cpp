@@ -33,6 +33,7 @@
 #include "app/batch/row_output.h"
 #include "app/batch/source_guard.h"
 #include "app/format_table/format_table.h"
+#include "core/vx_deep.h"
 #include "core/vx_save_path.h"
 
 namespace vellumar::batch {
@@ -228,7 +229,10 @@ private:
     // The most a row of this source format may take, given the picture limit.
     uint64_t Largest(ImageFormat source) const {
         if (options_.maxPixels == 0) return UINT64_MAX;
-        return RowMemoryEstimate(options_.maxPixels, 1, source, options_.target);
+        // Formats that store deep samples may bring them.
+        const VxFormatCaps* caps = VxFindFormatCaps(source);
+        const uint32_t deep = !caps || caps->sampleBits > 8 ? vx::kDeepBytesPerPixel : 0;
+        return RowMemoryEstimate(options_.maxPixels, 1, source, options_.target, deep);
     }
 
     int StopAt() {
@@ -370,6 +374,7 @@ private:
         if (w == 0 || h == 0 || (options_.maxPixels != 0 && uint64_t(w) * h > options_.maxPixels))
             return largest;
         const ImageFormat type = probe.GetType() ? probe.GetType() : named;
+        const uint32_t deep = vx::DeepBytesPerPixel(probe);
         uint64_t most = 0;
         for (int r = row; r < end; ++r) {
             const RowPlan& plan = plans_[size_t(r - 1)];
@@ -379,11 +384,11 @@ private:
             vx::ResizedSize(plan.resize, w, h, ow, oh);
             vx::ResizedSize(plan.resize, h, w, tw, th);
             if (uint64_t(tw) * th > uint64_t(ow) * oh) ow = tw, oh = th;
-            most = std::max(most, RowMemoryEstimate(w, h, ow, oh, type, plan.target));
+            most = std::max(most, RowMemoryEstimate(w, h, ow, oh, type, plan.target, deep));
         }
         // Several outputs keep the decoded picture beside each one's copy.
         if (end - row > 1) {
-            const uint64_t kept = RowMemoryEstimate(w, h, type, 0);
+            const uint64_t kept = RowMemoryEstimate(w, h, type, 0, deep);
             most = most > UINT64_MAX - kept ? UINT64_MAX : most + kept;
         }
         return most;

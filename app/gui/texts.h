@@ -39,6 +39,10 @@ inline constexpr const char* kPaletteAdaptive = "自适应调色板";
 inline constexpr const char* kMenuDither = "抖动";
 inline constexpr const char* kDitherNone = "不抖动";
 inline constexpr const char* kDitherFloydSteinberg = "误差扩散 (Floyd-Steinberg)";
+inline constexpr const char* kMenuDepth = "位深";
+inline constexpr const char* kDepthAsIs = "保持原位深";
+inline constexpr const char* kDepth8 = "每通道 8 位";
+inline constexpr const char* kDepth16 = "每通道 16 位";
 inline constexpr const char* kMenuAbout = "关于";
 inline constexpr const char* kMenuAboutAuthor = "关于作者";
 

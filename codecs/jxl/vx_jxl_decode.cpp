@@ -8,6 +8,7 @@
 
 #include "codecs/jxl/vx_jxl_codec.h"
 #include "core/vx_codec_guard.h"
+#include "core/vx_deep.h"
 #include "core/vx_exif_edit.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
@@ -251,6 +252,10 @@ bool VxJxlCodec::Decode(VxFile* file) {
             if (Info.Frame < 0 || Info.Frame >= Info.NumFrames)
                 throw VxCodecFailure("JPEG XL: no such frame");
             const bool turned = facts.info.orientation > JXL_ORIENT_ROTATE_180;
+            const JxlBasicInfo& i = facts.info;
+            if (i.bits_per_sample > 8 && i.bits_per_sample <= 16 && !i.exponent_bits_per_sample)
+                vx::AnswerDeep(*this, uint8_t(i.num_color_channels + (i.alpha_bits ? 1 : 0)),
+                               uint8_t(i.bits_per_sample));
             return AnswerDimensions(VX_FORMAT_JXL, turned ? facts.info.ysize : facts.info.xsize,
                                     turned ? facts.info.xsize : facts.info.ysize,
                                     facts.info.num_color_channels == 1 ? 8 : 24);
@@ -329,6 +334,16 @@ bool VxJxlCodec::Decode(VxFile* file) {
 
         const int channels = int(format.num_channels);
         const bool grey = channels <= 2;
+        if (bits > 8 && !info.exponent_bits_per_sample && info.bits_per_sample <= 16) {
+            // Integer samples above 8 bits stay deep; the library hands them
+            // over spread to 16 bits whatever their own depth.
+            auto deep = vx::NewDeepPlane(*this, w, h, uint8_t(channels), uint8_t(info.bits_per_sample));
+            if (!deep) throw VxCodecFailure(GetLastError());
+            std::memcpy(deep->samples.data(), pixels.data(), pixels.size());
+            std::vector<uint8_t>().swap(pixels);
+            if (!vx::SetDeepPicture(*this, std::move(deep), VX_FORMAT_JXL))
+                throw VxCodecFailure(*GetLastError() ? GetLastError() : kNoMemory);
+        } else {
         if (!Create(w, h, grey ? 8 : 24, VX_FORMAT_JXL))
             throw VxCodecFailure(*GetLastError() ? GetLastError() : kNoMemory);
         if (grey) SetGrayPalette();
@@ -346,6 +361,7 @@ bool VxJxlCodec::Decode(VxFile* file) {
                 row = pixels.data() + y * rowSamples;
             }
             vx::StoreRow(*this, y, row, channels);
+        }
         }
         if (!icc.empty()) SetIccProfile(icc);
         // The library has turned the picture by the code stream's orientation,

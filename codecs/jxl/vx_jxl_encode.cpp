@@ -1,6 +1,7 @@
 #include <jxl/encode.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <new>
 #include <span>
@@ -8,6 +9,7 @@
 
 #include "codecs/jxl/vx_jxl_codec.h"
 #include "core/vx_codec_guard.h"
+#include "core/vx_deep.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
 #include "core/vx_srgb.h"
@@ -39,7 +41,10 @@ void Check(JxlEncoderStatus status) {
 
 }  // namespace
 
-bool VxJxlCodec::WritesGrey(const VxImage& img) { return img.IsIndexed() && img.IsGrayScale(); }
+bool VxJxlCodec::WritesGrey(const VxImage& img) {
+    if (const VxDeepPlane* deep = vx::DeepToWrite(img, 16)) return !deep->Colour();
+    return img.IsIndexed() && img.IsGrayScale();
+}
 
 float VxJxlCodec::DistanceFor(int quality) {
     if (quality >= 100) return 0.0f;
@@ -56,15 +61,18 @@ bool VxJxlCodec::Encode(VxFile* file) {
         const uint32_t w = GetWidth(), h = GetHeight();
         const int quality = Info.JpegQuality;
         const bool lossless = quality == 100;
-        const bool alpha = vx::HasTransparency(*this);
+        const VxDeepPlane* deep = vx::DeepToWrite(*this, 16);
+        const bool alpha = deep ? deep->HasAlpha() : vx::HasTransparency(*this);
         const bool grey = WritesGrey(*this);
+        const uint32_t bits = deep ? deep->bits : 8;
 
-        // The picture's samples, grey ones as one channel.
+        // The picture's samples, grey ones as one channel; deep ones as they are.
         const int rgbChannels = alpha ? 4 : 3;
-        std::vector<uint8_t> pixels(size_t(w) * h * rgbChannels);
-        vx::LoadRows(*this, pixels.data(), size_t(w) * rgbChannels, rgbChannels);
-        int channels = rgbChannels;
-        if (grey) {
+        std::vector<uint8_t> pixels(deep ? deep->samples.size() * 2 : size_t(w) * h * rgbChannels);
+        int channels = deep ? deep->channels : rgbChannels;
+        if (deep) std::memcpy(pixels.data(), deep->samples.data(), pixels.size());
+        else vx::LoadRows(*this, pixels.data(), size_t(w) * rgbChannels, rgbChannels);
+        if (grey && !deep) {
             channels = alpha ? 2 : 1;
             const size_t n = size_t(w) * h;
             for (size_t i = 0; i < n; ++i) {
@@ -79,9 +87,9 @@ bool VxJxlCodec::Encode(VxFile* file) {
         JxlEncoderInitBasicInfo(&info);
         info.xsize = w;
         info.ysize = h;
-        info.bits_per_sample = 8;
+        info.bits_per_sample = bits;
         info.num_color_channels = grey ? 1 : 3;
-        info.alpha_bits = alpha ? 8 : 0;
+        info.alpha_bits = alpha ? bits : 0;
         info.num_extra_channels = alpha ? 1 : 0;
         // Lossless pictures keep their own samples; lossy ones go through the
         // format's perceptual colour space.
@@ -117,7 +125,8 @@ bool VxJxlCodec::Encode(VxFile* file) {
             Check(JxlEncoderSetFrameLossless(settings, JXL_TRUE));
         else
             Check(JxlEncoderSetFrameDistance(settings, DistanceFor(quality)));
-        const JxlPixelFormat format{uint32_t(channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+        const JxlPixelFormat format{uint32_t(channels), deep ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8,
+                                    JXL_NATIVE_ENDIAN, 0};
         Check(JxlEncoderAddImageFrame(settings, &format, pixels.data(), pixels.size()));
         JxlEncoderCloseInput(enc.e);
         std::vector<uint8_t>().swap(pixels);

@@ -18,6 +18,8 @@ struct png_info_def;
 class VxPngCodec : public VxImage {
 public:
     VxPngCodec() : VxImage(VX_FORMAT_PNG) {}
+    // Only deep grey pictures are written as grey samples.
+    static bool WritesGrey(const VxImage& img);
     bool Decode(VxFile* file);
     bool Encode(VxFile* file);
 
@@ -32,12 +34,13 @@ private:
 
     // Holds the library's jump target: no object with a destructor may live in it.
     ReadOutcome ReadImage(VxFile* file, ReadState* st);
+    ReadOutcome ReadDeep(ReadState* st, bool trnsToAlpha);
     bool WriteImage(VxFile* file);
 
     void ApplyResolution(bool metre, uint32_t xppu, uint32_t yppu);
     // The file's iCCP profile and eXIf block, carried on the picture.
     void KeepMetadata(png_struct_def* png, png_info_def* info);
-    // iCCP (RGB profiles: every colour type written here is a colour one).
+    // iCCP: an RGB profile, or a grey one with deep grey samples.
     bool WriteProfile(VxFile* file) const;
     void SwapWithFirstEntry(uint32_t index);
     uint32_t LargestIndexUsed() const;
