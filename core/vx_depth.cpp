@@ -98,6 +98,8 @@ bool SetTargetPalette(VxImage& t, const RGBQUAD* palette) {
 bool VxImage::DecreaseBpp(uint32_t bits, bool diffuseError, const RGBQUAD* palette,
                           uint32_t importantColors) {
     if (!Dib || Header.biBitCount < bits) return false;
+    // A palette holds no deeper samples.
+    Info.Deep.reset();
     if (Header.biBitCount == bits) {
         if (importantColors == 0) return true;
         if (Header.biClrImportant != 0 && Header.biClrImportant < importantColors) return true;
@@ -257,6 +259,7 @@ bool VxImage::IncreaseBpp(uint32_t bits) {
     if (bits != 4 && bits != 8 && bits != 24) return false;
     if (Header.biBitCount == bits) return true;
     if (Header.biBitCount > bits) return false;
+    const VxDeepRef deep = Info.Deep;
 
     VxImage tmp(0);
     tmp.CopyInfo(*this);
@@ -291,5 +294,7 @@ bool VxImage::IncreaseBpp(uint32_t bits) {
             }
         }
     }
-    return Transfer(tmp);
+    if (!Transfer(tmp)) return false;
+    Info.Deep = deep;  // the same pixels, held wider
+    return true;
 }

@@ -75,6 +75,9 @@ struct VxFormatCaps {
     // nearest it takes before they are written (app/batch/fit_depth.cpp).
     uint8_t forms = kVxPalette | kVxTrueColour;
     VxDepthSet depths = VxDepths({1, 4, 8});
+    // The most bits a sample (grey, colour or alpha) the writer stores; above
+    // 8 it writes a picture's deep samples (core/vx_deep.h) at up to this.
+    uint8_t sampleBits = 8;
     VxAlphaForm alpha = VxAlphaForm::None;
     uint8_t pictures = 0;  // VxPictureSet
     uint8_t metadata = 0;  // VxMetadataKind

@@ -1,5 +1,6 @@
 #include "core/vx_image.h"
 #include "core/vx_row_index.h"
+#include "core/vx_frames.h"
 
 #include <algorithm>
 #include <climits>
@@ -143,6 +144,7 @@ void* VxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t im
         return nullptr;
     }
     Info.LastNearestValid = false;
+    Info.Deep.reset();
     SelectionDelete();
     AlphaDelete();
     SyncHeaderToDib();
@@ -199,6 +201,7 @@ void VxImage::Copy(const VxImage& src, bool copypixels, bool copyselection, bool
     if (copypixels && Dib && src.Dib) {
         std::memcpy(Dib, src.Dib, GetSize());
         Header = src.Header;
+        Info.Deep = src.Info.Deep;
     } else {
         SetPalette(src.GetPalette(), 256);
         Header.biXPelsPerMeter = src.Header.biXPelsPerMeter;
@@ -596,4 +599,15 @@ RGBQUAD VxImage::RGBtoRGBQUAD(COLORREF c) {
 
 COLORREF VxImage::RGBQUADtoRGB(RGBQUAD c) {
     return COLORREF(c.rgbRed) | (COLORREF(c.rgbGreen) << 8) | (COLORREF(c.rgbBlue) << 16);
+}
+
+bool VxImage::TakePagesAsFrames(VxImage** pages, int32_t count, const char* format) {
+    VxFramesRef frames = vx::FramesFromPages(pages, count);
+    if (!frames) {
+        SetLastError((std::string(format) + ": an animation needs pictures of one size").c_str());
+        return false;
+    }
+    Ghost(pages[0]);
+    SetAnimation(std::move(frames));
+    return true;
 }

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/vx_codec.h"
+#include "core/vx_deep.h"
 #include "core/vx_file.h"
 #include "core/vx_format.h"
 #include "core/vx_frames.h"
@@ -57,6 +58,8 @@ struct ImageInfo {
     int32_t Orientation = 0;
     // Colour profile and EXIF block of the decoded file (null: none).
     VxMetadataRef Meta;
+    // Samples deeper than the block's 8 bits (core/vx_deep.h; null: none).
+    VxDeepRef Deep;
     uint64_t MaxPixels = kVxDefaultMaxPixels;  // 0: no limit
     // Decoders that can tell a file cut short keep what it holds instead of
     // refusing it.
@@ -98,6 +101,7 @@ struct ImageInfo {
         Orientation = fresh.Orientation;
         Meta.reset();
         Animation.reset();
+        Deep.reset();
     }
 };
 
@@ -220,6 +224,9 @@ public:
     void SetAnimation(VxFramesRef frames) { Info.Animation = std::move(frames); }
     bool WantsAnimation() const { return Info.WantAnimation; }
     void SetWantAnimation(bool want) { Info.WantAnimation = want; }
+    // The deep samples beside the block (core/vx_deep.h); Create drops them.
+    const VxDeepRef& GetDeep() const { return Info.Deep; }
+    void SetDeep(VxDeepRef deep) { Info.Deep = std::move(deep); }
     // Decoders refuse pictures of more pixels than this (0: no limit).
     uint64_t GetMaxPixels() const { return Info.MaxPixels; }
     void SetMaxPixels(uint64_t pixels) { Info.MaxPixels = pixels; }
@@ -333,6 +340,10 @@ protected:
     // The alpha and selection planes of a picture of the same size.
     void CopyPlanes(const VxImage& src, bool selection, bool alpha);
     void Ghost(VxImage* from);
+    // For a writer of animations given several pictures: this codec becomes
+    // the first with all of them as its frames. False with "FORMAT: ..." as
+    // the last error when they differ in size.
+    bool TakePagesAsFrames(VxImage** pages, int32_t count, const char* format);
     bool EncodeSafeCheck(VxFile* file);
 
     uint8_t BlindGetPixelIndex(int32_t x, int32_t y) const;

@@ -20,6 +20,7 @@ bool VxImage::Flip() {
     }
     AlphaFlip();
     SelectionDelete();
+    if (Info.Deep) Info.Deep = vx::DeepFlipped(*Info.Deep);
     return true;
 }
 
@@ -48,6 +49,7 @@ bool VxImage::Mirror() {
     }
     AlphaMirror();
     SelectionDelete();
+    if (Info.Deep) Info.Deep = vx::DeepMirrored(*Info.Deep);
     return true;
 }
 
@@ -55,7 +57,8 @@ namespace {
 
 // dest(x', y') = src(x, y) with (x', y') = map(x, y); dest is h x w.
 template <typename Map>
-bool Rotate90(VxImage& img, Map map) {
+bool Rotate90(VxImage& img, Map map, bool clockwise) {
+    const VxDeepRef deep = img.GetDeep();
     const int32_t w = int32_t(img.GetWidth());
     const int32_t h = int32_t(img.GetHeight());
     VxImage tmp(img, false, false, false);
@@ -89,6 +92,7 @@ bool Rotate90(VxImage& img, Map map) {
     }
     const int32_t xdpi = img.GetXDPI(), ydpi = img.GetYDPI();
     if (!img.Transfer(tmp)) return false;
+    if (deep) img.SetDeep(vx::DeepTurned(*deep, clockwise));
     // A quarter turn swaps the resolutions too.
     img.SetXDPI(ydpi);
     img.SetYDPI(xdpi);
@@ -104,7 +108,7 @@ bool VxImage::RotateLeft() {
                                        int32_t& ny) {
         nx = h - 1 - y;
         ny = x;
-    });
+    }, false);
     if (ok) SyncHeaderToDib();
     return ok;
 }
@@ -116,13 +120,14 @@ bool VxImage::RotateRight() {
                                        int32_t& ny) {
         nx = y;
         ny = w - 1 - x;
-    });
+    }, true);
     if (ok) SyncHeaderToDib();
     return ok;
 }
 
 bool VxImage::Negative() {
     if (!Dib) return false;
+    Info.Deep.reset();
     if (Header.biBitCount <= 8) {
         if (IsGrayScale()) {
             const uint8_t mask = uint8_t((1u << Header.biBitCount) - 1);

@@ -39,6 +39,8 @@ const VxNoteText kNotes[] = {
     {"alpha-none", "dropped the transparency: {1} has none (composited on white)"},
     {"alpha-on-off", "kept on/off transparency only: {1} stores one transparent colour"},
     {"icc-dropped", "dropped the colour profile: {1} cannot hold it"},
+    {"depth-reduced", "kept {1} of {2} bits a sample: {3} stores no more"},
+    {"depth-converted", "kept {1} of {2} bits a sample: the colours were converted at {1}"},
     {nullptr, nullptr},
 };
 

@@ -159,12 +159,94 @@ const Gamma& GammaTables() {
     return g;
 }
 
+// The 16-bit form of the same filter: linear light from a table of every
+// sample value, back to sRGB by the formula (a table would band the darks).
+struct DeepGamma {
+    std::vector<float> toLinear = std::vector<float>(65536);
+    DeepGamma() {
+        for (int i = 0; i < 65536; ++i) {
+            const double v = i / 65535.0;
+            toLinear[size_t(i)] = float(v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+        }
+    }
+    static uint16_t Encode(float v) {
+        if (!(v > 0)) return 0;
+        if (v >= 1) return 65535;
+        const double s = v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(double(v), 1 / 2.4) - 0.055;
+        return uint16_t(std::clamp(s * 65535.0 + 0.5, 0.0, 65535.0));
+    }
+};
+
+bool ResampleDeep(VxImage& img, const VxDeepPlane& in, uint32_t width, uint32_t height) {
+    static const DeepGamma g;
+    const uint32_t inW = in.width, inH = in.height;
+    const int ch = in.channels, colours = in.Colours();
+    const bool alpha = in.HasAlpha();
+    auto out = NewDeepPlane(img, width, height, in.channels, in.bits);
+    if (!out) return false;
+    const Taps tx = MakeTaps(inW, width);
+    const Taps ty = MakeTaps(inH, height);
+    std::vector<float> src(size_t(inW) * ch);
+    const uint32_t ring = ty.maxCount;
+    std::vector<float> rows(size_t(ring) * width * ch);
+    std::vector<float> acc(size_t(width) * ch);
+    int64_t filled = -1;
+    auto filterRow = [&](uint32_t y) {
+        const uint16_t* s16 = in.Row(y);
+        for (uint32_t x = 0; x < inW; ++x, s16 += ch) {
+            float* s = &src[size_t(x) * ch];
+            const float af = alpha ? s16[colours] / 65535.0f : 1.0f;
+            for (int k = 0; k < colours; ++k) s[k] = g.toLinear[s16[k]] * af;
+            if (alpha) s[colours] = af;
+        }
+        float* dst = &rows[size_t(y % ring) * width * ch];
+        for (uint32_t x = 0; x < width; ++x) {
+            const float* w = &tx.weight[size_t(x) * tx.maxCount];
+            const float* s = &src[size_t(tx.start[x]) * ch];
+            float v[4] = {0, 0, 0, 0};
+            for (uint32_t k = 0; k < tx.count[x]; ++k, s += ch)
+                for (int c = 0; c < ch; ++c) v[c] += w[k] * s[c];
+            std::copy_n(v, ch, dst + size_t(x) * ch);
+        }
+    };
+    for (uint32_t y = 0; y < height; ++y) {
+        if (img.GetEscape()) {
+            img.SetLastError("resize: cancelled");
+            return false;
+        }
+        const uint32_t last = ty.start[y] + ty.count[y] - 1;
+        while (filled < int64_t(last)) filterRow(uint32_t(++filled));
+        std::fill(acc.begin(), acc.end(), 0.0f);
+        const float* w = &ty.weight[size_t(y) * ty.maxCount];
+        for (uint32_t k = 0; k < ty.count[y]; ++k) {
+            const float* r = &rows[size_t((ty.start[y] + k) % ring) * width * ch];
+            for (size_t i = 0; i < acc.size(); ++i) acc[i] += w[k] * r[i];
+        }
+        uint16_t* d = out->Row(y);
+        for (uint32_t x = 0; x < width; ++x, d += ch) {
+            const float* v = &acc[size_t(x) * ch];
+            float scale = 1.0f;
+            if (alpha) {
+                const float af = std::clamp(v[colours], 0.0f, 1.0f);
+                d[colours] = uint16_t(af * 65535.0f + 0.5f);
+                scale = af > 0 ? 1.0f / af : 0.0f;
+            }
+            for (int k = 0; k < colours; ++k) d[k] = DeepGamma::Encode(v[k] * scale);
+        }
+    }
+    return SetDeepPicture(img, std::move(out));
+}
+
 }  // namespace
 
 bool Resample(VxImage& img, uint32_t width, uint32_t height) {
     if (!img.IsValid() || width == 0 || height == 0) return false;
     const uint32_t inW = img.GetWidth(), inH = img.GetHeight();
     if (width == inW && height == inH) return true;
+    if (const VxDeepPlane* deep = DeepToWrite(img, 16)) {
+        const VxDeepRef keep = img.GetDeep();  // SetDeepPicture replaces it
+        return ResampleDeep(img, *deep, width, height);
+    }
     const Gamma& g = GammaTables();
 
     // The source as linear channels: grey or blue-green-red, then alpha.

@@ -174,7 +174,11 @@ bool ConvertToSrgb(VxImage& img) {
     bool ok = false;
     if (space == IccSpace::Grey && sig == cmsSigGrayData) ok = ConvertGrey(img, l);
     else if (space == IccSpace::Rgb && sig == cmsSigRgbData) ok = ConvertRgb(img, l);
-    if (ok) img.SetIccProfile({});
+    if (ok) {
+        img.SetIccProfile({});
+        // Converted at 8 bits: the deep samples no longer match.
+        img.SetDeep(nullptr);
+    }
     return ok;
 }
 

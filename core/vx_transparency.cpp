@@ -124,6 +124,8 @@ bool JoinIntoAlphaPlane(VxImage& img) {
 
 bool CompositeOnWhite(VxImage& img) {
     if (!HasTransparency(img)) return true;
+    if (const VxDeepPlane* deep = DeepToWrite(img, 16); deep && deep->HasAlpha())
+        return SetDeepPicture(img, DeepOverWhite(*deep));
     if (img.IsIndexed() && !img.AlphaIsValid()) {
         const int32_t trans = img.GetTransIndex();
         const bool alpha = PaletteAlpha(img);

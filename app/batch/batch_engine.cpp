@@ -151,6 +151,8 @@ std::vector<uint8_t> RgbaOf(const VxImage& img) {
 bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& steps,
                 const StoredSize& stored, RowResult& result) {
     std::string why;
+    // Asked for, 8 bits is no loss.
+    if (steps.depth == 8) (*handle)->SetDeep(nullptr);
     HeldFacts held = FactsOf(**handle);
     const int32_t orientation = (*handle)->GetOrientation();
     if (!ShapePicture(**handle, steps, why, stored.width, stored.height) ||
@@ -161,12 +163,14 @@ bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& ste
     }
     held.clarity = vx::ClarityOf(**handle);
     const std::vector<uint8_t> before = steps.lossless ? RgbaOf(**handle) : std::vector<uint8_t>();
+    const bool deep = (*handle)->GetDeep() != nullptr;
     FitDepth(handle, target, steps.colours);
-    if (steps.lossless && RgbaOf(**handle) != before) {
+    if (steps.lossless && (RgbaOf(**handle) != before || (deep && !(*handle)->GetDeep()))) {
         result.outcome = RowOutcome::EncodeFailed;
-        result.error = LosslessRefusal(target, "cannot hold this picture's colours or transparency as they are");
+        result.error = LosslessRefusal(target, "cannot hold this picture's colours, depth or transparency as they are");
         return false;
     }
+    if (steps.depth == 16) WidenSamples(**handle, target);
     SettleMetadata(**handle, target, steps.strip);
     result.notes = LossNotes(held, **handle, target, steps.strip);
     (*handle)->SetLastError("");

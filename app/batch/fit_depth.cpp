@@ -114,6 +114,8 @@ void FitDepth(ImageHandle* handle, ImageFormat target, const vx::ColourReduction
     const VxFormatCaps* caps = VxFindFormatCaps(target);
     if (!caps || !caps->writes) return;
     VxImage& img = **handle;
+    // 8-bit writers take the block, rounded from the deep samples already.
+    if (caps->sampleBits <= 8) img.SetDeep(nullptr);
     switch (caps->alpha) {
         case VxAlphaForm::AsItIs: break;
         case VxAlphaForm::MaskOrPlane:
@@ -126,6 +128,12 @@ void FitDepth(ImageHandle* handle, ImageFormat target, const vx::ColourReduction
         case VxAlphaForm::None: vx::CompositeOnWhite(img); break;
     }
     ToFormTaken(handle, *caps, colours);
+}
+
+void WidenSamples(VxImage& img, ImageFormat target) {
+    const VxFormatCaps* caps = VxFindFormatCaps(target);
+    if (!caps || caps->sampleBits <= 8 || !img.IsValid() || vx::SampleBits(img) > 8) return;
+    if (VxDeepRef deep = vx::DeepFromBlock(img)) img.SetDeep(std::move(deep));
 }
 
 }  // namespace vellumar::batch

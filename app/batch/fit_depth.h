@@ -18,4 +18,8 @@ namespace vellumar::batch {
 // reduced (GIF, WBMP); the default is the fixed palette, nearest colour.
 void FitDepth(ImageHandle* handle, ImageFormat target, const vx::ColourReduction& colours = {});
 
+// --depth 16: an 8-bit picture gets deep samples of its own for a target
+// that stores them.
+void WidenSamples(VxImage& img, ImageFormat target);
+
 }  // namespace vellumar::batch

@@ -50,30 +50,39 @@ uint64_t DefaultMemoryBudget() {
     return uint64_t(pages) * uint64_t(pageSize) / 2;
 }
 
+// A deep plane goes to the writer only where it stores deep samples.
+static uint32_t DeepKept(ImageFormat target, uint32_t deepBytes) {
+    const VxFormatCaps* caps = VxFindFormatCaps(target);
+    return caps && caps->sampleBits > 8 ? deepBytes : 0;
+}
+
 uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, ImageFormat source,
-                           ImageFormat target) {
-    const uint64_t perPixel = DecodeBytes(source) + EncodeBytes(target);
+                           ImageFormat target, uint32_t deepBytes) {
+    const uint64_t perPixel = DecodeBytes(source) + EncodeBytes(target) + deepBytes;
     const uint64_t bytes = SaturatingProduct(SaturatingProduct(width, height), perPixel);
     return bytes > UINT64_MAX - kRowOverhead ? UINT64_MAX : bytes + kRowOverhead;
 }
 
 uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, uint64_t outWidth, uint64_t outHeight,
-                           ImageFormat source, ImageFormat target) {
+                           ImageFormat source, ImageFormat target, uint32_t deepBytes) {
     if (outWidth == width && outHeight == height)
-        return RowMemoryEstimate(width, height, source, target);
-    // A resized picture is 24-bit with an alpha plane.
+        return RowMemoryEstimate(width, height, source, target, deepBytes);
+    // A resized picture is 24-bit with an alpha plane, and its deep samples.
     constexpr uint64_t kResizedBytes = 4;
-    const uint64_t decoded = SaturatingProduct(SaturatingProduct(width, height), DecodeBytes(source));
-    const uint64_t resized = SaturatingProduct(SaturatingProduct(outWidth, outHeight),
-                                               kResizedBytes + EncodeBytes(target));
+    const uint64_t decoded =
+        SaturatingProduct(SaturatingProduct(width, height), DecodeBytes(source) + deepBytes);
+    const uint64_t resized =
+        SaturatingProduct(SaturatingProduct(outWidth, outHeight),
+                          kResizedBytes + EncodeBytes(target) + DeepKept(target, deepBytes));
     const uint64_t bytes = decoded > UINT64_MAX - resized ? UINT64_MAX : decoded + resized;
     return bytes > UINT64_MAX - kRowOverhead ? UINT64_MAX : bytes + kRowOverhead;
 }
 
 uint64_t AnimationMemoryEstimate(uint64_t width, uint64_t height, uint64_t outWidth,
                                  uint64_t outHeight, ImageFormat source, ImageFormat target,
-                                 uint64_t frames) {
-    const uint64_t picture = RowMemoryEstimate(width, height, outWidth, outHeight, source, target);
+                                 uint64_t frames, uint32_t deepBytes) {
+    const uint64_t picture =
+        RowMemoryEstimate(width, height, outWidth, outHeight, source, target, deepBytes);
     if (frames < 2) return picture;
     // A canvas is 24-bit with an alpha plane, as decoded and as fitted.
     constexpr uint64_t kCanvasBytes = 4;

@@ -24,18 +24,21 @@ uint64_t DefaultMemoryBudget();
 // `source` to `target`: the picture, its depth-fitted copy and what the
 // codec libraries hold beside it.
 // Saturates instead of overflowing.
-uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, ImageFormat source, ImageFormat target);
+// `deepBytes`: bytes a pixel of the source's deep samples take (0: none),
+// held beside the picture (core/vx_deep.h).
+uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, ImageFormat source, ImageFormat target,
+                           uint32_t deepBytes = 0);
 // The same for a row whose picture steps give it a new size, outWidth x
 // outHeight: the decode at the stored size, the new picture beside the one
 // it is made from, and the encode at the new size.
 uint64_t RowMemoryEstimate(uint64_t width, uint64_t height, uint64_t outWidth, uint64_t outHeight,
-                           ImageFormat source, ImageFormat target);
+                           ImageFormat source, ImageFormat target, uint32_t deepBytes = 0);
 // The same for a row that keeps `frames` frames of an animation: beside the
 // picture, each frame's canvas as decoded and its fitted copy (the encoders
 // take one frame at a time beyond that).
 uint64_t AnimationMemoryEstimate(uint64_t width, uint64_t height, uint64_t outWidth,
                                  uint64_t outHeight, ImageFormat source, ImageFormat target,
-                                 uint64_t frames);
+                                 uint64_t frames, uint32_t deepBytes = 0);
 
 class MemoryBudget {
 public:

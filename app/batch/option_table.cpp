@@ -178,6 +178,15 @@ const RunOption kOptions[] = {
          return std::string(o.steps.colours.dither == vx::DitherChoice::None ? "none"
                                                                             : "floyd-steinberg");
      }},
+    {.name = "depth",
+     .kind = OptionKind::Number,
+     .value = "BITS",
+     .needs = "needs 8 or 16",
+     .lo = 8,
+     .hi = 16,
+     .step = 8,
+     .setNumber = [](RunOptions& o, uint64_t v) { o.steps.depth = uint8_t(v); },
+     .get = [](const RunOptions& o) { return o.steps.depth ? std::to_string(o.steps.depth) : std::string(); }},
     {.name = "max-pixels",
      .kind = OptionKind::Number,
      .value = "N",
@@ -275,7 +284,9 @@ bool SetFromText(RunOptions& options, const RunOption& option, std::string_view 
 }
 
 bool SetNumber(RunOptions& options, const RunOption& option, uint64_t value) {
-    if (option.kind != OptionKind::Number || value < option.lo || value > option.hi) return false;
+    if (option.kind != OptionKind::Number || value < option.lo || value > option.hi ||
+        (value - option.lo) % option.step != 0)
+        return false;
     option.setNumber(options, value);
     return true;
 }

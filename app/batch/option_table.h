@@ -25,6 +25,7 @@ struct RunOption {
     const char* needs;
     // A number's range, and whether K, M or G (powers of 1024) may follow it.
     uint64_t lo = 0, hi = 0;
+    uint64_t step = 1;  // the values taken are lo, lo + step, ... up to hi
     bool units = false;
     // Stores a value already checked: one of the three, as `kind` says.
     void (*setFlag)(RunOptions&, bool) = nullptr;

@@ -20,6 +20,7 @@ struct PictureSteps {
     // Every pixel kept: a direct way from the source's file, else the
     // target's lossless coding; a row whose target would change a pixel fails.
     bool lossless = false;
+    uint8_t depth = 0;             // bits a sample asked for (--depth 8 or 16); 0: as decoded
 };
 
 // Orientation first, then size; between the decode and the depth fitting.

@@ -1,5 +1,6 @@
 #include "app/batch/row_notes.h"
 
+#include <algorithm>
 #include <string>
 
 #include "core/vx_codec.h"
@@ -15,6 +16,7 @@ HeldFacts FactsOf(const VxImage& img) {
     facts.picked = !img.WantsAnimation();
     facts.source = img.GetType();
     facts.profile = !img.GetIccProfile().empty();
+    facts.bits = vx::SampleBits(img);
     facts.clarity = vx::ClarityOf(img);
     return facts;
 }
@@ -43,6 +45,14 @@ std::vector<std::string> LossNotes(const HeldFacts& before, const VxImage& after
         if (now == vx::Clarity::Opaque) notes.push_back(VxNote("alpha-none", {name}));
         else if (before.clarity == vx::Clarity::Partial && now != vx::Clarity::Partial)
             notes.push_back(VxNote("alpha-on-off", {name}));
+    }
+    if (before.bits > 8) {
+        const unsigned stores = caps ? caps->sampleBits : 8;
+        const unsigned now = std::min(vx::SampleBits(after), stores);
+        if (now < before.bits)
+            notes.push_back(now < stores
+                                ? VxNote("depth-converted", {std::to_string(now), std::to_string(before.bits)})
+                                : VxNote("depth-reduced", {std::to_string(now), std::to_string(before.bits), name}));
     }
     if (before.profile && !stripped && after.GetIccProfile().empty())
         notes.push_back(VxNote("icc-dropped", {name}));

@@ -19,6 +19,7 @@ struct HeldFacts {
     bool picked = false;            // one frame was asked for, not the animation
     ImageFormat source = 0;
     bool profile = false;
+    unsigned bits = 8;  // a sample
     vx::Clarity clarity = vx::Clarity::Opaque;
 };
 

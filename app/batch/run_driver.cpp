@@ -34,6 +34,7 @@
 #include "app/batch/row_output.h"
 #include "app/batch/source_guard.h"
 #include "app/format_table/format_table.h"
+#include "core/vx_deep.h"
 #include "core/vx_save_path.h"
 
 namespace vellumar::batch {
@@ -229,12 +230,15 @@ private:
     // The most a row of this source format may take, given the picture limit.
     uint64_t Largest(ImageFormat source) const {
         if (options_.maxPixels == 0) return UINT64_MAX;
-        const uint64_t still = RowMemoryEstimate(options_.maxPixels, 1, source, options_.target);
+        // Formats that store deep samples may bring them.
+        const VxFormatCaps* caps = VxFindFormatCaps(source);
+        const uint32_t deep = !caps || caps->sampleBits > 8 ? vx::kDeepBytesPerPixel : 0;
+        const uint64_t still = RowMemoryEstimate(options_.maxPixels, 1, source, options_.target, deep);
         if (options_.frameGiven || !TargetAnimates(options_.target)) return still;
         // The limit bounds an animation's frames together.
         const uint64_t half = std::max<uint64_t>(options_.maxPixels / 2, 1);
         return std::max(still, AnimationMemoryEstimate(half, 1, half, 1, source,
-                                                       options_.target, 2));
+                                                       options_.target, 2, deep));
     }
 
     int StopAt() {
@@ -376,6 +380,7 @@ private:
         if (w == 0 || h == 0 || (options_.maxPixels != 0 && uint64_t(w) * h > options_.maxPixels))
             return largest;
         const ImageFormat type = probe.GetType() ? probe.GetType() : named;
+        const uint32_t deep = vx::DeepBytesPerPixel(probe);
         uint64_t most = 0;
         for (int r = row; r < end; ++r) {
             const RowPlan& plan = plans_[size_t(r - 1)];
@@ -389,11 +394,12 @@ private:
             const uint64_t frames = !options_.frameGiven && TargetAnimates(plan.target)
                                         ? uint64_t(std::max(1, probe.GetNumFrames()))
                                         : 1;
-            most = std::max(most, AnimationMemoryEstimate(w, h, ow, oh, type, plan.target, frames));
+            most = std::max(most, AnimationMemoryEstimate(w, h, ow, oh, type, plan.target, frames,
+                                                          deep));
         }
         // Several outputs keep the decoded picture beside each one's copy.
         if (end - row > 1) {
-            const uint64_t kept = RowMemoryEstimate(w, h, type, 0);
+            const uint64_t kept = RowMemoryEstimate(w, h, type, 0, deep);
             most = most > UINT64_MAX - kept ? UINT64_MAX : most + kept;
         }
         return most;

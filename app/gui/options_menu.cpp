@@ -63,11 +63,17 @@ const ChoiceItem kDithers[] = {
     {text::kDitherNone, "none"},
     {text::kDitherFloydSteinberg, "floyd-steinberg"},
 };
+const ChoiceItem kDepths[] = {
+    {text::kDepthAsIs, ""},
+    {text::kDepth8, "8"},
+    {text::kDepth16, "16"},
+};
 
 const Choice kChoices[] = {
     {text::kMenuResize, "options/resize", kSizes, "resize"},
     {text::kMenuPalette, "options/palette", kPalettes, "palette"},
     {text::kMenuDither, "options/dither", kDithers, "dither"},
+    {text::kMenuDepth, "options/depth", kDepths, "depth"},
 };
 
 // A flag is set on or off; a text option only when chosen, to the item's

@@ -46,6 +46,10 @@ inline constexpr const char* kPaletteAdaptive = QT_TRANSLATE_NOOP("vellumar", "�
 inline constexpr const char* kMenuDither = QT_TRANSLATE_NOOP("vellumar", "抖动");
 inline constexpr const char* kDitherNone = QT_TRANSLATE_NOOP("vellumar", "不抖动");
 inline constexpr const char* kDitherFloydSteinberg = QT_TRANSLATE_NOOP("vellumar", "误差扩散 (Floyd-Steinberg)");
+inline constexpr const char* kMenuDepth = QT_TRANSLATE_NOOP("vellumar", "位深");
+inline constexpr const char* kDepthAsIs = QT_TRANSLATE_NOOP("vellumar", "保持原位深");
+inline constexpr const char* kDepth8 = QT_TRANSLATE_NOOP("vellumar", "每通道 8 位");
+inline constexpr const char* kDepth16 = QT_TRANSLATE_NOOP("vellumar", "每通道 16 位");
 inline constexpr const char* kMenuAbout = QT_TRANSLATE_NOOP("vellumar", "关于");
 inline constexpr const char* kMenuAboutAuthor = QT_TRANSLATE_NOOP("vellumar", "关于作者");
 

@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "codecs/heif/vx_heif_library.h"
 #include "codecs/heif/vx_heif_reader.h"
 #include "core/vx_codec_guard.h"
+#include "core/vx_deep.h"
 #include "core/vx_exif_edit.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
@@ -298,6 +300,12 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
             return std::min(top, ((v - low) * top + span / 2) / span);
         };
         const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle.p);
+        // 10 and 12 bits stay as they are beside the 8-bit picture.
+        std::shared_ptr<VxDeepPlane> kept;
+        if (deep && !premultiplied) {
+            kept = vx::NewDeepPlane(*this, uint32_t(iw), uint32_t(ih), uint8_t(channels), uint8_t(range));
+            if (!kept) vxheif::Fail(type, GetLastError());
+        }
         std::vector<uint8_t> row(size_t(iw) * channels);
         std::vector<uint16_t> wide(deep ? row.size() : 0);
         for (int y = 0; y < ih; ++y) {
@@ -309,6 +317,9 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
                     for (size_t i = 0; i < wide.size(); ++i)
                         if (i % size_t(channels) < 3) wide[i] = uint16_t(full(wide[i]));
                 vx::NarrowSamples(wide.data(), row.data(), row.size(), range);
+                if (kept)
+                    for (size_t i = 0; i < wide.size(); ++i)
+                        kept->Row(uint32_t(y))[i] = vx::WidenSample(std::min<uint32_t>(wide[i], (1u << range) - 1), unsigned(range));
             } else {
                 std::memcpy(row.data(), src, row.size());
                 if (widen)
@@ -318,6 +329,8 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
             if (premultiplied) Unpremultiply(row.data(), uint32_t(iw));
             vx::StoreRow(*this, uint32_t(y), row.data(), channels);
         }
+        if (kept && !vx::SetDeepPicture(*this, std::move(kept), type))
+            vxheif::Fail(type, *GetLastError() ? GetLastError() : "out of memory");
         KeepMetadata(handle.p, data.size());
         return true;
     });

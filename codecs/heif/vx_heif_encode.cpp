@@ -7,6 +7,7 @@
 #include "codecs/heif/vx_heif_codec.h"
 #include "codecs/heif/vx_heif_library.h"
 #include "core/vx_codec_guard.h"
+#include "core/vx_deep.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
 #include "core/vx_srgb.h"
@@ -74,13 +75,17 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
         }
 
         const uint32_t w = GetWidth(), h = GetHeight();
-        const bool alpha = vx::HasTransparency(*this);
+        // Deep samples go in at 10 or 12 bits, the depths the coders take.
+        const VxDeepPlane* deep = vx::DeepToWrite(*this, 12);
+        const bool alpha = deep ? deep->HasAlpha() : vx::HasTransparency(*this);
+        const int bits = !deep ? 8 : deep->bits <= 10 ? 10 : 12;
+        const heif_chroma chroma =
+            deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+                 : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
         vxheif::Image image;
-        err = heif_image_create(int(w), int(h), heif_colorspace_RGB,
-                                alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                                &image.p);
+        err = heif_image_create(int(w), int(h), heif_colorspace_RGB, chroma, &image.p);
         if (err.code != heif_error_Ok) vxheif::Fail(type, "out of memory", &err);
-        err = heif_image_add_plane(image.p, heif_channel_interleaved, int(w), int(h), 8);
+        err = heif_image_add_plane(image.p, heif_channel_interleaved, int(w), int(h), bits);
         if (err.code != heif_error_Ok) vxheif::Fail(type, "out of memory", &err);
         // Say what the pixels are (sRGB, BT.601 full-range YCbCr) instead of
         // leaving readers to guess.
@@ -105,7 +110,23 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
         int stride = 0;
         uint8_t* plane = heif_image_get_plane(image.p, heif_channel_interleaved, &stride);
         if (!plane) vxheif::Fail(type, "out of memory");
-        vx::LoadRows(*this, plane, size_t(stride), alpha ? 4 : 3);
+        if (deep) {
+            const unsigned ch = alpha ? 4 : 3, colours = deep->Colours();
+            for (uint32_t y = 0; y < h; ++y) {
+                const uint16_t* s = deep->Row(y);
+                uint8_t* d = plane + size_t(y) * size_t(stride);
+                for (uint32_t x = 0; x < w; ++x, s += deep->channels)
+                    for (unsigned c = 0; c < ch; ++c) {
+                        // Grey fills all three colours.
+                        const uint16_t v = c < 3 ? s[colours == 1 ? 0 : c] : s[colours];
+                        const uint32_t n = vx::NarrowSample(v, unsigned(bits));
+                        d[2 * (size_t(x) * ch + c)] = uint8_t(n);
+                        d[2 * (size_t(x) * ch + c) + 1] = uint8_t(n >> 8);
+                    }
+            }
+        } else {
+            vx::LoadRows(*this, plane, size_t(stride), alpha ? 4 : 3);
+        }
 
         vxheif::EncodingOptions options(heif_encoding_options_alloc());
         if (!options.p) vxheif::Fail(type, "out of memory");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/vx_codec.h"
+#include "core/vx_deep.h"
 #include "core/vx_file.h"
 #include "core/vx_image.h"
 
@@ -61,6 +62,7 @@ inline bool SizeOnly(VxImage& codec, uint32_t format, uint32_t width, uint32_t h
     if (!codec.DimensionsOnly()) return false;
     const bool native = (prec == 1 || prec == 4 || prec == 8) && maxval == (1u << prec) - 1;
     codec.AnswerDimensions(format, width, height, components >= 3 ? 24 : native ? prec : 8);
+    if (prec > 8 && prec <= 16) vx::AnswerDeep(codec, uint8_t(components >= 4 ? 4 : components), uint8_t(prec));
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "codecs/jpeg2000/vx_jpeg2000_codec.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "codecs/jpeg2000/vx_jp2_cdef.h"
@@ -10,6 +11,7 @@
 #include "codecs/pnm/vx_pnm_coder.h"
 #include "codecs/ras/vx_ras_coder.h"
 #include "core/vx_codec_guard.h"
+#include "core/vx_deep.h"
 
 using vxj2k::Plane;
 using vxj2k::Planes;
@@ -42,7 +44,43 @@ bool SyccTriple(const Planes& in) {
     return true;
 }
 
+// Components deeper than 8 bits that need no colour conversion on the way:
+// kept as deep samples beside the 8-bit picture.
+bool KeepsDeep(const Planes& in, size_t used) {
+    if (in.icc || (in.space != vxj2k::ColourSpace::SRGB && in.space != vxj2k::ColourSpace::Gray &&
+                   in.space != vxj2k::ColourSpace::Unspecified))
+        return false;
+    for (size_t i = 0; i < used; ++i) {
+        const Plane& p = in.comps[i];
+        if (p.prec <= 8 || p.prec > 16 || p.sgnd || p.dx != 1 || p.dy != 1 ||
+            p.width != in.comps[0].width || p.height != in.comps[0].height)
+            return false;
+    }
+    return true;
+}
+
+uint16_t Widen(const Plane& p, int32_t v) {
+    if (v <= 0) return 0;
+    if (uint32_t(v) >= p.maxval) return 65535;
+    return uint16_t((uint64_t(v) * 65535 + p.maxval / 2) / p.maxval);
+}
+
 }  // namespace
+
+void VxJpeg2000Codec::KeepDeep(const Plane* const* comps, size_t count, uint32_t format) {
+    const Plane& p0 = *comps[0];
+    uint32_t bits = 0;
+    for (size_t i = 0; i < count; ++i) bits = std::max(bits, comps[i]->prec);
+    auto deep = vx::NewDeepPlane(*this, p0.width, p0.height, uint8_t(count), uint8_t(bits));
+    if (!deep) throw VxCodecFailure(GetLastError());
+    for (uint32_t y = 0; y < p0.height; ++y) {
+        uint16_t* d = deep->Row(y);
+        for (uint32_t x = 0; x < p0.width; ++x)
+            for (size_t c = 0; c < count; ++c)
+                *d++ = Widen(*comps[c], comps[c]->data[size_t(y) * p0.width + x]);
+    }
+    if (!vx::SetDeepPicture(*this, std::move(deep), format)) throw VxCodecFailure(GetLastError());
+}
 
 bool VxJpeg2000Codec::Decode(VxFile* file, uint32_t /*type: the content decides*/) {
     if (!file) return false;
@@ -121,12 +159,23 @@ void VxJpeg2000Codec::FromPlanes(const Planes& in, uint32_t format) {
     // conversion, which keeps the colour ones.
     const bool colour = (triple || sycc) && (count == 3 || alpha || !NativeDepth(p0));
     if (colour) {
+        const size_t used = alpha ? 4 : 3;
+        if (triple && count == used && KeepsDeep(in, used)) {
+            const Plane* comps[4] = {&in.comps[0], &in.comps[1], &in.comps[2], alpha};
+            KeepDeep(comps, used, format);
+            return;
+        }
         CreateColour(p0, alpha, format);
         const uint32_t h = p0.height;
         vxj2k::ColourToBgr8(in, p0.width, h, [&](uint32_t y) { return GetBits(h - 1 - y); });
         return;
     }
     if (count == 2 && (alpha = opacity(1)) != nullptr) {
+        if (KeepsDeep(in, 2)) {
+            const Plane* comps[2] = {&in.comps[0], alpha};
+            KeepDeep(comps, 2, format);
+            return;
+        }
         // Grey with opacity: 8-bit grey, whatever the precision.
         VxRequirePicture(*this, p0.width, p0.height, 8);
         if (!Create(p0.width, p0.height, 8, format)) throw VxCodecFailure("Can't allocate memory");
@@ -143,6 +192,11 @@ void VxJpeg2000Codec::FromPlanes(const Planes& in, uint32_t format) {
     Info.NumFrames = int32_t(count);
     if (Info.Frame < 0 || size_t(Info.Frame) >= count) throw VxCodecFailure("wrong frame!");
     const Plane& p = in.comps[size_t(Info.Frame)];
+    if (count == 1 && KeepsDeep(in, 1)) {
+        const Plane* comps[1] = {&p};
+        KeepDeep(comps, 1, format);
+        return;
+    }
     const bool native = NativeDepth(p);
     const uint32_t bpp = native ? p.prec : 8;
     VxRequirePicture(*this, p.width, p.height, bpp);
@@ -193,9 +247,15 @@ bool VxJpeg2000Codec::Encode(VxFile* file, uint32_t type) {
         return false;
     }
     return vx::RunCodec(*this, "error : can't allocate memory", [&] {
+        const bool files = type == VX_FORMAT_JP2 || type == VX_FORMAT_JPC;
+        const VxDeepPlane* deep = vx::DeepToWrite(*this, type == VX_FORMAT_RAS ? 8 : 16);
+        if (deep && (!deep->HasAlpha() || files)) {
+            WriteDeep(file, type, *deep);
+            return true;
+        }
         const bool grey = palette != nullptr;
         // Only the JPEG-2000 files keep opacity, as one more component.
-        const bool alpha = AlphaIsValid() && (type == VX_FORMAT_JP2 || type == VX_FORMAT_JPC);
+        const bool alpha = AlphaIsValid() && files;
         const uint32_t w = GetWidth(), h = GetHeight();
         Planes planes;
         planes.comps.resize((grey ? 1 : 3) + (alpha ? 1 : 0));
@@ -243,4 +303,30 @@ bool VxJpeg2000Codec::Encode(VxFile* file, uint32_t type) {
         }
         return true;
     });
+}
+
+void VxJpeg2000Codec::WriteDeep(VxFile* file, uint32_t type, const VxDeepPlane& deep) {
+    const uint32_t w = deep.width, h = deep.height, ch = deep.channels;
+    if (type == VX_FORMAT_PGX && deep.Colour())
+        throw VxCodecFailure("PGX can save only GrayScale images");
+    Planes planes;
+    planes.comps.resize(ch);
+    for (auto& p : planes.comps) p.Allocate(w, h, deep.bits);
+    if (deep.HasAlpha()) planes.comps.back().alpha = true;
+    planes.space = deep.Colour() ? vxj2k::ColourSpace::SRGB : vxj2k::ColourSpace::Gray;
+    for (uint32_t y = 0; y < h; ++y) {
+        const uint16_t* s = deep.Row(y);
+        for (uint32_t x = 0; x < w; ++x)
+            for (uint32_t c = 0; c < ch; ++c)
+                planes.comps[c].Row(y)[x] = int32_t(vx::NarrowSample(*s++, deep.bits));
+    }
+    switch (type) {
+        case VX_FORMAT_JP2:
+        case VX_FORMAT_JPC:
+            vxj2k::WriteJpeg2000(file, type == VX_FORMAT_JP2, planes, Info.JpegQuality);
+            break;
+        case VX_FORMAT_PGX: vxj2k::WritePgx(file, planes); break;
+        case VX_FORMAT_PNM: vxj2k::WritePnm(file, planes); break;
+        default: throw VxCodecFailure("error: cannot encode image\n");
+    }
 }

@@ -21,6 +21,10 @@ private:
     // A 24-bit picture on component 0's grid, with `alpha` as its alpha plane.
     void CreateColour(const vxj2k::Plane& p0, const vxj2k::Plane* alpha, uint32_t format);
     void FillAlpha(const vxj2k::Plane& alpha);
+    // Components of 9 to 16 bits on one grid as the picture's deep samples.
+    void KeepDeep(const vxj2k::Plane* const* comps, size_t count, uint32_t format);
+    // The deep samples at the precision the source had.
+    void WriteDeep(VxFile* file, uint32_t type, const VxDeepPlane& deep);
 
     bool declaredOpacity_ = false;  // the JP2 boxes name an opacity channel
 };

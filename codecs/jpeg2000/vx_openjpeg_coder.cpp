@@ -207,7 +207,7 @@ void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
         parms[i].dx = parms[i].dy = 1;
         parms[i].w = w;
         parms[i].h = hgt;
-        parms[i].prec = 8;
+        parms[i].prec = in.comps[i].prec;
         parms[i].sgnd = 0;
     }
     const OPJ_COLOR_SPACE space = in.space == ColourSpace::Gray ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB;

@@ -9,6 +9,7 @@
 
 #include "codecs/jxl/vx_jxl_codec.h"
 #include "core/vx_codec_guard.h"
+#include "core/vx_deep.h"
 #include "core/vx_exif_edit.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
@@ -252,6 +253,10 @@ bool VxJxlCodec::Decode(VxFile* file) {
             if (Info.Frame < 0 || Info.Frame >= Info.NumFrames)
                 throw VxCodecFailure("JPEG XL: no such frame");
             const bool turned = facts.info.orientation > JXL_ORIENT_ROTATE_180;
+            const JxlBasicInfo& i = facts.info;
+            if (i.bits_per_sample > 8 && i.bits_per_sample <= 16 && !i.exponent_bits_per_sample)
+                vx::AnswerDeep(*this, uint8_t(i.num_color_channels + (i.alpha_bits ? 1 : 0)),
+                               uint8_t(i.bits_per_sample));
             return AnswerDimensions(VX_FORMAT_JXL, turned ? facts.info.ysize : facts.info.xsize,
                                     turned ? facts.info.xsize : facts.info.ysize,
                                     facts.info.num_color_channels == 1 ? 8 : 24);
@@ -270,10 +275,23 @@ bool VxJxlCodec::Decode(VxFile* file) {
         int bits = 8;
         std::vector<uint8_t> pixels;
         std::vector<uint8_t> icc;
+        // Asked for the animation, every frame is decoded.
+        std::shared_ptr<VxFrames> all;
         // The decoded frame into `into`: 8-bit grey or 24-bit, alpha plane.
+        // A still picture's integer samples above 8 bits stay deep; the
+        // library hands them over spread to 16 bits whatever their own depth.
         const auto store = [&](VxImage& into) {
             const int channels = int(format.num_channels);
             const bool grey = channels <= 2;
+            if (&into == this && !all && bits > 8 && !info.exponent_bits_per_sample &&
+                info.bits_per_sample <= 16) {
+                auto deep = vx::NewDeepPlane(*this, w, h, uint8_t(channels), uint8_t(info.bits_per_sample));
+                if (!deep) throw VxCodecFailure(GetLastError());
+                std::memcpy(deep->samples.data(), pixels.data(), pixels.size());
+                if (!vx::SetDeepPicture(*this, std::move(deep), VX_FORMAT_JXL))
+                    throw VxCodecFailure(*GetLastError() ? GetLastError() : kNoMemory);
+                return;
+            }
             if (!into.Create(w, h, grey ? 8 : 24, VX_FORMAT_JXL))
                 throw VxCodecFailure(*into.GetLastError() ? into.GetLastError() : kNoMemory);
             if (grey) into.SetGrayPalette();
@@ -294,7 +312,6 @@ bool VxJxlCodec::Decode(VxFile* file) {
             }
         };
         // Asked for the animation, every frame is decoded; frame Frame is the picture.
-        std::shared_ptr<VxFrames> all;
         int32_t index = 0;
         uint32_t delayMs = 0;
         bool shown = false;

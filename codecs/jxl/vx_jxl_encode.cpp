@@ -1,6 +1,7 @@
 #include <jxl/encode.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <new>
 #include <span>
@@ -8,6 +9,7 @@
 
 #include "codecs/jxl/vx_jxl_codec.h"
 #include "core/vx_codec_guard.h"
+#include "core/vx_deep.h"
 #include "core/vx_quiet_stderr.h"
 #include "core/vx_rgba_rows.h"
 #include "core/vx_srgb.h"
@@ -39,7 +41,10 @@ void Check(JxlEncoderStatus status) {
 
 }  // namespace
 
-bool VxJxlCodec::WritesGrey(const VxImage& img) { return img.IsIndexed() && img.IsGrayScale(); }
+bool VxJxlCodec::WritesGrey(const VxImage& img) {
+    if (const VxDeepPlane* deep = vx::DeepToWrite(img, 16)) return !deep->Colour();
+    return img.IsIndexed() && img.IsGrayScale();
+}
 
 float VxJxlCodec::DistanceFor(int quality) {
     if (quality >= 100) return 0.0f;
@@ -50,14 +55,7 @@ float VxJxlCodec::DistanceFor(int quality) {
 }
 
 bool VxJxlCodec::Encode(VxFile* file, VxImage** pages, int32_t count) {
-    VxFramesRef frames = vx::FramesFromPages(pages, count);
-    if (!frames) {
-        SetLastError("JPEG XL: an animation needs pictures of one size");
-        return false;
-    }
-    Ghost(pages[0]);
-    SetAnimation(std::move(frames));
-    return Encode(file);
+    return TakePagesAsFrames(pages, count, "JPEG XL") && Encode(file);
 }
 
 bool VxJxlCodec::Encode(VxFile* file) {
@@ -67,19 +65,29 @@ bool VxJxlCodec::Encode(VxFile* file) {
         const uint32_t w = GetWidth(), h = GetHeight();
         const int quality = Info.JpegQuality;
         const bool lossless = quality == 100;
-        // An animation's frames are written in true colour, in one form.
+        // An animation's frames are written in true colour, in one form; a
+        // still deep picture as its samples are.
         const VxFrames* anim = GetAnimation();
         if (anim && anim->frames.size() < 2) anim = nullptr;
-        const bool alpha = anim ? vx::AnyFrameTransparent(*anim) : vx::HasTransparency(*this);
+        const VxDeepPlane* deep = anim ? nullptr : vx::DeepToWrite(*this, 16);
+        const bool alpha = anim   ? vx::AnyFrameTransparent(*anim)
+                           : deep ? deep->HasAlpha()
+                                  : vx::HasTransparency(*this);
         const bool grey = !anim && WritesGrey(*this);
+        const uint32_t bits = deep ? deep->bits : 8;
 
-        // A picture's samples, grey ones as one channel.
+        // A picture's samples, grey ones as one channel; deep ones as they are.
         const int rgbChannels = alpha ? 4 : 3;
-        const int channels = grey ? (alpha ? 2 : 1) : rgbChannels;
+        const int channels = deep ? deep->channels : grey ? (alpha ? 2 : 1) : rgbChannels;
         std::vector<uint8_t> pixels;
         const auto samples = [&](const VxImage& picture) {
             if (picture.GetWidth() != w || picture.GetHeight() != h)
                 throw VxCodecFailure("JPEG XL: the animation's frames differ in size");
+            if (deep) {
+                pixels.resize(deep->samples.size() * 2);
+                std::memcpy(pixels.data(), deep->samples.data(), pixels.size());
+                return;
+            }
             pixels.resize(size_t(w) * h * rgbChannels);
             vx::LoadRows(picture, pixels.data(), size_t(w) * rgbChannels, rgbChannels);
             if (!grey) return;
@@ -96,9 +104,9 @@ bool VxJxlCodec::Encode(VxFile* file) {
         JxlEncoderInitBasicInfo(&info);
         info.xsize = w;
         info.ysize = h;
-        info.bits_per_sample = 8;
+        info.bits_per_sample = bits;
         info.num_color_channels = grey ? 1 : 3;
-        info.alpha_bits = alpha ? 8 : 0;
+        info.alpha_bits = alpha ? bits : 0;
         info.num_extra_channels = alpha ? 1 : 0;
         // Lossless pictures keep their own samples; lossy ones go through the
         // format's perceptual colour space.
@@ -140,7 +148,8 @@ bool VxJxlCodec::Encode(VxFile* file) {
             Check(JxlEncoderSetFrameLossless(settings, JXL_TRUE));
         else
             Check(JxlEncoderSetFrameDistance(settings, DistanceFor(quality)));
-        const JxlPixelFormat format{uint32_t(channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+        const JxlPixelFormat format{uint32_t(channels), deep ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8,
+                                    JXL_NATIVE_ENDIAN, 0};
         if (!anim) {
             samples(*this);
             Check(JxlEncoderAddImageFrame(settings, &format, pixels.data(), pixels.size()));

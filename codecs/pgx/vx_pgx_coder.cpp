@@ -89,11 +89,16 @@ void ReadPgx(VxFile* file, VxImage& codec, Planes& out) {
 void WritePgx(VxFile* file, const Planes& in) {
     const Plane& p = in.comps[0];
     char header[64];
-    const int n = std::snprintf(header, sizeof(header), "PG ML + 8 %u %u\n", p.width, p.height);
+    const int n = std::snprintf(header, sizeof(header), "PG ML + %u %u %u\n", p.prec, p.width, p.height);
     if (file->Write(header, 1, size_t(n)) != size_t(n)) throw VxCodecFailure("error: cannot encode image\n");
-    std::vector<uint8_t> row(p.width);
+    const size_t bytes = p.prec > 8 ? 2 : 1;
+    std::vector<uint8_t> row(p.width * bytes);
     for (uint32_t y = 0; y < p.height; ++y) {
-        for (uint32_t x = 0; x < p.width; ++x) row[x] = uint8_t(p.data[size_t(y) * p.width + x]);
+        for (uint32_t x = 0; x < p.width; ++x) {
+            const uint32_t v = uint32_t(p.data[size_t(y) * p.width + x]);
+            if (bytes == 2) row[2 * size_t(x)] = uint8_t(v >> 8);
+            row[bytes * x + bytes - 1] = uint8_t(v);
+        }
         if (file->Write(row.data(), 1, row.size()) != row.size())
             throw VxCodecFailure("error: cannot encode image\n");
     }

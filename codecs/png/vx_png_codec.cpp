@@ -7,10 +7,12 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "codecs/png/apng_frames.h"
 #include "codecs/png/png_xmp_text.h"
+#include "core/vx_deep.h"
 #include "core/vx_exif_edit.h"
 
 namespace {
@@ -125,12 +127,15 @@ void Narrow4To2(const uint8_t* src, uint8_t* dst, uint32_t width) {
 
 }  // namespace
 
-// Plain data only: these survive a jump out of the library.
+// Lives in Decode's frame, which no jump crosses; ReadImage keeps nothing
+// with a destructor of its own.
 struct VxPngCodec::ReadState {
     png_structp png = nullptr;
     png_infop info = nullptr;
     uint8_t* volatile row = nullptr;
     ChunkWatch watch;
+    // 16-bit samples, filled as the file stores them (big-endian).
+    std::shared_ptr<VxDeepPlane> deep;
 };
 
 bool VxPngCodec::IsPngSignature(const uint8_t* bytes, size_t size) {
@@ -160,11 +165,20 @@ bool VxPngCodec::Decode(VxFile* file) {
     }
     const int64_t start = file->Tell64();
     const int32_t wanted = Info.Frame;
-    const ReadOutcome outcome = ReadImage(file, &st);
+    ReadOutcome outcome = ReadImage(file, &st);
     std::free(st.row);
     png_destroy_read_struct(&st.png, &st.info, nullptr);
     if (outcome == ReadOutcome::Done && Info.NumFrames > 1 && (WantsAnimation() || wanted > 0))
         return ReadAnimation(file, start, wanted);
+    if (outcome == ReadOutcome::Done && st.deep) {
+        for (uint16_t& v : st.deep->samples) {
+            const auto* b = reinterpret_cast<const uint8_t*>(&v);
+            v = uint16_t(b[0] << 8 | b[1]);
+        }
+        const uint32_t interlaced = Info.CodecOption[VX_FORMAT_PNG];
+        if (!vx::SetDeepPicture(*this, std::move(st.deep), VX_FORMAT_PNG)) outcome = ReadOutcome::Failed;
+        Info.CodecOption[VX_FORMAT_PNG] = interlaced;
+    }
     return outcome == ReadOutcome::Done || outcome == ReadOutcome::Dimensions;
 }
 
@@ -277,12 +291,15 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
         if (!png_get_pHYs(png, info, &xppu, &yppu, &unit)) unit = PNG_RESOLUTION_UNKNOWN;
         ApplyResolution(unit == PNG_RESOLUTION_METER, xppu, yppu);
         AnswerDimensions(VX_FORMAT_PNG, width, height, truecolour ? 24 : std::min(bitDepth, 8));
+        if (bitDepth == 16 && !palette)
+            vx::AnswerDeep(*this, uint8_t(png_get_channels(png, info) + (hasTrns ? 1 : 0)), 16);
         return ReadOutcome::Dimensions;
     }
     // Before the library sizes its row buffers.
     if (!PictureFits(width, height, 24)) return ReadOutcome::Failed;
 
-    if (bitDepth == 16) png_set_strip_16(png);
+    if (bitDepth == 16 && !palette) return ReadDeep(st, alpha && hasTrns &&
+                                                   (colorType & PNG_COLOR_MASK_ALPHA) == 0);
     if (alpha) {
         if (hasTrns && (colorType & PNG_COLOR_MASK_ALPHA) == 0) png_set_tRNS_to_alpha(png);
         if ((colorType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
@@ -391,6 +408,39 @@ VxPngCodec::ReadOutcome VxPngCodec::ReadImage(VxFile* file, ReadState* st) {
     }
     // Given the info structure, the end also collects an eXIf chunk placed
     // after the image data.
+    png_read_end(png, info);
+    KeepMetadata(png, info);
+    return ReadOutcome::Done;
+}
+
+// 16-bit grey, grey and alpha, colour, colour and alpha: kept as they are,
+// beside an 8-bit block made from them once the file is read.
+VxPngCodec::ReadOutcome VxPngCodec::ReadDeep(ReadState* st, bool trnsToAlpha) {
+    png_structp png = st->png;
+    png_infop info = st->info;
+    if (trnsToAlpha) png_set_tRNS_to_alpha(png);
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const uint32_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
+    const int channels = png_get_channels(png, info);
+    if (png_get_bit_depth(png, info) != 16 || channels < 1 || channels > 4 ||
+        png_get_rowbytes(png, info) != size_t(width) * channels * 2) {
+        SetLastError(kLayout);
+        return ReadOutcome::Failed;
+    }
+    png_uint_32 xppu = 0, yppu = 0;
+    int unit = PNG_RESOLUTION_UNKNOWN;
+    if (!png_get_pHYs(png, info, &xppu, &yppu, &unit)) unit = PNG_RESOLUTION_UNKNOWN;
+    ApplyResolution(unit == PNG_RESOLUTION_METER, xppu, yppu);
+    st->deep = vx::NewDeepPlane(*this, width, height, uint8_t(channels), 16);
+    if (!st->deep) return ReadOutcome::Failed;
+    Info.CodecOption[VX_FORMAT_PNG] = passes > 1 ? 1 : 0;
+    for (int pass = 0; pass < passes; ++pass) {
+        for (uint32_t y = 0; y < height; ++y) {
+            if (Cancelled()) return ReadOutcome::Cancelled;
+            png_read_row(png, reinterpret_cast<png_bytep>(st->deep->Row(y)), nullptr);
+        }
+    }
     png_read_end(png, info);
     KeepMetadata(png, info);
     return ReadOutcome::Done;

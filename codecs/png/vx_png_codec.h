@@ -22,6 +22,8 @@ public:
     static constexpr bool kReportsFrames = true;
 
     VxPngCodec() : VxImage(VX_FORMAT_PNG) {}
+    // Only deep grey pictures are written as grey samples.
+    static bool WritesGrey(const VxImage& img);
     bool Decode(VxFile* file);
     bool Encode(VxFile* file);
     // An animated PNG of pictures of one size, each shown for its FrameDelay.
@@ -41,6 +43,7 @@ private:
     // Every frame of an animated PNG from `start` to where the still image
     // ended; frame `wanted` becomes the picture.
     bool ReadAnimation(VxFile* file, int64_t start, int32_t wanted);
+    ReadOutcome ReadDeep(ReadState* st, bool trnsToAlpha);
     bool WriteImage(VxFile* file);
     // acTL, then each frame's fcTL and data (the first as IDAT), then IEND.
     bool WriteFrames(VxFile* file, const VxFrames& anim, bool rgba);
@@ -48,7 +51,7 @@ private:
     void ApplyResolution(bool metre, uint32_t xppu, uint32_t yppu);
     // The file's iCCP profile and eXIf block, carried on the picture.
     void KeepMetadata(png_struct_def* png, png_info_def* info);
-    // iCCP (RGB profiles: every colour type written here is a colour one).
+    // iCCP: an RGB profile, or a grey one with deep grey samples.
     bool WriteProfile(VxFile* file) const;
     void SwapWithFirstEntry(uint32_t index);
     uint32_t LargestIndexUsed() const;

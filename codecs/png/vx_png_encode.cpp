@@ -12,6 +12,7 @@
 #include "codecs/png/png_xmp_text.h"
 #include "codecs/png/vx_png_codec.h"
 #include "codecs/png/zlib_pieces.h"
+#include "core/vx_deep.h"
 #include "core/vx_frames.h"
 #include "core/vx_rgba_rows.h"
 #include "core/vx_srgb.h"
@@ -30,7 +31,18 @@ constexpr size_t kPieceBytes = size_t(1) << 20;
 
 constexpr uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 
-enum ColourType : uint8_t { kRgb = 2, kPalette = 3, kRgba = 6 };
+enum ColourType : uint8_t { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, kRgba = 6 };
+// PNG's colour type of a deep plane of 1 to 4 channels.
+constexpr uint8_t kDeepType[5] = {0, kGrey, kGreyAlpha, kRgb, kRgba};
+
+// A deep row as the file stores it: big-endian samples.
+void DeepRow(const VxDeepPlane& deep, uint32_t y, uint8_t* out) {
+    const uint16_t* s = deep.Row(y);
+    for (size_t i = 0, n = deep.RowSamples(); i < n; ++i) {
+        out[2 * i] = uint8_t(s[i] >> 8);
+        out[2 * i + 1] = uint8_t(s[i]);
+    }
+}
 
 struct Pass {
     uint32_t x0, dx, y0, dy;
@@ -103,14 +115,7 @@ private:
 }  // namespace
 
 bool VxPngCodec::Encode(VxFile* file, VxImage** pages, int32_t count) {
-    VxFramesRef frames = vx::FramesFromPages(pages, count);
-    if (!frames) {
-        SetLastError("PNG: an animation needs pictures of one size");
-        return false;
-    }
-    Ghost(pages[0]);
-    SetAnimation(std::move(frames));
-    return Encode(file);
+    return TakePagesAsFrames(pages, count, "PNG") && Encode(file);
 }
 
 bool VxPngCodec::Encode(VxFile* file) {
@@ -195,9 +200,14 @@ void VxPngCodec::BuildRgbaRow(uint32_t storedRow, uint8_t* out, bool transColour
     }
 }
 
+bool VxPngCodec::WritesGrey(const VxImage& img) {
+    const VxDeepPlane* deep = vx::DeepToWrite(img, 16);
+    return deep && !deep->Colour();
+}
+
 bool VxPngCodec::WriteProfile(VxFile* file) const {
     const std::span<const uint8_t> icc = GetIccProfile();
-    if (!vx::ProfileFits(icc, false)) return true;
+    if (!vx::ProfileFits(icc, WritesGrey(*this))) return true;
     static const char kName[] = "ICC Profile";  // with its terminator, then method 0
     std::vector<uint8_t> chunk(kName, kName + sizeof(kName));
     chunk.push_back(0);
@@ -249,22 +259,25 @@ bool VxPngCodec::WriteFrames(VxFile* file, const VxFrames& anim, bool rgba) {
 
 bool VxPngCodec::WriteImage(VxFile* file) {
     const uint32_t width = GetWidth(), height = GetHeight(), bpp = GetBpp();
-    // An animation is written in true colour, every frame in the form of the first.
+    // An animation is written in true colour, every frame in the form of the
+    // first; a still deep picture as its 16-bit samples.
     const VxFrames* anim = GetAnimation();
     if (anim && anim->frames.size() < 2) anim = nullptr;
     const bool interlaced = !anim && Info.CodecOption[VX_FORMAT_PNG] == 1;
-    RGBQUAD* pal = GetPalette();
+    const VxDeepPlane* deep = anim ? nullptr : vx::DeepToWrite(*this, 16);
+    RGBQUAD* pal = deep ? nullptr : GetPalette();
     const bool indexed = !anim && pal != nullptr && bpp <= 8;
-    const bool transColour = !anim && !indexed && Info.TransIndex >= 0;
-    const bool rgba = anim ? vx::AnyFrameTransparent(*anim) : Alpha != nullptr || transColour;
-    const uint8_t colourType = rgba ? kRgba : indexed ? kPalette : kRgb;
-    const unsigned bits = rgba ? 32 : indexed ? bpp : 24;
+    const bool transColour = !anim && !deep && !indexed && Info.TransIndex >= 0;
+    const bool rgba = anim ? vx::AnyFrameTransparent(*anim) : !deep && (Alpha != nullptr || transColour);
+    const uint8_t colourType =
+        deep ? kDeepType[deep->channels] : uint8_t(rgba ? kRgba : indexed ? kPalette : kRgb);
+    const unsigned bits = deep ? 16u * deep->channels : rgba ? 32 : indexed ? bpp : 24;
 
     if (file->Write(kSignature, 1, 8) != 8) return false;
     uint8_t ihdr[13];
     PutBE32(ihdr, width);
     PutBE32(ihdr + 4, height);
-    ihdr[8] = uint8_t(colourType == kPalette ? bpp : 8);
+    ihdr[8] = uint8_t(deep ? 16 : colourType == kPalette ? bpp : 8);
     ihdr[9] = colourType;
     ihdr[10] = 0;  // deflate
     ihdr[11] = 0;  // adaptive filtering
@@ -297,6 +310,9 @@ bool VxPngCodec::WriteImage(VxFile* file) {
         if (transCount && !vx::png::WriteChunk(file, "tRNS", alphas, transCount)) return false;
         const uint8_t background = 0;  // the first palette entry
         if (!vx::png::WriteChunk(file, "bKGD", &background, 1)) return false;
+    } else if (deep) {
+        const uint8_t white[6] = {255, 255, 255, 255, 255, 255};
+        if (!vx::png::WriteChunk(file, "bKGD", white, deep->Colour() ? 6 : 2)) return false;
     } else {
         RGBQUAD b = vx::MakeRGBQUAD(255, 255, 255, 0);
         if (Info.TransIndex != -1) b = GetTransColor();
@@ -334,7 +350,8 @@ bool VxPngCodec::WriteImage(VxFile* file) {
         for (uint32_t y = p.y0; y < height; y += p.dy) {
             const uint32_t stored = height - 1 - y;
             uint8_t* row = interlaced ? full.data() : cur.data();
-            if (rgba) BuildRgbaRow(stored, row, transColour);
+            if (deep) DeepRow(*deep, y, row);
+            else if (rgba) BuildRgbaRow(stored, row, transColour);
             else if (indexed) std::memcpy(row, GetBits(stored), rowBytes);
             else vx::SwapRedBlue(GetBits(stored), row, width);
             if (interlaced) PickPixels(full.data(), cur.data(), passWidth, p, bits);

@@ -117,14 +117,21 @@ void WritePnm(VxFile* file, const Planes& in) {
     const Plane& p0 = in.comps[0];
     const uint32_t ncomps = uint32_t(in.comps.size());
     char header[64];
-    const int n = std::snprintf(header, sizeof(header), "P%c\n%u %u\n255\n", ncomps == 3 ? '6' : '5',
-                                p0.width, p0.height);
+    const uint32_t maxval = p0.prec > 8 ? (1u << p0.prec) - 1 : 255;
+    const int n = std::snprintf(header, sizeof(header), "P%c\n%u %u\n%u\n", ncomps == 3 ? '6' : '5',
+                                p0.width, p0.height, maxval);
     if (file->Write(header, 1, size_t(n)) != size_t(n)) throw VxCodecFailure("error: cannot encode image\n");
-    std::vector<uint8_t> row(size_t(p0.width) * ncomps);
+    // Samples above 255 take two bytes, the high one first.
+    const size_t bytes = maxval > 255 ? 2 : 1;
+    std::vector<uint8_t> row(size_t(p0.width) * ncomps * bytes);
     for (uint32_t y = 0; y < p0.height; ++y) {
         for (uint32_t x = 0; x < p0.width; ++x)
-            for (uint32_t c = 0; c < ncomps; ++c)
-                row[size_t(x) * ncomps + c] = uint8_t(in.comps[c].data[size_t(y) * p0.width + x]);
+            for (uint32_t c = 0; c < ncomps; ++c) {
+                const uint32_t v = uint32_t(in.comps[c].data[size_t(y) * p0.width + x]);
+                uint8_t* at = &row[(size_t(x) * ncomps + c) * bytes];
+                if (bytes == 2) *at++ = uint8_t(v >> 8);
+                *at = uint8_t(v);
+            }
         if (file->Write(row.data(), 1, row.size()) != row.size())
             throw VxCodecFailure("error: cannot encode image\n");
     }

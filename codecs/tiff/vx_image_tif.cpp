@@ -14,6 +14,7 @@
 #include "codecs/tiff/vx_image_tif.h"
 #include "codecs/tiff/tiff_xmp_iptc.h"
 #include "core/vx_codec.h"
+#include "core/vx_deep.h"
 #include "core/vx_orientation.h"
 #include "core/vx_row_index.h"
 
@@ -208,8 +209,12 @@ bool VxImageTIF::Decode(VxFile* file) {
             SetYDPI(ydpi);
             // Orientations 5 to 8 turn the picture a quarter.
             const bool turned = orientation >= ORIENTATION_LEFTTOP && orientation <= ORIENTATION_LEFTBOT;
+            const bool grey = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
+            const bool deep = band && uintSamples && ((grey && bps > 8) || (photometric == PHOTOMETRIC_RGB && bps == 16));
+            if (deep) vx::AnswerDeep(*this, uint8_t(std::min<uint16_t>(spp, grey ? 2 : 4)), uint8_t(bps));
+            // Deep grey with alpha comes out as colour with alpha (vx::SetDeepPicture).
             return AnswerDimensions(VX_FORMAT_TIF, turned ? height : width, turned ? width : height,
-                                    band ? BandDepth(photometric, spp, bps) : 24);
+                                    band && !(deep && grey && spp >= 2) ? BandDepth(photometric, spp, bps) : 24);
         }
 
         if (Cancelled()) Fail("Cancelled");
@@ -380,6 +385,14 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
     const bool floats = sampleFormat == SAMPLEFORMAT_IEEEFP && bps == 32;
     const unsigned ubps = floats ? 8 : bps;
+    // Deep grey and colour samples are kept beside the 8-bit picture.
+    std::shared_ptr<VxDeepPlane> deep;
+    if (!floats && ((grey && bps > 8) || (rgb && bps == 16))) {
+        const uint8_t colours = grey ? 1 : 3;
+        deep = vx::NewDeepPlane(*this, w, h, uint8_t(colours + (withAlpha ? 1 : 0)), uint8_t(bps));
+        if (!deep) Fail(GetLastError());
+    }
+    const uint32_t deepMax = (1u << bps) - 1;
     for (uint32_t ys = 0; ys < h; ys += bandRows) {
         if (Cancelled()) Fail("Cancelled");
         const uint32_t nrow = std::min(bandRows, h - ys);
@@ -420,7 +433,20 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
                 return floats ? FloatTo8(from, at) : Sample(from, at, ubps);
             };
 
-            if ((grey || palette) && bpp <= 8) {
+            if (deep) {
+                uint16_t* d = deep->Row(ys + r);
+                const unsigned ch = deep->channels, colours = deep->Colours();
+                for (uint32_t x = 0; x < w; ++x, d += ch) {
+                    const uint32_t a = withAlpha ? sample(x, colours) : deepMax;
+                    for (unsigned k = 0; k < colours; ++k) {
+                        uint32_t v = sample(x, k);
+                        if (photometric == PHOTOMETRIC_MINISWHITE) v = deepMax - v;
+                        if (associated) v = a == 0 ? v : std::min<uint32_t>(deepMax, (v * uint64_t(deepMax) + a / 2) / a);
+                        d[k] = vx::WidenSample(v, bps);
+                    }
+                    if (withAlpha) d[colours] = vx::WidenSample(a, bps);
+                }
+            } else if ((grey || palette) && bpp <= 8) {
                 if (spp == 1 && ubps == bpp && !floats) {
                     std::memcpy(dst, rows[0], size_t(std::min<uint64_t>(line, GetEffWidth())));
                 } else {
@@ -469,5 +495,6 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
             }
         }
     }
+    if (deep && !vx::SetDeepPicture(*this, std::move(deep), VX_FORMAT_TIF)) Fail(GetLastError());
 }
 

@@ -12,6 +12,7 @@
 #include "codecs/tiff/tiff_exif_write.h"
 #include "codecs/tiff/tiff_xmp_iptc.h"
 #include "core/vx_codec.h"
+#include "core/vx_deep.h"
 #include "core/vx_srgb.h"
 #include "core/vx_swap_rb.h"
 
@@ -155,10 +156,17 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
         bps = 8;
     }
     if (bits == 8 && hasAlpha) spp = 2;
+    const VxDeepPlane* deep = vx::DeepToWrite(*this, 16);
+    if (deep) {
+        spp = deep->channels;
+        bps = 16;
+    }
 
     uint16_t photometric = PHOTOMETRIC_RGB;
     RGBQUAD* pal = GetPalette();
-    if (bits == 1) {
+    if (deep) {
+        photometric = deep->Colour() ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    } else if (bits == 1) {
         if (Bilevel(pal, GetNumColors())) {
             // Fax coding wants 0 = white: swap the entries and invert the pixels
             // (of the shared picture, which looks the same afterwards).
@@ -222,7 +230,9 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
 
     uint32_t compression = Info.CodecOption[VX_FORMAT_TIF];
     if (compression == 0 || !CompressionFits(compression, photometric, bps, spp)) {
-        if (bits == 1)
+        if (deep)
+            compression = COMPRESSION_LZW;
+        else if (bits == 1)
             compression =
                 photometric == PHOTOMETRIC_MINISWHITE ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW;
         else if (bits == 4 || bits == 8)
@@ -253,7 +263,9 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
         const uint8_t* src = GetBits(stored);
         const uint8_t* a = alphaPlane ? alphaPlane + size_t(stored) * w : nullptr;
         uint8_t* out = buf.data();
-        if (spp == 1) {
+        if (deep) {
+            std::memcpy(out, deep->Row(row), deep->RowSamples() * 2);
+        } else if (spp == 1) {
             std::memcpy(out, src, want);
         } else if (spp == 2) {
             for (uint32_t x = 0; x < w; ++x) {

@@ -107,14 +107,7 @@ WebPConfig ConfigFor(int quality) {
 }  // namespace
 
 bool VxWebpCodec::Encode(VxFile* file, VxImage** pages, int32_t count) {
-    VxFramesRef frames = vx::FramesFromPages(pages, count);
-    if (!frames) {
-        SetLastError("WebP: an animation needs pictures of one size");
-        return false;
-    }
-    Ghost(pages[0]);
-    SetAnimation(std::move(frames));
-    return Encode(file);
+    return TakePagesAsFrames(pages, count, "WebP") && Encode(file);
 }
 
 void VxWebpCodec::EncodeAnimation(VxFile* file, const VxFrames& anim, int quality) {

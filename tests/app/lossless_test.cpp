@@ -176,7 +176,7 @@ TEST(LosslessJpeg, TurnsUprightAsJpegtranDoes) {
 TEST(LosslessJpeg, LosslessRunsKeepEveryPixelOrFail) {
     vt::TempDir dir;
     const std::string png = dir.file("src.png"), odd = dir.file("odd.jpg");
-    if (vt::RunCommand("convert -size 40x30 gradient:orange-navy -swirl 90 " + vt::ShellQuote(png)) ||
+    if (vt::RunCommand("convert -size 40x30 gradient:orange-navy -swirl 90 -depth 8 " + vt::ShellQuote(png)) ||
         vt::RunCommand("convert " + vt::ShellQuote(png) + " -quality 80 " + vt::ShellQuote(odd) +
                        " && exiftool -q -overwrite_original -Orientation#=6 " + vt::ShellQuote(odd)))
         GTEST_SKIP() << "ImageMagick or exiftool is not available";

@@ -422,7 +422,9 @@ TEST(RunMemory, AnimatedRowsReserveForEveryFrame) {
         cb.onRowDone = [&](int, const batch::RowResult& r) { why = r.error; };
         const auto summary = batch::RunRows({vt::DataPath("gif/anim_local.gif")}, opt, cb);
         EXPECT_EQ(summary.converted, picked ? 1 : 0) << why;
-        if (!picked) EXPECT_NE(why.find("more than the memory budget"), std::string::npos) << why;
+        if (!picked) {
+            EXPECT_NE(why.find("more than the memory budget"), std::string::npos) << why;
+        }
     }
 }
 

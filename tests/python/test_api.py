@@ -39,6 +39,7 @@ ORIENT6 = ROOT / "tests" / "data" / "jpeg" / "orient" / "orient6.jpg"
     ({"keep_orientation": True, "strip": True}, ["--keep-orientation", "--strip"], "jpg", ORIENT6),
     ({"strip": True}, ["--strip"], "jpg", ORIENT6),
     ({"strict": True}, ["--strict"], "bmp", BALL),
+    ({"depth": 16}, ["--depth", "16"], "png", SUNSET),
 ])
 def test_options_mean_what_the_flags_mean(tmp_path, kwargs, flags, to, src):
     status, err = cli("--to", to, "--out-dir", tmp_path / "cli", *flags, src, check=False)
@@ -89,6 +90,7 @@ def test_every_source_format_and_failure_as_the_command_line_says(mixed_folder, 
     (lambda t: vellumar.convert(SUNSET, "png", t, resize="big"), ValueError, "resize needs"),
     (lambda t: vellumar.convert(SUNSET, "gif", t, palette="best"), ValueError, "palette needs"),
     (lambda t: vellumar.convert(SUNSET, "gif", t, dither=True), ValueError, "dither needs"),
+    (lambda t: vellumar.convert(SUNSET, "png", t, depth=12), ValueError, "depth needs 8 or 16"),
     (lambda t: vellumar.convert(SUNSET, "png", t, name="{nom}"), ValueError, "name: "),
     (lambda t: vellumar.convert(SUNSET, "png", t, name="../{row}"), vellumar.Error, ""),
     (lambda t: vellumar.convert(SUNSET, "png", t, prefix="a\0b"), ValueError, "NUL"),

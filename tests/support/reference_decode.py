@@ -18,6 +18,11 @@ def pil(path, frame):
     if frame:
         im.seek(frame)
     im.load()
+    if im.mode in ("I;16", "I;16B", "I;16L", "I"):
+        # convert() clips 16-bit grey at 255: scale it here, rounded.
+        w, h = im.size
+        grey = bytes((v * 255 * 2 + 65535) // (2 * 65535) for v in im.getdata())
+        return w, h, b"".join(bytes((g, g, g, 255)) for g in grey)
     im = im.convert("RGBA")
     return im.size[0], im.size[1], im.tobytes()
 

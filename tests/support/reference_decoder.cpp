@@ -59,6 +59,21 @@ std::optional<Rgba> DecodeWithReference(const std::string& path, Reference tool,
     return ReadRaw(cmd);
 }
 
+std::optional<Rgba16> DecodeDeepWithReference(const std::string& path, const std::string& tool) {
+    const std::string script = std::string(VELLUMAR_TEST_SUPPORT_DIR) + "/reference_deep.py";
+    const std::string cmd = "/usr/bin/python3 " + ShellQuote(script) + " " + tool + " " +
+                            ShellQuote(path) + " 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
+    Rgba16 out;
+    if (!pipe || std::fscanf(pipe.get(), "%d %d", &out.width, &out.height) != 2 ||
+        std::fgetc(pipe.get()) != '\n' || out.width <= 0 || out.height <= 0)
+        return std::nullopt;
+    std::vector<uint8_t> bytes(size_t(out.width) * out.height * 8);
+    if (std::fread(bytes.data(), 1, bytes.size(), pipe.get()) != bytes.size()) return std::nullopt;
+    for (size_t i = 0; i < bytes.size(); i += 2) out.px.push_back(uint16_t(bytes[i] << 8 | bytes[i + 1]));
+    return out;
+}
+
 int DiffFromReference(const std::string& path, uint32_t format, Reference tool, int frame) {
     VxImage img(0);
     img.SetFrame(frame);

@@ -16,6 +16,15 @@ enum class Reference { Pillow, ImageMagick, Dwebp, HeifConvert, Avifdec, Djxl };
 std::optional<Rgba> DecodeWithReference(const std::string& path, Reference tool = Reference::Pillow,
                                         int frame = 0);
 
+// Top-down red, green, blue, alpha at 16 bits (0..65535), as
+// reference_deep.py's `tool` (pil, png, tiff, djxl, opj, pnm) reads `path`;
+// empty when it refuses the file.
+struct Rgba16 {
+    int width = 0, height = 0;
+    std::vector<uint16_t> px;
+};
+std::optional<Rgba16> DecodeDeepWithReference(const std::string& path, const std::string& tool);
+
 // True when the tool is installed (tests skip, never pass, without it).
 bool ReferenceAvailable(Reference tool);
 

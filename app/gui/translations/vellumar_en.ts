@@ -96,6 +96,22 @@
         <translation>At most 800×800</translation>
     </message>
     <message>
+        <source>位深</source>
+        <translation>Bit depth</translation>
+    </message>
+    <message>
+        <source>保持原位深</source>
+        <translation>Keep the source's depth</translation>
+    </message>
+    <message>
+        <source>每通道 8 位</source>
+        <translation>8 bits per channel</translation>
+    </message>
+    <message>
+        <source>每通道 16 位</source>
+        <translation>16 bits per channel</translation>
+    </message>
+    <message>
         <source>调色板</source>
         <translation>Palette</translation>
     </message>
