@@ -159,6 +159,50 @@ const Gamma& GammaTables() {
     return g;
 }
 
+// The two passes of the filter, one output row at a time: `load(y, row)`
+// fills source row y as `ch` premultiplied linear channels a pixel, and
+// `store(y, row)` takes output row y in the same form. False when cancelled.
+template <class Load, class Store>
+bool FilterRows(VxImage& img, uint32_t inW, uint32_t inH, uint32_t width, uint32_t height, int ch,
+                Load load, Store store) {
+    const Taps tx = MakeTaps(inW, width);
+    const Taps ty = MakeTaps(inH, height);
+    std::vector<float> src(size_t(inW) * ch);
+    const uint32_t ring = ty.maxCount;
+    std::vector<float> rows(size_t(ring) * width * ch);
+    std::vector<float> acc(size_t(width) * ch);
+    int64_t filled = -1;  // last source row filtered into the ring
+    auto filterRow = [&](uint32_t y) {
+        load(y, src.data());
+        float* dst = &rows[size_t(y % ring) * width * ch];
+        for (uint32_t x = 0; x < width; ++x) {
+            const float* w = &tx.weight[size_t(x) * tx.maxCount];
+            const float* s = &src[size_t(tx.start[x]) * ch];
+            float v[4] = {0, 0, 0, 0};
+            for (uint32_t k = 0; k < tx.count[x]; ++k, s += ch)
+                for (int c = 0; c < ch; ++c) v[c] += w[k] * s[c];
+            std::memcpy(dst + size_t(x) * ch, v, sizeof(float) * size_t(ch));
+        }
+    };
+    for (uint32_t y = 0; y < height; ++y) {
+        if (img.GetEscape()) {
+            img.SetLastError("resize: cancelled");
+            return false;
+        }
+        const uint32_t last = ty.start[y] + ty.count[y] - 1;
+        while (filled < int64_t(last)) filterRow(uint32_t(++filled));
+        std::fill(acc.begin(), acc.end(), 0.0f);
+        const float* w = &ty.weight[size_t(y) * ty.maxCount];
+        for (uint32_t k = 0; k < ty.count[y]; ++k) {
+            const float* r = &rows[size_t((ty.start[y] + k) % ring) * width * ch];
+            const float wk = w[k];
+            for (size_t i = 0; i < acc.size(); ++i) acc[i] += wk * r[i];
+        }
+        store(y, acc.data());
+    }
+    return true;
+}
+
 // The 16-bit form of the same filter: linear light from a table of every
 // sample value, back to sRGB by the formula (a table would band the darks).
 struct DeepGamma {
@@ -184,14 +228,7 @@ bool ResampleDeep(VxImage& img, const VxDeepPlane& in, uint32_t width, uint32_t 
     const bool alpha = in.HasAlpha();
     auto out = NewDeepPlane(img, width, height, in.channels, in.bits);
     if (!out) return false;
-    const Taps tx = MakeTaps(inW, width);
-    const Taps ty = MakeTaps(inH, height);
-    std::vector<float> src(size_t(inW) * ch);
-    const uint32_t ring = ty.maxCount;
-    std::vector<float> rows(size_t(ring) * width * ch);
-    std::vector<float> acc(size_t(width) * ch);
-    int64_t filled = -1;
-    auto filterRow = [&](uint32_t y) {
+    const auto load = [&](uint32_t y, float* src) {
         const uint16_t* s16 = in.Row(y);
         for (uint32_t x = 0; x < inW; ++x, s16 += ch) {
             float* s = &src[size_t(x) * ch];
@@ -199,29 +236,8 @@ bool ResampleDeep(VxImage& img, const VxDeepPlane& in, uint32_t width, uint32_t 
             for (int k = 0; k < colours; ++k) s[k] = g.toLinear[s16[k]] * af;
             if (alpha) s[colours] = af;
         }
-        float* dst = &rows[size_t(y % ring) * width * ch];
-        for (uint32_t x = 0; x < width; ++x) {
-            const float* w = &tx.weight[size_t(x) * tx.maxCount];
-            const float* s = &src[size_t(tx.start[x]) * ch];
-            float v[4] = {0, 0, 0, 0};
-            for (uint32_t k = 0; k < tx.count[x]; ++k, s += ch)
-                for (int c = 0; c < ch; ++c) v[c] += w[k] * s[c];
-            std::copy_n(v, ch, dst + size_t(x) * ch);
-        }
     };
-    for (uint32_t y = 0; y < height; ++y) {
-        if (img.GetEscape()) {
-            img.SetLastError("resize: cancelled");
-            return false;
-        }
-        const uint32_t last = ty.start[y] + ty.count[y] - 1;
-        while (filled < int64_t(last)) filterRow(uint32_t(++filled));
-        std::fill(acc.begin(), acc.end(), 0.0f);
-        const float* w = &ty.weight[size_t(y) * ty.maxCount];
-        for (uint32_t k = 0; k < ty.count[y]; ++k) {
-            const float* r = &rows[size_t((ty.start[y] + k) % ring) * width * ch];
-            for (size_t i = 0; i < acc.size(); ++i) acc[i] += w[k] * r[i];
-        }
+    const auto store = [&](uint32_t y, const float* acc) {
         uint16_t* d = out->Row(y);
         for (uint32_t x = 0; x < width; ++x, d += ch) {
             const float* v = &acc[size_t(x) * ch];
@@ -233,7 +249,8 @@ bool ResampleDeep(VxImage& img, const VxDeepPlane& in, uint32_t width, uint32_t 
             }
             for (int k = 0; k < colours; ++k) d[k] = DeepGamma::Encode(v[k] * scale);
         }
-    }
+    };
+    if (!FilterRows(img, inW, inH, width, height, ch, load, store)) return false;
     return SetDeepPicture(img, std::move(out));
 }
 
@@ -276,15 +293,7 @@ bool Resample(VxImage& img, uint32_t width, uint32_t height) {
     }
     out.SetTransIndex(-1);
 
-    const Taps tx = MakeTaps(inW, width);
-    const Taps ty = MakeTaps(inH, height);
-    std::vector<float> src(size_t(inW) * ch);
-    const uint32_t ring = ty.maxCount;
-    std::vector<float> rows(size_t(ring) * width * ch);
-    std::vector<float> acc(size_t(width) * ch);
-    int64_t filled = -1;  // last source row filtered into the ring
-
-    auto filterRow = [&](uint32_t y) {
+    const auto load = [&](uint32_t y, float* src) {
         const uint8_t* bits = img.GetBits(y);
         const uint8_t* a = img.AlphaIsValid() ? img.AlphaGetPointer(0, int32_t(y)) : nullptr;
         const uint32_t bpp = img.GetBpp();
@@ -312,31 +321,8 @@ bool Resample(VxImage& img, uint32_t width, uint32_t height) {
                 s[colours] = af;
             }
         }
-        float* dst = &rows[size_t(y % ring) * width * ch];
-        for (uint32_t x = 0; x < width; ++x) {
-            const float* w = &tx.weight[size_t(x) * tx.maxCount];
-            const float* s = &src[size_t(tx.start[x]) * ch];
-            float v[4] = {0, 0, 0, 0};
-            for (uint32_t k = 0; k < tx.count[x]; ++k, s += ch)
-                for (int c = 0; c < ch; ++c) v[c] += w[k] * s[c];
-            std::memcpy(dst + size_t(x) * ch, v, sizeof(float) * size_t(ch));
-        }
     };
-
-    for (uint32_t y = 0; y < height; ++y) {
-        if (img.GetEscape()) {
-            img.SetLastError("resize: cancelled");
-            return false;
-        }
-        const uint32_t last = ty.start[y] + ty.count[y] - 1;
-        while (filled < int64_t(last)) filterRow(uint32_t(++filled));
-        std::fill(acc.begin(), acc.end(), 0.0f);
-        const float* w = &ty.weight[size_t(y) * ty.maxCount];
-        for (uint32_t k = 0; k < ty.count[y]; ++k) {
-            const float* r = &rows[size_t((ty.start[y] + k) % ring) * width * ch];
-            const float wk = w[k];
-            for (size_t i = 0; i < acc.size(); ++i) acc[i] += wk * r[i];
-        }
+    const auto store = [&](uint32_t y, const float* acc) {
         uint8_t* dst = out.GetBits(y);
         uint8_t* da = alpha ? out.AlphaGetPointer(0, int32_t(y)) : nullptr;
         for (uint32_t x = 0; x < width; ++x) {
@@ -349,7 +335,8 @@ bool Resample(VxImage& img, uint32_t width, uint32_t height) {
             }
             for (int k = 0; k < colours; ++k) dst[size_t(x) * colours + k] = g.Encode(v[k] * scale);
         }
-    }
+    };
+    if (!FilterRows(img, inW, inH, width, height, ch, load, store)) return false;
     return img.Transfer(out);
 }
 
