@@ -41,34 +41,33 @@ bool TakeFailure(VxImage& caller, const VxImage& codec) {
 
 bool VxImage::Load(const char* filename, uint32_t type) {
     if (!filename) return false;
-    if (type > 0 && type < kVxFormatCount) {
+    // False with `opened` false when the file cannot be opened.
+    const auto decodeFile = [&](uint32_t as, bool& opened) {
         std::unique_ptr<char[]> buffer;
         FILE* fp = std::fopen(filename, "rb");
+        opened = fp != nullptr;
         if (!fp) {
             SetLastError(VxSaveErrorText("cannot open the file", errno).c_str());
             return false;
         }
         GiveBuffer(fp, buffer);
-        const bool ok = Decode(fp, type);
+        const bool ok = Decode(fp, as);
         std::fclose(fp);
+        return ok;
+    };
+    bool opened = false;
+    if (type > 0 && type < kVxFormatCount) {
+        const bool ok = decodeFile(type, opened);
         // A cancelled row ends here: the probe would decode the file again.
-        if (ok || Cancelled()) return ok;
+        if (ok || !opened || Cancelled()) return ok;
     }
     // The named format's failure is what the caller gets to see: its text, and
     // the frame count a multi-frame codec reported.
     char saved[sizeof(Info.LastError)];
     std::memcpy(saved, Info.LastError, sizeof(saved));
     const int32_t savedFrames = Info.NumFrames;
-    std::unique_ptr<char[]> buffer;
-    FILE* fp = std::fopen(filename, "rb");
-    if (!fp) {
-        SetLastError(VxSaveErrorText("cannot open the file", errno).c_str());
-        return false;
-    }
-    GiveBuffer(fp, buffer);
-    const bool ok = Decode(fp, 0);
-    std::fclose(fp);
-    if (!ok && type != 0) {
+    const bool ok = decodeFile(0, opened);
+    if (!ok && opened && type != 0) {
         std::memcpy(Info.LastError, saved, sizeof(saved));
         Info.NumFrames = savedFrames;
     }
