@@ -392,7 +392,7 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
         deep = vx::NewDeepPlane(*this, w, h, uint8_t(colours + (withAlpha ? 1 : 0)), uint8_t(bps));
         if (!deep) Fail(GetLastError());
     }
-    const uint32_t deepMax = (1u << bps) - 1;
+    const uint32_t deepMax = deep ? (1u << bps) - 1 : 0;  // deep only up to 16 bits
     for (uint32_t ys = 0; ys < h; ys += bandRows) {
         if (Cancelled()) Fail("Cancelled");
         const uint32_t nrow = std::min(bandRows, h - ys);
