@@ -76,9 +76,12 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
 
         const uint32_t w = GetWidth(), h = GetHeight();
         // Deep samples go in at 10 or 12 bits, the depths the coders take.
+        // AVIF always at 12: libaom 3.6 under libheif 1.15 aborts on 10-bit
+        // input (its colour configuration asserts the sampling of another
+        // profile), and 12 bits hold 10-bit samples exactly.
         const VxDeepPlane* deep = vx::DeepToWrite(*this, 12);
         const bool alpha = deep ? deep->HasAlpha() : vx::HasTransparency(*this);
-        const int bits = !deep ? 8 : deep->bits <= 10 ? 10 : 12;
+        const int bits = !deep ? 8 : deep->bits <= 10 && type != VX_FORMAT_AVIF ? 10 : 12;
         const heif_chroma chroma =
             deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
                  : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);

@@ -135,6 +135,24 @@ TEST(DeepRoundTrip, HeifTargetsKeepMoreThanEightBits) {
     }
 }
 
+// 10-bit sources (phone HEIC/AVIF, PNM maxval 1023) into both: the AV1
+// coder here aborted on 10-bit input.
+TEST(DeepRoundTrip, TenBitSourcesIntoHeifTargets) {
+    vt::TempDir dir;
+    std::string ppm = "P6\n16 16\n1023\n";
+    for (int i = 0; i < 16 * 16 * 3; ++i) {
+        const int v = (i * 37) % 1024;
+        ppm += char(v >> 8);
+        ppm += char(v & 0xFF);
+    }
+    const std::string src = dir.file("ten.ppm");
+    ASSERT_TRUE(vt::WriteFileBytes(src, std::vector<uint8_t>(ppm.begin(), ppm.end())));
+    for (const ImageFormat format : {VX_FORMAT_HEIF, VX_FORMAT_AVIF}) {
+        const auto r = Convert(src, format, dir.file("ten" + std::to_string(format)));
+        EXPECT_EQ(r.outcome, vellumar::batch::RowOutcome::Done) << r.error;
+    }
+}
+
 // Resized, a picture stays deep (an 8-bit step leaves multiples of 257).
 TEST(DeepRoundTrip, ResizeKeepsSixteenBits) {
     vt::TempDir dir;
