@@ -34,6 +34,12 @@ void StoreRows(VxImage& img, const uint8_t* src, size_t stride, int channels) {
     for (uint32_t y = 0; y < img.GetHeight(); ++y, src += stride) StoreRow(img, y, src, channels);
 }
 
+std::vector<uint8_t> RgbaPixels(const VxImage& img) {
+    std::vector<uint8_t> rows(size_t(img.GetWidth()) * img.GetHeight() * 4);
+    if (!rows.empty()) LoadRows(img, rows.data(), size_t(img.GetWidth()) * 4, 4);
+    return rows;
+}
+
 void LoadRows(const VxImage& img, uint8_t* dst, size_t stride, int channels) {
     const uint32_t w = img.GetWidth(), h = img.GetHeight(), bpp = img.GetBpp();
     const RGBQUAD* pal = img.IsIndexed() ? img.GetPalette() : nullptr;

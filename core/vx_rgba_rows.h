@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class VxImage;
 
@@ -21,6 +22,8 @@ void StoreRow(VxImage& img, uint32_t topRow, const uint8_t* src, int channels);
 // fourth joins every form of transparency the picture carries
 // (vx::OpacityRow; vx::HasTransparency says whether there is any).
 void LoadRows(const VxImage& img, uint8_t* dst, size_t stride, int channels);
+// The same as one block of RGBA rows, to compare two pictures by.
+std::vector<uint8_t> RgbaPixels(const VxImage& img);
 
 // 16-bit samples holding `bits` (9 to 16) significant bits, scaled to 8 bits
 // with rounding: the full range maps onto 0..255, nothing is cut off.

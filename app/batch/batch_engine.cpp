@@ -138,16 +138,6 @@ bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& res
     return true;
 }
 
-namespace {
-
-std::vector<uint8_t> RgbaOf(const VxImage& img) {
-    std::vector<uint8_t> rows(size_t(img.GetWidth()) * img.GetHeight() * 4);
-    if (!rows.empty()) vx::LoadRows(img, rows.data(), size_t(img.GetWidth()) * 4, 4);
-    return rows;
-}
-
-}  // namespace
-
 bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& steps,
                 const StoredSize& stored, RowResult& result) {
     std::string why;
@@ -162,10 +152,10 @@ bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& ste
         return false;
     }
     held.clarity = vx::ClarityOf(**handle);
-    const std::vector<uint8_t> before = steps.lossless ? RgbaOf(**handle) : std::vector<uint8_t>();
+    const std::vector<uint8_t> before = steps.lossless ? vx::RgbaPixels(**handle) : std::vector<uint8_t>();
     const bool deep = (*handle)->GetDeep() != nullptr;
     FitDepth(handle, target, steps.colours);
-    if (steps.lossless && (RgbaOf(**handle) != before || (deep && !(*handle)->GetDeep()))) {
+    if (steps.lossless && (vx::RgbaPixels(**handle) != before || (deep && !(*handle)->GetDeep()))) {
         result.outcome = RowOutcome::EncodeFailed;
         result.error = LosslessRefusal(target, "cannot hold this picture's colours, depth or transparency as they are");
         return false;
