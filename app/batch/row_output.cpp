@@ -264,7 +264,13 @@ Transcoded TranscodeRow(const VxTranscoder& way, const std::string& readPath,
     std::string note;
     if (!way.run(in, steps, out, note)) {
         result.method = "pixels (" + note + ")";
-        return Transcoded::NotThisWay;
+        // Under --lossless the pixels may go only to a target that keeps them.
+        const VxFormatCaps* caps = VxFindFormatCaps(way.to);
+        if (!options.steps.lossless || !caps || caps->lossy != VxLossiness::Always)
+            return Transcoded::NotThisWay;
+        result.outcome = RowOutcome::EncodeFailed;
+        result.error = LosslessRefusal(way.to, "without decoding: " + note);
+        return Transcoded::Failed;
     }
     ++result.encodes;
     const auto fail = [&](const std::string& text) {

@@ -41,7 +41,8 @@ std::string LosslessRefusal(ImageFormat target, const std::string& what);
 enum class Transcoded { Done, NotThisWay, Failed };
 // Writes the row's file by `way` from the source's bytes at `readPath`.
 // NotThisWay (nothing written, `result.method` says why) when this file
-// cannot take it: the row goes through the pixels instead. --verify checks
+// cannot take it: the row goes through the pixels instead (under --lossless
+// it fails when its target is lossy). --verify checks
 // that the written file gives the source back.
 Transcoded TranscodeRow(const VxTranscoder& way, const std::string& readPath,
                         const RunOptions& options, const std::string& output, bool durable,

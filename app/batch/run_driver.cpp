@@ -531,14 +531,6 @@ private:
                 case Transcoded::Failed:
                     return;
                 case Transcoded::NotThisWay:
-                    if (const VxFormatCaps* caps = VxFindFormatCaps(plan.target);
-                        options_.steps.lossless && caps && caps->lossy == VxLossiness::Always) {
-                        const std::string& m = slot.result.method;  // "pixels (why)"
-                        Fail(slot, RowOutcome::EncodeFailed,
-                             LosslessRefusal(plan.target, "without decoding: " +
-                                                              m.substr(8, m.size() - 9)));
-                        return;
-                    }
                     break;
             }
         }
