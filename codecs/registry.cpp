@@ -29,6 +29,7 @@
 #include "codecs/pcx/vx_pcx_codec.h"
 #include "codecs/png/vx_png_codec.h"
 #include "codecs/tga/vx_tga_codec.h"
+#include "codecs/tiff/tiff_jpeg_transcode.h"
 #include "codecs/tiff/vx_image_tif.h"
 #include "codecs/wbmp/vx_wbmp_codec.h"
 #include "codecs/webp/vx_webp_codec.h"
@@ -119,6 +120,8 @@ constexpr VxTranscoder kTranscoders[] = {
     {VX_FORMAT_JPG, VX_FORMAT_JXL, &vx::jxl::JxlFromJpeg, true, false, "coefficients, reversible"},
     {VX_FORMAT_JXL, VX_FORMAT_JPG, &vx::jxl::JpegFromJxl, false, false, "rebuilt original"},
     {VX_FORMAT_JPG, VX_FORMAT_JPG, &vx::jpeg::JpegLossless, false, true, "coefficients"},
+    {VX_FORMAT_JPG, VX_FORMAT_TIF, &vx::tiff::TiffFromJpeg, false, true, "coefficients", true},
+    {VX_FORMAT_TIF, VX_FORMAT_JPG, &vx::tiff::JpegFromTiff, false, true, "coefficients", true},
 };
 
 const VxTranscoder* VxFindTranscoder(ImageFormat from, ImageFormat to) {

@@ -156,6 +156,7 @@ struct VxTranscodeSteps {
     bool upright = true;     // turn a picture its EXIF turns (without decoding it)
     bool strip = false;      // leave out the metadata
     bool trimEdges = false;  // a turn that would move partial edge blocks trims them
+    bool sequential = false; // write a progressive JPEG sequentially (for its readers)
 };
 // A file of one format rewritten as another without decoding its pixels
 // (JPEG coefficients into JPEG XL and back, JPEG turned by its coefficients).
@@ -171,6 +172,9 @@ struct VxTranscoder {
     // Whether the way can leave out the metadata (`steps.strip`).
     bool strips;
     const char* method;  // the report's name for the way
+    // Whether only a run that asks for lossless ways takes it (otherwise the
+    // pixels are coded again, as the target's default is).
+    bool askedOnly = false;
 };
 // Null when no such way exists.
 const VxTranscoder* VxFindTranscoder(ImageFormat from, ImageFormat to);

@@ -197,6 +197,7 @@ const VxTranscoder* TranscoderFor(ImageFormat source, ImageFormat target,
     if (resize.kind != vx::ResizeRequest::Kind::None || options.qualityGiven || options.targetSize)
         return nullptr;
     const VxTranscoder* way = VxFindTranscoder(source, target);
+    if (way && way->askedOnly && !options.steps.lossless) return nullptr;
     return way && (way->strips || !options.steps.strip) ? way : nullptr;
 }
 

@@ -6,19 +6,12 @@
 #include <cstring>
 #include <memory>
 
+#include "codecs/jpeg/vx_jpeg_app_segments.h"
 #include "core/vx_exif_edit.h"
 #include "core/vx_srgb.h"
 
 namespace vx::jpeg {
 namespace {
-
-// What the segments in front of the first scan say.
-struct Header {
-    std::span<const uint8_t> exif;  // from the TIFF header on
-    std::vector<uint8_t> icc;
-    bool iccBroken = false;  // pieces missing, repeated or out of count
-    bool progressive = false;
-};
 
 constexpr uint8_t kIccSignature[] = "ICC_PROFILE";  // + NUL: 12 bytes
 
@@ -48,13 +41,28 @@ bool ForEachSegment(std::span<const uint8_t> jpeg, Visit visit) {
     return false;
 }
 
-bool ReadHeader(std::span<const uint8_t> jpeg, Header& header) {
+}  // namespace
+
+bool ReadJpegHeader(std::span<const uint8_t> jpeg, JpegHeader& header) {
     std::vector<std::pair<int, std::span<const uint8_t>>> pieces;
+    std::vector<uint8_t> resources;
     int count = 0;
     const bool read = ForEachSegment(jpeg, [&](uint8_t marker, size_t, std::span<const uint8_t> p) {
+        if (marker == 0xE0 && p.size() >= 12 && std::memcmp(p.data(), "JFIF\0", 5) == 0 &&
+            (p[7] == 1 || p[7] == 2)) {
+            const double perInch = p[7] == 1 ? 1.0 : 2.54;
+            header.xDpi = (p[8] << 8 | p[9]) * perInch;
+            header.yDpi = (p[10] << 8 | p[11]) * perInch;
+        }
         if (marker == 0xE1 && header.exif.empty() && p.size() > 6 &&
             std::memcmp(p.data(), "Exif\0\0", 6) == 0 && ExifHeaderValid(p.subspan(6)))
             header.exif = p.subspan(6);
+        if (marker == 0xE1 && header.xmp.empty()) {
+            const std::span<const uint8_t> xmp = XmpOfSegment(p);
+            header.xmp.assign(xmp.begin(), xmp.end());
+        }
+        if (marker == 0xED && IsIrbSegment(p))
+            resources.insert(resources.end(), p.begin() + long(kIrbSignatureSize), p.end());
         if (marker == 0xE2 && p.size() >= 14 && std::memcmp(p.data(), kIccSignature, 12) == 0) {
             if (count != 0 && count != p[13]) header.iccBroken = true;
             count = p[13];
@@ -70,8 +78,11 @@ bool ReadHeader(std::span<const uint8_t> jpeg, Header& header) {
         header.icc.insert(header.icc.end(), pieces[i].second.begin(), pieces[i].second.end());
     }
     if (!pieces.empty() && int(pieces.size()) != count) header.iccBroken = true;
+    header.iptc = IptcOfResources(resources);
     return read;
 }
+
+namespace {
 
 // The transform that shows a picture stored with EXIF orientation `o` upright.
 int TurnOf(int32_t o) {
@@ -131,8 +142,8 @@ struct TjClose {
 
 bool JpegLossless(std::span<const uint8_t> in, const VxTranscodeSteps& steps,
                   std::vector<uint8_t>& out, std::string& note) {
-    Header header;
-    if (!ReadHeader(in, header)) {
+    JpegHeader header;
+    if (!ReadJpegHeader(in, header)) {
         note = "the JPEG's segments are damaged";
         return false;
     }
@@ -156,7 +167,7 @@ bool JpegLossless(std::span<const uint8_t> in, const VxTranscodeSteps& steps,
     tjtransform xform {};
     xform.op = steps.upright ? TurnOf(stored) : TJXOP_NONE;
     xform.options = TJXOPT_PERFECT | (steps.strip ? TJXOPT_COPYNONE : 0) |
-                    (header.progressive ? TJXOPT_PROGRESSIVE : 0);
+                    (header.progressive && !steps.sequential ? TJXOPT_PROGRESSIVE : 0);
     const bool perfect = TurnIsPerfect(xform.op, width, height, subsamp);
     if (!perfect && !steps.trimEdges) {
         note = "its size is not a whole number of blocks, so a turn by the coefficients would "

@@ -7,6 +7,7 @@
 
 #include "app/batch/run_driver.h"
 #include "core/vx_format.h"
+#include "tests/support/reference_decoder.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -203,6 +204,44 @@ TEST(LosslessJpeg, LosslessRunsKeepEveryPixelOrFail) {
             EXPECT_NE(row.method.find(c.failure), std::string::npos) << row.method;
         }
     }
+}
+
+// --lossless JPEG into TIFF: the JPEG becomes the page's strip, which Pillow
+// decodes to the JPEG's own pixels; without --lossless the pixels are coded
+// again; a JPEG the page cannot state goes through the pixels.
+TEST(LosslessJpeg, IntoTiffByItsCoefficients) {
+    vt::TempDir dir;
+    const std::string ppm = dir.file("src.ppm");
+    if (vt::RunCommand("convert -size 64x48 gradient:orange-navy -swirl 90 " + vt::ShellQuote(ppm)) ||
+        vt::RunCommand("command -v cjpeg exiftool >/dev/null") ||
+        !vt::ReferenceAvailable(vt::Reference::Pillow))
+        GTEST_SKIP() << "ImageMagick, cjpeg, exiftool or Pillow is not available";
+    int n = 0;
+    for (const auto& kind : kJpegs) {
+        SCOPED_TRACE(kind.name);
+        const std::string jpg = dir.file("k" + std::to_string(++n) + ".jpg");
+        ASSERT_EQ(vt::RunCommand(Fill(kind.make, ppm, jpg)), 0);
+        const std::string out = dir.file("tif" + std::to_string(n));
+        const Row row = Convert(jpg, VX_FORMAT_TIF, ".tif", out,
+                                [](batch::RunOptions& o) { o.steps.lossless = true; });
+        ASSERT_TRUE(row.converted) << row.method;
+        const bool odd = std::string(kind.name).find("odd") == 0;
+        EXPECT_EQ(row.method.rfind(odd ? "pixels (its size" : "coefficients", 0), 0u) << row.method;
+        if (odd) continue;
+        const auto ours = vt::DecodeWithReference(out + "/main1.tif");
+        const auto source = vt::DecodeWithReference(jpg);
+        ASSERT_TRUE(ours && source);
+        EXPECT_EQ(ours->px, source->px);
+        const Row back = Convert(out + "/main1.tif", VX_FORMAT_JPG, ".jpg", out + "/back",
+                                 [](batch::RunOptions& o) { o.steps.lossless = true; });
+        EXPECT_EQ(back.method, "coefficients");
+        EXPECT_EQ(vt::DecodeWithReference(out + "/back/main1.jpg")->px, source->px);
+    }
+    const std::string cmyk = dir.file("cmyk.jpg");
+    ASSERT_EQ(vt::RunCommand("convert " + vt::ShellQuote(ppm) + " -colorspace CMYK " + vt::ShellQuote(cmyk)), 0);
+    EXPECT_EQ(Convert(cmyk, VX_FORMAT_TIF, ".tif", dir.file("cmyk"),
+                      [](batch::RunOptions& o) { o.steps.lossless = true; }).method.rfind("pixels (", 0), 0u);
+    EXPECT_EQ(Convert(dir.file("k1.jpg"), VX_FORMAT_TIF, ".tif", dir.file("plain")).method, "");
 }
 
 }  // namespace
