@@ -146,6 +146,11 @@ def workloads(cli, inputs, nphotos, nsmall):
             "Pillow": pillow("jpg"),
         }, ("jpegtran -copy none", vips('jpegtran -copy none -outfile "OUT/$n.jpg" "$f"')),
             "metadata removed; Vellumar and jpegtran copy the coefficients, the peers re-encode at 90"),
+        "jpeg-tiff-lossless": (jpg, vx("TIF", "--lossless"), {
+            "ImageMagick": im("tif", "-compress", "jpeg", "-quality", "90"),
+            "libvips": vips('vips copy "$f" "OUT/$n.tif[compression=jpeg,Q=90]"'),
+        }, None, "Vellumar copies the coefficients into a JPEG-compressed page; the peers decode "
+                 "and re-encode at 90"),
         "small-ico": (small, vx("ICO"), {
             "ImageMagick": im("ico"),
             "libvips": vips('vips magicksave "$f" "OUT/$n.ico" --format ICO'),
