@@ -122,4 +122,51 @@ TEST(Animation, EveryFrameItsDelayAndThePlayCountReachAnimatedTargets) {
     }
 }
 
+// Pages keep their own sizes and TIFF stores no delays: only the count and
+// the pixels of each page are compared, as Pillow (or coalescing) shows them.
+struct PageCase {
+    const char* source;
+    int frame;  // --frame N, or -1
+};
+const PageCase kPageCases[] = {
+    {"tiff/pages3.tif", -1},
+    {"gif/anim_offsets.gif", -1},
+    {"webp/anim.webp", -1},
+    {"tiff/pages3.tif", 2},
+};
+
+TEST(Animation, PagesAndFramesIntoTiffBecomePagesWithoutALossNote) {
+    if (!vt::ReferenceAvailable(vt::Reference::Pillow)) GTEST_SKIP() << "Pillow is not installed";
+    const std::string tool = std::string(VELLUMAR_TEST_SUPPORT_DIR) + "/animation_tool.py";
+    const auto frames = [&](const std::string& path, const vt::TempDir& dir) {
+        std::vector<std::vector<uint8_t>> all;
+        const std::string cmd = "/usr/bin/python3 " + vt::ShellQuote(tool) + " " + vt::ShellQuote(path) +
+                                " " + vt::ShellQuote(dir.path()) + " >/dev/null 2>&1";
+        if (vt::RunCommand(cmd) != 0) return all;
+        for (int i = 0; vt::FileExists(dir.file("frame" + std::to_string(i) + ".rgba")); ++i)
+            all.push_back(vt::ReadFileBytes(dir.file("frame" + std::to_string(i) + ".rgba")));
+        return all;
+    };
+    for (const PageCase& c : kPageCases) {
+        const std::string label = std::string(c.source) + " --frame " + std::to_string(c.frame);
+        vt::TempDir out, fromDir, toDir;
+        // --strict fails a row that would note a loss.
+        const std::string cmd = vt::ShellQuote(VELLUMAR_CLI) + " --quiet --strict --to TIF" +
+                                (c.frame >= 0 ? " --frame " + std::to_string(c.frame) : "") +
+                                " --out-dir " + vt::ShellQuote(out.path()) + " " +
+                                vt::ShellQuote(vt::DataPath(c.source));
+        ASSERT_EQ(vt::RunCommand(cmd), 0) << label;
+        const auto from = frames(vt::DataPath(c.source), fromDir);
+        const auto to = frames(out.file("main1.TIF"), toDir);
+        ASSERT_GT(from.size(), 2u) << label;
+        if (c.frame >= 0) {
+            ASSERT_EQ(to.size(), 1u) << label;
+            EXPECT_TRUE(to[0] == from[size_t(c.frame)]) << label;
+            continue;
+        }
+        ASSERT_EQ(to.size(), from.size()) << label;
+        for (size_t i = 0; i < from.size(); ++i) EXPECT_TRUE(to[i] == from[i]) << label << " #" << i;
+    }
+}
+
 }  // namespace
