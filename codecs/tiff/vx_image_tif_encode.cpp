@@ -227,7 +227,8 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
     if (vx::ProfileFits(icc, greyPage))
         TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
     vx::tiff::SetExifPageFields(tif, exif, exifLinks);
-    if (!multipage) vx::tiff::SetXmpAndIptc(tif, GetXmp(), GetIptc());
+    // The first page speaks for the file, as readers take it.
+    if (!multipage || page == 0) vx::tiff::SetXmpAndIptc(tif, GetXmp(), GetIptc());
     if (spp == 2 || spp == 4) {
         // Without this tag readers take the last sample for an unknown extra.
         const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
