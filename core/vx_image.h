@@ -75,6 +75,9 @@ struct ImageInfo {
     // WantAnimation asks; null for a still picture.
     VxFramesRef Animation;
     bool WantAnimation = false;
+    // With WantAnimation, the pages of a paged file (TIFF) are read as frames
+    // too; they keep their own sizes, so only targets that write pages ask.
+    bool WantPages = false;
 
     // A new image's settings. (A value-initialised record, what Transfer
     // leaves in the image it empties, is zeros but for the picture limit.)
@@ -224,6 +227,8 @@ public:
     void SetAnimation(VxFramesRef frames) { Info.Animation = std::move(frames); }
     bool WantsAnimation() const { return Info.WantAnimation; }
     void SetWantAnimation(bool want) { Info.WantAnimation = want; }
+    bool WantsPages() const { return Info.WantAnimation && Info.WantPages; }
+    void SetWantPages(bool want) { Info.WantPages = want; }
     // The deep samples beside the block (core/vx_deep.h); Create drops them.
     const VxDeepRef& GetDeep() const { return Info.Deep; }
     void SetDeep(VxDeepRef deep) { Info.Deep = std::move(deep); }

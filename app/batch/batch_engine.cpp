@@ -185,6 +185,7 @@ RowResult ConvertRow(ImageHandle* handle, const std::string& source, ImageFormat
     RowResult result;
     if (!*handle) *handle = new VxImage(0);
     (*handle)->SetWantAnimation(TargetAnimates(target));
+    (*handle)->SetWantPages(TargetKeepsPages(target));
     if (!DecodeAndFit(handle, source, target, result)) return result;
     const std::string out = outputPath ? outputPath() : std::string();
     if (!ImageFacade::EncodeToFile(handle, out.c_str(), int32_t(target))) {

@@ -12,15 +12,30 @@ namespace vellumar::batch {
 
 bool TargetAnimates(ImageFormat target) {
     const VxFormatCaps* caps = VxFindFormatCaps(target);
-    return caps && (caps->pictures & kVxWritesFrames);
+    return caps && (caps->pictures & (kVxWritesFrames | kVxWritesPages));
 }
+
+bool TargetKeepsPages(ImageFormat target) {
+    const VxFormatCaps* caps = VxFindFormatCaps(target);
+    return caps && (caps->pictures & kVxWritesPages);
+}
+
+namespace {
+
+// Pages may differ in size, which an animation's frames never do.
+bool FramesArePages(const VxImage& img) {
+    const VxFormatCaps* caps = VxFindFormatCaps(ImageFormat(img.GetType()));
+    return caps && (caps->pictures & kVxReadsPages) && !(caps->pictures & kVxReadsFrames);
+}
+
+}  // namespace
 
 bool CarryFrames(VxImage& img, ImageFormat target, const PictureSteps& steps,
                  int32_t orientation, std::string& error) {
     const VxFramesRef from = img.GetAnimationRef();
     if (!from) return true;
     img.SetAnimation(nullptr);
-    if (!TargetAnimates(target)) return true;
+    if (!TargetAnimates(target) || (FramesArePages(img) && !TargetKeepsPages(target))) return true;
     auto fitted = std::make_shared<VxFrames>();
     fitted->plays = from->plays;
     fitted->frames.reserve(from->frames.size());

@@ -12,8 +12,11 @@ class VxImage;
 
 namespace vellumar::batch {
 
-// Whether a row into `target` keeps every frame (unless one was picked).
+// Whether a row into `target` keeps every frame (unless one was picked):
+// an animation's frames, or the pages of a paged source.
 bool TargetAnimates(ImageFormat target);
+// Whether a row into `target` keeps every page of a paged source.
+bool TargetKeepsPages(ImageFormat target);
 
 // Replaces `img`'s frames by their fitted copies, or drops them when the
 // target cannot animate. `orientation` is the source's EXIF orientation (the

@@ -27,7 +27,7 @@ std::vector<std::string> LossNotes(const HeldFacts& before, const VxImage& after
     const VxFormatCaps* caps = VxFindFormatCaps(target);
     const std::string name = VxFormatName(target);
     // A frame picked for a target that animates is what was asked for.
-    const bool animates = caps && (caps->pictures & kVxWritesFrames);
+    const bool animates = caps && (caps->pictures & (kVxWritesFrames | kVxWritesPages));
     const VxFrames* kept = after.GetAnimation();
     const bool carried = kept && kept->frames.size() == size_t(before.frames);
     if (before.frames > 1 && !(animates && (carried || before.picked))) {

@@ -457,6 +457,9 @@ private:
         bool animates = false;
         for (const int r : wanted) animates = animates || TargetAnimates(plans_[size_t(r - 1)].target);
         (*handle)->SetWantAnimation(animates && !options_.frameGiven);
+        bool pages = false;
+        for (const int r : wanted) pages = pages || TargetKeepsPages(plans_[size_t(r - 1)].target);
+        (*handle)->SetWantPages(pages);
         ImageFacade::SetJpegQuality(handle, options_.quality);
         (*handle)->SetMaxPixels(options_.maxPixels);
         (*handle)->SetAllowTruncated(options_.allowTruncated);

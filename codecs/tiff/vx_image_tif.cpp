@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -15,6 +16,7 @@
 #include "codecs/tiff/tiff_xmp_iptc.h"
 #include "core/vx_codec.h"
 #include "core/vx_deep.h"
+#include "core/vx_frames.h"
 #include "core/vx_orientation.h"
 #include "core/vx_row_index.h"
 
@@ -126,6 +128,7 @@ void VxImageTIF::TileToStrip(unsigned char* out, const unsigned char* in, unsign
 bool VxImageTIF::Decode(VxFile* file) {
     TIFF* tif = nullptr;
     tiffError.clear();
+    const int64_t start = file ? file->Tell64() : 0;
     try {
         tif = TIFFOpenEx(file);
         if (!tif) Fail("Error encountered while opening TIFF file" + Detail());
@@ -237,7 +240,11 @@ bool VxImageTIF::Decode(VxFile* file) {
         // Tag values name where row 0 and column 0 of the file belong on screen,
         // as EXIF orientations do.
         vx::ApplyOrientation(*this, orientation);
+        const bool allPages = WantsPages() && dirs > 1;
+        if (allPages) CheckPagesFit(tif, dirs);
         TIFFCloseEx(tif);
+        tif = nullptr;
+        if (allPages) ReadAllPages(file, start, dirs);
         return true;
     } catch (const VxCodecFailure& f) {
         TIFFCloseEx(tif);
@@ -250,6 +257,47 @@ bool VxImageTIF::Decode(VxFile* file) {
         SetLastError("VxImageTIF can't allocate memory");
         return false;
     }
+}
+
+void VxImageTIF::CheckPagesFit(TIFF* tif, tdir_t dirs) {
+    // Pages keep their own sizes, so the limit bounds their pixels together.
+    const uint64_t limit = GetMaxPixels();
+    uint64_t total = 0;
+    for (tdir_t d = 0; d < dirs; ++d) {
+        if (Cancelled()) Fail("Cancelled");
+        uint32_t w = 0, h = 0;
+        if (!TIFFSetDirectory(tif, d)) Fail("Error: page " + std::to_string(d + 1) + " of the TIFF file cannot be read" + Detail());
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+        total += uint64_t(w) * h;
+        if (limit != 0 && total > limit)
+            Fail("the TIFF file's " + std::to_string(dirs) + " pages pass the picture limit of " +
+                 std::to_string(limit) + " pixels together; --frame N converts one page");
+    }
+}
+
+void VxImageTIF::ReadAllPages(VxFile* file, int64_t start, tdir_t dirs) {
+    auto pages = std::make_shared<VxFrames>();
+    pages->plays = 1;
+    pages->frames.reserve(dirs);
+    for (tdir_t d = 0; d < dirs; ++d) {
+        if (Cancelled()) Fail("Cancelled");
+        if (int32_t(d) == Info.Frame) {
+            pages->frames.push_back({std::make_shared<VxImage>(*this), 0});
+            if (!pages->frames.back().picture->IsValid()) throw std::bad_alloc();
+            continue;
+        }
+        auto page = std::make_shared<VxImageTIF>();
+        page->CopyInfo(*this);
+        page->Info.ForgetPicture();
+        page->Info.Frame = int32_t(d);
+        page->Info.WantAnimation = false;
+        page->Info.WantPages = false;
+        if (!file->Seek64(start, SEEK_SET) || !page->Decode(file))
+            Fail("Error: page " + std::to_string(d + 1) + " of the TIFF file: " + page->GetLastError());
+        pages->frames.push_back({std::move(page), 0});
+    }
+    SetAnimation(std::move(pages));
 }
 
 void VxImageTIF::ReadRgbaPage(TIFF* tif) {

@@ -1,5 +1,5 @@
-// TIFF reader and writer over libtiff: one page per decode, one or more pages
-// per save.
+// TIFF reader and writer over libtiff: one page per decode (every page as
+// frames when an animation is wanted), one or more pages per save.
 #pragma once
 
 #include <string>
@@ -41,8 +41,12 @@ protected:
 private:
     friend struct TifHandlers;
     void ReadRgbaPage(TIFF* tif);
+    void CheckPagesFit(TIFF* tif, uint32_t dirs);
+    // Every page, each at its own size and depth, as the picture's frames.
+    void ReadAllPages(VxFile* file, int64_t start, uint32_t dirs);
     void ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uint16_t bps);
     bool CloseOutput(bool finish);
+    bool EncodeFrames(VxFile* file, const struct VxFrames& anim);
     std::string Detail() const;
     [[noreturn]] static void Fail(const std::string& text);
 

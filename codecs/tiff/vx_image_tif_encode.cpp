@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "codecs/tiff/tiff_xmp_iptc.h"
 #include "core/vx_codec.h"
 #include "core/vx_deep.h"
+#include "core/vx_frames.h"
 #include "core/vx_srgb.h"
 #include "core/vx_swap_rb.h"
 
@@ -33,6 +35,8 @@ bool VxImageTIF::Encode(VxFile* file, bool append) {
     try {
         if (!file) Fail("文件句柄为空的");
         if (!Dib) Fail("没有图像!!!");
+        if (const VxFrames* anim = GetAnimation(); anim && anim->frames.size() > 1 && !append && !outTiff)
+            return EncodeFrames(file, *anim);
         if (!outTiff) {
             outTiff = TIFFOpenEx(file, "a");
             if (!outTiff) Fail("initialization fail" + Detail());
@@ -82,6 +86,28 @@ bool VxImageTIF::Encode(VxFile* file, VxImage** images, int count) {
         SetLastError(f.text);
         return false;
     }
+}
+
+// Each frame becomes a page at its own size and depth, written with this
+// picture's settings (compression, quality) rather than the ones its source
+// page was read with.
+bool VxImageTIF::EncodeFrames(VxFile* file, const VxFrames& anim) {
+    VxImageTIF worker;
+    worker.pageTotal = int(std::min<size_t>(anim.frames.size(), INT32_MAX));
+    for (const VxFrame& f : anim.frames) {
+        if (!f.picture || !f.picture->IsValid()) Fail("Error saving TIFF file: a page has no picture");
+        if (Cancelled()) Fail("Cancelled");
+        worker.Ghost(f.picture.get());
+        std::copy(std::begin(Info.CodecOption), std::end(Info.CodecOption), worker.Info.CodecOption);
+        worker.Info.JpegQuality = Info.JpegQuality;
+        worker.Info.Animation.reset();
+        if (!worker.Encode(file, true)) {
+            const std::string why = worker.GetLastError();
+            Fail(why.rfind("Error saving TIFF", 0) == 0 ? why : "Error saving TIFF file: " + why);
+        }
+    }
+    if (!worker.CloseOutput(true)) Fail("Error saving TIFF file" + worker.Detail());
+    return true;
 }
 
 namespace {
@@ -201,7 +227,8 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
     if (vx::ProfileFits(icc, greyPage))
         TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
     vx::tiff::SetExifPageFields(tif, exif, exifLinks);
-    if (!multipage) vx::tiff::SetXmpAndIptc(tif, GetXmp(), GetIptc());
+    // The first page speaks for the file, as readers take it.
+    if (!multipage || page == 0) vx::tiff::SetXmpAndIptc(tif, GetXmp(), GetIptc());
     if (spp == 2 || spp == 4) {
         // Without this tag readers take the last sample for an unknown extra.
         const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
