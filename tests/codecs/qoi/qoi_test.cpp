@@ -54,8 +54,7 @@ TEST(Qoi, BadFilesFailWithTheirText) {
     for (const auto& [bytes, text] : cases) {
         VxImage img(0);
         img.SetMaxPixels(0);
-        EXPECT_FALSE(vt::DecodeBytes(bytes, VX_FORMAT_QOI, img)) << text;
-        EXPECT_STREQ(img.GetLastError(), text);
+        EXPECT_TRUE(!vt::DecodeBytes(bytes, VX_FORMAT_QOI, img) && img.GetLastError() == std::string(text)) << text;
     }
 }
 
