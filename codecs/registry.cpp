@@ -14,6 +14,7 @@
 // users' files have been read by.
 // - WebP, HEIF and JPEG XL have certain signatures. The HEIF codec, entered
 //   once, reads HEIC and AVIF alike.
+// - QOI has a four-byte signature.
 #include <iterator>
 
 #include "codecs/bmp/vx_bmp_codec.h"
@@ -28,6 +29,7 @@
 #include "codecs/metafile/vx_metafile_codec.h"
 #include "codecs/pcx/vx_pcx_codec.h"
 #include "codecs/png/vx_png_codec.h"
+#include "codecs/qoi/vx_qoi_codec.h"
 #include "codecs/tga/vx_tga_codec.h"
 #include "codecs/tiff/tiff_jpeg_transcode.h"
 #include "codecs/tiff/vx_image_tif.h"
@@ -112,6 +114,9 @@ constexpr VxCodecEntry kCodecs[] = {
      {.listed = 19, .sampleBits = 16, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames | kVxWritesFrames,
       .metadata = kIccAndExif | kVxXmp, .decodeBytes = 32, .encodeBytes = 72,
       .lossy = VxLossiness::Below100, .sizedByQuality = true}},
+    {VX_FORMAT_QOI, "QOI", "qoi", VxCodecOpsFor<VxQoiCodec>(), true,
+     {.listed = 20, .forms = kVxTrueColour, .alpha = VxAlphaForm::Plane,
+      .decodeBytes = 4, .encodeBytes = 1}},
 };
 
 }  // namespace

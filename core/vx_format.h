@@ -27,8 +27,9 @@ enum : ImageFormat {
     VX_FORMAT_HEIF = 17,  // HEIC and other HEIF files whose pictures are not AV1
     VX_FORMAT_AVIF = 18,
     VX_FORMAT_JXL = 19,
+    VX_FORMAT_QOI = 20,
 };
-constexpr uint32_t kVxFormatCount = 20;
+constexpr uint32_t kVxFormatCount = 21;
 
 // "BMP", "GIF", ... for the codes the registry lists; "" otherwise.
 const char* VxFormatName(ImageFormat type);

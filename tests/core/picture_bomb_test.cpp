@@ -268,6 +268,8 @@ const Bomb kBombs[] = {
     {"HEIC", VX_FORMAT_HEIF, kVxDefaultMaxPixels, [] { return HeifBomb(VX_FORMAT_HEIF); }},
     {"AVIF", VX_FORMAT_AVIF, kVxDefaultMaxPixels, [] { return HeifBomb(VX_FORMAT_AVIF); }},
     {"JXL", VX_FORMAT_JXL, kVxDefaultMaxPixels, JxlBomb},
+    {"QOI", VX_FORMAT_QOI, kVxDefaultMaxPixels,
+     [] { Bytes b = Written(VX_FORMAT_QOI); BE32(b, 4, kSide); BE32(b, 8, kSide); return b; }},
 };
 
 #if defined(__SANITIZE_ADDRESS__)
