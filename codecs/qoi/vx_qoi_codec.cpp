@@ -1,4 +1,5 @@
 #include "codecs/qoi/vx_qoi_codec.h"
+#include "core/vx_byte_reader.h"
 #include "core/vx_codec.h"
 #include "core/vx_codec_guard.h"
 
@@ -39,25 +40,17 @@ void StoreBE32(uint8_t* p, uint32_t v) {
 // Reads the op stream in blocks; a byte past the end is a failure, not a zero.
 class ByteSource {
 public:
-    explicit ByteSource(VxFile* file) : file_(file), buf_(1 << 16) {}
+    explicit ByteSource(VxFile* file) : reader_(file) {}
     uint8_t Next() {
-        if (pos_ == end_) {
-            end_ = file_->Read(buf_.data(), 1, buf_.size());
-            pos_ = 0;
-            if (end_ == 0) throw VxCodecFailure(kCut);
-        }
-        return buf_[pos_++];
+        const int32_t b = reader_.Next();
+        if (b < 0) throw VxCodecFailure(kCut);
+        return uint8_t(b);
     }
     // Hands back what was read ahead, so that the stream stands after the end marker.
-    void GiveBack() {
-        if (end_ > pos_) file_->Seek(-int32_t(end_ - pos_), SEEK_CUR);
-        pos_ = end_ = 0;
-    }
+    void GiveBack() { reader_.GiveBack(); }
 
 private:
-    VxFile* file_;
-    std::vector<uint8_t> buf_;
-    size_t pos_ = 0, end_ = 0;
+    vx::ByteReader reader_;
 };
 
 class ByteSink {
