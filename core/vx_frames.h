@@ -22,6 +22,11 @@ struct VxFrames {
 
 using VxFramesRef = std::shared_ptr<const VxFrames>;
 
+// Pages of a paged file kept together at most: each page is found from the
+// file's start, so the work grows with the square of the count. A file with
+// more converts the chosen page alone.
+inline constexpr int32_t kVxMaxPagesKept = 1024;
+
 namespace vx {
 
 // Whether `count` canvases of `width` x `height` pass the picture limit taken

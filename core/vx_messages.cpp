@@ -36,6 +36,7 @@ const VxMessage kMessages[] = {
 const VxNoteText kNotes[] = {
     {"frames-one", "kept {1} {2} of {3}: {4} stores one picture"},
     {"frames-not-carried", "kept {1} {2} of {3}: this build writes one picture to {4}"},
+    {"pages-too-many", "kept page {1} of {2}: no more than {3} pages are kept together"},
     {"alpha-none", "dropped the transparency: {1} has none (composited on white)"},
     {"alpha-on-off", "kept on/off transparency only: {1} stores one transparent colour"},
     {"icc-dropped", "dropped the colour profile: {1} cannot hold it"},

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/vx_codec.h"
+#include "core/vx_frames.h"
 #include "core/vx_image.h"
 #include "core/vx_messages.h"
 
@@ -36,9 +37,14 @@ std::vector<std::string> LossNotes(const HeldFacts& before, const VxImage& after
             from && (from->pictures & kVxReadsPages) && !(from->pictures & kVxReadsFrames);
         const uint8_t several = kVxWritesFrames | kVxWritesPages | kVxHoldsFrames;
         const bool many = caps && (caps->pictures & several);
-        notes.push_back(VxNote(many ? "frames-not-carried" : "frames-one",
-                               {pages ? "page" : "frame", std::to_string(before.frame + 1),
-                                std::to_string(before.frames), name}));
+        if (pages && many && before.frames > kVxMaxPagesKept)
+            notes.push_back(VxNote("pages-too-many", {std::to_string(before.frame + 1),
+                                                      std::to_string(before.frames),
+                                                      std::to_string(kVxMaxPagesKept)}));
+        else
+            notes.push_back(VxNote(many ? "frames-not-carried" : "frames-one",
+                                   {pages ? "page" : "frame", std::to_string(before.frame + 1),
+                                    std::to_string(before.frames), name}));
     }
     if (before.clarity != vx::Clarity::Opaque) {
         const vx::Clarity now = vx::ClarityOf(after);

@@ -240,7 +240,7 @@ bool VxImageTIF::Decode(VxFile* file) {
         // Tag values name where row 0 and column 0 of the file belong on screen,
         // as EXIF orientations do.
         vx::ApplyOrientation(*this, orientation);
-        const bool allPages = WantsPages() && dirs > 1;
+        const bool allPages = WantsPages() && dirs > 1 && dirs <= kVxMaxPagesKept;
         if (allPages) CheckPagesFit(tif, dirs);
         TIFFCloseEx(tif);
         tif = nullptr;

@@ -142,4 +142,19 @@ TEST(Animation, TiffPagesKeptTogetherPassThePictureLimitTogether) {
     }
 }
 
+// Every page is found from the file's start: past the cap a file converts
+// its chosen page alone, saying so, instead of taking time that grows with
+// the square of its pages.
+TEST(Animation, TooManyTiffPagesConvertTheChosenPageAlone) {
+    vt::TempDir dir;
+    const std::string one = dir.file("one.tif"), many = dir.file("many.tif");
+    ASSERT_EQ(vt::RunCommand("convert -size 1x1 xc:gray " + vt::ShellQuote(one) + " && tiffcp $(yes " +
+                             vt::ShellQuote(one) + " | head -1025) " + vt::ShellQuote(many)), 0);
+    const std::string cmd = vt::ShellQuote(VELLUMAR_CLI) + " --to TIF --out-dir " +
+                            vt::ShellQuote(dir.path()) + " " + vt::ShellQuote(many) + " 2>&1";
+    EXPECT_EQ(vt::RunCommand(cmd + " | grep -q 'kept page 1 of 1025: no more than 1024 pages'"), 0);
+    EXPECT_EQ(vt::RunCommand("test $(tiffinfo " + vt::ShellQuote(dir.file("main1.TIF")) +
+                             " 2>/dev/null | grep -c 'TIFF Directory') -eq 1"), 0);
+}
+
 }  // namespace
