@@ -37,6 +37,7 @@ PictureFacts ReadPictureFacts(const std::string& path, int frame, uint64_t maxPi
     facts.width = probe.GetWidth();
     facts.height = probe.GetHeight();
     facts.bpp = probe.GetBpp();
+    if (const VxDeepRef& deep = probe.GetDeep()) facts.sampleBits = deep->bits;
     facts.frames = std::max(1, probe.GetNumFrames());
     facts.xdpi = probe.GetXDPI();
     facts.ydpi = probe.GetYDPI();

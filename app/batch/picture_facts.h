@@ -12,6 +12,7 @@ struct PictureFacts {
     std::string error;   // why not, as one line
     std::string format;  // "PNG", "HEIC", ...
     uint32_t width = 0, height = 0, bpp = 0;
+    uint32_t sampleBits = 8;  // a sample of the deep plane, when it has one (up to 16)
     int32_t frames = 0;  // 1 for a still picture
     int32_t xdpi = 0, ydpi = 0;
 };

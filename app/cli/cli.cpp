@@ -191,8 +191,9 @@ int RunInfo(const Command& c, std::ostream& out, std::ostream& err) {
         const batch::PictureFacts f = batch::ReadPictureFacts(file, c.run.frame, c.run.maxPixels);
         out << Printable(file) << ": ";
         if (f.ok) {
-            out << f.format << ' ' << f.width << 'x' << f.height << ' ' << f.bpp << " bpp, "
-                << f.frames << (f.frames == 1 ? " frame, " : " frames, ") << f.xdpi << 'x'
+            out << f.format << ' ' << f.width << 'x' << f.height << ' ' << f.bpp << " bpp, ";
+            if (f.sampleBits > 8) out << f.sampleBits << "-bit samples, ";
+            out << f.frames << (f.frames == 1 ? " frame, " : " frames, ") << f.xdpi << 'x'
                 << f.ydpi << " dpi\n";
         } else {
             out << "error: " << Reason(f.error) << '\n';

@@ -90,6 +90,7 @@ py::object Info(const std::string& path, int frame, uint64_t maxPixels) {
     d["width"] = facts.width;
     d["height"] = facts.height;
     d["bpp"] = facts.bpp;
+    d["sample_bits"] = facts.sampleBits;
     d["frames"] = facts.frames;
     d["dpi"] = py::make_tuple(facts.xdpi, facts.ydpi);
     return py::make_tuple(true, d);

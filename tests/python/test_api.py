@@ -122,8 +122,8 @@ def test_values_are_refused_in_the_command_lines_words(tmp_path, name, value, ty
 
 def test_info_as_the_command_line_prints_it():
     facts = vellumar.info(SUNSET)
-    assert facts == {"format": "JPG", "width": 320, "height": 200, "bpp": 24, "frames": 1,
-                     "dpi": facts["dpi"]}
+    assert facts == {"format": "JPG", "width": 320, "height": 200, "bpp": 24, "sample_bits": 8,
+                     "frames": 1, "dpi": facts["dpi"]}
     assert vellumar.info(BALL, frame=2)["frames"] > 2
 
 

@@ -151,7 +151,7 @@ def convert_bytes(data, to, source_ext=None, **options):
 
 def info(path, frame=0, max_pixels=None):
     """What ``vellumar-convert --info`` tells of a file, as a dict: format,
-    width, height, bpp, frames and dpi (x, y). Raises :class:`Error`."""
+    width, height, bpp, sample_bits (above 8 for deep pictures), frames and dpi (x, y). Raises :class:`Error`."""
     run = _engine.RunOptions()
     run.frame = frame
     if max_pixels is not None:
