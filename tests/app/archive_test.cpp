@@ -167,6 +167,18 @@ TEST(ArchiveRun, VerifyCatchesADamagedFile) {
     EXPECT_FALSE(vt::FileExists(dir.file("main1.JPG")));
 }
 
+// A translucent picture into lossy JPEG XL verifies: colours count as much as
+// they show, so the coder's freedom under nearly clear pixels (alpha 0 read
+// back as 1) is not a difference.
+TEST(ArchiveRun, VerifyWeighsColoursByTheirAlpha) {
+    vt::TempDir dir;
+    batch::RunOptions opt = Options(dir.path(), VX_FORMAT_JXL, ".JXL");
+    opt.verify = true;
+    const Outcome out = RunRowsOf({vt::DataPath("png/pal4_alpha.png")}, opt);
+    ASSERT_EQ(out.summary.converted, 1) << out.rows[0].error;
+    EXPECT_GE(out.rows[0].psnr, batch::kVerifyFloorDb);
+}
+
 // rename writes beside what is there; newer converts only newer sources.
 TEST(ArchiveRun, ExistingFilesRenamedOrKeptWhenNewer) {
     vt::TempDir dir;
