@@ -15,6 +15,7 @@
 
 #include "app/batch/memory_budget.h"
 #include "core/vx_codec.h"
+#include "core/vx_deep.h"
 #include "core/vx_rgba_rows.h"
 #include "core/vx_save_path.h"
 
@@ -99,6 +100,31 @@ bool EncodeToSize(VxImage& picture, const RunOptions& options, Encoded& best, in
     return true;
 }
 
+// A lossless writer of deep samples must give each back at the bits it
+// stores; the 8-bit comparison alone cannot see the bits below.
+bool SameDeepSamples(const VxDeepPlane& deep, const VxImage& back, unsigned bits,
+                     std::string& why) {
+    const VxDeepRef& read = back.GetDeep();
+    if (!read || read->samples.empty() || vx::SampleBits(back) < bits) {
+        why = "verification failed: the written file reads back at " +
+              std::to_string(vx::SampleBits(back)) + " bits a sample instead of " +
+              std::to_string(bits);
+        return false;
+    }
+    // A writer may store grey as colour or add an opaque alpha; the 8-bit
+    // comparison has judged the form, this judges the samples.
+    if (read->channels != deep.channels || read->width != deep.width ||
+        read->height != deep.height)
+        return true;
+    for (size_t i = 0; i < deep.samples.size(); ++i)
+        if (vx::NarrowSample(deep.samples[i], bits) != vx::NarrowSample(read->samples[i], bits)) {
+            why = "verification failed: the written file differs from the picture in its " +
+                  std::to_string(bits) + "-bit samples";
+            return false;
+        }
+    return true;
+}
+
 }  // namespace
 
 bool VerifyWritten(const VxImage& picture, const std::string& file, ImageFormat format,
@@ -136,6 +162,11 @@ bool VerifyWritten(const VxImage& picture, const std::string& file, ImageFormat 
     const bool mayChange = caps && (caps->lossy == VxLossiness::Always ||
                                     (caps->lossy == VxLossiness::Below100 &&
                                      picture.GetJpegQuality() < 100));
+    if (squared == 0 && !mayChange) {
+        if (const VxDeepPlane* deep = vx::DeepToWrite(picture, caps ? caps->sampleBits : 8))
+            return SameDeepSamples(*deep, back, std::min<unsigned>(deep->bits, caps->sampleBits),
+                                   why);
+    }
     if (squared == 0 || (mayChange && psnr >= kVerifyFloorDb)) return true;
     char figure[32];
     std::snprintf(figure, sizeof figure, "%.1f", psnr);

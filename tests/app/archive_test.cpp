@@ -179,6 +179,23 @@ TEST(ArchiveRun, VerifyWeighsColoursByTheirAlpha) {
     EXPECT_GE(out.rows[0].psnr, batch::kVerifyFloorDb);
 }
 
+// A deep picture is checked sample for sample: one bit changed below the
+// top eight fails the row.
+TEST(ArchiveRun, VerifyComparesDeepSamples) {
+    vt::TempDir dir;
+    batch::RunOptions opt = Options(dir.path(), VX_FORMAT_PNM, ".PNM");
+    opt.verify = true;
+    opt.afterEncode = [](const std::string& tmp) {
+        auto bytes = vt::ReadFileBytes(tmp);
+        bytes.back() ^= 1;  // the low byte of the last sample
+        ASSERT_TRUE(vt::WriteFileBytes(tmp, bytes));
+    };
+    const Outcome out = RunRowsOf({vt::DataPath("png/rgb16.png")}, opt);
+    ASSERT_EQ(out.summary.failed, 1);
+    EXPECT_NE(out.rows[0].error.find("in its 16-bit samples"), std::string::npos)
+        << out.rows[0].error;
+}
+
 // rename writes beside what is there; newer converts only newer sources.
 TEST(ArchiveRun, ExistingFilesRenamedOrKeptWhenNewer) {
     vt::TempDir dir;
