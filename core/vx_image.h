@@ -78,6 +78,9 @@ struct ImageInfo {
     // With WantAnimation, the pages of a paged file (TIFF) are read as frames
     // too; they keep their own sizes, so only targets that write pages ask.
     bool WantPages = false;
+    // With WantPages, the dimensions-only answer of a paged file counts the
+    // pixels of all its pages (later pages may be larger); 0: not counted.
+    uint64_t PagesPixels = 0;
 
     // A new image's settings. (A value-initialised record, what Transfer
     // leaves in the image it empties, is zeros but for the picture limit.)
@@ -98,6 +101,7 @@ struct ImageInfo {
         TransColor = fresh.TransColor;
         AlphaPaletteEnabled = fresh.AlphaPaletteEnabled;
         NumFrames = fresh.NumFrames;
+        PagesPixels = fresh.PagesPixels;
         FrameDelay = fresh.FrameDelay;
         XOffset = fresh.XOffset;
         YOffset = fresh.YOffset;
@@ -229,6 +233,7 @@ public:
     void SetWantAnimation(bool want) { Info.WantAnimation = want; }
     bool WantsPages() const { return Info.WantAnimation && Info.WantPages; }
     void SetWantPages(bool want) { Info.WantPages = want; }
+    uint64_t GetPagesPixels() const { return Info.PagesPixels; }
     // The deep samples beside the block (core/vx_deep.h); Create drops them.
     const VxDeepRef& GetDeep() const { return Info.Deep; }
     void SetDeep(VxDeepRef deep) { Info.Deep = std::move(deep); }

@@ -372,6 +372,9 @@ private:
         probe.SetEscape(-1);
         probe.SetFrame(options_.frame);
         probe.SetMaxPixels(options_.maxPixels);
+        bool pages = false;
+        for (int r = row; r < end; ++r) pages |= TargetKeepsPages(plans_[size_t(r - 1)].target);
+        probe.SetWantPages(pages && !options_.frameGiven);
         const uint64_t largest = std::min(Largest(named), budget_.Limit());
         // A picture over the limit fails before its decoder allocates: it
         // needs no more than the largest one allowed, and fails with the limit's text.
@@ -391,9 +394,13 @@ private:
             vx::ResizedSize(plan.resize, h, w, tw, th);
             if (uint64_t(tw) * th > uint64_t(ow) * oh) ow = tw, oh = th;
             // Every frame when the row keeps the animation.
-            const uint64_t frames = !options_.frameGiven && TargetAnimates(plan.target)
-                                        ? uint64_t(std::max(1, probe.GetNumFrames()))
-                                        : 1;
+            uint64_t frames = !options_.frameGiven && TargetAnimates(plan.target)
+                                  ? uint64_t(std::max(1, probe.GetNumFrames()))
+                                  : 1;
+            // Pages keep their own sizes: as many first pages as hold them all.
+            if (frames > 1 && TargetKeepsPages(plan.target) && probe.GetPagesPixels())
+                frames = std::max(frames, (probe.GetPagesPixels() + uint64_t(w) * h - 1) /
+                                              (uint64_t(w) * h));
             most = std::max(most, AnimationMemoryEstimate(w, h, ow, oh, type, plan.target, frames,
                                                           deep));
         }

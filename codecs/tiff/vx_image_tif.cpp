@@ -207,6 +207,9 @@ bool VxImageTIF::Decode(VxFile* file) {
             default: break;
         }
         if (DimensionsOnly()) {
+            // The memory budget sizes a row keeping every page by all of them.
+            const uint64_t pagesPixels =
+                Info.WantPages && dirs > 1 && dirs <= kVxMaxPagesKept ? CheckPagesFit(tif, dirs) : 0;
             TIFFCloseEx(tif);
             SetXDPI(xdpi);
             SetYDPI(ydpi);
@@ -216,8 +219,10 @@ bool VxImageTIF::Decode(VxFile* file) {
             const bool deep = band && uintSamples && ((grey && bps > 8) || (photometric == PHOTOMETRIC_RGB && bps == 16));
             if (deep) vx::AnswerDeep(*this, uint8_t(std::min<uint16_t>(spp, grey ? 2 : 4)), uint8_t(bps));
             // Deep grey with alpha comes out as colour with alpha (vx::SetDeepPicture).
-            return AnswerDimensions(VX_FORMAT_TIF, turned ? height : width, turned ? width : height,
-                                    band && !(deep && grey && spp >= 2) ? BandDepth(photometric, spp, bps) : 24);
+            AnswerDimensions(VX_FORMAT_TIF, turned ? height : width, turned ? width : height,
+                             band && !(deep && grey && spp >= 2) ? BandDepth(photometric, spp, bps) : 24);
+            Info.PagesPixels = pagesPixels;
+            return true;
         }
 
         if (Cancelled()) Fail("Cancelled");
@@ -259,7 +264,7 @@ bool VxImageTIF::Decode(VxFile* file) {
     }
 }
 
-void VxImageTIF::CheckPagesFit(TIFF* tif, tdir_t dirs) {
+uint64_t VxImageTIF::CheckPagesFit(TIFF* tif, tdir_t dirs) {
     // Pages keep their own sizes, so the limit bounds their pixels together.
     const uint64_t limit = GetMaxPixels();
     uint64_t total = 0;
@@ -274,6 +279,7 @@ void VxImageTIF::CheckPagesFit(TIFF* tif, tdir_t dirs) {
             Fail("the TIFF file's " + std::to_string(dirs) + " pages pass the picture limit of " +
                  std::to_string(limit) + " pixels together; --frame N converts one page");
     }
+    return total;
 }
 
 void VxImageTIF::ReadAllPages(VxFile* file, int64_t start, tdir_t dirs) {

@@ -41,7 +41,7 @@ protected:
 private:
     friend struct TifHandlers;
     void ReadRgbaPage(TIFF* tif);
-    void CheckPagesFit(TIFF* tif, uint32_t dirs);
+    uint64_t CheckPagesFit(TIFF* tif, uint32_t dirs);
     // Every page, each at its own size and depth, as the picture's frames.
     void ReadAllPages(VxFile* file, int64_t start, uint32_t dirs);
     void ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uint16_t bps);

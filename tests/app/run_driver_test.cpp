@@ -214,6 +214,20 @@ TEST_P(RunDriver, TemplateNamesFoldersAndClashes) {
     EXPECT_EQ(written.GetBpp(), row1.GetBpp());
 }
 
+// A row keeping every page of a TIFF reserves for all of them (each page as
+// decoded and as fitted, 4 bytes a pixel each), not for copies of its first.
+TEST(RunDriverPages, BudgetCountsEveryPage) {
+    vt::TempDir dir;
+    batch::RunOptions opt;
+    opt.target = VX_FORMAT_TIF;
+    opt.extension = ".TIF";
+    opt.outDir = dir.path();
+    opt.maxMemory = uint64_t(256) << 20;  // small enough for sizes to be read ahead
+    const auto summary = batch::RunRows({vt::DataPath("tiff/grow2.tif")}, opt, {});
+    EXPECT_EQ(summary.converted, 1);
+    EXPECT_GE(summary.peakReserved, uint64_t(1000 * 1000) * 8);
+}
+
 TEST_P(RunDriver, MemoryBudget) {
     const auto files = Good(6);
     batch::RunOptions opt;
