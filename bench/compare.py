@@ -52,6 +52,7 @@ def workloads(cli, inputs, nphotos, nsmall):
     heic = pick(sorted(glob.glob(os.path.join(inputs, "photos/heic/*.heic"))))
     webp = pick(sorted(glob.glob(os.path.join(inputs, "photos/webp/*.webp"))))
     small = sorted(glob.glob(os.path.join(inputs, "small/*.png")))[:nsmall]
+    tif16 = pick(sorted(glob.glob(os.path.join(inputs, "photos/tif16/*.tif"))))
     anim = os.path.join(inputs, "anim/anim.gif")
     pil = ["/usr/bin/python3", os.path.join(HERE, "pillow_convert.py")]
 
@@ -177,6 +178,18 @@ def workloads(cli, inputs, nphotos, nsmall):
                     f'\\( +clone -resize {s}x{s} -write "{out}/$n-{s}.webp" -write "{out}/$n-{s}.jpg" '
                     '+delete \\)' for s in WEB_LOOP.split()) + " null:"),
         }, None, "3 sizes (fit 1600, 800, 400) x WebP and JPEG at quality 90: 6 files per photo"),
+        # Nothing lost on the way: every frame, every bit of depth.
+        "gif-webp-anim": ([anim], vx("WEBP"), {
+            "ImageMagick": im("webp", "-quality", "90"),
+            "libvips": vips('vips copy "$f[n=-1]" "OUT/$n.webp[Q=90]"'),
+            "Pillow": pillow("webp"),
+        }, None, "100-frame GIF to animated lossy WebP at quality 90, every frame kept"),
+        "tif16-png": (tif16, vx("PNG"), {
+            "ImageMagick": im("png", "-define", "png:compression-level=6"),
+            "libvips": vips('vips copy "$f" "OUT/$n.png[compression=6,filter=all]"'),
+            "Pillow": pillow("png"),
+        }, None, "16-bit RGB TIFF (deflate) to PNG level 6; Pillow reads such TIFFs as 8-bit "
+                 "and writes 8-bit PNG"),
         "gif-anim": ([anim],
                      lambda out, jobs: [cli, "--info", "--frame", "99"],
                      {

@@ -14,6 +14,8 @@ DIR/photos/{heic,webp}/photoNN.*     the same photos as a phone and a web page
                                      keep them: HEIC at heif-enc's default quality
                                      (50), WebP at cwebp -q 90 (made by --newer
                                      when missing, from the PNGs)
+DIR/photos/tif16/photoNN.tif         the photos as 16-bit RGB TIFF (deflate), the
+                                     low byte noise (made by --deep when missing)
 
 No Debian package ships enough real photographs (the wallpaper packages hold a
 handful, mostly rendered art), so the photos are synthetic: smooth light
@@ -26,6 +28,7 @@ import math
 import os
 import subprocess
 import sys
+import tempfile
 
 import numpy as np
 from PIL import Image, ImageDraw, ImageFilter, ImageFont
@@ -184,9 +187,30 @@ def make_newer(out):
     print(f"HEIC and WebP photos in {out}/photos")
 
 
+def make_deep(out):
+    """16-bit TIFF copies of the photos, as a scanner writes them: the JPEG's
+    pixels times 257 with noise in the low byte, so the extra bits carry
+    something a writer must keep. Written by ImageMagick from 16-bit PPM."""
+    os.makedirs(os.path.join(out, "photos", "tif16"), exist_ok=True)
+    rng = np.random.default_rng(SEED + 3000)
+    for png in sorted(glob.glob(os.path.join(out, "photos/png/*.png"))):
+        target = os.path.join(out, "photos/tif16", os.path.basename(png)[:-4] + ".tif")
+        if os.path.exists(target):
+            continue
+        rgb = np.asarray(Image.open(png).convert("RGB"), dtype=np.int32) * 257
+        rgb += rng.integers(-128, 128, rgb.shape, dtype=np.int32)
+        deep = np.clip(rgb, 0, 65535).astype(">u2")
+        with tempfile.NamedTemporaryFile(suffix=".ppm") as ppm:
+            ppm.write(b"P6 %d %d 65535\n" % (deep.shape[1], deep.shape[0]) + deep.tobytes())
+            ppm.flush()
+            subprocess.run(["convert", ppm.name, "-compress", "zip", target], check=True)
+    print(f"16-bit TIFF photos in {out}/photos/tif16")
+
+
 def main():
-    if len(sys.argv) > 1 and sys.argv[1] == "--newer":
-        make_newer(sys.argv[2] if len(sys.argv) > 2 else "build-bench/inputs")
+    if len(sys.argv) > 1 and sys.argv[1] in ("--newer", "--deep"):
+        make = make_newer if sys.argv[1] == "--newer" else make_deep
+        make(sys.argv[2] if len(sys.argv) > 2 else "build-bench/inputs")
         return
     out = sys.argv[1] if len(sys.argv) > 1 else "build-bench/inputs"
     for sub in ("photos/jpg", "photos/bmp", "photos/png", "small", "anim"):
@@ -213,6 +237,7 @@ def main():
     frames[0].save(os.path.join(out, "anim/anim.gif"), save_all=True,
                    append_images=frames[1:], duration=40, loop=0)
     make_newer(out)
+    make_deep(out)
     with open(os.path.join(out, "DONE"), "w") as f:
         f.write("complete\n")
     print(f"inputs in {out}")

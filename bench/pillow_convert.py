@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The Pillow peer: the loop a user would write to convert files.
 
-    pillow_convert.py FORMAT OUTDIR FILE...      FORMAT: png bmp jpg gif tif ico
+    pillow_convert.py FORMAT OUTDIR FILE...      FORMAT: png bmp jpg gif tif ico webp
     pillow_convert.py --frames FILE              decode every frame of an animation
 """
 import os
@@ -26,6 +26,8 @@ for path in sys.argv[3:]:
             im.save(os.path.join(out, name), compress_level=6)
         elif fmt == "tif":
             im.convert("RGB").save(os.path.join(out, name), compression="tiff_jpeg", quality=90)
+        elif fmt == "webp":
+            im.save(os.path.join(out, name), save_all=True, quality=90)  # every frame
         elif fmt == "ico":
             im.save(os.path.join(out, name), sizes=[im.size])  # one entry, as the others write
         else:
