@@ -3,7 +3,9 @@
 #include <lcms2.h>
 
 #include <cstdlib>
+#include <memory>
 
+#include "core/vx_deep.h"
 #include "core/vx_image.h"
 
 namespace vx {
@@ -133,6 +135,32 @@ bool ConvertRgb(VxImage& img, Lcms& l) {
     return true;
 }
 
+// Whether the picture's deep samples are of the profile's space, to be
+// converted at 16 bits instead of its block at 8.
+bool DeepOfSpace(const VxImage& img, IccSpace space) {
+    const VxDeepRef& deep = img.GetDeep();
+    return deep && !deep->samples.empty() && deep->width == img.GetWidth() &&
+           deep->height == img.GetHeight() && deep->Colour() == (space == IccSpace::Rgb);
+}
+
+// The block is made anew from the converted samples, so that none is cut to
+// 8 bits on the way.
+bool ConvertDeep(VxImage& img, Lcms& l, IccSpace space) {
+    const VxDeepRef& deep = img.GetDeep();
+    static constexpr cmsUInt32Number kFormats[] = {TYPE_GRAY_16, TYPE_GRAYA_16, TYPE_RGB_16,
+                                                    TYPE_RGBA_16};
+    const cmsUInt32Number format = kFormats[deep->channels - 1];
+    l.out = space == IccSpace::Rgb ? cmsCreate_sRGBProfileTHR(l.ctx) : SrgbGrey(l);
+    if (!l.out) return false;
+    l.xform = cmsCreateTransformTHR(l.ctx, l.in, format, l.out, format, INTENT_PERCEPTUAL,
+                                    deep->HasAlpha() ? cmsFLAGS_COPY_ALPHA : 0);
+    if (!l.xform) return false;
+    auto converted = std::make_shared<VxDeepPlane>(*deep);
+    for (uint32_t y = 0; y < converted->height; ++y)
+        cmsDoTransform(l.xform, converted->Row(y), converted->Row(y), converted->width);
+    return SetDeepPicture(img, std::move(converted));
+}
+
 }  // namespace
 
 IccSpace IccColourSpace(std::span<const uint8_t> icc) {
@@ -171,6 +199,14 @@ bool ConvertToSrgb(VxImage& img) {
     l.in = cmsOpenProfileFromMemTHR(l.ctx, icc.data(), cmsUInt32Number(icc.size()));
     if (!l.in) return false;
     const cmsColorSpaceSignature sig = cmsGetColorSpace(l.in);
+    const bool sameSpace = space == (sig == cmsSigGrayData ? IccSpace::Grey
+                                     : sig == cmsSigRgbData ? IccSpace::Rgb
+                                                            : IccSpace::Unknown);
+    if (sameSpace && DeepOfSpace(img, space)) {
+        if (!ConvertDeep(img, l, space)) return false;
+        img.SetIccProfile({});
+        return true;
+    }
     bool ok = false;
     if (space == IccSpace::Grey && sig == cmsSigGrayData) ok = ConvertGrey(img, l);
     else if (space == IccSpace::Rgb && sig == cmsSigRgbData) ok = ConvertRgb(img, l);

@@ -34,7 +34,8 @@ bool IsGreyPicture(const VxImage& img);
 // instead). Grey profiles map each sample through the profile's tone curve
 // onto sRGB's, so grey pictures stay grey. False, with the picture and the
 // profile unchanged, when the profile cannot be read or is of another space.
-// A picture without a profile is left alone (true).
+// A picture without a profile is left alone (true). A deep picture converts
+// its samples at 16 bits and keeps them.
 bool ConvertToSrgb(VxImage& img);
 
 }  // namespace vx

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 
+#include "core/vx_deep.h"
 #include "core/vx_image.h"
 #include "core/vx_srgb.h"
 #include "tests/support/test_profiles.h"
@@ -64,6 +66,35 @@ TEST(Srgb, ConvertsEveryLayoutThroughTheProfile) {
             EXPECT_EQ(red.rgbRed, 255);
             EXPECT_LE(red.rgbGreen + red.rgbBlue, 2);
         }
+    }
+}
+
+// Deep samples convert at 16 bits and stay: neighbours one step apart stay
+// apart, alpha is copied, and the block is remade from them.
+TEST(Srgb, DeepSamplesConvertAtSixteenBits) {
+    const double srgbHalf = 65535 * (1.055 * std::pow(0.5, 1 / 2.4) - 0.055);
+    for (const auto& [channels, profile] : {std::pair{uint8_t(4), ProfileKind::LinearRgb},
+                                            {uint8_t(1), ProfileKind::LinearGrey}}) {
+        SCOPED_TRACE(int(channels));
+        VxImage img;
+        auto plane = vx::NewDeepPlane(img, 2, 1, channels, 16);
+        ASSERT_TRUE(plane);
+        for (uint32_t x = 0; x < 2; ++x)
+            for (uint8_t c = 0; c < channels; ++c)
+                plane->Row(0)[x * channels + c] = c == 3 ? 1234 : uint16_t(32768 + 4 * x);
+        ASSERT_TRUE(vx::SetDeepPicture(img, plane, VX_FORMAT_PNG));
+        img.SetIccProfile(vt::MakeProfile(profile));
+        ASSERT_TRUE(vx::ConvertToSrgb(img));
+        EXPECT_TRUE(img.GetIccProfile().empty());
+        const VxDeepRef& deep = img.GetDeep();
+        ASSERT_TRUE(deep);
+        const uint16_t* row = deep->Row(0);
+        EXPECT_NEAR(row[0], srgbHalf, 64);
+        EXPECT_GT(row[channels], row[0]);
+        if (channels == 4) {
+            EXPECT_EQ(row[3], 1234);
+        }
+        EXPECT_NEAR(img.GetPixelColor(0, 0).rgbGreen, srgbHalf / 257, 1);
     }
 }
 
