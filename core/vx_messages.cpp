@@ -49,21 +49,24 @@ const VxNoteText kNotes[] = {
 
 const VxNoteText* VxNoteTexts() { return kNotes; }
 
-std::string VxNote(std::string_view id, std::initializer_list<std::string_view> values) {
-    const VxNoteText* n = kNotes;
-    while (n->id && id != n->id) ++n;
-    if (!n->id) return {};
+std::string VxFillNote(std::string_view text, const std::vector<std::string>& values) {
     std::string out;
-    for (const char* c = n->english; *c; ++c) {
-        const size_t k = size_t(c[1] - '1');
-        if (c[0] == '{' && c[1] >= '1' && c[1] <= '9' && c[2] == '}' && k < values.size()) {
-            out += values.begin()[k];
-            c += 2;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const size_t k = i + 2 < text.size() ? size_t(text[i + 1] - '1') : SIZE_MAX;
+        if (text[i] == '{' && k < 9 && text[i + 2] == '}' && k < values.size()) {
+            out += values[k];
+            i += 2;
         } else {
-            out += *c;
+            out += text[i];
         }
     }
     return out;
+}
+
+std::string VxNote(const VxNoteParts& note) {
+    const VxNoteText* n = kNotes;
+    while (n->id && note.id != n->id) ++n;
+    return n->id ? VxFillNote(n->english, note.values) : std::string();
 }
 
 const VxMessage* VxMessages() { return kMessages; }

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct VxMessage {
     const char* id;       // stable name for a translation catalogue
@@ -30,5 +31,15 @@ struct VxNoteText {
 // Every note text (the table ends with a null id).
 const VxNoteText* VxNoteTexts();
 
-// The note `id` with its values put in; empty for an unknown id.
-std::string VxNote(std::string_view id, std::initializer_list<std::string_view> values);
+// A note as its id and values, for a front end that says it in another
+// language (its own catalogue of the ids).
+struct VxNoteParts {
+    std::string id;
+    std::vector<std::string> values;
+};
+
+// `text` with {1}, {2}, ... replaced by `values`.
+std::string VxFillNote(std::string_view text, const std::vector<std::string>& values);
+
+// The note in English; empty for an unknown id.
+std::string VxNote(const VxNoteParts& note);

@@ -162,7 +162,9 @@ bool FitPicture(ImageHandle* handle, ImageFormat target, const PictureSteps& ste
     }
     if (steps.depth == 16) WidenSamples(**handle, target);
     SettleMetadata(**handle, target, steps.strip);
-    result.notes = LossNotes(held, **handle, target, steps.strip);
+    result.noteParts = LossNotes(held, **handle, target, steps.strip);
+    result.notes.clear();
+    for (const VxNoteParts& note : result.noteParts) result.notes.push_back(VxNote(note));
     (*handle)->SetLastError("");
     return true;
 }

@@ -8,6 +8,7 @@
 
 #include "app/batch/fit_depth.h"
 #include "app/batch/picture_steps.h"
+#include "core/vx_messages.h"
 #include "facade/image_facade.h"
 
 namespace vellumar::batch {
@@ -46,8 +47,10 @@ struct RowResult {
     // reversible"), or why a direct way was not taken; empty: from the pixels.
     std::string method;
     // What the output could not keep of the source, one English line each
-    // ("kept frame 1 of 4: BMP stores one picture").
+    // ("kept frame 1 of 4: BMP stores one picture"), and the same notes by id
+    // for a front end in another language.
     std::vector<std::string> notes;
+    std::vector<VxNoteParts> noteParts;
 };
 
 // A row's reason as one line, without a leading "error:" of its own (the

@@ -22,9 +22,9 @@ HeldFacts FactsOf(const VxImage& img) {
     return facts;
 }
 
-std::vector<std::string> LossNotes(const HeldFacts& before, const VxImage& after,
+std::vector<VxNoteParts> LossNotes(const HeldFacts& before, const VxImage& after,
                                    ImageFormat target, bool stripped) {
-    std::vector<std::string> notes;
+    std::vector<VxNoteParts> notes;
     const VxFormatCaps* caps = VxFindFormatCaps(target);
     const std::string name = VxFormatName(target);
     // A frame picked for a target that animates is what was asked for.
@@ -38,30 +38,30 @@ std::vector<std::string> LossNotes(const HeldFacts& before, const VxImage& after
         const uint8_t several = kVxWritesFrames | kVxWritesPages | kVxHoldsFrames;
         const bool many = caps && (caps->pictures & several);
         if (pages && many && before.frames > kVxMaxPagesKept)
-            notes.push_back(VxNote("pages-too-many", {std::to_string(before.frame + 1),
+            notes.push_back(VxNoteParts{"pages-too-many", {std::to_string(before.frame + 1),
                                                       std::to_string(before.frames),
-                                                      std::to_string(kVxMaxPagesKept)}));
+                                                      std::to_string(kVxMaxPagesKept)}});
         else
-            notes.push_back(VxNote(many ? "frames-not-carried" : "frames-one",
-                                   {pages ? "page" : "frame", std::to_string(before.frame + 1),
-                                    std::to_string(before.frames), name}));
+            notes.push_back(VxNoteParts{many ? "frames-not-carried" : "frames-one",
+                                        {pages ? "page" : "frame", std::to_string(before.frame + 1),
+                                         std::to_string(before.frames), name}});
     }
     if (before.clarity != vx::Clarity::Opaque) {
         const vx::Clarity now = vx::ClarityOf(after);
-        if (now == vx::Clarity::Opaque) notes.push_back(VxNote("alpha-none", {name}));
+        if (now == vx::Clarity::Opaque) notes.push_back(VxNoteParts{"alpha-none", {name}});
         else if (before.clarity == vx::Clarity::Partial && now != vx::Clarity::Partial)
-            notes.push_back(VxNote("alpha-on-off", {name}));
+            notes.push_back(VxNoteParts{"alpha-on-off", {name}});
     }
     if (before.bits > 8) {
         const unsigned stores = caps ? caps->sampleBits : 8;
         const unsigned now = std::min(vx::SampleBits(after), stores);
         if (now < before.bits)
             notes.push_back(now < stores
-                                ? VxNote("depth-converted", {std::to_string(now), std::to_string(before.bits)})
-                                : VxNote("depth-reduced", {std::to_string(now), std::to_string(before.bits), name}));
+                                ? VxNoteParts{"depth-converted", {std::to_string(now), std::to_string(before.bits)}}
+                                : VxNoteParts{"depth-reduced", {std::to_string(now), std::to_string(before.bits), name}});
     }
     if (before.profile && !stripped && after.GetIccProfile().empty())
-        notes.push_back(VxNote("icc-dropped", {name}));
+        notes.push_back(VxNoteParts{"icc-dropped", {name}});
     return notes;
 }
 

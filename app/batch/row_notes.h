@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/vx_format.h"
+#include "core/vx_messages.h"
 #include "core/vx_transparency.h"
 
 class VxImage;
@@ -26,9 +27,9 @@ struct HeldFacts {
 // The decoded picture's facts; its transparency is the shaped picture's.
 HeldFacts FactsOf(const VxImage& img);
 
-// One note per loss, in English, naming the target as the format list does.
-// A profile dropped on request (`stripped`) is no loss.
-std::vector<std::string> LossNotes(const HeldFacts& before, const VxImage& after,
+// One note per loss, naming the target as the format list does. A profile
+// dropped on request (`stripped`) is no loss.
+std::vector<VxNoteParts> LossNotes(const HeldFacts& before, const VxImage& after,
                                    ImageFormat target, bool stripped);
 
 }  // namespace vellumar::batch

@@ -12,6 +12,7 @@
 
 #include "app/batch/option_table.h"
 #include "app/batch/picture_memory.h"
+#include "app/gui/engine_texts.h"
 #include "app/gui/texts.h"
 #include "app/gui/work_list_model.h"
 #include "core/vx_save_path.h"
@@ -166,14 +167,14 @@ void BatchConverter::OnRowDone(int row, const batch::RowResult& result) {
     if (shutDown_) return;
     if (result.outcome == batch::RowOutcome::Done) {
         QStringList notes;
-        for (const std::string& note : result.notes) notes << QString::fromStdString(note);
+        for (const VxNoteParts& note : result.noteParts) notes << EngineNote(note);
         rows_.SetResult(row - 1, WorkListModel::Status::Done, notes.join(QLatin1Char('\n')));
         emit rowConverted(row - 1);
         emit progressed(++ended_, total_, clock_.elapsed());
         return;
     }
     emit progressed(++ended_, total_, clock_.elapsed());
-    const QString reason = QString::fromStdString(batch::ReasonLine(result.error));
+    const QString reason = EngineReason(batch::ReasonLine(result.error));
     // Past failures, the rows keep the reasons and the end sums them up.
     if (!keepGoing_)
         Message(result.outcome == batch::RowOutcome::DecodeFailed ? text::kUnsupported
@@ -189,7 +190,7 @@ void BatchConverter::OnRunEnded(batch::RunSummary summary) {
     // Rows cut short by a stop or a cancel left no file.
     rows_.ResetStatuses(WorkListModel::Status::Converting, WorkListModel::Status::Pending);
     if (!summary.refusal.empty())
-        Message(text::kNoOutputDir, QString::fromStdString(batch::ReasonLine(summary.refusal)),
+        Message(text::kNoOutputDir, EngineReason(batch::ReasonLine(summary.refusal)),
                 text::kWarningTitle, ui::kIconWarning);
     else if (keepGoing_ && !summary.cancelled)
         emit summaryReady(summary.converted, summary.failed, summary.skipped, clock_.elapsed(),

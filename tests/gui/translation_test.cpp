@@ -6,6 +6,7 @@
 #include <QXmlStreamReader>
 
 #include "app/gui/application.h"
+#include "app/gui/engine_texts.h"
 #include "tests/gui/gui_fixture.h"
 
 namespace {
@@ -53,6 +54,39 @@ TEST_F(WindowTest, EnglishLocaleLeavesNoChineseText) {
     EXPECT_GT(shown.size(), 30);
     for (const QString& s : shown) EXPECT_FALSE(HasChinese(s)) << s.toStdString();
     EXPECT_EQ(shown[0], U("Pending"));
+}
+
+// The engine's notes and reasons follow the window: every note has a Chinese
+// form with the English one's values, and an English window says the
+// engine's own Chinese reasons in English.
+TEST(Translation, EngineTextsFollowTheWindow) {
+    using namespace vellumar::gui;
+    const auto marks = [](const std::string& s) {
+        std::string m;
+        for (size_t i = 0; i + 2 < s.size(); ++i)
+            if (s[i] == '{' && s[i + 2] == '}') m += s[i + 1];
+        std::sort(m.begin(), m.end());
+        m.erase(std::unique(m.begin(), m.end()), m.end());
+        return m;
+    };
+    for (const VxNoteText* n = VxNoteTexts(); n->id; ++n) {
+        ASSERT_NE(ChineseNote(n->id), nullptr) << n->id;
+        EXPECT_EQ(marks(ChineseNote(n->id)), marks(n->english)) << n->id;
+    }
+    const VxNoteParts note{"frames-one", {"frame", "1", "4", "BMP"}};
+    const VxMessage* m = VxMessages();
+    while (m->id && std::string_view(m->id) != "cancelled") ++m;
+    ASSERT_TRUE(m->id);
+    const std::string cancelled = m->native;
+    ASSERT_TRUE(WindowInChinese());
+    EXPECT_EQ(EngineNote(note), QString::fromUtf8("只保留了第 1 帧（共 4 帧）：BMP 只能存储一张图像"));
+    EXPECT_EQ(EngineReason(cancelled).toStdString(), cancelled);
+    QTranslator en;
+    ASSERT_TRUE(InstallWindowTranslation(en, QLocale(QLocale::English)));
+    EXPECT_FALSE(WindowInChinese());
+    EXPECT_EQ(EngineNote(note).toStdString(), VxNote(note));
+    EXPECT_EQ(EngineReason(cancelled).toStdString(), m->english);
+    QCoreApplication::removeTranslator(&en);
 }
 
 }  // namespace
