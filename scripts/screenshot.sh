@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Photographs the built window under a virtual X display into docs/screenshot.png.
+# Photographs the built window under a virtual X display, in Chinese into
+# docs/screenshot.png and in English into docs/screenshot-en.png.
 # Builds nothing: pass the build folder (default: build). Installs the virtual
 # display when missing.
 #   scripts/screenshot.sh --run [build]  a finished run with a failed row, drawn
@@ -29,12 +30,16 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cp "$exe" "$scratch/vellumar"
 export scratch
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-  "$scratch/vellumar" & pid=$!
-  sleep 3
-  import -window root "$scratch/screen.png"
-  kill "$pid"; wait "$pid" 2>/dev/null || true
-'
-# The window sits at (50, 50), 465 x 387, with no window manager to frame it.
-convert "$scratch/screen.png" -crop 465x387+50+50 +repage -strip -colors 128 "PNG8:$out"
-echo "wrote $out ($(stat -c %s "$out") bytes)"
+shoot() {  # LANG, output file
+  LANG=$1 LC_ALL=$1 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    "$scratch/vellumar" & pid=$!
+    sleep 3
+    import -window root "$scratch/screen.png"
+    kill "$pid"; wait "$pid" 2>/dev/null || true
+  '
+  # The window sits at (50, 50), 465 x 387, with no window manager to frame it.
+  convert "$scratch/screen.png" -crop 465x387+50+50 +repage -strip -colors 128 "PNG8:$2"
+  echo "wrote $2 ($(stat -c %s "$2") bytes)"
+}
+shoot zh_CN.UTF-8 "$out"
+shoot en_US.UTF-8 "$root/docs/screenshot-en.png"
