@@ -488,27 +488,41 @@ private:
         }
         struct stat st {};
         const uint64_t sourceBytes = fstat(in.fd, &st) == 0 ? uint64_t(st.st_size) : 0;
+        const auto stamp = [&](Slot& slot) {
+            std::string why;
+            if (options_.keepDates && !slot.temporary.empty() &&
+                !StampDates(source, slot.temporary, why)) {
+                Discard(slot);
+                slot.result.output.clear();
+                Fail(slot, RowOutcome::EncodeFailed, why);
+            }
+        };
+        // Rows that take a direct way need no pixels: the picture is decoded
+        // only when a row still needs them.
+        std::vector<int> needPixels;
+        for (const int r : wanted) {
+            Slot& slot = group[size_t(r - row)];
+            slot.result.sourceBytes = sourceBytes;
+            if (Cancelled() || !Direct(r, source, in.readPath, slot)) needPixels.push_back(r);
+            else stamp(slot);
+        }
         std::vector<vx::ResizeRequest> sizes;
-        for (const int r : wanted) sizes.push_back(plans_[size_t(r - 1)].resize);
+        for (const int r : needPixels) sizes.push_back(plans_[size_t(r - 1)].resize);
         StoredSize stored;
         RowResult decoded;
-        ++decodes_;
-        if (Cancelled() || !DecodeSource(handle, source, decoded, in.readPath, sizes, stored)) {
-            if (!Cancelled()) failAll(decoded.outcome, decoded.error);
+        if (!needPixels.empty()) ++decodes_;
+        if (needPixels.empty() || Cancelled()) {
+            // Nothing to decode, or nothing more to do.
+        } else if (!DecodeSource(handle, source, decoded, in.readPath, sizes, stored)) {
+            if (!Cancelled())
+                for (const int r : needPixels) Fail(group[size_t(r - row)], decoded.outcome, decoded.error);
         } else {
-            const bool alone = group.size() == 1;
-            for (const int r : wanted) {
+            const bool alone = needPixels.size() == 1;
+            for (const int r : needPixels) {
                 if (Cancelled()) break;
                 Slot& slot = group[size_t(r - row)];
-                slot.result.sourceBytes = sourceBytes;
-                Produce(r, handle, stored, alone, in.readPath, slot);
-                std::string why;
-                if (options_.keepDates && !slot.temporary.empty() &&
-                    !StampDates(source, slot.temporary, why)) {
-                    Discard(slot);
-                    slot.result.output.clear();
-                    Fail(slot, RowOutcome::EncodeFailed, why);
-                }
+                Produce(r, handle, stored, alone, slot);
+                stamp(slot);
             }
         }
         const double seconds =
@@ -520,30 +534,46 @@ private:
         return group;
     }
 
+    // Straight from the source's file where no pixel needs to change; the
+    // source's format and size come from its header alone. True when the row
+    // is done (written or failed) this way.
+    bool Direct(int row, const std::string& source, const std::string& readPath, Slot& slot) {
+        const RowPlan& plan = plans_[size_t(row - 1)];
+        const ImageFormat named = FormatFromExtension(source);
+        // Only a target some way writes is worth reading the header for.
+        bool some = false;
+        for (ImageFormat f = 1; f < kVxFormatCount && !some; ++f)
+            some = TranscoderFor(f, plan.target, plan.resize, options_) != nullptr;
+        if (!some) return false;
+        VxImage probe(0);
+        probe.SetEscape(-1);
+        probe.SetFrame(options_.frame);
+        probe.SetMaxPixels(options_.maxPixels);
+        if (!probe.Load(readPath.c_str(), named) || !probe.GetType()) return false;
+        const VxTranscoder* way = TranscoderFor(probe.GetType(), plan.target, plan.resize, options_);
+        if (!way) return false;
+        slot.result.sourceFormat = probe.GetType();
+        slot.result.width = probe.GetWidth();
+        slot.result.height = probe.GetHeight();
+        RunOptions options = options_;
+        options.target = plan.target;
+        switch (TranscodeRow(*way, readPath, options, slot.output, durable_[size_t(row)],
+                             slot.temporary, slot.result)) {
+            case Transcoded::Done:
+                slot.result.output = slot.output;
+                return true;
+            case Transcoded::Failed:
+                return true;
+            case Transcoded::NotThisWay:
+                return false;
+        }
+        return false;
+    }
+
     // One output of a decoded picture. A source's only row works on the
     // decoded picture itself; rows sharing it work on copies.
-    void Produce(int row, ImageHandle* handle, const StoredSize& stored, bool alone,
-                 const std::string& readPath, Slot& slot) {
+    void Produce(int row, ImageHandle* handle, const StoredSize& stored, bool alone, Slot& slot) {
         const RowPlan& plan = plans_[size_t(row - 1)];
-        // Straight from the source's file where no pixel needs to change.
-        if (const VxTranscoder* way =
-                TranscoderFor((*handle)->GetType(), plan.target, plan.resize, options_)) {
-            slot.result.sourceFormat = (*handle)->GetType();
-            slot.result.width = stored.width ? stored.width : (*handle)->GetWidth();
-            slot.result.height = stored.height ? stored.height : (*handle)->GetHeight();
-            RunOptions options = options_;
-            options.target = plan.target;
-            switch (TranscodeRow(*way, readPath, options, slot.output, durable_[size_t(row)],
-                                 slot.temporary, slot.result)) {
-                case Transcoded::Done:
-                    slot.result.output = slot.output;
-                    return;
-                case Transcoded::Failed:
-                    return;
-                case Transcoded::NotThisWay:
-                    break;
-            }
-        }
         PictureSteps steps = options_.steps;
         steps.resize = plan.resize;
         const uint32_t w = stored.width ? stored.width : (*handle)->GetWidth();

@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 struct Row {
     bool converted;
     std::string method;
+    int decodes = 0;  // pixel decodes the run needed
 };
 
 Row Convert(const std::string& src, ImageFormat target, const char* ext, const std::string& out,
@@ -32,7 +33,9 @@ Row Convert(const std::string& src, ImageFormat target, const char* ext, const s
     Row row{false, ""};
     batch::RunCallbacks cb;
     cb.onRowDone = [&](int, const batch::RowResult& r) { row.method = r.method + r.error; };
-    row.converted = batch::RunRows({src}, opt, cb).converted == 1;
+    const batch::RunSummary summary = batch::RunRows({src}, opt, cb);
+    row.converted = summary.converted == 1;
+    row.decodes = summary.decodes;
     return row;
 }
 
@@ -72,6 +75,7 @@ TEST(LosslessJpeg, IntoJpegXlAndBackGivesTheSameBytes) {
         const Row there = Convert(jpg, VX_FORMAT_JXL, ".jxl", out);
         ASSERT_TRUE(there.converted) << there.method;
         EXPECT_EQ(there.method, "coefficients, reversible");
+        EXPECT_EQ(there.decodes, 0) << "a direct way needs no pixels";
         const std::string jxl = out + "/main1.jxl";
         ASSERT_EQ(vt::RunCommand("djxl " + vt::ShellQuote(jxl) + " " +
                                  vt::ShellQuote(out + "/djxl.jpg") + " >/dev/null 2>&1"),
@@ -94,6 +98,7 @@ TEST(LosslessJpeg, IntoJpegXlAndBackGivesTheSameBytes) {
         const Row r = Convert(jpg, VX_FORMAT_JXL, ".jxl", dir.file("pixels" + std::to_string(++n)), tweak);
         EXPECT_TRUE(r.converted);
         EXPECT_EQ(r.method, "");
+        EXPECT_EQ(r.decodes, 1);
     }
     const std::string fromPixels = dir.file("pixels" + std::to_string(n)) + "/main1.jxl";
     const Row r = Convert(fromPixels, VX_FORMAT_JPG, ".jpg", dir.file("fallback"));
