@@ -14,20 +14,17 @@ using Bytes = std::vector<uint8_t>;
 // Largest difference of alpha everywhere and of colour where both are opaque:
 // what two readers must agree on whatever they do under transparency.
 int OpaqueDiff(const vt::Rgba& a, const vt::Rgba& b) {
-    if (a.px.size() != b.px.size()) return -1;
-    int most = 0;
-    for (size_t i = 0; i < a.px.size(); i += 4)
-        for (size_t c = 0; c < 4; ++c)
-            if (c == 3 || (a.px[i + 3] == 255 && b.px[i + 3] == 255)) most = std::max(most, std::abs(a.px[i + c] - b.px[i + c]));
+    int most = a.px.size() == b.px.size() ? 0 : 999;
+    for (size_t i = 0; most < 999 && i < a.px.size(); ++i)
+        if (i % 4 == 3 || (a.px[i | 3] == 255 && b.px[i | 3] == 255)) most = std::max(most, std::abs(a.px[i] - b.px[i]));
     return most;
 }
 
 
-// Largest difference of two deep planes' samples; -1 when their shapes differ.
+// Largest difference of two deep planes' samples; 99999 when their shapes differ.
 int DeepDiff(const VxDeepPlane& a, const VxDeepPlane& b) {
-    if (a.width != b.width || a.height != b.height || a.channels != b.channels) return -1;
-    int most = 0;
-    for (size_t i = 0; i < a.samples.size(); ++i) most = std::max(most, std::abs(a.samples[i] - b.samples[i]));
+    int most = a.width == b.width && a.height == b.height && a.channels == b.channels ? 0 : 99999;
+    for (size_t i = 0; most < 99999 && i < a.samples.size(); ++i) most = std::max(most, std::abs(a.samples[i] - b.samples[i]));
     return most;
 }
 

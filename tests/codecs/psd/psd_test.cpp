@@ -14,11 +14,9 @@ using Bytes = std::vector<uint8_t>;
 // Largest difference of alpha everywhere and of colour where both are opaque:
 // what two readers must agree on whatever they do under transparency.
 int OpaqueDiff(const vt::Rgba& a, const vt::Rgba& b) {
-    if (a.px.size() != b.px.size()) return -1;
-    int most = 0;
-    for (size_t i = 0; i < a.px.size(); i += 4)
-        for (size_t c = 0; c < 4; ++c)
-            if (c == 3 || (a.px[i + 3] == 255 && b.px[i + 3] == 255)) most = std::max(most, std::abs(a.px[i + c] - b.px[i + c]));
+    int most = a.px.size() == b.px.size() ? 0 : 999;
+    for (size_t i = 0; most < 999 && i < a.px.size(); ++i)
+        if (i % 4 == 3 || (a.px[i | 3] == 255 && b.px[i | 3] == 255)) most = std::max(most, std::abs(a.px[i] - b.px[i]));
     return most;
 }
 
