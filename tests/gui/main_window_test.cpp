@@ -73,7 +73,7 @@ TEST_F(WindowTest, StartUpLayoutTextsAndState) {
 
     // The combo: the fifteen targets in order, then the newer formats, none chosen.
     QComboBox* combo = win->FormatCombo();
-    ASSERT_EQ(combo->count(), 20);
+    ASSERT_EQ(combo->count(), 22);
     EXPECT_EQ(combo->currentIndex(), -1);
     EXPECT_EQ(combo->itemText(0), U("*.PNG"));
     EXPECT_EQ(combo->itemText(8), U("*.WBMP"));
