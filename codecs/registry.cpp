@@ -14,10 +14,12 @@
 // users' files have been read by.
 // - WebP, HEIF and JPEG XL have certain signatures. The HEIF codec, entered
 //   once, reads HEIC and AVIF alike.
-// - QOI has a four-byte signature.
+// - QOI has a four-byte signature; so have PSD/PSB ("8BPS", version 1 or 2)
+//   and EXR (76 2f 31 01).
 #include <iterator>
 
 #include "codecs/bmp/vx_bmp_codec.h"
+#include "codecs/exr/vx_exr_codec.h"
 #include "codecs/gif/vx_image_gif.h"
 #include "codecs/heif/vx_heif_codec.h"
 #include "codecs/ico/vx_ico_codec.h"
@@ -29,6 +31,7 @@
 #include "codecs/metafile/vx_metafile_codec.h"
 #include "codecs/pcx/vx_pcx_codec.h"
 #include "codecs/png/vx_png_codec.h"
+#include "codecs/psd/vx_psd_codec.h"
 #include "codecs/qoi/vx_qoi_codec.h"
 #include "codecs/tga/vx_tga_codec.h"
 #include "codecs/tiff/tiff_jpeg_transcode.h"
@@ -117,6 +120,15 @@ constexpr VxCodecEntry kCodecs[] = {
     {VX_FORMAT_QOI, "QOI", "qoi", VxCodecOpsFor<VxQoiCodec>(), true,
      {.listed = 20, .forms = kVxTrueColour, .alpha = VxAlphaForm::Plane,
       .decodeBytes = 4, .encodeBytes = 1}},
+    // Decoding keeps the used channels' planes (up to 10 bytes) beside the picture.
+    {VX_FORMAT_PSD, "PSD", "psd psb", VxCodecOpsFor<VxPsdCodec>(), true,
+     {.listed = 21, .writes = false, .decodeBytes = 24}},
+    // Half floats do not hold every 16-bit level: lossy by the tests' rule.
+    // Decoding keeps a band of half RGBA beside the 16-bit plane; encoding the
+    // file in memory, half RGBA (8) compressed.
+    {VX_FORMAT_EXR, "EXR", "exr", VxCodecOpsFor<VxExrCodec>(), true,
+     {.listed = 22, .forms = kVxTrueColour, .sampleBits = 16, .alpha = VxAlphaForm::Plane,
+      .decodeBytes = 12, .encodeBytes = 12, .lossy = VxLossiness::Always}},
 };
 
 }  // namespace

@@ -28,8 +28,10 @@ enum : ImageFormat {
     VX_FORMAT_AVIF = 18,
     VX_FORMAT_JXL = 19,
     VX_FORMAT_QOI = 20,
+    VX_FORMAT_PSD = 21,  // read only
+    VX_FORMAT_EXR = 22,
 };
-constexpr uint32_t kVxFormatCount = 21;
+constexpr uint32_t kVxFormatCount = 23;
 
 // "BMP", "GIF", ... for the codes the registry lists; "" otherwise.
 const char* VxFormatName(ImageFormat type);

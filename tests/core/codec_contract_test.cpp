@@ -37,7 +37,8 @@ TEST(Registry, ListsEveryFormatOnceWithItsNameAndRole) {
                                             VX_FORMAT_GIF, VX_FORMAT_PNG, VX_FORMAT_TIF,
                                             VX_FORMAT_TGA, VX_FORMAT_PCX, VX_FORMAT_WBMP,
                                             VX_FORMAT_WMF, VX_FORMAT_JP2, VX_FORMAT_WEBP,
-                                            VX_FORMAT_HEIF, VX_FORMAT_JXL, VX_FORMAT_QOI};
+                                            VX_FORMAT_HEIF, VX_FORMAT_JXL, VX_FORMAT_QOI,
+                                            VX_FORMAT_PSD, VX_FORMAT_EXR};
     EXPECT_EQ(probed, order);
     EXPECT_STREQ(VxFormatName(0), "");
     EXPECT_EQ(VxFindCodec(kVxFormatCount), nullptr);
@@ -120,7 +121,7 @@ TEST(PictureLimit, EveryDecoderAppliesIt) {
         for (uint32_t x = 0; x < 20; ++x)
             src.SetPixelColor(int32_t(x), int32_t(y), vx::MakeRGBQUAD(uint8_t(x * 12), uint8_t(y * 25), 0));
     for (ImageFormat code = 1; code < kVxFormatCount; ++code) {
-        if (code == VX_FORMAT_WMF) continue;  // cannot be written; its test is the metafile's
+        if (!VxFindFormatCaps(code)->writes) continue;  // WMF's test is the metafile's, PSD's the bomb's
         VxImage pic(src);
         if (code == VX_FORMAT_GIF || code == VX_FORMAT_WBMP || code == VX_FORMAT_PGX) {
             ASSERT_TRUE(pic.DecreaseBpp(code == VX_FORMAT_WBMP ? 1 : 8, false));

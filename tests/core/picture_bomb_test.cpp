@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/vx_image.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -270,6 +271,19 @@ const Bomb kBombs[] = {
     {"JXL", VX_FORMAT_JXL, kVxDefaultMaxPixels, JxlBomb},
     {"QOI", VX_FORMAT_QOI, kVxDefaultMaxPixels,
      [] { Bytes b = Written(VX_FORMAT_QOI); BE32(b, 4, kSide); BE32(b, 8, kSide); return b; }},
+    {"PSD", VX_FORMAT_PSD, kVxDefaultMaxPixels, [] {
+         Bytes b = vt::ReadFileBytes(vt::DataPath("psd/rgb8_rle.psd"));
+         BE32(b, 14, kSide);
+         BE32(b, 18, kSide);
+         return b;
+     }},
+    {"EXR", VX_FORMAT_EXR, kVxDefaultMaxPixels, [] {
+         Bytes b = Written(VX_FORMAT_EXR);
+         const size_t box = Find(b, std::string("dataWindow\0box2i\0", 17)) + 17 + 4;
+         LE32(b, box + 8, kSide - 1);
+         LE32(b, box + 12, kSide - 1);
+         return b;
+     }},
 };
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -1,0 +1,216 @@
+#include "codecs/exr/vx_exr_codec.h"
+
+#include <ImfArray.h>
+#include <ImfChannelList.h>
+#include <ImfHeader.h>
+#include <ImfRgbaFile.h>
+#include <ImfThreading.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string_view>
+#include <vector>
+
+#include "codecs/exr/vx_exr_streams.h"
+#include "core/vx_codec.h"
+#include "core/vx_codec_guard.h"
+#include "core/vx_deep.h"
+#include "core/vx_file.h"
+#include "core/vx_stream_bytes.h"
+
+namespace {
+
+const char kNoMemory[] = "Can't allocate memory";
+constexpr uint8_t kMagic[4] = {0x76, 0x2f, 0x31, 0x01};
+
+uint16_t ToSrgb16(float linear) {
+    if (!(linear > 0.0f)) return 0;  // NaN too
+    if (linear >= 1.0f) return 65535;
+    const double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(double(linear), 1 / 2.4) - 0.055;
+    return uint16_t(std::lround(v * 65535));
+}
+
+float ToLinear(double srgb) {
+    return float(srgb <= 0.04045 ? srgb / 12.92 : std::pow((srgb + 0.055) / 1.055, 2.4));
+}
+
+uint16_t Clip16(float v) {
+    if (!(v > 0.0f)) return 0;
+    return v >= 1.0f ? 65535 : uint16_t(std::lround(double(v) * 65535));
+}
+
+void Premultiply(Imf::Rgba& p) {
+    const float a = float(p.a);
+    p.r = float(p.r) * a;
+    p.g = float(p.g) * a;
+    p.b = float(p.b) * a;
+}
+
+// The data window from the header's attributes, before the library reads (and
+// allocates for) the offset table it implies; false when there is none.
+bool HeaderWindow(const std::vector<uint8_t>& b, int64_t& width, int64_t& height) {
+    size_t at = 8;
+    while (at < b.size() && b[at] != 0) {
+        const size_t nameEnd = std::find(b.begin() + long(at), b.end(), uint8_t(0)) - b.begin();
+        const size_t typeEnd = std::find(b.begin() + long(std::min(nameEnd + 1, b.size())), b.end(), uint8_t(0)) - b.begin();
+        if (typeEnd + 5 > b.size()) return false;
+        const uint8_t* z = &b[typeEnd + 1];
+        const uint64_t size = uint64_t(z[0]) | uint64_t(z[1]) << 8 | uint64_t(z[2]) << 16 | uint64_t(z[3]) << 24;
+        const size_t value = typeEnd + 5;
+        if (size > b.size() - value) return false;
+        if (std::string_view(reinterpret_cast<const char*>(&b[at]), nameEnd - at) == "dataWindow" && size == 16) {
+            int32_t v[4];
+            for (int i = 0; i < 4; ++i) {
+                const uint8_t* p = &b[value + 4 * size_t(i)];
+                v[i] = int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+            }
+            width = int64_t(v[2]) - v[0] + 1;
+            height = int64_t(v[3]) - v[1] + 1;
+            return true;
+        }
+        at = value + size_t(size);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool VxExrCodec::Decode(VxFile* file) {
+    if (!file) return false;
+    const int64_t start = file->Tell64();
+    return vx::RunCodec(*this, kNoMemory, [&] {
+        uint8_t sig[4] = {};
+        if (file->Read(sig, 1, 4) != 4 || std::memcmp(sig, kMagic, 4) != 0) throw VxCodecFailure("Not an EXR");
+        file->Seek64(start, SEEK_SET);
+        std::vector<uint8_t> bytes;
+        vx::ReadUpTo(file, bytes, SIZE_MAX);
+        int64_t w0 = 0, h0 = 0;
+        if (HeaderWindow(bytes, w0, h0) && w0 > 0 && h0 > 0 && !DimensionsOnly())
+            VxRequirePicture(*this, uint64_t(w0), uint64_t(h0), 24);
+        char text[200] = {};
+        try {
+            vx::exr::MemoryIn stream(bytes);
+            // No worker threads: the samples must not depend on the machine.
+            Imf::RgbaInputFile in(stream, 0);
+            const Imath::Box2i dw = in.dataWindow();
+            const int64_t width = int64_t(dw.max.x) - dw.min.x + 1, height = int64_t(dw.max.y) - dw.min.y + 1;
+            if (width <= 0 || height <= 0 || width > UINT32_MAX || height > UINT32_MAX)
+                throw VxCodecFailure("bad EXR header: data window");
+            const bool alpha = (in.channels() & Imf::WRITE_A) != 0;
+            if ((in.channels() & (Imf::WRITE_RGB | Imf::WRITE_Y)) == 0)
+                throw VxCodecFailure("EXR: no colour or luminance channels");
+            const uint8_t channels = alpha ? 4 : 3;
+            if (DimensionsOnly()) {
+                vx::AnswerDeep(*this, channels, 16);
+                return AnswerDimensions(VX_FORMAT_EXR, uint64_t(width), uint64_t(height), 24);
+            }
+            VxRequirePicture(*this, uint64_t(width), uint64_t(height), 24);
+            VxRequireBuffer(*this, uint64_t(width) * uint64_t(height) * sizeof(Imf::Rgba), 8);
+            const float gain = float(std::exp2(int32_t(GetCodecOption(VX_FORMAT_EXR)) / 100.0));
+
+            auto plane = vx::NewDeepPlane(*this, uint32_t(width), uint32_t(height), channels, 16);
+            if (!plane) throw VxCodecFailure(GetLastError());
+            // A band of rows at a time bounds the half-float copy as the picture does.
+            const int64_t band = std::max<int64_t>(1, std::min<int64_t>(height, (int64_t(1) << 20) / width));
+            std::vector<Imf::Rgba> rows(size_t(band * width));
+            for (int64_t y0 = 0; y0 < height; y0 += band) {
+                if (Cancelled()) throw VxCodecFailure("Cancelled");
+                const int64_t n = std::min(band, height - y0);
+                const int64_t origin = -(int64_t(dw.min.x) + (int64_t(dw.min.y) + y0) * width);
+                // The library addresses the buffer by data-window coordinates.
+                in.setFrameBuffer(reinterpret_cast<Imf::Rgba*>(reinterpret_cast<intptr_t>(rows.data()) +
+                                                               intptr_t(origin * int64_t(sizeof(Imf::Rgba)))),
+                                  1, size_t(width));
+                in.readPixels(int(dw.min.y + y0), int(dw.min.y + y0 + n - 1));
+                for (int64_t r = 0; r < n; ++r) {
+                    uint16_t* d = plane->Row(uint32_t(y0 + r));
+                    const Imf::Rgba* s = rows.data() + r * width;
+                    for (int64_t x = 0; x < width; ++x, ++s) {
+                        // The file's colour is premultiplied; the picture's alpha is straight.
+                        const float a = float(s->a);
+                        const float k = alpha && a > 0.0f && a < 1.0f ? gain / a : gain;
+                        *d++ = ToSrgb16(float(s->r) * k);
+                        *d++ = ToSrgb16(float(s->g) * k);
+                        *d++ = ToSrgb16(float(s->b) * k);
+                        if (alpha) *d++ = Clip16(a);
+                    }
+                }
+            }
+            if (!vx::SetDeepPicture(*this, std::move(plane), VX_FORMAT_EXR)) throw VxCodecFailure(GetLastError());
+            file->Seek64(start + int64_t(bytes.size()), SEEK_SET);
+            return true;
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception& e) {
+            std::snprintf(text, sizeof(text), "EXR: %s", e.what());
+        }
+        throw VxCodecFailure(text);
+    });
+}
+
+bool VxExrCodec::Encode(VxFile* file) {
+    if (EncodeSafeCheck(file)) return false;
+    const uint32_t width = GetWidth(), height = GetHeight();
+    if (width > INT32_MAX || height > INT32_MAX) {
+        SetLastError("EXR: the picture is too large");
+        return false;
+    }
+    const VxDeepPlane* plane = vx::DeepToWrite(*this, 16);
+    const bool withAlpha = plane ? plane->HasAlpha() : AlphaIsValid();
+    // One table from 8-bit sRGB levels to linear light.
+    float linear8[256];
+    for (int i = 0; i < 256; ++i) linear8[i] = ToLinear(i / 255.0);
+    try {
+        Imf::Header header{int(width), int(height)};
+        header.compression() = Imf::ZIP_COMPRESSION;
+        vx::exr::MemoryOut out;
+        {
+            Imf::RgbaOutputFile exr(out, header, withAlpha ? Imf::WRITE_RGBA : Imf::WRITE_RGB, 0);
+            std::vector<Imf::Rgba> row(width);
+            exr.setFrameBuffer(row.data(), 1, 0);  // every row from the same buffer
+            const uint32_t alphaMax = GetAlphaMax();
+            for (uint32_t y = 0; y < height; ++y) {
+                if (plane) {
+                    const uint16_t* s = plane->Row(y);
+                    for (uint32_t x = 0; x < width; ++x) {
+                        if (plane->Colour()) {
+                            row[x] = Imf::Rgba(ToLinear(s[0] / 65535.0), ToLinear(s[1] / 65535.0),
+                                               ToLinear(s[2] / 65535.0));
+                        } else {
+                            const float v = ToLinear(s[0] / 65535.0);
+                            row[x] = Imf::Rgba(v, v, v);
+                        }
+                        row[x].a = plane->HasAlpha() ? float(s[plane->channels - 1]) / 65535.0f : 1.0f;
+                        Premultiply(row[x]);
+                        s += plane->channels;
+                    }
+                } else {
+                    const int32_t r = int32_t(height - 1 - y);
+                    for (uint32_t x = 0; x < width; ++x) {
+                        const RGBQUAD c = GetPixelColor(int32_t(x), r, false);
+                        row[x] = Imf::Rgba(linear8[c.rgbRed], linear8[c.rgbGreen], linear8[c.rgbBlue]);
+                        row[x].a = withAlpha ? float(AlphaGet(int32_t(x), r) * alphaMax / 255) / 255.0f : 1.0f;
+                        Premultiply(row[x]);
+                    }
+                }
+                exr.writePixels(1);
+            }
+        }
+        const auto& bytes = out.Bytes();
+        if (file->Write(bytes.data(), 1, bytes.size()) != bytes.size()) {
+            SetLastError("Error writing EXR file");
+            return false;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        SetLastError(kNoMemory);
+    } catch (const std::exception& e) {
+        char text[200];
+        std::snprintf(text, sizeof(text), "EXR: %s", e.what());
+        SetLastError(text);
+    }
+    return false;
+}

@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "core/vx_deep.h"
+#include "tests/support/hostile_sweep.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Largest difference of alpha everywhere and of colour where both are opaque:
+// what two readers must agree on whatever they do under transparency.
+int OpaqueDiff(const vt::Rgba& a, const vt::Rgba& b) {
+    int most = a.px.size() == b.px.size() ? 0 : 999;
+    for (size_t i = 0; most < 999 && i < a.px.size(); ++i)
+        if (i % 4 == 3 || (a.px[i | 3] == 255 && b.px[i | 3] == 255)) most = std::max(most, std::abs(a.px[i] - b.px[i]));
+    return most;
+}
+
+
+// Largest difference of two deep planes' samples; 99999 when their shapes differ.
+int DeepDiff(const VxDeepPlane& a, const VxDeepPlane& b) {
+    int most = a.width == b.width && a.height == b.height && a.channels == b.channels ? 0 : 99999;
+    for (size_t i = 0; most < 99999 && i < a.samples.size(); ++i) most = std::max(most, std::abs(a.samples[i] - b.samples[i]));
+    return most;
+}
+
+// Scanline, tiled, float and an offset data window, against oiiotool's 16-bit
+// sRGB decode; one stop of exposure against oiiotool's doubled samples.
+TEST(Exr, DecodesAsAnIndependentReaderDoes) {
+    const std::tuple<const char*, const char*, int32_t> cases[] = {
+        {"rgb_half_scan.exr", ".png", 0}, {"rgba_float_tiled.exr", ".png", 0},
+        {"rgba_half_window.exr", ".png", 0}, {"rgb_half_scan.exr", ".ev1.png", 100}};
+    for (const auto& [name, ref, exposure] : cases) {
+        const std::string path = vt::DataPath(std::string("exr/") + name);
+        VxImage img(0), want(0);
+        img.SetCodecOption(uint32_t(exposure), VX_FORMAT_EXR);
+        ASSERT_TRUE(vt::DecodeBytes(vt::ReadFileBytes(path), exposure ? uint32_t(VX_FORMAT_EXR) : 0u, img)) << img.GetLastError();
+        ASSERT_TRUE(vt::DecodeBytes(vt::ReadFileBytes(path + ref), VX_FORMAT_PNG, want)) << name;
+        ASSERT_TRUE(img.GetDeep() && want.GetDeep() && img.GetType() == VX_FORMAT_EXR) << name;
+        const bool alpha = img.GetDeep()->HasAlpha();
+        if (!alpha) {
+            EXPECT_LE(DeepDiff(*img.GetDeep(), *want.GetDeep()), 40) << name << ref;  // half precision
+        }
+        EXPECT_LE(OpaqueDiff(vt::ToRgba(img), vt::ToRgba(want)), 1) << name << ref;
+    }
+    EXPECT_GT(vt::HostileSweep(vt::ReadFileBytes(vt::DataPath("exr/rgba_half_window.exr")), VX_FORMAT_EXR, 1, 150).decodes, 0);
+}
+
+// 8-bit with alpha and 16-bit pictures come back; the bytes are the same every
+// time, and the library's own tool reads the header we meant.
+TEST(Exr, WritesHalfRgbaThatReadsBack) {
+    for (const bool deep : {false, true}) {
+        VxImage pic = vt::MakeGradient24(40, 9);
+        ASSERT_TRUE(pic.AlphaCreate());
+        for (int32_t x = 0; x < 40; ++x) pic.AlphaSet(x, 2, uint8_t(x * 6 + 10));
+        if (deep) {
+            ASSERT_TRUE(vx::SetDeepPicture(pic, vx::DeepFromBlock(pic)));
+        }
+        const Bytes file = vt::EncodeBytes(pic, VX_FORMAT_EXR);
+        EXPECT_EQ(vt::EncodeBytes(pic, VX_FORMAT_EXR), file);
+        VxImage back(0);
+        ASSERT_TRUE(vt::DecodeBytes(file, VX_FORMAT_EXR, back)) << back.GetLastError();
+        EXPECT_LE(vt::MaxChannelDiff(vt::ToRgba(back), vt::ToRgba(pic)), 1) << deep;
+        vt::TempDir dir;
+        ASSERT_TRUE(vt::WriteFileBytes(dir.file("o.exr"), file));
+        ASSERT_EQ(vt::RunCommand("exrheader " + vt::ShellQuote(dir.file("o.exr")) + " > " + vt::ShellQuote(dir.file("h"))), 0);
+        const Bytes log = vt::ReadFileBytes(dir.file("h"));
+        const std::string text(log.begin(), log.end());
+        for (const char* want : {"A, 16-bit floating-point", "compression (type compression): zip", "(0 0) - (39 8)"})
+            EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
+        EXPECT_EQ(text.find("Date"), std::string::npos) << text;
+    }
+}
+
+TEST(Exr, BadFilesFailWithTheirText) {
+    Bytes file = vt::ReadFileBytes(vt::DataPath("exr/rgb_half_scan.exr"));
+    const std::pair<Bytes, const char*> cases[] = {
+        {Bytes(file.begin(), file.begin() + 40), "EXR: "}, {Bytes{0x76, 0x2f, 0x31, 0x01, 2, 0, 0, 0}, "EXR: "},
+        {Bytes{'v', '/', '1', 0}, "Not an EXR"}};
+    for (const auto& [bytes, text] : cases) {
+        VxImage img(0);
+        EXPECT_TRUE(!vt::DecodeBytes(bytes, VX_FORMAT_EXR, img) && std::string(img.GetLastError()).rfind(text, 0) == 0)
+            << text << " / " << img.GetLastError();
+    }
+}
+
+}  // namespace
