@@ -25,7 +25,7 @@ from PIL import Image
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from compare import fmt_s, measure  # noqa: E402
 
-VIPS_SUFFIX = {"PNG": ".png[compression=6]", "TIF": ".tif[compression=deflate]",
+VIPS_SUFFIX = {"PNG": ".png[compression=6,filter=all]", "TIF": ".tif[compression=deflate]",
                "JXL": ".jxl[Q=90,effort=4]", "JP2": ".jp2[Q=90]", "AVIF": ".avif[Q=50]"}
 
 
