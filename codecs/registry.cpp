@@ -128,7 +128,7 @@ constexpr VxCodecEntry kCodecs[] = {
     // file in memory, half RGBA (8) compressed.
     {VX_FORMAT_EXR, "EXR", "exr", VxCodecOpsFor<VxExrCodec>(), true,
      {.listed = 22, .forms = kVxTrueColour, .sampleBits = 16, .alpha = VxAlphaForm::Plane,
-      .decodeBytes = 12, .encodeBytes = 12, .lossy = VxLossiness::Always}},
+      .decodeBytes = 12, .encodeBytes = 12, .keepsLight = true, .lossy = VxLossiness::Always}},
 };
 
 }  // namespace

@@ -231,9 +231,10 @@ private:
     // The most a row of this source format may take, given the picture limit.
     uint64_t Largest(ImageFormat source) const {
         if (options_.maxPixels == 0) return UINT64_MAX;
-        // Formats that store deep samples may bring them.
+        // Formats that store deep samples may bring them, and their light.
         const VxFormatCaps* caps = VxFindFormatCaps(source);
-        const uint32_t deep = !caps || caps->sampleBits > 8 ? vx::kDeepBytesPerPixel : 0;
+        const uint32_t deep = (!caps || caps->sampleBits > 8 ? vx::kDeepBytesPerPixel : 0) *
+                              (!caps || caps->keepsLight ? 2 : 1);
         const uint64_t still = RowMemoryEstimate(options_.maxPixels, 1, source, options_.target, deep);
         if (options_.frameGiven || !TargetAnimates(options_.target)) return still;
         // The limit bounds an animation's frames together.
