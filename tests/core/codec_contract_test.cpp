@@ -38,7 +38,7 @@ TEST(Registry, ListsEveryFormatOnceWithItsNameAndRole) {
                                             VX_FORMAT_TGA, VX_FORMAT_PCX, VX_FORMAT_WBMP,
                                             VX_FORMAT_WMF, VX_FORMAT_JP2, VX_FORMAT_WEBP,
                                             VX_FORMAT_HEIF, VX_FORMAT_JXL, VX_FORMAT_QOI,
-                                            VX_FORMAT_PSD, VX_FORMAT_EXR};
+                                            VX_FORMAT_PSD, VX_FORMAT_EXR, VX_FORMAT_SVG, VX_FORMAT_PDF};
     EXPECT_EQ(probed, order);
     EXPECT_STREQ(VxFormatName(0), "");
     EXPECT_EQ(VxFindCodec(kVxFormatCount), nullptr);

@@ -11,7 +11,7 @@ from conftest import MIXED, ROOT, cli, cli_reasons, files
 SUNSET = ROOT / "samples" / "sunset.jpg"
 PHOTO = ROOT / "tests" / "data" / "jpeg" / "baseline_420.jpg"
 BALL = ROOT / "samples" / "ball.gif"
-WRITABLE = [n for n in vellumar.target_names() if n not in ("WMF", "PSD")]  # read only
+WRITABLE = [n for n in vellumar.target_names() if n not in ("WMF", "PSD", "SVG", "PDF")]  # read only
 
 
 @pytest.mark.parametrize("to", WRITABLE)
