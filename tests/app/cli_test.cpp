@@ -202,7 +202,8 @@ TEST(Cli, BadUsage) {
         "--to PNG --max-pixels -1 " + f, "--to PNG --max-pixels 1e6 " + f,
         "--to PNG --max-memory 17179869184G " + f,  // 2^64 bytes
         "--to PNG --quality 101 " + f, "--to PNG --jobs=0 " + f, "--to PNG --strip=1 " + f,
-        "--to wmf " + f};
+        "--to wmf " + f, "--to PNG --exposure 20.01 " + f, "--to PNG --exposure 1.234 " + f,
+        "--to PNG --exposure=- " + f, "--to PNG --exposure 1e2 " + f};
     for (const std::string& args : cases) {
         const Result r = Cli(dir, args);
         EXPECT_EQ(r.status, 2) << args;
@@ -324,6 +325,15 @@ TEST(Cli, PictureOptions) {
         EXPECT_EQ(img.GetWidth(), c.w) << c.args;
         EXPECT_EQ(img.GetHeight(), c.h) << c.args;
     }
+
+    // One stop brighter, as the library's own tool doubles the samples; the
+    // option survives the codec options each row starts afresh with.
+    const std::string exr = vt::DataPath("exr/rgb_half_scan.exr");
+    VxImage brighter, doubled;
+    convert("PNG --exposure 1.0", exr, brighter);
+    ASSERT_TRUE(doubled.Load((exr + ".ev1.png").c_str(), VX_FORMAT_PNG));
+    const int off = vt::MaxChannelDiff(vt::ToRgba(brighter), vt::ToRgba(doubled));
+    EXPECT_TRUE(off >= 0 && off <= 1) << off;  // -1: the sizes differ
 
     // Reduced colours: an adaptive, dithered palette is closer to the source.
     const std::string photo = vt::DataPath("jpeg/baseline_444.jpg");
