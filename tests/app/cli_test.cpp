@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "tests/support/drawing_compare.h"
 #include "tests/support/reference_decoder.h"
 #include "tests/support/reference_metadata.h"
 #include "tests/support/test_profiles.h"
@@ -334,6 +335,17 @@ TEST(Cli, PictureOptions) {
     ASSERT_TRUE(doubled.Load((exr + ".ev1.png").c_str(), VX_FORMAT_PNG));
     const int off = vt::MaxChannelDiff(vt::ToRgba(brighter), vt::ToRgba(doubled));
     EXPECT_TRUE(off >= 0 && off <= 1) << off;  // -1: the sizes differ
+
+    // --dpi reaches the drawing readers, and a resize after it draws at the final size.
+    const std::pair<const char*, const char*> drawn[] = {{"PNG --dpi 72", "pdf/pages.pdf"},
+        {"PNG --dpi 192", "svg/shapes.svg"}, {"PNG --dpi 48 --resize 200%", "svg/shapes.svg"}};
+    const char* const drawnRefs[] = {"pdf/pages.pdf.1.72.png", "svg/shapes.svg.z2.png", "svg/shapes.svg.png"};
+    for (size_t i = 0; i < std::size(drawn); ++i) {
+        VxImage got, want;
+        convert(drawn[i].first, vt::DataPath(drawn[i].second), got);
+        ASSERT_TRUE(want.Load(vt::DataPath(drawnRefs[i]).c_str(), VX_FORMAT_PNG));
+        EXPECT_LE(vt::CoverageDiff(vt::ToRgba(got), vt::ToRgba(want)), 2) << drawn[i].first;
+    }
 
     // Reduced colours: an adaptive, dithered palette is closer to the source.
     const std::string photo = vt::DataPath("jpeg/baseline_444.jpg");
