@@ -4,7 +4,6 @@
 #include "app/batch/fit_depth.h"
 #include "app/batch/picture_steps.h"
 #include "core/vx_image.h"
-#include "tests/support/drawing_compare.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -108,29 +107,6 @@ TEST(PictureSteps, JpegsReadSmallerBeforeAResize) {
         if (c.file == photo) {
             EXPECT_GT(vt::Psnr(vt::ToRgba(full), vt::ToRgba(*handle)), 40);
         }
-        ImageFacade::Free(&handle);
-    }
-}
-
-// A drawing that a resize changes is drawn at the final size, so it matches
-// the reference renderer at that size; resampling a raster of it would blur
-// its edges far past the tolerance.
-TEST(PictureSteps, DrawingsAreRenderedAtTheSizeAResizeGives) {
-    const std::tuple<const char*, const char*, const char*> cases[] = {
-        {"svg/shapes.svg", "200%", "svg/shapes.svg.z2.png"},
-        {"svg/shapes.svg", "80x60+", "svg/shapes.svg.z2.png"},
-        {"pdf/pages.pdf", "30x20", "pdf/pages.pdf.1.72.png"}};
-    for (const auto& [file, resize, ref] : cases) {
-        SCOPED_TRACE(resize);
-        PictureSteps steps;
-        ASSERT_TRUE(vx::ParseResizeRequest(resize, steps.resize));
-        VxImage want(0);
-        ASSERT_TRUE(want.Load(vt::DataPath(ref).c_str(), VX_FORMAT_PNG));
-        ImageHandle handle = nullptr;
-        vellumar::batch::RowResult result;
-        ASSERT_TRUE(vellumar::batch::DecodeAndFit(&handle, vt::DataPath(file), VX_FORMAT_PNG, result, {}, steps))
-            << result.error;
-        EXPECT_LE(vt::CoverageDiff(vt::ToRgba(*handle), vt::ToRgba(want)), 2);
         ImageFacade::Free(&handle);
     }
 }
