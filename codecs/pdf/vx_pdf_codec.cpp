@@ -51,7 +51,7 @@ PageSize SizeOf(PopplerDocument* doc, int index) {
 bool VxPdfCodec::Decode(VxFile* file) {
     if (!file) return false;
     const int64_t start = file->Tell64();
-    return vx::RunCodec(*this, kNoMemory, [&] {
+    const bool done = vx::RunCodec(*this, kNoMemory, [&] {
         std::vector<uint8_t> bytes;
         vx::ReadUpTo(file, bytes, kHeaderReach);
         const std::string_view head(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -121,7 +121,7 @@ bool VxPdfCodec::Decode(VxFile* file) {
 
         const auto render = [&](VxImage& into, int index, uint64_t w, uint64_t h, const PageSize& size) {
             vx::vector::RequireCanvas(into, "PDF", w, h);
-            if (Cancelled()) throw VxCodecFailure("Cancelled");
+            if (CancelledBetweenPieces()) throw VxCodecFailure("PDF: cancelled");
             Ref<PopplerPage> page{poppler_document_get_page(doc.p, index)};
             if (!page.p) throw VxCodecFailure("PDF: a page cannot be read");
             // A cleared surface and no paper fill: what the page leaves
@@ -167,6 +167,9 @@ bool VxPdfCodec::Decode(VxFile* file) {
         file->Seek64(start + int64_t(bytes.size()), SEEK_SET);
         return true;
     });
+    // A page drawn before a later one failed is no answer.
+    if (!done) Destroy();
+    return done;
 }
 
 bool VxPdfCodec::Encode(VxFile*) {

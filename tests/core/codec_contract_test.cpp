@@ -219,15 +219,19 @@ TEST(Cancel, LongDecodesStopBetweenPiecesAndAreNotProbedAgain) {
     const struct {
         std::string file;
         ImageFormat code;
+        bool pages = false;  // a document's pages are its pieces
     } cases[] = {{dir.file("noise.jxl"), VX_FORMAT_JXL},
                  {dir.file("noise.webp"), VX_FORMAT_WEBP},
                  {vt::DataPath("jpeg2000/tiled.jp2"), VX_FORMAT_JP2},
-                 {vt::DataPath("heif/two.heic"), VX_FORMAT_HEIF}};
+                 {vt::DataPath("heif/two.heic"), VX_FORMAT_HEIF},
+                 {vt::DataPath("pdf/pages.pdf"), VX_FORMAT_PDF, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         const auto load = [&](VxImage& img, PieceCounter& n) {
             img.SetPieceHook(CountPiece, &n);
             img.SetCancelRequest(&n.cancel);
+            img.SetWantAnimation(c.pages);
+            img.SetWantPages(c.pages);
             return img.Load(c.file.c_str(), c.code);
         };
         PieceCounter whole, cut;
