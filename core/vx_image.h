@@ -64,6 +64,10 @@ struct ImageInfo {
     // Decoders that can tell a file cut short keep what it holds instead of
     // refusing it.
     bool AllowTruncated = false;
+    // Threads a codec may use for this picture, its caller's included; 0 and
+    // 1: the caller's alone. Only work whose bytes do not depend on it is
+    // shared out.
+    uint32_t Threads = 0;
     // A cancel another thread may raise while a decode or encode runs; codec
     // objects share it with the image they work for (Escape is copied).
     const std::atomic<int32_t>* CancelRequest = nullptr;
@@ -252,6 +256,8 @@ public:
     void SetMaxPixels(uint64_t pixels) { Info.MaxPixels = pixels; }
     bool GetAllowTruncated() const { return Info.AllowTruncated; }
     void SetAllowTruncated(bool allow) { Info.AllowTruncated = allow; }
+    uint32_t GetThreads() const { return Info.Threads > 1 ? Info.Threads : 1; }
+    void SetThreads(uint32_t threads) { Info.Threads = threads; }
     // The decoder's question before it allocates for a picture. False, with
     // the reason in LastError, when `file` has fewer than `leastBytes` bytes
     // left (the fewest the format can hold the picture in; 0 skips the test;

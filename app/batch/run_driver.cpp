@@ -76,9 +76,10 @@ public:
           callbacks_(callbacks),
           cancel_(cancel),
           rows_(int(plans_.size())),
-          jobs_(std::clamp(options.jobs > 0 ? options.jobs
-                                            : int(std::max(1u, std::thread::hardware_concurrency())),
-                           1, std::max(1, rows_))),
+          threads_(options.threads > 0 ? options.threads
+                                       : int(std::max(1u, std::thread::hardware_concurrency()))),
+          jobs_(std::clamp(options.jobs > 0 ? std::min(options.jobs, threads_) : threads_, 1,
+                           std::max(1, rows_))),
           stopAt_(rows_),
           slots_(size_t(rows_) + 1),
           guard_(rowSources_),
@@ -470,6 +471,9 @@ private:
         (*handle)->SetWantPages(pages);
         ImageFacade::SetJpegQuality(handle, options_.quality);
         (*handle)->SetMaxPixels(options_.maxPixels);
+        // Rows at once are the fewer of --jobs and the rows: a few large
+        // pictures get the threads the rows leave.
+        (*handle)->SetThreads(uint32_t(std::max(1, threads_ / jobs_)));
         (*handle)->SetAllowTruncated(options_.allowTruncated);
         // Codecs that poll it stop a row in progress when the run is cancelled.
         (*handle)->SetCancelRequest(cancel_ ? cancel_->Raw() : nullptr);
@@ -788,6 +792,7 @@ private:
     const RunCallbacks& callbacks_;
     const CancelFlag* cancel_;
     const int rows_;
+    const int threads_;
     const int jobs_;
 
     std::mutex mutex_;
