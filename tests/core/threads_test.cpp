@@ -21,7 +21,7 @@ TEST(Threads, SpareThreadsChangeNoByteAndNoPixel) {
         int quality;
     } cases[] = {{VX_FORMAT_PNG, 90},  {VX_FORMAT_JXL, 90},  {VX_FORMAT_JXL, 100},
                  {VX_FORMAT_JP2, 90},  {VX_FORMAT_JP2, 100}, {VX_FORMAT_WEBP, 90},
-                 {VX_FORMAT_WEBP, 100}};
+                 {VX_FORMAT_WEBP, 100}, {VX_FORMAT_HEIF, 50}};
     for (const auto& c : cases) {
         pic.SetJpegQuality(uint8_t(c.quality));
         pic.SetThreads(1);
