@@ -30,8 +30,10 @@ enum : ImageFormat {
     VX_FORMAT_QOI = 20,
     VX_FORMAT_PSD = 21,  // read only
     VX_FORMAT_EXR = 22,
+    VX_FORMAT_SVG = 23,  // read only
+    VX_FORMAT_PDF = 24,  // read only
 };
-constexpr uint32_t kVxFormatCount = 23;
+constexpr uint32_t kVxFormatCount = 25;
 
 // "BMP", "GIF", ... for the codes the registry lists; "" otherwise.
 const char* VxFormatName(ImageFormat type);

@@ -85,6 +85,10 @@ struct ImageInfo {
     // With WantPages, the dimensions-only answer of a paged file counts the
     // pixels of all its pages (later pages may be larger); 0: not counted.
     uint64_t PagesPixels = 0;
+    // A drawing (SVG, PDF) is rendered at this size instead of its own, so
+    // that a resize gets its pixels from the drawing, not from a raster of
+    // it; 0 x 0: its own size.
+    uint32_t RenderWidth = 0, RenderHeight = 0;
 
     // A new image's settings. (A value-initialised record, what Transfer
     // leaves in the image it empties, is zeros but for the picture limit.)
@@ -238,6 +242,12 @@ public:
     bool WantsPages() const { return Info.WantAnimation && Info.WantPages; }
     void SetWantPages(bool want) { Info.WantPages = want; }
     uint64_t GetPagesPixels() const { return Info.PagesPixels; }
+    uint32_t GetRenderWidth() const { return Info.RenderWidth; }
+    uint32_t GetRenderHeight() const { return Info.RenderHeight; }
+    void SetRenderSize(uint32_t width, uint32_t height) {
+        Info.RenderWidth = width;
+        Info.RenderHeight = height;
+    }
     // The deep samples beside the block (core/vx_deep.h); Create drops them.
     const VxDeepRef& GetDeep() const { return Info.Deep; }
     void SetDeep(VxDeepRef deep) { Info.Deep = std::move(deep); }

@@ -245,6 +245,14 @@ const RunOption kOptions[] = {
                                    : "." + std::to_string(a % 100 / 10));
          return s;
      }},
+    {.name = "dpi",
+     .kind = OptionKind::Number,
+     .value = "N",
+     .needs = "needs dots per inch from 1 to 9600",
+     .lo = 1,
+     .hi = 9600,
+     .setNumber = [](RunOptions& o, uint64_t v) { o.decode.dpi = uint32_t(v); },
+     .get = [](const RunOptions& o) { return std::to_string(o.decode.dpi); }},
     {.name = "if-exists",
      .kind = OptionKind::Text,
      .value = "MODE",

@@ -38,7 +38,7 @@ TEST(Registry, ListsEveryFormatOnceWithItsNameAndRole) {
                                             VX_FORMAT_TGA, VX_FORMAT_PCX, VX_FORMAT_WBMP,
                                             VX_FORMAT_WMF, VX_FORMAT_JP2, VX_FORMAT_WEBP,
                                             VX_FORMAT_HEIF, VX_FORMAT_JXL, VX_FORMAT_QOI,
-                                            VX_FORMAT_PSD, VX_FORMAT_EXR};
+                                            VX_FORMAT_PSD, VX_FORMAT_EXR, VX_FORMAT_SVG, VX_FORMAT_PDF};
     EXPECT_EQ(probed, order);
     EXPECT_STREQ(VxFormatName(0), "");
     EXPECT_EQ(VxFindCodec(kVxFormatCount), nullptr);
@@ -219,15 +219,19 @@ TEST(Cancel, LongDecodesStopBetweenPiecesAndAreNotProbedAgain) {
     const struct {
         std::string file;
         ImageFormat code;
+        bool pages = false;  // a document's pages are its pieces
     } cases[] = {{dir.file("noise.jxl"), VX_FORMAT_JXL},
                  {dir.file("noise.webp"), VX_FORMAT_WEBP},
                  {vt::DataPath("jpeg2000/tiled.jp2"), VX_FORMAT_JP2},
-                 {vt::DataPath("heif/two.heic"), VX_FORMAT_HEIF}};
+                 {vt::DataPath("heif/two.heic"), VX_FORMAT_HEIF},
+                 {vt::DataPath("pdf/pages.pdf"), VX_FORMAT_PDF, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         const auto load = [&](VxImage& img, PieceCounter& n) {
             img.SetPieceHook(CountPiece, &n);
             img.SetCancelRequest(&n.cancel);
+            img.SetWantAnimation(c.pages);
+            img.SetWantPages(c.pages);
             return img.Load(c.file.c_str(), c.code);
         };
         PieceCounter whole, cut;
