@@ -16,6 +16,8 @@
 //   once, reads HEIC and AVIF alike.
 // - QOI has a four-byte signature; so have PSD/PSB ("8BPS", version 1 or 2)
 //   and EXR (76 2f 31 01).
+// - Camera raw last: most raw files are TIFF-shaped, and a file that reads as
+//   TIFF stays TIFF; only a raw maker's signature lets the probe try it.
 #include <iterator>
 
 #include "codecs/bmp/vx_bmp_codec.h"
@@ -33,6 +35,7 @@
 #include "codecs/png/vx_png_codec.h"
 #include "codecs/psd/vx_psd_codec.h"
 #include "codecs/qoi/vx_qoi_codec.h"
+#include "codecs/raw/vx_raw_codec.h"
 #include "codecs/tga/vx_tga_codec.h"
 #include "codecs/tiff/tiff_jpeg_transcode.h"
 #include "codecs/tiff/vx_image_tif.h"
@@ -129,6 +132,11 @@ constexpr VxCodecEntry kCodecs[] = {
     {VX_FORMAT_EXR, "EXR", "exr", VxCodecOpsFor<VxExrCodec>(), true,
      {.listed = 22, .forms = kVxTrueColour, .sampleBits = 16, .alpha = VxAlphaForm::Plane,
       .decodeBytes = 12, .encodeBytes = 12, .lossy = VxLossiness::Always}},
+    // "raw" is older cameras' own extension, and what the target item *.RAW
+    // names. Decoding holds the file, libraw's mosaic and four 16-bit samples a
+    // pixel, its 16-bit RGB copy and the deep plane beside the picture.
+    {VX_FORMAT_RAW, "RAW", "dng cr2 cr3 nef arw orf rw2 raf pef raw", VxCodecOpsFor<VxRawCodec>(), true,
+     {.listed = 25, .writes = false, .decodeBytes = 36}},
 };
 
 }  // namespace

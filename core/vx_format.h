@@ -30,8 +30,10 @@ enum : ImageFormat {
     VX_FORMAT_QOI = 20,
     VX_FORMAT_PSD = 21,  // read only
     VX_FORMAT_EXR = 22,
+    VX_FORMAT_RAW = 25,  // camera raw, read only
 };
-constexpr uint32_t kVxFormatCount = 23;
+// Codes below the count may have no codec in a build (23 and 24 here).
+constexpr uint32_t kVxFormatCount = 26;
 
 // "BMP", "GIF", ... for the codes the registry lists; "" otherwise.
 const char* VxFormatName(ImageFormat type);

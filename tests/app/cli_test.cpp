@@ -122,6 +122,8 @@ TEST(Cli, Info) {
         {vt::DataPath("jxl/anim.jxl"), "JXL 40x30 24 bpp, 3 frames, 96x96 dpi"},
         {vt::DataPath("tiff/two_pages.tif"), "TIF 41x29 24 bpp, 2 frames, 96x96 dpi"},
         {vt::DataPath("png/rgba16.png"), "PNG 37x23 24 bpp, 16-bit samples, 1 frame, 96x96 dpi"},
+        {vt::DataPath("raw/bggr_turned.dng"),
+         "RAW 32x48 24 bpp, 16-bit samples, 1 frame, 96x96 dpi, camera \"Vellumar Test Mosaic\""},
         {dir.file("huge.png"), "PNG 15000x15000 24 bpp, 1 frame, 96x96 dpi"},
         {dir.file("huge.webp"), "WEBP 16383x16383 24 bpp, 2 frames, 96x96 dpi"},
         {dir.file("anim.png"), "PNG 15000x15000 24 bpp, 5 frames, 96x96 dpi"},

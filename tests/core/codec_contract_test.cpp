@@ -31,14 +31,15 @@ TEST(Registry, ListsEveryFormatOnceWithItsNameAndRole) {
         EXPECT_EQ(VxFindCodec(e.code), &e.ops);
         if (e.probed) probed.push_back(e.code);
     }
-    for (ImageFormat code = 1; code < kVxFormatCount; ++code) EXPECT_EQ(seen[code], 1) << code;
+    // 23 and 24 are held for formats this tree does not have yet.
+    for (ImageFormat code = 1; code < kVxFormatCount; ++code) EXPECT_EQ(seen[code], (code == 23 || code == 24) && !VxFindCodec(code) ? 0 : 1) << code;
     EXPECT_EQ(seen[0], 0);
     const std::vector<ImageFormat> order = {VX_FORMAT_BMP, VX_FORMAT_JPG, VX_FORMAT_ICO,
                                             VX_FORMAT_GIF, VX_FORMAT_PNG, VX_FORMAT_TIF,
                                             VX_FORMAT_TGA, VX_FORMAT_PCX, VX_FORMAT_WBMP,
                                             VX_FORMAT_WMF, VX_FORMAT_JP2, VX_FORMAT_WEBP,
                                             VX_FORMAT_HEIF, VX_FORMAT_JXL, VX_FORMAT_QOI,
-                                            VX_FORMAT_PSD, VX_FORMAT_EXR};
+                                            VX_FORMAT_PSD, VX_FORMAT_EXR, VX_FORMAT_RAW};
     EXPECT_EQ(probed, order);
     EXPECT_STREQ(VxFormatName(0), "");
     EXPECT_EQ(VxFindCodec(kVxFormatCount), nullptr);
@@ -77,7 +78,9 @@ TEST(Registry, EachLineSaysWhatItsCodecDoes) {
     }
     ASSERT_FALSE(places.empty());
     EXPECT_EQ(*places.begin(), 1);
-    EXPECT_EQ(size_t(*places.rbegin()), places.size());
+    // Places 23 and 24 are held with the format codes.
+    const size_t held = *places.rbegin() > 24 && !places.count(23) && !places.count(24) ? 2 : 0;
+    EXPECT_EQ(size_t(*places.rbegin()), places.size() + held);
 }
 
 TEST(PictureFits, LimitBytesLeftAndBlockSize) {
@@ -121,7 +124,8 @@ TEST(PictureLimit, EveryDecoderAppliesIt) {
         for (uint32_t x = 0; x < 20; ++x)
             src.SetPixelColor(int32_t(x), int32_t(y), vx::MakeRGBQUAD(uint8_t(x * 12), uint8_t(y * 25), 0));
     for (ImageFormat code = 1; code < kVxFormatCount; ++code) {
-        if (!VxFindFormatCaps(code)->writes) continue;  // WMF's test is the metafile's, PSD's the bomb's
+        const VxFormatCaps* caps = VxFindFormatCaps(code);
+        if (!caps || !caps->writes) continue;  // WMF's test is the metafile's, PSD's the bomb's
         VxImage pic(src);
         if (code == VX_FORMAT_GIF || code == VX_FORMAT_WBMP || code == VX_FORMAT_PGX) {
             ASSERT_TRUE(pic.DecreaseBpp(code == VX_FORMAT_WBMP ? 1 : 8, false));
