@@ -32,6 +32,9 @@ enum : ImageFormat {
     VX_FORMAT_EXR = 22,
     VX_FORMAT_RAW = 25,  // camera raw, read only
 };
+// The codec option of VX_FORMAT_RAW that reads the embedded preview instead
+// of developing the mosaic.
+constexpr uint32_t kVxRawPreview = 1;
 // Codes below the count may have no codec in a build (23 and 24 here).
 constexpr uint32_t kVxFormatCount = 26;
 

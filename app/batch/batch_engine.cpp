@@ -116,7 +116,7 @@ std::string DecodeFailureText(const std::string& path, ImageFormat named, const 
 
 bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& result,
                   const std::string& openPath, const std::vector<vx::ResizeRequest>& sizes,
-                  StoredSize& stored) {
+                  StoredSize& stored, const DecodeSteering& steering) {
     const ImageFormat sourceFormat = FormatFromExtension(source);
     // A file that cannot be opened leaves the text alone: clear it, so that a
     // reused handle never reports an earlier row's reason. Codec options start
@@ -125,6 +125,7 @@ bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& res
     if (*handle) {
         (*handle)->SetLastError("");
         for (uint32_t f = 1; f < kVxFormatCount; ++f) (*handle)->SetCodecOption(0, f);
+        SteerDecoder(**handle, steering);
     }
     const std::string& from = openPath.empty() ? source : openPath;
     stored = ReadSmallerWhenResized(handle, sourceFormat, from, sizes);

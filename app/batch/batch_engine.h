@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/batch/decode_steering.h"
 #include "app/batch/fit_depth.h"
 #include "app/batch/picture_steps.h"
 #include "core/vx_messages.h"
@@ -80,7 +81,7 @@ struct StoredSize {
 // where every size of `sizes` allows it. False with `result` filled.
 bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& result,
                   const std::string& openPath, const std::vector<vx::ResizeRequest>& sizes,
-                  StoredSize& stored);
+                  StoredSize& stored, const DecodeSteering& steering = {});
 
 // The picture steps and depth fitting for one target; false with `result`
 // filled. What the target could not keep goes to `result.notes`.

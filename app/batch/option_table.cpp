@@ -35,6 +35,27 @@ bool ParseFileSize(std::string_view text, uint64_t& bytes) {
     return true;
 }
 
+// "-1.5", "+2", "0.25": stops of exposure in hundredths, from -20 to +20.
+bool ParseStops(std::string_view text, int32_t& hundredths) {
+    size_t at = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++at;
+    int32_t whole = 0, fraction = 0, digits = 0, places = 0;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) && whole <= 20)
+        whole = whole * 10 + (text[at++] - '0'), ++digits;
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) && places < 2)
+            fraction = fraction * 10 + (text[at++] - '0'), ++places, ++digits;
+        if (places == 1) fraction *= 10;
+    }
+    if (digits == 0 || at != text.size()) return false;
+    const int32_t value = whole * 100 + fraction;
+    if (value > 2000) return false;
+    hundredths = negative ? -value : value;
+    return true;
+}
+
 template <class Choice>
 bool SetChoice(bool (*parse)(std::string_view, Choice&), Choice& into, std::string_view text) {
     Choice parsed{};
@@ -201,6 +222,27 @@ const RunOption kOptions[] = {
      .needs = "needs True or False",
      .setFlag = [](RunOptions& o, bool on) { o.allowTruncated = on; },
      .get = [](const RunOptions& o) { return OnOff(o.allowTruncated); }},
+    {.name = "exposure",
+     .kind = OptionKind::Text,
+     .value = "EV",
+     .needs = "needs stops from -20 to 20, at most two decimals",
+     .decimal = true,
+     .setText = [](RunOptions& o, std::string_view v, std::string&) {
+         return ParseStops(v, o.decode.exposure);
+     },
+     .get = [](const RunOptions& o) {
+         const int32_t e = o.decode.exposure, a = e < 0 ? -e : e;
+         std::string s = std::string(e < 0 ? "-" : "") + std::to_string(a / 100);
+         if (a % 100) s += (a % 10 ? "." + std::to_string(100 + a % 100).substr(1)
+                                   : "." + std::to_string(a % 100 / 10));
+         return s;
+     }},
+    {.name = "raw-preview",
+     .kind = OptionKind::Flag,
+     .value = "",
+     .needs = "needs True or False",
+     .setFlag = [](RunOptions& o, bool on) { o.decode.rawPreview = on; },
+     .get = [](const RunOptions& o) { return OnOff(o.decode.rawPreview); }},
     {.name = "if-exists",
      .kind = OptionKind::Text,
      .value = "MODE",

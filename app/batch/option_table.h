@@ -27,6 +27,8 @@ struct RunOption {
     uint64_t lo = 0, hi = 0;
     uint64_t step = 1;  // the values taken are lo, lo + step, ... up to hi
     bool units = false;
+    // A text that is a decimal number ("-1.5"): Python may give it as a number.
+    bool decimal = false;
     // Stores a value already checked: one of the three, as `kind` says.
     void (*setFlag)(RunOptions&, bool) = nullptr;
     void (*setNumber)(RunOptions&, uint64_t) = nullptr;

@@ -33,7 +33,8 @@ std::string CameraOf(std::span<const uint8_t> exif) {
 
 }  // namespace
 
-PictureFacts ReadPictureFacts(const std::string& path, int frame, uint64_t maxPixels) {
+PictureFacts ReadPictureFacts(const std::string& path, int frame, uint64_t maxPixels,
+                              const DecodeSteering& steering) {
     PictureFacts facts;
     // Opening a pipe would wait for its writer, beyond the reach of a signal.
     struct stat st {};
@@ -46,6 +47,7 @@ PictureFacts ReadPictureFacts(const std::string& path, int frame, uint64_t maxPi
     probe.SetEscape(-1);
     probe.SetFrame(frame);
     probe.SetMaxPixels(maxPixels);
+    SteerDecoder(probe, steering);
     if (!probe.Load(path.c_str(), FormatFromExtension(path)) ||
         !probe.PictureFits(probe.GetWidth(), probe.GetHeight(), probe.GetBpp())) {
         const char* why = probe.GetLastError();

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/batch/decode_steering.h"
+
 namespace vellumar::batch {
 
 struct PictureFacts {
@@ -22,6 +24,7 @@ struct PictureFacts {
 // Frame `frame` of `path` (its decoder picked by the extension, then by
 // content), refused as a decode refuses it when it has more than `maxPixels`
 // pixels (0: no limit).
-PictureFacts ReadPictureFacts(const std::string& path, int frame, uint64_t maxPixels);
+PictureFacts ReadPictureFacts(const std::string& path, int frame, uint64_t maxPixels,
+                              const DecodeSteering& steering = {});
 
 }  // namespace vellumar::batch

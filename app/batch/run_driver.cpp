@@ -372,6 +372,7 @@ private:
         probe.SetEscape(-1);
         probe.SetFrame(options_.frame);
         probe.SetMaxPixels(options_.maxPixels);
+        SteerDecoder(probe, options_.decode);
         bool pages = false;
         for (int r = row; r < end; ++r) pages |= TargetKeepsPages(plans_[size_t(r - 1)].target);
         probe.SetWantPages(pages && !options_.frameGiven);
@@ -513,7 +514,8 @@ private:
         if (!needPixels.empty()) ++decodes_;
         if (needPixels.empty() || Cancelled()) {
             // Nothing to decode, or nothing more to do.
-        } else if (!DecodeSource(handle, source, decoded, in.readPath, sizes, stored)) {
+        } else if (!DecodeSource(handle, source, decoded, in.readPath, sizes, stored,
+                                        options_.decode)) {
             if (!Cancelled())
                 for (const int r : needPixels) Fail(group[size_t(r - row)], decoded.outcome, decoded.error);
         } else {
@@ -549,6 +551,7 @@ private:
         probe.SetEscape(-1);
         probe.SetFrame(options_.frame);
         probe.SetMaxPixels(options_.maxPixels);
+        SteerDecoder(probe, options_.decode);
         if (!probe.Load(readPath.c_str(), named) || !probe.GetType()) return false;
         const VxTranscoder* way = TranscoderFor(probe.GetType(), plan.target, plan.resize, options_);
         if (!way) return false;

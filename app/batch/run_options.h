@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/batch/decode_steering.h"
 #include "app/batch/folder_lock.h"
 #include "app/batch/output_name.h"
 #include "app/batch/picture_steps.h"
@@ -62,6 +63,8 @@ struct RunOptions {
     // A JPEG cut short converts with what it holds (the missing rows grey)
     // instead of failing.
     bool allowTruncated = false;
+    // Exposure, dots per inch, RAW preview: for the formats that use them.
+    DecodeSteering decode;
     // Upright, size, palette, profile and EXIF.
     PictureSteps steps;
     // Further outputs of every source from the same decode: each size (after

@@ -181,14 +181,17 @@ std::string Parse(int argc, const char* const* argv, Command& c) {
 
 int RunInfo(const Command& c, std::ostream& out, std::ostream& err) {
     int status = 0;
-    // Only the frame and the picture limit change what --info reads.
+    // Only these change what --info reads: the frame, the picture limit, and
+    // a page's or drawing's dots per inch or a RAW file's preview.
     for (const std::string& name : c.given)
-        if (name != "--frame" && name != "--max-pixels")
+        if (name != "--frame" && name != "--max-pixels" && name != "--dpi" &&
+            name != "--raw-preview")
             err << "vellumar-convert: --info ignores " << name << '\n';
     if (!c.run.outDir.empty()) err << "vellumar-convert: --info ignores --out-dir\n";
     if (c.recursive) err << "vellumar-convert: --info ignores --recursive\n";
     for (const std::string& file : c.files) {
-        const batch::PictureFacts f = batch::ReadPictureFacts(file, c.run.frame, c.run.maxPixels);
+        const batch::PictureFacts f =
+            batch::ReadPictureFacts(file, c.run.frame, c.run.maxPixels, c.run.decode);
         out << Printable(file) << ": ";
         if (f.ok) {
             out << f.format << ' ' << f.width << 'x' << f.height << ' ' << f.bpp << " bpp, ";

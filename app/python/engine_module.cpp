@@ -106,7 +106,8 @@ std::string PythonName(const RunOption& option) {
 }
 
 // A Python value checked and stored by the option table: a flag takes a bool,
-// a number an int, a text a str, bytes or path (as the file system encodes it).
+// a number an int, a text a str, bytes or path (as the file system encodes it),
+// or an int or float where the text is a decimal number.
 void SetOption(RunOptions& run, const RunOption& option, py::handle value) {
     const std::string name = PythonName(option);
     const auto refuse = [&](const std::string& detail = {}) {
@@ -130,6 +131,12 @@ void SetOption(RunOptions& run, const RunOption& option, py::handle value) {
         }
         case OptionKind::Text: {
             std::string text;
+            if (option.decimal && !isBool && (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr()))) {
+                text = py::str(value).cast<std::string>();
+                std::string detail;
+                if (!vellumar::batch::SetFromText(run, option, text, detail)) refuse(detail);
+                return;
+            }
             try {
                 text = py::module_::import("os").attr("fsencode")(value).cast<std::string>();
             } catch (const py::error_already_set&) {

@@ -14,5 +14,5 @@ public:
 
     // Codec option bit of VX_FORMAT_RAW: read the embedded preview instead of
     // developing the mosaic (a file without one is developed).
-    static constexpr uint32_t kPreview = 1;
+    static constexpr uint32_t kPreview = kVxRawPreview;
 };

@@ -204,7 +204,8 @@ TEST(Cli, BadUsage) {
         "--to PNG --max-pixels -1 " + f, "--to PNG --max-pixels 1e6 " + f,
         "--to PNG --max-memory 17179869184G " + f,  // 2^64 bytes
         "--to PNG --quality 101 " + f, "--to PNG --jobs=0 " + f, "--to PNG --strip=1 " + f,
-        "--to wmf " + f};
+        "--to wmf " + f, "--to PNG --exposure 20.01 " + f, "--to PNG --exposure 1.234 " + f,
+        "--to PNG --exposure=- " + f, "--to PNG --exposure 1e2 " + f};
     for (const std::string& args : cases) {
         const Result r = Cli(dir, args);
         EXPECT_EQ(r.status, 2) << args;
@@ -326,6 +327,24 @@ TEST(Cli, PictureOptions) {
         EXPECT_EQ(img.GetWidth(), c.w) << c.args;
         EXPECT_EQ(img.GetHeight(), c.h) << c.args;
     }
+    // A 24 x 16 preview stored with orientation 8 is turned by the row, the
+    // developed 32 x 48 picture by libraw: each once.
+    const std::tuple<const char*, uint32_t, uint32_t> raws[] = {
+        {"PNG --raw-preview", 16, 24}, {"PNG --raw-preview --keep-orientation", 24, 16}, {"PNG", 32, 48}};
+    for (const auto& [args, w, h] : raws) {
+        VxImage img;
+        convert(args, vt::DataPath("raw/preview_jpeg.dng"), img);
+        EXPECT_TRUE(img.GetWidth() == w && img.GetHeight() == h) << args << img.GetWidth();
+    }
+
+    // One stop brighter, as the library's own tool doubles the samples; the
+    // option survives the codec options each row starts afresh with.
+    const std::string exr = vt::DataPath("exr/rgb_half_scan.exr");
+    VxImage brighter, doubled;
+    convert("PNG --exposure 1.0", exr, brighter);
+    ASSERT_TRUE(doubled.Load((exr + ".ev1.png").c_str(), VX_FORMAT_PNG));
+    const int off = vt::MaxChannelDiff(vt::ToRgba(brighter), vt::ToRgba(doubled));
+    EXPECT_TRUE(off >= 0 && off <= 1) << off;  // -1: the sizes differ
 
     // Reduced colours: an adaptive, dithered palette is closer to the source.
     const std::string photo = vt::DataPath("jpeg/baseline_444.jpg");

@@ -91,6 +91,8 @@ def test_every_source_format_and_failure_as_the_command_line_says(mixed_folder, 
     (lambda t: vellumar.convert(SUNSET, "gif", t, palette="best"), ValueError, "palette needs"),
     (lambda t: vellumar.convert(SUNSET, "gif", t, dither=True), ValueError, "dither needs"),
     (lambda t: vellumar.convert(SUNSET, "png", t, depth=12), ValueError, "depth needs 8 or 16"),
+    (lambda t: vellumar.convert(SUNSET, "png", t, exposure=0.125), ValueError, "two decimals"),
+    (lambda t: vellumar.convert(SUNSET, "png", t, exposure=True), ValueError, "exposure needs"),
     (lambda t: vellumar.convert(SUNSET, "png", t, name="{nom}"), ValueError, "name: "),
     (lambda t: vellumar.convert(SUNSET, "png", t, name="../{row}"), vellumar.Error, ""),
     (lambda t: vellumar.convert(SUNSET, "png", t, prefix="a\0b"), ValueError, "NUL"),
@@ -108,6 +110,7 @@ def test_errors(tmp_path, call, error, words):
 @pytest.mark.parametrize("name, value, typed", [
     ("quality", 101, "101"), ("max_memory", 0, "0"), ("frame", -1, "-1"), ("prefix", "a/b", "a/b"),
     ("resize", "big", "big"), ("name", "{nom}", "{nom}"), ("dither", "yes", "yes"),
+    ("exposure", 21, "21"),
 ])
 def test_values_are_refused_in_the_command_lines_words(tmp_path, name, value, typed):
     flag = name.replace("_", "-")
