@@ -53,6 +53,7 @@ def workloads(cli, inputs, nphotos, nsmall):
     webp = pick(sorted(glob.glob(os.path.join(inputs, "photos/webp/*.webp"))))
     small = sorted(glob.glob(os.path.join(inputs, "small/*.png")))[:nsmall]
     tif16 = pick(sorted(glob.glob(os.path.join(inputs, "photos/tif16/*.tif"))))
+    dng = sorted(glob.glob(os.path.join(inputs, "raw/*.dng")))
     anim = os.path.join(inputs, "anim/anim.gif")
     pil = ["/usr/bin/python3", os.path.join(HERE, "pillow_convert.py")]
 
@@ -190,6 +191,18 @@ def workloads(cli, inputs, nphotos, nsmall):
             "Pillow": pillow("png"),
         }, None, "16-bit RGB TIFF (deflate) to PNG level 6; Pillow reads such TIFFs as 8-bit "
                  "and writes 8-bit PNG"),
+        # Camera raw: developing the mosaic, or only the embedded JPEG preview.
+        "raw-jpeg": (dng, vx("JPG"), {
+            "ImageMagick": im("jpg", "-quality", "90", "-sampling-factor", "2x2"),
+            "libvips": vips('vips copy "$f" "OUT/$n.jpg[Q=90,subsample-mode=on]"'),
+        }, ("dcraw_emu -w -T (16-bit TIFF)", vips(
+            'dcraw_emu -w -6 -T -o 1 -g 2.4 12.92 -Z "OUT/$n.tiff" "$f"')),
+            "generated DNG (bench/make_inputs.py --raw) developed and written as JPEG quality 90"),
+        "raw-preview-jpeg": (dng, vx("JPG", "--raw-preview"), {
+            "ImageMagick": im("jpg", "-quality", "90", "-sampling-factor", "2x2"),
+        }, ("simple_dcraw -e (preview as stored)", vips('cp "$f" "OUT/$n.dng" && simple_dcraw -e "OUT/$n.dng" && rm "OUT/$n.dng"')),
+            "the embedded half-size JPEG preview, written as JPEG quality 90 (ImageMagick develops "
+            "the mosaic: it has no preview switch)"),
         "gif-anim": ([anim],
                      lambda out, jobs: [cli, "--info", "--frame", "99"],
                      {

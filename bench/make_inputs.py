@@ -207,9 +207,17 @@ def make_deep(out):
     print(f"16-bit TIFF photos in {out}/photos/tif16")
 
 
+def make_raw(out):
+    """3:2 camera raw files (DNG: a 16-bit Bayer mosaic and a half-size JPEG
+    preview), made by the test fixtures' script at photo size."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests/data/raw/make_fixtures.py")
+    subprocess.run([sys.executable, script, os.path.join(out, "raw"), "--side", "2400", "--count", "6"], check=True)
+    print(f"camera raw files in {out}/raw")
+
+
 def main():
-    if len(sys.argv) > 1 and sys.argv[1] in ("--newer", "--deep"):
-        make = make_newer if sys.argv[1] == "--newer" else make_deep
+    if len(sys.argv) > 1 and sys.argv[1] in ("--newer", "--deep", "--raw"):
+        make = {"--newer": make_newer, "--deep": make_deep, "--raw": make_raw}[sys.argv[1]]
         make(sys.argv[2] if len(sys.argv) > 2 else "build-bench/inputs")
         return
     out = sys.argv[1] if len(sys.argv) > 1 else "build-bench/inputs"
@@ -238,6 +246,7 @@ def main():
                    append_images=frames[1:], duration=40, loop=0)
     make_newer(out)
     make_deep(out)
+    make_raw(out)
     with open(os.path.join(out, "DONE"), "w") as f:
         f.write("complete\n")
     print(f"inputs in {out}")

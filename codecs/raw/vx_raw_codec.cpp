@@ -103,8 +103,8 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
         if (s.width == 0 || s.height == 0) throw VxCodecFailure("RAW: no picture size");
         const int32_t fileOrientation = ExifFromFlip(s.flip);
         const libraw_iparams_t& id = raw->imgdata.idata;
+        // Set last: a nested decode of the preview replaces the metadata.
         const std::vector<uint8_t> xmp(id.xmpdata, id.xmpdata + (id.xmpdata ? id.xmplen : 0));
-        if (!xmp.empty()) SetXmp(xmp);
 
         const libraw_thumbnail_t& t = raw->imgdata.thumbnail;
         // libraw tells an uncompressed preview's form only once it is read.
@@ -145,6 +145,7 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
             // The preview is stored as the sensor saw it: the engine turns it.
             SetOrientation(fileOrientation);
             SetExif(vx::raw::BuildExif(FactsOf(*raw, fileOrientation)));
+            SetXmp(xmp);
             file->Seek64(start + int64_t(bytes.size()), SEEK_SET);
             return true;
         }
@@ -156,6 +157,7 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
             AnswerDimensions(VX_FORMAT_RAW, s.iwidth, s.iheight, 24);
             SetOrientation(1);
             SetExif(vx::raw::BuildExif(FactsOf(*raw, 1)));
+            SetXmp(xmp);
             return true;
         }
         // Before the mosaic is unpacked: the picture as the sensor holds it,
@@ -183,6 +185,7 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
         if (!vx::SetDeepPicture(*this, std::move(plane), VX_FORMAT_RAW)) throw VxCodecFailure(GetLastError());
         SetOrientation(1);
         SetExif(exif);
+        SetXmp(xmp);
         file->Seek64(start + int64_t(bytes.size()), SEEK_SET);
         return true;
     });
