@@ -197,7 +197,8 @@ def workloads(cli, inputs, nphotos, nsmall):
             "libvips": vips('vips copy "$f" "OUT/$n.jpg[Q=90,subsample-mode=on]"'),
         }, ("dcraw_emu -w -T (16-bit TIFF)", vips(
             'dcraw_emu -w -6 -T -o 1 -g 2.4 12.92 -Z "OUT/$n.tiff" "$f"')),
-            "generated DNG (bench/make_inputs.py --raw) developed and written as JPEG quality 90"),
+            "generated DNG (bench/make_inputs.py --raw) developed and written as JPEG quality 90; "
+            "libvips reads the first TIFF directory, the preview, not the mosaic"),
         "raw-preview-jpeg": (dng, vx("JPG", "--raw-preview"), {
             "ImageMagick": im("jpg", "-quality", "90", "-sampling-factor", "2x2"),
         }, ("simple_dcraw -e (preview as stored)", vips('cp "$f" "OUT/$n.dng" && simple_dcraw -e "OUT/$n.dng" && rm "OUT/$n.dng"')),
