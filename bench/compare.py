@@ -30,7 +30,7 @@ IM_CONVERT = "/usr/bin/convert"  # past any wrapper on PATH
 SIZE_MATTERS = {"jpeg-png"}  # lossless targets whose size depends on the effort spent
 WEB_LOOP = "1600 800 400"
 WEB_SIZES = ",".join(f"{s}x{s}" for s in WEB_LOOP.split())
-OUTPUTS_PER_FILE = {"web-bundle": 6}
+OUTPUTS_PER_FILE = {"web-bundle": 6, "pdf-png": 20}
 ONE_THREAD_ENV = {"OMP_NUM_THREADS": "1", "MAGICK_THREAD_LIMIT": "1", "VIPS_CONCURRENCY": "1"}
 
 
@@ -55,6 +55,9 @@ def workloads(cli, inputs, nphotos, nsmall):
     tif16 = pick(sorted(glob.glob(os.path.join(inputs, "photos/tif16/*.tif"))))
     dng = sorted(glob.glob(os.path.join(inputs, "raw/*.dng")))
     anim = os.path.join(inputs, "anim/anim.gif")
+    svg = sorted(glob.glob(os.path.join(inputs, "vector/svg/*.svg")))
+    pdf = os.path.join(inputs, "vector/doc.pdf")
+    pages = " ".join(str(i) for i in range(20))
     pil = ["/usr/bin/python3", os.path.join(HERE, "pillow_convert.py")]
 
     def vx(fmt, *opts):
@@ -191,6 +194,21 @@ def workloads(cli, inputs, nphotos, nsmall):
             "Pillow": pillow("png"),
         }, None, "16-bit RGB TIFF (deflate) to PNG level 6; Pillow reads such TIFFs as 8-bit "
                  "and writes 8-bit PNG"),
+        # Drawings and documents: each page or drawing rendered, then coded.
+        "pdf-png": ([pdf], lambda out, jobs: ["sh", "-c", (
+            f'for i in {pages}; do "{cli}" --to PNG --quiet --frame $i --name "{{name}}-$i{{ext}}" '
+            f'--out-dir "{out}" "$1" || exit 1; done'), "sh"], {
+            "libvips": vips(f'for i in {pages}; do vips copy "$f[page=$i,dpi=150]" '
+                            '"OUT/$n-$i.png[compression=6,filter=all]"; done'),
+        }, ("pdftocairo -png -r 150", vips('pdftocairo -png -r 150 "$f" "OUT/$n"')),
+            "20 pages of 600x450 pt at 150 dpi (1250x938), one PNG each, a run per page; "
+            "ImageMagick's policy here refuses PDF"),
+        "svg-webp": (svg, vx("WEBP"), {
+            "ImageMagick": im("webp", "-quality", "90"),
+            "libvips": vips('vips copy "$f" "OUT/$n.webp[Q=90]"'),
+        }, ("rsvg-convert + cwebp", vips('rsvg-convert "$f" -o "OUT/$n.png" && '
+                                         'cwebp -quiet -q 90 "OUT/$n.png" -o "OUT/$n.webp" && rm "OUT/$n.png"')),
+            "40 drawings of 800x600 CSS pixels at 96 dpi to lossy WebP at quality 90"),
         # Camera raw: developing the mosaic, or only the embedded JPEG preview.
         "raw-jpeg": (dng, vx("JPG"), {
             "ImageMagick": im("jpg", "-quality", "90", "-sampling-factor", "2x2"),

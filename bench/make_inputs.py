@@ -16,6 +16,11 @@ DIR/photos/{heic,webp}/photoNN.*     the same photos as a phone and a web page
                                      when missing, from the PNGs)
 DIR/photos/tif16/photoNN.tif         the photos as 16-bit RGB TIFF (deflate), the
                                      low byte noise (made by --deep when missing)
+DIR/vector/svg/drawNN.svg            40 seeded drawings of 800x600 CSS pixels:
+                                     gradients, translucent shapes, strokes
+DIR/vector/doc.pdf                   the first 20 of them as a 20-page PDF
+                                     (rsvg-convert); both made by --vector
+                                     when missing
 
 No Debian package ships enough real photographs (the wallpaper packages hold a
 handful, mostly rendered art), so the photos are synthetic: smooth light
@@ -207,6 +212,39 @@ def make_deep(out):
     print(f"16-bit TIFF photos in {out}/photos/tif16")
 
 
+def make_vector(out, count=40, pages=20):
+    """Drawings as an illustration program exports them, and a document of them."""
+    import random
+    rng = random.Random(SEED + 4000)
+    folder = os.path.join(out, "vector", "svg")
+    os.makedirs(folder, exist_ok=True)
+    colour = lambda: "#%06x" % rng.randrange(1 << 24)
+    names = []
+    for i in range(1, count + 1):
+        parts = [f'<linearGradient id="g"><stop offset="0" stop-color="{colour()}"/>'
+                 f'<stop offset="1" stop-color="{colour()}" stop-opacity="0.4"/></linearGradient>',
+                 '<rect width="800" height="600" fill="url(#g)"/>']
+        for _ in range(60):
+            x, y, r = rng.uniform(0, 800), rng.uniform(0, 600), rng.uniform(5, 120)
+            kind = rng.randrange(3)
+            if kind == 0:
+                parts.append(f'<circle cx="{x:.1f}" cy="{y:.1f}" r="{r:.1f}" fill="{colour()}" fill-opacity="0.6"/>')
+            elif kind == 1:
+                parts.append(f'<rect x="{x:.1f}" y="{y:.1f}" width="{r:.1f}" height="{r / 2:.1f}" '
+                             f'fill="{colour()}" transform="rotate({rng.uniform(0, 90):.0f} {x:.0f} {y:.0f})"/>')
+            else:
+                pts = " ".join(f"{rng.uniform(0, 800):.1f},{rng.uniform(0, 600):.1f}" for _ in range(5))
+                parts.append(f'<polyline points="{pts}" fill="none" stroke="{colour()}" stroke-width="{r / 20:.1f}"/>')
+        name = os.path.join(folder, f"draw{i:02d}.svg")
+        with open(name, "w") as f:
+            f.write('<svg xmlns="http://www.w3.org/2000/svg" width="800" height="600">'
+                    + "".join(parts) + "</svg>\n")
+        names.append(name)
+    subprocess.run(["rsvg-convert", "-f", "pdf", "-o", os.path.join(out, "vector", "doc.pdf")]
+                   + names[:pages], check=True)
+    print(f"{count} drawings and a {pages}-page PDF in {out}/vector")
+
+
 def make_raw(out):
     """3:2 camera raw files (DNG: a 16-bit Bayer mosaic and a half-size JPEG
     preview), made by the test fixtures' script at photo size."""
@@ -216,8 +254,8 @@ def make_raw(out):
 
 
 def main():
-    if len(sys.argv) > 1 and sys.argv[1] in ("--newer", "--deep", "--raw"):
-        make = {"--newer": make_newer, "--deep": make_deep, "--raw": make_raw}[sys.argv[1]]
+    if len(sys.argv) > 1 and sys.argv[1] in ("--newer", "--deep", "--vector", "--raw"):
+        make = {"--newer": make_newer, "--deep": make_deep, "--vector": make_vector, "--raw": make_raw}[sys.argv[1]]
         make(sys.argv[2] if len(sys.argv) > 2 else "build-bench/inputs")
         return
     out = sys.argv[1] if len(sys.argv) > 1 else "build-bench/inputs"
@@ -246,6 +284,7 @@ def main():
                    append_images=frames[1:], duration=40, loop=0)
     make_newer(out)
     make_deep(out)
+    make_vector(out)
     make_raw(out)
     with open(os.path.join(out, "DONE"), "w") as f:
         f.write("complete\n")

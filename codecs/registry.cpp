@@ -16,7 +16,10 @@
 //   once, reads HEIC and AVIF alike.
 // - QOI has a four-byte signature; so have PSD/PSB ("8BPS", version 1 or 2)
 //   and EXR (76 2f 31 01).
-// - Camera raw last: most raw files are TIFF-shaped, and a file that reads as
+// - SVG is text: markup with an <svg element near the start (or gzip holding
+//   such text), tried after every binary format; PDF ("%PDF-" near the start)
+//   comes last.
+// - Camera raw after them: most raw files are TIFF-shaped, and a file that reads as
 //   TIFF stays TIFF; only a raw maker's signature lets the probe try it.
 #include <iterator>
 
@@ -33,8 +36,10 @@
 #include "codecs/metafile/vx_metafile_codec.h"
 #include "codecs/pcx/vx_pcx_codec.h"
 #include "codecs/png/vx_png_codec.h"
+#include "codecs/pdf/vx_pdf_codec.h"
 #include "codecs/psd/vx_psd_codec.h"
 #include "codecs/qoi/vx_qoi_codec.h"
+#include "codecs/svg/vx_svg_codec.h"
 #include "codecs/raw/vx_raw_codec.h"
 #include "codecs/tga/vx_tga_codec.h"
 #include "codecs/tiff/tiff_jpeg_transcode.h"
@@ -131,7 +136,13 @@ constexpr VxCodecEntry kCodecs[] = {
     // file in memory, half RGBA (8) compressed.
     {VX_FORMAT_EXR, "EXR", "exr", VxCodecOpsFor<VxExrCodec>(), true,
      {.listed = 22, .forms = kVxTrueColour, .sampleBits = 16, .alpha = VxAlphaForm::Plane,
-      .decodeBytes = 12, .encodeBytes = 12, .lossy = VxLossiness::Always}},
+      .decodeBytes = 12, .encodeBytes = 12, .keepsLight = true, .lossy = VxLossiness::Always}},
+    // Decoding: cairo's surface (4) beside the picture (4) and the unpremultiplied row.
+    {VX_FORMAT_SVG, "SVG", "svg svgz", VxCodecOpsFor<VxSvgCodec>(), true,
+     {.listed = 23, .writes = false, .decodeBytes = 9, .rendersToSize = true}},
+    {VX_FORMAT_PDF, "PDF", "pdf", VxCodecOpsFor<VxPdfCodec>(), true,
+     {.listed = 24, .writes = false, .pictures = kVxReadsPages, .decodeBytes = 9,
+      .rendersToSize = true}},
     // "raw" is older cameras' own extension, and what the target item *.RAW
     // names. Decoding holds the file, libraw's mosaic and four 16-bit samples a
     // pixel, its 16-bit RGB copy and the deep plane beside the picture.

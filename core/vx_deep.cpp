@@ -46,16 +46,39 @@ std::shared_ptr<VxDeepPlane> NewDeepPlane(VxImage& img, uint32_t width, uint32_t
     }
 }
 
-void AnswerDeep(VxImage& img, uint8_t channels, uint8_t bits) {
+void AnswerDeep(VxImage& img, uint8_t channels, uint8_t bits, bool light) {
     auto p = std::make_shared<VxDeepPlane>();
     p->channels = channels;
     p->bits = bits;
+    p->hasLight = light;
     img.SetDeep(std::move(p));
 }
 
 uint32_t DeepBytesPerPixel(const VxImage& img) {
     const VxDeepPlane* p = img.GetDeep().get();
-    return p ? 2u * p->channels : 0;
+    return p ? 2u * p->channels * (p->hasLight ? 2 : 1) : 0;
+}
+
+const std::vector<uint16_t>* LightToWrite(const VxImage& img) {
+    const VxDeepPlane* p = DeepToWrite(img, 16);
+    return p && p->hasLight && p->light.size() == p->samples.size() ? &p->light : nullptr;
+}
+
+bool LightBeyondWhite(const VxDeepPlane& p) {
+    if (p.light.size() != p.samples.size() || p.channels == 0) return false;
+    const uint8_t colours = p.Colours();
+    for (size_t i = 0; i < p.light.size(); i += p.channels) {
+        const uint16_t* px = &p.light[i];
+        // Premultiplied colour is beyond white where it passes its alpha.
+        const uint16_t alpha = p.HasAlpha() ? px[p.channels - 1] : 0x3C00;  // 1.0
+        for (uint8_t c = 0; c < colours; ++c) {
+            const uint16_t v = px[c];
+            if ((v & 0x8000) && (v & 0x7FFF)) return true;  // below black
+            // Positive halves order as their bits do.
+            if (!(alpha & 0x8000) && (v & 0x7FFF) > (alpha & 0x7FFF)) return true;
+        }
+    }
+    return false;
 }
 
 const VxDeepPlane* DeepToWrite(const VxImage& img, unsigned maxBits) {

@@ -21,6 +21,14 @@ struct VxDeepPlane {
     // always span 0..65535, so that 10 and 12 bits come back exactly.
     uint8_t bits = 16;
     std::vector<uint16_t> samples;  // top row first, channels interleaved
+    // High-dynamic-range sources: the linear light the samples were made
+    // from, as half floats (their binary16 bits), colour premultiplied by
+    // alpha as OpenEXR stores it, laid out as `samples`. It may pass white,
+    // where the samples clip. Empty for other pictures; a plane made anew
+    // from another leaves it empty, so only an unchanged picture keeps it.
+    std::vector<uint16_t> light;
+    // The plane has `light`, or (a dimensions-only answer) would have.
+    bool hasLight = false;
 
     bool HasAlpha() const { return channels == 2 || channels == 4; }
     bool Colour() const { return channels >= 3; }
@@ -44,9 +52,10 @@ std::shared_ptr<VxDeepPlane> NewDeepPlane(VxImage& img, uint32_t width, uint32_t
 
 // The dimensions-only answer of a deep picture (core/vx_codec.h): a plane
 // of its shape without samples, which nothing writes (DeepToWrite skips it).
-void AnswerDeep(VxImage& img, uint8_t channels, uint8_t bits);
-// Bytes a pixel of the picture's deep plane takes, 0 without one; from the
-// dimensions-only answer too (the memory budget reads it there).
+void AnswerDeep(VxImage& img, uint8_t channels, uint8_t bits, bool light = false);
+// Bytes a pixel of the picture's deep plane takes (its light included), 0
+// without one; from the dimensions-only answer too (the memory budget reads
+// it there).
 uint32_t DeepBytesPerPixel(const VxImage& img);
 
 // `v` of `bits` bits to 16 bits and back, rounded.
@@ -65,6 +74,11 @@ inline uint32_t NarrowSample(uint16_t v, unsigned bits) {
 // for the 8-bit block: the picture has a plane of its own size and the
 // writer stores more than 8 bits.
 const VxDeepPlane* DeepToWrite(const VxImage& img, unsigned maxBits);
+// The plane's light when `img` still has it for its own pixels, else null.
+const std::vector<uint16_t>* LightToWrite(const VxImage& img);
+// True when that light has colour outside black to white (what 16-bit
+// samples clip).
+bool LightBeyondWhite(const VxDeepPlane& p);
 // The bits a sample `img` holds: its plane's, else 8.
 unsigned SampleBits(const VxImage& img);
 

@@ -30,12 +30,13 @@ enum : ImageFormat {
     VX_FORMAT_QOI = 20,
     VX_FORMAT_PSD = 21,  // read only
     VX_FORMAT_EXR = 22,
+    VX_FORMAT_SVG = 23,  // read only
+    VX_FORMAT_PDF = 24,  // read only
     VX_FORMAT_RAW = 25,  // camera raw, read only
 };
 // The codec option of VX_FORMAT_RAW that reads the embedded preview instead
 // of developing the mosaic.
 constexpr uint32_t kVxRawPreview = 1;
-// Codes below the count may have no codec in a build (23 and 24 here).
 constexpr uint32_t kVxFormatCount = 26;
 
 // "BMP", "GIF", ... for the codes the registry lists; "" otherwise.

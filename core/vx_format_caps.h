@@ -91,6 +91,12 @@ struct VxFormatCaps {
     // The decoder can read the picture at 1/2, 1/4 or 1/8 of its size
     // (JpegScale), which a shrinking resize uses.
     bool readsScaled = false;
+    // The decoder keeps linear light beside the deep samples (core/vx_deep.h)
+    // and the writer writes it.
+    bool keepsLight = false;
+    // The decoder draws the picture and can draw it at any size
+    // (VxImage::SetRenderSize), which a resize uses instead of resampling.
+    bool rendersToSize = false;
     VxLossiness lossy = VxLossiness::Never;
     // Its file size follows its quality, so that a file size can be aimed at
     // by choosing the quality (--target-size).

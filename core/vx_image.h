@@ -64,6 +64,10 @@ struct ImageInfo {
     // Decoders that can tell a file cut short keep what it holds instead of
     // refusing it.
     bool AllowTruncated = false;
+    // Threads a codec may use for this picture, its caller's included; 0 and
+    // 1: the caller's alone. Only work whose bytes do not depend on it is
+    // shared out.
+    uint32_t Threads = 0;
     // A cancel another thread may raise while a decode or encode runs; codec
     // objects share it with the image they work for (Escape is copied).
     const std::atomic<int32_t>* CancelRequest = nullptr;
@@ -81,6 +85,10 @@ struct ImageInfo {
     // With WantPages, the dimensions-only answer of a paged file counts the
     // pixels of all its pages (later pages may be larger); 0: not counted.
     uint64_t PagesPixels = 0;
+    // A drawing (SVG, PDF) is rendered at this size instead of its own, so
+    // that a resize gets its pixels from the drawing, not from a raster of
+    // it; 0 x 0: its own size.
+    uint32_t RenderWidth = 0, RenderHeight = 0;
 
     // A new image's settings. (A value-initialised record, what Transfer
     // leaves in the image it empties, is zeros but for the picture limit.)
@@ -234,6 +242,12 @@ public:
     bool WantsPages() const { return Info.WantAnimation && Info.WantPages; }
     void SetWantPages(bool want) { Info.WantPages = want; }
     uint64_t GetPagesPixels() const { return Info.PagesPixels; }
+    uint32_t GetRenderWidth() const { return Info.RenderWidth; }
+    uint32_t GetRenderHeight() const { return Info.RenderHeight; }
+    void SetRenderSize(uint32_t width, uint32_t height) {
+        Info.RenderWidth = width;
+        Info.RenderHeight = height;
+    }
     // The deep samples beside the block (core/vx_deep.h); Create drops them.
     const VxDeepRef& GetDeep() const { return Info.Deep; }
     void SetDeep(VxDeepRef deep) { Info.Deep = std::move(deep); }
@@ -242,6 +256,8 @@ public:
     void SetMaxPixels(uint64_t pixels) { Info.MaxPixels = pixels; }
     bool GetAllowTruncated() const { return Info.AllowTruncated; }
     void SetAllowTruncated(bool allow) { Info.AllowTruncated = allow; }
+    uint32_t GetThreads() const { return Info.Threads > 1 ? Info.Threads : 1; }
+    void SetThreads(uint32_t threads) { Info.Threads = threads; }
     // The decoder's question before it allocates for a picture. False, with
     // the reason in LastError, when `file` has fewer than `leastBytes` bytes
     // left (the fewest the format can hold the picture in; 0 skips the test;

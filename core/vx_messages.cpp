@@ -42,6 +42,8 @@ const VxNoteText kNotes[] = {
     {"icc-dropped", "dropped the colour profile: {1} cannot hold it"},
     {"depth-reduced", "kept {1} of {2} bits a sample: {3} stores no more"},
     {"depth-converted", "kept {1} of {2} bits a sample: the colours were converted at {1}"},
+    {"light-clipped", "clipped the light beyond white: {1} stores black to white only"},
+    {"light-clipped-steps", "clipped the light beyond white: the picture was changed on the way"},
     {nullptr, nullptr},
 };
 

@@ -22,6 +22,10 @@ void StoreRow(VxImage& img, uint32_t topRow, const uint8_t* s, int channels) {
         }
         return;
     }
+    if (channels == 3) {
+        SwapRedBlue(s, dst, w);  // the common case, vectorised
+        return;
+    }
     for (uint32_t x = 0; x < w; ++x, s += channels, dst += 3) {
         dst[0] = s[2];
         dst[1] = s[1];

@@ -156,6 +156,8 @@ bool ConvertDeep(VxImage& img, Lcms& l, IccSpace space) {
                                     deep->HasAlpha() ? cmsFLAGS_COPY_ALPHA : 0);
     if (!l.xform) return false;
     auto converted = std::make_shared<VxDeepPlane>(*deep);
+    converted->light.clear();  // it described the samples before the change
+    converted->hasLight = false;
     for (uint32_t y = 0; y < converted->height; ++y)
         cmsDoTransform(l.xform, converted->Row(y), converted->Row(y), converted->width);
     return SetDeepPicture(img, std::move(converted));

@@ -144,7 +144,15 @@ bool CompositeOnWhite(VxImage& img) {
     for (uint32_t y = 0; y < img.GetHeight(); ++y) {
         uint8_t* px = img.GetBits(y);
         const uint8_t* a = img.AlphaGetPointer(0, int32_t(y));
-        for (uint32_t x = 0; x < 3 * w; ++x) px[x] = OverWhite(px[x], a[x / 3]);
+        // Most pixels are opaque or clear; the others need the sum.
+        for (uint32_t x = 0; x < w; ++x, px += 3) {
+            if (a[x] == 255) continue;
+            if (a[x] == 0) {
+                px[0] = px[1] = px[2] = 255;
+                continue;
+            }
+            for (int c = 0; c < 3; ++c) px[c] = OverWhite(px[c], a[x]);
+        }
     }
     img.AlphaDelete();
     return true;

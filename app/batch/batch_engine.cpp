@@ -58,6 +58,11 @@ bool ReadsScaled(ImageFormat format) {
     return caps && caps->readsScaled;
 }
 
+bool RendersToSize(ImageFormat format) {
+    const VxFormatCaps* caps = VxFindFormatCaps(format);
+    return caps && caps->rendersToSize;
+}
+
 // A JPEG that the steps shrink to half its size or less is decoded at 1/2,
 // 1/4 or 1/8 by libjpeg's DCT scaling, which is several times faster and
 // stays at least twice the final size (vx::DecodeReduction). The handle's
@@ -68,12 +73,17 @@ StoredSize ReadSmallerWhenResized(ImageHandle* handle, ImageFormat sourceFormat,
                                   const std::string& path,
                                   const std::vector<vx::ResizeRequest>& sizes) {
     ImageFacade::SetJpegScale(handle, 1);
+    (*handle)->SetRenderSize(0, 0);
     // Every size is made from one decode: the largest one decides.
     for (const vx::ResizeRequest& r : sizes)
         if (r.kind == vx::ResizeRequest::Kind::None) return {};
-    if (sizes.empty() || !ReadsScaled(sourceFormat)) return {};
+    const bool draws = RendersToSize(sourceFormat);
+    if (sizes.empty() || (!ReadsScaled(sourceFormat) && !draws)) return {};
     VxImage probe(0);
     probe.SetEscape(-1);
+    // A drawing's size follows its resolution and page.
+    probe.SetFrame((*handle)->GetFrame());
+    for (uint32_t f = 1; f < kVxFormatCount; ++f) probe.SetCodecOption((*handle)->GetCodecOption(f), f);
     FILE* fp = std::fopen(path.c_str(), "rb");
     if (!fp) return {};
     const bool read = probe.Decode(fp, sourceFormat);
@@ -83,6 +93,17 @@ StoredSize ReadSmallerWhenResized(ImageHandle* handle, ImageFormat sourceFormat,
     if (!read || size.width == 0 || size.height == 0 ||
         (limit && uint64_t(size.width) * size.height > limit))
         return {};
+    if (draws) {
+        // Drawn at the largest size asked for: one size needs no resampling.
+        uint32_t w = 0, h = 0;
+        for (const vx::ResizeRequest& r : sizes) {
+            uint32_t rw = 0, rh = 0;
+            vx::ResizedSize(r, size.width, size.height, rw, rh);
+            if (uint64_t(rw) * rh > uint64_t(w) * h) w = rw, h = rh;
+        }
+        (*handle)->SetRenderSize(w, h);
+        return size;
+    }
     uint32_t reduction = 8;
     for (const vx::ResizeRequest& r : sizes)
         reduction = std::min(reduction, vx::DecodeReduction(r, size.width, size.height));
@@ -135,7 +156,10 @@ bool DecodeSource(ImageHandle* handle, const std::string& source, RowResult& res
         return false;
     }
     // The stored size counts only when the decoder really read it smaller.
-    if (!(ReadsScaled((*handle)->GetType()) && (*handle)->GetJpegScale() > 1)) stored = {};
+    const VxImage& got = **handle;
+    const bool drawn = RendersToSize(got.GetType()) && got.GetRenderWidth() == got.GetWidth() &&
+                       got.GetRenderHeight() == got.GetHeight();
+    if (!drawn && !(ReadsScaled(got.GetType()) && got.GetJpegScale() > 1)) stored = {};
     return true;
 }
 

@@ -7,6 +7,9 @@ namespace vellumar::batch {
 void SteerDecoder(VxImage& image, const DecodeSteering& steering) {
     // The option holds the signed hundredths as their two's complement.
     image.SetCodecOption(uint32_t(steering.exposure), VX_FORMAT_EXR);
+    // 0 leaves each its own default.
+    image.SetCodecOption(steering.dpi, VX_FORMAT_SVG);
+    image.SetCodecOption(steering.dpi, VX_FORMAT_PDF);
     image.SetCodecOption(steering.rawPreview ? kVxRawPreview : 0, VX_FORMAT_RAW);
 }
 

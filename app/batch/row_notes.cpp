@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/vx_codec.h"
+#include "core/vx_deep.h"
 #include "core/vx_frames.h"
 #include "core/vx_image.h"
 #include "core/vx_messages.h"
@@ -19,6 +20,8 @@ HeldFacts FactsOf(const VxImage& img) {
     facts.profile = !img.GetIccProfile().empty();
     facts.bits = vx::SampleBits(img);
     facts.clarity = vx::ClarityOf(img);
+    const VxDeepPlane* deep = img.GetDeep().get();
+    facts.beyondWhite = deep && vx::LightBeyondWhite(*deep);
     return facts;
 }
 
@@ -60,6 +63,9 @@ std::vector<VxNoteParts> LossNotes(const HeldFacts& before, const VxImage& after
                                 ? VxNoteParts{"depth-converted", {std::to_string(now), std::to_string(before.bits)}}
                                 : VxNoteParts{"depth-reduced", {std::to_string(now), std::to_string(before.bits), name}});
     }
+    if (before.beyondWhite && !(caps && caps->keepsLight && vx::LightToWrite(after)))
+        notes.push_back(caps && caps->keepsLight ? VxNoteParts{"light-clipped-steps", {}}
+                                                 : VxNoteParts{"light-clipped", {name}});
     if (before.profile && !stripped && after.GetIccProfile().empty())
         notes.push_back(VxNoteParts{"icc-dropped", {name}});
     return notes;

@@ -22,6 +22,7 @@ struct HeldFacts {
     bool profile = false;
     unsigned bits = 8;  // a sample
     vx::Clarity clarity = vx::Clarity::Opaque;
+    bool beyondWhite = false;  // linear light outside black to white (HDR)
 };
 
 // The decoded picture's facts; its transparency is the shaped picture's.

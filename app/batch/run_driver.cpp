@@ -76,9 +76,10 @@ public:
           callbacks_(callbacks),
           cancel_(cancel),
           rows_(int(plans_.size())),
-          jobs_(std::clamp(options.jobs > 0 ? options.jobs
-                                            : int(std::max(1u, std::thread::hardware_concurrency())),
-                           1, std::max(1, rows_))),
+          threads_(options.threads > 0 ? options.threads
+                                       : int(std::max(1u, std::thread::hardware_concurrency()))),
+          jobs_(std::clamp(options.jobs > 0 ? std::min(options.jobs, threads_) : threads_, 1,
+                           std::max(1, rows_))),
           stopAt_(rows_),
           slots_(size_t(rows_) + 1),
           guard_(rowSources_),
@@ -230,9 +231,10 @@ private:
     // The most a row of this source format may take, given the picture limit.
     uint64_t Largest(ImageFormat source) const {
         if (options_.maxPixels == 0) return UINT64_MAX;
-        // Formats that store deep samples may bring them.
+        // Formats that store deep samples may bring them, and their light.
         const VxFormatCaps* caps = VxFindFormatCaps(source);
-        const uint32_t deep = !caps || caps->sampleBits > 8 ? vx::kDeepBytesPerPixel : 0;
+        const uint32_t deep = (!caps || caps->sampleBits > 8 ? vx::kDeepBytesPerPixel : 0) *
+                              (!caps || caps->keepsLight ? 2 : 1);
         const uint64_t still = RowMemoryEstimate(options_.maxPixels, 1, source, options_.target, deep);
         if (options_.frameGiven || !TargetAnimates(options_.target)) return still;
         // The limit bounds an animation's frames together.
@@ -470,6 +472,9 @@ private:
         (*handle)->SetWantPages(pages);
         ImageFacade::SetJpegQuality(handle, options_.quality);
         (*handle)->SetMaxPixels(options_.maxPixels);
+        // Rows at once are the fewer of --jobs and the rows: a few large
+        // pictures get the threads the rows leave.
+        (*handle)->SetThreads(uint32_t(std::max(1, threads_ / jobs_)));
         (*handle)->SetAllowTruncated(options_.allowTruncated);
         // Codecs that poll it stop a row in progress when the run is cancelled.
         (*handle)->SetCancelRequest(cancel_ ? cancel_->Raw() : nullptr);
@@ -788,6 +793,7 @@ private:
     const RunCallbacks& callbacks_;
     const CancelFlag* cancel_;
     const int rows_;
+    const int threads_;
     const int jobs_;
 
     std::mutex mutex_;

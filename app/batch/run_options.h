@@ -75,6 +75,10 @@ struct RunOptions {
     // The run.
     bool keepGoing = false;  // try every row instead of stopping at the first failure
     int jobs = 0;            // rows converted at once; 0: one per core
+    // Threads the run uses in all, 0: one per core. Fewer rows in flight than
+    // threads: each row's codecs share the spare ones (without a byte of
+    // difference in what they write).
+    int threads = 0;
     // Peak memory the run's pictures may take together; 0: half the machine's memory.
     uint64_t maxMemory = 0;
     // A run holds its folders alone; callers writing single files share them.

@@ -23,6 +23,8 @@ const Zh kNotes[] = {
     {"icc-dropped", "去除了颜色配置：{1} 不能保存它"},
     {"depth-reduced", "每个采样只保留了 {2} 位中的 {1} 位：{3} 不能存储更多"},
     {"depth-converted", "每个采样只保留了 {2} 位中的 {1} 位：颜色以 {1} 位转换"},
+    {"light-clipped", "截去了超过白色的光：{1} 只能存储从黑到白"},
+    {"light-clipped-steps", "截去了超过白色的光：图像在转换中被改变了"},
 };
 
 std::string ChineseValue(const std::string& v) {

@@ -104,7 +104,7 @@ bool VxExrCodec::Decode(VxFile* file) {
                 throw VxCodecFailure("EXR: no colour or luminance channels");
             const uint8_t channels = alpha ? 4 : 3;
             if (DimensionsOnly()) {
-                vx::AnswerDeep(*this, channels, 16);
+                vx::AnswerDeep(*this, channels, 16, true);
                 return AnswerDimensions(VX_FORMAT_EXR, uint64_t(width), uint64_t(height), 24);
             }
             VxRequirePicture(*this, uint64_t(width), uint64_t(height), 24);
@@ -113,6 +113,9 @@ bool VxExrCodec::Decode(VxFile* file) {
 
             auto plane = vx::NewDeepPlane(*this, uint32_t(width), uint32_t(height), channels, 16);
             if (!plane) throw VxCodecFailure(GetLastError());
+            // The light itself rides along for a writer of floats (EXR to EXR).
+            plane->light.resize(plane->samples.size());
+            plane->hasLight = true;
             // A band of rows at a time bounds the half-float copy as the picture does.
             const int64_t band = std::max<int64_t>(1, std::min<int64_t>(height, (int64_t(1) << 20) / width));
             std::vector<Imf::Rgba> rows(size_t(band * width));
@@ -127,8 +130,13 @@ bool VxExrCodec::Decode(VxFile* file) {
                 in.readPixels(int(dw.min.y + y0), int(dw.min.y + y0 + n - 1));
                 for (int64_t r = 0; r < n; ++r) {
                     uint16_t* d = plane->Row(uint32_t(y0 + r));
+                    uint16_t* l = plane->light.data() + size_t(y0 + r) * plane->RowSamples();
                     const Imf::Rgba* s = rows.data() + r * width;
                     for (int64_t x = 0; x < width; ++x, ++s) {
+                        *l++ = half(float(s->r) * gain).bits();
+                        *l++ = half(float(s->g) * gain).bits();
+                        *l++ = half(float(s->b) * gain).bits();
+                        if (alpha) *l++ = s->a.bits();
                         // The file's colour is premultiplied; the picture's alpha is straight.
                         const float a = float(s->a);
                         const float k = alpha && a > 0.0f && a < 1.0f ? gain / a : gain;
@@ -160,6 +168,8 @@ bool VxExrCodec::Encode(VxFile* file) {
     }
     const VxDeepPlane* plane = vx::DeepToWrite(*this, 16);
     const bool withAlpha = plane ? plane->HasAlpha() : AlphaIsValid();
+    // An EXR source's own light, beyond white as it may be, when nothing changed it.
+    const std::vector<uint16_t>* light = plane && plane->Colour() ? vx::LightToWrite(*this) : nullptr;
     // One table from 8-bit sRGB levels to linear light.
     float linear8[256];
     for (int i = 0; i < 256; ++i) linear8[i] = ToLinear(i / 255.0);
@@ -173,7 +183,16 @@ bool VxExrCodec::Encode(VxFile* file) {
             exr.setFrameBuffer(row.data(), 1, 0);  // every row from the same buffer
             const uint32_t alphaMax = GetAlphaMax();
             for (uint32_t y = 0; y < height; ++y) {
-                if (plane) {
+                if (light) {
+                    const uint16_t* s = light->data() + size_t(y) * plane->RowSamples();
+                    for (uint32_t x = 0; x < width; ++x, s += plane->channels) {
+                        row[x].r.setBits(s[0]);
+                        row[x].g.setBits(s[1]);
+                        row[x].b.setBits(s[2]);
+                        if (plane->HasAlpha()) row[x].a.setBits(s[3]);
+                        else row[x].a = 1.0f;
+                    }
+                } else if (plane) {
                     const uint16_t* s = plane->Row(y);
                     for (uint32_t x = 0; x < width; ++x) {
                         if (plane->Colour()) {

@@ -212,8 +212,9 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
         // dimensions-only pass leaves the limit to its caller.
         const uint64_t limit = DimensionsOnly() ? 0 : Info.MaxPixels;
         if (limit != 0) heif_context_set_maximum_image_size_limit(ctx.p, limit > INT_MAX ? INT_MAX : int(limit));
-        // Tiles in this thread: the batch runs one worker per core already.
-        heif_context_set_max_decoding_threads(ctx.p, 0);
+        // A grid's tiles on the threads the rows leave; in this thread when
+        // the batch runs one row per core.
+        heif_context_set_max_decoding_threads(ctx.p, GetThreads() > 1 ? int(GetThreads()) : 0);
         heif_error err = heif_context_read_from_reader(ctx.p, &vxheif::StreamReader::kFunctions, &reader, nullptr);
         if (reader.cancelled) vxheif::Fail(type, "cancelled");
         if (err.code != heif_error_Ok) vxheif::Fail(type, "damaged or unsupported file", &err);

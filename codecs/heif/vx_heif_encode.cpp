@@ -2,7 +2,6 @@
 #include <new>
 #include <span>
 #include <string>
-#include <thread>
 
 #include "codecs/heif/vx_heif_codec.h"
 #include "codecs/heif/vx_heif_library.h"
@@ -27,11 +26,12 @@ heif_compression_format CompressionOf(ImageFormat type) {
 
 // x265 sizes its thread pool from the CPU topology it reads from /sys; where
 // it finds none (a root without /sys) it makes no pool, which turns
-// wavefront coding off and changes the bytes. The pool is named here. Its
-// size does not change the bytes, only whether there is one; a still picture
+// wavefront coding off and changes the bytes. The pool is named here, as
+// large as the threads the picture may use: its size does not change the
+// bytes (checked from 1 to 4), only whether there is one; a still picture
 // needs one frame thread.
-void PinX265Threads(heif_encoder* encoder) {
-    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 64u);
+void PinX265Threads(heif_encoder* encoder, uint32_t threads) {
+    const unsigned cores = std::clamp(threads, 1u, 64u);
     heif_encoder_set_parameter_string(encoder, "x265:pools", std::to_string(cores).c_str());
     heif_encoder_set_parameter_string(encoder, "x265:frame-threads", "1");
 }
@@ -68,10 +68,11 @@ bool VxHeifCodec::Encode(VxFile* file, ImageFormat requested) {
         heif_encoder_set_lossy_quality(encoder.p, quality);
         if (type == VX_FORMAT_AVIF) {
             heif_encoder_set_parameter_integer(encoder.p, "speed", kAv1Speed);
+            // libaom's bytes change with its thread count.
             heif_encoder_set_parameter_integer(encoder.p, "threads", 1);
         } else {
             heif_encoder_set_parameter_string(encoder.p, "preset", kHevcPreset);
-            PinX265Threads(encoder.p);
+            PinX265Threads(encoder.p, GetThreads());
         }
 
         const uint32_t w = GetWidth(), h = GetHeight();

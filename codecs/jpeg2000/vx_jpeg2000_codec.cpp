@@ -291,7 +291,7 @@ bool VxJpeg2000Codec::Encode(VxFile* file, uint32_t type) {
         switch (type) {
             case VX_FORMAT_JP2:
             case VX_FORMAT_JPC:
-                vxj2k::WriteJpeg2000(file, type == VX_FORMAT_JP2, planes, Info.JpegQuality);
+                vxj2k::WriteJpeg2000(file, type == VX_FORMAT_JP2, planes, Info.JpegQuality, GetThreads());
                 break;
             case VX_FORMAT_PGX:
                 if (!grey) throw VxCodecFailure("PGX can save only GrayScale images");
@@ -323,7 +323,7 @@ void VxJpeg2000Codec::WriteDeep(VxFile* file, uint32_t type, const VxDeepPlane& 
     switch (type) {
         case VX_FORMAT_JP2:
         case VX_FORMAT_JPC:
-            vxj2k::WriteJpeg2000(file, type == VX_FORMAT_JP2, planes, Info.JpegQuality);
+            vxj2k::WriteJpeg2000(file, type == VX_FORMAT_JP2, planes, Info.JpegQuality, GetThreads());
             break;
         case VX_FORMAT_PGX: vxj2k::WritePgx(file, planes); break;
         case VX_FORMAT_PNM: vxj2k::WritePnm(file, planes); break;

@@ -2,6 +2,7 @@
 
 #include <openjpeg.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -89,6 +90,13 @@ struct CodecHolder {
     }
 };
 
+// Always said, so that the library never takes a count from the environment.
+// Its output does not depend on it (checked by the tests); a library built
+// without threads refuses and works alone.
+void SetThreads(opj_codec_t* codec, uint32_t threads) {
+    opj_codec_set_threads(codec, threads > 1 ? int(std::min<uint32_t>(threads, 64)) : 0);
+}
+
 uint32_t CeilDiv(uint32_t a, uint32_t b) { return uint32_t((uint64_t(a) + b - 1) / b); }
 
 }  // namespace
@@ -116,6 +124,7 @@ void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     opj_dparameters_t params;
     opj_set_default_decoder_parameters(&params);
     if (!opj_setup_decoder(h.codec, &params)) throw VxCodecFailure("cannot initialize jpeg2000");
+    SetThreads(h.codec, codec.GetThreads());
 
     // Reads of 16 KiB: a cancel waits for no more than that, or one tile's data.
     h.stream = opj_stream_create(size_t(16) << 10, OPJ_TRUE);
@@ -196,7 +205,7 @@ void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
 
 double PsnrForQuality(int quality) { return 25.0 + 0.25 * quality; }
 
-void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
+void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality, uint32_t threads) {
     const uint32_t n = uint32_t(in.comps.size());
     if (n == 0 || n > 4) throw VxCodecFailure(kEncodeFailed);
     const uint32_t w = in.comps[0].width;
@@ -252,6 +261,7 @@ void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality) {
     if (!h.codec) throw VxCodecFailure("cannot initialize jpeg2000");
     RouteMessages(h.codec, &messages);
     if (!opj_setup_encoder(h.codec, &params, image.get())) throw VxCodecFailure(kEncodeFailed);
+    SetThreads(h.codec, threads);
     h.stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_FALSE);
     if (!h.stream) throw VxCodecFailure("error: cannot open standard output");
     opj_stream_set_user_data(h.stream, &ctx, nullptr);

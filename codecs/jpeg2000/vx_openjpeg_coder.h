@@ -12,7 +12,7 @@ bool LooksLikeJpc(const uint8_t* head, size_t n);
 // `codec` holds the picture limit the header is checked against.
 void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out);
 // Quality 100 (or more) codes reversibly; lower values trade size for fidelity.
-void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality);
+void WriteJpeg2000(VxFile* file, bool jp2, const Planes& in, int quality, uint32_t threads = 1);
 
 // Target PSNR in dB handed to the encoder for a quality below 100.
 double PsnrForQuality(int quality);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "codecs/jxl/vx_jxl_codec.h"
+#include "codecs/jxl/vx_jxl_runner.h"
 #include "core/vx_codec_guard.h"
 #include "core/vx_deep.h"
 #include "core/vx_exif_edit.h"
@@ -264,7 +265,9 @@ bool VxJxlCodec::Decode(VxFile* file) {
         vx::ReadUpTo(file, data, size_t(INT_MAX) - data.size());
 
         Decoder dec;
-        if (JxlDecoderSubscribeEvents(dec.d, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
+        const VxJxlRunner runner(GetThreads());
+        if (!runner.Attach(dec.d) ||
+            JxlDecoderSubscribeEvents(dec.d, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
                                                  JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
             JxlDecoderSetUnpremultiplyAlpha(dec.d, JXL_TRUE) != JXL_DEC_SUCCESS)
             throw VxCodecFailure(kDamaged);

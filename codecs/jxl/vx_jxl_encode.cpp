@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "codecs/jxl/vx_jxl_codec.h"
+#include "codecs/jxl/vx_jxl_runner.h"
 #include "core/vx_codec_guard.h"
 #include "core/vx_deep.h"
 #include "core/vx_quiet_stderr.h"
@@ -100,6 +101,8 @@ bool VxJxlCodec::Encode(VxFile* file) {
         };
 
         Encoder enc;
+        const VxJxlRunner runner(GetThreads());
+        if (!runner.Attach(enc.e)) throw VxCodecFailure(kFailed);
         JxlBasicInfo info;
         JxlEncoderInitBasicInfo(&info);
         info.xsize = w;

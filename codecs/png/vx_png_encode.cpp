@@ -79,36 +79,53 @@ void PickPixels(const uint8_t* full, uint8_t* out, uint32_t count, const Pass& p
     }
 }
 
-// Filters rows into pieces, compresses each piece once it is full and writes
-// the stream as IDAT chunks.
+// Filters rows into pieces, compresses pieces once they are full and writes
+// the stream as IDAT chunks. With several threads, as many pieces as threads
+// are gathered and compressed at once; the pieces, and so the bytes, are the
+// same as with one.
 class ImageData {
 public:
-    ImageData(VxFile* file, size_t maxRowBytes, uint32_t* sequence = nullptr)
+    ImageData(VxFile* file, size_t maxRowBytes, uint32_t threads, uint32_t* sequence = nullptr)
         : idat_(file, sequence), capacity_(std::max(kPieceBytes, maxRowBytes + 1)),
-          piece_(new uint8_t[capacity_]) {}
+          threads_(std::max<uint32_t>(threads, 1)) {
+        buffers_.emplace_back(new uint8_t[capacity_]);
+    }
 
     bool Row(const uint8_t* row, const uint8_t* prior, size_t rowBytes, unsigned bpp, bool adaptive) {
-        if (used_ + rowBytes + 1 > capacity_ && !Flush(false)) return false;
+        if (used_ + rowBytes + 1 > capacity_ && !NextPiece()) return false;
         const vx::png::Filter f =
             adaptive ? vx::png::ChooseFilter(row, prior, rowBytes, bpp) : vx::png::kFilterNone;
-        vx::png::ApplyFilter(f, row, prior, rowBytes, bpp, piece_.get() + used_);
+        vx::png::ApplyFilter(f, row, prior, rowBytes, bpp, buffers_[full_.size()].get() + used_);
         used_ += rowBytes + 1;
         return true;
     }
 
-    bool Finish() { return Flush(true) && idat_.Finish(); }
+    bool Finish() {
+        full_.push_back({buffers_[full_.size()].get(), used_});
+        return Flush(true) && idat_.Finish();
+    }
 
 private:
-    bool Flush(bool last) {
-        if (!zlib_.Add(piece_.get(), used_, last)) return false;
+    bool NextPiece() {
+        full_.push_back({buffers_[full_.size()].get(), used_});
         used_ = 0;
+        if (full_.size() == threads_) return Flush(false);
+        if (buffers_.size() == full_.size()) buffers_.emplace_back(new uint8_t[capacity_]);
+        return true;
+    }
+
+    bool Flush(bool last) {
+        if (!zlib_.AddMany(full_, last, threads_)) return false;
+        full_.clear();
         return idat_.Append(zlib_.Output().data(), zlib_.Output().size());
     }
 
     vx::png::ZlibPieces zlib_{kLevel};
     vx::png::IdatWriter idat_;
     size_t capacity_;
-    std::unique_ptr<uint8_t[]> piece_;
+    uint32_t threads_;
+    std::vector<std::unique_ptr<uint8_t[]>> buffers_;
+    std::vector<vx::png::ZlibPieces::Piece> full_;  // gathered, not yet compressed
     size_t used_ = 0;
 };
 
@@ -247,7 +264,7 @@ bool VxPngCodec::WriteFrames(VxFile* file, const VxFrames& anim, bool rgba) {
         // Every frame covers the canvas: no disposal, no blending (24, 25 = 0).
         if (!vx::png::WriteChunk(file, "fcTL", fctl, sizeof(fctl))) return false;
         vx::LoadRows(frame, rows.data(), rowBytes, int(channels));
-        ImageData data(file, rowBytes, i == 0 ? nullptr : &sequence);
+        ImageData data(file, rowBytes, GetThreads(), i == 0 ? nullptr : &sequence);
         for (uint32_t y = 0; y < height; ++y) {
             const uint8_t* prior = y ? rows.data() + (y - 1) * rowBytes : zeros.data();
             if (!data.Row(rows.data() + y * rowBytes, prior, rowBytes, channels, true)) return false;
@@ -339,7 +356,7 @@ bool VxPngCodec::WriteImage(VxFile* file) {
     const unsigned filterBpp = bits >= 8 ? bits / 8 : 1;
     const size_t rowBytes = (size_t(width) * bits + 7) / 8;
     std::vector<uint8_t> full(rowBytes), cur(rowBytes), prior(rowBytes);
-    ImageData data(file, rowBytes);
+    ImageData data(file, rowBytes, GetThreads());
     const Pass* passes = interlaced ? kAdam7 : &kWhole;
     for (int n = 0; n < (interlaced ? 7 : 1); ++n) {
         const Pass& p = passes[n];

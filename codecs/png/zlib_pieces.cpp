@@ -3,9 +3,11 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 
 #include "codecs/png/deflate_join.h"
+#include "core/vx_parallel.h"
 
 namespace vx::png {
 
@@ -70,8 +72,11 @@ libdeflate_compressor* ThreadCompressor(int level) {
 }
 
 bool ZlibPieces::Add(const uint8_t* data, size_t size, bool last) {
-    libdeflate_compressor* compressor = ThreadCompressor(level_);
-    if (!compressor) return false;
+    const Piece one{data, size};
+    return AddMany({&one, 1}, last, 1);
+}
+
+bool ZlibPieces::AddMany(std::span<const Piece> pieces, bool last, uint32_t threads) {
     out_.clear();
     if (!started_) {
         // Deflate with a 32 KiB window; the level hint as zlib writes it.
@@ -81,8 +86,32 @@ bool ZlibPieces::Add(const uint8_t* data, size_t size, bool last) {
         out_.push_back(uint8_t((head & 0xFF) + (31 - head % 31) % 31));
         started_ = true;
     }
-    adler_ = libdeflate_adler32(adler_, data, size);
-    if (!CompressPiece(compressor, data, size, last, out_)) return false;
+    for (const Piece& p : pieces) adler_ = libdeflate_adler32(adler_, p.data, p.size);
+    if (pieces.size() == 1) {
+        libdeflate_compressor* compressor = ThreadCompressor(level_);
+        if (!compressor || !CompressPiece(compressor, pieces[0].data, pieces[0].size, last, out_))
+            return false;
+    } else {
+        try {
+            parts_.resize(pieces.size());
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        std::atomic<bool> failed{false};
+        VxParallelFor(pieces.size(), threads, [&](size_t i) {
+            parts_[i].clear();
+            libdeflate_compressor* compressor = ThreadCompressor(level_);
+            const bool end = last && i + 1 == pieces.size();
+            if (!compressor || !CompressPiece(compressor, pieces[i].data, pieces[i].size, end, parts_[i]))
+                failed = true;
+        });
+        if (failed) return false;
+        try {
+            for (const std::vector<uint8_t>& part : parts_) out_.insert(out_.end(), part.begin(), part.end());
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
     if (last) {
         for (int shift = 24; shift >= 0; shift -= 8) out_.push_back(uint8_t(adler_ >> shift));
     }

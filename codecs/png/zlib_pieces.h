@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 struct libdeflate_compressor;
@@ -28,6 +29,13 @@ public:
     // Compresses the next piece; the last one also ends the stream. The bytes
     // to write next are then in Output(), replacing the previous piece's.
     bool Add(const uint8_t* data, size_t size, bool last);
+    // Several pieces in a row, compressed on up to `threads` threads: the
+    // stream is byte for byte the one they give added one by one.
+    struct Piece {
+        const uint8_t* data;
+        size_t size;
+    };
+    bool AddMany(std::span<const Piece> pieces, bool last, uint32_t threads);
     const std::vector<uint8_t>& Output() const { return out_; }
 
 private:
@@ -35,6 +43,7 @@ private:
     bool started_ = false;
     uint32_t adler_ = 1;
     std::vector<uint8_t> out_;
+    std::vector<std::vector<uint8_t>> parts_;
 };
 
 }  // namespace vx::png

@@ -87,8 +87,9 @@ struct AnimEncoder {
     ~AnimEncoder() { WebPAnimEncoderDelete(e); }
 };
 
-// The settings every picture and frame is written with: --quality, one thread.
-WebPConfig ConfigFor(int quality) {
+// The settings every picture and frame is written with: --quality, and a
+// second thread where the picture may have one (the bytes are the same).
+WebPConfig ConfigFor(int quality, uint32_t threads) {
     WebPConfig config;
     if (!WebPConfigInit(&config)) throw VxCodecFailure(kNoMemory);
     if (quality == 100) {
@@ -99,7 +100,7 @@ WebPConfig ConfigFor(int quality) {
         config.quality = float(quality);
         config.method = kLossyMethod;
     }
-    config.thread_level = 0;
+    config.thread_level = threads > 1 ? 1 : 0;
     if (!WebPValidateConfig(&config)) throw VxCodecFailure("WebP: invalid settings");
     return config;
 }
@@ -121,7 +122,7 @@ void VxWebpCodec::EncodeAnimation(VxFile* file, const VxFrames& anim, int qualit
     options.minimize_size = 0;
     options.allow_mixed = 0;
     options.verbose = 0;
-    const WebPConfig config = ConfigFor(quality);
+    const WebPConfig config = ConfigFor(quality, 1);
     AnimEncoder enc;
     enc.e = WebPAnimEncoderNew(int(w), int(h), &options);
     if (!enc.e) throw VxCodecFailure(kNoMemory);
@@ -187,7 +188,7 @@ bool VxWebpCodec::Encode(VxFile* file) {
             EncodeAnimation(file, *anim, quality);
             return true;
         }
-        const WebPConfig config = ConfigFor(quality);
+        const WebPConfig config = ConfigFor(quality, GetThreads());
 
         const bool alpha = vx::HasTransparency(*this);
         const int channels = alpha ? 4 : 3;

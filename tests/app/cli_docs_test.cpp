@@ -153,7 +153,7 @@ TEST(CliDocs, BashCompletionOffersWhatTheProgramTakes) {
     ASSERT_TRUE(vt::WriteFileBytes(dir.file("photo one.jpg"), {1}));
     const struct { std::string words, reply; } cases[] = {
         {"--ke", "--keep-dates\n--keep-going\n--keep-orientation\n"},
-        {"--to p", "PNG\nPCX\nPGX\nPNM\nPSD\n"},          // formats in any letter case
+        {"--to p", "PNG\nPCX\nPGX\nPNM\nPSD\nPDF\n"},          // formats in any letter case
         {"--to = jp", "JPG\nJP2\nJPC\n"},             // --to=jp, split at '='
         {"--quality ''", "\n"},                        // a number: nothing offered
         {"--info --frame ''", "\n"},

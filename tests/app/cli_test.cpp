@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "tests/support/drawing_compare.h"
 #include "tests/support/reference_decoder.h"
 #include "tests/support/reference_metadata.h"
 #include "tests/support/test_profiles.h"
@@ -345,6 +346,20 @@ TEST(Cli, PictureOptions) {
     ASSERT_TRUE(doubled.Load((exr + ".ev1.png").c_str(), VX_FORMAT_PNG));
     const int off = vt::MaxChannelDiff(vt::ToRgba(brighter), vt::ToRgba(doubled));
     EXPECT_TRUE(off >= 0 && off <= 1) << off;  // -1: the sizes differ
+
+    // --dpi reaches the drawing readers; a resize draws at the final size (a
+    // resampled raster would blur the edges far past the tolerance).
+    const std::tuple<const char*, const char*, const char*> drawn[] = {
+        {"PNG --dpi 72", "pdf/pages.pdf", "pdf/pages.pdf.1.72.png"},
+        {"PNG --resize 30x20", "pdf/pages.pdf", "pdf/pages.pdf.1.72.png"},
+        {"PNG --dpi 192", "svg/shapes.svg", "svg/shapes.svg.z2.png"},
+        {"PNG --dpi 48 --resize 200%", "svg/shapes.svg", "svg/shapes.svg.png"}};
+    for (const auto& [args, file, ref] : drawn) {
+        VxImage got, want;
+        convert(args, vt::DataPath(file), got);
+        ASSERT_TRUE(want.Load(vt::DataPath(ref).c_str(), VX_FORMAT_PNG));
+        EXPECT_LE(vt::CoverageDiff(vt::ToRgba(got), vt::ToRgba(want)), 2) << args;
+    }
 
     // Reduced colours: an adaptive, dithered palette is closer to the source.
     const std::string photo = vt::DataPath("jpeg/baseline_444.jpg");

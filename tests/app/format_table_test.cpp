@@ -30,7 +30,7 @@ TEST(FormatTable, EveryExtension) {
 }
 
 TEST(FormatTable, ComboItemsMapToTheirCodesAndExtensions) {
-    const ImageFormat codes[] = {4, 5, 7, 3, 1, 2, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 25};
+    const ImageFormat codes[] = {4, 5, 7, 3, 1, 2, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25};
     const std::vector<const char*>& items = vellumar::TargetItems();
     ASSERT_EQ(std::size(codes), items.size());
     for (size_t i = 0; i < items.size(); ++i) {

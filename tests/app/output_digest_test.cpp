@@ -39,13 +39,14 @@ bool Printing() {
 
 // 24-bit photo-like, grey, 1/4/8-bit palettes, palette with transparency,
 // alpha plane (PNG, TGA, ICO), icon with AND mask, GIF animation and
-// transparent and interlaced GIFs.
+// transparent and interlaced GIFs; a drawing and a two-page document.
 const char* const kSources[] = {
     "jpeg/baseline_420.jpg", "jpeg/grey.jpg",         "bmp/bits24.bmp",
     "bmp/bits8.bmp",         "bmp/bits4.bmp",         "bmp/bits1.bmp",
     "png/pal8_trns7.png",    "png/pal4_alpha.png",    "png/rgba8.png",
     "tga/pil_rgba32.tga",    "ico/magick_32bit.ico",  "ico/netpbm_8bit_mask.ico",
     "gif/anim_local.gif",    "gif/transparent.gif",   "gif/interlaced.gif",
+    "svg/shapes.svg",        "pdf/pages.pdf",
 };
 
 // Digest of the written file; 0 when the row failed (WMF output is refused).

@@ -284,6 +284,19 @@ const Bomb kBombs[] = {
          LE32(b, box + 12, kSide - 1);
          return b;
      }},
+    {"SVG", VX_FORMAT_SVG, kVxDefaultMaxPixels, [] {
+         const std::string s = "<svg xmlns='http://www.w3.org/2000/svg' width='" + std::to_string(kSide) +
+                               "' height='" + std::to_string(kSide) + "'/>";
+         return Bytes(s.begin(), s.end());
+     }},
+    // 9600 points at the default 150 dpi; the reader rebuilds the missing cross-reference table.
+    {"PDF", VX_FORMAT_PDF, kVxDefaultMaxPixels, [] {
+         const std::string s = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+                               "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
+                               "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 9600 9600] >> endobj\n"
+                               "trailer << /Root 1 0 R >>\n%%EOF\n";
+         return Bytes(s.begin(), s.end());
+     }},
     {"RAW", VX_FORMAT_RAW, kVxDefaultMaxPixels, [] {
          // The mosaic directory's width and height (LONG values, inline).
          Bytes b = vt::ReadFileBytes(vt::DataPath("raw/rggb_plain.dng"));

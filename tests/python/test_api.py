@@ -11,7 +11,7 @@ from conftest import MIXED, ROOT, cli, cli_reasons, files
 SUNSET = ROOT / "samples" / "sunset.jpg"
 PHOTO = ROOT / "tests" / "data" / "jpeg" / "baseline_420.jpg"
 BALL = ROOT / "samples" / "ball.gif"
-WRITABLE = [n for n in vellumar.target_names() if n not in ("WMF", "PSD", "RAW")]  # read only
+WRITABLE = [n for n in vellumar.target_names() if n not in ("WMF", "PSD", "SVG", "PDF", "RAW")]  # read only
 
 
 @pytest.mark.parametrize("to", WRITABLE)
@@ -110,7 +110,7 @@ def test_errors(tmp_path, call, error, words):
 @pytest.mark.parametrize("name, value, typed", [
     ("quality", 101, "101"), ("max_memory", 0, "0"), ("frame", -1, "-1"), ("prefix", "a/b", "a/b"),
     ("resize", "big", "big"), ("name", "{nom}", "{nom}"), ("dither", "yes", "yes"),
-    ("exposure", 21, "21"),
+    ("exposure", 21, "21"), ("dpi", 0, "0"),
 ])
 def test_values_are_refused_in_the_command_lines_words(tmp_path, name, value, typed):
     flag = name.replace("_", "-")

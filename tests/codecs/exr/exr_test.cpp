@@ -76,6 +76,25 @@ TEST(Exr, WritesHalfRgbaThatReadsBack) {
     }
 }
 
+// EXR to EXR keeps the light itself, beyond white as it is (the fixtures go
+// to 4); the library's own statistics read the copy as they read the source.
+TEST(Exr, LightBeyondWhiteSurvivesIntoExr) {
+    for (const char* name : {"rgb_half_scan.exr", "rgba_float_tiled.exr", "rgba_half_window.exr"}) {
+        VxImage img(0), back(0);
+        ASSERT_TRUE(vt::DecodeBytes(vt::ReadFileBytes(vt::DataPath(std::string("exr/") + name)), VX_FORMAT_EXR, img));
+        ASSERT_TRUE(img.GetDeep() && vx::LightBeyondWhite(*img.GetDeep())) << name;
+        const Bytes file = vt::EncodeBytes(img, VX_FORMAT_EXR);
+        ASSERT_TRUE(vt::DecodeBytes(file, VX_FORMAT_EXR, back)) << name;
+        EXPECT_TRUE(back.GetDeep() && back.GetDeep()->light == img.GetDeep()->light) << name;
+        vt::TempDir dir;
+        ASSERT_TRUE(vt::WriteFileBytes(dir.file("o.exr"), file));
+        const std::string stats = " --stats " + vt::ShellQuote(dir.file("o.exr")) + " | grep Max: > " + vt::ShellQuote(dir.file("s"));
+        ASSERT_EQ(vt::RunCommand("oiiotool" + stats), 0);
+        const Bytes s = vt::ReadFileBytes(dir.file("s"));
+        EXPECT_EQ(std::string(s.begin(), s.end()).rfind("    Stats Max: 4.0", 0), 0u) << name;
+    }
+}
+
 TEST(Exr, BadFilesFailWithTheirText) {
     Bytes file = vt::ReadFileBytes(vt::DataPath("exr/rgb_half_scan.exr"));
     const std::pair<Bytes, const char*> cases[] = {

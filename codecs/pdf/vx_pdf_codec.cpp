@@ -1,0 +1,178 @@
+#include "codecs/pdf/vx_pdf_codec.h"
+
+#include <poppler.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "codecs/svg/vector_canvas.h"
+#include "core/vx_codec_guard.h"
+#include "core/vx_file.h"
+#include "core/vx_frames.h"
+#include "core/vx_quiet_stderr.h"
+#include "core/vx_stream_bytes.h"
+
+namespace {
+
+const char kNoMemory[] = "PDF: can't allocate memory";
+// Readers accept a header this far into the file.
+constexpr size_t kHeaderReach = 1024;
+
+template <class T>
+struct Ref {
+    T* p = nullptr;
+    ~Ref() {
+        if (p) g_object_unref(p);
+    }
+};
+
+// poppler makes its global settings on the first document it opens.
+std::mutex gOpening;
+
+struct PageSize {
+    double w = 0, h = 0;  // points
+};
+
+PageSize SizeOf(PopplerDocument* doc, int index) {
+    Ref<PopplerPage> page{poppler_document_get_page(doc, index)};
+    if (!page.p) throw VxCodecFailure("PDF: page ", std::to_string(index + 1).append(" cannot be read").c_str());
+    PageSize s;
+    poppler_page_get_size(page.p, &s.w, &s.h);
+    return s;
+}
+
+}  // namespace
+
+bool VxPdfCodec::Decode(VxFile* file) {
+    if (!file) return false;
+    const int64_t start = file->Tell64();
+    const bool done = vx::RunCodec(*this, kNoMemory, [&] {
+        std::vector<uint8_t> bytes;
+        vx::ReadUpTo(file, bytes, kHeaderReach);
+        const std::string_view head(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (head.find("%PDF-") == std::string_view::npos) throw VxCodecFailure("Not a PDF");
+        vx::ReadUpTo(file, bytes, kMaxFile + 1 - bytes.size());
+        if (bytes.size() > kMaxFile) throw VxCodecFailure("PDF: the file is larger than 1 GiB");
+        if (Cancelled()) throw VxCodecFailure("Cancelled");
+
+        vx::QuietStderr quiet;
+        GError* error = nullptr;
+        Ref<PopplerDocument> doc;
+        {
+            GBytes* data = g_bytes_new_static(bytes.data(), bytes.size());
+            const std::lock_guard<std::mutex> lock(gOpening);
+            doc.p = poppler_document_new_from_bytes(data, nullptr, &error);
+            g_bytes_unref(data);
+        }
+        if (!doc.p) {
+            const bool locked = error && error->domain == POPPLER_ERROR && error->code == POPPLER_ERROR_ENCRYPTED;
+            const std::string why = error && error->message ? error->message : "cannot be read";
+            if (error) g_error_free(error);
+            if (locked) throw VxCodecFailure("PDF: the file is encrypted");
+            throw VxCodecFailure("PDF: ", why.c_str());
+        }
+        const int pages = poppler_document_get_n_pages(doc.p);
+        Info.NumFrames = std::max(pages, 0);
+        if (pages <= 0) throw VxCodecFailure("PDF: the file has no pages");
+        if (Info.Frame < 0 || Info.Frame >= pages)
+            throw VxCodecFailure("PDF: page not present: the file has ",
+                                 (std::to_string(pages) + (pages == 1 ? " page" : " pages")).c_str());
+        const uint32_t dpi = GetCodecOption(VX_FORMAT_PDF) ? GetCodecOption(VX_FORMAT_PDF) : kDefaultDpi;
+        const double scale = dpi / 72.0;
+        const auto pixels = [&](const PageSize& s, uint64_t& w, uint64_t& h) {
+            w = vx::vector::PixelSide(s.w, scale);
+            h = vx::vector::PixelSide(s.h, scale);
+        };
+        const bool allPages = WantsPages() && pages > 1 && pages <= kVxMaxPagesKept;
+        uint64_t total = 0;
+        if (allPages) {
+            // Pages keep their own sizes, so the limit bounds their pixels together.
+            for (int p = 0; p < pages; ++p) {
+                if (Cancelled()) throw VxCodecFailure("Cancelled");
+                uint64_t w = 0, h = 0;
+                pixels(SizeOf(doc.p, p), w, h);
+                vx::vector::RequireCanvas(*this, "PDF", w, h);
+                total += w * h;
+                if (GetMaxPixels() && total > GetMaxPixels())
+                    throw VxCodecFailure("PDF: the file's pages pass the picture limit of ",
+                                         (std::to_string(GetMaxPixels()) +
+                                          " pixels together; --frame N converts one page")
+                                             .c_str());
+            }
+        }
+        const PageSize chosen = SizeOf(doc.p, Info.Frame);
+        uint64_t width = 0, height = 0;
+        pixels(chosen, width, height);
+        if (DimensionsOnly()) {
+            if (width == 0 || height == 0) throw VxCodecFailure("PDF: the page has no size");
+            SetXDPI(int32_t(dpi));
+            SetYDPI(int32_t(dpi));
+            AnswerDimensions(VX_FORMAT_PDF, width, height, 32);
+            Info.PagesPixels = total;
+            return true;
+        }
+        // Kept pages are each resized from their own size later.
+        if (!allPages) vx::vector::RenderSize(*this, width, height);
+
+        const auto render = [&](VxImage& into, int index, uint64_t w, uint64_t h, const PageSize& size) {
+            vx::vector::RequireCanvas(into, "PDF", w, h);
+            if (CancelledBetweenPieces()) throw VxCodecFailure("PDF: cancelled");
+            Ref<PopplerPage> page{poppler_document_get_page(doc.p, index)};
+            if (!page.p) throw VxCodecFailure("PDF: a page cannot be read");
+            // A cleared surface and no paper fill: what the page leaves
+            // unpainted stays transparent.
+            vx::vector::SurfaceGuard surface{vx::vector::NewSurface(uint32_t(w), uint32_t(h))};
+            cairo_t* cr = cairo_create(surface.s);
+            cairo_scale(cr, double(w) / size.w, double(h) / size.h);
+            poppler_page_render(page.p, cr);
+            const cairo_status_t status = cairo_status(cr);
+            cairo_destroy(cr);
+            if (status != CAIRO_STATUS_SUCCESS)
+                throw VxCodecFailure("PDF: the page cannot be drawn: ", cairo_status_to_string(status));
+            vx::vector::StoreSurface(into, surface.s, VX_FORMAT_PDF);
+            into.SetXDPI(int32_t(dpi));
+            into.SetYDPI(int32_t(dpi));
+        };
+        const bool natural = width == vx::vector::PixelSide(chosen.w, scale) &&
+                             height == vx::vector::PixelSide(chosen.h, scale);
+        // At its own size a page is scaled by the resolution alone, as the
+        // reference renderers scale it; a render size stretches it to fit.
+        const PageSize drawn = natural ? PageSize{width / scale, height / scale} : chosen;
+        render(*this, Info.Frame, width, height, drawn);
+        if (allPages) {
+            auto kept = std::make_shared<VxFrames>();
+            kept->plays = 1;
+            kept->frames.reserve(size_t(pages));
+            for (int p = 0; p < pages; ++p) {
+                if (p == Info.Frame) {
+                    kept->frames.push_back({std::make_shared<VxImage>(*this), 0});
+                } else {
+                    auto page = std::make_shared<VxImage>(0);
+                    page->SetMaxPixels(GetMaxPixels());
+                    const PageSize s = SizeOf(doc.p, p);
+                    uint64_t w = 0, h = 0;
+                    pixels(s, w, h);
+                    render(*page, p, w, h, PageSize{w / scale, h / scale});
+                    kept->frames.push_back({std::move(page), 0});
+                }
+                if (!kept->frames.back().picture->IsValid()) throw std::bad_alloc();
+            }
+            SetAnimation(std::move(kept));
+        }
+        file->Seek64(start + int64_t(bytes.size()), SEEK_SET);
+        return true;
+    });
+    // A page drawn before a later one failed is no answer.
+    if (!done) Destroy();
+    return done;
+}
+
+bool VxPdfCodec::Encode(VxFile*) {
+    SetLastError("PDF files can only be read");
+    return false;
+}
