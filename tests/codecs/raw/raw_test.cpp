@@ -53,14 +53,11 @@ TEST(Raw, DevelopsAsTheLibrarysToolAndReadsThePreview) {
             }
             ASSERT_TRUE(vt::DecodeBytes(Fixture(std::string(name) + ref), 0, want));
             EXPECT_TRUE(img.GetType() == VX_FORMAT_RAW && img.GetWidth() == w && img.GetHeight() == h);
-            EXPECT_EQ(img.GetOrientation(), orientation);
-            EXPECT_EQ(vx::ExifOrientation(img.GetExif()), orientation);
+            EXPECT_TRUE(img.GetOrientation() == orientation && vx::ExifOrientation(img.GetExif()) == orientation);
             EXPECT_EQ(ExifText(img, 272), "Test Mosaic");
             EXPECT_EQ(vt::MaxChannelDiff(vt::ToRgba(img), vt::ToRgba(want)), 0);
             ASSERT_EQ(bool(img.GetDeep()), !preview || std::string(ref) == ".tiff");
-            if (img.GetDeep()) {
-                EXPECT_LE(DeepDiff(*img.GetDeep(), *want.GetDeep()), 1);
-            }
+            EXPECT_LE(img.GetDeep() ? DeepDiff(*img.GetDeep(), *want.GetDeep()) : 0, 1);
         }
     }
 }
@@ -79,8 +76,7 @@ TEST(Raw, LimitCancelAndSizeComeBeforeTheWork) {
         {0, 0, true, true, "", 1},            {0, 0, false, true, "", 1000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        Pieces pieces;
-        pieces.cancelAt = c.cancelAt;
+        Pieces pieces{0, c.cancelAt};
         VxImage img(0);
         img.SetMaxPixels(c.maxPixels);
         img.SetCancelRequest(&pieces.cancel);
@@ -92,11 +88,8 @@ TEST(Raw, LimitCancelAndSizeComeBeforeTheWork) {
         EXPECT_EQ(vt::DecodeBytes(Fixture("bggr_turned.dng"), VX_FORMAT_RAW, img), c.ok);
         EXPECT_NE(std::string(img.GetLastError()).find(c.text), std::string::npos) << img.GetLastError();
         EXPECT_LE(pieces.calls, c.most);
-        if (c.ok) {
-            EXPECT_TRUE(img.GetWidth() == 32 && img.GetHeight() == 48 && img.GetType() == VX_FORMAT_RAW);
-            EXPECT_EQ(img.IsValid(), !c.dimsOnly);
-            EXPECT_GT(pieces.calls, c.dimsOnly ? -1 : 3);
-        }
+        EXPECT_TRUE(!c.ok || (img.GetWidth() == 32 && img.GetHeight() == 48 && img.GetType() == VX_FORMAT_RAW &&
+                              img.IsValid() == !c.dimsOnly && pieces.calls > (c.dimsOnly ? -1 : 3)));
     }
 }
 
