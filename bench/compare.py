@@ -53,6 +53,7 @@ def workloads(cli, inputs, nphotos, nsmall):
     webp = pick(sorted(glob.glob(os.path.join(inputs, "photos/webp/*.webp"))))
     small = sorted(glob.glob(os.path.join(inputs, "small/*.png")))[:nsmall]
     tif16 = pick(sorted(glob.glob(os.path.join(inputs, "photos/tif16/*.tif"))))
+    dng = sorted(glob.glob(os.path.join(inputs, "raw/*.dng")))
     anim = os.path.join(inputs, "anim/anim.gif")
     svg = sorted(glob.glob(os.path.join(inputs, "vector/svg/*.svg")))
     pdf = os.path.join(inputs, "vector/doc.pdf")
@@ -208,6 +209,19 @@ def workloads(cli, inputs, nphotos, nsmall):
         }, ("rsvg-convert + cwebp", vips('rsvg-convert "$f" -o "OUT/$n.png" && '
                                          'cwebp -quiet -q 90 "OUT/$n.png" -o "OUT/$n.webp" && rm "OUT/$n.png"')),
             "40 drawings of 800x600 CSS pixels at 96 dpi to lossy WebP at quality 90"),
+        # Camera raw: developing the mosaic, or only the embedded JPEG preview.
+        "raw-jpeg": (dng, vx("JPG"), {
+            "ImageMagick": im("jpg", "-quality", "90", "-sampling-factor", "2x2"),
+            "libvips": vips('vips copy "$f" "OUT/$n.jpg[Q=90,subsample-mode=on]"'),
+        }, ("dcraw_emu -w -T (16-bit TIFF)", vips(
+            'dcraw_emu -w -6 -T -o 1 -g 2.4 12.92 -Z "OUT/$n.tiff" "$f"')),
+            "generated DNG (bench/make_inputs.py --raw) developed and written as JPEG quality 90; "
+            "libvips reads the first TIFF directory, the preview, not the mosaic"),
+        "raw-preview-jpeg": (dng, vx("JPG", "--raw-preview"), {
+            "ImageMagick": im("jpg", "-quality", "90", "-sampling-factor", "2x2"),
+        }, ("simple_dcraw -e (preview as stored)", vips('cp "$f" "OUT/$n.dng" && simple_dcraw -e "OUT/$n.dng" && rm "OUT/$n.dng"')),
+            "the embedded half-size JPEG preview, written as JPEG quality 90 (ImageMagick develops "
+            "the mosaic: it has no preview switch)"),
         "gif-anim": ([anim],
                      lambda out, jobs: [cli, "--info", "--frame", "99"],
                      {

@@ -245,9 +245,17 @@ def make_vector(out, count=40, pages=20):
     print(f"{count} drawings and a {pages}-page PDF in {out}/vector")
 
 
+def make_raw(out):
+    """3:2 camera raw files (DNG: a 16-bit Bayer mosaic and a half-size JPEG
+    preview), made by the test fixtures' script at photo size."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests/data/raw/make_fixtures.py")
+    subprocess.run([sys.executable, script, os.path.join(out, "raw"), "--side", "2400", "--count", "6"], check=True)
+    print(f"camera raw files in {out}/raw")
+
+
 def main():
-    if len(sys.argv) > 1 and sys.argv[1] in ("--newer", "--deep", "--vector"):
-        make = {"--newer": make_newer, "--deep": make_deep, "--vector": make_vector}[sys.argv[1]]
+    if len(sys.argv) > 1 and sys.argv[1] in ("--newer", "--deep", "--vector", "--raw"):
+        make = {"--newer": make_newer, "--deep": make_deep, "--vector": make_vector, "--raw": make_raw}[sys.argv[1]]
         make(sys.argv[2] if len(sys.argv) > 2 else "build-bench/inputs")
         return
     out = sys.argv[1] if len(sys.argv) > 1 else "build-bench/inputs"
@@ -277,6 +285,7 @@ def main():
     make_newer(out)
     make_deep(out)
     make_vector(out)
+    make_raw(out)
     with open(os.path.join(out, "DONE"), "w") as f:
         f.write("complete\n")
     print(f"inputs in {out}")

@@ -77,7 +77,7 @@ set(CPACK_PACKAGE_CONTACT "Vellumar maintainers <maintainers@vellumar.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "batch image converter")
 # CPack puts the summary first and indents these lines itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Converts a batch of image files into one chosen format: BMP, GIF, JPEG,\nPNG, ICO, TIFF, TGA, PCX, WBMP, JPEG-2000, PGX, PNM, Sun raster, WebP,\nHEIC, AVIF, JPEG XL, QOI and OpenEXR (WMF/EMF, PSD/PSB, SVG and PDF are read only). It provides the\nvellumar-convert command and the Vellumar desktop window.")
+    "Converts a batch of image files into one chosen format: BMP, GIF, JPEG,\nPNG, ICO, TIFF, TGA, PCX, WBMP, JPEG-2000, PGX, PNM, Sun raster, WebP,\nHEIC, AVIF, JPEG XL, QOI and OpenEXR (WMF/EMF, PSD/PSB, SVG, PDF and camera raw\nfiles are read only). It provides the\nvellumar-convert command and the Vellumar desktop window.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

@@ -19,6 +19,8 @@
 // - SVG is text: markup with an <svg element near the start (or gzip holding
 //   such text), tried after every binary format; PDF ("%PDF-" near the start)
 //   comes last.
+// - Camera raw after them: most raw files are TIFF-shaped, and a file that reads as
+//   TIFF stays TIFF; only a raw maker's signature lets the probe try it.
 #include <iterator>
 
 #include "codecs/bmp/vx_bmp_codec.h"
@@ -38,6 +40,7 @@
 #include "codecs/psd/vx_psd_codec.h"
 #include "codecs/qoi/vx_qoi_codec.h"
 #include "codecs/svg/vx_svg_codec.h"
+#include "codecs/raw/vx_raw_codec.h"
 #include "codecs/tga/vx_tga_codec.h"
 #include "codecs/tiff/tiff_jpeg_transcode.h"
 #include "codecs/tiff/vx_image_tif.h"
@@ -140,6 +143,11 @@ constexpr VxCodecEntry kCodecs[] = {
     {VX_FORMAT_PDF, "PDF", "pdf", VxCodecOpsFor<VxPdfCodec>(), true,
      {.listed = 24, .writes = false, .pictures = kVxReadsPages, .decodeBytes = 9,
       .rendersToSize = true}},
+    // "raw" is older cameras' own extension, and what the target item *.RAW
+    // names. Decoding holds the file, libraw's mosaic and four 16-bit samples a
+    // pixel, its 16-bit RGB copy and the deep plane beside the picture.
+    {VX_FORMAT_RAW, "RAW", "dng cr2 cr3 nef arw orf rw2 raf pef raw", VxCodecOpsFor<VxRawCodec>(), true,
+     {.listed = 25, .writes = false, .decodeBytes = 36}},
 };
 
 }  // namespace

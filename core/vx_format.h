@@ -32,8 +32,12 @@ enum : ImageFormat {
     VX_FORMAT_EXR = 22,
     VX_FORMAT_SVG = 23,  // read only
     VX_FORMAT_PDF = 24,  // read only
+    VX_FORMAT_RAW = 25,  // camera raw, read only
 };
-constexpr uint32_t kVxFormatCount = 25;
+// The codec option of VX_FORMAT_RAW that reads the embedded preview instead
+// of developing the mosaic.
+constexpr uint32_t kVxRawPreview = 1;
+constexpr uint32_t kVxFormatCount = 26;
 
 // "BMP", "GIF", ... for the codes the registry lists; "" otherwise.
 const char* VxFormatName(ImageFormat type);

@@ -27,7 +27,7 @@ corpus_for() {  # target -> extensions of its seeds
     wbmp) echo wbmp ;; metafile) echo "wmf emf" ;; jp2) echo jp2 ;; jpc) echo "j2k j2c jpc" ;;
     pgx) echo pgx ;; pnm) echo "pnm pgm ppm pbm" ;; ras) echo ras ;;
     webp) echo webp ;; heif|avif) echo "heic heif avif" ;; jxl) echo jxl ;; qoi) echo qoi ;;
-    psd) echo "psd psb" ;; exr) echo exr ;; svg) echo "svg svgz" ;; pdf) echo pdf ;;
+    psd) echo "psd psb" ;; exr) echo exr ;; svg) echo "svg svgz" ;; pdf) echo pdf ;; raw) echo "dng cr2 cr3 nef arw orf rw2 raf pef raw" ;;
     memfile) echo "" ;;  # byte-coded calls: pictures make poor seeds
     *) echo any ;;  # a bare * would be expanded against the working directory
   esac
@@ -35,7 +35,7 @@ corpus_for() {  # target -> extensions of its seeds
 
 dict_for() {
   case "$1" in
-    gif|png|jpeg|tiff|metafile|webp|jxl|qoi|psd|exr|svg|pdf) echo "fuzz/dict/$1.dict" ;;
+    gif|png|jpeg|tiff|metafile|webp|jxl|qoi|psd|exr|svg|pdf|raw) echo "fuzz/dict/$1.dict" ;;
     heif|avif) echo "fuzz/dict/heif.dict" ;;
     exif) echo "fuzz/dict/jpeg.dict" ;;
     jp2|jpc) echo "fuzz/dict/jp2.dict" ;;
@@ -43,7 +43,7 @@ dict_for() {
   esac
 }
 
-all=(probe bmp gif jpeg png ico tiff tga pcx wbmp metafile jp2 jpc pgx pnm ras webp heif avif jxl qoi psd exr svg pdf
+all=(probe bmp gif jpeg png ico tiff tga pcx wbmp metafile jp2 jpc pgx pnm ras webp heif avif jxl qoi psd exr svg pdf raw
      memfile roundtrip exif)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")

@@ -10,6 +10,7 @@ void SteerDecoder(VxImage& image, const DecodeSteering& steering) {
     // 0 leaves each its own default.
     image.SetCodecOption(steering.dpi, VX_FORMAT_SVG);
     image.SetCodecOption(steering.dpi, VX_FORMAT_PDF);
+    image.SetCodecOption(steering.rawPreview ? kVxRawPreview : 0, VX_FORMAT_RAW);
 }
 
 }  // namespace vellumar::batch

@@ -7,11 +7,31 @@
 
 #include "app/batch/batch_engine.h"
 #include "app/format_table/format_table.h"
+#include "core/vx_exif_edit.h"
 #include "core/vx_image.h"
 #include "core/vx_messages.h"
 #include "core/vx_save_path.h"
 
 namespace vellumar::batch {
+
+namespace {
+
+// Make and Model from the main directory, the make once when the model
+// already starts with it (as many cameras write it).
+std::string CameraOf(std::span<const uint8_t> exif) {
+    std::string make, model;
+    vx::ForEachExifEntry(exif, [&](vx::ExifDir dir, const vx::ExifEntry& e) {
+        if (dir != vx::ExifDir::Main || e.type != 2 || (e.tag != 271 && e.tag != 272)) return;
+        std::string text(e.value.begin(), e.value.end());
+        text = text.substr(0, text.find('\0'));
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        (e.tag == 271 ? make : model) = text;
+    });
+    if (make.empty() || model.rfind(make, 0) == 0) return model;
+    return model.empty() ? make : make + " " + model;
+}
+
+}  // namespace
 
 PictureFacts ReadPictureFacts(const std::string& path, int frame, uint64_t maxPixels,
                               const DecodeSteering& steering) {
@@ -43,6 +63,7 @@ PictureFacts ReadPictureFacts(const std::string& path, int frame, uint64_t maxPi
     facts.frames = std::max(1, probe.GetNumFrames());
     facts.xdpi = probe.GetXDPI();
     facts.ydpi = probe.GetYDPI();
+    if (probe.GetType() == VX_FORMAT_RAW) facts.camera = CameraOf(probe.GetExif());
     return facts;
 }
 

@@ -17,6 +17,8 @@ struct PictureFacts {
     uint32_t sampleBits = 8;  // a sample of the deep plane, when it has one (up to 16)
     int32_t frames = 0;  // 1 for a still picture
     int32_t xdpi = 0, ydpi = 0;
+    // "Make Model" of a camera raw file's camera; empty for other formats.
+    std::string camera;
 };
 
 // Frame `frame` of `path` (its decoder picked by the extension, then by

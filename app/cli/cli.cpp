@@ -197,7 +197,9 @@ int RunInfo(const Command& c, std::ostream& out, std::ostream& err) {
             out << f.format << ' ' << f.width << 'x' << f.height << ' ' << f.bpp << " bpp, ";
             if (f.sampleBits > 8) out << f.sampleBits << "-bit samples, ";
             out << f.frames << (f.frames == 1 ? " frame, " : " frames, ") << f.xdpi << 'x'
-                << f.ydpi << " dpi\n";
+                << f.ydpi << " dpi";
+            if (!f.camera.empty()) out << ", camera \"" << Printable(f.camera) << '"';
+            out << '\n';
         } else {
             out << "error: " << Reason(f.error) << '\n';
             status = 1;

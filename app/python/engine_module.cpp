@@ -93,6 +93,7 @@ py::object Info(const std::string& path, int frame, uint64_t maxPixels) {
     d["sample_bits"] = facts.sampleBits;
     d["frames"] = facts.frames;
     d["dpi"] = py::make_tuple(facts.xdpi, facts.ydpi);
+    if (!facts.camera.empty()) d["camera"] = facts.camera;
     return py::make_tuple(true, d);
 }
 

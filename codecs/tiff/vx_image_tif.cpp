@@ -162,6 +162,10 @@ bool VxImageTIF::Decode(VxFile* file) {
         if (TIFFGetField(tif, TIFFTAG_YPOSITION, &fval)) yoff = ToInt(fval);
 
         if (width == 0 || height == 0) Fail("Corrupted TIFF file!: empty picture");
+        // A camera's undeveloped mosaic is no picture here; the probe passes
+        // the file on to the camera raw reader.
+        if (photometric == PHOTOMETRIC_CFA || photometric == 34892 /* LinearRaw */)
+            Fail("TIFF: a camera raw mosaic, read as RAW");
         if (!DimensionsOnly()) VxRequirePicture(*this, width, height, 24);
         const int64_t fileSize = file->Size64();
         const uint64_t pixelLimit =

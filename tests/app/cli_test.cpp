@@ -123,6 +123,8 @@ TEST(Cli, Info) {
         {vt::DataPath("jxl/anim.jxl"), "JXL 40x30 24 bpp, 3 frames, 96x96 dpi"},
         {vt::DataPath("tiff/two_pages.tif"), "TIF 41x29 24 bpp, 2 frames, 96x96 dpi"},
         {vt::DataPath("png/rgba16.png"), "PNG 37x23 24 bpp, 16-bit samples, 1 frame, 96x96 dpi"},
+        {vt::DataPath("raw/bggr_turned.dng"),
+         "RAW 32x48 24 bpp, 16-bit samples, 1 frame, 96x96 dpi, camera \"Vellumar Test Mosaic\""},
         {dir.file("huge.png"), "PNG 15000x15000 24 bpp, 1 frame, 96x96 dpi"},
         {dir.file("huge.webp"), "WEBP 16383x16383 24 bpp, 2 frames, 96x96 dpi"},
         {dir.file("anim.png"), "PNG 15000x15000 24 bpp, 5 frames, 96x96 dpi"},
@@ -325,6 +327,15 @@ TEST(Cli, PictureOptions) {
         convert(c.args, turned, img);
         EXPECT_EQ(img.GetWidth(), c.w) << c.args;
         EXPECT_EQ(img.GetHeight(), c.h) << c.args;
+    }
+    // A 24 x 16 preview stored with orientation 8 is turned by the row, the
+    // developed 32 x 48 picture by libraw: each once.
+    const std::tuple<const char*, uint32_t, uint32_t> raws[] = {
+        {"PNG --raw-preview", 16, 24}, {"PNG --raw-preview --keep-orientation", 24, 16}, {"PNG", 32, 48}};
+    for (const auto& [args, w, h] : raws) {
+        VxImage img;
+        convert(args, vt::DataPath("raw/preview_jpeg.dng"), img);
+        EXPECT_TRUE(img.GetWidth() == w && img.GetHeight() == h) << args << img.GetWidth();
     }
 
     // One stop brighter, as the library's own tool doubles the samples; the

@@ -24,12 +24,13 @@ TEST(FormatTable, EveryExtension) {
         {"a.wmf", 10}, {"a.EMF", 10}, {"a.j2k", 11}, {"a.jp2", 11}, {"a.J2C", 12}, {"a.jpc", 12},
         {"a.pgx", 13}, {"a.pnm", 14}, {"a.pgm", 14}, {"a.PPM", 14}, {"a.ras", 15}, {"a.xyz", 1},
         {"a.webp", 16}, {"a.HEIC", 17}, {"a.heif", 17}, {"a.hif", 17}, {"a.avif", 18}, {"a.JXL", 19},
+        {"a.dng", 25}, {"a.NEF", 25}, {"a.cr3", 25}, {"a.rw2", 25},
     };
     for (const auto& [name, code] : cases) EXPECT_EQ(FormatFromExtension(name), code) << name;
 }
 
 TEST(FormatTable, ComboItemsMapToTheirCodesAndExtensions) {
-    const ImageFormat codes[] = {4, 5, 7, 3, 1, 2, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
+    const ImageFormat codes[] = {4, 5, 7, 3, 1, 2, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25};
     const std::vector<const char*>& items = vellumar::TargetItems();
     ASSERT_EQ(std::size(codes), items.size());
     for (size_t i = 0; i < items.size(); ++i) {

@@ -456,7 +456,7 @@ TEST(RunMemory, EstimatesGrowWithThePictureAndNeverOverflow) {
         EXPECT_GE(RowMemoryEstimate(1000, 1000, f, VX_FORMAT_WMF) - overhead, 2000000u);
         EXPECT_LE(RowMemoryEstimate(1000, 1000, f, VX_FORMAT_WMF),
                   RowMemoryEstimate(1000, 1000, 0, VX_FORMAT_WMF));
-        if (VxFindFormatCaps(f)->writes) {
+        if (VxFindFormatCaps(f) && VxFindFormatCaps(f)->writes) {
             EXPECT_GE(RowMemoryEstimate(1000, 1000, VX_FORMAT_WBMP, f) - overhead, 3000000u);
         }
     }

@@ -38,7 +38,8 @@ TEST(Registry, ListsEveryFormatOnceWithItsNameAndRole) {
                                             VX_FORMAT_TGA, VX_FORMAT_PCX, VX_FORMAT_WBMP,
                                             VX_FORMAT_WMF, VX_FORMAT_JP2, VX_FORMAT_WEBP,
                                             VX_FORMAT_HEIF, VX_FORMAT_JXL, VX_FORMAT_QOI,
-                                            VX_FORMAT_PSD, VX_FORMAT_EXR, VX_FORMAT_SVG, VX_FORMAT_PDF};
+                                            VX_FORMAT_PSD, VX_FORMAT_EXR, VX_FORMAT_SVG, VX_FORMAT_PDF,
+                                            VX_FORMAT_RAW};
     EXPECT_EQ(probed, order);
     EXPECT_STREQ(VxFormatName(0), "");
     EXPECT_EQ(VxFindCodec(kVxFormatCount), nullptr);
@@ -121,7 +122,8 @@ TEST(PictureLimit, EveryDecoderAppliesIt) {
         for (uint32_t x = 0; x < 20; ++x)
             src.SetPixelColor(int32_t(x), int32_t(y), vx::MakeRGBQUAD(uint8_t(x * 12), uint8_t(y * 25), 0));
     for (ImageFormat code = 1; code < kVxFormatCount; ++code) {
-        if (!VxFindFormatCaps(code)->writes) continue;  // WMF's test is the metafile's, PSD's the bomb's
+        const VxFormatCaps* caps = VxFindFormatCaps(code);
+        if (!caps || !caps->writes) continue;  // WMF's test is the metafile's, PSD's the bomb's
         VxImage pic(src);
         if (code == VX_FORMAT_GIF || code == VX_FORMAT_WBMP || code == VX_FORMAT_PGX) {
             ASSERT_TRUE(pic.DecreaseBpp(code == VX_FORMAT_WBMP ? 1 : 8, false));

@@ -297,6 +297,14 @@ const Bomb kBombs[] = {
                                "trailer << /Root 1 0 R >>\n%%EOF\n";
          return Bytes(s.begin(), s.end());
      }},
+    {"RAW", VX_FORMAT_RAW, kVxDefaultMaxPixels, [] {
+         // The mosaic directory's width and height (LONG values, inline).
+         Bytes b = vt::ReadFileBytes(vt::DataPath("raw/rggb_plain.dng"));
+         const size_t ifd = b.at(4) | size_t(b.at(5)) << 8, n = b.at(ifd) | size_t(b.at(ifd + 1)) << 8;
+         for (size_t e = ifd + 2; e < ifd + 2 + 12 * n; e += 12)
+             if (b.at(e + 1) == 1 && (b.at(e) == 0 || b.at(e) == 1)) LE32(b, e + 8, kSide);
+         return b;
+     }},
 };
 
 #if defined(__SANITIZE_ADDRESS__)

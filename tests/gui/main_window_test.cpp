@@ -36,7 +36,7 @@ TEST_F(WindowTest, StartUpLayoutTextsAndState) {
     struct Expect { const char* name; QRect rect; const char* text; };
     const Expect controls[] = {
         {"超级列表框1", {8, 8, 440, 192}, nullptr},
-        {"标签4", {8, 208, 440, 24}, "支持的格式：BMP,GIF,JPG,PNG,ICO,TIF,TGA,PCX,WBMP,WMF,JP2,JPC,PGX,PNM,RAS,WEBP,HEIC,AVIF,JXL,QOI,PSD,EXR,SVG,PDF"},
+        {"标签4", {8, 208, 440, 24}, "支持的格式：BMP,GIF,JPG,PNG,ICO,TIF,TGA,PCX,WBMP,WMF,JP2,JPC,PGX,PNM,RAS,WEBP,HEIC,AVIF,JXL,QOI,PSD,EXR,SVG,PDF,RAW"},
         {"按钮1", {8, 240, 264, 32}, "打开欲处理的图像文件（支持多文件处理）"},
         {"按钮2", {296, 240, 144, 56}, "开始转换"},
         {"标签1", {16, 280, 96, 24}, "欲转换到的格式："},
@@ -73,7 +73,7 @@ TEST_F(WindowTest, StartUpLayoutTextsAndState) {
 
     // The combo: the fifteen targets in order, then the newer formats, none chosen.
     QComboBox* combo = win->FormatCombo();
-    ASSERT_EQ(combo->count(), 24);
+    ASSERT_EQ(combo->count(), 25);
     EXPECT_EQ(combo->currentIndex(), -1);
     EXPECT_EQ(combo->itemText(0), U("*.PNG"));
     EXPECT_EQ(combo->itemText(8), U("*.WBMP"));

@@ -11,7 +11,7 @@ from conftest import MIXED, ROOT, cli, cli_reasons, files
 SUNSET = ROOT / "samples" / "sunset.jpg"
 PHOTO = ROOT / "tests" / "data" / "jpeg" / "baseline_420.jpg"
 BALL = ROOT / "samples" / "ball.gif"
-WRITABLE = [n for n in vellumar.target_names() if n not in ("WMF", "PSD", "SVG", "PDF")]  # read only
+WRITABLE = [n for n in vellumar.target_names() if n not in ("WMF", "PSD", "SVG", "PDF", "RAW")]  # read only
 
 
 @pytest.mark.parametrize("to", WRITABLE)
@@ -128,6 +128,8 @@ def test_info_as_the_command_line_prints_it():
     assert facts == {"format": "JPG", "width": 320, "height": 200, "bpp": 24, "sample_bits": 8,
                      "frames": 1, "dpi": facts["dpi"]}
     assert vellumar.info(BALL, frame=2)["frames"] > 2
+    raw = vellumar.info(ROOT / "tests" / "data" / "raw" / "bggr_turned.dng")
+    assert (raw["format"], raw["width"], raw["height"], raw["camera"]) == ("RAW", 32, 48, "Vellumar Test Mosaic")
 
 
 def test_conversions_release_the_gil(tmp_path):
