@@ -1,5 +1,6 @@
 #include "codecs/raw/vx_raw_codec.h"
 
+#include <omp.h>
 #include <libraw/libraw.h>
 
 #include <algorithm>
@@ -164,6 +165,9 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
         // and the library's four samples a pixel.
         VxRequirePicture(*this, std::max(s.width, s.raw_width), std::max(s.height, s.raw_height), 24);
         VxRequireBuffer(*this, uint64_t(s.width) * s.height * 8, 8);
+        // The library's OpenMP regions take this thread's count: the threads
+        // the picture may use, not one per core in every row at once.
+        omp_set_num_threads(int(std::min(GetThreads(), 64u)));
         if (const int rc = raw->unpack()) Fail(rc);
         if (Cancelled()) throw VxCodecFailure("Cancelled");
         if (const int rc = raw->dcraw_process()) Fail(rc);
