@@ -78,8 +78,11 @@ public:
           rows_(int(plans_.size())),
           threads_(options.threads > 0 ? options.threads
                                        : int(std::max(1u, std::thread::hardware_concurrency()))),
-          jobs_(std::clamp(options.jobs > 0 ? std::min(options.jobs, threads_) : threads_, 1,
-                           std::max(1, rows_))),
+          // --jobs keeps its meaning; only a --threads given bounds it.
+          jobs_(std::clamp(options.jobs <= 0      ? threads_
+                           : options.threads > 0 ? std::min(options.jobs, threads_)
+                                                 : options.jobs,
+                           1, std::max(1, rows_))),
           stopAt_(rows_),
           slots_(size_t(rows_) + 1),
           guard_(rowSources_),
@@ -184,6 +187,8 @@ public:
         summary_.cancelled =
             Cancelled() && summary_.converted + summary_.failed + summary_.skipped < rows_;
         summary_.decodes = decodes_;
+        summary_.jobs = jobs_;
+        summary_.rowThreads = RowThreads();
         summary_.peakReserved = budget_.PeakHeld();
         summary_.memoryWaits = budget_.Waits();
         return summary_;
@@ -191,6 +196,7 @@ public:
 
 private:
     bool Cancelled() const { return cancel_ && cancel_->Requested(); }
+    int RowThreads() const { return std::max(1, threads_ / jobs_); }
 
     // Which rows each row's file must wait for, and which files must be on the
     // disk before the rename that follows them.
@@ -474,7 +480,7 @@ private:
         (*handle)->SetMaxPixels(options_.maxPixels);
         // Rows at once are the fewer of --jobs and the rows: a few large
         // pictures get the threads the rows leave.
-        (*handle)->SetThreads(uint32_t(std::max(1, threads_ / jobs_)));
+        (*handle)->SetThreads(uint32_t(RowThreads()));
         (*handle)->SetAllowTruncated(options_.allowTruncated);
         // Codecs that poll it stop a row in progress when the run is cancelled.
         (*handle)->SetCancelRequest(cancel_ ? cancel_->Raw() : nullptr);

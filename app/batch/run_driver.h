@@ -53,6 +53,8 @@ struct RunSummary {
     // row waited for memory.
     uint64_t peakReserved = 0;
     int memoryWaits = 0;
+    // Rows converted at once, and the threads each row's coders were given.
+    int jobs = 0, rowThreads = 0;
 };
 
 // Converts `sources` (row r is sources[r - 1]) as `options` say. A cancel

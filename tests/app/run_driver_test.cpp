@@ -228,6 +228,30 @@ TEST(RunDriverPages, BudgetCountsEveryPage) {
     EXPECT_GE(summary.peakReserved, uint64_t(1000 * 1000) * 8);
 }
 
+// --jobs keeps its meaning beyond the cores; --threads bounds the rows and
+// shares what they leave with each one.
+TEST(RunDriverThreads, JobsAndThreadsShareTheCores) {
+    const struct {
+        int jobs, threads, sources, wantJobs, wantRowThreads;
+    } cases[] = {{4, 0, 4, 4, -1}, {4, 2, 4, 2, 1}, {0, 4, 1, 1, 4}, {0, 6, 3, 3, 2}, {2, 1, 3, 1, 1}};
+    for (const auto& c : cases) {
+        vt::TempDir dir;
+        batch::RunOptions opt;
+        opt.target = VX_FORMAT_BMP;
+        opt.extension = ".BMP";
+        opt.outDir = dir.path();
+        opt.jobs = c.jobs;
+        opt.threads = c.threads;
+        const auto summary = batch::RunRows(
+            std::vector<std::string>(size_t(c.sources), vt::DataPath("bmp/bits24.bmp")), opt, {});
+        EXPECT_EQ(summary.jobs, c.wantJobs) << c.jobs << " " << c.threads;
+        // Without --threads the share depends on the machine's cores.
+        if (c.wantRowThreads > 0) {
+            EXPECT_EQ(summary.rowThreads, c.wantRowThreads) << c.jobs << " " << c.threads;
+        }
+    }
+}
+
 TEST_P(RunDriver, MemoryBudget) {
     const auto files = Good(6);
     batch::RunOptions opt;
