@@ -49,6 +49,35 @@ void Premultiply(Imf::Rgba& p) {
     p.b = float(p.b) * a;
 }
 
+// Every attribute of the file's headers lies inside the file: the library
+// allocates what an attribute declares before it reads a byte of it.
+bool AttributesInside(const std::vector<uint8_t>& b) {
+    if (b.size() < 8) return false;
+    const bool multipart = (b[5] & 0x10) != 0;  // version flag bit 12
+    size_t at = 8;
+    for (uint32_t headers = 0; headers < 100000; ++headers) {
+        for (;;) {
+            if (at >= b.size()) return false;
+            if (b[at] == 0) {
+                ++at;  // the end of this header
+                break;
+            }
+            const auto nameEnd = std::find(b.begin() + long(at), b.end(), uint8_t(0));
+            if (nameEnd == b.end()) return false;
+            const auto typeEnd = std::find(nameEnd + 1, b.end(), uint8_t(0));
+            if (typeEnd == b.end() || b.end() - typeEnd < 5) return false;
+            const uint8_t* z = &*(typeEnd + 1);
+            const uint64_t size = uint64_t(z[0]) | uint64_t(z[1]) << 8 | uint64_t(z[2]) << 16 | uint64_t(z[3]) << 24;
+            const size_t value = size_t(typeEnd - b.begin()) + 5;
+            if (size > b.size() - value) return false;
+            at = value + size_t(size);
+        }
+        // Several parts: their headers end with an empty one.
+        if (!multipart || (at < b.size() && b[at] == 0)) return true;
+    }
+    return false;
+}
+
 // The data window from the header's attributes, before the library reads (and
 // allocates for) the offset table it implies; false when there is none.
 bool HeaderWindow(const std::vector<uint8_t>& b, int64_t& width, int64_t& height) {
@@ -87,6 +116,7 @@ bool VxExrCodec::Decode(VxFile* file) {
         file->Seek64(start, SEEK_SET);
         std::vector<uint8_t> bytes;
         vx::ReadUpTo(file, bytes, SIZE_MAX);
+        if (!AttributesInside(bytes)) throw VxCodecFailure("EXR: a header attribute runs past the end of the file");
         int64_t w0 = 0, h0 = 0;
         if (HeaderWindow(bytes, w0, h0) && w0 > 0 && h0 > 0 && !DimensionsOnly())
             VxRequirePicture(*this, uint64_t(w0), uint64_t(h0), 24);
