@@ -49,9 +49,12 @@ void Premultiply(Imf::Rgba& p) {
     p.b = float(p.b) * a;
 }
 
-// Every attribute of the file's headers lies inside the file: the library
-// allocates what an attribute declares before it reads a byte of it.
-bool AttributesInside(const std::vector<uint8_t>& b) {
+// Every attribute of the file's headers lies inside the file (the library
+// allocates what an attribute declares before it reads a byte of it), and the
+// first header's data window, 0 x 0 when it has none: read before the library
+// reads (and allocates for) the offset table that window implies.
+bool ReadHeaders(const std::vector<uint8_t>& b, int64_t& width, int64_t& height) {
+    width = height = 0;
     if (b.size() < 8) return false;
     const bool multipart = (b[5] & 0x10) != 0;  // version flag bit 12
     size_t at = 8;
@@ -70,37 +73,20 @@ bool AttributesInside(const std::vector<uint8_t>& b) {
             const uint64_t size = uint64_t(z[0]) | uint64_t(z[1]) << 8 | uint64_t(z[2]) << 16 | uint64_t(z[3]) << 24;
             const size_t value = size_t(typeEnd - b.begin()) + 5;
             if (size > b.size() - value) return false;
+            const std::string_view name(reinterpret_cast<const char*>(&b[at]), size_t(nameEnd - b.begin()) - at);
+            if (headers == 0 && name == "dataWindow" && size == 16) {
+                int32_t v[4];
+                for (int i = 0; i < 4; ++i) {
+                    const uint8_t* p = &b[value + 4 * size_t(i)];
+                    v[i] = int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+                }
+                width = int64_t(v[2]) - v[0] + 1;
+                height = int64_t(v[3]) - v[1] + 1;
+            }
             at = value + size_t(size);
         }
         // Several parts: their headers end with an empty one.
         if (!multipart || (at < b.size() && b[at] == 0)) return true;
-    }
-    return false;
-}
-
-// The data window from the header's attributes, before the library reads (and
-// allocates for) the offset table it implies; false when there is none.
-bool HeaderWindow(const std::vector<uint8_t>& b, int64_t& width, int64_t& height) {
-    size_t at = 8;
-    while (at < b.size() && b[at] != 0) {
-        const size_t nameEnd = std::find(b.begin() + long(at), b.end(), uint8_t(0)) - b.begin();
-        const size_t typeEnd = std::find(b.begin() + long(std::min(nameEnd + 1, b.size())), b.end(), uint8_t(0)) - b.begin();
-        if (typeEnd + 5 > b.size()) return false;
-        const uint8_t* z = &b[typeEnd + 1];
-        const uint64_t size = uint64_t(z[0]) | uint64_t(z[1]) << 8 | uint64_t(z[2]) << 16 | uint64_t(z[3]) << 24;
-        const size_t value = typeEnd + 5;
-        if (size > b.size() - value) return false;
-        if (std::string_view(reinterpret_cast<const char*>(&b[at]), nameEnd - at) == "dataWindow" && size == 16) {
-            int32_t v[4];
-            for (int i = 0; i < 4; ++i) {
-                const uint8_t* p = &b[value + 4 * size_t(i)];
-                v[i] = int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
-            }
-            width = int64_t(v[2]) - v[0] + 1;
-            height = int64_t(v[3]) - v[1] + 1;
-            return true;
-        }
-        at = value + size_t(size);
     }
     return false;
 }
@@ -116,9 +102,9 @@ bool VxExrCodec::Decode(VxFile* file) {
         file->Seek64(start, SEEK_SET);
         std::vector<uint8_t> bytes;
         vx::ReadUpTo(file, bytes, SIZE_MAX);
-        if (!AttributesInside(bytes)) throw VxCodecFailure("EXR: a header attribute runs past the end of the file");
         int64_t w0 = 0, h0 = 0;
-        if (HeaderWindow(bytes, w0, h0) && w0 > 0 && h0 > 0 && !DimensionsOnly())
+        if (!ReadHeaders(bytes, w0, h0)) throw VxCodecFailure("EXR: a header attribute runs past the end of the file");
+        if (w0 > 0 && h0 > 0 && !DimensionsOnly())
             VxRequirePicture(*this, uint64_t(w0), uint64_t(h0), 24);
         char text[200] = {};
         try {

@@ -68,6 +68,13 @@ Rgba ToRgba(const VxImage& img) {
     return out;
 }
 
+int DeepDiff(const VxDeepPlane& a, const VxDeepPlane& b) {
+    int most = a.width == b.width && a.height == b.height && a.channels == b.channels ? 0 : 99999;
+    for (size_t i = 0; most < 99999 && i < a.samples.size(); ++i)
+        most = std::max(most, std::abs(a.samples[i] - b.samples[i]));
+    return most;
+}
+
 int MaxChannelDiff(const Rgba& a, const Rgba& b, bool withAlpha) {
     if (a.width != b.width || a.height != b.height || a.px.size() != b.px.size()) return -1;
     int worst = 0;

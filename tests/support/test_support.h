@@ -55,6 +55,8 @@ Rgba ToRgba(const VxImage& img);
 
 // Largest per-channel difference (alpha included when `withAlpha`); -1 if sizes differ.
 int MaxChannelDiff(const Rgba& a, const Rgba& b, bool withAlpha = true);
+// Largest difference of two deep planes' samples; 99999 when their shapes differ.
+int DeepDiff(const VxDeepPlane& a, const VxDeepPlane& b);
 // PSNR over RGB in dB (infinity for identical pictures).
 double Psnr(const Rgba& a, const Rgba& b);
 
