@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <string_view>
 #include <vector>
 
+#include "codecs/exr/vx_exr_headers.h"
 #include "codecs/exr/vx_exr_streams.h"
 #include "core/vx_codec.h"
 #include "core/vx_codec_guard.h"
@@ -49,48 +49,6 @@ void Premultiply(Imf::Rgba& p) {
     p.b = float(p.b) * a;
 }
 
-// Every attribute of the file's headers lies inside the file (the library
-// allocates what an attribute declares before it reads a byte of it), and the
-// first header's data window, 0 x 0 when it has none: read before the library
-// reads (and allocates for) the offset table that window implies.
-bool ReadHeaders(const std::vector<uint8_t>& b, int64_t& width, int64_t& height) {
-    width = height = 0;
-    if (b.size() < 8) return false;
-    const bool multipart = (b[5] & 0x10) != 0;  // version flag bit 12
-    size_t at = 8;
-    for (uint32_t headers = 0; headers < 100000; ++headers) {
-        for (;;) {
-            if (at >= b.size()) return false;
-            if (b[at] == 0) {
-                ++at;  // the end of this header
-                break;
-            }
-            const auto nameEnd = std::find(b.begin() + long(at), b.end(), uint8_t(0));
-            if (nameEnd == b.end()) return false;
-            const auto typeEnd = std::find(nameEnd + 1, b.end(), uint8_t(0));
-            if (typeEnd == b.end() || b.end() - typeEnd < 5) return false;
-            const uint8_t* z = &*(typeEnd + 1);
-            const uint64_t size = uint64_t(z[0]) | uint64_t(z[1]) << 8 | uint64_t(z[2]) << 16 | uint64_t(z[3]) << 24;
-            const size_t value = size_t(typeEnd - b.begin()) + 5;
-            if (size > b.size() - value) return false;
-            const std::string_view name(reinterpret_cast<const char*>(&b[at]), size_t(nameEnd - b.begin()) - at);
-            if (headers == 0 && name == "dataWindow" && size == 16) {
-                int32_t v[4];
-                for (int i = 0; i < 4; ++i) {
-                    const uint8_t* p = &b[value + 4 * size_t(i)];
-                    v[i] = int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
-                }
-                width = int64_t(v[2]) - v[0] + 1;
-                height = int64_t(v[3]) - v[1] + 1;
-            }
-            at = value + size_t(size);
-        }
-        // Several parts: their headers end with an empty one.
-        if (!multipart || (at < b.size() && b[at] == 0)) return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 bool VxExrCodec::Decode(VxFile* file) {
@@ -102,10 +60,10 @@ bool VxExrCodec::Decode(VxFile* file) {
         file->Seek64(start, SEEK_SET);
         std::vector<uint8_t> bytes;
         vx::ReadUpTo(file, bytes, SIZE_MAX);
-        int64_t w0 = 0, h0 = 0;
-        if (!ReadHeaders(bytes, w0, h0)) throw VxCodecFailure("EXR: a header attribute runs past the end of the file");
-        if (w0 > 0 && h0 > 0 && !DimensionsOnly())
-            VxRequirePicture(*this, uint64_t(w0), uint64_t(h0), 24);
+        vx::exr::HeaderFacts facts;
+        if (const char* bad = vx::exr::CheckHeaders(bytes.data(), bytes.size(), facts)) throw VxCodecFailure(bad);
+        if (facts.width > 0 && facts.height > 0 && !DimensionsOnly())
+            VxRequirePicture(*this, uint64_t(facts.width), uint64_t(facts.height), 24);
         char text[200] = {};
         try {
             vx::exr::MemoryIn stream(bytes);

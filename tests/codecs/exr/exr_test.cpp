@@ -88,6 +88,23 @@ TEST(Exr, LightBeyondWhiteSurvivesIntoExr) {
     }
 }
 
+// A one-attribute header whose value is `size` bytes of `fill`.
+Bytes Attribute(const std::string& type, uint32_t size, uint8_t fill = 0) {
+    Bytes b{0x76, 0x2f, 0x31, 0x01, 2, 0, 0, 0, 'x', 0};
+    b.insert(b.end(), type.begin(), type.end());
+    b.insert(b.end(), {0, uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24)});
+    b.insert(b.end(), size, fill);
+    b.push_back(0);
+    return b;
+}
+
+Bytes Taller(Bytes file) {
+    const std::string key = std::string("dataWindow") + '\0' + "box2i" + '\0';
+    const auto at = std::search(file.begin(), file.end(), key.begin(), key.end());
+    if (at != file.end()) *(at + long(key.size()) + 4 + 12 + 3) = 0x40;  // ymax
+    return file;
+}
+
 TEST(Exr, BadFilesFailWithTheirText) {
     Bytes file = vt::ReadFileBytes(vt::DataPath("exr/rgb_half_scan.exr"));
     const std::pair<Bytes, const char*> cases[] = {
@@ -95,7 +112,12 @@ TEST(Exr, BadFilesFailWithTheirText) {
         {Bytes{'v', '/', '1', 0}, "Not an EXR"},
         // An attribute declaring 1.4 GB in a file of a few bytes: refused before anything is allocated.
         {Bytes{0x76, 0x2f, 0x31, 0x01, 2, 0, 0, 0, 'x', 0, 't', 0, 0x55, 0x55, 0x55, 0x55, 0},
-         "EXR: a header attribute runs past the end of the file"}};
+         "EXR: a header attribute runs past the end of the file"},
+        // The library reads a box by its type whatever it declares: the walks would part.
+        {Attribute("box2i", 242), "EXR: a header attribute's size does not match its type"},
+        {Attribute("stringvector", 8, 0x7f), "EXR: a header attribute's size does not match its type"},
+        // A data window of 2^30 rows needs an offset table larger than the file.
+        {Taller(file), "EXR: the header declares more pieces than the file holds"}};
     for (const auto& [bytes, text] : cases) {
         VxImage img(0);
         EXPECT_TRUE(!vt::DecodeBytes(bytes, VX_FORMAT_EXR, img) && std::string(img.GetLastError()).rfind(text, 0) == 0)
