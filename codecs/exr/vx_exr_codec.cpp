@@ -19,6 +19,7 @@
 #include "core/vx_codec_guard.h"
 #include "core/vx_deep.h"
 #include "core/vx_file.h"
+#include "core/vx_light.h"
 #include "core/vx_stream_bytes.h"
 
 namespace {
@@ -26,20 +27,8 @@ namespace {
 const char kNoMemory[] = "Can't allocate memory";
 constexpr uint8_t kMagic[4] = {0x76, 0x2f, 0x31, 0x01};
 
-uint16_t ToSrgb16(float linear) {
-    if (!(linear > 0.0f)) return 0;  // NaN too
-    if (linear >= 1.0f) return 65535;
-    const double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(double(linear), 1 / 2.4) - 0.055;
-    return uint16_t(std::lround(v * 65535));
-}
-
 float ToLinear(double srgb) {
     return float(srgb <= 0.04045 ? srgb / 12.92 : std::pow((srgb + 0.055) / 1.055, 2.4));
-}
-
-uint16_t Clip16(float v) {
-    if (!(v > 0.0f)) return 0;
-    return v >= 1.0f ? 65535 : uint16_t(std::lround(double(v) * 65535));
 }
 
 void Premultiply(Imf::Rgba& p) {
@@ -114,10 +103,10 @@ bool VxExrCodec::Decode(VxFile* file) {
                         // The file's colour is premultiplied; the picture's alpha is straight.
                         const float a = float(s->a);
                         const float k = alpha && a > 0.0f && a < 1.0f ? gain / a : gain;
-                        *d++ = ToSrgb16(float(s->r) * k);
-                        *d++ = ToSrgb16(float(s->g) * k);
-                        *d++ = ToSrgb16(float(s->b) * k);
-                        if (alpha) *d++ = Clip16(a);
+                        *d++ = vx::LinearToSrgb16(float(s->r) * k);
+                        *d++ = vx::LinearToSrgb16(float(s->g) * k);
+                        *d++ = vx::LinearToSrgb16(float(s->b) * k);
+                        if (alpha) *d++ = vx::Clip16(a);
                     }
                 }
             }

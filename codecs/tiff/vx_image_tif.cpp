@@ -16,6 +16,7 @@
 #include "codecs/tiff/tiff_xmp_iptc.h"
 #include "core/vx_codec.h"
 #include "core/vx_deep.h"
+#include "core/vx_light.h"
 #include "core/vx_frames.h"
 #include "core/vx_orientation.h"
 #include "core/vx_row_index.h"
@@ -54,6 +55,18 @@ inline uint32_t FloatTo8(const uint8_t* row, size_t i) {
     if (!(f > 0.0f)) return 0;
     if (f >= 1.0f) return 255;
     return uint32_t(f * 255.0f + 0.5f);
+}
+
+// Float colour without a profile is linear light (scRGB), as the renderers
+// and photo tools that write floats mean it; with a profile, the profile says
+// what the samples are, and they are read as levels (0..1).
+bool LinearFloats(TIFF* tif, uint16_t photometric, uint16_t bps) {
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    uint32_t iccLength = 0;
+    const void* icc = nullptr;
+    return sampleFormat == SAMPLEFORMAT_IEEEFP && bps == 32 && photometric == PHOTOMETRIC_RGB &&
+           !(TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc && iccLength);
 }
 
 // Any depth to 0..255, keeping black and white at the ends.
@@ -220,8 +233,9 @@ bool VxImageTIF::Decode(VxFile* file) {
             // Orientations 5 to 8 turn the picture a quarter.
             const bool turned = orientation >= ORIENTATION_LEFTTOP && orientation <= ORIENTATION_LEFTBOT;
             const bool grey = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
-            const bool deep = band && uintSamples && ((grey && bps > 8) || (photometric == PHOTOMETRIC_RGB && bps == 16));
-            if (deep) vx::AnswerDeep(*this, uint8_t(std::min<uint16_t>(spp, grey ? 2 : 4)), uint8_t(bps));
+            const bool light = band && LinearFloats(tif, photometric, bps);
+            const bool deep = band && ((uintSamples && ((grey && bps > 8) || (photometric == PHOTOMETRIC_RGB && bps == 16))) || light);
+            if (deep) vx::AnswerDeep(*this, uint8_t(std::min<uint16_t>(spp, grey ? 2 : 4)), light ? 16 : uint8_t(bps), light);
             // Deep grey with alpha comes out as colour with alpha (vx::SetDeepPicture).
             AnswerDimensions(VX_FORMAT_TIF, turned ? height : width, turned ? width : height,
                              band && !(deep && grey && spp >= 2) ? BandDepth(photometric, spp, bps) : 24);
@@ -445,10 +459,17 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
     const unsigned ubps = floats ? 8 : bps;
     // Deep grey and colour samples are kept beside the 8-bit picture.
     std::shared_ptr<VxDeepPlane> deep;
-    if (!floats && ((grey && bps > 8) || (rgb && bps == 16))) {
+    const bool light = LinearFloats(tif, photometric, bps);
+    if (light || (!floats && ((grey && bps > 8) || (rgb && bps == 16)))) {
         const uint8_t colours = grey ? 1 : 3;
-        deep = vx::NewDeepPlane(*this, w, h, uint8_t(colours + (withAlpha ? 1 : 0)), uint8_t(bps));
+        deep = vx::NewDeepPlane(*this, w, h, uint8_t(colours + (withAlpha ? 1 : 0)), light ? 16 : uint8_t(bps));
         if (!deep) Fail(GetLastError());
+        if (light) {
+            // The light rides along for a writer of floats, as an EXR source's does.
+            VxRequireBuffer(*this, deep->samples.size() * 2, vx::kDeepBytesPerPixel);
+            deep->light.resize(deep->samples.size());
+            deep->hasLight = true;
+        }
     }
     const uint32_t deepMax = deep ? (1u << bps) - 1 : 0;  // deep only up to 16 bits
     for (uint32_t ys = 0; ys < h; ys += bandRows) {
@@ -491,7 +512,29 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
                 return floats ? FloatTo8(from, at) : Sample(from, at, ubps);
             };
 
-            if (deep) {
+            auto lightAt = [&](uint32_t x, uint32_t s) {
+                float f;
+                std::memcpy(&f, (separate ? rows[s] : rows[0]) + 4 * (separate ? x : size_t(x) * spp + s), 4);
+                return f;
+            };
+            if (light) {
+                uint16_t* d = deep->Row(ys + r);
+                uint16_t* l = deep->light.data() + size_t(ys + r) * deep->RowSamples();
+                for (uint32_t x = 0; x < w; ++x) {
+                    const float a = withAlpha ? lightAt(x, 3) : 1.0f;
+                    // The light is kept premultiplied; the samples are straight.
+                    const float toLight = associated ? 1.0f : a, toStraight = associated && a > 0.0f && a < 1.0f ? 1 / a : 1.0f;
+                    for (uint32_t k = 0; k < 3; ++k) {
+                        const float v = lightAt(x, k);
+                        *l++ = vx::FloatToHalf(v * toLight);
+                        *d++ = vx::LinearToSrgb16(v * toStraight);
+                    }
+                    if (withAlpha) {
+                        *l++ = vx::FloatToHalf(a);
+                        *d++ = vx::Clip16(a);
+                    }
+                }
+            } else if (deep) {
                 uint16_t* d = deep->Row(ys + r);
                 const unsigned ch = deep->channels, colours = deep->Colours();
                 for (uint32_t x = 0; x < w; ++x, d += ch) {

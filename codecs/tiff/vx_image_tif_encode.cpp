@@ -15,6 +15,7 @@
 #include "core/vx_codec.h"
 #include "core/vx_deep.h"
 #include "core/vx_frames.h"
+#include "core/vx_light.h"
 #include "core/vx_srgb.h"
 #include "core/vx_swap_rb.h"
 
@@ -183,9 +184,11 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
     }
     if (bits == 8 && hasAlpha) spp = 2;
     const VxDeepPlane* deep = vx::DeepToWrite(*this, 16);
+    // Linear light from a float source is written as floats, beyond white as it is.
+    const std::vector<uint16_t>* light = deep && deep->Colour() ? vx::LightToWrite(*this) : nullptr;
     if (deep) {
         spp = deep->channels;
-        bps = 16;
+        bps = light ? 32 : 16;
     }
 
     uint16_t photometric = PHOTOMETRIC_RGB;
@@ -221,17 +224,19 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(GetXDPI()));
     TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(GetYDPI()));
-    // The profile must describe the samples as written.
+    // The profile must describe the samples as written; floats without one
+    // are read as linear light, as they are written.
     const std::span<const uint8_t> icc = GetIccProfile();
     const bool greyPage = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
-    if (vx::ProfileFits(icc, greyPage))
+    if (light) TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+    if (!light && vx::ProfileFits(icc, greyPage))
         TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
     vx::tiff::SetExifPageFields(tif, exif, exifLinks);
     // The first page speaks for the file, as readers take it.
     if (!multipage || page == 0) vx::tiff::SetXmpAndIptc(tif, GetXmp(), GetIptc());
     if (spp == 2 || spp == 4) {
         // Without this tag readers take the last sample for an unknown extra.
-        const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        const uint16_t extra = light ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
     }
     if (multipage) {
@@ -272,7 +277,7 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
     }
     if (!TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(compression))) return false;
     if (compression == COMPRESSION_LZW && bps >= 8)
-        TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+        TIFFSetField(tif, TIFFTAG_PREDICTOR, light ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL);
     uint32_t rps = TIFFDefaultStripSize(tif, 0xFFFFFFFFu);
     if (compression == COMPRESSION_JPEG) {
         if (!TIFFSetField(tif, TIFFTAG_JPEGQUALITY, int(GetJpegQuality()))) return false;
@@ -290,7 +295,13 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
         const uint8_t* src = GetBits(stored);
         const uint8_t* a = alphaPlane ? alphaPlane + size_t(stored) * w : nullptr;
         uint8_t* out = buf.data();
-        if (deep) {
+        if (light) {
+            const uint16_t* s = light->data() + size_t(row) * deep->RowSamples();
+            for (size_t i = 0; i < deep->RowSamples(); ++i) {
+                const float f = vx::HalfToFloat(s[i]);
+                std::memcpy(out + 4 * i, &f, 4);
+            }
+        } else if (deep) {
             std::memcpy(out, deep->Row(row), deep->RowSamples() * 2);
         } else if (spp == 1) {
             std::memcpy(out, src, want);
