@@ -50,9 +50,13 @@ bool VxExrCodec::Decode(VxFile* file) {
         std::vector<uint8_t> bytes;
         vx::ReadUpTo(file, bytes, SIZE_MAX);
         vx::exr::HeaderFacts facts;
-        if (const char* bad = vx::exr::CheckHeaders(bytes.data(), bytes.size(), facts)) throw VxCodecFailure(bad);
+        const char* bad = vx::exr::CheckHeaders(bytes.data(), bytes.size(), facts);
+        // A window over the limit says so before the file's other faults.
         if (facts.width > 0 && facts.height > 0 && !DimensionsOnly())
             VxRequirePicture(*this, uint64_t(facts.width), uint64_t(facts.height), 24);
+        if (bad) throw VxCodecFailure(bad);
+        // The piece in hand and its compressed copy, in floats of every channel.
+        VxRequireBuffer(*this, uint64_t(std::min(facts.pieceBytes * 2, 1e18)), 16);
         char text[200] = {};
         try {
             vx::exr::MemoryIn stream(bytes);

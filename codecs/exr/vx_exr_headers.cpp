@@ -39,14 +39,20 @@ size_t NameLength(const uint8_t* p, size_t n) {
     return end ? size_t(static_cast<const uint8_t*>(end) - p) : SIZE_MAX;
 }
 
-// A channel list is read entry by entry up to an empty name.
-bool ChannelListFits(const uint8_t* v, size_t n) {
+// A channel list is read entry by entry up to an empty name; `bytes` is the
+// size of a pixel of all its channels.
+bool ChannelList(const uint8_t* v, size_t n, uint64_t* bytes = nullptr) {
+    uint64_t sum = 0;
     for (size_t at = 0;;) {
         const size_t len = NameLength(v + at, n - at);
         if (len == SIZE_MAX) return false;
         at += len + 1;
-        if (len == 0) return at == n;
+        if (len == 0) {
+            if (bytes) *bytes = sum;
+            return at == n;
+        }
         if (n - at < 16) return false;  // type, linear, reserved, sampling
+        sum += U32(v + at) == 1 ? 2 : 4;  // half, else 32-bit
         at += 16;
     }
 }
@@ -71,7 +77,7 @@ bool PreviewFits(const uint8_t* v, size_t n) {
 
 bool ValueFits(std::string_view type, const uint8_t* v, size_t n) {
     if (const size_t fixed = FixedSize(type)) return n == fixed;
-    if (type == "chlist") return ChannelListFits(v, n);
+    if (type == "chlist") return ChannelList(v, n);
     if (type == "stringvector") return StringVectorFits(v, n);
     if (type == "preview") return PreviewFits(v, n);
     if (type == "floatvector") return n % 4 == 0;
@@ -85,6 +91,7 @@ struct Part {
     uint8_t compression = 0, tileMode = 0;
     uint32_t tileWidth = 0, tileHeight = 0;
     int64_t declaredPieces = 0;  // the chunkCount of a part of several
+    uint64_t pixelBytes = 0;     // all channels of a pixel
 };
 
 uint64_t LinesPerPiece(uint8_t compression) {
@@ -145,6 +152,8 @@ void Note(Part& part, std::string_view name, std::string_view type, const uint8_
         part.hasWindow = true;
         part.width = at(2) - at(0) + 1;
         part.height = at(3) - at(1) + 1;
+    } else if (name == "channels" && type == "chlist") {
+        ChannelList(v, n, &part.pixelBytes);
     } else if (name == "compression" && type == "compression") {
         part.compression = v[0];
     } else if (name == "tiles" && type == "tiledesc") {
@@ -202,6 +211,12 @@ const char* CheckHeaders(const uint8_t* b, size_t size, HeaderFacts& facts) {
         const double n = Pieces(part);
         if (n < 0) return kBadTiles;
         pieces += n;
+        // The library holds a piece's pixels, every channel of them, at once.
+        const double piecePixels = part.tiled ? double(part.tileWidth) * part.tileHeight
+                                              : double(std::max<int64_t>(part.width, 0)) *
+                                                    double(std::min<int64_t>(std::max<int64_t>(part.height, 0),
+                                                                             int64_t(LinesPerPiece(part.compression))));
+        facts.pieceBytes = std::max(facts.pieceBytes, piecePixels * double(part.pixelBytes));
         // Several parts: their headers end with an empty one.
         if (!multipart) break;
         if (at < size && b[at] == 0) {

@@ -11,6 +11,7 @@ namespace vx::exr {
 
 struct HeaderFacts {
     int64_t width = 0, height = 0;  // the first part's data window, 0 x 0 without one
+    double pieceBytes = 0;  // the largest piece (tile or band of lines) of any part, all channels
 };
 
 // nullptr when every header is sound, else the reason the file is refused.
