@@ -1,5 +1,7 @@
 #include "codecs/jpeg2000/vx_openjpeg_coder.h"
 
+#include "codecs/jpeg2000/vx_j2k_siz.h"
+
 #include <openjpeg.h>
 
 #include <algorithm>
@@ -134,6 +136,16 @@ void ReadJpeg2000(VxFile* file, bool jp2, VxImage& codec, Planes& out) {
     opj_stream_set_read_function(h.stream, ReadFn);
     opj_stream_set_skip_function(h.stream, SkipFn);
     opj_stream_set_seek_function(h.stream, SeekFn);
+
+    SizFacts siz;
+    if (!ReadSiz(file, jp2, siz)) throw VxCodecFailure(kBadData);
+    if (siz.components > 64) throw VxCodecFailure("error: too much components");
+    // Every tile of a whole stream has a tile-part header of 14 bytes or more.
+    if (siz.tiles > uint64_t(length) / 14 + 1)
+        throw VxCodecFailure("error: the code stream declares more tiles than it holds");
+    // What the library keeps for each tile and each of its components (a
+    // few megabytes at most for 64 tiles, which any picture may have).
+    if (siz.tiles > 64) VxRequireBuffer(codec, siz.tiles * (8192 + 1280 * uint64_t(siz.components)), 16);
 
     opj_image_t* raw = nullptr;
     if (!opj_read_header(h.stream, h.codec, &raw) || !raw) {

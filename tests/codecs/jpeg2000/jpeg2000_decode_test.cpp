@@ -226,10 +226,37 @@ TEST(Jpeg2000Components, SyccOpacityInAnyChannelOrder) {
     }
 }
 
-TEST(Jpeg2000Components, MoreThan64ComponentsAreRefused) {
-    VxImage img(0);
-    EXPECT_FALSE(DecodeFile(img, vt::DataPath("jpeg2000/comps65.j2k"), VX_FORMAT_JPC));
-    EXPECT_STREQ(img.GetLastError(), "error: too much components");
+// A main header of tiny tiles over a large picture: the library would keep
+// parameters for each of its 51984 tiles and 64 components (4 GB) before
+// reading any data. Bare, and as a JP2 file's last box.
+std::vector<uint8_t> ManyTiles(bool jp2) {
+    std::vector<uint8_t> b;
+    const auto put = [&b](uint64_t v, int n) {
+        for (int i = n - 1; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
+    };
+    if (jp2) {
+        put(0x0000000C6A502020, 8), put(0x0D0A870A, 4);                     // signature
+        put(20, 4), put(0x66747970, 4), put(0x6A703220, 4), put(0, 4), put(0x6A703220, 4);  // ftyp
+        put(0, 4), put(0x6A703263, 4);                                      // jp2c, to the end
+    }
+    put(0xFF4FFF51, 4), put(38 + 3 * 64, 2), put(0, 2), put(2048, 4), put(2048, 4), put(0, 8);
+    put(9, 4), put(9, 4), put(0, 8), put(64, 2);
+    for (int c = 0; c < 64; ++c) put(0x070101, 3);
+    put(0xFFD9, 2);
+    return b;
+}
+
+TEST(Jpeg2000Components, HeadersThatWouldCostGigabytesAreRefused) {
+    const std::tuple<std::vector<uint8_t>, uint32_t, const char*> cases[] = {
+        {vt::ReadFileBytes(vt::DataPath("jpeg2000/comps65.j2k")), VX_FORMAT_JPC, "error: too much components"},
+        {ManyTiles(false), VX_FORMAT_JPC, "error: the code stream declares more tiles than it holds"},
+        {ManyTiles(true), VX_FORMAT_JP2, "error: the code stream declares more tiles than it holds"}};
+    for (const auto& [bytes, format, text] : cases) {
+        VxImage img(0);
+        img.SetEscape(-1);  // the size-only pass too
+        EXPECT_FALSE(vt::DecodeBytes(bytes, format, img)) << text;
+        EXPECT_STREQ(img.GetLastError(), text);
+    }
 }
 
 VxImage DecodeBytes(const std::string& bytes, bool expectOk = true) {
