@@ -2,6 +2,8 @@
 // frames when an animation is wanted), one or more pages per save.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/vx_image.h"
@@ -34,6 +36,9 @@ public:
 
 protected:
     bool EncodeBody(TIFF* tif, bool multipage, int page, int pageCount);
+    // The page's strips, coded on the picture's threads.
+    bool WriteStripsSideBySide(TIFF* tif, uint32_t rps, size_t rowBytes,
+                               const std::function<void(uint32_t, uint8_t*)>& fill);
     // Copies `rows` rows of `cols` bytes, skipping outSkew/inSkew bytes after each.
     static void TileToStrip(unsigned char* out, const unsigned char* in, unsigned long rows,
                             unsigned long cols, int outSkew, int inSkew);

@@ -2,6 +2,8 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <functional>
+#include <utility>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -16,6 +18,7 @@
 #include "core/vx_deep.h"
 #include "core/vx_frames.h"
 #include "core/vx_light.h"
+#include "core/vx_parallel.h"
 #include "core/vx_srgb.h"
 #include "core/vx_swap_rb.h"
 
@@ -288,13 +291,11 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
     // Always from the top of the picture down; libtiff may change the row it
     // is given (predictor), so it gets a scratch copy.
     const size_t want = (size_t(w) * spp * bps + 7) / 8;
-    std::vector<uint8_t> buf(std::max<size_t>(want, size_t(TIFFScanlineSize64(tif))));
     const uint8_t* alphaPlane = hasAlpha ? AlphaGetPointer(0, 0) : nullptr;
-    for (uint32_t row = 0; row < h; ++row) {
+    const auto fill = [&](uint32_t row, uint8_t* out) {
         const uint32_t stored = h - 1 - row;
         const uint8_t* src = GetBits(stored);
         const uint8_t* a = alphaPlane ? alphaPlane + size_t(stored) * w : nullptr;
-        uint8_t* out = buf.data();
         if (light) {
             const uint16_t* s = light->data() + size_t(row) * deep->RowSamples();
             for (size_t i = 0; i < deep->RowSamples(); ++i) {
@@ -320,7 +321,151 @@ bool VxImageTIF::EncodeBody(TIFF* tif, bool multipage, int page, int pageCount) 
                 out[4 * x + 3] = a ? a[x] : 255;
             }
         }
-        if (TIFFWriteScanline(tif, out, row, 0) == -1) return false;
+    };
+    if (GetThreads() > 1 && compression != COMPRESSION_NONE && TIFFNumberOfStrips(tif) > 1)
+        return WriteStripsSideBySide(tif, rps, want, fill);
+    std::vector<uint8_t> buf(std::max<size_t>(want, size_t(TIFFScanlineSize64(tif))));
+    for (uint32_t row = 0; row < h; ++row) {
+        fill(row, buf.data());
+        if (TIFFWriteScanline(tif, buf.data(), row, 0) == -1) return false;
     }
     return true;
+}
+
+namespace {
+
+// A stream that keeps only what was written since the last Take(): the strip
+// a handle of its own has just coded.
+class StripSink : public VxFile {
+public:
+    bool Close() override { return true; }
+    size_t Read(void*, size_t, size_t) override { return 0; }
+    size_t Write(const void* buffer, size_t size, size_t count) override {
+        const auto* p = static_cast<const uint8_t*>(buffer);
+        bytes_.insert(bytes_.end(), p, p + size * count);
+        pos_ += int64_t(size * count);
+        end_ = std::max(end_, pos_);
+        return count;
+    }
+    bool Seek(int32_t offset, int32_t origin) override { return Seek64(offset, origin); }
+    bool Seek64(int64_t offset, int32_t origin) override {
+        const int64_t to = origin == SEEK_SET ? offset : origin == SEEK_CUR ? pos_ + offset : end_ + offset;
+        if (to < 0) return false;
+        pos_ = to;
+        return true;
+    }
+    int32_t Tell() override { return VxNarrowPosition(pos_); }
+    int32_t Size() override { return VxNarrowPosition(end_); }
+    int64_t Tell64() override { return pos_; }
+    int64_t Size64() override { return end_; }
+    bool Flush() override { return true; }
+    bool Eof() override { return false; }
+    int32_t Error() override { return 0; }
+    int32_t GetC() override { return -1; }
+    std::vector<uint8_t> Take() { return std::exchange(bytes_, {}); }
+
+private:
+    std::vector<uint8_t> bytes_;
+    int64_t pos_ = 0, end_ = 0;
+};
+
+// The tags that decide a strip's coded bytes, read from the page being
+// written (on its own thread: reading a handle's tags is no read-only act).
+struct CodingTags {
+    uint32_t w = 0, h = 0, rps = 0;
+    uint16_t bps = 0, spp = 0, photometric = 0, planar = 0, compression = 0, format = SAMPLEFORMAT_UINT;
+    uint16_t predictor = PREDICTOR_NONE;
+    int quality = 75;
+    std::vector<uint16_t> extra;
+
+    explicit CodingTags(TIFF* from) {
+        TIFFGetField(from, TIFFTAG_IMAGEWIDTH, &w);
+        TIFFGetField(from, TIFFTAG_IMAGELENGTH, &h);
+        TIFFGetField(from, TIFFTAG_ROWSPERSTRIP, &rps);
+        TIFFGetField(from, TIFFTAG_BITSPERSAMPLE, &bps);
+        TIFFGetField(from, TIFFTAG_SAMPLESPERPIXEL, &spp);
+        TIFFGetField(from, TIFFTAG_PHOTOMETRIC, &photometric);
+        TIFFGetField(from, TIFFTAG_PLANARCONFIG, &planar);
+        TIFFGetField(from, TIFFTAG_COMPRESSION, &compression);
+        TIFFGetFieldDefaulted(from, TIFFTAG_SAMPLEFORMAT, &format);
+        uint16_t count = 0;
+        uint16_t* types = nullptr;
+        if (TIFFGetField(from, TIFFTAG_EXTRASAMPLES, &count, &types) && types) extra.assign(types, types + count);
+        if (compression == COMPRESSION_JPEG) TIFFGetField(from, TIFFTAG_JPEGQUALITY, &quality);
+        if (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE ||
+            compression == COMPRESSION_DEFLATE || compression == COMPRESSION_ZSTD || compression == COMPRESSION_LZMA)
+            TIFFGetField(from, TIFFTAG_PREDICTOR, &predictor);
+    }
+
+    bool Apply(TIFF* to) const {
+        return TIFFSetField(to, TIFFTAG_IMAGEWIDTH, w) && TIFFSetField(to, TIFFTAG_IMAGELENGTH, h) &&
+               TIFFSetField(to, TIFFTAG_BITSPERSAMPLE, bps) && TIFFSetField(to, TIFFTAG_SAMPLESPERPIXEL, spp) &&
+               TIFFSetField(to, TIFFTAG_PHOTOMETRIC, photometric) && TIFFSetField(to, TIFFTAG_PLANARCONFIG, planar) &&
+               TIFFSetField(to, TIFFTAG_SAMPLEFORMAT, format) && TIFFSetField(to, TIFFTAG_COMPRESSION, compression) &&
+               TIFFSetField(to, TIFFTAG_ROWSPERSTRIP, rps) &&
+               (extra.empty() || TIFFSetField(to, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data())) &&
+               (compression != COMPRESSION_JPEG || TIFFSetField(to, TIFFTAG_JPEGQUALITY, quality)) &&
+               (predictor == PREDICTOR_NONE || TIFFSetField(to, TIFFTAG_PREDICTOR, predictor));
+    }
+};
+
+}  // namespace
+
+// Each strip is coded alone, so strips are coded side by side, each thread on
+// a handle of its own with the page's coding tags, and written in order as
+// they are: the same bytes as one thread writing rows.
+bool VxImageTIF::WriteStripsSideBySide(TIFF* tif, uint32_t rps, size_t rowBytes,
+                                       const std::function<void(uint32_t, uint8_t*)>& fill) {
+    const uint32_t h = GetHeight(), strips = TIFFNumberOfStrips(tif), threads = GetThreads();
+    const size_t stripBytes = size_t(TIFFStripSize64(tif));
+    const size_t scratch = std::max(stripBytes, size_t(TIFFScanlineSize64(tif)));
+    const CodingTags tags(tif);
+    // A batch of strips at a time bounds the coded bytes held; each thread
+    // takes a run of it.
+    const uint32_t perBatch = uint32_t(std::clamp<uint64_t>((uint64_t(threads) << 24) / std::max<size_t>(stripBytes, 1),
+                                                            threads, strips));
+    std::vector<std::vector<uint8_t>> coded(perBatch);
+    std::vector<uint8_t> tables;
+    bool failed = false;
+    for (uint32_t first = 0; first < strips && !failed; first += perBatch) {
+        if (Cancelled()) return false;
+        const uint32_t n = std::min(perBatch, strips - first);
+        const uint32_t runs = std::min(threads, n);
+        std::vector<char> ok(runs, 0);
+        const auto codeRun = [&](size_t run) {
+            VxImageTIF errors;  // libtiff's messages stay with this thread
+            StripSink sink;
+            const std::unique_ptr<TIFF, void (*)(TIFF*)> handle(errors.TIFFOpenEx(&sink, "w"), TIFFCleanup);
+            TIFF* t = handle.get();
+            if (!t) return false;
+            std::vector<uint8_t> raw(scratch);
+            bool good = tags.Apply(t);
+            for (uint32_t i = uint32_t(run * n / runs); good && i < uint32_t((run + 1) * n / runs); ++i) {
+                const uint32_t strip = first + i, y0 = strip * rps, rows = std::min(rps, h - y0);
+                for (uint32_t r = 0; r < rows; ++r) fill(y0 + r, raw.data() + size_t(r) * rowBytes);
+                sink.Take();
+                good = TIFFWriteEncodedStrip(t, strip, raw.data(), tmsize_t(size_t(rows) * rowBytes)) >= 0;
+                coded[i] = sink.Take();
+                uint32_t count = 0;
+                const void* data = nullptr;
+                if (good && run == 0 && i == 0 && first == 0 && TIFFGetField(t, TIFFTAG_JPEGTABLES, &count, &data) && data)
+                    tables.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
+            }
+            return good;
+        };
+        VxParallelFor(runs, runs, [&](size_t run) noexcept {
+            try {
+                ok[run] = codeRun(run);
+            } catch (...) {  // out of memory: the page fails
+            }
+        });
+        for (uint32_t run = 0; run < runs; ++run) failed = failed || !ok[run];
+        if (first == 0 && !tables.empty() && !TIFFSetField(tif, TIFFTAG_JPEGTABLES, uint32_t(tables.size()), tables.data()))
+            failed = true;
+        for (uint32_t i = 0; i < n && !failed; ++i) {
+            failed = TIFFWriteRawStrip(tif, first + i, coded[i].data(), tmsize_t(coded[i].size())) < 0;
+            coded[i] = {};
+        }
+    }
+    return !failed;
 }

@@ -7,7 +7,7 @@
 
 
 TEST(Threads, SpareThreadsChangeNoByteAndNoPixel) {
-    // Large enough for several PNG pieces, JPEG XL groups and code-blocks;
+    // Large enough for several PNG pieces, JPEG XL groups, code-blocks and TIFF strips;
     // noise, so that no piece compresses to nothing.
     VxImage pic = vt::MakeGradient24(720, 600);
     uint32_t seed = 12345;
@@ -21,7 +21,8 @@ TEST(Threads, SpareThreadsChangeNoByteAndNoPixel) {
         int quality;
     } cases[] = {{VX_FORMAT_PNG, 90},  {VX_FORMAT_JXL, 90},  {VX_FORMAT_JXL, 100},
                  {VX_FORMAT_JP2, 90},  {VX_FORMAT_JP2, 100}, {VX_FORMAT_WEBP, 90},
-                 {VX_FORMAT_WEBP, 100}, {VX_FORMAT_HEIF, 50}};
+                 {VX_FORMAT_WEBP, 100}, {VX_FORMAT_HEIF, 50},  {VX_FORMAT_TIF, 90},
+                 {VX_FORMAT_TIF, 100}};
     for (const auto& c : cases) {
         pic.SetJpegQuality(uint8_t(c.quality));
         pic.SetThreads(1);
