@@ -11,6 +11,8 @@ namespace {
 constexpr const char kPastEnd[] = "EXR: a header attribute runs past the end of the file";
 constexpr const char kBadSize[] = "EXR: a header attribute's size does not match its type";
 constexpr const char kBadTiles[] = "EXR: a bad tile description";
+// The library reads 4 bytes more of an ID manifest than it declares.
+constexpr const char kIdManifest[] = "EXR: an ID manifest attribute, which the library misreads";
 constexpr const char kTooManyPieces[] = "EXR: the header declares more pieces than the file holds";
 // The library reads a name up to 255 characters and then stops, ended or not.
 constexpr size_t kLongestName = 254;
@@ -81,7 +83,6 @@ bool ValueFits(std::string_view type, const uint8_t* v, size_t n) {
     if (type == "stringvector") return StringVectorFits(v, n);
     if (type == "preview") return PreviewFits(v, n);
     if (type == "floatvector") return n % 4 == 0;
-    if (type == "idmanifest") return n >= 8;  // a stored size before the packed bytes
     return true;                              // string, opaque: read by the declared size
 }
 
@@ -200,6 +201,7 @@ const char* CheckHeaders(const uint8_t* b, size_t size, HeaderFacts& facts) {
             const uint32_t length = U32(b + at);
             at += 4;
             if (length > size - at) return kPastEnd;
+            if (type == "idmanifest") return kIdManifest;
             if (!ValueFits(type, b + at, length)) return kBadSize;
             Note(part, name, type, b + at, length);
             at += length;

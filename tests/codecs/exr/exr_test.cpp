@@ -140,6 +140,7 @@ TEST(Exr, BadFilesFailWithTheirText) {
         // The library reads a box by its type whatever it declares: the walks would part.
         {Attribute("box2i", 242), "EXR: a header attribute's size does not match its type"},
         {Attribute("stringvector", 8, 0x7f), "EXR: a header attribute's size does not match its type"},
+        {Attribute("idmanifest", 19), "EXR: an ID manifest attribute, which the library misreads"},
         // A data window of 2^20 rows, within the picture limit, needs an offset table larger than the file.
         {Taller(file), "EXR: the header declares more pieces than the file holds"}};
     for (const auto& [bytes, text] : cases) {
