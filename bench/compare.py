@@ -375,6 +375,18 @@ def main():
             print(f"\n- {name}: fastest peer whose output is within 5 % of Pillow's: {fastest} "
                   f"({fmt_s(alike[fastest][0])} s); Vellumar / it: {ours[0] / alike[fastest][0]:.2f}; "
                   f"Vellumar's output / Pillow's: {ours[3] / pillow[3]:.3f}")
+    # One line per workload: Vellumar's time over the fastest peer's in the same run.
+    for mode, by_name in results.items():
+        print(f"\n## Vellumar over the fastest peer ({mode})\n")
+        print("| workload | Vellumar s | fastest peer | its s | Vellumar / it |\n|---|---:|---|---:|---:|")
+        for name, r in by_name.items():
+            m = r["median"]
+            ours = m.get("Vellumar --jobs 1" if mode == "one" or name == "gif-anim"
+                         else f"Vellumar (default --jobs {os.cpu_count()})")
+            peers = {t: v for t, v in m.items() if not t.startswith("Vellumar")}
+            if ours and peers:
+                best = min(peers, key=lambda t: peers[t][0])
+                print(f"| {name} | {fmt_s(ours[0])} | {best} | {fmt_s(peers[best][0])} | {ours[0] / peers[best][0]:.2f} |")
     if "all" in results:
         print("\n## Throughput of --jobs 2 against --jobs 1 (all cores)\n")
         for name, r in results["all"].items():

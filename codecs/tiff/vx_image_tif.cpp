@@ -471,7 +471,7 @@ void VxImageTIF::ReadBandPage(TIFF* tif, uint16_t photometric, uint16_t spp, uin
             deep->hasLight = true;
         }
     }
-    const uint32_t deepMax = deep ? (1u << bps) - 1 : 0;  // deep only up to 16 bits
+    const uint32_t deepMax = deep && !light ? (1u << bps) - 1 : 0;  // integers only up to 16 bits
     for (uint32_t ys = 0; ys < h; ys += bandRows) {
         if (Cancelled()) Fail("Cancelled");
         const uint32_t nrow = std::min(bandRows, h - ys);
