@@ -31,6 +31,8 @@ SIZE_MATTERS = {"jpeg-png"}  # lossless targets whose size depends on the effort
 WEB_LOOP = "1600 800 400"
 WEB_SIZES = ",".join(f"{s}x{s}" for s in WEB_LOOP.split())
 OUTPUTS_PER_FILE = {"web-bundle": 6, "pdf-png": 20}
+# Peers whose output is another picture: left out of the fastest-peer summary.
+NOT_THE_SAME_WORK = {("raw-jpeg", "libvips")}  # reads the DNG's preview, not the mosaic
 ONE_THREAD_ENV = {"OMP_NUM_THREADS": "1", "MAGICK_THREAD_LIMIT": "1", "VIPS_CONCURRENCY": "1"}
 
 
@@ -383,7 +385,8 @@ def main():
             m = r["median"]
             ours = m.get("Vellumar --jobs 1" if mode == "one" or name == "gif-anim"
                          else f"Vellumar (default --jobs {os.cpu_count()})")
-            peers = {t: v for t, v in m.items() if not t.startswith("Vellumar")}
+            peers = {t: v for t, v in m.items() if not t.lower().startswith("vellumar")
+                     and (name, t) not in NOT_THE_SAME_WORK}
             if ours and peers:
                 best = min(peers, key=lambda t: peers[t][0])
                 print(f"| {name} | {fmt_s(ours[0])} | {best} | {fmt_s(peers[best][0])} | {ours[0] / peers[best][0]:.2f} |")

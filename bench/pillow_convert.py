@@ -27,7 +27,9 @@ for path in sys.argv[3:]:
         elif fmt == "tif":
             im.convert("RGB").save(os.path.join(out, name), compression="tiff_jpeg", quality=90)
         elif fmt == "webp":
-            im.save(os.path.join(out, name), save_all=True, quality=90)  # every frame
+            # Every frame, at method 4 as the others code: Pillow's default for
+            # animations is 0, a faster, larger file (1.25 MB against 1.15 MB).
+            im.save(os.path.join(out, name), save_all=True, quality=90, method=4)
         elif fmt == "ico":
             im.save(os.path.join(out, name), sizes=[im.size])  # one entry, as the others write
         else:
