@@ -122,7 +122,7 @@ void VxWebpCodec::EncodeAnimation(VxFile* file, const VxFrames& anim, int qualit
     options.minimize_size = 0;
     options.allow_mixed = 0;
     options.verbose = 0;
-    const WebPConfig config = ConfigFor(quality, 1);
+    const WebPConfig config = ConfigFor(quality, GetThreads());
     AnimEncoder enc;
     enc.e = WebPAnimEncoderNew(int(w), int(h), &options);
     if (!enc.e) throw VxCodecFailure(kNoMemory);

@@ -37,4 +37,13 @@ TEST(Threads, SpareThreadsChangeNoByteAndNoPixel) {
             << c.format;
         EXPECT_TRUE(vt::ToRgba(one).px == vt::ToRgba(four).px) << c.format << " q" << c.quality;
     }
+    // Animated WebP codes each frame with the same settings.
+    VxImage anim(0);
+    anim.SetWantAnimation(true);
+    ASSERT_TRUE(vt::DecodeBytes(vt::ReadFileBytes(vt::DataPath("gif/anim_offsets.gif")), VX_FORMAT_GIF, anim));
+    ASSERT_TRUE(anim.GetAnimation() && anim.GetAnimation()->frames.size() > 1);
+    anim.SetThreads(1);
+    const std::vector<uint8_t> alone = vt::EncodeBytes(anim, VX_FORMAT_WEBP);
+    anim.SetThreads(4);
+    EXPECT_TRUE(!alone.empty() && alone == vt::EncodeBytes(anim, VX_FORMAT_WEBP));
 }
