@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codecs/svg/vector_canvas.h"
+#include "core/vx_codec.h"
 #include "core/vx_codec_guard.h"
 #include "core/vx_file.h"
 #include "core/vx_frames.h"
@@ -46,6 +47,39 @@ PageSize SizeOf(PopplerDocument* doc, int index) {
     return s;
 }
 
+// The largest object number the file names, in an object's header ("12 0 obj")
+// or a trailer's /Size: poppler sizes its cross-reference table by it, also
+// when it rebuilds a broken one, whatever the file holds.
+uint64_t LargestObjectNumber(std::string_view b) {
+    const auto isSpace = [](char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0'; };
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    // The number ending just before `end`, after any white space; `end` moves to its start.
+    const auto numberBefore = [&](size_t& end) -> int64_t {
+        while (end > 0 && isSpace(b[end - 1])) --end;
+        size_t from = end;
+        while (from > 0 && end - from < 12 && isDigit(b[from - 1])) --from;
+        if (from == end) return -1;
+        const uint64_t v = std::stoull(std::string(b.substr(from, end - from)));
+        end = from;
+        return int64_t(std::min<uint64_t>(v, INT64_MAX));
+    };
+    uint64_t most = 0;
+    for (size_t at = b.find("obj"); at != std::string_view::npos; at = b.find("obj", at + 3)) {
+        size_t end = at;
+        if (end == 0 || !isSpace(b[end - 1]) || numberBefore(end) < 0) continue;  // the generation
+        const int64_t number = numberBefore(end);
+        if (number > 0) most = std::max(most, uint64_t(number));
+    }
+    for (size_t at = b.find("/Size"); at != std::string_view::npos; at = b.find("/Size", at + 5)) {
+        size_t from = at + 5;
+        while (from < b.size() && isSpace(b[from])) ++from;
+        size_t to = from;
+        while (to < b.size() && to - from < 12 && isDigit(b[to])) ++to;
+        if (to > from) most = std::max<uint64_t>(most, std::stoull(std::string(b.substr(from, to - from))));
+    }
+    return most;
+}
+
 }  // namespace
 
 bool VxPdfCodec::Decode(VxFile* file) {
@@ -59,6 +93,14 @@ bool VxPdfCodec::Decode(VxFile* file) {
         vx::ReadUpTo(file, bytes, kMaxFile + 1 - bytes.size());
         if (bytes.size() > kMaxFile) throw VxCodecFailure("PDF: the file is larger than 1 GiB");
         if (Cancelled()) throw VxCodecFailure("Cancelled");
+        // poppler's table takes about 24 bytes an entry, twice while it grows.
+        // Even packed in compressed streams an object takes more than 1/64 of
+        // a byte, so a larger number is no numbering a file could hold.
+        const std::string_view all(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        const uint64_t objects = LargestObjectNumber(all);
+        if (objects > 64 * uint64_t(bytes.size()) + 65536)
+            throw VxCodecFailure("PDF: an object number beyond what the file could hold");
+        VxRequireBuffer(*this, objects * 48, 16);
 
         vx::QuietStderr quiet;
         GError* error = nullptr;

@@ -14,7 +14,7 @@ const std::map<std::string, uint32_t> kTargets = {
     {"probe", 0}, {"bmp", 1},  {"gif", 2},       {"jpeg", 3}, {"png", 4},  {"ico", 5},
     {"tiff", 6},  {"tga", 7},  {"pcx", 8},       {"wbmp", 9}, {"metafile", 10},
     {"jp2", 11},  {"jpc", 12}, {"pgx", 13},      {"pnm", 14}, {"ras", 15},
-    {"webp", 16}, {"heif", 17}, {"avif", 18},    {"jxl", 19},  {"exr", 22},
+    {"webp", 16}, {"heif", 17}, {"avif", 18},    {"jxl", 19},  {"exr", 22}, {"pdf", 24},
 };
 
 TEST(FuzzRegressions, EveryKeptInputDecodesOrFailsWithAReason) {

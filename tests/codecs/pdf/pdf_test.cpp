@@ -54,6 +54,11 @@ TEST(Pdf, PagesRenderAsTheReferenceRenderer) {
         EXPECT_LE(vt::CoverageDiff(vt::ToRgba(*all.GetAnimation()->frames[size_t(page)].picture), Reference(page, 150)), 2);
 }
 
+Bytes Concat(Bytes b, const std::string& tail) {
+    b.insert(b.end(), tail.begin(), tail.end());
+    return b;
+}
+
 TEST(Pdf, BadLockedAndHugeFilesFailWithTheirText) {
     const Bytes pages = vt::ReadFileBytes(vt::DataPath("pdf/pages.pdf"));
     const Bytes locked = vt::ReadFileBytes(vt::DataPath("pdf/locked.pdf"));
@@ -63,6 +68,9 @@ TEST(Pdf, BadLockedAndHugeFilesFailWithTheirText) {
         {Bytes{'%', 'P', 'S', '-'}, 0, 0, usual, false, "Not a PDF"},
         {Bytes(pages.begin(), pages.begin() + 200), 0, 0, usual, false, "PDF: "},
         {locked, 0, 0, usual, false, "PDF: the file is encrypted"},
+        // poppler sizes its table by the largest object number, even rebuilding a broken one.
+        {Concat(pages, " 33333333 0 obj "), 0, 0, usual, false, "PDF: an object number beyond what the file could hold"},
+        {Concat(pages, " 33333 0 obj "), 0, 0, 2000, false, "a decoding buffer of 1599984 bytes is above"},
         {pages, 2, 0, usual, false, "PDF: page not present: the file has 2 pages"},
         {pages, 0, 72 * 1000, usual, false, "picture of 30000 x 20000 pixels is above the limit"},
         {pages, 0, 72 * 1200, 0, false, "PDF: the drawing is 36000 x 24000 pixels; at most 32767"},
