@@ -90,6 +90,16 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei | fonts-noto-cjk")
 if(TARGET vellumar)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 endif()
+# The codec modules ride inside the programs, where dpkg-shlibdeps cannot see
+# them: cpack asks it about the module files themselves.
+get_property(_vellumar_modules GLOBAL PROPERTY VELLUMAR_CODEC_MODULES)
+set(VELLUMAR_MODULE_FILES)
+foreach(name IN LISTS _vellumar_modules)
+  list(APPEND VELLUMAR_MODULE_FILES ${PROJECT_BINARY_DIR}/modules/vellumar-${name}.so)
+endforeach()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/module_depends.cmake.in
+               ${PROJECT_BINARY_DIR}/packaging/module_depends.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/packaging/module_depends.cmake)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

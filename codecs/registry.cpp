@@ -21,9 +21,12 @@
 //   comes last.
 // - Camera raw after them: most raw files are TIFF-shaped, and a file that reads as
 //   TIFF stays TIFF; only a raw maker's signature lets the probe try it.
+// The codecs over large libraries are modules loaded on their first file
+// (codecs/codec_modules.h).
 #include <iterator>
 
 #include "codecs/bmp/vx_bmp_codec.h"
+#include "codecs/codec_modules.h"
 #include "codecs/exr/vx_exr_codec.h"
 #include "codecs/gif/vx_image_gif.h"
 #include "codecs/heif/vx_heif_codec.h"
@@ -96,7 +99,7 @@ constexpr VxCodecEntry kCodecs[] = {
     {VX_FORMAT_WBMP, "WBMP", "wbmp", VxCodecOpsFor<VxWbmpCodec>(), true,
      {.listed = 9, .forms = kVxPalette, .depths = VxDepths({1}),
       .maxSide = VxWbmpCodec::kMaxSide, .decodeBytes = 2, .encodeBytes = 2}},
-    {VX_FORMAT_WMF, "WMF", "wmf emf", VxCodecOpsFor<VxMetafileCodec>(), true,
+    {VX_FORMAT_WMF, "WMF", "wmf emf", VxModuleOpsFor<VxMetafileCodec, VxModule::Metafile>(), true,
      {.listed = 10, .writes = false, .decodeBytes = 8}},
     {VX_FORMAT_JP2, "JP2", "jp2 j2k", VxCodecOpsFor<VxJpeg2000Codec>(), true,
      {.listed = 11, .forms = kGreyBilevelOrColour, .sampleBits = 16, .alpha = VxAlphaForm::PlaneOrGrey,
@@ -114,11 +117,11 @@ constexpr VxCodecEntry kCodecs[] = {
      {.listed = 16, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames | kVxWritesFrames,
       .metadata = kIccAndExif | kVxXmp, .maxSide = VxWebpCodec::kMaxSide, .decodeBytes = 12,
       .encodeBytes = 44, .lossy = VxLossiness::Below100, .sizedByQuality = true}},
-    {VX_FORMAT_HEIF, "HEIC", "heic heif hif", VxCodecOpsFor<VxHeifCodec>(), true,
+    {VX_FORMAT_HEIF, "HEIC", "heic heif hif", VxModuleOpsFor<VxHeifCodec, VxModule::Heif>(), true,
      {.listed = 17, .sampleBits = 12, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsPages | kVxHoldsFrames,
       .metadata = kIccAndExif | kVxXmp, .decodeBytes = 16, .encodeBytes = 32,
       .lossy = VxLossiness::Always, .sizedByQuality = true}},
-    {VX_FORMAT_AVIF, "AVIF", "avif", VxCodecOpsFor<VxHeifCodec>(), false,
+    {VX_FORMAT_AVIF, "AVIF", "avif", VxModuleOpsFor<VxHeifCodec, VxModule::Heif>(), false,
      {.listed = 18, .sampleBits = 12, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsPages | kVxHoldsFrames,
       .metadata = kIccAndExif | kVxXmp, .decodeBytes = 16, .encodeBytes = 32,
       .lossy = VxLossiness::Always, .sizedByQuality = true}},
@@ -135,19 +138,19 @@ constexpr VxCodecEntry kCodecs[] = {
     // Half floats do not hold every 16-bit level: lossy by the tests' rule.
     // Decoding keeps a band of half RGBA beside the 16-bit plane; encoding the
     // file in memory, half RGBA (8) compressed.
-    {VX_FORMAT_EXR, "EXR", "exr", VxCodecOpsFor<VxExrCodec>(), true,
+    {VX_FORMAT_EXR, "EXR", "exr", VxModuleOpsFor<VxExrCodec, VxModule::Exr>(), true,
      {.listed = 22, .forms = kVxTrueColour, .sampleBits = 16, .alpha = VxAlphaForm::Plane,
       .decodeBytes = 12, .encodeBytes = 12, .keepsLight = true, .lossy = VxLossiness::Always}},
     // Decoding: cairo's surface (4) beside the picture (4) and the unpremultiplied row.
-    {VX_FORMAT_SVG, "SVG", "svg svgz", VxCodecOpsFor<VxSvgCodec>(), true,
+    {VX_FORMAT_SVG, "SVG", "svg svgz", VxModuleOpsFor<VxSvgCodec, VxModule::Svg>(), true,
      {.listed = 23, .writes = false, .decodeBytes = 9, .rendersToSize = true}},
-    {VX_FORMAT_PDF, "PDF", "pdf", VxCodecOpsFor<VxPdfCodec>(), true,
+    {VX_FORMAT_PDF, "PDF", "pdf", VxModuleOpsFor<VxPdfCodec, VxModule::Pdf>(), true,
      {.listed = 24, .writes = false, .pictures = kVxReadsPages, .decodeBytes = 9,
       .rendersToSize = true}},
     // "raw" is older cameras' own extension, and what the target item *.RAW
     // names. Decoding holds the file, libraw's mosaic and four 16-bit samples a
     // pixel, its 16-bit RGB copy and the deep plane beside the picture.
-    {VX_FORMAT_RAW, "RAW", "dng cr2 cr3 nef arw orf rw2 raf pef raw", VxCodecOpsFor<VxRawCodec>(), true,
+    {VX_FORMAT_RAW, "RAW", "dng cr2 cr3 nef arw orf rw2 raf pef raw", VxModuleOpsFor<VxRawCodec, VxModule::Raw>(), true,
      {.listed = 25, .writes = false, .decodeBytes = 36}},
 };
 

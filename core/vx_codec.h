@@ -95,7 +95,17 @@ struct VxCodecOps {
     // grey colour profile goes with them (`static bool WritesGrey(const
     // VxImage&)`); null: it writes colour samples.
     bool (*writesGrey)(const VxImage& picture);
+    // Null, or the probe's test before it creates the codec (`static bool
+    // Claims(const uint8_t* head, size_t size)` over the first kClaimsReach
+    // bytes): false when no file of this format starts so. Never stricter
+    // than the codec's own test. A codec loaded on first use has one, so
+    // that probing a file of another format does not load it.
+    bool (*claims)(const uint8_t* head, size_t size);
+    uint32_t claimsReach;
 };
+
+// The most bytes a Claims test may look at.
+constexpr uint32_t kVxClaimsMaxReach = 4096;
 
 // One registry line: a format code; its name as --info prints it and as the
 // target list spells it ("BMP", "HEIC": the target item "*.HEIC" and the
@@ -141,8 +151,23 @@ constexpr VxCodecOps VxCodecOpsFor() {
         };
     if constexpr (requires { Codec::kReportsFrames; }) ops.reportsFrames = Codec::kReportsFrames;
     if constexpr (requires { &Codec::WritesGrey; }) ops.writesGrey = &Codec::WritesGrey;
+    if constexpr (requires { &Codec::Claims; }) {
+        static_assert(Codec::kClaimsReach > 0 && Codec::kClaimsReach <= kVxClaimsMaxReach);
+        ops.claims = &Codec::Claims;
+        ops.claimsReach = Codec::kClaimsReach;
+    }
     return ops;
 }
+
+// A codec built as a module of its own (loaded on first use, see
+// codecs/codec_modules.h) exports its operations through this one function.
+// Linked into a program directly (the tests), the same function serves the
+// registry without loading anything.
+#define VX_CODEC_MODULE(name, Codec)                                                     \
+    extern "C" __attribute__((visibility("default"))) const VxCodecOps* vx_codec_module_##name() { \
+        static constexpr VxCodecOps ops = VxCodecOpsFor<Codec>();                        \
+        return &ops;                                                                     \
+    }
 
 // The registry, in probe order. Null when `type` has no codec.
 const VxCodecEntry* VxFindCodecEntry(ImageFormat type);

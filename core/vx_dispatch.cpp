@@ -178,6 +178,14 @@ bool VxImage::Encode(FILE* fp, VxImage** pages, int32_t pageCount, uint32_t type
 bool VxImage::DecodeWith(uint32_t code, VxFile* file, uint32_t passType) {
     const VxCodecOps* ops = VxFindCodec(code);
     if (!ops) return false;
+    if (passType == 0 && ops->claims) {
+        // The probe asks before it creates: creating may load a module.
+        uint8_t head[kVxClaimsMaxReach];
+        const int64_t at = file->Tell64();
+        const size_t got = file->Read(head, 1, ops->claimsReach);
+        file->Seek64(at, SEEK_SET);
+        if (!ops->claims(head, got)) return false;
+    }
     std::unique_ptr<VxImage> codec(ops->create());
     if (!codec) return false;
     codec->CopyInfo(*this);

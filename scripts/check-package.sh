@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Checks a built Vellumar Debian package: its name, control fields and
 # dependencies, its file list, and that its programs run from the unpacked
-# files and keep their own files in the user's folders.
-#   scripts/check-package.sh build-deb/vellumar_<version>_<arch>.deb
+# files and keep their own files in the user's folders. The codec modules the
+# programs carry (build-deb/modules/*.so) are checked for their libraries too.
+#   scripts/check-package.sh build-deb/vellumar_<version>_<arch>.deb [MODULE.so...]
 set -euo pipefail
 deb=$(realpath "$1")
+shift
+modules=("$@")
 top=$(cd "$(dirname "$0")/.." && pwd)
 fail() { echo "check-package: $*" >&2; exit 1; }
 
@@ -30,8 +33,9 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 dpkg-deb -x "$deb" "$tmp/root"
 
-# Every library a program loads belongs to a package that Depends names.
-for exe in "$tmp/root/usr/bin/"*; do
+# Every library a program or one of its modules loads belongs to a package
+# that Depends names.
+for exe in "$tmp/root/usr/bin/"* "${modules[@]}"; do
   for lib in $(readelf -d "$exe" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'); do
     # "name => path (address)", or "path (address)" for the dynamic loader.
     path=$(ldd "$exe" | awk -v l="$lib" '
@@ -83,6 +87,13 @@ for i in $(seq ${#samples[@]}); do
   [ -s "$home/.local/share/vellumar/DATA/main$i.PNG" ] || fail "no main$i.PNG in the user's data folder"
 done
 [ "$(stat -c %a "$home/.local/share/vellumar")" = 700 ] || fail "the user's data folder is not private"
+
+# The codec modules load inside the unpacked program, one file for each.
+module_files=(heif/lossy.heic svg/shapes.svg pdf/pages.pdf exr/rgb_half_scan.exr raw/preview_jpeg.dng
+              metafile/emf_shapes.emf)
+run "$cli" --to PNG --quiet --out-dir "$tmp/module-out" "${module_files[@]/#/$top/tests/data/}" ||
+  fail "converting a file of each codec module failed"
+[ "$(ls "$tmp/module-out" | wc -l)" = ${#module_files[@]} ] || fail "a codec module's file was not converted"
 
 # The window starts, makes the user's save folder and loads its skin from a
 # private folder (no runtime folder is set, so the cache one).

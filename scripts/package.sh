@@ -10,5 +10,5 @@ cmake --build build-deb -j"$(nproc)"
 rm -f build-deb/vellumar_*.deb
 (cd build-deb && cpack -G DEB >/dev/null)
 deb=$(ls build-deb/vellumar_*.deb)
-scripts/check-package.sh "$deb"
+scripts/check-package.sh "$deb" build-deb/modules/*.so
 echo "built $deb"

@@ -25,7 +25,6 @@
 namespace {
 
 const char kNoMemory[] = "Can't allocate memory";
-constexpr uint8_t kMagic[4] = {0x76, 0x2f, 0x31, 0x01};
 
 float ToLinear(double srgb) {
     return float(srgb <= 0.04045 ? srgb / 12.92 : std::pow((srgb + 0.055) / 1.055, 2.4));
@@ -45,7 +44,7 @@ bool VxExrCodec::Decode(VxFile* file) {
     const int64_t start = file->Tell64();
     return vx::RunCodec(*this, kNoMemory, [&] {
         uint8_t sig[4] = {};
-        if (file->Read(sig, 1, 4) != 4 || std::memcmp(sig, kMagic, 4) != 0) throw VxCodecFailure("Not an EXR");
+        if (file->Read(sig, 1, 4) != 4 || !Claims(sig, 4)) throw VxCodecFailure("Not an EXR");
         file->Seek64(start, SEEK_SET);
         std::vector<uint8_t> bytes;
         vx::ReadUpTo(file, bytes, SIZE_MAX);

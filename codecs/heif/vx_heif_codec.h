@@ -28,7 +28,8 @@ public:
     bool Encode(VxFile* file, ImageFormat type);
 
     // True when `bytes` begin with an ISO file-type box (12 bytes needed).
-    static bool IsHeifSignature(const uint8_t* bytes, size_t size);
+    static bool Claims(const uint8_t* bytes, size_t size);
+    static constexpr uint32_t kClaimsReach = 12;
     // Whether this system's libheif can write the format.
     static bool CanWrite(ImageFormat type);
 

@@ -175,11 +175,6 @@ bool VxHeifCodec::AnswerFromBoxes(VxFile* file, int64_t start) {
     return AnswerDimensions(ContentType(boxes), w, h, 24);
 }
 
-bool VxHeifCodec::IsHeifSignature(const uint8_t* bytes, size_t size) {
-    return bytes && size >= 12 && std::memcmp(bytes + 4, "ftyp", 4) == 0 &&
-           vx::LoadBE32(bytes) >= 16;
-}
-
 bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
     ImageFormat type = requested == VX_FORMAT_AVIF ? VX_FORMAT_AVIF : VX_FORMAT_HEIF;
     // The libraries print what they find wrong with a file; the engine never does.
@@ -188,7 +183,7 @@ bool VxHeifCodec::Decode(VxFile* file, ImageFormat requested) {
         if (!file) vxheif::Fail(type, "no input stream");
         const int64_t start = file->Tell64();
         std::vector<uint8_t> data;
-        if (vx::ReadUpTo(file, data, 12) != 12 || !IsHeifSignature(data.data(), data.size()))
+        if (vx::ReadUpTo(file, data, 12) != 12 || !Claims(data.data(), data.size()))
             vxheif::Fail(type, "not a HEIF file");
         if (DimensionsOnly()) {
             if (AnswerFromBoxes(file, start)) return true;

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
 constexpr uint32_t kEmfSignature = 0x464D4520;  // " EMF"
 constexpr size_t kEmfHeaderMin = 88;
 
@@ -18,15 +17,6 @@ const char kEmpty[] = "空的WMF";
 const char kNoSave[] = "不支持保存WMF";
 
 }  // namespace
-
-bool VxMetafileCodec::IsPlaceableHeader(const uint8_t* h) {
-    if (vx::LoadLE32(h) != kPlaceableKey) return false;
-    uint16_t sum = 0;
-    for (int i = 0; i < 10; ++i) sum ^= vx::LoadLE16(h + 2 * i);
-    if (sum != vx::LoadLE16(h + 20)) return false;
-    const uint16_t upi = vx::LoadLE16(h + 14);
-    return upi > 0 && upi <= 2540;
-}
 
 void VxMetafileCodec::ScaleExtents(int32_t* x, int32_t* y) {
     if (*x >= 6554) return;

@@ -19,6 +19,9 @@ public:
     // The screen the size rules assume.
     static constexpr int32_t kScreenDpi = 96;
     static constexpr int32_t kMaxSide = 4000;
+    // A placeable WMF header or the start of an EMF header.
+    static bool Claims(const uint8_t* head, size_t size);
+    static constexpr uint32_t kClaimsReach = 44;
 
 protected:
     // A metafile read into memory, ready to play.

@@ -22,7 +22,6 @@ namespace {
 
 const char kNoMemory[] = "PDF: can't allocate memory";
 // Readers accept a header this far into the file.
-constexpr size_t kHeaderReach = 1024;
 
 template <class T>
 struct Ref {
@@ -87,9 +86,8 @@ bool VxPdfCodec::Decode(VxFile* file) {
     const int64_t start = file->Tell64();
     const bool done = vx::RunCodec(*this, kNoMemory, [&] {
         std::vector<uint8_t> bytes;
-        vx::ReadUpTo(file, bytes, kHeaderReach);
-        const std::string_view head(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        if (head.find("%PDF-") == std::string_view::npos) throw VxCodecFailure("Not a PDF");
+        vx::ReadUpTo(file, bytes, kClaimsReach);
+        if (!Claims(bytes.data(), bytes.size())) throw VxCodecFailure("Not a PDF");
         vx::ReadUpTo(file, bytes, kMaxFile + 1 - bytes.size());
         if (bytes.size() > kMaxFile) throw VxCodecFailure("PDF: the file is larger than 1 GiB");
         if (Cancelled()) throw VxCodecFailure("Cancelled");

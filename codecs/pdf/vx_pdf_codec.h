@@ -17,4 +17,7 @@ public:
     // 0 takes this one.
     static constexpr uint32_t kDefaultDpi = 150;
     static constexpr size_t kMaxFile = size_t(1) << 30;
+    // "%PDF-" within the first kClaimsReach bytes.
+    static bool Claims(const uint8_t* head, size_t size);
+    static constexpr uint32_t kClaimsReach = 1024;
 };

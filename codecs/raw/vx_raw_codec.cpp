@@ -21,19 +21,6 @@ namespace {
 
 const char kNoMemory[] = "Can't allocate memory";
 
-// The probe takes only files with a raw maker's signature: libraw also
-// recognises headerless dumps by their size alone, which any file may match.
-bool RawSignature(const uint8_t* b, size_t n) {
-    const auto at = [&](size_t off, const char* s, size_t len) {
-        return n >= off + len && std::memcmp(b + off, s, len) == 0;
-    };
-    return at(0, "II*\0", 4) || at(0, "MM\0*", 4) ||  // TIFF-shaped: DNG, NEF, CR2, ARW, PEF
-           at(0, "IIRO", 4) || at(0, "IIRS", 4) || at(0, "MMOR", 4) ||  // ORF
-           at(0, "IIU\0", 4) ||                                         // RW2
-           at(0, "FUJIFILM", 8) ||                                      // RAF
-           at(4, "ftypcrx ", 8);                                        // CR3
-}
-
 // libraw's flip (bit 0 mirror, bit 1 flip, bit 2 transpose) as an EXIF orientation.
 int32_t ExifFromFlip(int flip) { return "12435867"[flip & 7] - '0'; }
 
@@ -77,7 +64,7 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
     return vx::RunCodec(*this, kNoMemory, [&] {
         uint8_t head[16] = {};
         const size_t got = file->Read(head, 1, sizeof head);
-        if (type == 0 && !RawSignature(head, got)) throw VxCodecFailure("Not a camera raw file");
+        if (type == 0 && !Claims(head, got)) throw VxCodecFailure("Not a camera raw file");
         file->Seek64(start, SEEK_SET);
         std::vector<uint8_t> bytes;
         vx::ReadUpTo(file, bytes, SIZE_MAX);

@@ -15,4 +15,8 @@ public:
     // Codec option bit of VX_FORMAT_RAW: read the embedded preview instead of
     // developing the mosaic (a file without one is developed).
     static constexpr uint32_t kPreview = kVxRawPreview;
+    // The probe takes only files with a raw maker's signature: libraw also
+    // recognises headerless dumps by their size alone, which any file may match.
+    static bool Claims(const uint8_t* head, size_t size);
+    static constexpr uint32_t kClaimsReach = 16;
 };

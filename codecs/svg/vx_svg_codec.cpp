@@ -17,7 +17,6 @@
 namespace {
 
 const char kNoMemory[] = "SVG: can't allocate memory";
-constexpr size_t kSniffBytes = 4096;
 
 // The unpacked text of a gzip stream, at most `most` bytes; false when the
 // stream is damaged (what it held up to there is kept).
@@ -40,19 +39,6 @@ bool Gunzip(const std::vector<uint8_t>& in, std::vector<uint8_t>& out, size_t mo
     return rc == Z_STREAM_END;
 }
 
-// Whether the text starts as an SVG document does: markup (declaration,
-// comments, doctype) with an <svg element near the start and no binary bytes.
-bool LooksLikeSvg(const std::vector<uint8_t>& text) {
-    const size_t n = std::min(text.size(), kSniffBytes);
-    size_t at = text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
-    while (at < n && std::strchr(" \t\r\n", text[at])) ++at;
-    if (at >= n || text[at] != '<') return false;
-    for (size_t i = at; i < n; ++i)
-        if (text[i] < 0x09 || (text[i] > 0x0D && text[i] < 0x20)) return false;
-    const std::string_view head(reinterpret_cast<const char*>(text.data()), n);
-    return head.find("<svg") != std::string_view::npos || head.find(":svg") != std::string_view::npos;
-}
-
 struct Handle {
     RsvgHandle* h = nullptr;
     ~Handle() {
@@ -70,13 +56,13 @@ bool VxSvgCodec::Decode(VxFile* file) {
         vx::ReadUpTo(file, bytes, kMaxText + 1);
         if (bytes.size() > kMaxText) throw VxCodecFailure("SVG: the file is larger than 64 MiB");
         const size_t consumed = bytes.size();
-        if (bytes.size() >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B) {
+        if (IsGzip(bytes.data(), bytes.size())) {
             std::vector<uint8_t> text;
             const bool whole = Gunzip(bytes, text, kMaxText);
-            if (!LooksLikeSvg(text)) throw VxCodecFailure("Not an SVG");
+            if (!LooksLikeSvg(text.data(), text.size())) throw VxCodecFailure("Not an SVG");
             if (!whole) throw VxCodecFailure("SVG: the compressed drawing is damaged or cut short");
             bytes.swap(text);
-        } else if (!LooksLikeSvg(bytes)) {
+        } else if (!LooksLikeSvg(bytes.data(), bytes.size())) {
             throw VxCodecFailure("Not an SVG");
         }
         if (Cancelled()) throw VxCodecFailure("Cancelled");

@@ -17,4 +17,17 @@ public:
     static constexpr uint32_t kDefaultDpi = 96;
     // Unpacked text a compressed drawing may hold.
     static constexpr size_t kMaxText = size_t(64) << 20;
+
+    // Whether the text starts as an SVG document does: markup (declaration,
+    // comments, doctype) with an <svg element within the first kClaimsReach
+    // bytes and no binary bytes there.
+    static bool LooksLikeSvg(const uint8_t* text, size_t size);
+    static bool IsGzip(const uint8_t* bytes, size_t size) {
+        return size >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B;
+    }
+    // SVG text or gzip (the drawing inside is looked at when it is unpacked).
+    static bool Claims(const uint8_t* head, size_t size) {
+        return IsGzip(head, size) || LooksLikeSvg(head, size);
+    }
+    static constexpr uint32_t kClaimsReach = 4096;
 };

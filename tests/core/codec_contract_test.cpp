@@ -191,6 +191,32 @@ TEST(DimensionsOnly, EveryDecoderAnswersFromTheHeaderAsItsDecodeDoes) {
         EXPECT_GT(compared[entries[i].code], 0) << entries[i].name << ": no fixture decoded";
 }
 
+// The probe asks a codec's Claims test before it creates the codec (which may
+// load a module): the test must take every fixture the codec reads.
+TEST(Claims, TakeEveryFileTheirCodecReads) {
+    std::vector<int> checked(kVxFormatCount, 0);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(vt::DataPath(""))) {
+        if (!e.is_regular_file()) continue;
+        const std::string file = e.path().string();
+        const ImageFormat named = vellumar::FormatFromExtension(file);
+        const VxCodecOps* ops = VxFindCodec(named);
+        if (!ops || !ops->claims) continue;
+        VxImage img(0);
+        img.SetEscape(-1);
+        img.SetMaxPixels(0);
+        if (!img.Load(file.c_str(), named)) continue;
+        const std::vector<uint8_t> bytes = vt::ReadFileBytes(file);
+        EXPECT_TRUE(ops->claims(bytes.data(), std::min<size_t>(bytes.size(), ops->claimsReach))) << file;
+        ++checked[named];
+    }
+    size_t count = 0;
+    const VxCodecEntry* entries = VxCodecEntries(&count);
+    for (size_t i = 0; i < count; ++i)
+        if (entries[i].ops.claims && entries[i].probed) {
+            EXPECT_GT(checked[entries[i].code], 0) << entries[i].name << ": no fixture read";
+        }
+}
+
 struct PieceCounter {
     int calls = 0, cancelAt = 0;  // 0: never
     std::atomic<int32_t> cancel{0};
