@@ -20,6 +20,8 @@ __attribute__((weak)) const VxCodecOps* vx_codec_module_pdf();
 __attribute__((weak)) const VxCodecOps* vx_codec_module_raw();
 __attribute__((weak)) const VxCodecOps* vx_codec_module_exr();
 __attribute__((weak)) const VxCodecOps* vx_codec_module_metafile();
+__attribute__((weak)) const VxCodecOps* vx_codec_module_jxl();
+__attribute__((weak)) const VxTranscode* vx_codec_module_jxl_ways();
 
 // The modules' bytes (codec_modules.S).
 #define VX_MODULE_BYTES(name)                                 \
@@ -31,6 +33,7 @@ VX_MODULE_BYTES(pdf)
 VX_MODULE_BYTES(raw)
 VX_MODULE_BYTES(exr)
 VX_MODULE_BYTES(metafile)
+VX_MODULE_BYTES(jxl)
 #undef VX_MODULE_BYTES
 }
 
@@ -40,22 +43,30 @@ struct ModuleFile {
     const char* name;   // for texts and the memory file's name
     const char* entry;  // the exported function
     const VxCodecOps* (*linked)();
+    bool hasWays;  // exports vx_codec_module_<name>_ways
+    const VxTranscode* (*linkedWays)();
     const unsigned char* begin;
     const unsigned char* end;
 };
 
 #define VX_MODULE(label, name) \
-    {label, "vx_codec_module_" #name, &vx_codec_module_##name, vellumar_module_##name##_begin, \
-     vellumar_module_##name##_end}
+    {label, "vx_codec_module_" #name, &vx_codec_module_##name, false, nullptr, \
+     vellumar_module_##name##_begin, vellumar_module_##name##_end}
+#define VX_MODULE_WITH_WAYS(label, name) \
+    {label, "vx_codec_module_" #name, &vx_codec_module_##name, true, &vx_codec_module_##name##_ways, \
+     vellumar_module_##name##_begin, vellumar_module_##name##_end}
 const ModuleFile kModules[kVxModuleCount] = {
     VX_MODULE("HEIF", heif), VX_MODULE("SVG", svg), VX_MODULE("PDF", pdf),
     VX_MODULE("RAW", raw),   VX_MODULE("EXR", exr), VX_MODULE("WMF", metafile),
+    VX_MODULE_WITH_WAYS("JPEG XL", jxl),
 };
+#undef VX_MODULE_WITH_WAYS
 #undef VX_MODULE
 
 struct Loaded {
     std::once_flag once;
     const VxCodecOps* ops = nullptr;
+    const VxTranscode* ways = nullptr;
     std::string why;
 };
 Loaded gLoaded[kVxModuleCount];
@@ -101,8 +112,10 @@ void ShowEngineToModules() {
 }
 
 void Load(const ModuleFile& m, Loaded& out) {
+    // Taking a weak name's address gives null where the program lacks it.
     if (m.linked) {
         out.ops = m.linked();
+        out.ways = m.linkedWays ? m.linkedWays() : nullptr;
         return;
     }
     static std::once_flag shown;
@@ -126,6 +139,11 @@ void Load(const ModuleFile& m, Loaded& out) {
         const auto entry = reinterpret_cast<const VxCodecOps* (*)()>(dlsym(lib, m.entry));
         if (entry) {
             out.ops = entry();
+            if (m.hasWays) {
+                const std::string ways = std::string(m.entry) + "_ways";
+                const auto waysEntry = reinterpret_cast<const VxTranscode* (*)()>(dlsym(lib, ways.c_str()));
+                out.ways = waysEntry ? waysEntry() : nullptr;
+            }
             return;
         }
         error = "the module has no entry";
@@ -136,11 +154,25 @@ void Load(const ModuleFile& m, Loaded& out) {
 
 }  // namespace
 
-const VxCodecOps* VxModuleOps(VxModule module, const char** why) {
+namespace {
+
+const Loaded* Slot(VxModule module, const char** why) {
     const size_t i = size_t(module);
     if (i >= kVxModuleCount) return nullptr;
     Loaded& slot = gLoaded[i];
     std::call_once(slot.once, [&] { Load(kModules[i], slot); });
     if (!slot.ops && why) *why = slot.why.c_str();
-    return slot.ops;
+    return &slot;
+}
+
+}  // namespace
+
+const VxCodecOps* VxModuleOps(VxModule module, const char** why) {
+    const Loaded* slot = Slot(module, why);
+    return slot ? slot->ops : nullptr;
+}
+
+const VxTranscode* VxModuleWays(VxModule module, const char** why) {
+    const Loaded* slot = Slot(module, why);
+    return slot ? slot->ways : nullptr;
 }

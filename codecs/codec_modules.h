@@ -1,4 +1,4 @@
-// Codecs over large libraries (HEIF, SVG, PDF, camera raw, EXR, metafiles)
+// Codecs over large libraries (HEIF, JPEG XL, SVG, PDF, camera raw, EXR, metafiles)
 // are modules the program carries inside itself and loads on their first
 // file: a run that meets none never maps, relocates or starts those
 // libraries, which was most of every run's start-up. The registry names them
@@ -9,16 +9,35 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "core/vx_codec.h"
 #include "core/vx_image.h"
 
-enum class VxModule : uint8_t { Heif, Svg, Pdf, Raw, Exr, Metafile };
-constexpr size_t kVxModuleCount = 6;
+enum class VxModule : uint8_t { Heif, Svg, Pdf, Raw, Exr, Metafile, Jxl };
+constexpr size_t kVxModuleCount = 7;
 
 // The module's operations, loaded on the first call (any thread); null when
 // it cannot be loaded, with the reason in `why`.
 const VxCodecOps* VxModuleOps(VxModule module, const char** why = nullptr);
+// The module's direct ways (VX_CODEC_MODULE_WAYS), loaded likewise; null
+// when it has none or cannot be loaded.
+const VxTranscode* VxModuleWays(VxModule module, const char** why = nullptr);
+
+// The registry's transcoder for the module's way `I`.
+template <VxModule M, size_t I>
+bool VxModuleWay(std::span<const uint8_t> in, const VxTranscodeSteps& steps, std::vector<uint8_t>& out,
+                 std::string& note) {
+    const char* why = "the module has no such way";
+    const VxTranscode* ways = VxModuleWays(M, &why);
+    if (!ways) {
+        note = why;
+        return false;
+    }
+    return ways[I](in, steps, out, note);
+}
 
 template <VxModule M>
 struct VxModuleStubs {

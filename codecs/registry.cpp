@@ -22,7 +22,7 @@
 // - Camera raw after them: most raw files are TIFF-shaped, and a file that reads as
 //   TIFF stays TIFF; only a raw maker's signature lets the probe try it.
 // The codecs over large libraries are modules loaded on their first file
-// (codecs/codec_modules.h).
+// (codecs/codec_modules.h); so are the direct ways into and out of JPEG XL.
 #include <iterator>
 
 #include "codecs/bmp/vx_bmp_codec.h"
@@ -35,7 +35,6 @@
 #include "codecs/jpeg/vx_jpeg_lossless.h"
 #include "codecs/jpeg2000/vx_jpeg2000_codec.h"
 #include "codecs/jxl/vx_jxl_codec.h"
-#include "codecs/jxl/vx_jxl_jpeg_transcode.h"
 #include "codecs/metafile/vx_metafile_codec.h"
 #include "codecs/pcx/vx_pcx_codec.h"
 #include "codecs/png/vx_png_codec.h"
@@ -125,7 +124,7 @@ constexpr VxCodecEntry kCodecs[] = {
      {.listed = 18, .sampleBits = 12, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsPages | kVxHoldsFrames,
       .metadata = kIccAndExif | kVxXmp, .decodeBytes = 16, .encodeBytes = 32,
       .lossy = VxLossiness::Always, .sizedByQuality = true}},
-    {VX_FORMAT_JXL, "JXL", "jxl", VxCodecOpsFor<VxJxlCodec>(), true,
+    {VX_FORMAT_JXL, "JXL", "jxl", VxModuleOpsFor<VxJxlCodec, VxModule::Jxl>(), true,
      {.listed = 19, .sampleBits = 16, .alpha = VxAlphaForm::AsItIs, .pictures = kVxReadsFrames | kVxWritesFrames,
       .metadata = kIccAndExif | kVxXmp, .decodeBytes = 32, .encodeBytes = 72,
       .lossy = VxLossiness::Below100, .sizedByQuality = true}},
@@ -157,8 +156,8 @@ constexpr VxCodecEntry kCodecs[] = {
 }  // namespace
 
 constexpr VxTranscoder kTranscoders[] = {
-    {VX_FORMAT_JPG, VX_FORMAT_JXL, &vx::jxl::JxlFromJpeg, true, false, "coefficients, reversible"},
-    {VX_FORMAT_JXL, VX_FORMAT_JPG, &vx::jxl::JpegFromJxl, false, false, "rebuilt original"},
+    {VX_FORMAT_JPG, VX_FORMAT_JXL, &VxModuleWay<VxModule::Jxl, 0>, true, false, "coefficients, reversible"},
+    {VX_FORMAT_JXL, VX_FORMAT_JPG, &VxModuleWay<VxModule::Jxl, 1>, false, false, "rebuilt original"},
     {VX_FORMAT_JPG, VX_FORMAT_JPG, &vx::jpeg::JpegLossless, false, true, "coefficients"},
     {VX_FORMAT_JPG, VX_FORMAT_TIF, &vx::tiff::TiffFromJpeg, false, true, "coefficients", true},
     {VX_FORMAT_TIF, VX_FORMAT_JPG, &vx::tiff::JpegFromTiff, false, true, "coefficients", true},

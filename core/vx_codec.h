@@ -168,6 +168,12 @@ constexpr VxCodecOps VxCodecOpsFor() {
         static constexpr VxCodecOps ops = VxCodecOpsFor<Codec>();                        \
         return &ops;                                                                     \
     }
+// The direct ways (transcoders) of a module codec, in a fixed order.
+#define VX_CODEC_MODULE_WAYS(name, ...)                                                  \
+    extern "C" __attribute__((visibility("default"))) const VxTranscode* vx_codec_module_##name##_ways() { \
+        static constexpr VxTranscode ways[] = {__VA_ARGS__};                             \
+        return ways;                                                                     \
+    }
 
 // The registry, in probe order. Null when `type` has no codec.
 const VxCodecEntry* VxFindCodecEntry(ImageFormat type);

@@ -89,7 +89,7 @@ done
 [ "$(stat -c %a "$home/.local/share/vellumar")" = 700 ] || fail "the user's data folder is not private"
 
 # The codec modules load inside the unpacked program, one file for each.
-module_files=(heif/lossy.heic svg/shapes.svg pdf/pages.pdf exr/rgb_half_scan.exr raw/preview_jpeg.dng
+module_files=(heif/lossy.heic jxl/alpha.jxl svg/shapes.svg pdf/pages.pdf exr/rgb_half_scan.exr raw/preview_jpeg.dng
               metafile/emf_shapes.emf)
 run "$cli" --to PNG --quiet --out-dir "$tmp/module-out" "${module_files[@]/#/$top/tests/data/}" ||
   fail "converting a file of each codec module failed"

@@ -25,7 +25,8 @@ public:
     bool Encode(VxFile* file, VxImage** pages, int32_t count);
 
     // True when `bytes` begin a JPEG XL code stream or container.
-    static bool IsJxlSignature(const uint8_t* bytes, size_t size);
+    static bool Claims(const uint8_t* bytes, size_t size);
+    static constexpr uint32_t kClaimsReach = 12;
 
     // Whether the picture is written as grey samples (a profile must be grey).
     static bool WritesGrey(const VxImage& img);

@@ -234,12 +234,6 @@ void AskForStoredColours(JxlDecoder* d, bool grey) {
 
 }  // namespace
 
-bool VxJxlCodec::IsJxlSignature(const uint8_t* bytes, size_t size) {
-    if (!bytes) return false;
-    const JxlSignature sig = JxlSignatureCheck(bytes, size);
-    return sig == JXL_SIG_CODESTREAM || sig == JXL_SIG_CONTAINER;
-}
-
 bool VxJxlCodec::Decode(VxFile* file) {
     // The libraries print what they find wrong with a file; the engine never does.
     const vx::QuietStderr quiet;
@@ -247,7 +241,7 @@ bool VxJxlCodec::Decode(VxFile* file) {
         if (!file) throw VxCodecFailure("JPEG XL: no input stream");
         std::vector<uint8_t> data;
         vx::ReadUpTo(file, data, 12);
-        if (!IsJxlSignature(data.data(), data.size())) throw VxCodecFailure(kNotJxl);
+        if (!Claims(data.data(), data.size())) throw VxCodecFailure(kNotJxl);
         if (DimensionsOnly()) {
             const HeaderFacts facts = ReadHeaderFacts(file, std::move(data));
             Info.NumFrames = facts.frames;
