@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """Where a row's work goes: runs vellumar-convert under callgrind on one file
 per workload and splits the instructions between the codec libraries (the
-"library limit": what the library calls alone cost), the libraries loaded at
-start (their initialisers and the dynamic linker, once a process), and
-Vellumar's own code. Instruction counts do not depend on the machine's load,
+"library limit": what the library calls alone cost), the dynamic linker
+(once a process, and once for each codec module loaded), and Vellumar's own
+code (the codec modules included). Instruction counts do not depend on the machine's load,
 so this runs beside other work.
 
     /usr/bin/python3 bench/library_share.py --cli build/vellumar-convert \
@@ -21,7 +21,7 @@ import tempfile
 
 CODEC_LIBS = ("libjpeg", "libpng", "libz", "libwebp", "libsharpyuv", "libheif", "libde265",
               "libx265", "libaom", "libdav1d", "libtiff", "libdeflate", "libjxl", "libopenjp2",
-              "liblcms2", "libhwy", "libbrotli")
+              "liblcms2", "libhwy", "libbrotli", "libraw", "libgomp")
 START_LIBS = ("ld-linux",)
 
 
@@ -54,19 +54,20 @@ def main():
     photo = sorted(glob.glob(os.path.join(a.inputs, "photos/jpg/*.jpg")))[0]
     heic = sorted(glob.glob(os.path.join(a.inputs, "photos/heic/*.heic")))[0]
     small = sorted(glob.glob(os.path.join(a.inputs, "small/*.png")))[:50]
-    rows = [("JPEG->TIFF", "TIF", [photo]), ("JPEG->WebP", "WEBP", [photo]),
-            ("HEIC->JPEG", "JPG", [heic]), ("50 small PNG->BMP", "BMP", small)]
-    print("| workload | instructions | codec libraries | start-up (initialisers, linker) "
+    dng = sorted(glob.glob(os.path.join(a.inputs, "raw/*.dng")))
+    rows = [("JPEG->TIFF", ["TIF"], [photo]), ("JPEG->WebP", ["WEBP"], [photo]),
+            ("HEIC->JPEG", ["JPG"], [heic]), ("50 small PNG->BMP", ["BMP"], small),
+            (f"{len(dng)} raw previews->JPEG", ["JPG", "--raw-preview"], dng)]
+    print("| workload | instructions | codec libraries | start-up (dynamic linker) "
           "| Vellumar and the C library | total / library limit |")
     print("|---|---:|---:|---:|---:|---:|")
     for label, target, files in rows:
-        by = shares([cli, "--to", target, "--quiet", "--jobs", "1", "--threads", "1", *files])
+        by = shares([cli, "--to", *target, "--quiet", "--jobs", "1", "--threads", "1", *files])
         total = sum(by.values())
         codec = sum(n for k, n in by.items() if k.startswith(CODEC_LIBS))
-        # libheif's static initialiser starts libde265 in every process.
+        # The dynamic linker: the program's libraries at start, a codec
+        # module's when its first file comes.
         start = sum(n for k, n in by.items() if k.startswith(START_LIBS))
-        start += by.get("libde265.so.0.1.4", 0) if target != "JPG" else 0
-        codec -= by.get("libde265.so.0.1.4", 0) if target != "JPG" else 0
         own = total - codec - start
         print(f"| {label} | {total / 1e6:.0f} M | {100 * codec / total:.1f} % | "
               f"{100 * start / total:.1f} % | {100 * own / total:.1f} % | {total / codec:.3f} |")

@@ -385,6 +385,37 @@ TEST(Cli, PictureOptions) {
 
 // A folder tree under the source names and sub-folders; a second tree whose
 // names clash with the first fails row by row, naming the earlier row.
+// The codec modules load on their first file and not before: files the probe
+// has to place (unknown bytes; a QOI file, which it reaches after the HEIF,
+// JPEG XL and metafile lines) load none. The loader's own log names what it maps.
+TEST(Cli, CodecModulesLoadOnlyForTheirOwnFiles) {
+    vt::TempDir dir;
+    const std::string junk = dir.file("junk.png"), qoi = dir.file("picture.dat");
+    ASSERT_TRUE(vt::WriteFileBytes(junk, std::vector<uint8_t>(8192, '?')));
+    ASSERT_TRUE(vt::WriteFileBytes(qoi, vt::ReadFileBytes(vt::DataPath("qoi/hand_every_op.qoi"))));
+    const struct {
+        std::vector<std::string> files;
+        const char* library;  // what the module brings; null: no module loads
+    } cases[] = {
+        {{junk, qoi}, nullptr},
+        {{vt::DataPath("heif/lossy.heic")}, "libheif.so"},
+        {{qoi, vt::DataPath("svg/shapes.svg")}, "librsvg-2.so"},
+    };
+    for (const auto& c : cases) {
+        std::string files;
+        for (const std::string& f : c.files) files += " " + Q(f);
+        const Result r = Cli(dir, "LD_DEBUG=files " + Q(VELLUMAR_CLI) + " --to BMP --keep-going --quiet --out-dir " +
+                                      Q(dir.file("out")) + files, "/usr/bin/env");
+        SCOPED_TRACE(files);
+        EXPECT_EQ(r.status, c.library ? 0 : 1);
+        const bool loaded = r.err.find("/proc/self/fd/") != std::string::npos;
+        EXPECT_EQ(loaded, c.library != nullptr) << r.err.substr(0, 2000);
+        if (c.library) {
+            EXPECT_NE(r.err.find(c.library), std::string::npos);
+        }
+    }
+}
+
 TEST(Cli, NamesAndFolders) {
     vt::TempDir dir;
     const std::string in = dir.file("holiday"), out = dir.file("out");
