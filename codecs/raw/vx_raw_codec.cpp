@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codecs/raw/vx_raw_exif.h"
+#include "codecs/raw/vx_raw_file_stream.h"
 #include "core/vx_codec.h"
 #include "core/vx_codec_guard.h"
 #include "core/vx_deep.h"
@@ -66,9 +67,13 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
         const size_t got = file->Read(head, 1, sizeof head);
         if (type == 0 && !Claims(head, got)) throw VxCodecFailure("Not a camera raw file");
         file->Seek64(start, SEEK_SET);
+        const int64_t length = std::max<int64_t>(file->Size64() - start, 0);
+        if (length == 0) throw VxCodecFailure("Not a camera raw file");
+        // The header and the preview are read where they lie; the mosaic
+        // from the whole file in memory, libraw's fastest stream.
+        const bool wantsPreview = GetCodecOption(VX_FORMAT_RAW) & kPreview;
+        vx::raw::FileStream stream(file, start);
         std::vector<uint8_t> bytes;
-        vx::ReadUpTo(file, bytes, SIZE_MAX);
-        if (bytes.empty()) throw VxCodecFailure("Not a camera raw file");
 
         // One object a decode: libraw's state is its own, not shared.
         auto raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
@@ -86,7 +91,16 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
         p.gamm[0] = 1 / 2.4;  // and the sRGB curve
         p.gamm[1] = 12.92;
 
-        if (const int rc = raw->open_buffer(bytes.data(), bytes.size())) Fail(rc);
+        const auto openWhole = [&] {
+            vx::ReadUpTo(file, bytes, SIZE_MAX);
+            if (bytes.empty()) throw VxCodecFailure("Not a camera raw file");
+            if (const int rc = raw->open_buffer(bytes.data(), bytes.size())) Fail(rc);
+        };
+        if (DimensionsOnly() || wantsPreview) {
+            if (const int rc = raw->open_datastream(&stream)) Fail(rc);
+        } else {
+            openWhole();
+        }
         const libraw_image_sizes_t& s = raw->imgdata.sizes;
         if (s.width == 0 || s.height == 0) throw VxCodecFailure("RAW: no picture size");
         const int32_t fileOrientation = ExifFromFlip(s.flip);
@@ -97,7 +111,7 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
         const libraw_thumbnail_t& t = raw->imgdata.thumbnail;
         // libraw tells an uncompressed preview's form only once it is read.
         // Forms it cannot hand over as 8-bit RGB or JPEG are developed instead.
-        bool preview = (GetCodecOption(VX_FORMAT_RAW) & kPreview) && t.tlength > 0;
+        bool preview = wantsPreview && t.tlength > 0;
         if (preview) {
             const int rc = raw->unpack_thumb();
             if (rc == LIBRAW_CANCELLED_BY_CALLBACK) Fail(rc);
@@ -134,7 +148,7 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
             SetOrientation(fileOrientation);
             SetExif(vx::raw::BuildExif(FactsOf(*raw, fileOrientation)));
             SetXmp(xmp);
-            file->Seek64(start + int64_t(bytes.size()), SEEK_SET);
+            file->Seek64(start + length, SEEK_SET);
             return true;
         }
 
@@ -147,6 +161,13 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
             SetExif(vx::raw::BuildExif(FactsOf(*raw, 1)));
             SetXmp(xmp);
             return true;
+        }
+        if (bytes.empty()) {
+            // Opened for its preview, which it lacks: the mosaic is read from
+            // the whole file in memory. libraw keeps its settings over recycle().
+            raw->recycle();
+            file->Seek64(start, SEEK_SET);
+            openWhole();
         }
         // Before the mosaic is unpacked: the picture as the sensor holds it,
         // and the library's four samples a pixel.
@@ -177,7 +198,7 @@ bool VxRawCodec::Decode(VxFile* file, ImageFormat type) {
         SetOrientation(1);
         SetExif(exif);
         SetXmp(xmp);
-        file->Seek64(start + int64_t(bytes.size()), SEEK_SET);
+        file->Seek64(start + length, SEEK_SET);
         return true;
     });
 }

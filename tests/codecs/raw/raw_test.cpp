@@ -6,6 +6,8 @@
 #include <string>
 
 #include "codecs/raw/vx_raw_codec.h"
+#include "codecs/raw/vx_raw_file_stream.h"
+#include "core/vx_file.h"
 #include "core/vx_deep.h"
 #include "core/vx_exif_edit.h"
 #include "tests/support/hostile_sweep.h"
@@ -54,6 +56,38 @@ TEST(Raw, DevelopsAsTheLibrarysToolAndReadsThePreview) {
             EXPECT_LE(img.GetDeep() ? vt::DeepDiff(*img.GetDeep(), *want.GetDeep()) : 0, 1);
         }
     }
+}
+
+// The stream libraw reads headers and previews through behaves as its own
+// memory stream: positions clamped to the file after `start`, a cut last
+// item counted, lines and numbers read as they stand.
+TEST(Raw, FileStreamReadsAsTheLibrarysMemoryStream) {
+    uint8_t bytes[] = "skip|12 34\nline two\n7";
+    VxMemFile file(bytes, sizeof bytes - 1);
+    vx::raw::FileStream s(&file, 5);
+    EXPECT_EQ(s.size(), 16);
+    int n = 0;
+    EXPECT_EQ(s.scanf_one("%d", &n), 1);
+    EXPECT_EQ(n, 12);
+    EXPECT_EQ(s.tell(), 2);
+    char line[16];
+    ASSERT_NE(s.gets(line, sizeof line), nullptr);
+    EXPECT_STREQ(line, " 34\n");
+    ASSERT_NE(s.gets(line, 5), nullptr);
+    EXPECT_STREQ(line, "line");
+    const struct { int64_t offset; int whence; int64_t at; } seeks[] = {
+        {-100, SEEK_CUR, 0}, {100, SEEK_SET, 16}, {-3, SEEK_END, 13}, {INT64_MAX, SEEK_CUR, 16}};
+    for (const auto& k : seeks) {
+        s.seek(k.offset, k.whence);
+        EXPECT_EQ(s.tell(), k.at) << k.offset;
+    }
+    s.seek(-3, SEEK_END);
+    uint8_t got[4] = {};
+    EXPECT_EQ(s.read(got, 2, 2), 2);  // "o\n7": one whole pair and a cut one
+    EXPECT_EQ(got[2], '7');
+    EXPECT_TRUE(s.eof());
+    EXPECT_EQ(s.get_char(), -1);
+    EXPECT_EQ(s.gets(line, sizeof line), nullptr);
 }
 
 struct Pieces {
