@@ -133,7 +133,6 @@ public:
             summary_.refusal = why;
             return summary_;
         }
-        if (readSizes_) StopKeepingFreedPictureMemory();
         bool ended = false;
         if (jobs_ == 1) {
             ImageHandle handle = nullptr;
@@ -487,6 +486,12 @@ private:
         const uint64_t reserved = readSizes_ ? Estimate(row, end, source, in.readPath) : 0;
         switch (budget_.Reserve(reserved, [this] { return Cancelled(); })) {
             case MemoryBudget::Grant::Granted:
+                // Freed blocks stay in the process until the rows could need
+                // half the budget: what they keep is then at most what was held
+                // below that, so kept and held stay within it. Returning every
+                // block from the start cost a fault per page on every row.
+                if (readSizes_ && budget_.PeakHeld() > budget_.Limit() / 2)
+                    std::call_once(stopKeeping_, StopKeepingFreedPictureMemory);
                 break;
             case MemoryBudget::Grant::TooLarge:
                 failAll(RowOutcome::DecodeFailed,
@@ -826,6 +831,7 @@ private:
     int lastFinished_ = 0;
     bool stopped_ = false;
     bool readSizes_ = false;
+    std::once_flag stopKeeping_;
     std::atomic<int> decodes_{0};
     RunSummary summary_;
 };
